@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// Host pixel library, core: pixel types, layers, worlds, single-channel buffers, the
+// progress record and flat fills.
+//
+// Pixels have four channels, alpha first (alpha, red, green, blue). Full value is 255
+// at 8 bits, 32768 at 16 bits ("deep") and 1.0 in float; single-channel coverage uses
+// the same full values. Rows may be padded: always step by rowBytes. Every call that
+// answers int32_t answers 0 for success or a host error code (host/y/errors.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/v/v.h"
+#include "host/y/y.h"
+
+struct GX_Pixel8 {
+  uint8_t alpha, red, green, blue;
+};
+struct GX_Pixel16 {
+  uint16_t alpha, red, green, blue;
+};
+struct GX_PixelFloat {
+  float alpha, red, green, blue;
+};
+
+constexpr int32_t kGX_Full8 = 255;
+constexpr int32_t kGX_Full16 = 32768;
+
+/// Progress and cancellation, patched in place by the engine while it works.
+/// `progress` answers 0 to go on; any other value stops the operation and becomes its
+/// error code. `abortCheck` answers non-zero when the user asked to stop.
+using GX_AbortCheckProc = int32_t (*)(void* context);
+using GX_ProgressProc = int32_t (*)(void* context, int32_t done, int32_t total);
+struct GX_ProgressInfo {
+  void* context = nullptr;
+  GX_AbortCheckProc abortCheck = nullptr;
+  GX_ProgressProc progress = nullptr;
+};
+/// Reports (done, total) through the record when it has a callback; 0 otherwise.
+int32_t GX_ReportProgress(GX_ProgressInfo* progress, int32_t done, int32_t total);
+
+/// A 4-channel image: `depth` bits per channel (8, 16 or 32 = float), `rowBytes` from
+/// one row to the next (at least width × 4 × depth / 8). Does not own its pixels.
+struct GX_LayerDef {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t rowBytes = 0;
+  int16_t depth = 8;
+  void* data = nullptr;
+};
+
+/// 8, 16 or 32 (float) for a layer; 0 for none or an unknown depth.
+int32_t GXp_WorldDepth(const GX_LayerDef* layer);
+/// Bytes of one 4-channel pixel at a depth (4, 8, 16), 0 for an unknown depth.
+int32_t GXp_PixelBytes(int32_t depth);
+/// Address of pixel (x, y) of a layer; no range check.
+inline void* GXp_PixelAddress(const GX_LayerDef& layer, int32_t x, int32_t y) {
+  return static_cast<unsigned char*>(layer.data) + std::ptrdiff_t(y) * layer.rowBytes +
+         std::ptrdiff_t(x) * GXp_PixelBytes(layer.depth);
+}
+
+/// Host image object: owns its pixels, or refers to pixels owned elsewhere.
+///
+/// Flags of New: 0 or any value; pixels are always zeroed (transparent black) so a
+/// new world never shows stale memory. Rows are padded to 16 bytes.
+class GX_World : public Y_MemTrackedObject {
+public:
+  /// Throws std::bad_alloc when memory runs out, std::invalid_argument for a negative
+  /// size or an unknown depth.
+  static GX_World* New(int32_t width, int32_t height, int32_t depth, int32_t flags);
+  /// A world wrapping the layer's pixels (not owned).
+  static GX_World* NewReference(GX_LayerDef* layer);
+  /// A world sharing the pixels of `parent` inside `rect`, clipped to the parent.
+  /// The parent's pixels must outlive the reference.
+  static GX_World* NewReference(GX_World* parent, const V_Rect& rect);
+
+  ~GX_World() override;
+  GX_World(const GX_World&) = delete;
+  GX_World& operator=(const GX_World&) = delete;
+
+  GX_LayerDef* GetLayer() { return &layer; }
+  const GX_LayerDef* GetLayer() const { return &layer; }
+  int32_t Width() const { return layer.width; }
+  int32_t Height() const { return layer.height; }
+  int32_t Depth() const { return layer.depth; }
+  bool OwnsPixels() const { return owned != nullptr; }
+
+private:
+  GX_World() = default;
+  GX_LayerDef layer;
+  void* owned = nullptr;
+};
+
+/// Single-channel buffer of 8, 16 or 32 (float) bits per sample; rows are exactly
+/// width × bytes per sample. Contents are undefined until filled.
+class GX_UnoBuffer : public Y_MemTrackedObject {
+public:
+  /// Throws std::bad_alloc when memory runs out, std::invalid_argument for a negative
+  /// size or a depth other than 8, 16, 32.
+  GX_UnoBuffer(int32_t width, int32_t height, int32_t depth);
+  ~GX_UnoBuffer() override;
+  GX_UnoBuffer(const GX_UnoBuffer&) = delete;
+  GX_UnoBuffer& operator=(const GX_UnoBuffer&) = delete;
+
+  int32_t GetWidth() const { return width; }
+  int32_t GetHeight() const { return height; }
+  int32_t GetDepth() const { return depth; }
+  int32_t GetBytesPerSample() const { return depth / 8; }
+  int32_t GetRowBytes() const { return width * (depth / 8); }
+  void* GetData() { return data; }
+  const void* GetData() const { return data; }
+  template <class T>
+  T* Row(int32_t y) {
+    return reinterpret_cast<T*>(static_cast<unsigned char*>(data) + std::ptrdiff_t(y) * GetRowBytes());
+  }
+  template <class T>
+  const T* Row(int32_t y) const {
+    return reinterpret_cast<const T*>(static_cast<const unsigned char*>(data) +
+                                      std::ptrdiff_t(y) * GetRowBytes());
+  }
+
+private:
+  int32_t width;
+  int32_t height;
+  int32_t depth;
+  void* data = nullptr;
+};
+
+/// Flat fills of a whole buffer. Each answers GX_Err_BadDepth when the buffer's depth
+/// does not match the call (8, 16, 32), GX_Err_BadArgument for a null buffer.
+int32_t GX_FillUnoBuffer(uint8_t value, GX_UnoBuffer* buffer);
+int32_t GX_FillDeepUnoBuffer(uint16_t value, GX_UnoBuffer* buffer);
+int32_t GX_FillFloatUnoBuffer(float value, GX_UnoBuffer* buffer);
+
+/// Flat fill of a rectangle of a layer (clipped to it) with a colour of the layer's
+/// depth; GX_Err_BadDepth when they differ. Reports progress per row band and answers
+/// the callback's code when it cancels.
+int32_t GX_Fill(GX_ProgressInfo* progress, const GX_Pixel8& colour, const V_LRect& rect,
+                GX_LayerDef* layer);
+int32_t GX_Fill16(GX_ProgressInfo* progress, const GX_Pixel16& colour, const V_LRect& rect,
+                  GX_LayerDef* layer);
+int32_t GX_FillFloat(GX_ProgressInfo* progress, const GX_PixelFloat& colour,
+                     const V_LRect& rect, GX_LayerDef* layer);

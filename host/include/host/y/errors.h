@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// Host error codes. Every host call answers 0 for success or one of these; the engine
+// throws the code unchanged. Each library owns a range so a code names its origin.
+#pragma once
+
+#include <cstdint>
+
+enum : int32_t {
+  Y_Err_None = 0,
+
+  // Utility (Y_): what Y_TranslateAndReportException answers.
+  Y_Err_Generic = 1000,      ///< a std::exception of no more specific kind
+  Y_Err_OutOfMemory = 1001,  ///< std::bad_alloc
+  Y_Err_Length = 1002,       ///< std::length_error
+  Y_Err_Range = 1003,        ///< std::out_of_range
+  Y_Err_InvalidArg = 1004,   ///< std::invalid_argument
+
+  // Math (V_).
+  V_Err_DivideByZero = 1100,  ///< Vp_ReportErr: a division guard failed
+  V_Err_Singular = 1101,      ///< V_Matrix3::Invert on a singular matrix
+
+  // Lists (SEQ_).
+  SEQ_Err_BadHandle = 1200,
+  SEQ_Err_BadIndex = 1201,
+
+  // Bezier (CRV_).
+  CRV_Err_BadCurve = 1300,
+
+  // Shapes (WS_).
+  WS_Err_BadIndex = 1400,
+  WS_Err_BadArgument = 1401,
+
+  // Chunk files (DKF_): see host/dkf/dkf.h for what each means.
+  DKF_Err_Io = 1500,
+  DKF_Err_Truncated = 1501,
+  DKF_Err_ChunkTooLarge = 1502,
+  DKF_Err_Overflow = 1503,
+  DKF_Err_TooDeep = 1504,
+  DKF_Err_NotFound = 1505,
+  DKF_Err_BadState = 1506,
+  DKF_Err_BadFormat = 1507,
+
+  // Pixels (GX_).
+  GX_Err_BadArgument = 1600,
+  GX_Err_BadDepth = 1601,
+  GX_Err_OutOfRange = 1602,
+  GX_Err_Cancelled = 1603,
+};

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+// Host utility library: tracked allocation, failed-verification reports, exception
+// translation and floating-point byte swaps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "host/y/errors.h"
+
+/// Base class whose class-level operators allocate through the tracked allocator.
+///
+/// Every live object and its bytes are counted, so tests can assert that nothing
+/// leaked. `operator new` returns null instead of throwing when the allocator fails
+/// (real exhaustion, or a failure injected with `FailAllocationsAfter`); callers of
+/// `new` on a tracked class check the result.
+class Y_MemTrackedObject {
+public:
+  static void* operator new(std::size_t size) noexcept;
+  static void operator delete(void* p) noexcept;
+  static void* operator new[](std::size_t size) noexcept;
+  static void operator delete[](void* p) noexcept;
+
+  virtual ~Y_MemTrackedObject() = default;
+
+  /// Objects allocated and not yet freed, over all tracked classes.
+  static std::size_t LiveObjects() noexcept;
+  /// Bytes requested by those objects.
+  static std::size_t LiveBytes() noexcept;
+  /// Makes the allocator succeed `n` more times and then fail until reset with -1.
+  static void FailAllocationsAfter(long n) noexcept;
+
+  /// Raw tracked storage for records that are not objects (cache records, tables).
+  static void* Allocate(std::size_t size) noexcept;
+  static void Free(void* p) noexcept;
+};
+
+/// The last report made through Y_ReportFailedVerification.
+struct Y_VerificationReport {
+  int32_t code = 0;
+  int32_t line = 0;
+  std::string file;
+  std::string message;
+  long count = 0;  ///< reports made since the last Y_ResetVerificationReports
+};
+
+/// Reports a failed check: remembers it and writes it to the log (level 1, module
+/// "Y", event "Verify"). Returns; the caller decides what follows (the engine throws).
+void Y_ReportFailedVerification(int32_t code, int32_t line, const char* file,
+                                const char* message);
+/// The last report, for tests and for hosts that show it.
+const Y_VerificationReport& Y_LastVerificationReport() noexcept;
+void Y_ResetVerificationReports() noexcept;
+
+/// A host error code for a standard exception, logged with its what() text.
+/// bad_alloc → Y_Err_OutOfMemory, length_error → Y_Err_Length, out_of_range →
+/// Y_Err_Range, invalid_argument → Y_Err_InvalidArg, anything else → Y_Err_Generic.
+int32_t Y_TranslateAndReportException(const std::exception& e);
+
+/// In-place byte reversal of a single- and a double-precision value (big-endian files).
+void Y_FpShortSwap(float* value) noexcept;
+void Y_FpLongSwap(double* value) noexcept;

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the kstroke build needs. Idempotent: when everything is
+# already there it prints nothing and touches nothing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  libboost-dev          # boost::shared_ptr / scoped_ptr
+  libpng-dev            # PNG in and out
+  libcairo2-dev         # the drawing interface behind brush outlines
+  nlohmann-json3-dev    # stroke descriptions
+  libcli11-dev          # the kstroke command line
+  libtbb-dev            # threaded row iteration
+  libgtest-dev libgmock-dev
+  libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup-deps: installing ${missing[*]}" >&2
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// Shared test helpers: a fixture that fails when tracked objects leak, and a progress
+// recorder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "host/gx/gx.h"
+#include "host/y/y.h"
+
+/// Records every (done, total) report and can answer a chosen code at report n.
+struct ProgressRecorder {
+  std::vector<std::pair<int32_t, int32_t>> reports;
+  long failAt = -1;       ///< index of the report that answers `failCode`
+  int32_t failCode = 0;
+
+  GX_ProgressInfo Record() {
+    GX_ProgressInfo info;
+    info.context = this;
+    info.progress = &Callback;
+    return info;
+  }
+  static int32_t Callback(void* context, int32_t done, int32_t total) {
+    auto* self = static_cast<ProgressRecorder*>(context);
+    self->reports.emplace_back(done, total);
+    return long(self->reports.size() - 1) == self->failAt ? self->failCode : 0;
+  }
+};
+
+/// Every test that creates engine or host objects derives from this: it checks that
+/// the tracked allocator is back where it started.
+class TrackedTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    liveAtStart = Y_MemTrackedObject::LiveObjects();
+    bytesAtStart = Y_MemTrackedObject::LiveBytes();
+    Y_ResetVerificationReports();
+  }
+  void TearDown() override {
+    Y_MemTrackedObject::FailAllocationsAfter(-1);
+    EXPECT_EQ(Y_MemTrackedObject::LiveObjects(), liveAtStart) << "tracked objects leaked";
+    EXPECT_EQ(Y_MemTrackedObject::LiveBytes(), bytesAtStart) << "tracked bytes leaked";
+  }
+  std::size_t liveAtStart = 0;
+  std::size_t bytesAtStart = 0;
+};
+
+/// Runs `f`, which must throw a long, and answers the code (or -1 when nothing was thrown).
+template <class F>
+long ThrownCode(F&& f) {
+  try {
+    f();
+  } catch (long code) {
+    return code;
+  }
+  return -1;
+}
