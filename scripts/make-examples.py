@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Writes the example stroke descriptions in examples/ (and the clone source image).
+
+The examples are committed; rerun this only to change them. Events are sampled the way a
+tablet delivers them: one every 1/120 s along a path, with pressure where it matters.
+"""
+import json
+import math
+import os
+import re
+import struct
+import zlib
+
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
+
+
+def events(path, n, pressure=None, first_forced=True):
+    out = []
+    for i in range(n):
+        u = i / (n - 1)
+        x, y = path(u)
+        e = {"t": round(i / 120.0, 6), "x": round(x, 6), "y": round(y, 6)}
+        if pressure:
+            e["pressure"] = round(pressure(u), 4)
+        if first_forced and i == 0:
+            e["spacing"] = False
+        out.append(e)
+    return out
+
+
+def wave(u, y0=0.5, amp=0.25, x0=0.1, x1=0.9, turns=1.0):
+    return x0 + (x1 - x0) * u, y0 + amp * math.sin(u * 2 * math.pi * turns)
+
+
+def write(name, doc):
+    # One pointer event per line keeps the files readable and diffs small.
+    text = json.dumps(doc, indent=2)
+    text = re.sub(r"\{\s+(\"t\"[^{}]*?)\s+\}", lambda m: "{" + " ".join(m.group(1).split()) + "}", text)
+    text = re.sub(r"\[\s+([-0-9.e,\s]+?)\s+\]", lambda m: "[" + " ".join(m.group(1).split()) + "]", text)
+    with open(os.path.join(HERE, name), "w") as f:
+        f.write(text + "\n")
+
+
+def png(name, w, h, pixel):
+    raw = b"".join(b"\x00" + b"".join(bytes(pixel(x, y)) for x in range(w)) for y in range(h))
+    chunk = lambda tag, data: struct.pack(">I", len(data)) + tag + data + struct.pack(
+        ">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
+    data = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
+    data += chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+    with open(os.path.join(HERE, name), "wb") as f:
+        f.write(data)
+
+
+def main():
+    os.makedirs(HERE, exist_ok=True)
+    canvas = {"width": 384, "height": 256, "depth": 8, "background": [1, 1, 1, 1]}
+
+    write("fill.json", {
+        "canvas": canvas,
+        "brush": {"diameter": 24, "hardness": 0.8, "spacing": 0.2},
+        "source": {"type": "fill", "colour": [0.1, 0.25, 0.7]},
+        "strokes": [{"events": events(lambda u: wave(u), 90)}],
+    })
+
+    write("pressure.json", {
+        "canvas": canvas,
+        "brush": {"diameter": 40, "hardness": 0.6, "spacing": 0.1, "flow": 0.8},
+        "source": {"type": "fill", "colour": [0.75, 0.1, 0.1]},
+        "strokes": [{"events": events(lambda u: wave(u, amp=0.2, turns=1.5), 120,
+                                      pressure=lambda u: math.sin(math.pi * u) ** 1.5)}],
+    })
+
+    write("ellipse.json", {
+        "canvas": canvas,
+        "brush": {"diameter": 36, "hardness": 0.9, "roundness": 0.3, "angle": 35,
+                  "spacing": 0.15},
+        "source": {"type": "fill", "colour": [0.05, 0.45, 0.2]},
+        "strokes": [
+            {"events": events(lambda u: wave(u, y0=0.35, amp=0.15), 80)},
+            {"brush": {"angle": -35}, "events": events(lambda u: wave(u, y0=0.65, amp=-0.15), 80)},
+        ],
+    })
+
+    # A checker in red over green and blue ramps: offsets and resampling show at a glance.
+    png("clone_source.png", 96, 96, lambda x, y: (
+        40 + 200 * ((x // 12 + y // 12) % 2), int(255 * x / 95), int(255 * y / 95), 255))
+    write("clone.json", {
+        "canvas": canvas,
+        "brush": {"diameter": 48, "hardness": 0.5, "spacing": 0.15},
+        "source": {"type": "clone", "image": "clone_source.png", "sourcePoint": [0, 0]},
+        "strokes": [{"events": events(lambda u: wave(u, amp=0.2), 100)}],
+    })
+
+    deep = dict(canvas, depth=16)
+    write("deep16.json", {
+        "canvas": deep,
+        "brush": {"diameter": 60, "hardness": 0.2, "spacing": 0.05, "flow": 0.3},
+        "source": {"type": "fill", "colour": [0.4, 0.1, 0.6]},
+        "strokes": [{"events": events(lambda u: wave(u, amp=0.15, turns=0.5), 100)}],
+    })
+
+    flt = dict(canvas, depth=32, background=[1, 0.08, 0.08, 0.1])
+    write("float32.json", {
+        "canvas": flt,
+        "brush": {"diameter": 30, "hardness": 0.7, "spacing": 0.1},
+        "source": {"type": "fill", "colour": [1.0, 0.8, 0.2]},
+        "transfer": "screen",
+        "strokes": [
+            {"events": events(lambda u: wave(u, y0=0.4, amp=0.2), 90)},
+            {"source": {"type": "fill", "colour": [0.2, 0.7, 1.0]},
+             "events": events(lambda u: wave(u, y0=0.6, amp=-0.2), 90)},
+        ],
+    })
+
+
+if __name__ == "__main__":
+    main()
