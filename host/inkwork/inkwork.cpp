@@ -176,6 +176,8 @@ uint8_t* Image::GetData() noexcept {
   return cairo_image_surface_get_data(surface_);
 }
 
+void Image::MarkDirty() noexcept { cairo_surface_mark_dirty(surface_); }
+
 void Image::GetPixel(int32_t x, int32_t y, uint8_t argb[4]) const noexcept {
   assert(x >= 0 && y >= 0 && x < GetWidth() && y < GetHeight());
   const uint8_t* row = GetData() + static_cast<std::ptrdiff_t>(y) * GetRowBytes();

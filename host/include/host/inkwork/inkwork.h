@@ -167,7 +167,9 @@ public:
   int32_t GetHeight() const noexcept;
   int32_t GetRowBytes() const noexcept;
   const uint8_t* GetData() const noexcept;
+  /// Pixels for writing; call MarkDirty when done so later drawing sees the change.
   uint8_t* GetData() noexcept;
+  void MarkDirty() noexcept;
   /// Premultiplied (alpha, red, green, blue) of pixel (x, y), 0..255. No bounds check
   /// beyond an assert.
   void GetPixel(int32_t x, int32_t y, uint8_t argb[4]) const noexcept;
