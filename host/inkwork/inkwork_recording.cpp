@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The recording drawing interface. Each operation is logged (with the transform it
-// leaves in force) before it is passed on, so a failure injected or raised by the inner
-// surface still shows what was attempted.
+// leaves in force) before it is passed on, so an operation the inner surface fails
+// still shows in the log; an injected failure throws before anything is logged.
 #include "host/inkwork/inkwork_recording.h"
 
 #include <string>
