@@ -126,10 +126,10 @@ public:
       // Already unwinding from the surface's own failure; that one is the one to report.
     }
   }
+  // If the restore itself fails, the destructor tries once more while unwinding.
   void Restore() {
-    ink::Surface* s = surface_;
+    surface_->RestoreState();
     surface_ = nullptr;
-    s->RestoreState();
   }
 
 private:
