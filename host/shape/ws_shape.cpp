@@ -257,9 +257,11 @@ int32_t WS_ShapeMoveBezVertex(WS_Shape* shape, int32_t index, const V_Vector2T<f
   SEQ_SetItem(list, index, &target);
   if (flags & kWS_MoveVertexOnly) return 0;
   const int32_t count = SEQ_Count(list);
-  int32_t tangents[2] = {index + 1, -1};
+  int32_t tangents[3] = {index + 1, -1, -1};
   if (index > 0) tangents[1] = index - 1;
   else if (shape->IsClosed()) tangents[1] = count - 1;
+  // The unused item after an open path's last vertex travels with it.
+  if (!shape->IsClosed() && index + 3 == count) tangents[2] = index + 2;
   for (int32_t t : tangents) {
     if (t < 0) continue;
     const Pt p = Item(list, t);
