@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/dkf/dkf.h"
+#include "host/dkf/ws_chunks.h"
 #include "kstroke/shape.h"
 #include "test_support.h"
 
@@ -151,6 +154,41 @@ TEST_F(ShapeChunks, RecordedStrokeRoundTripsOnDiskAndInMemory) {
       EXPECT_EQ(Pairs(back.paramTables[i]), Pairs(stroke.paramTables[i])) << "param " << i;
   }
   std::remove(path.c_str());
+}
+
+TEST_F(ShapeChunks, WholeStrokeRoundTripsThroughTheHostShapeChunk) {
+  const V_FloatShortRect rect{0, 0, 640, 480};
+  K_Shape stroke(&rect);
+  for (int i = 0; i < 6; ++i) {
+    PaintPointerEvent e;
+    e.time = 0.1 * i;
+    e.x = 0.5 + 0.3 * std::sin(i);
+    e.y = 0.5 + 0.3 * std::cos(i);
+    e.params[K_StrokeParam_Opacity] = 0.2f * float(i);
+    e.params[K_StrokeParam_Roundness] = i % 2 ? 0.5f : 1.0f;
+    ASSERT_EQ(stroke.AppendVertex(&e), 0);
+  }
+  ASSERT_EQ(stroke.MakeTangentsRavlo(nullptr), 0);
+  DKF_ScFile f;
+  ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
+  ASSERT_EQ(WS_WriteShapeChunk(f.Get(), &stroke), 0);
+  EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
+
+  unsigned char kind = 0;
+  ASSERT_EQ(WS_PeekShapeKind(f.Get(), nullptr, &kind), 0);
+  EXPECT_EQ(kind, kWS_KindStroke);
+  std::unique_ptr<K_Shape> back(K_Shape::MakeDefault());
+  ASSERT_TRUE(back);
+  ASSERT_EQ(WS_ReadShapeChunk(f.Get(), nullptr, back.get()), 0);
+  EXPECT_TRUE(*back == stroke);
+
+  // A stroke list missing from the shape chunk is the read's failure.
+  WS_Shape plain(kWS_KindStroke, nullptr);
+  DKF_ScFile g;
+  ASSERT_EQ(DKF_NewMemoryFile(g.Out()), 0);
+  ASSERT_EQ(WS_WriteShapeChunk(g.Get(), &plain), 0);
+  K_Shape target;
+  EXPECT_EQ(WS_ReadShapeChunk(g.Get(), nullptr, &target), DKF_Err_NotFound);
 }
 
 TEST_F(ShapeChunks, ReadsHandMadeLists) {

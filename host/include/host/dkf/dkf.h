@@ -45,6 +45,7 @@
 //   DKF_Err_BadArgument    null pointers, negative counts, a list type on a chunk that is
 //                          not "LIST" (or none on one that is), another file's chunk info
 //   DKF_Err_ReadOnly       a write to a file opened for reading
+//   DKF_Err_WrongKind      a shape chunk holds another kind of shape (host/dkf/ws_chunks.h)
 //
 // Writing
 // =======

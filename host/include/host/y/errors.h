@@ -43,6 +43,7 @@ enum : int32_t {
   DKF_Err_PastChunkEnd = 1508,
   DKF_Err_BadArgument = 1509,
   DKF_Err_ReadOnly = 1510,
+  DKF_Err_WrongKind = 1511,
 
   // Pixels (GX_).
   GX_Err_BadArgument = 1600,
