@@ -323,7 +323,7 @@ void K_BrushMIPMap::SetTransform(V_Vector2T<double> scale, double angleDeg, doub
 
 void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return;
-  if (dst.GetDepth() != 8 && dst.GetDepth() != 16) return;
+  if (dst.GetDepth() != pyramid->bitsPerSample) return;
   Kp_RasterContext ctx;
   ctx.clipLeft = 0;
   ctx.clipTop = 0;

@@ -51,7 +51,8 @@ public:
   void SetTransform(V_Vector2T<double> scale, double angleDeg, double roundness,
                     double pixelAspect, V_Vector2T<double> center);
 
-  /// Draws the current polygon into `dst` (8 or 16 bits; other depths draw nothing).
+  /// Draws the current polygon into `dst`, which must have the tip's depth (8 or 16
+  /// bits); a buffer of any other depth is left alone.
   /// Pixels inside the drawn spans are overwritten, all others left alone: clear the
   /// buffer first. Reports nothing.
   void RenderInto(GX_UnoBuffer& dst) const;
