@@ -49,8 +49,9 @@ protected:
   /// else 8, then calls ClearTipOutline. Allocation failures propagate as
   /// std::bad_alloc; the old buffer is kept then.
   void AllocateTipBuffer(V_Vector2T<short> size, bool deep);
-  /// Hook run after every allocation; nothing to clear in this library.
-  virtual void ClearTipOutline() {}
+  /// Runs after every allocation. Nothing is cached from the bitmap in this library,
+  /// so there is nothing to clear; kept so every allocation has one place to hook.
+  void ClearTipOutline() {}
 
   GX_UnoBuffer* tipBuffer = nullptr;
   V_Vector2T<short> hotSpot{0, 0};
@@ -79,9 +80,13 @@ public:
   /// its width divided by `pixelAspect`. Each side is clamped to 0..32767.
   V_Vector2T<short> GetMaximumExtent(double pixelAspect, V_Vector2T<double> scale) const;
 
+  /// Diameter in pixels, at least 0.5.
   double GetDiameter() const { return diameter; }
+  /// trunc(hardness × 100).
   int32_t GetHardnessPercent() const { return hardnessPercent; }
+  /// trunc(roundness × 100).
   int32_t GetRoundnessPercent() const { return roundnessPercent; }
+  /// trunc(angle + 0.5), toward zero.
   int32_t GetAngleDegrees() const { return angleDegrees; }
 
 private:

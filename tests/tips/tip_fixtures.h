@@ -26,8 +26,4 @@ public:
   static std::vector<std::vector<int>> Flat(int w, int h, int value) {
     return std::vector<std::vector<int>>(std::size_t(h), std::vector<int>(std::size_t(w), value));
   }
-  int allocations = 0;
-
-protected:
-  void ClearTipOutline() override { ++allocations; }
 };

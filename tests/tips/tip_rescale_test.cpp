@@ -106,7 +106,6 @@ TEST_F(TipRescale, AllocationFailureKeepsTheTip) {
   EXPECT_THROW(tip.Rescale({2, 2}), std::bad_alloc);
   Y_MemTrackedObject::FailAllocationsAfter(-1);
   EXPECT_EQ(tip.GetTip(), before);
-  EXPECT_EQ(tip.allocations, 1) << "the outline hook ran once, for the first buffer";
 }
 
 }  // namespace
