@@ -71,6 +71,11 @@ TEST_F(TipRaster, RowsAndColumnsDrawn) {
       {"left edge on 0 writes columns 0 to 10", 10, 10, 1, 1, 0, 5, 5.5, Range(0, 10), 0, 10},
       {"rotated 45 degrees", 10, 10, 1, 1, 45, 20, 20.3, Range(13, 27), 12, 28},
       {"clipped at the top", 10, 10, 1, 1, 0, 6, 2, Range(0, 6), 1, 11},
+      // Vertices (17.92, 19.18), (21.91, 18.83) top, (22.08, 20.82), (18.09, 21.17)
+      // bottom. The edges run out while the right chain still stands at (22.08, 20.82),
+      // so row 21, entered by 0.17, is left out. Row 18 extrapolates the steep upper
+      // left edge far to the right (to x = 31.4) and writes zeros there.
+      {"rotated: shallow bottom row left out", 4, 2, 1, 1, 5, 20, 20, Range(18, 20), 17, 32},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
