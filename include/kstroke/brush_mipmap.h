@@ -36,8 +36,9 @@ struct Kp_TipPolygon;
 class KSTROKE_API K_BrushMIPMap : public Y_MemTrackedObject {
 public:
   /// Builds the pyramid from the tip's buffer (8 or 16 bits, rows exactly w × bytes per
-  /// sample long). The tip is not changed. Allocation failures propagate as
-  /// std::bad_alloc with nothing leaked.
+  /// sample long). Width and height are taken as 16-bit values, so tips up to 32767
+  /// samples a side are supported at either depth. The tip is not changed.
+  /// Allocation failures propagate as std::bad_alloc with nothing leaked.
   explicit K_BrushMIPMap(const K_BrushTip& tip);
   ~K_BrushMIPMap() override;
   K_BrushMIPMap(const K_BrushMIPMap&) = delete;
