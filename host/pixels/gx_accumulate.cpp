@@ -8,12 +8,12 @@
 // reaches it because a step is at least one unit while flow is not 0.
 #include "host/gx/gx_accumulate.h"
 
+#include "host/gx/gx_pixel_traits.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <type_traits>
-
-#include "host/gx/gx_pixel_traits.h"
 
 namespace {
 

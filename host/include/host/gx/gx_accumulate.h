@@ -2,11 +2,11 @@
 // Dab accumulation: one rendered brush dab laid into the single-channel paint mask.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
 #include "host/gx/gx_modes.h"
 #include "host/v/v.h"
+
+#include <cstdint>
 
 /// Accumulates the dab `src` (coverage, full = 255 / 32768 / 1.0) into `mask` with
 /// `accumulateMode` (a GX_AccumulateMode value; formulas in host/gx/gx_modes.h).

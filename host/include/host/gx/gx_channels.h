@@ -3,10 +3,10 @@
 // conversion of a single-channel buffer, rectangle copies and alpha clearing.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
 #include "host/v/v.h"
+
+#include <cstdint>
 
 /// Copies the first channel (alpha) of 4-channel pixels into a single-channel plane.
 /// Source pixel (srcOrigin.x + i, srcOrigin.y + j), `srcPixelBytes` apart in a row
