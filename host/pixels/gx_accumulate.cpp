@@ -56,7 +56,7 @@ using RowFn = void (*)(const typename P::Value* src, typename P::Value* dst, int
 
 template <class P, template <class> class Mode>
 void Row(const typename P::Value* src, typename P::Value* dst, int32_t n, typename P::Value op,
-         typename P::Value fl) {
+         typename P::Value fl) noexcept {
   for (int32_t i = 0; i < n; ++i) {
     if (!(src[i] > 0)) continue;  // no coverage, nothing to add
     dst[i] = Mode<P>::Apply(dst[i], std::min(src[i], P::kFull), op, fl);

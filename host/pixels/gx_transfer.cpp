@@ -42,7 +42,7 @@ float Lookup(const float* table, float v) {
 
 template <class P, class Op>
 void XferEntry(const typename P::Pixel& src, const GX_LinearBlendingTables* tables,
-               typename P::Value mask, typename P::Value opacity, typename P::Pixel* dst) {
+               typename P::Value mask, typename P::Value opacity, typename P::Pixel* dst) noexcept {
   const float dither = Op::kDither ? gxp::DitherAtAddress(dst) : 0.0f;
   gxp::BlendPixel<P, Op>(src, tables, gxp::Weight<P>(mask, opacity), dither, dst);
 }
@@ -63,7 +63,7 @@ using SingleRowFn = void (*)(const typename P::Value* s, const typename P::Value
 
 template <class P, class Op>
 void SingleRow(const typename P::Value* s, const typename P::Value* m, typename P::Value* d,
-               int32_t n, int32_t x, int32_t y) {
+               int32_t n, int32_t x, int32_t y) noexcept {
   for (int32_t i = 0; i < n; ++i) {
     const float w = m ? std::min(std::max(P::ToUnit(m[i]), 0.0f), 1.0f) : 1.0f;
     if (!(w > 0.0f)) continue;
@@ -97,7 +97,7 @@ template <class P>
 using RectRowFn = void (*)(const RowArgs<P>& a);
 
 template <class P, class Op>
-void RectRow(const RowArgs<P>& a) {
+void RectRow(const RowArgs<P>& a) noexcept {
   using Pixel = typename P::Pixel;
   const Pixel transparent{};
   for (int32_t i = 0; i < a.count; ++i) {

@@ -25,7 +25,7 @@ struct SampleArgs {
 
 /// Premultiplied source pixel (i, j), or a transparent one outside the source.
 template <class P>
-gxp::Unit Tap(const SampleArgs& a, int32_t i, int32_t j) {
+gxp::Unit Tap(const SampleArgs& a, int32_t i, int32_t j) noexcept {
   const GX_LayerDef& s = *a.src;
   if (i < 0 || j < 0 || i >= s.width || j >= s.height) {
     if (a.transparentEdges) return gxp::Unit{0.0f, 0.0f, 0.0f, 0.0f};
@@ -40,7 +40,7 @@ gxp::Unit Tap(const SampleArgs& a, int32_t i, int32_t j) {
 
 /// Straight-colour sample at source position (u, v).
 template <class P>
-gxp::Unit Sample(const SampleArgs& a, double u, double v) {
+gxp::Unit Sample(const SampleArgs& a, double u, double v) noexcept {
   if (!a.src || a.src->width <= 0 || a.src->height <= 0) return gxp::Unit{0, 0, 0, 0};
   // Far outside the source every tap is outside too; bounding the position first keeps
   // the integer conversions below defined for any matrix.
@@ -81,7 +81,7 @@ using PixelFn = void (*)(const gxp::Unit& s, const GX_LinearBlendingTables* t, f
 
 template <class P, class Op>
 void BlendSample(const gxp::Unit& s, const GX_LinearBlendingTables* t, float w, float dither,
-                 typename P::Pixel* d) {
+                 typename P::Pixel* d) noexcept {
   if (!(w > 0.0f)) return;
   if constexpr (Op::kStoreWhenOpaque) {
     // A whole-pixel landing of an opaque pixel at full weight is a plain store.
