@@ -23,7 +23,8 @@ public:
   /// Intervals of the tables over 0..1; between entries values are interpolated.
   static constexpr int32_t kSteps = 16384;
 
-  /// Builds the sRGB transfer curve (IEC 61966-2-1).
+  /// Builds the sRGB transfer curve (IEC 61966-2-1). The object is 128 KiB: prefer
+  /// Srgb() or the heap to a local variable.
   GX_LinearBlendingTables();
   /// A shared, immutable instance; safe to use from any thread.
   static const GX_LinearBlendingTables& Srgb();
