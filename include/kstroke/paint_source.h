@@ -13,14 +13,13 @@
 #include <boost/shared_ptr.hpp>
 
 #include "host/gx/gx.h"
+#include "host/gx/gx_lazy.h"
+#include "host/gx/gx_transfer.h"
 #include "host/v/v.h"
 #include "host/y/y.h"
 #include "kstroke/kstroke_export.h"
 #include "kstroke/target_channel.h"
 #include "kstroke/transform.h"
-
-class GX_LazyTilesCondition;
-struct GX_LinearBlendingTables;
 
 /// Abstract root of the paint sources. Allocated through Y_MemTrackedObject's tracked
 /// operators; the renderer holds it by boost::shared_ptr.
