@@ -8,6 +8,7 @@
 #include "kstroke/clone_paint_source.h"
 
 #include <cmath>
+#include <string>
 
 #include "frame/errors.h"
 #include "host/gx/gx_channels.h"
@@ -185,7 +186,11 @@ const GX_UnoBuffer* K_ClonePaintSource::GetSingleChannelPixelSource(
   Kp_CheckDepth(srcDepth);
   // A source of another depth than the buffer would be read with the wrong sample
   // size and overrun the buffer.
-  KSTROKE_CHECK(srcDepth == depth, "clone source depth differs from the destination depth");
+  if (srcDepth != depth) {
+    const std::string message = "clone source depth " + std::to_string(srcDepth) +
+                                " differs from destination depth " + std::to_string(depth);
+    Kp_FailCheck(0, __LINE__, message.c_str());
+  }
   Kp_DispatchDepth(srcDepth, [&](auto tag) {
     using T = typename decltype(tag)::Sample;
     KSTROKE_HOST(GX_Deinterleave1<T>(layer.data, 4 * int32_t(sizeof(T)), layer.rowBytes,
