@@ -64,8 +64,7 @@ bool K_ClonePaintSource::WillSampleInPlace(const K_Transform& transform, const V
   if (offset) *offset = V_Vector2T<double>(offX, offY);
 
   if (!NearZero(transform.scale.x - 1.0) || !NearZero(transform.rotation) ||
-      !NearZero(transform.scale.y - 1.0) ||
-      !NearZero(transform.pixelAspect - sourcePixelAspect))
+      !NearZero(transform.scale.y - 1.0) || !NearZero(transform.pixelAspect - sourcePixelAspect))
     return false;
   const double fx = offX - std::floor(offX + 0.5);
   const double fy = offY - std::floor(offY + 0.5);
@@ -80,8 +79,7 @@ bool K_ClonePaintSource::WillSampleInPlace(const K_Transform& transform, const V
                                    double(destRect.top) - sourceRect.top);
     return true;
   }
-  return WillSampleInPlace(transform, destRect, sourceRect, sourcePixelAspect, sourcePoint,
-                           offset);
+  return WillSampleInPlace(transform, destRect, sourceRect, sourcePixelAspect, sourcePoint, offset);
 }
 
 boost::shared_ptr<V_Rect> K_ClonePaintSource::GetCloneBoundsInSource(

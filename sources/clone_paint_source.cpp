@@ -117,8 +117,8 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
     const int32_t dy = static_cast<int32_t>(std::floor(offset.y + 0.5));
     *area = Kp_OffsetRect(*area, -dx, -dy);  // now in source pixels
     if (lazyCopy)
-      KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(Kp_ClipRect(*area, boundsRect),
-                                                     -layerRect.left, -layerRect.top)));
+      KSTROKE_HOST(lazyCopy->MakeValid(
+          Kp_OffsetRect(Kp_ClipRect(*area, boundsRect), -layerRect.left, -layerRect.top)));
     V_Rect sourceBounds;
     if (sourceWorld) {
       sourceBounds.bottom = static_cast<int16_t>(sourceWorld->Height());
@@ -144,8 +144,8 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
     return pixelCache.get();
   }
 
-  V_Matrix3 m = GetSourceToDestTransform(sourcePoint, sourcePixelAspect, transform, sourceRect,
-                                         layerRect);
+  V_Matrix3 m =
+      GetSourceToDestTransform(sourcePoint, sourcePixelAspect, transform, sourceRect, layerRect);
   m.Translate(-area->left, -area->top);
   const int32_t width = area->Width(), height = area->Height();
   pixelCache.reset();
@@ -173,10 +173,17 @@ const GX_UnoBuffer* K_ClonePaintSource::GetSingleChannelPixelSource(
   GX_UnoBuffer* buffer = channelCache.get();
   if ((!maskRect->IsEmpty() || !r.IsEmpty()) && r != *maskRect) {
     switch (depth) {
-      case 8: KSTROKE_HOST(GX_FillUnoBuffer(0, buffer)); break;
-      case 16: KSTROKE_HOST(GX_FillDeepUnoBuffer(0, buffer)); break;
-      case 32: KSTROKE_HOST(GX_FillFloatUnoBuffer(0.0f, buffer)); break;
-      default: break;
+      case 8:
+        KSTROKE_HOST(GX_FillUnoBuffer(0, buffer));
+        break;
+      case 16:
+        KSTROKE_HOST(GX_FillDeepUnoBuffer(0, buffer));
+        break;
+      case 32:
+        KSTROKE_HOST(GX_FillFloatUnoBuffer(0.0f, buffer));
+        break;
+      default:
+        break;
     }
   }
   if (!src || r.IsEmpty()) return buffer;

@@ -47,9 +47,7 @@ struct Fill16 : Kp_Depth16 {
     if (v > kFull) return 32768;
     return static_cast<Sample>(v + 0.5f);
   }
-  static Sample Opacity(double o) {
-    return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 32768.0);
-  }
+  static Sample Opacity(double o) { return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 32768.0); }
   static constexpr Sample kFullAlpha = 32768;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table16; }
 };
@@ -96,13 +94,15 @@ struct RowLoop {
     auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*loop.dest, loop.r.left, y));
     const Sample* m = loop.mask->template Row<Sample>(y) + loop.r.left;
     if (threadIndex == 0 && loop.progress && y % kProgressRowStride == 0) {
-      const int32_t rc = GX_ReportProgress(loop.progress, y - loop.r.top, loop.r.bottom - loop.r.top);
+      const int32_t rc =
+          GX_ReportProgress(loop.progress, y - loop.r.top, loop.r.bottom - loop.r.top);
       if (rc != 0) return rc;
     }
     const auto xfer = D::Table()[loop.transferMode];
     switch (loop.target) {
       case K_TargetChannel_RGBA:
-        for (int32_t x = 0; x < count; ++x) xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+        for (int32_t x = 0; x < count; ++x)
+          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
         break;
       case K_TargetChannel_RGB:
         for (int32_t x = 0; x < count; ++x) {
@@ -179,9 +179,9 @@ K_FillPaintSource::~K_FillPaintSource() = default;
 
 void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRect,
                                const V_Rect& boundsRect, const GX_UnoBuffer* paintMask,
-                               double opacity, const K_Transform& transform,
-                               int32_t transferMode, K_TargetChannel targetChannel,
-                               int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
+                               double opacity, const K_Transform& transform, int32_t transferMode,
+                               K_TargetChannel targetChannel, int32_t transferParam, V_Rect* area,
+                               GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
   V_Rect maskBounds;
   maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
@@ -191,13 +191,13 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   r.top = std::max<int16_t>(r.top, 0);
   if (r.IsEmpty()) return;
 
-  if (lazyCopy) KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(r, -layerRect.left, -layerRect.top)));
+  if (lazyCopy)
+    KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(r, -layerRect.left, -layerRect.top)));
   const int32_t depth = GXp_WorldDepth(dest);
 
   if (transferMode == kGeneralPathMode) {
-    K_PixelBasedPaintSource::Render(progress, layerRect, boundsRect, paintMask, opacity,
-                                    transform, transferMode, targetChannel, transferParam,
-                                    area, dest);
+    K_PixelBasedPaintSource::Render(progress, layerRect, boundsRect, paintMask, opacity, transform,
+                                    transferMode, targetChannel, transferParam, area, dest);
     return;
   }
 
@@ -229,31 +229,47 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
 // ============================================================================
 
 const GX_World* K_FillPaintSource::GetPixelSource(GX_ProgressInfo* progress, const V_Rect&,
-                                                  const V_Rect&, const K_Transform&,
-                                                  int16_t depth, int32_t, V_Rect* area) const {
+                                                  const V_Rect&, const K_Transform&, int16_t depth,
+                                                  int32_t, V_Rect* area) const {
   const int32_t width = area->Width(), height = area->Height();
   worldCache.reset(GX_World::New(width, height, depth, kFlatWorldFlags));
   GX_LayerDef* layer = worldCache->GetLayer();
   const V_LRect all{0, 0, width, height};
   switch (depth) {
-    case 8: KSTROKE_HOST(GX_Fill(progress, Convert<Fill8>(colour), all, layer)); break;
-    case 16: KSTROKE_HOST(GX_Fill16(progress, Convert<Fill16>(colour), all, layer)); break;
-    case 32: KSTROKE_HOST(GX_FillFloat(progress, Convert<FillF>(colour), all, layer)); break;
-    default: break;
+    case 8:
+      KSTROKE_HOST(GX_Fill(progress, Convert<Fill8>(colour), all, layer));
+      break;
+    case 16:
+      KSTROKE_HOST(GX_Fill16(progress, Convert<Fill16>(colour), all, layer));
+      break;
+    case 32:
+      KSTROKE_HOST(GX_FillFloat(progress, Convert<FillF>(colour), all, layer));
+      break;
+    default:
+      break;
   }
   return worldCache.get();
 }
 
-const GX_UnoBuffer* K_FillPaintSource::GetSingleChannelPixelSource(
-    GX_ProgressInfo*, const V_Rect&, const V_Rect&, const K_Transform&, int16_t depth, int32_t,
-    const V_Rect* maskRect) const {
+const GX_UnoBuffer* K_FillPaintSource::GetSingleChannelPixelSource(GX_ProgressInfo*, const V_Rect&,
+                                                                   const V_Rect&,
+                                                                   const K_Transform&,
+                                                                   int16_t depth, int32_t,
+                                                                   const V_Rect* maskRect) const {
   bufferCache.reset();
   bufferCache.reset(Kp_Checked(new GX_UnoBuffer(maskRect->Width(), maskRect->Height(), depth)));
   switch (depth) {
-    case 8: KSTROKE_HOST(GX_FillUnoBuffer(Fill8::Channel(colour.red), bufferCache.get())); break;
-    case 16: KSTROKE_HOST(GX_FillDeepUnoBuffer(Fill16::Channel(colour.red), bufferCache.get())); break;
-    case 32: KSTROKE_HOST(GX_FillFloatUnoBuffer(colour.red, bufferCache.get())); break;
-    default: break;
+    case 8:
+      KSTROKE_HOST(GX_FillUnoBuffer(Fill8::Channel(colour.red), bufferCache.get()));
+      break;
+    case 16:
+      KSTROKE_HOST(GX_FillDeepUnoBuffer(Fill16::Channel(colour.red), bufferCache.get()));
+      break;
+    case 32:
+      KSTROKE_HOST(GX_FillFloatUnoBuffer(colour.red, bufferCache.get()));
+      break;
+    default:
+      break;
   }
   return bufferCache.get();
 }

@@ -69,13 +69,13 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
                                      const V_Rect& boundsRect, const GX_UnoBuffer* paintMask,
                                      double opacity, const K_Transform& transform,
                                      int32_t transferMode, K_TargetChannel targetChannel,
-                                     int32_t transferParam, V_Rect* area,
-                                     GX_LayerDef* dest) const {
+                                     int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
   ProgressSubRange phases(progress, kRenderPhases);
 
   const int32_t depth = GXp_WorldDepth(dest);
-  if (lazyCopy) KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(*area, -layerRect.left, -layerRect.top)));
+  if (lazyCopy)
+    KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(*area, -layerRect.left, -layerRect.top)));
   Kp_CheckDepth(depth);
   Kp_CheckMaskDepth(*paintMask, depth);
   // The host's channel moves do not clip: the mask must cover the area.
@@ -89,9 +89,8 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
     V_Rect maskRect;
     maskRect.bottom = static_cast<int16_t>(paintMask->GetHeight());
     maskRect.right = static_cast<int16_t>(paintMask->GetWidth());
-    const GX_UnoBuffer* value = GetSingleChannelPixelSource(progress, layerRect, boundsRect,
-                                                            transform, depth16, transferMode,
-                                                            &maskRect);
+    const GX_UnoBuffer* value = GetSingleChannelPixelSource(
+        progress, layerRect, boundsRect, transform, depth16, transferMode, &maskRect);
     const int32_t x0 = boundsRect.left + area->left, y0 = boundsRect.top + area->top;
     KSTROKE_CHECK(x0 >= 0 && y0 >= 0 && x0 + area->Width() <= dest->width &&
                       y0 + area->Height() <= dest->height,
@@ -121,10 +120,9 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
   const GX_LayerDef& maskLayer = *maskWorld->GetLayer();
   Kp_DispatchDepth(depth, [&](auto tag) {
     using T = typename decltype(tag)::Sample;
-    KSTROKE_HOST(GX_Interleave1to4<T>(paintMask->GetData(), paintMask->GetRowBytes(),
-                                      maskLayer.data, maskLayer.rowBytes,
-                                      V_Vector2T<int32_t>(width, height),
-                                      V_LPoint{area->left, area->top}, V_LPoint{0, 0}));
+    KSTROKE_HOST(GX_Interleave1to4<T>(
+        paintMask->GetData(), paintMask->GetRowBytes(), maskLayer.data, maskLayer.rowBytes,
+        V_Vector2T<int32_t>(width, height), V_LPoint{area->left, area->top}, V_LPoint{0, 0}));
   });
   phases.Advance(2);
 
@@ -134,7 +132,6 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
   settings.colourOnly = targetChannel == K_TargetChannel_RGB ? 1 : 0;
   settings.opacity = static_cast<float>(opacity);
   KSTROKE_HOST(GX_TransferRect(progress, 1, 1, 0, V_LRect{0, 0, width, height},
-                               src ? src->GetLayer() : nullptr, settings, blendingTables,
-                               &mask, boundsRect.left + area->left, boundsRect.top + area->top,
-                               dest));
+                               src ? src->GetLayer() : nullptr, settings, blendingTables, &mask,
+                               boundsRect.left + area->left, boundsRect.top + area->top, dest));
 }

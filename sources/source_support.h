@@ -56,10 +56,17 @@ struct Kp_DepthF {
 template <class F>
 void Kp_DispatchDepth(int32_t depth, F&& f) {
   switch (depth) {
-    case 8: f(Kp_Depth8()); return;
-    case 16: f(Kp_Depth16()); return;
-    case 32: f(Kp_DepthF()); return;
-    default: Kp_CheckDepth(depth);
+    case 8:
+      f(Kp_Depth8());
+      return;
+    case 16:
+      f(Kp_Depth16());
+      return;
+    case 32:
+      f(Kp_DepthF());
+      return;
+    default:
+      Kp_CheckDepth(depth);
   }
 }
 

@@ -35,8 +35,7 @@ public:
                      V_Rect sourceRect);
   /// Transformed through the layer transform, with the given source placement.
   K_ClonePaintSource(const GX_LinearBlendingTables* tables, GX_World* sourceWorld,
-                     double sourcePixelAspect, V_Vector2T<double> sourcePoint,
-                     V_Rect sourceRect);
+                     double sourcePixelAspect, V_Vector2T<double> sourcePoint, V_Rect sourceRect);
   /// Shares the lazy copy, the owned objects and the checkout manager, copies the
   /// placement and takes over both caches: `other`'s are empty afterwards.
   K_ClonePaintSource(K_ClonePaintSource& other);
@@ -60,8 +59,7 @@ public:
   /// pixels, whatever the answer.
   static bool WillSampleInPlace(const K_Transform& transform, const V_Rect& destRect,
                                 const V_Rect& sourceRect, double sourcePixelAspect,
-                                const V_Vector2T<double>& sourcePoint,
-                                V_Vector2T<double>* offset);
+                                const V_Vector2T<double>& sourcePoint, V_Vector2T<double>* offset);
   /// The same question with this source's placement. An untransformed source always
   /// answers true with the offset destRect's top-left minus sourceRect's.
   bool WillSampleInPlace(const K_Transform& transform, const V_Rect& destRect,
@@ -71,12 +69,9 @@ public:
   /// back with right ≤ left or bottom ≤ top). Never throws for the inversion or the
   /// mapping: a failure with a non-zero code gives an empty pointer; with code 0 the
   /// unclipped rectangle as it stood.
-  static boost::shared_ptr<V_Rect> GetCloneBoundsInSource(const V_Rect& destRegion,
-                                                          const V_Vector2T<double>& sourcePoint,
-                                                          const V_Rect& sourceRect,
-                                                          const V_Rect& destRect,
-                                                          const K_Transform& transform,
-                                                          double sourcePixelAspect);
+  static boost::shared_ptr<V_Rect> GetCloneBoundsInSource(
+      const V_Rect& destRegion, const V_Vector2T<double>& sourcePoint, const V_Rect& sourceRect,
+      const V_Rect& destRect, const K_Transform& transform, double sourcePixelAspect);
 
   // -- Source layer and ownership --------------------------------------------------
 
@@ -106,14 +101,12 @@ protected:
   /// pixels. Otherwise the source resampled through the matrix into a new world.
   const GX_World* GetPixelSource(GX_ProgressInfo* progress, const V_Rect& layerRect,
                                  const V_Rect& boundsRect, const K_Transform& transform,
-                                 int16_t depth, int32_t transferMode,
-                                 V_Rect* area) const override;
+                                 int16_t depth, int32_t transferMode, V_Rect* area) const override;
   /// The source's alpha over the whole mask rectangle, 0 where the source does not
   /// reach. Throws 3 after a report when the source world's depth is unknown, or when
   /// it differs from `depth` (the buffer could not hold its samples).
   const GX_UnoBuffer* GetSingleChannelPixelSource(GX_ProgressInfo* progress,
-                                                  const V_Rect& layerRect,
-                                                  const V_Rect& boundsRect,
+                                                  const V_Rect& layerRect, const V_Rect& boundsRect,
                                                   const K_Transform& transform, int16_t depth,
                                                   int32_t transferMode,
                                                   const V_Rect* maskRect) const override;

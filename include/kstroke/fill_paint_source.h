@@ -52,12 +52,10 @@ protected:
   /// A world of the area's size filled with the colour; the area is not changed.
   const GX_World* GetPixelSource(GX_ProgressInfo* progress, const V_Rect& layerRect,
                                  const V_Rect& boundsRect, const K_Transform& transform,
-                                 int16_t depth, int32_t transferMode,
-                                 V_Rect* area) const override;
+                                 int16_t depth, int32_t transferMode, V_Rect* area) const override;
   /// A buffer of `*maskRect`'s size filled with the colour's red value.
   const GX_UnoBuffer* GetSingleChannelPixelSource(GX_ProgressInfo* progress,
-                                                  const V_Rect& layerRect,
-                                                  const V_Rect& boundsRect,
+                                                  const V_Rect& layerRect, const V_Rect& boundsRect,
                                                   const K_Transform& transform, int16_t depth,
                                                   int32_t transferMode,
                                                   const V_Rect* maskRect) const override;

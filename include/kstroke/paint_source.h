@@ -44,11 +44,10 @@ public:
   /// source can supply; nothing happens when it is empty on entry.
   /// `progress` (may be null) is restored before returning, also on failure.
   /// Throws a long: host codes unchanged, 3 for a failed check.
-  virtual void Render(GX_ProgressInfo* progress, const V_Rect& layerRect,
-                      const V_Rect& boundsRect, const GX_UnoBuffer* paintMask,
-                      double opacity, const K_Transform& transform, int32_t transferMode,
-                      K_TargetChannel targetChannel, int32_t transferParam, V_Rect* area,
-                      GX_LayerDef* dest) const = 0;
+  virtual void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
+                      const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
+                      int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
+                      V_Rect* area, GX_LayerDef* dest) const = 0;
   ~K_PaintSource() override;
 
   /// Replaces the lazy copy of the destination (the previous one is released). The
@@ -103,15 +102,17 @@ protected:
   /// (area.left, area.top) and which covers `*area`; may shrink `*area`. Owned by the
   /// source and valid until its next pixel request.
   virtual const GX_World* GetPixelSource(GX_ProgressInfo* progress, const V_Rect& layerRect,
-                                         const V_Rect& boundsRect,
-                                         const K_Transform& transform, int16_t depth,
-                                         int32_t transferMode, V_Rect* area) const = 0;
+                                         const V_Rect& boundsRect, const K_Transform& transform,
+                                         int16_t depth, int32_t transferMode,
+                                         V_Rect* area) const = 0;
   /// A one-channel buffer of `depth` and of `*maskRect`'s size, indexed in area
   /// coordinates. Owned by the source and valid until its next pixel request.
-  virtual const GX_UnoBuffer* GetSingleChannelPixelSource(
-      GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
-      const K_Transform& transform, int16_t depth, int32_t transferMode,
-      const V_Rect* maskRect) const = 0;
+  virtual const GX_UnoBuffer* GetSingleChannelPixelSource(GX_ProgressInfo* progress,
+                                                          const V_Rect& layerRect,
+                                                          const V_Rect& boundsRect,
+                                                          const K_Transform& transform,
+                                                          int16_t depth, int32_t transferMode,
+                                                          const V_Rect* maskRect) const = 0;
 
   const GX_LinearBlendingTables* blendingTables;
 };

@@ -25,8 +25,8 @@ K_Transform Xf(double posX = 0, double posY = 0) {
 
 TEST(CloneGeometry, IdentityPlacementGivesTheIdentityMatrix) {
   const V_Rect r = Rect(0, 0, 100, 200);
-  const V_Matrix3 m = K_ClonePaintSource::GetSourceToDestTransform(
-      V_Vector2T<double>(0, 0), 1.0, K_Transform(), r, r);
+  const V_Matrix3 m = K_ClonePaintSource::GetSourceToDestTransform(V_Vector2T<double>(0, 0), 1.0,
+                                                                   K_Transform(), r, r);
   EXPECT_TRUE(m == V_Matrix3());
 }
 

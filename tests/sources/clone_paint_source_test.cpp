@@ -49,8 +49,8 @@ protected:
   /// A transformed clone whose placement shifts the source right by 40·posX pixels on
   /// a 40 × 10 layer.
   std::unique_ptr<CloneProbe> Shifted() {
-    return std::unique_ptr<CloneProbe>(new CloneProbe(
-        nullptr, source.get(), 1.0, V_Vector2T<double>(0, 0), Rect(0, 0, 10, 30)));
+    return std::unique_ptr<CloneProbe>(
+        new CloneProbe(nullptr, source.get(), 1.0, V_Vector2T<double>(0, 0), Rect(0, 0, 10, 30)));
   }
   static K_Transform ShiftX(double pixels) {
     K_Transform t;
@@ -73,8 +73,10 @@ TEST_F(CloneSource, InPlaceRequestsReferenceShrinkOrPad) {
       {"shrinks at the source's edge", 10, kNormal, Rect(0, 30, 5, 45), Rect(0, 30, 5, 40), false},
       {"9.996 reads as 10", 9.996, kNormal, Rect(0, 30, 5, 45), Rect(0, 30, 5, 40), false},
       {"copy mode pads", 10, kCopy, Rect(0, 30, 5, 45), Rect(0, 30, 5, 45), true},
-      {"copy mode inside the source references", 10, kCopy, Rect(2, 12, 7, 20), Rect(2, 12, 7, 20), false},
-      {"area before the source shrinks from the left", 10, kNormal, Rect(0, 4, 3, 15), Rect(0, 10, 3, 15), false},
+      {"copy mode inside the source references", 10, kCopy, Rect(2, 12, 7, 20), Rect(2, 12, 7, 20),
+       false},
+      {"area before the source shrinks from the left", 10, kNormal, Rect(0, 4, 3, 15),
+       Rect(0, 10, 3, 15), false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -103,8 +105,8 @@ TEST_F(CloneSource, InPlaceRequestsReferenceShrinkOrPad) {
 TEST_F(CloneSource, WithoutASourceWorldNothingIsSupplied) {
   CloneProbe clone(nullptr, nullptr, 1.0, V_Vector2T<double>(0, 0), Rect(0, 0, 10, 30));
   V_Rect area = Rect(0, 0, 5, 5);
-  EXPECT_EQ(clone.GetPixelSource(nullptr, Rect(0, 0, 10, 30), Rect(0, 0, 10, 30), K_Transform(),
-                                 8, kNormal, &area),
+  EXPECT_EQ(clone.GetPixelSource(nullptr, Rect(0, 0, 10, 30), Rect(0, 0, 10, 30), K_Transform(), 8,
+                                 kNormal, &area),
             nullptr);
   EXPECT_TRUE(area.IsEmpty());
   area = Rect(0, 0, 5, 5);
@@ -328,8 +330,7 @@ TEST_F(CloneSource, InPlaceSecuresTheLazyCopyUnderTheSourceRegion) {
   K_Transform scaled = ShiftX(10);
   scaled.scale.x = 2;
   area = Rect(0, 30, 4, 34);
-  clone->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), scaled, 8, kNormal,
-                        &area);
+  clone->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), scaled, 8, kNormal, &area);
   EXPECT_EQ(lazy->CountValidTiles(), 0);
 }
 
@@ -377,10 +378,10 @@ TEST_F(CloneSource, CopiesShareOwnedObjectsAndManagerButMoveCaches) {
 
   V_Rect area = Rect(0, 0, 4, 4);
   const V_Rect maskRect = Rect(0, 0, 4, 4);
-  original->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), ShiftX(3), 8,
-                           kNormal, &area);
-  original->GetSingleChannelPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40),
-                                        ShiftX(3), 8, kNormal, &maskRect);
+  original->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), ShiftX(3), 8, kNormal,
+                           &area);
+  original->GetSingleChannelPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), ShiftX(3),
+                                        8, kNormal, &maskRect);
   // original, its reference world and its channel buffer
   EXPECT_EQ(Y_MemTrackedObject::LiveObjects(), live + 3);
   {

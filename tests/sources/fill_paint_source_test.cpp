@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 #include <vector>
-#include <memory>
 
 #include <boost/shared_ptr.hpp>
 
@@ -36,12 +36,10 @@ class FillSource : public TrackedTest {
 protected:
   /// Renders `source` over `area` with the layer's full rectangle as layer and bounds.
   static void RenderAll(const K_FillPaintSource& source, GX_LayerDef* dest,
-                        const GX_UnoBuffer& mask, V_Rect area, int32_t mode,
-                        K_TargetChannel target, double opacity = 1.0,
-                        GX_ProgressInfo* progress = nullptr) {
+                        const GX_UnoBuffer& mask, V_Rect area, int32_t mode, K_TargetChannel target,
+                        double opacity = 1.0, GX_ProgressInfo* progress = nullptr) {
     const V_Rect all = Rect(0, 0, dest->height, dest->width);
-    source.Render(progress, all, all, &mask, opacity, K_Transform(), mode, target, 0, &area,
-                  dest);
+    source.Render(progress, all, all, &mask, opacity, K_Transform(), mode, target, 0, &area, dest);
   }
 };
 
@@ -59,15 +57,16 @@ TEST_F(FillSource, TargetChannelsChooseWhatTheDirectPathWrites) {
       {"all channels", K_TargetChannel_RGBA, {255, 255, 128, 0}, {178, 186, 98, 8}},
       {"colour keeps alpha", K_TargetChannel_RGB, {100, 255, 128, 0}, {100, 186, 98, 8}},
       {"alpha takes red", K_TargetChannel_Alpha, {255, 10, 20, 30}, {178, 10, 20, 30}},
-      {"colour as over opaque", K_TargetChannel_RGBOpaque, {100, 255, 128, 0},
-       {100, 133, 74, 15}},
+      {"colour as over opaque", K_TargetChannel_RGBOpaque, {100, 255, 128, 0}, {100, 133, 74, 15}},
       {"0 draws nothing", K_TargetChannel(0), before, before},
       {"5 draws nothing", K_TargetChannel(5), before, before},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     auto dest = MakeWorld<GX_Pixel8>(3, 2, 8, [&](int, int) { return before; });
-    auto mask = MakeMask<uint8_t>(3, 2, 8, [](int x, int) { return uint8_t(x == 0 ? 0 : x == 1 ? 255 : 128); });
+    auto mask = MakeMask<uint8_t>(3, 2, 8, [](int x, int) {
+      return uint8_t(x == 0 ? 0 : x == 1 ? 255 : 128);
+    });
     K_FillPaintSource fill(nullptr, kOrange);
     RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 2, 3), kNormal, c.target);
     for (int y = 0; y < 2; ++y) {
@@ -92,7 +91,9 @@ TEST_F(FillSource, DeepAndFloatLayersGetTheConvertedColour) {
     EXPECT_EQ(PixelAt<GX_Pixel16>(dest->GetLayer(), 1, 0), (GX_Pixel16{32768, 32768, 16384, 0}));
   }
   {
-    auto dest = MakeWorld<GX_PixelFloat>(2, 1, 32, [](int, int) { return GX_PixelFloat{1, 0, 0, 0}; });
+    auto dest = MakeWorld<GX_PixelFloat>(2, 1, 32, [](int, int) {
+      return GX_PixelFloat{1, 0, 0, 0};
+    });
     auto mask = MakeMask<float>(2, 1, 32, [](int x, int) { return x ? 1.0f : 0.0f; });
     K_FillPaintSource fill(nullptr, GX_PixelFloat{0, 0.25f, 0.5f, 0.75f});
     RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 2), kNormal, K_TargetChannel_RGB);
@@ -115,8 +116,10 @@ TEST_F(FillSource, OpacityIsTruncatedToTheDepth) {
     double red;
   };
   const Case kCases[] = {
-      {"8-bit 0.5 → 127", 8, 0.5, 127},           {"8-bit 0.99999 → 254", 8, 0.99999, 254},
-      {"16-bit 0.5 → 16384", 16, 0.5, 16384},     {"16-bit 0.99999 → 32767", 16, 0.99999, 32767},
+      {"8-bit 0.5 → 127", 8, 0.5, 127},
+      {"8-bit 0.99999 → 254", 8, 0.99999, 254},
+      {"16-bit 0.5 → 16384", 16, 0.5, 16384},
+      {"16-bit 0.99999 → 32767", 16, 0.99999, 32767},
       {"float 0.5", 32, 0.5, 0.5},
   };
   for (const Case& c : kCases) {
@@ -126,17 +129,24 @@ TEST_F(FillSource, OpacityIsTruncatedToTheDepth) {
     if (c.depth == 8) {
       auto dest = MakeWorld<GX_Pixel8>(1, 1, 8, [](int, int) { return GX_Pixel8{255, 0, 0, 0}; });
       auto mask = MakeMask<uint8_t>(1, 1, 8, [](int, int) { return uint8_t(255); });
-      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA, c.opacity);
+      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA,
+                c.opacity);
       red = PixelAt<GX_Pixel8>(dest->GetLayer(), 0, 0).red;
     } else if (c.depth == 16) {
-      auto dest = MakeWorld<GX_Pixel16>(1, 1, 16, [](int, int) { return GX_Pixel16{32768, 0, 0, 0}; });
+      auto dest = MakeWorld<GX_Pixel16>(1, 1, 16, [](int, int) {
+        return GX_Pixel16{32768, 0, 0, 0};
+      });
       auto mask = MakeMask<uint16_t>(1, 1, 16, [](int, int) { return uint16_t(32768); });
-      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA, c.opacity);
+      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA,
+                c.opacity);
       red = PixelAt<GX_Pixel16>(dest->GetLayer(), 0, 0).red;
     } else {
-      auto dest = MakeWorld<GX_PixelFloat>(1, 1, 32, [](int, int) { return GX_PixelFloat{1, 0, 0, 0}; });
+      auto dest = MakeWorld<GX_PixelFloat>(1, 1, 32, [](int, int) {
+        return GX_PixelFloat{1, 0, 0, 0};
+      });
       auto mask = MakeMask<float>(1, 1, 32, [](int, int) { return 1.0f; });
-      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA, c.opacity);
+      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 1, 1), kNormal, K_TargetChannel_RGBA,
+                c.opacity);
       red = PixelAt<GX_PixelFloat>(dest->GetLayer(), 0, 0).red;
     }
     EXPECT_NEAR(red, c.red, 1e-6);
@@ -161,7 +171,8 @@ TEST_F(FillSource, PixelsOutsideMaskAndBoundsAreNeverTouched) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     auto dest = MakeWorld<GX_Pixel8>(8, 8, 8, [&](int, int) { return before; });
-    auto mask = MakeMask<uint8_t>(c.maskWidth, c.maskHeight, 8, [](int, int) { return uint8_t(255); });
+    auto mask =
+        MakeMask<uint8_t>(c.maskWidth, c.maskHeight, 8, [](int, int) { return uint8_t(255); });
     K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0, 1, 0});
     V_Rect area = c.area;
     fill.Render(nullptr, Rect(0, 0, 8, 8), c.bounds, mask.get(), 1.0, K_Transform(), kNormal,
@@ -206,17 +217,22 @@ TEST_F(FillSource, SixteenAndSeventeenRowsGiveIdenticalPixels) {
       a = MakeWorld<GX_Pixel8>(kW, kH, 8, px);
       b = MakeWorld<GX_Pixel8>(kW, kH, 8, px);
       orig = MakeWorld<GX_Pixel8>(kW, kH, 8, px);
-      mask = MakeMask<uint8_t>(kW, kH, 8, [&](int x, int y) { return uint8_t(255 * pattern(x + 3, y)); });
+      mask = MakeMask<uint8_t>(kW, kH, 8,
+                               [&](int x, int y) { return uint8_t(255 * pattern(x + 3, y)); });
     } else if (c.depth == 16) {
       auto px = [&](int x, int y) {
-        return GX_Pixel16{uint16_t(32768 * pattern(y, x)), uint16_t(32768 * pattern(x, y)), 400, 9000};
+        return GX_Pixel16{uint16_t(32768 * pattern(y, x)), uint16_t(32768 * pattern(x, y)), 400,
+                          9000};
       };
       a = MakeWorld<GX_Pixel16>(kW, kH, 16, px);
       b = MakeWorld<GX_Pixel16>(kW, kH, 16, px);
       orig = MakeWorld<GX_Pixel16>(kW, kH, 16, px);
-      mask = MakeMask<uint16_t>(kW, kH, 16, [&](int x, int y) { return uint16_t(32768 * pattern(x + 3, y)); });
+      mask = MakeMask<uint16_t>(kW, kH, 16,
+                                [&](int x, int y) { return uint16_t(32768 * pattern(x + 3, y)); });
     } else {
-      auto px = [&](int x, int y) { return GX_PixelFloat{pattern(y, x), pattern(x, y), 0.2f, 0.9f}; };
+      auto px = [&](int x, int y) {
+        return GX_PixelFloat{pattern(y, x), pattern(x, y), 0.2f, 0.9f};
+      };
       a = MakeWorld<GX_PixelFloat>(kW, kH, 32, px);
       b = MakeWorld<GX_PixelFloat>(kW, kH, 32, px);
       orig = MakeWorld<GX_PixelFloat>(kW, kH, 32, px);
@@ -256,9 +272,9 @@ TEST_F(FillSource, PixelRequestsAreFlatInTheLayerDepth) {
     ASSERT_EQ(w->Width(), 4);
     ASSERT_EQ(w->Height(), 3);
     const V_Rect maskRect = Rect(0, 0, 2, 3);
-    const GX_UnoBuffer* b = fill.GetSingleChannelPixelSource(
-        nullptr, Rect(0, 0, 20, 20), Rect(0, 0, 20, 20), K_Transform(), int16_t(c.depth), kNormal,
-        &maskRect);
+    const GX_UnoBuffer* b =
+        fill.GetSingleChannelPixelSource(nullptr, Rect(0, 0, 20, 20), Rect(0, 0, 20, 20),
+                                         K_Transform(), int16_t(c.depth), kNormal, &maskRect);
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->GetWidth(), 3);
     ASSERT_EQ(b->GetHeight(), 2);
@@ -320,9 +336,10 @@ TEST_F(FillSource, DissolveGoesThroughTheGeneralRender) {
             << "at " << x << "," << y;
     ASSERT_FALSE(rec.reports.empty());
     EXPECT_EQ(rec.reports.back(), std::make_pair(3, 3));
-    const bool sawPhases =
-        std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(1, 3)) != rec.reports.end() &&
-        std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(2, 3)) != rec.reports.end();
+    const bool sawPhases = std::find(rec.reports.begin(), rec.reports.end(),
+                                     std::make_pair(1, 3)) != rec.reports.end() &&
+                           std::find(rec.reports.begin(), rec.reports.end(),
+                                     std::make_pair(2, 3)) != rec.reports.end();
     EXPECT_EQ(sawPhases, c.phases);
     EXPECT_EQ(info.context, &rec);
     EXPECT_EQ(info.progress, &ProgressRecorder::Callback);
@@ -351,10 +368,14 @@ TEST_F(FillSource, GeneralRenderAtDeepAndFloatDepths) {
     std::unique_ptr<GX_World> dest;
     std::unique_ptr<GX_UnoBuffer> mask;
     if (c.depth == 16) {
-      dest = MakeWorld<GX_Pixel16>(3, 2, 16, [](int, int) { return GX_Pixel16{4096, 4096, 4096, 4096}; });
+      dest = MakeWorld<GX_Pixel16>(3, 2, 16, [](int, int) {
+        return GX_Pixel16{4096, 4096, 4096, 4096};
+      });
       mask = MakeMask<uint16_t>(3, 2, 16, [](int x, int) { return uint16_t(x ? 32768 : 0); });
     } else {
-      dest = MakeWorld<GX_PixelFloat>(3, 2, 32, [](int, int) { return GX_PixelFloat{0.125f, 0.125f, 0.125f, 0.125f}; });
+      dest = MakeWorld<GX_PixelFloat>(3, 2, 32, [](int, int) {
+        return GX_PixelFloat{0.125f, 0.125f, 0.125f, 0.125f};
+      });
       mask = MakeMask<float>(3, 2, 32, [](int x, int) { return x ? 1.0f : 0.0f; });
     }
     K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0.25f, 0.5f, 1.0f});
@@ -371,7 +392,8 @@ TEST_F(FillSource, GeneralRenderAtDeepAndFloatDepths) {
         }
         const double want[4] = {x ? c.alpha : 0.125, x ? c.red : 0.125, x ? c.green : 0.125,
                                 x ? c.blue : 0.125};
-        for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k] / full, want[k], 1e-6) << x << "," << y << " ch " << k;
+        for (int k = 0; k < 4; ++k)
+          EXPECT_NEAR(got[k] / full, want[k], 1e-6) << x << "," << y << " ch " << k;
       }
   }
 }
@@ -383,10 +405,12 @@ TEST_F(FillSource, DirectPathReportsEveryThirtyTwoRowsOfTheCallingThread) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   // Rows 3..12: static iteration, row 0 and 32 are not in the area, so no report.
-  RenderAll(fill, dest->GetLayer(), *mask, Rect(3, 0, 13, 2), kNormal, K_TargetChannel_RGBA, 1.0, &info);
+  RenderAll(fill, dest->GetLayer(), *mask, Rect(3, 0, 13, 2), kNormal, K_TargetChannel_RGBA, 1.0,
+            &info);
   EXPECT_TRUE(rec.reports.empty());
   // Rows 0..9: one report, for row 0, relative to the clipped area.
-  RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 10, 2), kNormal, K_TargetChannel_RGBA, 1.0, &info);
+  RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 10, 2), kNormal, K_TargetChannel_RGBA, 1.0,
+            &info);
   EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{0, 10}}));
 }
 
@@ -417,8 +441,8 @@ TEST_F(FillSource, EveryFailedReportOfTheGeneralRenderRestoresProgress) {
     K_FillPaintSource fill(nullptr, kOrange);
     GX_ProgressInfo info = rec->Record();
     const long code = ThrownCode([&] {
-      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 70, 3), kDissolve,
-                K_TargetChannel_RGBA, 1.0, &info);
+      RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 70, 3), kDissolve, K_TargetChannel_RGBA,
+                1.0, &info);
     });
     EXPECT_EQ(info.context, rec);
     EXPECT_EQ(info.progress, &ProgressRecorder::Callback);
@@ -461,8 +485,8 @@ TEST_F(FillSource, UnknownDepthFailsOnlyTheGeneralRender) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   EXPECT_EQ(ThrownCode([&] {
-              RenderAll(fill, &odd, *mask, Rect(0, 0, 4, 4), kDissolve, K_TargetChannel_RGBA,
-                        1.0, &info);
+              RenderAll(fill, &odd, *mask, Rect(0, 0, 4, 4), kDissolve, K_TargetChannel_RGBA, 1.0,
+                        &info);
             }),
             3);
   EXPECT_EQ(Y_LastVerificationReport().message, "Unknown world bitdepth in##CONDITIONNAME");
@@ -479,7 +503,8 @@ TEST_F(FillSource, EmptyAreaDoesNothing) {
     K_FillPaintSource fill(nullptr, kOrange);
     ProgressRecorder rec;
     GX_ProgressInfo info = rec.Record();
-    RenderAll(fill, dest->GetLayer(), *mask, Rect(1, 1, 1, 2), mode, K_TargetChannel_RGBA, 1.0, &info);
+    RenderAll(fill, dest->GetLayer(), *mask, Rect(1, 1, 1, 2), mode, K_TargetChannel_RGBA, 1.0,
+              &info);
     EXPECT_TRUE(rec.reports.empty());
     EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), 1, 1), (GX_Pixel8{1, 2, 3, 4}));
   }
@@ -511,8 +536,8 @@ TEST_F(FillSource, LazyCopyIsSecuredBeforeThePaint) {
     fill.SetLazyCopy(lazy);
     EXPECT_EQ(fill.GetLazyCopy(), lazy);
     V_Rect area = Rect(8, 8, 12, 12);
-    fill.Render(nullptr, c.layerRect, Rect(0, 0, 16, 16), mask.get(), 1.0, K_Transform(),
-                kNormal, K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
+    fill.Render(nullptr, c.layerRect, Rect(0, 0, 16, 16), mask.get(), 1.0, K_Transform(), kNormal,
+                K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
     EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), 9, 9), (GX_Pixel8{255, 255, 255, 255}));
     EXPECT_EQ(lazy->CountValidTiles(), 1);
     EXPECT_TRUE(lazy->IsTileValid(c.tileX, c.tileY));
@@ -529,8 +554,8 @@ TEST_F(FillSource, CopyingTakesOverTheCaches) {
   boost::shared_ptr<FillProbe> a(new FillProbe(nullptr, kOrange));
   V_Rect area = Rect(0, 0, 2, 2);
   const GX_World* w = a->GetPixelSource(nullptr, area, area, K_Transform(), 8, kNormal, &area);
-  const GX_UnoBuffer* b = a->GetSingleChannelPixelSource(nullptr, area, area, K_Transform(), 8,
-                                                         kNormal, &area);
+  const GX_UnoBuffer* b =
+      a->GetSingleChannelPixelSource(nullptr, area, area, K_Transform(), 8, kNormal, &area);
   ASSERT_NE(w, nullptr);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(Y_MemTrackedObject::LiveObjects(), live + 3);  // source, world, buffer

@@ -23,7 +23,8 @@ constexpr int32_t kNormal = 2;
 /// request the render made, and can shrink the area.
 class ProbeSource : public K_PixelBasedPaintSource {
 public:
-  explicit ProbeSource(bool singleChannel) : K_PixelBasedPaintSource(nullptr), single(singleChannel) {}
+  explicit ProbeSource(bool singleChannel)
+      : K_PixelBasedPaintSource(nullptr), single(singleChannel) {}
 
   mutable std::vector<std::string> calls;
   bool shrink = false;
@@ -31,9 +32,8 @@ public:
 
 protected:
   bool SupportsSingleChannel() const override { return single; }
-  const GX_World* GetPixelSource(GX_ProgressInfo*, const V_Rect&, const V_Rect&,
-                                 const K_Transform&, int16_t depth, int32_t,
-                                 V_Rect* area) const override {
+  const GX_World* GetPixelSource(GX_ProgressInfo*, const V_Rect&, const V_Rect&, const K_Transform&,
+                                 int16_t depth, int32_t, V_Rect* area) const override {
     calls.push_back("pixels");
     if (shrink) *area = shrinkTo;
     world.reset(GX_World::New(area->Width(), area->Height(), depth, 0));
@@ -43,9 +43,8 @@ protected:
             GX_Pixel8{255, uint8_t(10 * (area->left + x)), uint8_t(10 * (area->top + y)), 0};
     return world.get();
   }
-  const GX_UnoBuffer* GetSingleChannelPixelSource(GX_ProgressInfo*, const V_Rect&,
-                                                  const V_Rect&, const K_Transform&,
-                                                  int16_t depth, int32_t,
+  const GX_UnoBuffer* GetSingleChannelPixelSource(GX_ProgressInfo*, const V_Rect&, const V_Rect&,
+                                                  const K_Transform&, int16_t depth, int32_t,
                                                   const V_Rect* maskRect) const override {
     calls.push_back("single");
     buffer.reset(new GX_UnoBuffer(maskRect->Width(), maskRect->Height(), depth));
@@ -106,7 +105,8 @@ TEST_F(PixelBasedRender, CompositePlacesAreaPixelsInsideTheBounds) {
     SCOPED_TRACE(c.name);
     auto dest = MakeWorld<GX_Pixel8>(8, 6, 8, [](int, int) { return kBefore; });
     // Coverage only at area columns 1 and 2; the area spans columns 1..3, rows 1..2.
-    auto mask = MakeMask<uint8_t>(5, 4, 8, [](int x, int) { return uint8_t(x == 1 || x == 2 ? 255 : 0); });
+    auto mask =
+        MakeMask<uint8_t>(5, 4, 8, [](int x, int) { return uint8_t(x == 1 || x == 2 ? 255 : 0); });
     ProbeSource probe(true);
     V_Rect area = Rect(1, 1, 3, 4);
     probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), 1.0, K_Transform(),
@@ -129,8 +129,8 @@ TEST_F(PixelBasedRender, SingleChannelWritesOnlyAlphaInsideTheBounds) {
   ProbeSource probe(true);
   V_Rect area = Rect(1, 1, 3, 4);
   // Opacity plays no part in the single-channel path.
-  probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), 0.0, K_Transform(),
-               kNormal, K_TargetChannel_Alpha, 0, &area, dest->GetLayer());
+  probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), 0.0, K_Transform(), kNormal,
+               K_TargetChannel_Alpha, 0, &area, dest->GetLayer());
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 8; ++x) {
       const int ax = x - 2, ay = y - 1;
@@ -147,8 +147,8 @@ TEST_F(PixelBasedRender, ProgressRisesThroughThreeThirds) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
-               kNormal, K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
+  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
+               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
   ASSERT_GE(rec.reports.size(), 3u);
   const auto one = std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(1, 3));
   const auto two = std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(2, 3));
@@ -178,8 +178,8 @@ TEST_F(PixelBasedRender, ShrinkingToNothingEndsAfterThePixelRequest) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
-               kNormal, K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
+  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
+               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
   EXPECT_TRUE(area.IsEmpty());
   EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{3, 3}}));
   for (int y = 0; y < 4; ++y)
@@ -193,8 +193,8 @@ TEST_F(PixelBasedRender, ShrunkAreaIsWhatGetsPaintedAndReturned) {
   probe.shrink = true;
   probe.shrinkTo = Rect(1, 2, 3, 4);
   V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(nullptr, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
-               kNormal, K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
+  probe.Render(nullptr, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
+               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
   EXPECT_EQ(area, Rect(1, 2, 3, 4));
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x) {
@@ -212,8 +212,8 @@ TEST_F(PixelBasedRender, EmptyAreaTouchesNeitherProgressNorSource) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   V_Rect area = Rect(3, 0, 1, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
-               kNormal, K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
+  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
+               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
   EXPECT_TRUE(probe.calls.empty());
   EXPECT_TRUE(rec.reports.empty());
   EXPECT_EQ(info.context, &rec);
@@ -228,12 +228,12 @@ TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
     const char* message;
   };
   const Case kCases[] = {
-      {"mask of another depth", 16, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4),
-       K_TargetChannel_RGBA, "paint mask depth 16 differs from destination depth 8"},
+      {"mask of another depth", 16, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint mask depth 16 differs from destination depth 8"},
       {"area past the mask", 8, 3, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
        "paint area exceeds the paint mask"},
-      {"area before the mask", 8, 4, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4),
-       K_TargetChannel_Alpha, "paint area exceeds the paint mask"},
+      {"area before the mask", 8, 4, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4), K_TargetChannel_Alpha,
+       "paint area exceeds the paint mask"},
       {"single channel past the layer", 8, 4, 4, Rect(0, 0, 4, 4), Rect(1, 1, 5, 5),
        K_TargetChannel_Alpha, "paint area exceeds the destination layer"},
   };
@@ -245,8 +245,8 @@ TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
     ProbeSource probe(true);
     V_Rect area = c.area;
     EXPECT_EQ(ThrownCode([&] {
-                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, mask.get(), 1.0,
-                             K_Transform(), kNormal, c.target, 0, &area, dest->GetLayer());
+                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, mask.get(), 1.0, K_Transform(),
+                             kNormal, c.target, 0, &area, dest->GetLayer());
               }),
               3);
     EXPECT_EQ(Y_LastVerificationReport().message, c.message);

@@ -65,8 +65,8 @@ inline bool operator==(const GX_Pixel16& a, const GX_Pixel16& b) {
   return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
 }
 inline std::ostream& operator<<(std::ostream& os, const GX_Pixel8& p) {
-  return os << '(' << int(p.alpha) << ',' << int(p.red) << ',' << int(p.green) << ','
-            << int(p.blue) << ')';
+  return os << '(' << int(p.alpha) << ',' << int(p.red) << ',' << int(p.green) << ',' << int(p.blue)
+            << ')';
 }
 inline std::ostream& operator<<(std::ostream& os, const GX_Pixel16& p) {
   return os << '(' << p.alpha << ',' << p.red << ',' << p.green << ',' << p.blue << ')';
