@@ -183,6 +183,7 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
                                K_TargetChannel targetChannel, int32_t transferParam, V_Rect* area,
                                GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
+  KSTROKE_CHECK(paintMask && dest, "paint render without a paint mask or a destination");
   V_Rect maskBounds;
   maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
   maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());

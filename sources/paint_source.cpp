@@ -71,6 +71,7 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
                                      int32_t transferMode, K_TargetChannel targetChannel,
                                      int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
+  KSTROKE_CHECK(paintMask && dest, "paint render without a paint mask or a destination");
   ProgressSubRange phases(progress, kRenderPhases);
 
   const int32_t depth = GXp_WorldDepth(dest);

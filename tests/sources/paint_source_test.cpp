@@ -226,16 +226,19 @@ TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
     V_Rect area, bounds;
     K_TargetChannel target;
     const char* message;
+    bool noMask;
   };
   const Case kCases[] = {
       {"mask of another depth", 16, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
-       "paint mask depth 16 differs from destination depth 8"},
+       "paint mask depth 16 differs from destination depth 8", false},
       {"area past the mask", 8, 3, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
-       "paint area exceeds the paint mask"},
+       "paint area exceeds the paint mask", false},
       {"area before the mask", 8, 4, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4), K_TargetChannel_Alpha,
-       "paint area exceeds the paint mask"},
+       "paint area exceeds the paint mask", false},
       {"single channel past the layer", 8, 4, 4, Rect(0, 0, 4, 4), Rect(1, 1, 5, 5),
-       K_TargetChannel_Alpha, "paint area exceeds the destination layer"},
+       K_TargetChannel_Alpha, "paint area exceeds the destination layer", false},
+      {"no mask", 8, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint render without a paint mask or a destination", true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -245,8 +248,8 @@ TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
     ProbeSource probe(true);
     V_Rect area = c.area;
     EXPECT_EQ(ThrownCode([&] {
-                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, mask.get(), 1.0, K_Transform(),
-                             kNormal, c.target, 0, &area, dest->GetLayer());
+                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, c.noMask ? nullptr : mask.get(),
+                             1.0, K_Transform(), kNormal, c.target, 0, &area, dest->GetLayer());
               }),
               3);
     EXPECT_EQ(Y_LastVerificationReport().message, c.message);
