@@ -9,6 +9,7 @@
 
 #include "frame/errors.h"
 #include "host/gx/gx_iterate.h"
+#include "host/gx/gx_modes.h"
 #include "host/gx/gx_transfer.h"
 #include "sources/source_support.h"
 
@@ -17,8 +18,8 @@
 
 namespace {
 
-// Host transfer modes with a meaning here: 3 has no per-pixel function and goes
-// through the general render.
+// Dissolve takes the general render, so that its dither pattern comes from the host's
+// rectangle transfer like every other source's.
 constexpr int32_t kGeneralPathMode = 3;
 // At most one progress report per this many rows.
 constexpr int32_t kProgressRowStride = 32;
@@ -26,15 +27,19 @@ constexpr int32_t kProgressRowStride = 32;
 constexpr int32_t kStaticRowLimit = 16;
 constexpr int32_t kFlatWorldFlags = 4;
 
+// Opacity for the integer depths, whose conversion is undefined outside the range; NaN
+// counts as 0.
+double UnitClamp(double o) { return o > 0.0 ? (o < 1.0 ? o : 1.0) : 0.0; }
+
 struct Fill8 : Kp_Depth8 {
   static constexpr float kFull = 255.0f;
   static Sample Channel(float c) {
     const float v = c * kFull;
-    if (v < 0.0f) return 0;
+    if (!(v >= 0.0f)) return 0;  // NaN included: the cast would be undefined
     if (v > kFull) return 255;
     return static_cast<Sample>(v + 0.5f);
   }
-  static Sample Opacity(double o) { return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 255.0); }
+  static Sample Opacity(double o) { return static_cast<Sample>(UnitClamp(o) * 255.0); }
   static constexpr Sample kFullAlpha = 255;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table8; }
 };
@@ -43,11 +48,11 @@ struct Fill16 : Kp_Depth16 {
   static constexpr float kFull = 32768.0f;
   static Sample Channel(float c) {
     const float v = c * kFull;
-    if (v < 0.0f) return 0;
+    if (!(v >= 0.0f)) return 0;
     if (v > kFull) return 32768;
     return static_cast<Sample>(v + 0.5f);
   }
-  static Sample Opacity(double o) { return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 32768.0); }
+  static Sample Opacity(double o) { return static_cast<Sample>(UnitClamp(o) * 32768.0); }
   static constexpr Sample kFullAlpha = 32768;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table16; }
 };
@@ -204,6 +209,15 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
 
   if (GXp_PixelBytes(depth) == 0) return;  // an unknown depth draws nothing
   Kp_CheckMaskDepth(*paintMask, depth);
+  // The per-pixel tables are indexed without a check of their own; answer as the
+  // host's rectangle transfer does for a mode it does not know.
+  if (!GX_IsValidTransferMode(transferMode)) Kp_ThrowCode(GX_Err_BadMode);
+  // Bounds larger than the layer would let the rows run past its pixels.
+  V_Rect layerBounds;
+  layerBounds.bottom = static_cast<int16_t>(dest->height);
+  layerBounds.right = static_cast<int16_t>(dest->width);
+  r = Kp_ClipRect(r, layerBounds);
+  if (r.IsEmpty()) return;
   // The transfer functions work on the layer's own pixels; the reference world only
   // stands for the layer while they run.
   boost::scoped_ptr<GX_World> target(GX_World::NewReference(dest));

@@ -39,7 +39,9 @@ public:
   /// be blended on several threads (rows are disjoint); progress is reported at most
   /// every 32 rows. `opacity` outside 0..1 is clamped for the integer depths, whose
   /// conversion would otherwise be undefined. A mask of another depth than `dest` is
-  /// refused as in the general render. Throws host codes unchanged.
+  /// refused as in the general render, a transfer mode outside the host's tables
+  /// throws GX_Err_BadMode (as the host's own transfers answer), and the rows are also
+  /// clipped to `dest`. Throws host codes unchanged.
   void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
               const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,

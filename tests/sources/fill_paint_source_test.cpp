@@ -495,6 +495,35 @@ TEST_F(FillSource, UnknownDepthFailsOnlyTheGeneralRender) {
   EXPECT_EQ(pixels, std::vector<unsigned char>(4 * 4 * 4, 77));
 }
 
+TEST_F(FillSource, DirectPathRefusesWhatItCannotIndex) {
+  auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return GX_Pixel8{1, 2, 3, 4}; });
+  auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
+  auto deepMask = MakeMask<uint16_t>(4, 4, 16, [](int, int) { return uint16_t(32768); });
+  K_FillPaintSource fill(nullptr, kOrange);
+  EXPECT_EQ(ThrownCode([&] {
+              RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 4, 4), 12, K_TargetChannel_RGBA);
+            }),
+            GX_Err_BadMode);
+  EXPECT_EQ(ThrownCode([&] {
+              RenderAll(fill, dest->GetLayer(), *deepMask, Rect(0, 0, 4, 4), kNormal,
+                        K_TargetChannel_RGBA);
+            }),
+            3);
+  EXPECT_EQ(Y_LastVerificationReport().message,
+            "paint mask depth 16 differs from destination depth 8");
+  EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), 0, 0), (GX_Pixel8{1, 2, 3, 4}));
+
+  // Bounds and mask larger than a 4 × 4 layer: only the layer's own pixels change.
+  auto big = MakeMask<uint8_t>(8, 8, 8, [](int, int) { return uint8_t(255); });
+  std::unique_ptr<GX_World> wide(GX_World::New(8, 4, 8, 0));
+  std::unique_ptr<GX_World> part(GX_World::NewReference(wide.get(), Rect(0, 0, 4, 4)));
+  V_Rect area = Rect(0, 0, 8, 8);
+  fill.Render(nullptr, Rect(0, 0, 8, 8), Rect(0, 0, 8, 8), big.get(), 1.0, K_Transform(), kNormal,
+              K_TargetChannel_RGBA, 0, &area, part->GetLayer());
+  EXPECT_EQ(PixelAt<GX_Pixel8>(wide->GetLayer(), 3, 3), (GX_Pixel8{255, 255, 128, 0}));
+  EXPECT_EQ(PixelAt<GX_Pixel8>(wide->GetLayer(), 4, 0), (GX_Pixel8{0, 0, 0, 0}));
+}
+
 TEST_F(FillSource, EmptyAreaDoesNothing) {
   for (int32_t mode : {kNormal, kDissolve}) {
     SCOPED_TRACE(mode);
