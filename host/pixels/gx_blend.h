@@ -7,15 +7,15 @@
 // rounding per channel. Formulas: host/gx/gx_modes.h.
 #pragma once
 
+#include "host/gx/gx_modes.h"
+#include "host/gx/gx_pixel_traits.h"
+#include "host/gx/gx_transfer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <tuple>
 #include <type_traits>
-
-#include "host/gx/gx_modes.h"
-#include "host/gx/gx_pixel_traits.h"
-#include "host/gx/gx_transfer.h"
 
 namespace gxp {
 

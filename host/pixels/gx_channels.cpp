@@ -3,10 +3,10 @@
 // alpha clearing.
 #include "host/gx/gx_channels.h"
 
+#include "host/gx/gx_pixel_traits.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "host/gx/gx_pixel_traits.h"
 
 namespace {
 

@@ -5,16 +5,16 @@
 // which is unique among the threads of the arena running at the same time.
 #include "host/gx/gx_iterate.h"
 
-#include <atomic>
-#include <exception>
-#include <thread>
+#include "host/y/errors.h"
+#include "host/y/y.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include "host/y/errors.h"
-#include "host/y/y.h"
+#include <atomic>
+#include <exception>
+#include <thread>
 
 namespace {
 

@@ -7,11 +7,11 @@
 // host/pixels/gx_blend.h instantiated per depth and mode.
 #include "host/gx/gx_transfer.h"
 
+#include "host/pixels/gx_blend.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
-
-#include "host/pixels/gx_blend.h"
 
 namespace {
 

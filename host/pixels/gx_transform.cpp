@@ -8,10 +8,11 @@
 // copies pixels unchanged.
 #include "host/gx/gx_transform.h"
 
+#include "host/pixels/gx_blend.h"
+
+#include <algorithm>
 #include <array>
 #include <cmath>
-
-#include "host/pixels/gx_blend.h"
 
 namespace {
 
@@ -41,6 +42,12 @@ gxp::Unit Tap(const SampleArgs& a, int32_t i, int32_t j) {
 template <class P>
 gxp::Unit Sample(const SampleArgs& a, double u, double v) {
   if (!a.src || a.src->width <= 0 || a.src->height <= 0) return gxp::Unit{0, 0, 0, 0};
+  // Far outside the source every tap is outside too; bounding the position first keeps
+  // the integer conversions below defined for any matrix.
+  if (!std::isfinite(u) || !std::isfinite(v)) return gxp::Unit{0, 0, 0, 0};
+  const double limitX = double(a.src->width) + 2.0, limitY = double(a.src->height) + 2.0;
+  u = std::clamp(u, -2.0, limitX);
+  v = std::clamp(v, -2.0, limitY);
   gxp::Unit s;
   if (a.bilinear) {
     const double fx = u - 0.5, fy = v - 0.5;

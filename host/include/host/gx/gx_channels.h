@@ -3,10 +3,10 @@
 // conversion of a single-channel buffer, rectangle copies and alpha clearing.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
 #include "host/v/v.h"
+
+#include <cstdint>
 
 /// Copies the first channel (alpha) of 4-channel pixels into a single-channel plane.
 /// Source pixel (srcOrigin.x + i, srcOrigin.y + j), `srcPixelBytes` apart in a row
@@ -60,8 +60,9 @@ int32_t GX_ConvertDeepUnoBuffer(GX_ProgressInfo* progress, const GX_UnoBuffer* s
 /// pixel for pixel; different sizes scale by nearest neighbour (the draft quality the
 /// name promises: sample centres at +0.5). Source pixels outside `src` are not
 /// copied and the destination is clipped to `dst`, so parts outside either layer are
-/// left alone. Answers 0, GX_Err_BadArgument for a null layer, GX_Err_BadDepth when
-/// the depths differ or are unknown, or the progress callback's code (every 64 rows).
+/// left alone. The two regions must not overlap in memory. Answers 0,
+/// GX_Err_BadArgument for a null layer, GX_Err_BadDepth when the depths differ or are
+/// unknown, or the progress callback's code (every 64 rows).
 int32_t GX_CopyBits_Draft(GX_ProgressInfo* progress, const GX_LayerDef* src, GX_LayerDef* dst,
                           const V_LRect& srcRect, const V_LRect& dstRect);
 

@@ -10,15 +10,15 @@
 // Not safe for concurrent use: one thread at a time, like the renderer that owns it.
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "host/gx/gx.h"
+#include "host/v/v.h"
+#include "host/y/y.h"
 
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include "host/gx/gx.h"
-#include "host/v/v.h"
-#include "host/y/y.h"
+#include <cstdint>
+#include <vector>
 
 /// The work that makes one tile valid.
 class GX_LazyOperator : public Y_MemTrackedObject {

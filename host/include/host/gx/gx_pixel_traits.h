@@ -9,9 +9,9 @@
 // unit fraction (FromUnit) rounds to nearest and clamps to 0..full.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
+
+#include <cstdint>
 
 /// Rounded x / 255 for 0 ≤ x ≤ 255 × 255 (the product of two 8-bit values).
 /// Derivation: with t = x + 128, (t + (t >> 8)) >> 8 equals floor(x / 255 + ½) for

@@ -8,12 +8,12 @@
 // nearest value. Coverage 0 leaves a pixel untouched in every mode.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
 #include "host/gx/gx_modes.h"
 #include "host/gx/gx_pixel_traits.h"
 #include "host/v/v.h"
+
+#include <cstdint>
 
 /// Optional linear-light blending: colour channels are decoded from sRGB to linear
 /// light before the blend and encoded again after it; alpha and mask stay as they

@@ -2,11 +2,11 @@
 // Resampling a world through an affine matrix.
 #pragma once
 
-#include <cstdint>
-
 #include "host/gx/gx.h"
 #include "host/gx/gx_transfer.h"
 #include "host/v/v.h"
+
+#include <cstdint>
 
 /// How the resampler treats positions outside the source.
 enum class GX_EdgeMode : int32_t {
