@@ -189,6 +189,33 @@ TEST_F(CloneSource, SingleChannelIsTheSourceAlphaAndZeroElsewhere) {
   }
 }
 
+TEST_F(CloneSource, SingleChannelAtDeepAndFloatDepths) {
+  // Alpha of source column x: 1000 + x at 16 bits, x / 64 in float.
+  auto deep = MakeWorld<GX_Pixel16>(30, 10, 16, [](int x, int) {
+    return GX_Pixel16{uint16_t(1000 + x), 1, 2, 3};
+  });
+  auto flt = MakeWorld<GX_PixelFloat>(30, 10, 32, [](int x, int) {
+    return GX_PixelFloat{float(x) / 64.0f, 1, 2, 3};
+  });
+  const V_Rect maskRect = Rect(0, 0, 10, 40);
+  for (int depth : {16, 32}) {
+    SCOPED_TRACE(depth);
+    CloneProbe clone(nullptr, depth == 16 ? deep.get() : flt.get(), 1.0, V_Vector2T<double>(0, 0),
+                     Rect(0, 0, 10, 30));
+    const GX_UnoBuffer* b =
+        clone.GetSingleChannelPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40),
+                                          ShiftX(10), int16_t(depth), kNormal, &maskRect);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->GetDepth(), depth);
+    for (int y = 0; y < 10; y += 3)
+      for (int x = 0; x < 40; ++x) {
+        const double got = depth == 16 ? b->Row<uint16_t>(y)[x] : b->Row<float>(y)[x];
+        const double want = x < 10 ? 0 : depth == 16 ? 1000 + (x - 10) : (x - 10) / 64.0;
+        EXPECT_EQ(got, want) << "at " << x << "," << y;
+      }
+  }
+}
+
 TEST_F(CloneSource, DepthChecksOfTheSingleChannelRequest) {
   std::vector<unsigned char> pixels(4 * 4 * 4, 9);
   GX_LayerDef odd;
