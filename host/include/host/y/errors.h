@@ -45,4 +45,5 @@ enum : int32_t {
   GX_Err_BadDepth = 1601,
   GX_Err_OutOfRange = 1602,
   GX_Err_Cancelled = 1603,
+  GX_Err_BadMode = 1604,  ///< a transfer or accumulation mode outside its table
 };

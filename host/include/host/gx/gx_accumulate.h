@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// Dab accumulation: one rendered brush dab laid into the single-channel paint mask.
+#pragma once
+
+#include <cstdint>
+
+#include "host/gx/gx.h"
+#include "host/gx/gx_modes.h"
+#include "host/v/v.h"
+
+/// Accumulates the dab `src` (coverage, full = 255 / 32768 / 1.0) into `mask` with
+/// `accumulateMode` (a GX_AccumulateMode value; formulas in host/gx/gx_modes.h).
+///
+/// Source pixel (srcRect.left + i, srcRect.top + j) meets mask pixel
+/// (dstPoint.x + i, dstPoint.y + j). Neither is clipped by the caller: `srcRect` is
+/// clipped to the source buffer and the destination to the mask, so a dab hanging off
+/// an edge of the mask is cut there. `opacity` and `flow` are fractions 0..1 (clamped).
+/// 8- and 16-bit math is integer with one rounding per step (GXp_DivFull8/16); float
+/// buffers are accumulated in float without clamping above full.
+///
+/// Answers 0; GX_Err_BadArgument for a null buffer or a non-finite opacity or flow;
+/// GX_Err_BadDepth when the depths differ; GX_Err_BadMode for an unknown mode; the
+/// progress callback's code when it cancels (reports every 64 rows).
+int32_t GX_AccumulateUnoBuffers(GX_ProgressInfo* progress, const GX_UnoBuffer* src,
+                                int32_t accumulateMode, float opacity, float flow,
+                                const V_LRect& srcRect, const V_LPoint& dstPoint,
+                                GX_UnoBuffer* mask);

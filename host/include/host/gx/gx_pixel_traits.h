@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: MIT
+// Pixel traits: one struct per depth, so each pixel kernel is written once as a
+// template over GXp_Px8, GXp_Px16 or GXp_PxF.
+//
+// Fixed point: an 8-bit value v stands for v / 255, a 16-bit value for v / 32768 (full
+// is a power of two so that 16-bit products divide by a shift), float for itself.
+// Integer products are divided back to the value range by GXp_DivFull8 / GXp_DivFull16
+// only; conversion from a unit fraction rounds to nearest and clamps to 0..full.
+#pragma once
+
+#include <cstdint>
+
+#include "host/gx/gx.h"
+
+/// Rounded x / 255 for 0 ≤ x ≤ 255 × 255 (the product of two 8-bit values).
+/// Derivation: with t = x + 128, (t + (t >> 8)) >> 8 equals floor(x / 255 + ½) for
+/// every x in range (t / 256 × 257 / 256 approximates t / 255 with an error below
+/// 1 / 256 on that range); checked exhaustively by the tests.
+constexpr uint32_t GXp_DivFull8(uint32_t x) {
+  const uint32_t t = x + 128u;
+  return (t + (t >> 8)) >> 8;
+}
+
+/// Rounded x / 32768 (halves up) for 0 ≤ x < 2^32 − 2^14.
+constexpr uint32_t GXp_DivFull16(uint32_t x) { return (x + 16384u) >> 15; }
+
+struct GXp_Px8 {
+  using Value = uint8_t;
+  using Pixel = GX_Pixel8;
+  static constexpr int32_t kDepth = 8;
+  static constexpr Value kFull = 255;
+  /// a × b / full, rounded.
+  static constexpr Value Mul(Value a, Value b) {
+    return static_cast<Value>(GXp_DivFull8(uint32_t(a) * b));
+  }
+  static constexpr float ToUnit(Value v) { return float(v) * (1.0f / 255.0f); }
+  /// Rounds to nearest, clamps to 0..255; NaN gives 0.
+  static constexpr Value FromUnit(float f) {
+    return f > 0.0f ? (f < 1.0f ? static_cast<Value>(f * 255.0f + 0.5f) : kFull) : Value(0);
+  }
+};
+
+struct GXp_Px16 {
+  using Value = uint16_t;
+  using Pixel = GX_Pixel16;
+  static constexpr int32_t kDepth = 16;
+  static constexpr Value kFull = 32768;
+  static constexpr Value Mul(Value a, Value b) {
+    return static_cast<Value>(GXp_DivFull16(uint32_t(a) * b));
+  }
+  static constexpr float ToUnit(Value v) { return float(v) * (1.0f / 32768.0f); }
+  /// Rounds to nearest, clamps to 0..32768; NaN gives 0.
+  static constexpr Value FromUnit(float f) {
+    return f > 0.0f ? (f < 1.0f ? static_cast<Value>(f * 32768.0f + 0.5f) : kFull)
+                    : Value(0);
+  }
+};
+
+/// Float values are not clamped: colour may lie outside 0..1 (high dynamic range).
+struct GXp_PxF {
+  using Value = float;
+  using Pixel = GX_PixelFloat;
+  static constexpr int32_t kDepth = 32;
+  static constexpr Value kFull = 1.0f;
+  static constexpr Value Mul(Value a, Value b) { return a * b; }
+  static constexpr float ToUnit(Value v) { return v; }
+  static constexpr Value FromUnit(float f) { return f; }
+};
+
+/// Traits for a sample type: GXp_PxOf<uint16_t> is GXp_Px16.
+template <class T> struct GXp_PxOfT;
+template <> struct GXp_PxOfT<uint8_t> { using Type = GXp_Px8; };
+template <> struct GXp_PxOfT<uint16_t> { using Type = GXp_Px16; };
+template <> struct GXp_PxOfT<float> { using Type = GXp_PxF; };
+template <class T> using GXp_PxOf = typename GXp_PxOfT<T>::Type;
