@@ -13,7 +13,7 @@
 
 #include "frame/errors.h"
 #include "host/gx/gx_lazy.h"
-#include "host/gx/gx_transfer.h"
+#include "host/gx/gx_channels.h"
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/progress.h"
