@@ -9,15 +9,6 @@
 #include "host/jot/jot.h"
 #include "kstroke/frame.h"
 
-std::vector<KstrokeCommandEntry>& KstrokeCommands() {
-  static std::vector<KstrokeCommandEntry> commands;
-  return commands;
-}
-
-KstrokeCommand::KstrokeCommand(const char* name, const char* help, Setup setup) {
-  KstrokeCommands().push_back({name, help, std::move(setup)});
-}
-
 int main(int argc, char** argv) {
   CLI::App app{"kstroke: record brush strokes and render them into images"};
   app.require_subcommand(1);

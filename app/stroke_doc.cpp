@@ -163,7 +163,7 @@ DocEvent ReadEvent(const json& j, const std::string& file, const std::string& wh
   if (hasPressure && hasParams) r.Fail(r.Path("params"), "give either pressure or params, not both");
   if (hasPressure) e.params = PressureToParams(r.Number("pressure", 1, 0, 1));
   if (hasParams) {
-    const auto p = r.Numbers<5>("params", {{1, 1, 1, 1, 1}}, -3600, 3600);
+    const auto p = r.Numbers<5>("params", {{1, 1, 1, 0, 1}}, -3600, 3600);
     for (size_t i = 0; i < 5; ++i) e.params[i] = static_cast<float>(p[i]);
   }
   e.spacing = r.Bool("spacing", true);
@@ -176,7 +176,7 @@ DocEvent ReadEvent(const json& j, const std::string& file, const std::string& wh
 
 std::array<float, 5> PressureToParams(double pressure) {
   const float p = static_cast<float>(pressure);
-  return {{0.2f + 0.8f * p, 1.0f, p, 1.0f, 1.0f}};
+  return {{0.2f + 0.8f * p, 1.0f, p, 0.0f, 1.0f}};
 }
 
 StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {

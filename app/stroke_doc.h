@@ -36,8 +36,9 @@ struct DocBrush {
 struct DocEvent {
   double time = 0;
   double x = 0, y = 0;  ///< fractions of the canvas
-  /// diameter, opacity, flow, angle, roundness factors, after the pressure rule.
-  std::array<float, 5> params{{1, 1, 1, 1, 1}};
+  /// Diameter, opacity, flow and roundness factors (1 = the brush's own value) and the
+  /// angle in degrees added to the brush angle, after the pressure rule.
+  std::array<float, 5> params{{1, 1, 1, 0, 1}};
   bool spacing = true;
   bool addIfUnmoved = false;
 };
@@ -75,7 +76,7 @@ struct StrokeDoc {
 };
 
 /// Maps a pen pressure 0..1 onto the five factors: diameter 0.2 + 0.8·p (a light
-/// touch still leaves a thin line), flow p, opacity, angle and roundness 1.
+/// touch still leaves a thin line), flow p, opacity and roundness 1, angle 0.
 std::array<float, 5> PressureToParams(double pressure);
 
 /// Parses and validates a document. Throws StrokeDocError.

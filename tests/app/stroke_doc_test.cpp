@@ -18,7 +18,7 @@ TEST(StrokeDoc, DefaultsFillEverythingNotGiven) {
   EXPECT_EQ(s.channels, "all");
   EXPECT_EQ(s.seed, 1);
   ASSERT_EQ(s.events.size(), 1u);
-  EXPECT_EQ(s.events[0].params, (std::array<float, 5>{{1, 1, 1, 1, 1}}));
+  EXPECT_EQ(s.events[0].params, (std::array<float, 5>{{1, 1, 1, 0, 1}}));
   EXPECT_TRUE(s.events[0].spacing);
 }
 
@@ -44,8 +44,8 @@ TEST(StrokeDoc, StrokeOverridesMergeOverDocumentDefaults) {
   EXPECT_EQ(b.channels, "alpha");
   EXPECT_EQ(b.seed, 9);
   EXPECT_EQ(b.source.colour[1], 0.5);
-  // Pressure 0.5: diameter 0.2 + 0.4, flow 0.5, the rest 1.
-  EXPECT_EQ(b.events[0].params, (std::array<float, 5>{{0.6f, 1.0f, 0.5f, 1.0f, 1.0f}}));
+  // Pressure 0.5: diameter 0.2 + 0.4, flow 0.5, no extra angle, the rest 1.
+  EXPECT_EQ(b.events[0].params, (std::array<float, 5>{{0.6f, 1.0f, 0.5f, 0.0f, 1.0f}}));
   EXPECT_FALSE(b.events[0].spacing);
 }
 

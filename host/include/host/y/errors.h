@@ -46,4 +46,10 @@ enum : int32_t {
   GX_Err_OutOfRange = 1602,
   GX_Err_Cancelled = 1603,
   GX_Err_BadMode = 1604,  ///< a transfer or accumulation mode outside its table
+
+  // Drawing (kelvo::inkwork): carried by inkwork::Error.
+  INK_Err_BadArgument = 1700,  ///< a size, width, radius, mode or matrix out of range
+  INK_Err_BadState = 1701,     ///< a restore with no saved state
+  INK_Err_Io = 1702,           ///< a PNG file could not be read or written
+  INK_Err_Backend = 1703,      ///< the drawing backend failed (out of memory inside it)
 };
