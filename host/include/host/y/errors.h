@@ -24,7 +24,8 @@ enum : int32_t {
   SEQ_Err_BadIndex = 1201,
 
   // Bezier (CRV_).
-  CRV_Err_BadCurve = 1300,
+  CRV_Err_BadCurve = 1300,       ///< a curve record of unknown kind or with null points
+  CRV_Err_BadResolution = 1301,  ///< an arc-length resolution below 1
 
   // Shapes (WS_).
   WS_Err_BadIndex = 1400,

@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+// Host Bezier library: arc length of cubic Bezier curves and the point at a given
+// arc length.
+//
+// Arc length is the integral of the speed |B'(t)|. A query builds, on first use, an
+// arc-length table for the curve: `resolution` equal parameter intervals, each
+// integrated with 8-point Gauss-Legendre, stored as resolution + 1 cumulative
+// (t, s) samples in a SEQ_ list. The caller keeps the table in a slot (a
+// `SEQ_Head**`) and passes the slot with every later query on the same curve; a slot
+// built at another resolution is rebuilt in place. Queries inside an interval
+// integrate the remainder again, so results are accurate to about 1e-12 of the
+// length, far beyond what the table's resolution alone would give. The table belongs
+// to the caller, who disposes it with SEQ_Dispose(table, 0); passing one curve's
+// table with another curve gives meaningless answers.
+#pragma once
+
+#include <cstdint>
+
+#include "host/seq/seq.h"
+#include "host/v/v.h"
+
+/// The curve kind hosts pass: a cubic Bezier in the plane.
+constexpr int16_t kCRV_CubicPlanar = 2;
+
+/// One cubic Bezier segment: `kind` (kCRV_CubicPlanar), then pointers to the four
+/// control points, each a pair of doubles (x, y): start, start tangent, end tangent,
+/// end. The curve does not own the points.
+struct CRV_Curve {
+  int16_t kind = kCRV_CubicPlanar;
+  const double* points[4] = {nullptr, nullptr, nullptr, nullptr};
+};
+
+/// One sample of an arc-length table: parameter and arc length from the start.
+struct CRV_ArcSample {
+  double t;
+  double s;
+};
+
+/// Point of the curve at parameter t (no table needed).
+V_Vector2T<double> CRV_EvaluatePoint(const CRV_Curve& curve, double t);
+
+/// Arc length from the curve's start to parameter `t` (clamped to [0, 1]).
+/// `resolution` ≥ 1; `*table` may be null (built and stored) or a table from an
+/// earlier query on this curve. Answers CRV_Err_BadCurve for a bad record and
+/// CRV_Err_BadResolution for a resolution below 1.
+int32_t CRV_SFromT(const CRV_Curve* curve, double t, int32_t resolution, SEQ_Head*** table,
+                   double* length);
+
+/// Parameter at arc length `s` from the start; `s` outside [0, length] is clamped to
+/// the curve's ends.
+int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Head*** table,
+                   double* t);
+
+/// The point at arc length `s` from the start (clamped as in CRV_TFromS).
+int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolution,
+                               SEQ_Head*** table, V_Vector2T<double>* point);

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+// Cubic Bezier arc length. The table holds cumulative lengths at equal parameter
+// steps; a query finds its interval there and integrates (or, for the inverse,
+// solves with safeguarded Newton) only inside that interval.
+#include "host/crv/crv.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// 8-point Gauss-Legendre on [-1, 1]: exact for polynomials up to degree 15, and the
+// speed of a cubic is smooth, so one interval of 1/500 is integrated to rounding.
+constexpr double kNodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267,
+                              0.9602898564975363};
+constexpr double kWeights[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745,
+                                0.1012285362903763};
+
+bool ValidCurve(const CRV_Curve* c) {
+  if (!c || c->kind != kCRV_CubicPlanar) return false;
+  for (const double* p : c->points)
+    if (!p) return false;
+  return true;
+}
+
+double Speed(const CRV_Curve& c, double t) {
+  const double u = 1.0 - t;
+  const double a = 3 * u * u, b = 6 * u * t, d = 3 * t * t;
+  const double dx = a * (c.points[1][0] - c.points[0][0]) + b * (c.points[2][0] - c.points[1][0]) +
+                    d * (c.points[3][0] - c.points[2][0]);
+  const double dy = a * (c.points[1][1] - c.points[0][1]) + b * (c.points[2][1] - c.points[1][1]) +
+                    d * (c.points[3][1] - c.points[2][1]);
+  return std::hypot(dx, dy);
+}
+
+double Integrate(const CRV_Curve& c, double t0, double t1) {
+  const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
+  double sum = 0;
+  for (int i = 0; i < 4; ++i)
+    sum += kWeights[i] * (Speed(c, mid - half * kNodes[i]) + Speed(c, mid + half * kNodes[i]));
+  return sum * half;
+}
+
+// Makes sure `*table` is this resolution's table, building it when missing.
+int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
+  SEQ_Head** t = *table;
+  if (t && SEQ_ItemSize(t) == int32_t(sizeof(CRV_ArcSample)) && SEQ_Count(t) == resolution + 1)
+    return 0;
+  if (t) {
+    SEQ_Dispose(t, 0);
+    *table = nullptr;
+  }
+  SEQ_Head** fresh = nullptr;
+  int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), resolution + 1, &fresh);
+  if (rc != 0) return rc;
+  CRV_ArcSample sample{0.0, 0.0};
+  rc = SEQ_Append(fresh, &sample);
+  for (int32_t j = 1; rc == 0 && j <= resolution; ++j) {
+    const double t0 = double(j - 1) / resolution, t1 = double(j) / resolution;
+    sample.s += Integrate(c, t0, t1);
+    sample.t = t1;
+    rc = SEQ_Append(fresh, &sample);
+  }
+  if (rc != 0) {
+    SEQ_Dispose(fresh, 0);
+    return rc;
+  }
+  *table = fresh;
+  return 0;
+}
+
+int32_t Prepare(const CRV_Curve* curve, int32_t resolution, SEQ_Head*** table) {
+  if (!ValidCurve(curve) || !table) return CRV_Err_BadCurve;
+  if (resolution < 1) return CRV_Err_BadResolution;
+  return EnsureTable(*curve, resolution, table);
+}
+
+CRV_ArcSample Sample(SEQ_Head** table, int32_t j) {
+  CRV_ArcSample s{0, 0};
+  SEQ_GetItem(table, j, &s);
+  return s;
+}
+
+}  // namespace
+
+V_Vector2T<double> CRV_EvaluatePoint(const CRV_Curve& c, double t) {
+  const double u = 1.0 - t;
+  const double a = u * u * u, b = 3 * u * u * t, d = 3 * u * t * t, e = t * t * t;
+  return {a * c.points[0][0] + b * c.points[1][0] + d * c.points[2][0] + e * c.points[3][0],
+          a * c.points[0][1] + b * c.points[1][1] + d * c.points[2][1] + e * c.points[3][1]};
+}
+
+int32_t CRV_SFromT(const CRV_Curve* curve, double t, int32_t resolution, SEQ_Head*** table,
+                   double* length) {
+  const int32_t rc = Prepare(curve, resolution, table);
+  if (rc != 0) return rc;
+  t = std::min(1.0, std::max(0.0, t));
+  const int32_t j = std::min(resolution - 1, int32_t(t * resolution));
+  const CRV_ArcSample at = Sample(*table, j);
+  *length = t >= 1.0 ? Sample(*table, resolution).s : at.s + Integrate(*curve, at.t, t);
+  return 0;
+}
+
+int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Head*** table,
+                   double* t) {
+  const int32_t rc = Prepare(curve, resolution, table);
+  if (rc != 0) return rc;
+  SEQ_Head** tab = *table;
+  const double total = Sample(tab, resolution).s;
+  if (!(s > 0.0)) {
+    *t = 0.0;
+    return 0;
+  }
+  if (s >= total) {
+    *t = 1.0;
+    return 0;
+  }
+  // Last sample at or before s.
+  int32_t lo = 0, hi = resolution;
+  while (hi - lo > 1) {
+    const int32_t mid = (lo + hi) / 2;
+    (Sample(tab, mid).s <= s ? lo : hi) = mid;
+  }
+  const CRV_ArcSample a = Sample(tab, lo), b = Sample(tab, hi);
+  double left = a.t, right = b.t;
+  double x = b.s > a.s ? a.t + (s - a.s) / (b.s - a.s) * (b.t - a.t) : a.t;
+  const double tolerance = 1e-15 * std::max(1.0, total);
+  for (int it = 0; it < 60; ++it) {
+    const double f = a.s + Integrate(*curve, a.t, x) - s;
+    if (std::fabs(f) <= tolerance) break;
+    (f > 0 ? right : left) = x;
+    const double v = Speed(*curve, x);
+    double next = v > 0 ? x - f / v : 0.5 * (left + right);
+    // Newton steps that leave the bracket fall back to bisection.
+    if (!(next > left && next < right)) next = 0.5 * (left + right);
+    if (next == x) break;
+    x = next;
+  }
+  *t = x;
+  return 0;
+}
+
+int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolution,
+                               SEQ_Head*** table, V_Vector2T<double>* point) {
+  double t = 0;
+  const int32_t rc = CRV_TFromS(curve, s, resolution, table, &t);
+  if (rc != 0) return rc;
+  *point = CRV_EvaluatePoint(*curve, t);
+  return 0;
+}

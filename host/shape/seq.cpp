@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// Handle-based item lists. The head and the items share one tracked block that is
+// reallocated (doubling) as the list grows; the handle cell is a separate block.
+#include "host/seq/seq.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "host/y/y.h"
+
+struct SEQ_Head {
+  int32_t itemSize;
+  int32_t count;
+  int32_t capacity;
+  // Items follow the head, aligned for doubles.
+};
+
+namespace {
+
+constexpr std::size_t kHeadBytes = (sizeof(SEQ_Head) + alignof(std::max_align_t) - 1) /
+                                   alignof(std::max_align_t) * alignof(std::max_align_t);
+
+unsigned char* Items(SEQ_Head* h) { return reinterpret_cast<unsigned char*>(h) + kHeadBytes; }
+
+SEQ_Head* AllocateHead(int32_t itemSize, int32_t capacity) {
+  const std::size_t bytes = kHeadBytes + std::size_t(itemSize) * std::size_t(capacity);
+  auto* h = static_cast<SEQ_Head*>(Y_MemTrackedObject::Allocate(bytes));
+  if (!h) return nullptr;
+  h->itemSize = itemSize;
+  h->count = 0;
+  h->capacity = capacity;
+  return h;
+}
+
+bool Valid(SEQ_Head** handle) { return handle && *handle; }
+
+// Makes room for one more item, moving the block if needed.
+int32_t Reserve(SEQ_Head** handle, int32_t needed) {
+  SEQ_Head* h = *handle;
+  if (needed <= h->capacity) return 0;
+  if (needed > (INT32_MAX / 2) / h->itemSize) return Y_Err_OutOfMemory;
+  int32_t capacity = h->capacity < 4 ? 4 : h->capacity;
+  while (capacity < needed) capacity *= 2;
+  SEQ_Head* grown = AllocateHead(h->itemSize, capacity);
+  if (!grown) return Y_Err_OutOfMemory;
+  grown->count = h->count;
+  std::memcpy(Items(grown), Items(h), std::size_t(h->count) * std::size_t(h->itemSize));
+  Y_MemTrackedObject::Free(h);
+  *handle = grown;
+  return 0;
+}
+
+}  // namespace
+
+int32_t SEQ_New(int32_t itemSize, int32_t reserve, SEQ_Head*** handle) {
+  if (!handle) return SEQ_Err_BadHandle;
+  *handle = nullptr;
+  if (itemSize < 1 || reserve < 0 || reserve > (INT32_MAX / 2) / itemSize) return SEQ_Err_BadIndex;
+  auto** cell = static_cast<SEQ_Head**>(Y_MemTrackedObject::Allocate(sizeof(SEQ_Head*)));
+  if (!cell) return Y_Err_OutOfMemory;
+  *cell = AllocateHead(itemSize, reserve);
+  if (!*cell) {
+    Y_MemTrackedObject::Free(cell);
+    return Y_Err_OutOfMemory;
+  }
+  *handle = cell;
+  return 0;
+}
+
+int32_t SEQ_Clone(SEQ_Head** src, SEQ_Head*** handle) {
+  if (!handle) return SEQ_Err_BadHandle;
+  *handle = nullptr;
+  if (!Valid(src)) return SEQ_Err_BadHandle;
+  SEQ_Head** copy = nullptr;
+  const int32_t rc = SEQ_New((*src)->itemSize, (*src)->count, &copy);
+  if (rc != 0) return rc;
+  std::memcpy(Items(*copy), Items(*src), std::size_t((*src)->count) * std::size_t((*src)->itemSize));
+  (*copy)->count = (*src)->count;
+  *handle = copy;
+  return 0;
+}
+
+int32_t SEQ_Dispose(SEQ_Head** handle, int32_t flags) {
+  if (flags != 0) return SEQ_Err_BadIndex;
+  if (!handle) return 0;
+  Y_MemTrackedObject::Free(*handle);
+  Y_MemTrackedObject::Free(handle);
+  return 0;
+}
+
+int32_t SEQ_Count(SEQ_Head** handle) { return Valid(handle) ? (*handle)->count : 0; }
+
+int32_t SEQ_ItemSize(SEQ_Head** handle) { return Valid(handle) ? (*handle)->itemSize : 0; }
+
+int32_t SEQ_GetItem(SEQ_Head** handle, int32_t index, void* item) {
+  if (!Valid(handle) || !item) return SEQ_Err_BadHandle;
+  SEQ_Head* h = *handle;
+  if (index < 0 || index >= h->count) return SEQ_Err_BadIndex;
+  std::memcpy(item, Items(h) + std::size_t(index) * std::size_t(h->itemSize), std::size_t(h->itemSize));
+  return 0;
+}
+
+int32_t SEQ_SetItem(SEQ_Head** handle, int32_t index, const void* item) {
+  if (!Valid(handle) || !item) return SEQ_Err_BadHandle;
+  SEQ_Head* h = *handle;
+  if (index < 0 || index >= h->count) return SEQ_Err_BadIndex;
+  std::memcpy(Items(h) + std::size_t(index) * std::size_t(h->itemSize), item, std::size_t(h->itemSize));
+  return 0;
+}
+
+int32_t SEQ_Insert(SEQ_Head** handle, int32_t index, const void* item) {
+  if (!Valid(handle) || !item) return SEQ_Err_BadHandle;
+  if (index < 0 || index > (*handle)->count) return SEQ_Err_BadIndex;
+  const int32_t rc = Reserve(handle, (*handle)->count + 1);
+  if (rc != 0) return rc;
+  SEQ_Head* h = *handle;
+  const std::size_t size = std::size_t(h->itemSize);
+  unsigned char* at = Items(h) + std::size_t(index) * size;
+  std::memmove(at + size, at, std::size_t(h->count - index) * size);
+  std::memcpy(at, item, size);
+  ++h->count;
+  return 0;
+}
+
+int32_t SEQ_Append(SEQ_Head** handle, const void* item) {
+  return SEQ_Insert(handle, SEQ_Count(handle), item);
+}
+
+int32_t SEQ_Remove(SEQ_Head** handle, int32_t index) {
+  if (!Valid(handle)) return SEQ_Err_BadHandle;
+  SEQ_Head* h = *handle;
+  if (index < 0 || index >= h->count) return SEQ_Err_BadIndex;
+  const std::size_t size = std::size_t(h->itemSize);
+  unsigned char* at = Items(h) + std::size_t(index) * size;
+  std::memmove(at, at + size, std::size_t(h->count - index - 1) * size);
+  --h->count;
+  return 0;
+}
+
+int32_t SEQ_Clear(SEQ_Head** handle) {
+  if (!Valid(handle)) return SEQ_Err_BadHandle;
+  (*handle)->count = 0;
+  return 0;
+}

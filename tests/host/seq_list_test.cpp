@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "host/seq/seq.h"
+
+#include "test_support.h"
+
+namespace {
+
+class SeqList : public TrackedTest {};
+
+TEST_F(SeqList, InsertRemoveKeepOrderAcrossGrowth) {
+  SEQ_Head** h = nullptr;
+  ASSERT_EQ(SEQ_New(sizeof(int32_t), 0, &h), 0);
+  for (int32_t v = 0; v < 100; ++v) ASSERT_EQ(SEQ_Append(h, &v), 0);
+  const int32_t front = -1;
+  ASSERT_EQ(SEQ_Insert(h, 0, &front), 0);
+  ASSERT_EQ(SEQ_Remove(h, 50), 0);  // drops the value 49
+  ASSERT_EQ(SEQ_Count(h), 100);
+  int32_t v = 0;
+  ASSERT_EQ(SEQ_GetItem(h, 0, &v), 0);
+  EXPECT_EQ(v, -1);
+  ASSERT_EQ(SEQ_GetItem(h, 50, &v), 0);
+  EXPECT_EQ(v, 50);
+  ASSERT_EQ(SEQ_GetItem(h, 99, &v), 0);
+  EXPECT_EQ(v, 99);
+  const int32_t seven = 7;
+  ASSERT_EQ(SEQ_SetItem(h, 99, &seven), 0);
+  ASSERT_EQ(SEQ_GetItem(h, 99, &v), 0);
+  EXPECT_EQ(v, 7);
+
+  SEQ_Head** copy = nullptr;
+  ASSERT_EQ(SEQ_Clone(h, &copy), 0);
+  ASSERT_EQ(SEQ_Clear(h), 0);
+  EXPECT_EQ(SEQ_Count(h), 0);
+  EXPECT_EQ(SEQ_Count(copy), 100);
+  EXPECT_EQ(SEQ_Dispose(copy, 0), 0);
+  EXPECT_EQ(SEQ_Dispose(h, 0), 0);
+}
+
+TEST_F(SeqList, BadArgumentsAnswerCodes) {
+  SEQ_Head** h = nullptr;
+  ASSERT_EQ(SEQ_New(8, 2, &h), 0);
+  double d = 1;
+  struct Case {
+    const char* name;
+    int32_t got;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {"get from empty", SEQ_GetItem(h, 0, &d), SEQ_Err_BadIndex},
+      {"insert past end", SEQ_Insert(h, 1, &d), SEQ_Err_BadIndex},
+      {"remove negative", SEQ_Remove(h, -1), SEQ_Err_BadIndex},
+      {"null handle", SEQ_GetItem(nullptr, 0, &d), SEQ_Err_BadHandle},
+      {"no handle out", SEQ_New(4, 0, nullptr), SEQ_Err_BadHandle},
+      {"dispose flags", SEQ_Dispose(h, 1), SEQ_Err_BadIndex},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.got, c.want);
+  }
+  EXPECT_EQ(SEQ_Count(nullptr), 0);
+  EXPECT_EQ(SEQ_Dispose(nullptr, 0), 0);
+  EXPECT_EQ(SEQ_Dispose(h, 0), 0);
+}
+
+TEST_F(SeqList, AllocationFailureLeavesListIntact) {
+  SEQ_Head** h = nullptr;
+  ASSERT_EQ(SEQ_New(4, 1, &h), 0);
+  const int32_t one = 1;
+  ASSERT_EQ(SEQ_Append(h, &one), 0);
+  Y_MemTrackedObject::FailAllocationsAfter(0);
+  EXPECT_EQ(SEQ_Append(h, &one), Y_Err_OutOfMemory);  // needs to grow
+  Y_MemTrackedObject::FailAllocationsAfter(-1);
+  EXPECT_EQ(SEQ_Count(h), 1);
+  SEQ_Dispose(h, 0);
+}
+
+}  // namespace

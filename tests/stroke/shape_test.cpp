@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: MIT
+#include "kstroke/shape.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using Pt = V_Vector2T<float>;
+
+PaintPointerEvent Event(double t, double x, double y, bool spacing = true, float diameter = 1.0f) {
+  PaintPointerEvent e;
+  e.time = t;
+  e.x = x;
+  e.y = y;
+  for (float& f : e.params) f = 1.0f;
+  e.params[K_StrokeParam_Diameter] = diameter;
+  e.useSpacing = spacing;
+  return e;
+}
+
+template <class T>
+std::vector<std::pair<double, T>> Pairs(const std::vector<K_TimeTableEntry<T>>& table) {
+  std::vector<std::pair<double, T>> out;
+  for (const auto& e : table) out.emplace_back(e.time, e.value);
+  return out;
+}
+
+Pt Vertex(const K_Shape& s, int32_t k) {
+  Pt p;
+  EXPECT_EQ(SEQ_GetItem(s.Points(), 3 * k, &p), 0);
+  return p;
+}
+
+class KShape : public TrackedTest {};
+
+TEST_F(KShape, ConstructionSetsHostKindAndFlags) {
+  const V_FloatShortRect rect{0, 0, 640, 480};
+  K_Shape withRect(&rect);
+  EXPECT_EQ(withRect.Kind(), 2);
+  EXPECT_EQ(withRect.Flags(), 1 | 8);
+  ASSERT_NE(withRect.RelRect(), nullptr);
+  EXPECT_TRUE(*withRect.RelRect() == rect);
+  K_Shape plain;
+  EXPECT_EQ(plain.RelRect(), nullptr);
+  EXPECT_EQ(plain.NumVertices(), 0);
+  EXPECT_TRUE(plain.timeDistanceTable.empty());
+  EXPECT_TRUE(plain.tipSpacingTable.empty());
+  for (const auto& t : plain.paramTables) EXPECT_TRUE(t.empty());
+}
+
+TEST_F(KShape, AppendVertexRecordsVertexAndTables) {
+  K_Shape s;
+  PaintPointerEvent a = Event(0.5, 0.1, 0.2, false);
+  a.params[K_StrokeParam_Angle] = 30.0f;
+  ASSERT_EQ(s.AppendVertex(&a), 0);
+  PaintPointerEvent b = Event(0.75, 0.3, 0.4, true);
+  ASSERT_EQ(s.AppendVertex(&b), 0);
+  EXPECT_EQ(s.NumVertices(), 2);
+  EXPECT_EQ(Vertex(s, 0), Pt(0.1f, 0.2f));
+  EXPECT_EQ(Vertex(s, 1), Pt(0.3f, 0.4f));
+  EXPECT_EQ(Pairs(s.timeDistanceTable), (std::vector<std::pair<double, double>>{{0.5, 0}, {0.75, 1}}));
+  EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{0.5, false}, {0.75, true}}));
+  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Angle]),
+            (std::vector<std::pair<double, float>>{{0.5, 30.0f}, {0.75, 1.0f}}));
+  EXPECT_EQ(&s.GetTimeDistanceTable(), &s.timeDistanceTable);
+}
+
+TEST_F(KShape, IgnoredSamplesLeaveShapeUnchanged) {
+  K_Shape s;
+  PaintPointerEvent first = Event(1.0, 0.5, 0.5);
+  ASSERT_EQ(s.AppendVertex(&first), 0);
+  const K_Shape before(s);
+  struct Case {
+    const char* name;
+    PaintPointerEvent event;
+  };
+  const Case cases[] = {
+      {"same time", Event(1.0, 0.6, 0.6)},
+      {"earlier time", Event(0.5, 0.6, 0.6)},
+      {"same point", Event(2.0, 0.5, 0.5)},
+      // 0.5 + 1e-12 rounds to the same float as 0.5.
+      {"same point after float rounding", Event(2.0, 0.5 + 1e-12, 0.5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(s.AppendVertex(&c.event), 0);
+    EXPECT_TRUE(s == before);
+  }
+  PaintPointerEvent unmoved = Event(2.0, 0.5, 0.5);
+  unmoved.addIfUnmoved = true;
+  ASSERT_EQ(s.AppendVertex(&unmoved), 0);
+  EXPECT_EQ(s.NumVertices(), 2);
+  EXPECT_EQ(s.timeDistanceTable.back().value, 1.0);
+}
+
+TEST_F(KShape, SpacingRunsCollapse) {
+  K_Shape s;
+  const bool flags[] = {false, true, true, true, false, false, true};
+  for (int i = 0; i < 7; ++i) {
+    const PaintPointerEvent e = Event(i, 0.1 * i, 0.0, flags[i]);
+    ASSERT_EQ(s.AppendVertex(&e), 0);
+  }
+  EXPECT_EQ(Pairs(s.tipSpacingTable),
+            (std::vector<std::pair<double, bool>>{{0, false}, {3, true}, {4, false}, {5, false}, {6, true}}));
+}
+
+TEST_F(KShape, EqualParameterRunsKeepFirstAndLatest) {
+  K_Shape s;
+  using Table = std::vector<std::pair<double, float>>;
+  const float diameters[] = {1, 1, 1, 0.5f, 0.5f, 0.5f};
+  const Table expected[] = {
+      {{0, 1}},
+      {{0, 1}, {1, 1}},
+      {{0, 1}, {2, 1}},
+      {{0, 1}, {2, 1}, {3, 0.5f}},
+      {{0, 1}, {2, 1}, {3, 0.5f}, {4, 0.5f}},
+      {{0, 1}, {2, 1}, {3, 0.5f}, {5, 0.5f}},
+  };
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const PaintPointerEvent e = Event(i, 0.1 * i, 0.0, true, diameters[i]);
+    ASSERT_EQ(s.AppendVertex(&e), 0);
+    EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Diameter]), expected[i]);
+  }
+  // The other factors stayed at 1 throughout: first and latest entry only.
+  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Flow]), (Table{{0, 1}, {5, 1}}));
+}
+
+TEST_F(KShape, MakeDefaultIsTheMiddleDiagonal) {
+  std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->NumVertices(), 2);
+  EXPECT_EQ(d->Flags(), 1 | 8);
+  EXPECT_EQ(Vertex(*d, 0), Pt(0.25f, 0.25f));
+  EXPECT_EQ(Vertex(*d, 1), Pt(0.75f, 0.75f));
+  EXPECT_EQ(Pairs(d->timeDistanceTable), (std::vector<std::pair<double, double>>{{0, 0}, {1, 1}}));
+  EXPECT_EQ(Pairs(d->tipSpacingTable), (std::vector<std::pair<double, bool>>{{0, false}, {1, true}}));
+  for (int i = 0; i < kK_StrokeParamCount; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Pairs(d->paramTables[i]), (std::vector<std::pair<double, float>>{{0, 1.0f}, {1, 1.0f}}));
+  }
+}
+
+TEST_F(KShape, EqualityLooksAtEveryTable) {
+  std::unique_ptr<K_Shape> base(K_Shape::MakeDefault());
+  ASSERT_NE(base, nullptr);
+  struct Case {
+    const char* name;
+    void (*edit)(K_Shape*);
+  };
+  const Case cases[] = {
+      {"param time", [](K_Shape* s) { s->paramTables[K_StrokeParam_Roundness][1].time = 1.5; }},
+      {"param value", [](K_Shape* s) { s->paramTables[K_StrokeParam_Opacity][0].value = 0.5f; }},
+      {"param length", [](K_Shape* s) { s->paramTables[K_StrokeParam_Angle].pop_back(); }},
+      {"distance value", [](K_Shape* s) { s->timeDistanceTable[1].value = 1.5; }},
+      {"spacing flag", [](K_Shape* s) { s->tipSpacingTable[0].value = true; }},
+      {"spacing time", [](K_Shape* s) { s->tipSpacingTable[1].time = 2; }},
+      {"NaN time", [](K_Shape* s) { s->timeDistanceTable[0].time = std::nan(""); }},
+      {"geometry", [](K_Shape* s) { WS_ShapeMoveBezVertex(s, 0, Pt(0, 0), 0, false); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    K_Shape copy(*base);
+    EXPECT_TRUE(copy == *base);
+    c.edit(&copy);
+    EXPECT_FALSE(copy == *base);
+  }
+}
+
+TEST_F(KShape, CloneAndCloneDefault) {
+  std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
+  ASSERT_NE(d, nullptr);
+  const WS_Shape* asHost = d.get();
+  std::unique_ptr<WS_Shape> clone(asHost->Clone());
+  auto* k = dynamic_cast<K_Shape*>(clone.get());
+  ASSERT_NE(k, nullptr);
+  EXPECT_TRUE(*k == *d);
+  std::unique_ptr<WS_Shape> empty(d->CloneDefault(false));
+  auto* e = dynamic_cast<K_Shape*>(empty.get());
+  ASSERT_NE(e, nullptr);
+  EXPECT_TRUE(*e == K_Shape());
+  std::unique_ptr<WS_Shape> def(d->CloneDefault(true));
+  auto* dd = dynamic_cast<K_Shape*>(def.get());
+  ASSERT_NE(dd, nullptr);
+  EXPECT_TRUE(*dd == *d);
+}
+
+TEST_F(KShape, AllocationFailuresComeBackAsNullOrCodes) {
+  std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
+  ASSERT_NE(d, nullptr);
+  Y_MemTrackedObject::FailAllocationsAfter(0);
+  EXPECT_EQ(d->Clone(), nullptr);
+  EXPECT_EQ(d->CloneDefault(false), nullptr);
+  EXPECT_EQ(K_Shape::MakeDefault(), nullptr);
+  Y_MemTrackedObject::FailAllocationsAfter(1);  // the object, not its point list
+  EXPECT_EQ(K_Shape::MakeDefault(), nullptr);
+  Y_MemTrackedObject::FailAllocationsAfter(0);
+  const PaintPointerEvent e = Event(2, 0.9, 0.9);
+  EXPECT_EQ(d->AppendVertex(&e), Y_Err_OutOfMemory);  // the point list cannot grow
+  Y_MemTrackedObject::FailAllocationsAfter(-1);
+  EXPECT_EQ(d->NumVertices(), 2);
+  EXPECT_EQ(d->timeDistanceTable.size(), 2u);
+}
+
+TEST_F(KShape, BadEventsAreReportedCodes) {
+  K_Shape s;
+  EXPECT_EQ(s.AppendVertex(nullptr), 3);
+  EXPECT_EQ(Y_LastVerificationReport().message,
+            "pointer event is missing or has a non-finite time or position");
+  const PaintPointerEvent nanTime = Event(std::nan(""), 0.1, 0.1);
+  EXPECT_EQ(s.AppendVertex(&nanTime), 3);
+  const PaintPointerEvent infX = Event(1, INFINITY, 0.1);
+  EXPECT_EQ(s.AppendVertex(&infX), 3);
+  EXPECT_EQ(s.NumVertices(), 0);
+}
+
+TEST_F(KShape, HostVertexEditsLeaveTablesAlone) {
+  std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
+  ASSERT_NE(d, nullptr);
+  const K_Shape before(*d);
+  int32_t index = -1;
+  ASSERT_EQ(d->AddBezVertex(0.5, &index), 0);
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(d->NumVertices(), 3);
+  EXPECT_EQ(Vertex(*d, 1), Pt(0.5f, 0.5f));
+  EXPECT_EQ(Pairs(d->timeDistanceTable), Pairs(before.timeDistanceTable));
+  EXPECT_EQ(d->RemoveBezVertex(4), WS_Err_BadIndex);
+  EXPECT_EQ(d->AddBezVertex(0.5, nullptr), WS_Err_BadArgument);
+  ASSERT_EQ(d->RemoveBezVertex(3), 0);
+  EXPECT_TRUE(*d == before);
+}
+
+}  // namespace
