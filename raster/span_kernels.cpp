@@ -1,0 +1,238 @@
+// SPDX-License-Identifier: MIT
+// Fast span kernels. Per call they fetch the level rows once; a row of constant v is
+// tested once and cleared whole when it lies outside the level; at level 0 with unit
+// steps the row splits into a cleared lead, a run with constant fractions (a plain
+// copy when both fractions are 0) and a cleared tail. Results match kp_ref bit for bit
+// (tests/raster/span_kernels_test.cpp checks them on seeded random cases).
+#include "raster/span_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+template <class T>
+const T* LevelRow(const Kp_MIPPyramid& p, int32_t k, int32_t y) {
+  return reinterpret_cast<const T*>(p.levels[k] + std::ptrdiff_t(y) * p.rowBytes[k]);
+}
+
+template <class T>
+std::ptrdiff_t LevelStride(const Kp_MIPPyramid& p, int32_t k) {
+  return p.rowBytes[k] / std::ptrdiff_t(sizeof(T));
+}
+
+/// Bilinear blend of the 2 × 2 samples at column x of rows r0 and r1 = r0 + stride.
+template <class T>
+uint32_t Blend(const T* r0, const T* r1, int32_t x, uint32_t fx, uint32_t fy) {
+  const uint32_t top = Kp_Div255(uint32_t(r0[x]) * (255 - fx) + uint32_t(r0[x + 1]) * fx);
+  const uint32_t bottom = Kp_Div255(uint32_t(r1[x]) * (255 - fx) + uint32_t(r1[x + 1]) * fx);
+  return Kp_Div255(top * (255 - fy) + bottom * fy);
+}
+
+/// One level's rows for a row of constant v, already known to lie inside the level.
+template <class T>
+struct RowPair {
+  const T* r0;
+  const T* r1;
+  int32_t width;
+  int32_t shift;  ///< 16 + k
+  uint32_t fy;
+
+  RowPair(const Kp_MIPPyramid& p, int32_t k, Fx16 v)
+      : r0(LevelRow<T>(p, k, v >> (16 + k))),
+        r1(r0 + LevelStride<T>(p, k)),
+        width(p.Width(k)),
+        shift(16 + k),
+        fy(uint32_t(v >> (8 + k)) & 255u) {}
+
+  uint32_t Sample(Fx16 u) const {
+    const int32_t x = u >> shift;
+    if (x < -1 || x >= width) return 0;
+    return Blend(r0, r1, x, uint32_t(u >> (shift - 8)) & 255u, fy);
+  }
+};
+
+bool RowInside(const Kp_MIPPyramid& p, int32_t k, Fx16 v) {
+  const int32_t y = v >> (16 + k);
+  return y >= -1 && y < p.Height(k);
+}
+
+template <class T>
+void Clear(T* dst, int32_t n) {
+  std::memset(dst, 0, std::size_t(n) * sizeof(T));
+}
+
+/// Level 0, du = 1.0, v constant: lead of zeros, interpolated run, tail of zeros.
+template <class T>
+void UnitRow(const RowPair<T>& rows, Fx16 u, int32_t count, T* dst) {
+  const int64_t x0 = u >> 16;
+  const uint32_t fx = uint32_t(u >> 8) & 255u;
+  const int32_t lead = int32_t(std::clamp<int64_t>(-1 - x0, 0, count));
+  const int32_t end = int32_t(std::clamp<int64_t>(rows.width - x0, lead, count));
+  Clear(dst, lead);
+  if (end > lead) {
+    const T* r0 = rows.r0 + (x0 + lead);
+    const T* r1 = rows.r1 + (x0 + lead);
+    if (fx == 0 && rows.fy == 0) {
+      // Weights (255, 0) reproduce a sample exactly: a whole-sample row is a copy.
+      std::memcpy(dst + lead, r0, std::size_t(end - lead) * sizeof(T));
+    } else {
+      for (int32_t i = lead; i < end; ++i)
+        dst[i] = static_cast<T>(Blend(r0, r1, i - lead, fx, rows.fy));
+    }
+  }
+  Clear(dst + end, count - end);
+}
+
+/// True when u + i·du for i < count stays inside the 32-bit range (no wrap).
+bool NoWrap(Fx16 u, Fx16 du, int32_t count) {
+  const int64_t last = int64_t(u) + int64_t(du) * (count > 0 ? count - 1 : 0);
+  return last >= INT32_MIN && last <= INT32_MAX;
+}
+
+template <class T>
+uint32_t SampleChecked(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 v) {
+  const int32_t x = u >> (16 + k);
+  const int32_t y = v >> (16 + k);
+  if (x < -1 || x >= p.Width(k) || y < -1 || y >= p.Height(k)) return 0;
+  const T* r0 = LevelRow<T>(p, k, y);
+  return Blend(r0, r0 + LevelStride<T>(p, k), x, uint32_t(u >> (8 + k)) & 255u,
+               uint32_t(v >> (8 + k)) & 255u);
+}
+
+}  // namespace
+
+int32_t Kp_TrilinearWeight(int32_t level, Fx16 scale) noexcept {
+  const double w = 255.0 / double(65536 >> (level + 1)) * double((65536 >> level) - scale) + 0.5;
+  return static_cast<int32_t>(std::clamp(std::trunc(w), 0.0, 255.0));
+}
+
+template <class P>
+void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  using T = typename P::Value;
+  const Kp_MIPPyramid& p = *a.pyramid;
+  if (a.dv == 0) {
+    if (!RowInside(p, a.level, a.v)) return Clear(dst, a.count);
+    const RowPair<T> rows(p, a.level, a.v);
+    if (a.level == 0 && a.du == kFx16One && NoWrap(a.u, a.du, a.count))
+      return UnitRow(rows, a.u, a.count, dst);
+    uint32_t u = uint32_t(a.u);
+    for (int32_t i = 0; i < a.count; ++i, u += uint32_t(a.du))
+      dst[i] = static_cast<T>(rows.Sample(Fx16(u)));
+    return;
+  }
+  uint32_t u = uint32_t(a.u), v = uint32_t(a.v);
+  for (int32_t i = 0; i < a.count; ++i, u += uint32_t(a.du), v += uint32_t(a.dv))
+    dst[i] = static_cast<T>(SampleChecked<T>(p, a.level, Fx16(u), Fx16(v)));
+}
+
+template <class P>
+void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  using T = typename P::Value;
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const uint32_t w1 = uint32_t(Kp_TrilinearWeight(a.level, a.scale));
+  const uint32_t w0 = 255 - w1;
+  if (a.dv == 0) {
+    if (!RowInside(p, a.level, a.v)) return Clear(dst, a.count);
+    // Level L's row is inside, so level L + 1's (half the index) is too.
+    const RowPair<T> fine(p, a.level, a.v);
+    const RowPair<T> coarse(p, a.level + 1, a.v);
+    uint32_t u = uint32_t(a.u);
+    const uint32_t du = uint32_t(a.du);
+    int32_t i = 0;
+    for (; i + 4 <= a.count; i += 4) {
+      const Fx16 u0 = Fx16(u), u1 = Fx16(u + du), u2 = Fx16(u + 2 * du), u3 = Fx16(u + 3 * du);
+      dst[i] = static_cast<T>(Kp_Div255(w0 * fine.Sample(u0) + w1 * coarse.Sample(u0)));
+      dst[i + 1] = static_cast<T>(Kp_Div255(w0 * fine.Sample(u1) + w1 * coarse.Sample(u1)));
+      dst[i + 2] = static_cast<T>(Kp_Div255(w0 * fine.Sample(u2) + w1 * coarse.Sample(u2)));
+      dst[i + 3] = static_cast<T>(Kp_Div255(w0 * fine.Sample(u3) + w1 * coarse.Sample(u3)));
+      u += 4 * du;
+    }
+    for (; i < a.count; ++i, u += du)
+      dst[i] = static_cast<T>(Kp_Div255(w0 * fine.Sample(Fx16(u)) + w1 * coarse.Sample(Fx16(u))));
+    return;
+  }
+  uint32_t u = uint32_t(a.u), v = uint32_t(a.v);
+  for (int32_t i = 0; i < a.count; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
+    const uint32_t s0 = SampleChecked<T>(p, a.level, Fx16(u), Fx16(v));
+    const uint32_t s1 = SampleChecked<T>(p, a.level + 1, Fx16(u), Fx16(v));
+    dst[i] = static_cast<T>(Kp_Div255(w0 * s0 + w1 * s1));
+  }
+}
+
+namespace {
+
+/// Block = one constant-v row kernel call per row.
+template <class P, void (*kRow)(const Kp_SpanArgs&, typename P::Value*) noexcept>
+void BlockRows(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  Kp_SpanArgs row = a;
+  row.dv = 0;
+  auto* out = reinterpret_cast<unsigned char*>(dst);
+  uint32_t v = uint32_t(a.v);
+  for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
+    row.v = Fx16(v);
+    kRow(row, reinterpret_cast<typename P::Value*>(out));
+  }
+}
+
+}  // namespace
+
+template <class P>
+void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  BlockRows<P, &BilinearSpan<P>>(a, dst);
+}
+
+template <class P>
+void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  BlockRows<P, &TrilinearSpan<P>>(a, dst);
+}
+
+void CopyBlock(const Kp_MIPPyramid& p, int32_t x0, int32_t y0, int32_t count, int32_t rows,
+               int32_t rowBytes, void* dst) noexcept {
+  const std::size_t bytes = std::size_t(p.BytesPerSample());
+  const int32_t lead = int32_t(std::clamp<int64_t>(-int64_t(x0), 0, count));
+  const int32_t end = int32_t(std::clamp<int64_t>(int64_t(p.Width(0)) - x0, lead, count));
+  unsigned char* out = static_cast<unsigned char*>(dst);
+  for (int32_t j = 0; j < rows; ++j, out += rowBytes) {
+    const int64_t y = int64_t(y0) + j;
+    if (y < 0 || y >= p.Height(0)) {
+      std::memset(out, 0, std::size_t(count) * bytes);
+      continue;
+    }
+    const unsigned char* src = p.levels[0] + std::ptrdiff_t(y) * p.rowBytes[0];
+    std::memset(out, 0, std::size_t(lead) * bytes);
+    std::memcpy(out + std::size_t(lead) * bytes, src + (int64_t(x0) + lead) * int64_t(bytes),
+                std::size_t(end - lead) * bytes);
+    std::memset(out + std::size_t(end) * bytes, 0, std::size_t(count - end) * bytes);
+  }
+}
+
+#define KSTROKE_FAST_INSTANTIATE(P)                                        \
+  template void BilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;   \
+  template void TrilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
+  template void BilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
+  template void TrilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;
+KSTROKE_FAST_INSTANTIATE(Px8)
+KSTROKE_FAST_INSTANTIATE(Px16)
+#undef KSTROKE_FAST_INSTANTIATE
+
+namespace {
+
+template <class P, void (*kKernel)(const Kp_SpanArgs&, typename P::Value*) noexcept>
+void Erased(const Kp_SpanArgs& a, void* dst) noexcept {
+  kKernel(a, static_cast<typename P::Value*>(dst));
+}
+
+template <class P>
+constexpr Kp_KernelTable MakeTable() {
+  return {&Erased<P, &BilinearSpan<P>>, &Erased<P, &TrilinearSpan<P>>,
+          &Erased<P, &BilinearBlock<P>>, &Erased<P, &TrilinearBlock<P>>};
+}
+
+const Kp_KernelTable kTables[2] = {MakeTable<Px8>(), MakeTable<Px16>()};
+
+}  // namespace
+
+const Kp_KernelTable& Kp_Kernels(bool deep) noexcept { return kTables[deep ? 1 : 0]; }

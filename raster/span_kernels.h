@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// MIP-sampled span kernels: the inner loops of the tip rasterizer.
+//
+// Texture coordinates u (along a row) and v (down a column) are signed 32-bit 16.16
+// values in level-0 sample units; coordinate sums wrap modulo 2^32. At level k the
+// sample index is coord >> (16 + k) (arithmetic) and the 8-bit fraction is
+// (coord >> (8 + k)) & 255. Sample i of level k stands at level-0 position i × 2^k, and
+// its pixel centre is the sample itself: u = i samples the stored value unblended.
+//
+// Weighted sums are reduced by Kp_Div255: t = Σ sample × weight + 128, then
+// (t + (t >> 8)) >> 8, which divides by 255 with rounding and is exact for equal
+// neighbours. Interpolation weights are 255 − f and f (not 256 − f).
+//
+// Every kernel overwrites each destination sample it is given and never reads the
+// destination. Each exists as a scalar reference written straight from the sampling
+// rules (namespace kp_ref) and a fast form with the row test hoisted, unit-step
+// shortcuts and whole-row clears; both must agree bit for bit.
+#pragma once
+
+#include <cstdint>
+
+#include "tips/mip_pyramid.h"
+
+using Fx16 = int32_t;  // 16.16 fixed point
+constexpr Fx16 kFx16One = 1 << 16;
+
+struct Px8 {
+  using Value = uint8_t;
+  static constexpr int32_t kFull = 255;
+};
+struct Px16 {
+  using Value = uint16_t;
+  static constexpr int32_t kFull = 32768;
+};
+
+/// Rounded division by 255 of a weighted sum (the +128 is added here). Inputs up to
+/// 2 × 32768 × 255 keep t far inside 32 bits.
+inline uint32_t Kp_Div255(uint32_t sum) noexcept {
+  const uint32_t t = sum + 128;
+  return (t + (t >> 8)) >> 8;
+}
+
+/// The blend weight of level L + 1 against level L for a scale s (16.16) between
+/// 2^−(L+1) and 2^−L: 0 at s = 65536 >> L, 255 at s = 65536 >> (L + 1). One division,
+/// once per call.
+int32_t Kp_TrilinearWeight(int32_t level, Fx16 scale) noexcept;
+
+struct Kp_SpanArgs {
+  const Kp_MIPPyramid* pyramid = nullptr;
+  int32_t level = 0;      ///< L: the (finer) level sampled
+  Fx16 scale = kFx16One;  ///< picks the blend weight of the trilinear kernels
+  int32_t count = 0;      ///< samples per row
+  Fx16 u = 0, du = 0;     ///< start and step per sample
+  Fx16 v = 0;             ///< start
+  Fx16 dv = 0;            ///< row kernels: step per sample; block kernels: step per row
+  int32_t rows = 1;       ///< block kernels
+  int32_t rowBytes = 0;   ///< block kernels: destination bytes from row to row
+};
+
+/// A row kernel or a block kernel with the destination as raw bytes.
+using Kp_SpanProc = void (*)(const Kp_SpanArgs& a, void* dst) noexcept;
+
+// Fast kernels ---------------------------------------------------------------------
+
+/// One row: sample i at (u + i·du, v + i·dv) at level L. With dv = 0 the row is tested
+/// once: a level-L row index below −1 or at least h(L) clears the whole run.
+template <class P>
+void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// One row blending levels L and L + 1 (level L + 1 must exist). Same row rule.
+template <class P>
+void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// `rows` rows of `count` samples: row j samples v = v + j·dv with the same u run.
+template <class P>
+void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// Destination (i, j) = level-0 sample (x0 + i, y0 + j), or 0 outside the bitmap. The
+/// sample size comes from the pyramid header.
+void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,
+               int32_t rows, int32_t rowBytes, void* dst) noexcept;
+
+/// Fast kernels by depth (index 0: 8 bits, 1: 16 bits).
+struct Kp_KernelTable {
+  Kp_SpanProc bilinearSpan, trilinearSpan, bilinearBlock, trilinearBlock;
+};
+const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;
+
+// Reference kernels ----------------------------------------------------------------
+
+namespace kp_ref {
+/// Bilinear sample of level k at (u, v); 0 when the index is below −1 or past the last
+/// sample on either axis.
+template <class P>
+uint32_t BilinearSample(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 v) noexcept;
+template <class P>
+void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,
+               int32_t rows, int32_t rowBytes, void* dst) noexcept;
+}  // namespace kp_ref

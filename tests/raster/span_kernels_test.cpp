@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: MIT
+#include "raster/span_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "kstroke/brush_mipmap.h"
+#include "test_support.h"
+#include "tips/tip_fixtures.h"
+
+namespace {
+
+class SpanKernels : public TrackedTest {};
+
+constexpr Fx16 kOne = kFx16One;
+
+Kp_SpanArgs Args(const K_BrushMIPMap& map, int level, Fx16 scale, int count, Fx16 u, Fx16 du,
+                 Fx16 v, Fx16 dv) {
+  Kp_SpanArgs a;
+  a.pyramid = &map.GetPyramid();
+  a.level = level;
+  a.scale = scale;
+  a.count = count;
+  a.u = u;
+  a.du = du;
+  a.v = v;
+  a.dv = dv;
+  return a;
+}
+
+template <class T, class Kernel>
+std::vector<int> RunSpan(Kernel kernel, const Kp_SpanArgs& a) {
+  std::vector<T> out(std::size_t(a.count) + 1, T(0x5A));
+  kernel(a, out.data());
+  EXPECT_EQ(out.back(), T(0x5A)) << "wrote past the span";
+  return std::vector<int>(out.begin(), out.end() - 1);
+}
+
+TEST_F(SpanKernels, EqualNeighboursInterpolateExactly) {
+  struct Case {
+    const char* name;
+    bool deep;
+    int value;
+  };
+  const Case kCases[] = {{"8-bit 200", false, 200}, {"8-bit full", false, 255}, {"16-bit full", true, 32768},
+                         {"16-bit 12345", true, 12345}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TestTip tip(TestTip::Flat(6, 6, c.value), c.deep);
+    K_BrushMIPMap map(tip);
+    // Fractions everywhere inside the interior (neighbours all inside too).
+    const Kp_SpanArgs a = Args(map, 0, kOne, 9, kOne / 3, 37 * 111, 2 * kOne + 1234, 0);
+    const std::vector<int> got = c.deep ? RunSpan<uint16_t>(&kp_ref::BilinearSpan<Px16>, a)
+                                        : RunSpan<uint8_t>(&kp_ref::BilinearSpan<Px8>, a);
+    for (int s : got) EXPECT_EQ(s, c.value);
+  }
+}
+
+TEST_F(SpanKernels, BorderAndOutsideSamples) {
+  TestTip tip({{255, 0}}, false);
+  K_BrushMIPMap map(tip);
+  const Kp_MIPPyramid& p = map.GetPyramid();
+  struct Case {
+    const char* name;
+    Fx16 u, v;
+    int expected;
+  };
+  const Case kCases[] = {
+      {"sample itself", 0, 0, 255},
+      {"halfway to the right neighbour", kOne / 2, 0, 127},  // weights 255 − 128 and 128
+      {"index −1 blends in from the border", -kOne / 2, 0, 128},
+      {"index −2 is outside", -kOne - kOne / 2, 0, 0},
+      {"index w is outside", 2 * kOne, 0, 0},
+      {"half a row below", 0, kOne / 2, 127},
+      {"row −1 blends in", 0, -kOne / 2, 128},
+      {"row −2 is outside", 0, -kOne - 1, 0},
+      {"quarter in both", kOne / 4, kOne / 4, 143},  // top 255·191/255 = 191, then 191·191/255
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(int(kp_ref::BilinearSample<Px8>(p, 0, c.u, c.v)), c.expected);
+  }
+}
+
+TEST(SpanWeights, LevelPairWeight) {
+  struct Case {
+    int level;
+    Fx16 scale;
+    int weight;
+  };
+  const Case kCases[] = {
+      {0, 65536, 0},   {0, 32768, 255}, {0, 49152, 128}, {0, 32769, 255},
+      {1, 20000, 199}, {3, 8192, 0},    {3, 4096, 255},  {14, 3, 128},
+  };
+  for (const Case& c : kCases)
+    EXPECT_EQ(Kp_TrilinearWeight(c.level, c.scale), c.weight) << c.level << " " << c.scale;
+}
+
+TEST_F(SpanKernels, ConstantRowIsJudgedAtTheFinerLevel) {
+  TestTip tip(TestTip::Flat(4, 4, 255), false);
+  K_BrushMIPMap map(tip);
+  // v = −1.5: level 0 row −2 (outside), level 1 row −1 with fraction 64 (inside).
+  const Fx16 v = -kOne - kOne / 2;
+  Kp_SpanArgs a = Args(map, 0, 49152, 4, 0, kOne, v, 0);
+  for (int s : RunSpan<uint8_t>(&kp_ref::TrilinearSpan<Px8>, a)) EXPECT_EQ(s, 0);
+  for (int s : RunSpan<uint8_t>(&TrilinearSpan<Px8>, a)) EXPECT_EQ(s, 0);
+  // Per-sample testing (v changing along the row) lets level 1 through on its own.
+  a.dv = 1;
+  const std::vector<int> perSample = RunSpan<uint8_t>(&kp_ref::TrilinearSpan<Px8>, a);
+  EXPECT_GT(perSample[0], 0);
+  EXPECT_EQ(perSample, RunSpan<uint8_t>(&TrilinearSpan<Px8>, a));
+}
+
+TEST_F(SpanKernels, TrilinearAtAPowerOfTwoIsBilinear) {
+  std::mt19937 rng(11);
+  std::vector<std::vector<int>> rows(23, std::vector<int>(17));
+  for (auto& r : rows)
+    for (int& s : r) s = int(rng() % 256);
+  TestTip tip(rows, false);
+  K_BrushMIPMap map(tip);
+  for (int level = 0; level + 1 < map.GetPyramid().levelCount; ++level) {
+    SCOPED_TRACE(level);
+    const Kp_SpanArgs a = Args(map, level, kOne >> level, 30, -kOne * 2 + 77, 41000, 3 * kOne + 999, 1700);
+    EXPECT_EQ(RunSpan<uint8_t>(&TrilinearSpan<Px8>, a), RunSpan<uint8_t>(&BilinearSpan<Px8>, a));
+  }
+}
+
+TEST_F(SpanKernels, BlockClearsRowsAboveTheBitmap) {
+  TestTip tip(TestTip::Flat(3, 2, 200), false);
+  K_BrushMIPMap map(tip);
+  Kp_SpanArgs a = Args(map, 0, kOne, 3, 0, kOne, -3 * kOne + kOne / 2, kOne);
+  a.rows = 6;
+  a.rowBytes = 4;
+  for (auto kernel : {&kp_ref::BilinearBlock<Px8>, &BilinearBlock<Px8>}) {
+    std::vector<uint8_t> out(24, 0x5A);
+    kernel(a, out.data());
+    const int expectedFirst[6] = {0, 0, 100, 200, 100, 0};  // rows at v = −2.5 .. 2.5
+    for (int j = 0; j < 6; ++j) {
+      EXPECT_EQ(out[std::size_t(4 * j)], expectedFirst[j]) << j;
+      EXPECT_EQ(out[std::size_t(4 * j + 3)], 0x5A) << "row padding written";
+    }
+  }
+}
+
+TEST_F(SpanKernels, CopyBlockShiftsWholeSamples) {
+  for (bool deep : {false, true}) {
+    SCOPED_TRACE(deep ? "16 bit" : "8 bit");
+    TestTip tip({{10, 20, 30, 40}, {50, 60, 70, 80}}, deep);
+    K_BrushMIPMap map(tip);
+    const int bytes = deep ? 2 : 1;
+    std::vector<uint8_t> out(std::size_t(3 * 8 * bytes), 0x5A);
+    CopyBlock(map.GetPyramid(), -3, 0, 8, 3, 8 * bytes, out.data());
+    const int expected[3][8] = {{0, 0, 0, 10, 20, 30, 40, 0}, {0, 0, 0, 50, 60, 70, 80, 0}, {0}};
+    for (int j = 0; j < 3; ++j)
+      for (int i = 0; i < 8; ++i) {
+        int got = out[std::size_t((j * 8 + i) * bytes)];
+        if (deep) {
+          uint16_t s;
+          std::memcpy(&s, &out[std::size_t((j * 8 + i) * bytes)], 2);
+          got = s;
+        }
+        EXPECT_EQ(got, expected[j][i]) << i << "," << j;
+      }
+  }
+}
+
+// Fast kernels against the reference
+// ====================================================================================
+
+struct RandomCase {
+  std::vector<std::vector<int>> rows;
+  bool deep;
+};
+
+RandomCase RandomTip(std::mt19937& rng) {
+  RandomCase c;
+  c.deep = rng() % 2 == 1;
+  const int full = c.deep ? 32768 : 255;
+  const int w = 1 + int(rng() % (rng() % 8 == 0 ? 90 : 24));
+  const int h = 1 + int(rng() % (rng() % 8 == 0 ? 90 : 24));
+  const int style = int(rng() % 3);
+  c.rows.assign(std::size_t(h), std::vector<int>(std::size_t(w)));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int s = int(rng() % uint32_t(full + 1));
+      if (style == 1) s = full;                             // flat: exact reproduction
+      if (style == 2) s = rng() % 4 == 0 ? 0 : full - int(rng() % 3);  // near-full with holes
+      c.rows[std::size_t(y)][std::size_t(x)] = s;
+    }
+  return c;
+}
+
+Fx16 RandomCoord(std::mt19937& rng, int extent, int level) {
+  switch (rng() % 8) {
+    case 0:  // whole samples
+      return Fx16((int(rng() % uint32_t(extent + 8)) - 4) * kOne);
+    case 1:  // near the 32-bit ends, where sums wrap
+      return rng() % 2 ? std::numeric_limits<Fx16>::max() - Fx16(rng() % 400000)
+                       : std::numeric_limits<Fx16>::min() + Fx16(rng() % 400000);
+    default: {
+      const int64_t span = int64_t(extent + 6) << (16 + level);
+      return Fx16(int64_t(rng() % uint64_t(span)) - (int64_t(3) << (16 + level)));
+    }
+  }
+}
+
+Fx16 RandomStep(std::mt19937& rng, int level) {
+  switch (rng() % 6) {
+    case 0: return kOne;
+    case 1: return kOne << level;
+    case 2: return 0;
+    case 3: return -Fx16(rng() % uint32_t(2 * kOne));
+    default: return Fx16(rng() % uint32_t(3 * kOne));
+  }
+}
+
+template <class P>
+void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
+  using T = typename P::Value;
+  const Kp_MIPPyramid& p = map.GetPyramid();
+  const int extent = std::max(p.Width(0), p.Height(0));
+  const bool pair = p.levelCount > 1;
+  const int level = int(rng() % uint32_t(pair ? p.levelCount - 1 : 1));
+  Kp_SpanArgs a;
+  a.pyramid = &p;
+  a.level = level;
+  const Fx16 hi = kOne >> level, lo = kOne >> (level + 1);
+  a.scale = rng() % 4 == 0 ? (rng() % 2 ? hi : lo + 1) : lo + Fx16(rng() % uint32_t(hi - lo + 1));
+  a.count = int(rng() % 70);
+  a.u = RandomCoord(rng, extent, level);
+  a.du = RandomStep(rng, level);
+  a.v = RandomCoord(rng, extent, level);
+  a.dv = rng() % 2 ? 0 : RandomStep(rng, level);
+  a.rows = 1 + int(rng() % 6);
+  const int pad = int(rng() % 3);
+  a.rowBytes = (a.count + pad) * int(sizeof(T));
+
+  const std::size_t samples = std::size_t(a.rows) * std::size_t(a.count + pad) + 1;
+  auto check = [&](const char* name, auto fast, auto ref) {
+    std::vector<T> got(samples, T(0xA5)), want(samples, T(0xA5));
+    fast(a, got.data());
+    ref(a, want.data());
+    ASSERT_EQ(got, want) << name << " differs from the reference in case " << caseIndex;
+  };
+  check("BilinearSpan", &BilinearSpan<P>, &kp_ref::BilinearSpan<P>);
+  check("BilinearBlock", &BilinearBlock<P>, &kp_ref::BilinearBlock<P>);
+  if (pair) {
+    check("TrilinearSpan", &TrilinearSpan<P>, &kp_ref::TrilinearSpan<P>);
+    check("TrilinearBlock", &TrilinearBlock<P>, &kp_ref::TrilinearBlock<P>);
+  }
+  const int32_t x0 = int32_t(rng() % uint32_t(extent + 10)) - 5;
+  const int32_t y0 = int32_t(rng() % uint32_t(extent + 10)) - 5;
+  std::vector<T> got(samples, T(0xA5)), want(samples, T(0xA5));
+  CopyBlock(p, x0, y0, a.count, a.rows, a.rowBytes, got.data());
+  kp_ref::CopyBlock(p, x0, y0, a.count, a.rows, a.rowBytes, want.data());
+  ASSERT_EQ(got, want) << "CopyBlock differs from the reference in case " << caseIndex;
+}
+
+TEST_F(SpanKernels, FastFormsMatchTheReferenceBitForBit) {
+  std::mt19937 rng(20240611);
+  for (int i = 0; i < 4000; ++i) {
+    const RandomCase c = RandomTip(rng);
+    TestTip tip(c.rows, c.deep);
+    K_BrushMIPMap map(tip);
+    for (int k = 0; k < 5; ++k) {
+      const int caseIndex = i * 5 + k;
+      if (c.deep)
+        CompareRandom<Px16>(map, rng, caseIndex);
+      else
+        CompareRandom<Px8>(map, rng, caseIndex);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST_F(SpanKernels, KernelTableDispatchesByDepth) {
+  TestTip tip(TestTip::Flat(5, 5, 32768), true);
+  K_BrushMIPMap map(tip);
+  const Kp_SpanArgs a = Args(map, 0, kOne, 3, kOne, kOne, kOne, 0);
+  std::vector<uint16_t> out(3, 1);
+  Kp_Kernels(true).bilinearSpan(a, out.data());
+  EXPECT_EQ(out, (std::vector<uint16_t>{32768, 32768, 32768}));
+}
+
+}  // namespace

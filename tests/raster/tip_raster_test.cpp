@@ -1,0 +1,323 @@
+// SPDX-License-Identifier: MIT
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "kstroke/brush_mipmap.h"
+#include "raster/tip_polygon.h"
+#include "test_support.h"
+#include "tips/tip_fixtures.h"
+
+namespace {
+
+class TipRaster : public TrackedTest {};
+
+constexpr uint16_t kUntouched = 0xFFFF;  // above any 16-bit coverage
+
+struct Drawn {
+  std::vector<int> rows;  // rows with at least one written sample
+  int firstCol = 1 << 30, lastCol = -1;
+};
+
+Drawn DrawnArea(const K_BrushMIPMap& map, int w, int h) {
+  GX_UnoBuffer dst(w, h, 16);
+  EXPECT_EQ(GX_FillDeepUnoBuffer(kUntouched, &dst), 0);
+  map.RenderInto(dst);
+  Drawn d;
+  for (int y = 0; y < h; ++y) {
+    bool any = false;
+    for (int x = 0; x < w; ++x)
+      if (dst.Row<uint16_t>(y)[x] != kUntouched) {
+        any = true;
+        d.firstCol = std::min(d.firstCol, x);
+        d.lastCol = std::max(d.lastCol, x);
+      }
+    if (any) d.rows.push_back(y);
+  }
+  return d;
+}
+
+std::vector<int> Range(int first, int last) {
+  std::vector<int> r;
+  for (int i = first; i <= last; ++i) r.push_back(i);
+  return r;
+}
+
+std::vector<std::vector<int>> RandomRows(int w, int h, int full, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::vector<int>> rows(std::size_t(h), std::vector<int>(std::size_t(w), 0));
+  for (auto& r : rows)
+    for (int& s : r) s = int(rng() % uint32_t(full + 1));
+  return rows;
+}
+
+TEST_F(TipRaster, RowsAndColumnsDrawn) {
+  struct Case {
+    const char* name;
+    int tipW, tipH;
+    double sx, sy, angle, cx, cy;
+    std::vector<int> rows;
+    int firstCol, lastCol;
+  };
+  const Case kCases[] = {
+      {"axis-aligned: floor(ymin) to ceil(ymax) - 1", 10, 10, 1, 1, 0, 20.3, 20.7, Range(15, 25), 15, 26},
+      {"one row: 3.17 to 3.43", 4, 4, 1, 0.05, 0, 10, 3.3, {3}, 8, 12},
+      {"exactly 3.0 to 4.0", 4, 4, 1, 0.25, 0, 10, 3.5, {3}, 8, 12},
+      {"2.85 to 3.15 spans two rows", 4, 4, 1, 0.075, 0, 10, 3.0, {2, 3}, 8, 12},
+      {"left edge on 0 writes columns 0 to 10", 10, 10, 1, 1, 0, 5, 5.5, Range(0, 10), 0, 10},
+      {"rotated 45 degrees", 10, 10, 1, 1, 45, 20, 20.3, Range(13, 27), 12, 28},
+      {"clipped at the top", 10, 10, 1, 1, 0, 6, 2, Range(0, 6), 1, 11},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TestTip tip(TestTip::Flat(c.tipW, c.tipH, 32768), true);
+    K_BrushMIPMap map(tip);
+    map.SetTransform({c.sx, c.sy}, c.angle, 1.0, 1.0, {c.cx, c.cy});
+    const Drawn d = DrawnArea(map, 40, 40);
+    EXPECT_EQ(d.rows, c.rows);
+    EXPECT_EQ(d.firstCol, c.firstCol);
+    EXPECT_EQ(d.lastCol, c.lastCol);
+  }
+}
+
+TEST_F(TipRaster, UnscaledWholePixelTipIsCopied) {
+  for (bool deep : {false, true}) {
+    const int full = deep ? 32768 : 255;
+    const auto rows = RandomRows(10, 7, full, 5);
+    TestTip tip(rows, deep);
+    K_BrushMIPMap map(tip);
+    // Corners on whole pixels, and then off by less than 1/256 of a sample.
+    for (double nudge : {0.0, 1.0 / 512}) {
+      SCOPED_TRACE(testing::Message() << (deep ? "16 bit" : "8 bit") << " nudge " << nudge);
+      map.SetTransform({1, 1}, 0, 1, 1, {7 + nudge, 4.5 + nudge});
+      GX_UnoBuffer dst(14, 10, deep ? 16 : 8);
+      ASSERT_EQ(deep ? GX_FillDeepUnoBuffer(7, &dst) : GX_FillUnoBuffer(7, &dst), 0);
+      map.RenderInto(dst);
+      auto at = [&](int x, int y) {
+        return deep ? int(dst.Row<uint16_t>(y)[x]) : int(dst.Row<uint8_t>(y)[x]);
+      };
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 10; ++x) ASSERT_EQ(at(x + 2, y + 1), rows[std::size_t(y)][std::size_t(x)]);
+      for (int y = 1; y <= 7; ++y) EXPECT_EQ(at(12, y), 0) << "right column reads the border";
+      EXPECT_EQ(at(1, 3), 7) << "left of the polygon untouched";
+      // The nudged polygon reaches into column 13 and row 8, which read the border.
+      EXPECT_EQ(at(13, 3), nudge == 0 ? 7 : 0);
+      EXPECT_EQ(at(5, 8), nudge == 0 ? 7 : 0);
+      EXPECT_EQ(at(5, 0), 7) << "above the polygon untouched";
+    }
+  }
+}
+
+TEST_F(TipRaster, ClippingKeepsTheTextureInPlace) {
+  struct Case {
+    const char* name;
+    double angle;
+    double sx;
+    bool deep;
+  };
+  const Case kCases[] = {{"unrotated", 0, 0.8, false}, {"rotated", 30, 0.8, true}, {"magnified", 0, 1.6, true},
+                         {"rotated and blended", 70, 0.37, false}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TestTip tip(RandomRows(9, 8, c.deep ? 32768 : 255, 9), c.deep);
+    K_BrushMIPMap map(tip);
+    const int shift = 8;
+    GX_UnoBuffer small(7, 6, c.deep ? 16 : 8), big(7 + 2 * shift, 6 + 2 * shift, c.deep ? 16 : 8);
+    for (GX_UnoBuffer* b : {&small, &big}) ASSERT_EQ(c.deep ? GX_FillDeepUnoBuffer(0, b) : GX_FillUnoBuffer(0, b), 0);
+    // Centred near the top-left corner of `small`, so the dab is cut on the top and left;
+    // `big` sees the whole dab, moved by a whole number of pixels.
+    map.SetTransform({c.sx, c.sx}, c.angle, 1, 1, {1.25, 0.75});
+    map.RenderInto(small);
+    map.SetTransform({c.sx, c.sx}, c.angle, 1, 1, {1.25 + shift, 0.75 + shift});
+    map.RenderInto(big);
+    int nonZero = 0;
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 7; ++x) {
+        const int a = c.deep ? small.Row<uint16_t>(y)[x] : small.Row<uint8_t>(y)[x];
+        const int b = c.deep ? big.Row<uint16_t>(y + shift)[x + shift] : big.Row<uint8_t>(y + shift)[x + shift];
+        ASSERT_EQ(a, b) << x << "," << y;
+        nonZero += a != 0;
+      }
+    EXPECT_GT(nonZero, 0);
+  }
+}
+
+TEST_F(TipRaster, PolygonSetUp) {
+  TestTip tip(TestTip::Flat(10, 6, 255), false);
+  K_BrushMIPMap map(tip);
+  const Kp_TipPolygon& poly = map.GetPolygon();
+  auto vertices = [&]() { return std::vector<Kp_PolygonVertex>(poly.vertices, poly.vertices + poly.vertexCount); };
+  auto same = [](const std::vector<Kp_PolygonVertex>& a, const std::vector<Kp_PolygonVertex>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].u != b[i].u || a[i].v != b[i].v) return false;
+    return true;
+  };
+
+  map.SetTransform({1, 1}, 0, 1, 1, {20, 10});
+  ASSERT_EQ(poly.vertexCount, 4);
+  EXPECT_TRUE(poly.axisAligned);
+  const double kExpected[4][4] = {{15, 7, 0, 0}, {25, 7, 10, 0}, {25, 13, 10, 6}, {15, 13, 0, 6}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(poly.vertices[i].x, kExpected[i][0]);
+    EXPECT_EQ(poly.vertices[i].y, kExpected[i][1]);
+    EXPECT_EQ(poly.vertices[i].u, kExpected[i][2]);
+    EXPECT_EQ(poly.vertices[i].v, kExpected[i][3]);
+  }
+  EXPECT_EQ(map.GetRenderedBounds(), (V_Rect{7, 15, 13, 25}));
+
+  map.SetTransform({0.5, 0.5}, 0, 0.0, 1, {20, 10});
+  const auto round0 = vertices();
+  map.SetTransform({0.5, 0.5}, 0, 0.05, 1, {20, 10});
+  EXPECT_TRUE(same(round0, vertices())) << "roundness 0 counts as 0.05";
+  map.SetTransform({0.5, 0.5}, 0, 2.0, 1, {20, 10});
+  const auto round2 = vertices();
+  map.SetTransform({0.5, 0.5}, 0, 1.0, 1, {20, 10});
+  EXPECT_TRUE(same(round2, vertices())) << "roundness 2 counts as 1";
+
+  map.SetTransform({0.01, 0.01}, 0, 1, 1, {20, 10});
+  EXPECT_NEAR(poly.vertices[1].x - poly.vertices[0].x, 0.26, 1e-12) << "never thinner than 0.26 px";
+  EXPECT_NEAR(poly.vertices[3].y - poly.vertices[0].y, 0.26, 1e-12);
+  EXPECT_NEAR(poly.minScale, 0.026, 1e-12);
+
+  map.SetTransform({0.7, 0.9}, 25, 1, 1, {20, 10});
+  const auto positive = vertices();
+  map.SetTransform({-0.7, -0.9}, 25, 1, 1, {20, 10});
+  const auto mirrored = vertices();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(mirrored[std::size_t(i)].x, positive[std::size_t(i)].x) << "mirroring moves no vertex";
+    EXPECT_EQ(mirrored[std::size_t(i)].y, positive[std::size_t(i)].y);
+    EXPECT_EQ(mirrored[std::size_t(i)].u, 10 - positive[std::size_t(i)].u);
+    EXPECT_EQ(mirrored[std::size_t(i)].v, 6 - positive[std::size_t(i)].v);
+  }
+  EXPECT_FALSE(poly.axisAligned);
+
+  map.SetTransform({1, 1}, 0, 1, 2.0, {20, 10});
+  EXPECT_EQ(poly.vertices[0].x, 17.5) << "pixel aspect 2 halves the width";
+  EXPECT_EQ(poly.vertices[1].x, 22.5);
+  EXPECT_EQ(poly.vertices[0].y, 7);
+  EXPECT_EQ(poly.vertices[2].y, 13);
+
+  // A positive angle turns anticlockwise on the y-down raster: the top-right corner
+  // (+5, −3) goes to (−3, −5) at 90 degrees.
+  map.SetTransform({1, 1}, 90, 1, 1, {20, 10});
+  EXPECT_NEAR(poly.vertices[1].x, 17, 1e-12);
+  EXPECT_NEAR(poly.vertices[1].y, 5, 1e-12);
+}
+
+TEST_F(TipRaster, LevelSelection) {
+  struct Case {
+    const char* name;
+    double minScale;
+    int levelCount;
+    int level;
+    bool filtered;
+    Fx16 scale;
+  };
+  const Case kCases[] = {
+      {"magnified", 1.7, 10, 0, false, 65536},
+      {"unscaled", 1.0, 10, 0, false, 65536},
+      {"exactly a half", 0.5, 10, 1, false, 32768},
+      {"between a half and a quarter", 0.375, 10, 1, true, 24576},
+      {"exactly a quarter", 0.25, 10, 2, false, 16384},
+      {"just under one", 0.99, 10, 0, true, 64880},
+      {"pair past a 2-level pyramid", 0.3, 2, 1, false, 19660},
+      {"single level past a 3-level pyramid", 1.0 / 16, 3, 2, false, 4096},
+      {"tiny scale stops at 15 and clamps", 1e-9, 15, 14, false, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Kp_RasterContext ctx;
+    Kp_SelectLevel(c.minScale, c.levelCount, &ctx);
+    EXPECT_EQ(ctx.level, c.level);
+    EXPECT_EQ(ctx.filtered, c.filtered);
+    EXPECT_EQ(ctx.scale, c.scale);
+  }
+}
+
+TEST_F(TipRaster, OutOfRangeOrNonFinitePolygonsDrawNothing) {
+  struct Case {
+    const char* name;
+    double aspect;
+    double cx;
+  };
+  const Case kCases[] = {{"beyond 30000", 1.0, 40000}, {"at 30000", 1.0, 30001.5}, {"zero aspect", 0.0, 5},
+                         {"NaN centre", 1.0, std::nan("")}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TestTip tip(TestTip::Flat(3, 3, 32768), true);
+    K_BrushMIPMap map(tip);
+    map.SetTransform({1, 1}, 10, 1, c.aspect, {c.cx, 5});
+    EXPECT_EQ(map.GetRenderedBounds(), V_Rect{});
+    EXPECT_TRUE(DrawnArea(map, 12, 12).rows.empty());
+  }
+}
+
+TEST_F(TipRaster, MismatchedDepthIsLeftAlone) {
+  TestTip tip(TestTip::Flat(3, 3, 255), false);
+  K_BrushMIPMap map(tip);
+  map.SetTransform({1, 1}, 0, 1, 1, {3, 3});
+  EXPECT_TRUE(DrawnArea(map, 8, 8).rows.empty());
+}
+
+TEST_F(TipRaster, RotationMemoIsPerThread) {
+  TestTip tip(TestTip::Flat(8, 4, 255), false);
+  K_BrushMIPMap map(tip);
+  map.SetTransform({1, 1}, 30, 1, 1, {10, 10});
+  const Kp_RotationMemo memo = Kp_ThreadRotationMemo();
+  EXPECT_EQ(memo.angle, 30);
+  EXPECT_NEAR(memo.cosine, std::sqrt(3.0) / 2, 1e-15);
+  EXPECT_NEAR(memo.sine, 0.5, 1e-15);
+  const Kp_TipPolygon first = map.GetPolygon();
+  map.SetTransform({1, 1}, 30, 1, 1, {10, 10});  // a memo hit
+  const Kp_TipPolygon hit = map.GetPolygon();
+
+  Kp_RotationMemo other;
+  Kp_TipPolygon fresh;
+  std::thread t([&] {
+    other = Kp_ThreadRotationMemo();
+    K_BrushMIPMap local(tip);
+    local.SetTransform({1, 1}, 30, 1, 1, {10, 10});
+    fresh = local.GetPolygon();
+  });
+  t.join();
+  EXPECT_EQ(other.angle, 0) << "a new thread starts from angle 0";
+  EXPECT_EQ(other.cosine, 1);
+  EXPECT_EQ(other.sine, 0);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(hit.vertices[i].x, first.vertices[i].x);
+    EXPECT_EQ(hit.vertices[i].y, first.vertices[i].y);
+    EXPECT_EQ(fresh.vertices[i].x, first.vertices[i].x);
+    EXPECT_EQ(fresh.vertices[i].y, first.vertices[i].y);
+  }
+}
+
+TEST_F(TipRaster, ShrunkDabKeepsItsMass) {
+  // A flat tip drawn at a scale keeps about scale² of its coverage, at every level
+  // choice: single levels, blended pairs, and rotated.
+  struct Case {
+    double scale;
+    double angle;
+  };
+  const Case kCases[] = {{1.0, 0}, {0.5, 0}, {0.375, 0}, {0.2, 0}, {0.7, 33}, {2.0, 0}, {1.3, 60}};
+  TestTip tip(TestTip::Flat(32, 32, 255), false);
+  K_BrushMIPMap map(tip);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "scale " << c.scale << " angle " << c.angle);
+    GX_UnoBuffer dst(100, 100, 8);
+    ASSERT_EQ(GX_FillUnoBuffer(0, &dst), 0);
+    map.SetTransform({c.scale, c.scale}, c.angle, 1, 1, {50, 50});
+    map.RenderInto(dst);
+    double sum = 0;
+    for (int y = 0; y < 100; ++y)
+      for (int x = 0; x < 100; ++x) sum += dst.Row<uint8_t>(y)[x];
+    const double expected = 32.0 * 32.0 * c.scale * c.scale * 255;
+    EXPECT_NEAR(sum / expected, 1.0, 0.12);
+  }
+}
+
+}  // namespace

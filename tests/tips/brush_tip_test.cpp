@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: MIT
+#include "kstroke/brush_tip.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "test_support.h"
+#include "tips/tip_tables.h"
+
+namespace {
+
+class BrushTip : public TrackedTest {};
+
+template <class T>
+std::vector<std::vector<int>> Samples(const K_BrushTip& tip) {
+  const GX_UnoBuffer& b = *tip.GetTip();
+  std::vector<std::vector<int>> out(std::size_t(b.GetHeight()));
+  for (int y = 0; y < b.GetHeight(); ++y)
+    for (int x = 0; x < b.GetWidth(); ++x) out[std::size_t(y)].push_back(b.Row<T>(y)[x]);
+  return out;
+}
+
+TEST(TipTables, FalloffMatchesReferenceRowsAndBell) {
+  struct Row {
+    int index;
+    int value;
+  };
+  const Row kRows[] = {{0, 65280},   {64, 63709}, {128, 59221}, {256, 44214},
+                       {384, 27166}, {512, 13737}, {640, 5717}, {768, 1958},
+                       {896, 552},   {1000, 97},  {1023, 4}};
+  for (const Row& r : kRows) EXPECT_EQ(kFalloffTable[std::size_t(r.index)], r.value) << r.index;
+
+  const int kTail[24] = {97, 93, 89, 85, 81, 77, 73, 69, 65, 61, 57, 53,
+                         49, 45, 41, 36, 32, 28, 24, 20, 16, 12, 8,  4};
+  for (int i = 0; i < 24; ++i) EXPECT_EQ(kFalloffTable[std::size_t(1000 + i)], kTail[i]) << 1000 + i;
+
+  // Bell shape within 0.2 % of full scale, strictly decreasing.
+  const double k = 6.17;
+  for (int i = 0; i < 1024; ++i) {
+    const double x = (i + 0.5) / 1024.0;
+    const double bell = 65280.0 * (std::exp(-k * x * x) - std::exp(-k)) / (1.0 - std::exp(-k));
+    EXPECT_NEAR(kFalloffTable[std::size_t(i)], bell, 0.002 * 65280) << i;
+    if (i > 0) {
+      EXPECT_LT(kFalloffTable[std::size_t(i)], kFalloffTable[std::size_t(i - 1)]) << i;
+    }
+  }
+}
+
+TEST(TipTables, HypotEndsAndSamples) {
+  EXPECT_EQ(kHypotTable[0], 16384);
+  EXPECT_EQ(kHypotTable[128], 18318);  // 16384 × √1.25 = 18317.6
+  EXPECT_EQ(kHypotTable[256], 23170);  // 16384 × √2 = 23170.47
+  for (std::size_t i = 1; i < kHypotTable.size(); ++i) EXPECT_GE(kHypotTable[i], kHypotTable[i - 1]);
+}
+
+TEST_F(BrushTip, SizesAndHotSpots) {
+  struct Case {
+    const char* name;
+    double diameter, hardness, roundness, angle;
+    int width, height, hotX, hotY;
+  };
+  const Case kCases[] = {
+      {"tiny tip clamps to 0.5", 0.3, 1.0, 1.0, 0, 1, 1, 2, 2},
+      {"3 px is always soft", 3, 1.0, 1.0, 0, 5, 5, 10, 10},
+      {"10 px hard", 10, 1.0, 1.0, 0, 13, 13, 26, 26},
+      {"100 px hard", 100, 1.0, 1.0, 0, 103, 103, 206, 206},
+      {"100 px soft reaches 1.65 radii", 100, 0.0, 1.0, 0, 165, 165, 330, 330},
+      {"ellipse", 100, 1.0, 0.5, 0, 103, 53, 206, 106},
+      {"ellipse at 90 degrees", 100, 1.0, 0.5, 90, 53, 103, 106, 206},
+      {"roundness 0 keeps 1.5 px", 100, 1.0, 0.0, 0, 103, 3, 206, 6},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (bool deep : {false, true}) {
+      K_ComputedBrushTip tip(c.diameter, c.hardness, c.roundness, c.angle, false, deep);
+      EXPECT_EQ(tip.GetExtent(), (V_Vector2T<short>{short(c.width), short(c.height)}));
+      EXPECT_EQ(tip.GetHotSpot(), (V_Vector2T<short>{short(c.hotX), short(c.hotY)}));
+      EXPECT_EQ(tip.IsDeep(), deep);
+      EXPECT_EQ(tip.GetTip()->GetDepth(), deep ? 16 : 8);
+    }
+  }
+}
+
+TEST_F(BrushTip, StoredMembersTruncate) {
+  K_ComputedBrushTip a(0.2, 0.999, 0.505, -0.7, false, false);
+  EXPECT_EQ(a.GetDiameter(), 0.5);
+  EXPECT_EQ(a.GetHardnessPercent(), 99);
+  EXPECT_EQ(a.GetRoundnessPercent(), 50);
+  EXPECT_EQ(a.GetAngleDegrees(), 0);
+  K_ComputedBrushTip b(7, 0, 1, -45.6, false, false);
+  EXPECT_EQ(b.GetAngleDegrees(), -45);
+  K_ComputedBrushTip c(7, 0, 1, 44.6, false, false);
+  EXPECT_EQ(c.GetAngleDegrees(), 45);
+  K_ComputedBrushTip d(std::nan(""), std::nan(""), 1, 0, false, false);
+  EXPECT_EQ(d.GetDiameter(), 0.5);
+  EXPECT_EQ(d.GetHardnessPercent(), 0);
+}
+
+TEST_F(BrushTip, HardEdgeFallsOverTheOuterRing) {
+  // 100 px, hardness 1: A = 207 quarter pixels, E = 3165. Along the centre row the
+  // normalised radius is x × 1266.4, so columns up to 49 are inside the soft edge,
+  // 50 and 51 lie on it and 52 would be outside.
+  K_ComputedBrushTip tip(100, 1.0, 1.0, 0, false, false);
+  const auto s = Samples<uint8_t>(tip);
+  const std::vector<int>& row = s[51];
+  ASSERT_EQ(row.size(), 103u);
+  for (int x = 0; x <= 49; ++x) EXPECT_EQ(row[std::size_t(51 + x)], 255) << x;
+  EXPECT_GT(row[101], 0);
+  EXPECT_LT(row[101], 255);
+  EXPECT_GT(row[102], 0);
+  EXPECT_LT(row[102], row[101]);
+  EXPECT_EQ(s[0][0], 0);  // the corner lies outside the circle
+}
+
+TEST_F(BrushTip, RoundTipsAreSymmetricAndMonotone) {
+  for (double hardness : {0.0, 0.5, 1.0}) {
+    for (bool deep : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "hardness " << hardness << " deep " << deep);
+      K_ComputedBrushTip tip(31, hardness, 1.0, 0, false, deep);
+      const auto s = deep ? Samples<uint16_t>(tip) : Samples<uint8_t>(tip);
+      const std::size_t n = s.size();
+      ASSERT_EQ(s[0].size(), n);
+      const std::size_t c = n / 2;
+      EXPECT_EQ(s[c][c], deep ? 32768 : 255);
+      for (std::size_t y = 0; y < n; ++y)
+        for (std::size_t x = 0; x < n; ++x) {
+          EXPECT_EQ(s[y][x], s[y][n - 1 - x]);
+          EXPECT_EQ(s[y][x], s[n - 1 - y][x]);
+          EXPECT_EQ(s[y][x], s[x][y]);
+        }
+      for (std::size_t x = c + 1; x < n; ++x) EXPECT_LE(s[c][x], s[c][x - 1]) << x;
+      for (std::size_t d = 1; c + d < n; ++d) EXPECT_LE(s[c + d][c + d], s[c + d - 1][c + d - 1]);
+    }
+  }
+}
+
+TEST_F(BrushTip, AngleNinetyTransposesAnEllipse) {
+  K_ComputedBrushTip flat(40, 0.7, 0.4, 0, false, false);
+  K_ComputedBrushTip turned(40, 0.7, 0.4, 90, false, false);
+  const auto a = Samples<uint8_t>(flat);
+  const auto b = Samples<uint8_t>(turned);
+  ASSERT_EQ(a.size(), b[0].size());
+  ASSERT_EQ(a[0].size(), b.size());
+  for (std::size_t y = 0; y < a.size(); ++y)
+    for (std::size_t x = 0; x < a[0].size(); ++x) EXPECT_EQ(a[y][x], b[x][y]);
+}
+
+TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
+  K_ComputedBrushTip table(24, 0.3, 0.8, 30, false, false);
+  std::srand(7);
+  K_ComputedBrushTip dither(24, 0.3, 0.8, 30, true, false);
+  std::srand(7);
+  K_ComputedBrushTip again(24, 0.3, 0.8, 30, true, false);
+  K_ComputedBrushTip deep(24, 0.3, 0.8, 30, false, true);
+  K_ComputedBrushTip deepDither(24, 0.3, 0.8, 30, true, true);
+  const auto t = Samples<uint8_t>(table);
+  const auto d = Samples<uint8_t>(dither);
+  const auto d2 = Samples<uint8_t>(again);
+  const auto h = Samples<uint16_t>(deep);
+  EXPECT_EQ(d, d2) << "same seed, same tip";
+  EXPECT_EQ(h, Samples<uint16_t>(deepDither)) << "dithering does nothing at 16 bits";
+  int bumped = 0;
+  for (std::size_t y = 0; y < t.size(); ++y)
+    for (std::size_t x = 0; x < t[0].size(); ++x) {
+      const int diff = d[y][x] - t[y][x];
+      EXPECT_TRUE(diff == 0 || diff == 1) << x << "," << y;
+      bumped += diff;
+      // 16 bits: profile × 128 / 255, so its high part is the 8-bit value.
+      EXPECT_NEAR(h[y][x] * 255.0 / 32768.0, t[y][x], 1.0) << x << "," << y;
+      EXPECT_LE(h[y][x], 32768);
+    }
+  EXPECT_GT(bumped, 0) << "noise lifts some edge pixels";
+}
+
+TEST_F(BrushTip, MaximumExtentHoldsAnyRotation) {
+  struct Case {
+    const char* name;
+    double diameter;
+    double aspect;
+    double sx, sy;
+    short w, h;
+  };
+  const Case kCases[] = {
+      {"100 px at 1", 100, 1.0, 1.0, 1.0, 105, 105},  // W = 103 + 2
+      {"largest factor wins", 100, 1.0, -0.5, 2.0, 210, 210},
+      {"aspect widens", 100, 0.5, 1.0, 1.0, 210, 105},
+      {"aspect narrows, rounded up", 100, 2.0, 1.0, 1.0, 53, 105},
+      {"0.5 px", 0.3, 1.0, 1.0, 1.0, 3, 3},
+      {"angle is ignored", 10, 1.0, 1.5, 1.0, 23, 23},  // W = 15, 22.5 → 23
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    K_ComputedBrushTip tip(c.diameter, 1.0, 0.3, 60, false, false);
+    EXPECT_EQ(tip.GetMaximumExtent(c.aspect, {c.sx, c.sy}), (V_Vector2T<short>{c.w, c.h}));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+// Construction of a tip's MIP pyramid. The rasterizer half of K_BrushMIPMap lives in
+// raster/tip_raster.cpp.
+#include "kstroke/brush_mipmap.h"
+
+#include <cstring>
+#include <vector>
+
+#include "kstroke/brush_tip.h"
+#include "raster/tip_polygon.h"
+#include "tips/mip_pyramid.h"
+
+namespace {
+
+// Sample data starts at a multiple of 16 after the header.
+constexpr std::size_t kHeaderBytes = (sizeof(Kp_MIPPyramid) + 15) & ~std::size_t(15);
+
+/// Zeroes the top and bottom border rows and the side samples of every interior row.
+template <class T>
+void ClearLevelBorder(T* interior, std::ptrdiff_t stride, int32_t w, int32_t h) {
+  T* top = interior - stride - 1;
+  std::fill(top, top + w + 2, T(0));
+  T* bottom = interior + std::ptrdiff_t(h) * stride - 1;
+  std::fill(bottom, bottom + w + 2, T(0));
+  for (int32_t row = 0; row < h; ++row) {
+    interior[row * stride - 1] = 0;
+    interior[row * stride + w] = 0;
+  }
+}
+
+template <class T>
+void BuildLevels(Kp_MIPPyramid* p, const GX_UnoBuffer& src, int32_t maxValue) {
+  const std::ptrdiff_t stride0 = p->rowBytes[0] / std::ptrdiff_t(sizeof(T));
+  T* level0 = reinterpret_cast<T*>(p->levels[0]);
+  ClearLevelBorder(level0, stride0, p->Width(0), p->Height(0));
+  for (int32_t row = 0; row < p->Height(0); ++row)
+    std::memcpy(level0 + row * stride0, src.Row<T>(row), std::size_t(p->Width(0)) * sizeof(T));
+
+  // One scratch array, sized for the first (largest) halving, serves every level.
+  std::vector<T> scratch(std::size_t((p->Width(0) >> 1) + 3) * std::size_t(p->Height(0)), T(0));
+  for (int32_t k = 1; k < p->levelCount; ++k) {
+    const std::ptrdiff_t srcStride = p->rowBytes[k - 1] / std::ptrdiff_t(sizeof(T));
+    const std::ptrdiff_t dstStride = p->rowBytes[k] / std::ptrdiff_t(sizeof(T));
+    T* dst = reinterpret_cast<T*>(p->levels[k]);
+    Kp_HalveLevel(reinterpret_cast<const T*>(p->levels[k - 1]), srcStride, p->Width(k - 1),
+                  p->Height(k - 1), scratch.data(), dst, dstStride, maxValue);
+    ClearLevelBorder(dst, dstStride, p->Width(k), p->Height(k));
+  }
+}
+
+}  // namespace
+
+K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
+  const GX_UnoBuffer& src = *tip.GetTip();
+  const int32_t bytes = src.GetDepth() == 16 ? 2 : 1;
+  // Widths and heights are 16-bit quantities throughout the tip code.
+  const int32_t w = static_cast<uint16_t>(src.GetWidth());
+  const int32_t h = static_cast<uint16_t>(src.GetHeight());
+
+  int32_t widths[kKp_MaxMIPLevels], heights[kKp_MaxMIPLevels];
+  const int32_t count = Kp_MIPLevelCount(std::max(w, h));
+  std::size_t samples = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    widths[k] = k == 0 ? w : (widths[k - 1] >> 1) + 1;
+    heights[k] = k == 0 ? h : (heights[k - 1] >> 1) + 1;
+    samples += std::size_t(widths[k] + 2) * std::size_t(heights[k] + 2);
+  }
+  const std::size_t planeBytes = samples * std::size_t(bytes);
+
+  block.reset(new unsigned char[kHeaderBytes + planeBytes]());
+  pyramid = reinterpret_cast<Kp_MIPPyramid*>(block.get());
+  pyramid->formatTag = kKp_MIPFormatTag;
+  pyramid->bitsPerSample = bytes * 8;
+  pyramid->planeBytes = static_cast<int32_t>(planeBytes);
+  pyramid->planeCount = 1;
+  pyramid->allPlanesBytes = pyramid->planeBytes * pyramid->planeCount;
+  pyramid->levelCount = count;
+  unsigned char* at = block.get() + kHeaderBytes;
+  for (int32_t k = 0; k < count; ++k) {
+    pyramid->rowBytes[k] = (widths[k] + 2) * bytes;
+    pyramid->sizes[k][0] = heights[k];
+    pyramid->sizes[k][1] = widths[k];
+    pyramid->levels[k] = at + pyramid->rowBytes[k] + bytes;  // skip the top row and left border
+    at += std::size_t(pyramid->rowBytes[k]) * std::size_t(heights[k] + 2);
+  }
+  if (bytes == 2)
+    BuildLevels<uint16_t>(pyramid, src, 32768);
+  else
+    BuildLevels<uint8_t>(pyramid, src, 255);
+
+  polygon.reset(new Kp_TipPolygon());
+}
+
+K_BrushMIPMap::~K_BrushMIPMap() = default;

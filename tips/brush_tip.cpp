@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: MIT
+// The brush tip bitmap and the computed soft elliptical tip.
+//
+// The computed tip is scanned in integer fixed point. Each pixel centre (x, y), in
+// sixteenths of a pixel from the tip's centre, is rotated by (cs, sn) (× 16384) into the
+// ellipse's frame and divided by the semi-axes A and B (quarter pixels), which gives
+// the normalised coordinates p, q with 65536 = the ellipse's edge. Their length comes
+// from kHypotTable, and the distance n inside the edge, divided by the soft-edge width
+// E, indexes the falloff profile:
+//
+//   coverage  full ─────────┐
+//                           └──╮  kFalloffTable[0..1023]
+//                              ╰────── 0
+//             centre      1 − E/65536      edge (n = 65536)
+#include "kstroke/brush_tip.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+#include "tips/tip_geometry.h"
+#include "tips/tip_tables.h"
+
+// K_BrushTip
+// ====================================================================================
+
+K_BrushTip::~K_BrushTip() { delete tipBuffer; }
+
+V_Vector2T<short> K_BrushTip::GetExtent() const {
+  return {static_cast<short>(tipBuffer->GetWidth()), static_cast<short>(tipBuffer->GetHeight())};
+}
+
+bool K_BrushTip::IsDeep() const { return tipBuffer->GetDepth() == 16; }
+
+void K_BrushTip::AllocateTipBuffer(V_Vector2T<short> size, bool deep) {
+  GX_UnoBuffer* fresh = new GX_UnoBuffer(size.x, size.y, deep ? 16 : 8);
+  if (!fresh) throw std::bad_alloc();
+  delete tipBuffer;
+  tipBuffer = fresh;
+  ClearTipOutline();
+}
+
+// Geometry
+// ====================================================================================
+
+int32_t Kp_RoundToInt(double v) {
+  if (std::isnan(v)) return 0;
+  const double r = v >= 0 ? std::floor(v + 0.5) : -std::floor(0.5 - v);
+  if (r >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (r <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(r);
+}
+
+int32_t Kp_Clamp16(int32_t v) { return std::clamp<int32_t>(v, -32768, 32767); }
+
+int32_t Kp_FloorDiv4(int32_t v) { return v >= 0 ? v / 4 : -((-v + 3) / 4); }
+int32_t Kp_CeilDiv4(int32_t v) { return -Kp_FloorDiv4(-v); }
+
+Kp_TipGeometry Kp_ComputeTipGeometry(double diameter, int32_t hardnessPercent,
+                                     int32_t roundnessPercent, int32_t angleDegrees) {
+  Kp_TipGeometry g;
+  // Small tips are always soft: below 5 pixels k is 0 and the factor is 3.3.
+  int32_t k = static_cast<int32_t>(100.5 - 500.0 / diameter);
+  k = std::max(k, 0);
+  const int32_t t = static_cast<int32_t>(int64_t(k) * hardnessPercent / 100);
+  const double factor = (100 - t) * 0.013 + 2.0;
+  g.axisAQp = diameter <= 1.0 ? 2 : Kp_Clamp16(Kp_RoundToInt(factor * diameter));
+
+  const int64_t r = std::min<int32_t>(roundnessPercent, 100);
+  int64_t b = (r * g.axisAQp + 50) / 100;
+  b = std::max<int64_t>(b, 6);
+  b = std::min<int64_t>(b, g.axisAQp);
+  g.axisBQp = static_cast<int32_t>(b);
+
+  const double a = angleDegrees * 3.14159265358979323846 / 180.0;
+  g.cos14 = Kp_Clamp16(Kp_RoundToInt(std::cos(a) * 16384.0));
+  g.sin14 = Kp_Clamp16(Kp_RoundToInt(std::sin(a) * 16384.0));
+
+  // A fully hard tip has the narrowest edge (w); hardness 0 spreads it over the radius.
+  const int32_t w = std::clamp<int32_t>(g.axisAQp > 0 ? 655360 / g.axisAQp : 65535, 1, 65535);
+  const int64_t e = w + int64_t(100 - hardnessPercent) * (65535 - w) / 100;
+  g.edgeWidth = static_cast<int32_t>(std::clamp<int64_t>(e, 1, 65535));
+  return g;
+}
+
+Kp_PixelBounds Kp_TipPixelBounds(int32_t halfXQp, int32_t halfYQp) {
+  // The centre sits at quarter pixel 2 of its pixel, i.e. in the pixel's middle.
+  Kp_PixelBounds b;
+  b.top = Kp_FloorDiv4(2 - halfYQp);
+  b.left = Kp_FloorDiv4(2 - halfXQp);
+  b.bottom = Kp_CeilDiv4(2 + halfYQp);
+  b.right = Kp_CeilDiv4(2 + halfXQp);
+  return b;
+}
+
+namespace {
+
+/// Whole percent or degree from a factor; NaN counts as 0, magnitudes are limited so
+/// the truncation stays defined.
+int32_t TruncClamped(double v) {
+  if (std::isnan(v)) return 0;
+  return static_cast<int32_t>(std::clamp(v, -1e6, 1e6));
+}
+
+enum class CoverageMode { kTable, kDither, kDeep };
+
+/// Coverage of one pixel at rotated position (u, v) (sixteenths × 16384).
+template <CoverageMode M>
+uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g) {
+  constexpr uint32_t kFull = M == CoverageMode::kDeep ? 32768u : 255u;
+  const int64_t p = (u < 0 ? -u : u) / g.axisAQp;
+  const int64_t q = (v < 0 ? -v : v) / g.axisBQp;
+  if (p > 65535 || q > 65535) return 0;
+  const int64_t hi = std::max(p, q);
+  const int64_t lo = std::min(p, q);
+  if (hi == 0) return kFull;
+  const int64_t d = int64_t(kHypotTable[std::size_t(256 * lo / hi)]) * hi;
+  if (d > 1073741823) return 0;  // outside the ellipse
+  const uint32_t n = static_cast<uint32_t>(d >> 14);
+  // (65536 − n) × 65536 wraps to 0 for n = 0, which then indexes the full entry 0.
+  const uint32_t f = ((65536u - n) << 16) / static_cast<uint32_t>(g.edgeWidth);
+  if (f > 65535) return kFull;  // inside the soft edge
+  const uint32_t idx = ((0u - f) >> 6) & 1023u;
+  const uint32_t profile = kFalloffTable[idx];
+  if (M == CoverageMode::kTable) return profile >> 8;
+  if (M == CoverageMode::kDither) {
+    const uint32_t noise = static_cast<uint32_t>(std::rand() & 0x7FFF) >> 8;
+    return (noise + profile) >> 8;
+  }
+  return (profile * 128 + 127) / 255;
+}
+
+template <class T, CoverageMode M>
+void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b) {
+  const int64_t stepCs = 16 * int64_t(g.cos14);
+  const int64_t stepSn = 16 * int64_t(g.sin14);
+  const int32_t width = buffer->GetWidth();
+  // Row-start terms y·sn and y·cs; each column adds 16·cs to x·cs and 16·sn to x·sn.
+  int64_t ySn = 16 * int64_t(b.top) * g.sin14;
+  int64_t yCs = 16 * int64_t(b.top) * g.cos14;
+  for (int32_t row = 0; row < buffer->GetHeight(); ++row, ySn += stepSn, yCs += stepCs) {
+    T* out = buffer->Row<T>(row);
+    int64_t xCs = 16 * int64_t(b.left) * g.cos14;
+    int64_t xSn = 16 * int64_t(b.left) * g.sin14;
+    for (int32_t col = 0; col < width; ++col, xCs += stepCs, xSn += stepSn)
+      out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, g));
+  }
+}
+
+}  // namespace
+
+// K_ComputedBrushTip
+// ====================================================================================
+
+K_ComputedBrushTip::K_ComputedBrushTip(double diameter_, double hardness, double roundness,
+                                       double angle, bool dither, bool deep)
+    : diameter(diameter_ >= 0.5 ? diameter_ : 0.5),
+      hardnessPercent(TruncClamped(std::isnan(hardness) ? 0.0 : hardness * 100.0)),
+      roundnessPercent(TruncClamped(std::isnan(roundness) ? 0.0 : roundness * 100.0)),
+      angleDegrees(TruncClamped(std::isnan(angle) ? 0.0 : angle + 0.5)) {
+  const Kp_TipGeometry g =
+      Kp_ComputeTipGeometry(diameter, hardnessPercent, roundnessPercent, angleDegrees);
+  const int32_t acs = std::abs(g.cos14);
+  const int32_t asn = std::abs(g.sin14);
+  const int32_t hx =
+      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * acs + int64_t(g.axisBQp) * asn - 1) >> 14),
+                        g.axisAQp - 1);
+  const int32_t hy =
+      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * asn + int64_t(g.axisBQp) * acs - 1) >> 14),
+                        g.axisAQp - 1);
+  const Kp_PixelBounds b = Kp_TipPixelBounds(hx, hy);
+  hotSpot = {static_cast<short>(2 - 4 * b.left), static_cast<short>(2 - 4 * b.top)};
+  AllocateTipBuffer({static_cast<short>(b.right - b.left), static_cast<short>(b.bottom - b.top)},
+                    deep);
+  if (deep)
+    FillTip<uint16_t, CoverageMode::kDeep>(tipBuffer, g, b);
+  else if (dither)
+    FillTip<uint8_t, CoverageMode::kDither>(tipBuffer, g, b);
+  else
+    FillTip<uint8_t, CoverageMode::kTable>(tipBuffer, g, b);
+}
+
+V_Vector2T<short> K_ComputedBrushTip::GetMaximumExtent(double pixelAspect,
+                                                       V_Vector2T<double> scale) const {
+  const Kp_TipGeometry g =
+      Kp_ComputeTipGeometry(diameter, hardnessPercent, roundnessPercent, angleDegrees);
+  // With cosine 16384 and sine 0 the half-extent is A − 1: the square of side W holds
+  // the ellipse under any rotation.
+  const Kp_PixelBounds b = Kp_TipPixelBounds(g.axisAQp - 1, g.axisAQp - 1);
+  const double w = double(b.right - b.left + 2);
+  const double s = std::max(std::fabs(scale.x), std::fabs(scale.y));
+  auto side = [](double v) {
+    if (!(v > 0)) return short(0);
+    return static_cast<short>(std::min(std::ceil(v), 32767.0));
+  };
+  return {side(w * s / pixelAspect), side(w * s)};
+}

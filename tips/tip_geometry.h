@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// Fixed-point geometry of the computed tip, shared by its constructor and its extent.
+//
+// Units: semi-axes and half-extents in quarter pixels; cosine and sine as
+// round(16384 × value); the soft-edge width E in normalised units where 65536 is the
+// ellipse's radius. Pixel bounds are in pixels relative to the pixel holding the centre.
+#pragma once
+
+#include <cstdint>
+
+struct Kp_TipGeometry {
+  int32_t axisAQp = 0;    ///< semi-axis along the tip's x, quarter pixels
+  int32_t axisBQp = 0;    ///< semi-axis along the tip's y, 6..A
+  int32_t cos14 = 16384;  ///< cos(angle) × 16384
+  int32_t sin14 = 0;      ///< sin(angle) × 16384
+  int32_t edgeWidth = 1;  ///< soft-edge width E, 1..65535
+};
+
+struct Kp_PixelBounds {
+  int32_t top = 0, left = 0, bottom = 0, right = 0;  ///< right, bottom exclusive
+};
+
+/// v ≥ 0 → floor(v + 0.5), v < 0 → −floor(0.5 − v), clamped to 32 bits; NaN → 0.
+int32_t Kp_RoundToInt(double v);
+/// Clamps to −32768..32767.
+int32_t Kp_Clamp16(int32_t v);
+
+/// A, B, cosine, sine and E from the tip's stored members (diameter ≥ 0.5).
+Kp_TipGeometry Kp_ComputeTipGeometry(double diameter, int32_t hardnessPercent,
+                                     int32_t roundnessPercent, int32_t angleDegrees);
+/// Pixel box of a tip with these half-extents (quarter pixels) around a centre in the
+/// middle of its pixel.
+Kp_PixelBounds Kp_TipPixelBounds(int32_t halfXQp, int32_t halfYQp);
