@@ -15,8 +15,8 @@
 /// (dstPoint.x + i, dstPoint.y + j). Neither is clipped by the caller: `srcRect` is
 /// clipped to the source buffer and the destination to the mask, so a dab hanging off
 /// an edge of the mask is cut there. `opacity` and `flow` are fractions 0..1 (clamped).
-/// 8- and 16-bit math is integer with one rounding per step (GXp_DivFull8/16); float
-/// buffers are accumulated in float without clamping above full.
+/// 8- and 16-bit math is integer with one rounding per product (GXp_DivFull8/16),
+/// float math is float; every mode keeps the mask within 0..full.
 ///
 /// Answers 0; GX_Err_BadArgument for a null buffer or a non-finite opacity or flow;
 /// GX_Err_BadDepth when the depths differ; GX_Err_BadMode for an unknown mode; the

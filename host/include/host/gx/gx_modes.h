@@ -20,8 +20,9 @@ enum class GX_TransferMode : int32_t {
   kCopy = -2,
   /// Unnumbered slots -1, 0 and 1 of the tables behave as Normal.
   kNormal = 2,      ///< source over
-  /// Dithered mix: a pixel is either composited Normal at full weight or left alone;
-  /// it is taken when a threshold fixed per destination pixel is below sa × w. The
+  /// Dithered mix: a pixel either takes the source colour at full alpha or is left
+  /// alone; it is taken when a threshold in [0, 1) fixed per destination pixel is
+  /// below sa × w. The
   /// threshold comes from a hash of the pixel's position (or address, for the
   /// per-pixel functions), so a render is repeatable and independent of threads.
   kDissolve = 3,

@@ -5,7 +5,8 @@
 // Fixed point: an 8-bit value v stands for v / 255, a 16-bit value for v / 32768 (full
 // is a power of two so that 16-bit products divide by a shift), float for itself.
 // Integer products are divided back to the value range by GXp_DivFull8 / GXp_DivFull16
-// only; conversion from a unit fraction rounds to nearest and clamps to 0..full.
+// only, and values become unit fractions through ToUnit only; conversion back from a
+// unit fraction (FromUnit) rounds to nearest and clamps to 0..full.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +34,8 @@ struct GXp_Px8 {
   static constexpr Value Mul(Value a, Value b) {
     return static_cast<Value>(GXp_DivFull8(uint32_t(a) * b));
   }
-  static constexpr float ToUnit(Value v) { return float(v) * (1.0f / 255.0f); }
+  /// v / 255 correctly rounded, so full is exactly 1 and FromUnit(ToUnit(v)) == v.
+  static constexpr float ToUnit(Value v) { return float(v) / 255.0f; }
   /// Rounds to nearest, clamps to 0..255; NaN gives 0.
   static constexpr Value FromUnit(float f) {
     return f > 0.0f ? (f < 1.0f ? static_cast<Value>(f * 255.0f + 0.5f) : kFull) : Value(0);
@@ -48,7 +50,7 @@ struct GXp_Px16 {
   static constexpr Value Mul(Value a, Value b) {
     return static_cast<Value>(GXp_DivFull16(uint32_t(a) * b));
   }
-  static constexpr float ToUnit(Value v) { return float(v) * (1.0f / 32768.0f); }
+  static constexpr float ToUnit(Value v) { return float(v) / 32768.0f; }
   /// Rounds to nearest, clamps to 0..32768; NaN gives 0.
   static constexpr Value FromUnit(float f) {
     return f > 0.0f ? (f < 1.0f ? static_cast<Value>(f * 32768.0f + 0.5f) : kFull)

@@ -21,7 +21,7 @@
 class GX_LinearBlendingTables {
 public:
   /// Intervals of the tables over 0..1; between entries values are interpolated.
-  static constexpr int32_t kSteps = 4096;
+  static constexpr int32_t kSteps = 16384;
 
   /// Builds the sRGB transfer curve (IEC 61966-2-1).
   GX_LinearBlendingTables();
@@ -31,7 +31,7 @@ public:
   /// sRGB-encoded unit value to linear light. Inside 0..1 by table, outside by the
   /// exact curve mirrored through 0 (float layers may hold such values).
   float ToLinear(float v) const;
-  /// Linear light to sRGB-encoded, the inverse of ToLinear within 1e-4.
+  /// Linear light to sRGB-encoded, the inverse of ToLinear within 1e-5.
   float FromLinear(float v) const;
 
 private:

@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+// The fill source: a flat colour. Besides the flat world and buffer the general render
+// asks for, it has a direct path that blends the colour into the destination row by
+// row with the host's per-pixel transfer functions, with no intermediate image. Rows
+// are independent, so the host may spread a tall area over threads.
+#include "kstroke/fill_paint_source.h"
+
+#include <algorithm>
+
+#include "frame/errors.h"
+#include "host/gx/gx_iterate.h"
+#include "host/gx/gx_transfer.h"
+#include "sources/source_support.h"
+
+// Colour and opacity conversion - one traits struct per depth
+// ============================================================================
+
+namespace {
+
+// Host transfer modes with a meaning here: 3 has no per-pixel function and goes
+// through the general render.
+constexpr int32_t kGeneralPathMode = 3;
+// At most one progress report per this many rows.
+constexpr int32_t kProgressRowStride = 32;
+// Up to this many rows the row loop stays on the calling thread.
+constexpr int32_t kStaticRowLimit = 16;
+constexpr int32_t kFlatWorldFlags = 4;
+
+struct Fill8 : Kp_Depth8 {
+  static constexpr float kFull = 255.0f;
+  static Sample Channel(float c) {
+    const float v = c * kFull;
+    if (v < 0.0f) return 0;
+    if (v > kFull) return 255;
+    return static_cast<Sample>(v + 0.5f);
+  }
+  static Sample Opacity(double o) { return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 255.0); }
+  static constexpr Sample kFullAlpha = 255;
+  static const auto& Table() { return GXp_G_Xfer1_Opacity2_table8; }
+};
+
+struct Fill16 : Kp_Depth16 {
+  static constexpr float kFull = 32768.0f;
+  static Sample Channel(float c) {
+    const float v = c * kFull;
+    if (v < 0.0f) return 0;
+    if (v > kFull) return 32768;
+    return static_cast<Sample>(v + 0.5f);
+  }
+  static Sample Opacity(double o) {
+    return static_cast<Sample>(std::clamp(o, 0.0, 1.0) * 32768.0);
+  }
+  static constexpr Sample kFullAlpha = 32768;
+  static const auto& Table() { return GXp_G_Xfer1_Opacity2_table16; }
+};
+
+struct FillF : Kp_DepthF {
+  static Sample Channel(float c) { return c; }
+  static Sample Opacity(double o) { return static_cast<float>(o); }
+  static constexpr Sample kFullAlpha = 1.0f;
+  static const auto& Table() { return GXp_G_Xfer1_Opacity2_tableF; }
+};
+
+template <class D>
+typename D::Pixel Convert(const GX_PixelFloat& c) {
+  typename D::Pixel p;
+  p.alpha = D::Channel(c.alpha);
+  p.red = D::Channel(c.red);
+  p.green = D::Channel(c.green);
+  p.blue = D::Channel(c.blue);
+  return p;
+}
+
+// Direct path - row loop
+// ============================================================================
+
+template <class D>
+struct RowLoop {
+  using Pixel = typename D::Pixel;
+  using Sample = typename D::Sample;
+
+  V_Rect r;
+  GX_ProgressInfo* progress;
+  int32_t transferMode;
+  K_TargetChannel target;
+  Sample opacity;
+  const Pixel* colour;
+  const GX_UnoBuffer* mask;
+  const GX_LinearBlendingTables* tables;
+  GX_LayerDef* dest;
+
+  static int32_t Row(void* context, int32_t threadIndex, int32_t i) {
+    const RowLoop& loop = *static_cast<const RowLoop*>(context);
+    const int32_t y = loop.r.top + i;
+    const int32_t count = loop.r.right - loop.r.left;
+    auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*loop.dest, loop.r.left, y));
+    const Sample* m = loop.mask->template Row<Sample>(y) + loop.r.left;
+    if (threadIndex == 0 && loop.progress && y % kProgressRowStride == 0) {
+      const int32_t rc = GX_ReportProgress(loop.progress, y - loop.r.top, loop.r.bottom - loop.r.top);
+      if (rc != 0) return rc;
+    }
+    const auto xfer = D::Table()[loop.transferMode];
+    switch (loop.target) {
+      case K_TargetChannel_RGBA:
+        for (int32_t x = 0; x < count; ++x) xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+        break;
+      case K_TargetChannel_RGB:
+        for (int32_t x = 0; x < count; ++x) {
+          const Sample a = dst[x].alpha;
+          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          dst[x].alpha = a;
+        }
+        break;
+      case K_TargetChannel_RGBOpaque:
+        for (int32_t x = 0; x < count; ++x) {
+          const Sample a = dst[x].alpha;
+          dst[x].alpha = D::kFullAlpha;
+          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          dst[x].alpha = a;
+        }
+        break;
+      case K_TargetChannel_Alpha:
+        GX_BlendSingleChannel<Pixel, Sample>(count, loop.opacity, loop.colour->red, m, dst);
+        break;
+      default:
+        break;
+    }
+    return 0;
+  }
+
+  void Run() {
+    const int32_t rows = r.bottom - r.top;
+    if (rows <= kStaticRowLimit)
+      KSTROKE_HOST(GX_IterateGeneric_Static(rows, this, &Row));
+    else
+      KSTROKE_HOST(GX_IterateGeneric(rows, this, &Row));
+  }
+};
+
+template <class D>
+void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMode,
+                 K_TargetChannel target, double opacity, const GX_PixelFloat& colour,
+                 const GX_UnoBuffer* mask, const GX_LinearBlendingTables* tables,
+                 GX_LayerDef* dest) {
+  const typename D::Pixel c = Convert<D>(colour);
+  RowLoop<D> loop{r, progress, transferMode, target, D::Opacity(opacity), &c, mask, tables, dest};
+  loop.Run();
+}
+
+}  // namespace
+
+// K_FillPaintSource
+// ============================================================================
+
+K_FillPaintSource::K_FillPaintSource(const GX_LinearBlendingTables* tables,
+                                     const GX_PixelFloat& colour_)
+    : K_PixelBasedPaintSource(tables), colour(colour_) {
+  colour.alpha = 1.0f;
+}
+
+K_FillPaintSource::K_FillPaintSource(K_FillPaintSource& other)
+    : K_PixelBasedPaintSource(other), colour(other.colour) {
+  worldCache.swap(other.worldCache);
+  bufferCache.swap(other.bufferCache);
+}
+
+K_FillPaintSource& K_FillPaintSource::operator=(K_FillPaintSource& other) {
+  if (this == &other) return *this;
+  K_PixelBasedPaintSource::operator=(other);
+  worldCache.reset();
+  bufferCache.reset();
+  worldCache.swap(other.worldCache);
+  bufferCache.swap(other.bufferCache);
+  colour = other.colour;
+  return *this;
+}
+
+K_FillPaintSource::~K_FillPaintSource() = default;
+
+void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRect,
+                               const V_Rect& boundsRect, const GX_UnoBuffer* paintMask,
+                               double opacity, const K_Transform& transform,
+                               int32_t transferMode, K_TargetChannel targetChannel,
+                               int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
+  if (area->IsEmpty()) return;
+  V_Rect maskBounds;
+  maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
+  maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());
+  V_Rect r = Kp_ClipRect(Kp_ClipRect(*area, boundsRect), maskBounds);
+  r.left = std::max<int16_t>(r.left, 0);
+  r.top = std::max<int16_t>(r.top, 0);
+  if (r.IsEmpty()) return;
+
+  if (lazyCopy) KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(r, -layerRect.left, -layerRect.top)));
+  const int32_t depth = GXp_WorldDepth(dest);
+
+  if (transferMode == kGeneralPathMode) {
+    K_PixelBasedPaintSource::Render(progress, layerRect, boundsRect, paintMask, opacity,
+                                    transform, transferMode, targetChannel, transferParam,
+                                    area, dest);
+    return;
+  }
+
+  // The transfer functions work on the layer's own pixels; the reference world only
+  // stands for the layer while they run.
+  boost::scoped_ptr<GX_World> target(GX_World::NewReference(dest));
+  GX_LayerDef* layer = target->GetLayer();
+  switch (depth) {
+    case 8:
+      BlendDirect<Fill8>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
+                         blendingTables, layer);
+      break;
+    case 16:
+      BlendDirect<Fill16>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
+                          blendingTables, layer);
+      break;
+    case 32:
+      BlendDirect<FillF>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
+                         blendingTables, layer);
+      break;
+    default:
+      break;
+  }
+}
+
+// Pixel requests of the general render
+// ============================================================================
+
+const GX_World* K_FillPaintSource::GetPixelSource(GX_ProgressInfo* progress, const V_Rect&,
+                                                  const V_Rect&, const K_Transform&,
+                                                  int16_t depth, int32_t, V_Rect* area) const {
+  const int32_t width = area->Width(), height = area->Height();
+  worldCache.reset(GX_World::New(width, height, depth, kFlatWorldFlags));
+  GX_LayerDef* layer = worldCache->GetLayer();
+  const V_LRect all{0, 0, width, height};
+  switch (depth) {
+    case 8: KSTROKE_HOST(GX_Fill(progress, Convert<Fill8>(colour), all, layer)); break;
+    case 16: KSTROKE_HOST(GX_Fill16(progress, Convert<Fill16>(colour), all, layer)); break;
+    case 32: KSTROKE_HOST(GX_FillFloat(progress, Convert<FillF>(colour), all, layer)); break;
+    default: break;
+  }
+  return worldCache.get();
+}
+
+const GX_UnoBuffer* K_FillPaintSource::GetSingleChannelPixelSource(
+    GX_ProgressInfo*, const V_Rect&, const V_Rect&, const K_Transform&, int16_t depth, int32_t,
+    const V_Rect* maskRect) const {
+  bufferCache.reset();
+  bufferCache.reset(Kp_Checked(new GX_UnoBuffer(maskRect->Width(), maskRect->Height(), depth)));
+  switch (depth) {
+    case 8: KSTROKE_HOST(GX_FillUnoBuffer(Fill8::Channel(colour.red), bufferCache.get())); break;
+    case 16: KSTROKE_HOST(GX_FillDeepUnoBuffer(Fill16::Channel(colour.red), bufferCache.get())); break;
+    case 32: KSTROKE_HOST(GX_FillFloatUnoBuffer(colour.red, bufferCache.get())); break;
+    default: break;
+  }
+  return bufferCache.get();
+}

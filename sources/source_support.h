@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the paint sources: depth dispatch, rectangle arithmetic on the
+// host's 16-bit rectangles, and the check on tracked allocations.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "frame/errors.h"
+#include "host/gx/gx.h"
+#include "host/v/v.h"
+
+/// The one message every depth check of the paint sources reports.
+inline constexpr const char* kKp_UnknownDepthMessage = "Unknown world bitdepth in##CONDITIONNAME";
+
+/// Tracked `new` answers null instead of throwing; the sources treat that as any other
+/// allocation failure.
+template <class T>
+T* Kp_Checked(T* p) {
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+/// Reports the unknown-depth check (code 2425831) and throws 3 unless `depth` is 8, 16
+/// or 32.
+inline void Kp_CheckDepth(int32_t depth) {
+  KSTROKE_CHECK_CODE(depth == 8 || depth == 16 || depth == 32, kK_DepthCheckReportCode,
+                     kKp_UnknownDepthMessage);
+}
+
+/// Element types of one channel at each depth, for templated pixel code.
+struct Kp_Depth8 {
+  using Sample = unsigned char;
+  using Pixel = GX_Pixel8;
+};
+struct Kp_Depth16 {
+  using Sample = unsigned short;
+  using Pixel = GX_Pixel16;
+};
+struct Kp_DepthF {
+  using Sample = float;
+  using Pixel = GX_PixelFloat;
+};
+
+/// Calls `f` with the tag of `depth`; any other depth fails the depth check.
+template <class F>
+void Kp_DispatchDepth(int32_t depth, F&& f) {
+  switch (depth) {
+    case 8: f(Kp_Depth8()); return;
+    case 16: f(Kp_Depth16()); return;
+    case 32: f(Kp_DepthF()); return;
+    default: Kp_CheckDepth(depth);
+  }
+}
+
+/// `r` moved by (dx, dy). Results stay in 16 bits, like every rectangle of the engine.
+inline V_Rect Kp_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
+  V_Rect o;
+  o.top = static_cast<int16_t>(r.top + dy);
+  o.left = static_cast<int16_t>(r.left + dx);
+  o.bottom = static_cast<int16_t>(r.bottom + dy);
+  o.right = static_cast<int16_t>(r.right + dx);
+  return o;
+}
+
+/// Edge-wise intersection; unlike V_IntersectRect an empty result keeps its edges, so
+/// callers that move it back see where it was.
+inline V_Rect Kp_ClipRect(const V_Rect& a, const V_Rect& b) {
+  V_Rect r;
+  r.top = a.top > b.top ? a.top : b.top;
+  r.left = a.left > b.left ? a.left : b.left;
+  r.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
+  r.right = a.right < b.right ? a.right : b.right;
+  return r;
+}
+
+inline V_LRect Kp_ToLRect(const V_Rect& r) { return V_LRect{r.left, r.top, r.right, r.bottom}; }
