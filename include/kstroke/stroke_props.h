@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Stroke-wide brush settings the host passes to tip placement and rendering.
+// Stroke-wide brush settings the host passes to tip placement and rendering, and the
+// channel selection of the paint.
 #pragma once
 
 #include <cstdint>
 
 #include "host/v/v.h"
-#include "kstroke/target_channel.h"
+
+/// Which channels the paint writes. The values cross the host boundary and persist.
+enum class K_TargetChannel : int32_t {
+  kAll = 1,               ///< alpha and the three colour channels
+  kColour = 2,            ///< the colour channels; alpha is left as it is
+  kAlpha = 3,             ///< alpha alone
+  kColourOverOpaque = 4,  ///< the colour channels, over a destination taken as opaque
+};
 
 /// The stroke-wide brush settings. Filled by the host and only read by the engine.
 /// The defaults are a round, hard 10-pixel brush at a quarter-diameter spacing with
@@ -25,7 +33,7 @@ struct K_StrokeGlobalProperties {
   double hardness = 1.0;       ///< brush hardness
   double spacing = 0.25;       ///< tip distance as a fraction of the diameter; must be > 0
   int32_t transferMode = 0;    ///< transfer mode of the paint
-  K_TargetChannel targetChannel = K_TargetChannel_RGBA;
+  K_TargetChannel targetChannel = K_TargetChannel::kAll;
   V_Vector2T<double> anchor{0.0, 0.0};    ///< stroke anchor, fraction of the layer rectangle
   V_Vector2T<double> position{0.0, 0.0};  ///< where the anchor lands, same units
   V_Vector2T<double> scale{1.0, 1.0};     ///< stroke scale factors
