@@ -43,13 +43,10 @@ double Integrate(const CRV_Curve& c, double t0, double t1) {
 
 // Makes sure `*table` is this resolution's table, building it when missing.
 int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
-  SEQ_Head** t = *table;
-  if (t && SEQ_ItemSize(t) == int32_t(sizeof(CRV_ArcSample)) && SEQ_Count(t) == resolution + 1)
+  SEQ_Head** old = *table;
+  if (old && SEQ_ItemSize(old) == int32_t(sizeof(CRV_ArcSample)) && SEQ_Count(old) == resolution + 1)
     return 0;
-  if (t) {
-    SEQ_Dispose(t, 0);
-    *table = nullptr;
-  }
+  // The old table goes only once the new one exists, so a failure leaves the slot valid.
   SEQ_Head** fresh = nullptr;
   int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), resolution + 1, &fresh);
   if (rc != 0) return rc;
@@ -65,6 +62,7 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
     SEQ_Dispose(fresh, 0);
     return rc;
   }
+  SEQ_Dispose(old, 0);
   *table = fresh;
   return 0;
 }

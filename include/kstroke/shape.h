@@ -11,8 +11,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/crv/crv.h"
 #include "host/ws/ws.h"
 #include "kstroke/kstroke_export.h"
+
+struct GX_ProgressInfo;
+struct K_StrokeGlobalProperties;
+struct Kp_TipLocationCache;
+struct Kp_StrokeTipLocsAndParams;
+class CRVTableCache;
 
 /// One entry of a stroke time table.
 template <class T>
@@ -98,10 +105,89 @@ public:
 
   const TimeDistanceTable& GetTimeDistanceTable() const { return timeDistanceTable; }
 
+  // Arc length, timing and evaluation ------------------------------------------
+  // Segment k runs from vertex k to vertex k + 1; arc-length queries go through a
+  // caller-kept table slot (null at first, filled by the host, resolution 500).
+
+  /// Fills `points` with the segment's four control points (x0, y0 … x3, y3, list
+  /// items 3k … 3k + 3 modulo the item count) and points `curve` at them. Throws 10
+  /// for a segment outside [0, BezTrueNumSegs()), a host list failure's code.
+  void GetBezCurveFromSegment(int32_t segment, double* points, CRV_Curve* curve) const;
+  /// Arc length of the segment. Never throws: any failure (a bad segment included) is
+  /// absorbed and the length found so far (0) is returned with the slot untouched.
+  double GetSegmentLength(int32_t segment, std::vector<SEQ_Head**>::iterator slot) const;
+  /// The point at arc length `s` from the segment's start. `s` exactly 0 gives vertex
+  /// `segment` itself (list item 3 × segment, so the segment count gives the path's
+  /// end point) without building a curve. Throws host codes and 10.
+  void EvaluateAtSValue(double s, int32_t segment, std::vector<SEQ_Head**>::iterator slot,
+                        V_Vector2T<double>* out) const;
+  /// Cumulative arc lengths c[0 … n] of the n true segments (c[0] = 0), measured in
+  /// the shape's own coordinates with tables that are disposed before it returns.
+  std::vector<double> GetCumulativeLengths() const;
+  /// Time of the last time-distance entry; 0 for an empty table.
+  double GetStrokeDuration() const;
+  /// Retimes the vertices for constant speed over the duration T = the last spacing
+  /// entry's time: vertex i gets the time T × c[i] / c[n]. Nothing changes for a
+  /// path with no segment, an empty spacing table or T not above 0. A path of zero
+  /// total length has no speed to keep constant: its vertices are spread evenly over
+  /// T (vertex i at T × i / n), the limit of a path whose segments shrink alike.
+  void SetConstantVelocity();
+  /// A stroke with `src`'s geometry: MakeDefault(), the host assignment of `src`
+  /// (which copies the whole host shape: points, kind, flags, rectangle), then
+  /// SetConstantVelocity(). Lasts 1 time unit with the default's spacing and factors.
+  /// Null when the allocator fails; throws 3 for a null `src`; the new shape is
+  /// deleted when a step throws.
+  static K_Shape* MakeFromWSShape(const WS_Shape* src);
+  /// The stroke between the fractions `from` and `to` of its duration as a polyline
+  /// of `perSegment` points per segment (host sampling), trimmed to within a point
+  /// spacing of each end. `out` is resized, not appended to. Does nothing when
+  /// from ≥ to, the path has no points, the time-distance table is empty or
+  /// perSegment < 1.
+  void ShapeGetValues(double from, double to, int32_t perSegment,
+                      std::vector<V_Vector2T<float>>* out);
+
+  // Tip placement ----------------------------------------------------------------
+
+  /// Appends the tips that are new since `cache` (plus the previous call's
+  /// provisional last tip again) to `out->tips`, trimmed to props->start … end and
+  /// mapped to the pixel frame of `layerRect` (the rectangle the unit square maps
+  /// to), and sets `out->endTime`; advances `*cache`. The renderer passes an empty
+  /// list: trimming and mapping apply to the whole list. The shape is not changed.
+  /// Throws 3 after a report for an invalid spacing, diameter, empty time-distance
+  /// or spacing table (tested in that order, before anything else), a null argument
+  /// or a pixel aspect that is not a positive finite number; host and progress codes
+  /// as they come. On a throw the cache holds the last tip placed and `out->tips` the
+  /// tips placed so far, untrimmed and in tip space.
+  void GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRect, double pixelAspect,
+                        const K_StrokeGlobalProperties* props, Kp_TipLocationCache* cache,
+                        Kp_StrokeTipLocsAndParams* out) const;
+
   /// (time, path position): one entry per appended vertex.
   TimeDistanceTable timeDistanceTable;
   /// (time, spacing on).
   TipSpacingTable tipSpacingTable;
   /// (time, factor) per K_StrokeParam.
   ParamTable paramTables[kK_StrokeParamCount];
+
+protected:
+  /// Interpolates timing, spacing and factors between keyframe strokes `a` and `b` at
+  /// fraction t after the host has blended the vertices into this shape. Both must
+  /// be K_Shapes (std::bad_cast otherwise, nothing changed). Every table it
+  /// normalises (a's and b's time-distance and parameter tables, a's spacing table)
+  /// must be non-empty and end at a finite time above 0, and the in-between duration
+  /// must be above 0: otherwise it reports "keyframe stroke has no usable timing"
+  /// and throws 3 with this shape unchanged, so no NaN time can arise. Positions
+  /// past the end of a keyframe's path count as its end.
+  void PostProcessInterpolate(const WS_Shape* a, const WS_Shape* b, double t) override;
+
+private:
+  void GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGlobalProperties* props,
+                           Kp_TipLocationCache* cache, CRVTableCache* tables,
+                           Kp_StrokeTipLocsAndParams* out) const;
+  bool GetNextTipTime(const Kp_TipLocationCache& previous, const K_StrokeGlobalProperties* props,
+                      TipSpacingTable::const_iterator* spacingCursor,
+                      ParamTable::const_iterator* diameterCursor,
+                      ParamTable::const_iterator* roundnessCursor,
+                      TimeDistanceTable::const_iterator* distanceCursor, CRVTableCache* tables,
+                      double* lastTipScale, Kp_TipLocationCache* next) const;
 };
