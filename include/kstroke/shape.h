@@ -81,8 +81,18 @@ public:
   /// The host's removal; the time tables are not touched (keeping them consistent
   /// after such edits is the caller's affair). Answers 0 or the failure code.
   int32_t RemoveBezVertex(int32_t index) override;
-  // The file chunks of the time tables (ReadExtraChunks, WriteExtraChunks) are
-  // declared here and live in stroke/shape_chunks.cpp.
+  /// Reads the time tables from the "LIST" chunk of type "pnts" inside `parent` (null:
+  /// the file's top level); the chunk layout is at the top of stroke/shape_chunks.h.
+  /// A table whose sub-chunk is absent keeps its contents; a table read from the file
+  /// replaces it, and a parameter table read from the file is stretched so its last
+  /// entry is no earlier than the time-distance table's last entry (tables kept from
+  /// before the read are not stretched). Throws the chunk library's code on failure
+  /// (DKF_Err_NotFound when the list is absent); the table being read then holds the
+  /// entries read so far.
+  void ReadExtraChunks(DKF_File* file, const DKF_ChunkInfo* parent) override;
+  /// Appends the time tables as one "LIST" chunk of type "pnts" at the file's current
+  /// place. Throws the chunk library's code on failure.
+  void WriteExtraChunks(DKF_File* file) override;
 
   /// Adds one pointer sample: a vertex at (x, y) with its time, and the sample's
   /// spacing flag and factors in the tables. A sample whose time is not after the

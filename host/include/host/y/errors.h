@@ -31,7 +31,7 @@ enum : int32_t {
   WS_Err_BadIndex = 1400,
   WS_Err_BadArgument = 1401,
 
-  // Chunk files (DKF_): see host/dkf/dkf.h for what each means.
+  // Chunk files (DKF_): host/dkf/dkf.h says what each means.
   DKF_Err_Io = 1500,
   DKF_Err_Truncated = 1501,
   DKF_Err_ChunkTooLarge = 1502,
@@ -40,6 +40,10 @@ enum : int32_t {
   DKF_Err_NotFound = 1505,
   DKF_Err_BadState = 1506,
   DKF_Err_BadFormat = 1507,
+  DKF_Err_PastChunkEnd = 1508,
+  DKF_Err_BadArgument = 1509,
+  DKF_Err_ReadOnly = 1510,
+  DKF_Err_WrongKind = 1511,
 
   // Pixels (GX_).
   GX_Err_BadArgument = 1600,
