@@ -51,6 +51,10 @@ enum : int32_t {
   GX_Err_OutOfRange = 1602,
   GX_Err_Cancelled = 1603,
   GX_Err_BadMode = 1604,  ///< a transfer or accumulation mode outside its table
+  // PNG files (host/gx/gx_png.h); GX_PngLastMessage() says what and where.
+  GX_Err_PngOpen = 1650,    ///< the file cannot be opened or created
+  GX_Err_PngFormat = 1651,  ///< not a PNG file, or a corrupt or unsupported one
+  GX_Err_PngWrite = 1652,   ///< writing the file failed part way
 
   // Drawing (kelvo::inkwork): carried by inkwork::Error.
   INK_Err_BadArgument = 1700,  ///< a size, width, radius, mode or matrix out of range
