@@ -4,12 +4,14 @@
 //
 // Integer depths stay integer: with c the dab coverage, m the mask and op, fl the
 // opacity and flow as values of the depth, every product goes through P::Mul (one
-// rounding each). Build-up never passes its target because Mul(x, fl) ≤ x.
+// rounding each). Build-up never passes its target because Mul(x, fl) ≤ x, and always
+// reaches it because a step is at least one unit while flow is not 0.
 #include "host/gx/gx_accumulate.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <type_traits>
 
 #include "host/gx/gx_pixel_traits.h"
 
@@ -21,7 +23,13 @@ struct BuildUp {
   static V Apply(V m, V c, V op, V fl) {
     const V target = P::Mul(c, op);
     if (!(m < target)) return m;
-    return V(m + P::Mul(V(target - m), fl));
+    const V step = P::Mul(V(target - m), fl);
+    // An integer step that rounds to 0 would leave the mask short of its target for
+    // ever; one unit is still within the gap.
+    if constexpr (!std::is_same<V, float>::value) {
+      if (step == 0 && fl > 0) return V(m + 1);
+    }
+    return V(m + step);
   }
 };
 

@@ -16,7 +16,9 @@
 /// clipped to the source buffer and the destination to the mask, so a dab hanging off
 /// an edge of the mask is cut there. `opacity` and `flow` are fractions 0..1 (clamped).
 /// 8- and 16-bit math is integer with one rounding per product (GXp_DivFull8/16),
-/// float math is float; every mode keeps the mask within 0..full.
+/// float math is float; every mode keeps the mask within 0..full. At integer depths a
+/// build-up step below its target is at least one unit (flow > 0), so repeated dabs
+/// reach opacity × coverage exactly instead of stalling one unit short.
 ///
 /// Answers 0; GX_Err_BadArgument for a null buffer or a non-finite opacity or flow;
 /// GX_Err_BadDepth when the depths differ; GX_Err_BadMode for an unknown mode; the

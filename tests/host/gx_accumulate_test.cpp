@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: MIT
+// Dab accumulation into the paint mask, and the fixed-point helpers it rests on.
+#include "host/gx/gx_accumulate.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "host/gx/gx_pixel_traits.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr int32_t kBuildUp = int32_t(GX_AccumulateMode::kBuildUp);
+constexpr int32_t kAdditive = int32_t(GX_AccumulateMode::kAdditive);
+constexpr int32_t kMaximum = int32_t(GX_AccumulateMode::kMaximum);
+
+V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  V_LRect r;
+  r.left = left;
+  r.top = top;
+  r.right = right;
+  r.bottom = bottom;
+  return r;
+}
+V_LPoint P(int32_t x, int32_t y) {
+  V_LPoint p;
+  p.x = x;
+  p.y = y;
+  return p;
+}
+
+TEST(GxFixedPoint, DivisionHelpersRoundToNearest) {
+  // Every product of two 8-bit values: floor(x / 255 + ½) = floor((2x + 255) / 510).
+  for (uint32_t x = 0; x <= 255u * 255u; ++x)
+    ASSERT_EQ(GXp_DivFull8(x), (2 * x + 255) / 510) << x;
+  // Every product of two 16-bit values up to full: halves round up.
+  for (uint32_t a = 0; a <= 32768u; a += 97)
+    for (uint32_t b = 0; b <= 32768u; b += 89)
+      ASSERT_EQ(GXp_DivFull16(a * b), (2 * a * b + 32768) / 65536) << a << "*" << b;
+  EXPECT_EQ(GXp_Px8::Mul(255, 255), 255);
+  EXPECT_EQ(GXp_Px16::Mul(32768, 32768), 32768);
+  EXPECT_EQ(GXp_Px8::FromUnit(0.5f), 128);  // 127.5 rounds up
+  EXPECT_EQ(GXp_Px8::FromUnit(-1.0f), 0);
+  EXPECT_EQ(GXp_Px16::FromUnit(2.0f), 32768);
+  EXPECT_EQ(GXp_Px8::FromUnit(std::numeric_limits<float>::quiet_NaN()), 0);
+  for (int32_t v = 0; v <= 255; ++v) ASSERT_EQ(GXp_Px8::FromUnit(GXp_Px8::ToUnit(uint8_t(v))), v);
+}
+
+class GxAccumulate : public TrackedTest {};
+
+TEST_F(GxAccumulate, ModesMatchHandComputedMasks) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    float opacity, flow;
+    uint8_t coverage;
+    uint8_t start;
+    uint8_t after1, after2;  // the mask after one and after two dabs
+  };
+  const Case kCases[] = {
+      // Target 255 × 128/255 = 128; 128 × 128/255 = 64.25 → 64; then 64 + 32.1 → 96.
+      {"build-up halves the way", kBuildUp, 0.5f, 0.5f, 255, 0, 64, 96},
+      {"build-up above target stays", kBuildUp, 0.5f, 0.5f, 255, 200, 200, 200},
+      {"build-up full flow jumps to target", kBuildUp, 0.5f, 1.0f, 255, 10, 128, 128},
+      // Partial coverage 102 = 0.4: target 102 × 128/255 = 51.2 → 51; 51 × 0.2 = 10.2 → 10.
+      {"build-up partial coverage", kBuildUp, 0.5f, 0.2f, 102, 0, 10, 18},
+      {"no coverage changes nothing", kBuildUp, 1.0f, 1.0f, 0, 33, 33, 33},
+      // 255 × 0.2 = 51 added each time, capped at 255.
+      {"additive", kAdditive, 1.0f, 0.2f, 255, 100, 151, 202},
+      {"additive caps at full", kAdditive, 1.0f, 0.5f, 255, 200, 255, 255},
+      // 128 × 0.5 → 64; the mask keeps the larger value.
+      {"maximum", kMaximum, 0.5f, 1.0f, 128, 50, 64, 64},
+      {"maximum keeps higher mask", kMaximum, 1.0f, 1.0f, 128, 200, 200, 200},
+      {"opacity clamps to one", kMaximum, 3.0f, 1.0f, 128, 0, 128, 128},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_UnoBuffer dab(1, 1, 8), mask(1, 1, 8);
+    GX_FillUnoBuffer(c.coverage, &dab);
+    GX_FillUnoBuffer(c.start, &mask);
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, c.mode, c.opacity, c.flow, L(0, 0, 1, 1),
+                                      P(0, 0), &mask),
+              0);
+    EXPECT_EQ(mask.Row<uint8_t>(0)[0], c.after1);
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, c.mode, c.opacity, c.flow, L(0, 0, 1, 1),
+                                      P(0, 0), &mask),
+              0);
+    EXPECT_EQ(mask.Row<uint8_t>(0)[0], c.after2);
+  }
+}
+
+TEST_F(GxAccumulate, BuildUpReachesButNeverPassesTheOpacity) {
+  GX_UnoBuffer dab(1, 1, 8), mask(1, 1, 8);
+  GX_FillUnoBuffer(255, &dab);
+  GX_FillUnoBuffer(0, &mask);
+  uint8_t previous = 0;
+  for (int32_t i = 0; i < 40; ++i) {
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, 0.5f, 0.3f, L(0, 0, 1, 1),
+                                      P(0, 0), &mask),
+              0);
+    const uint8_t m = mask.Row<uint8_t>(0)[0];
+    EXPECT_GE(m, previous);
+    EXPECT_LE(m, 128);
+    previous = m;
+  }
+  EXPECT_EQ(previous, 128);  // 1 × 77/255 rounds to 0, yet the last unit is taken
+}
+
+TEST_F(GxAccumulate, SixteenBitAndFloatFollowTheSameRules) {
+  GX_UnoBuffer dab16(1, 1, 16), mask16(1, 1, 16);
+  GX_FillDeepUnoBuffer(32768, &dab16);
+  GX_FillDeepUnoBuffer(0, &mask16);
+  // Target 16384; 16384 × 0.25 = 4096.
+  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab16, kBuildUp, 0.5f, 0.25f, L(0, 0, 1, 1),
+                                    P(0, 0), &mask16),
+            0);
+  EXPECT_EQ(mask16.Row<uint16_t>(0)[0], 4096);
+  GX_FillDeepUnoBuffer(30000, &mask16);
+  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab16, kAdditive, 1.0f, 0.25f, L(0, 0, 1, 1),
+                                    P(0, 0), &mask16),
+            0);
+  EXPECT_EQ(mask16.Row<uint16_t>(0)[0], 32768);
+
+  GX_UnoBuffer dabF(1, 1, 32), maskF(1, 1, 32);
+  GX_FillFloatUnoBuffer(1.0f, &dabF);
+  GX_FillFloatUnoBuffer(0.1f, &maskF);
+  // 0.1 + (0.5 − 0.1) × 0.5 = 0.3.
+  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dabF, kBuildUp, 0.5f, 0.5f, L(0, 0, 1, 1), P(0, 0),
+                                    &maskF),
+            0);
+  EXPECT_FLOAT_EQ(maskF.Row<float>(0)[0], 0.3f);
+  GX_FillFloatUnoBuffer(0.9f, &maskF);
+  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dabF, kAdditive, 1.0f, 0.5f, L(0, 0, 1, 1), P(0, 0),
+                                    &maskF),
+            0);
+  EXPECT_FLOAT_EQ(maskF.Row<float>(0)[0], 1.0f);
+}
+
+TEST_F(GxAccumulate, DabIsClippedToMaskAndSource) {
+  struct Case {
+    const char* name;
+    V_LRect srcRect;
+    V_LPoint dstPoint;
+    const char* want;  // 4 × 4 mask, '#' = 255 and '.' = 0
+  };
+  const Case kCases[] = {
+      {"inside", L(0, 0, 3, 3), P(1, 0), ".###.###.###...."},
+      {"hangs off top left", L(0, 0, 3, 3), P(-1, -2), "##.............."},
+      {"hangs off bottom right", L(0, 0, 3, 3), P(2, 3), "..............##"},
+      {"source sub-rectangle", L(1, 1, 3, 2), P(0, 0), "##.............."},
+      {"source rectangle past the dab", L(2, 2, 6, 6), P(0, 0), "#..............."},
+      {"entirely outside", L(0, 0, 3, 3), P(4, 0), "................"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_UnoBuffer dab(3, 3, 8), mask(4, 4, 8);
+    GX_FillUnoBuffer(255, &dab);
+    GX_FillUnoBuffer(0, &mask);
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kMaximum, 1.0f, 1.0f, c.srcRect, c.dstPoint,
+                                      &mask),
+              0);
+    for (int32_t i = 0; i < 16; ++i)
+      EXPECT_EQ(mask.Row<uint8_t>(i / 4)[i % 4], c.want[i] == '#' ? 255 : 0) << "sample " << i;
+  }
+}
+
+TEST_F(GxAccumulate, RejectsBadArgumentsWithExactCodes) {
+  GX_UnoBuffer a(2, 2, 8), b(2, 2, 8), deep(2, 2, 16);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    const char* name;
+    const GX_UnoBuffer* src;
+    int32_t mode;
+    float opacity, flow;
+    GX_UnoBuffer* mask;
+    int32_t code;
+  };
+  const Case kCases[] = {
+      {"null dab", nullptr, kBuildUp, 1, 1, &b, GX_Err_BadArgument},
+      {"null mask", &a, kBuildUp, 1, 1, nullptr, GX_Err_BadArgument},
+      {"NaN opacity", &a, kBuildUp, nan, 1, &b, GX_Err_BadArgument},
+      {"infinite flow", &a, kBuildUp, 1, std::numeric_limits<float>::infinity(), &b,
+       GX_Err_BadArgument},
+      {"depths differ", &a, kBuildUp, 1, 1, &deep, GX_Err_BadDepth},
+      {"mode 3", &a, 3, 1, 1, &b, GX_Err_BadMode},
+      {"mode -1", &a, -1, 1, 1, &b, GX_Err_BadMode},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(GX_AccumulateUnoBuffers(nullptr, c.src, c.mode, c.opacity, c.flow, L(0, 0, 2, 2),
+                                      P(0, 0), c.mask),
+              c.code);
+  }
+  GX_UnoBuffer tall(1, 100, 8), tallMask(1, 100, 8);
+  ProgressRecorder rec;
+  rec.failAt = 0;
+  rec.failCode = 5;
+  GX_ProgressInfo info = rec.Record();
+  EXPECT_EQ(GX_AccumulateUnoBuffers(&info, &tall, kBuildUp, 1, 1, L(0, 0, 1, 100), P(0, 0),
+                                    &tallMask),
+            5);
+}
+
+}  // namespace

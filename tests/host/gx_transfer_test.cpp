@@ -1,0 +1,447 @@
+// SPDX-License-Identifier: MIT
+// Transfer modes against pixels worked out by hand. Unit values: 8-bit v stands for
+// v / 255, 16-bit for v / 32768.
+#include "host/gx/gx_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+template <class Pixel>
+::testing::AssertionResult SamePixel(const Pixel& got, const Pixel& want) {
+  if (got.alpha == want.alpha && got.red == want.red && got.green == want.green &&
+      got.blue == want.blue)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "got (" << +got.alpha << ", " << +got.red << ", " << +got.green << ", "
+         << +got.blue << ") want (" << +want.alpha << ", " << +want.red << ", " << +want.green
+         << ", " << +want.blue << ")";
+}
+
+constexpr int32_t kCopy = int32_t(GX_TransferMode::kCopy);
+constexpr int32_t kNormal = int32_t(GX_TransferMode::kNormal);
+constexpr int32_t kDissolve = int32_t(GX_TransferMode::kDissolve);
+constexpr int32_t kAdd = int32_t(GX_TransferMode::kAdd);
+constexpr int32_t kMultiply = int32_t(GX_TransferMode::kMultiply);
+constexpr int32_t kScreen = int32_t(GX_TransferMode::kScreen);
+constexpr int32_t kOverlay = int32_t(GX_TransferMode::kOverlay);
+constexpr int32_t kDarken = int32_t(GX_TransferMode::kDarken);
+constexpr int32_t kLighten = int32_t(GX_TransferMode::kLighten);
+constexpr int32_t kDifference = int32_t(GX_TransferMode::kDifference);
+constexpr int32_t kErase = int32_t(GX_TransferMode::kErase);
+
+TEST(GxTransferModes, NumbersAreFixed) {
+  // These numbers are stored with strokes and cross the engine boundary.
+  EXPECT_EQ(kCopy, -2);
+  EXPECT_EQ(kNormal, 2);
+  EXPECT_EQ(kDissolve, 3);
+  EXPECT_EQ(kAdd, 4);
+  EXPECT_EQ(kMultiply, 5);
+  EXPECT_EQ(kScreen, 6);
+  EXPECT_EQ(kOverlay, 7);
+  EXPECT_EQ(kDarken, 8);
+  EXPECT_EQ(kLighten, 9);
+  EXPECT_EQ(kDifference, 10);
+  EXPECT_EQ(kErase, 11);
+  EXPECT_TRUE(GX_IsValidTransferMode(-2));
+  EXPECT_FALSE(GX_IsValidTransferMode(-3));
+  EXPECT_FALSE(GX_IsValidTransferMode(12));
+}
+
+TEST(GxTransferTables, EightBitModesMatchHandComputedPixels) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    GX_Pixel8 src, dst;
+    uint8_t mask, opacity;
+    GX_Pixel8 want;
+  };
+  const Case kCases[] = {
+      // Full weight, opaque source: a plain store.
+      {"normal full", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 255, {255, 200, 100, 50}},
+      // w = 51/255 = 0.2 over an opaque backdrop: 0.2 cs + 0.8 cb.
+      {"normal 0.2", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
+      {"mask and opacity multiply", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 51, 255,
+       {255, 40, 20, 214}},
+      // Over a transparent backdrop the colour is the source's, the alpha 0.2.
+      {"normal over clear", kNormal, {255, 200, 100, 50}, {0, 0, 0, 0}, 255, 51, {51, 200, 100, 50}},
+      // Source alpha 102 = 0.4 over opaque white: 0.4 cs + 0.6 cb.
+      {"normal half alpha", kNormal, {102, 0, 100, 255}, {255, 255, 255, 255}, 255, 255,
+       {255, 153, 193, 255}},
+      {"unnumbered -1 is normal", -1, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
+      {"unnumbered 0 is normal", 0, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
+      {"unnumbered 1 is normal", 1, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
+      // 200 × 128 / 255 = 100.39.
+      {"multiply", kMultiply, {255, 128, 255, 0}, {255, 200, 200, 200}, 255, 255, {255, 100, 200, 0}},
+      // 100 + 100 − 100·100/255 = 160.78; 10 + 255 − 10 = 255.
+      {"screen", kScreen, {255, 100, 0, 255}, {255, 100, 50, 10}, 255, 255, {255, 161, 50, 255}},
+      {"add caps at full", kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 255, {255, 200, 255, 20}},
+      // 0.2 × min(1, cb + cs) + 0.8 cb: 40 + 80, 51 + 80, 4 + 8.
+      {"add 0.2", kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 51, {255, 120, 131, 12}},
+      // cb 0.2 ≤ ½: 2 · 0.2 · 0.6 = 0.24 → 61.2; cb 0.8: screen(0.6, 0.6) = 0.84 → 214.2.
+      {"overlay", kOverlay, {255, 153, 153, 153}, {255, 51, 204, 0}, 255, 255, {255, 61, 214, 0}},
+      {"darken", kDarken, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 50, 100, 20}},
+      {"lighten", kLighten, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 100, 150, 100}},
+      {"difference", kDifference, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 50, 50, 80}},
+      // Erase: 200 × (1 − 0.2) = 160; colour kept.
+      {"erase", kErase, {255, 1, 2, 3}, {200, 10, 20, 30}, 255, 51, {160, 10, 20, 30}},
+      // Copy replaces alpha too: a transparent source at full weight clears.
+      {"copy clear source", kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 255, {0, 10, 20, 30}},
+      // Premultiplied mix at 0.2: alpha 0.8, colour the backdrop's.
+      {"copy clear source 0.2", kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 51,
+       {204, 100, 100, 100}},
+      {"copy onto clear 0.2", kCopy, {255, 0, 0, 0}, {0, 50, 50, 50}, 255, 51, {51, 0, 0, 0}},
+      {"copy opaque 0.2", kCopy, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_Pixel8 d = c.dst;
+    GXp_G_Xfer1_Opacity2_table8[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
+    EXPECT_TRUE(SamePixel(d, c.want));
+  }
+}
+
+TEST(GxTransferTables, ZeroCoverageLeavesEveryModeAlone) {
+  for (int32_t mode = kGX_TransferModeFirst; mode <= kGX_TransferModeLast; ++mode) {
+    SCOPED_TRACE(mode);
+    GX_Pixel8 d8{90, 80, 70, 60};
+    GXp_G_Xfer1_Opacity2_table8[mode](GX_Pixel8{255, 1, 2, 3}, nullptr, 0, 255, &d8);
+    EXPECT_TRUE(SamePixel(d8, GX_Pixel8{90, 80, 70, 60}));
+    GX_Pixel16 d16{900, 800, 700, 600};
+    GXp_G_Xfer1_Opacity2_table16[mode](GX_Pixel16{32768, 1, 2, 3}, nullptr, 32768, 0, &d16);
+    EXPECT_TRUE(SamePixel(d16, GX_Pixel16{900, 800, 700, 600}));
+    GX_PixelFloat df{0.5f, 0.4f, 0.3f, 0.2f};
+    GXp_G_Xfer1_Opacity2_tableF[mode](GX_PixelFloat{1, 1, 1, 1}, nullptr, 0.0f, 1.0f, &df);
+    EXPECT_TRUE(SamePixel(df, GX_PixelFloat{0.5f, 0.4f, 0.3f, 0.2f}));
+  }
+}
+
+TEST(GxTransferTables, SixteenBitAndFloatModesMatchHandComputedPixels) {
+  struct Case16 {
+    const char* name;
+    int32_t mode;
+    GX_Pixel16 src, dst;
+    uint16_t mask, opacity;
+    GX_Pixel16 want;
+  };
+  const Case16 k16[] = {
+      // w = 8192 / 32768 = 0.25: 0.25 cs + 0.75 cb.
+      {"normal 0.25", kNormal, {32768, 32768, 0, 16384}, {32768, 0, 32768, 0}, 32768, 8192,
+       {32768, 8192, 24576, 4096}},
+      {"multiply", kMultiply, {32768, 16384, 32768, 0}, {32768, 16384, 1000, 5}, 32768, 32768,
+       {32768, 8192, 1000, 0}},
+      // 16384 × (1 − 0.25) = 12288.
+      {"erase", kErase, {32768, 0, 0, 0}, {16384, 7, 8, 9}, 8192, 32768, {12288, 7, 8, 9}},
+      {"add caps at full", kAdd, {32768, 20000, 1, 0}, {32768, 20000, 2, 0}, 32768, 32768,
+       {32768, 32768, 3, 0}},
+  };
+  for (const Case16& c : k16) {
+    SCOPED_TRACE(c.name);
+    GX_Pixel16 d = c.dst;
+    GXp_G_Xfer1_Opacity2_table16[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
+    EXPECT_TRUE(SamePixel(d, c.want));
+  }
+
+  struct CaseF {
+    const char* name;
+    int32_t mode;
+    GX_PixelFloat src, dst;
+    float mask, opacity;
+    GX_PixelFloat want;
+  };
+  const CaseF kF[] = {
+      // Float colour is not clamped: 0.25 × 2.0, 0.25 × 0.5, 0.25 × −1.
+      {"normal keeps range", kNormal, {1, 2.0f, 0.5f, -1.0f}, {1, 0, 0, 0}, 0.5f, 0.5f,
+       {1, 0.5f, 0.125f, -0.25f}},
+      {"add above one", kAdd, {1, 0.75f, 0.5f, 0}, {1, 0.5f, 0.25f, 0}, 1, 1, {1, 1.25f, 0.75f, 0}},
+      {"copy", kCopy, {0.5f, 1, 1, 1}, {1, 0, 0, 0}, 1, 1, {0.5f, 1, 1, 1}},
+  };
+  for (const CaseF& c : kF) {
+    SCOPED_TRACE(c.name);
+    GX_PixelFloat d = c.dst;
+    GXp_G_Xfer1_Opacity2_tableF[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
+    EXPECT_NEAR(d.alpha, c.want.alpha, 1e-6);
+    EXPECT_NEAR(d.red, c.want.red, 1e-6);
+    EXPECT_NEAR(d.green, c.want.green, 1e-6);
+    EXPECT_NEAR(d.blue, c.want.blue, 1e-6);
+  }
+}
+
+TEST(GxTransferTables, DissolveTakesAboutTheWeightedShareOfPixelsRepeatably) {
+  const int32_t n = 20000;
+  std::vector<GX_Pixel8> row(n, GX_Pixel8{255, 0, 0, 0});
+  // Source alpha 0.6 × weight 0.5 (mask 255, opacity 0.5 rounded as 128/255).
+  const GX_Pixel8 src{153, 200, 100, 50};
+  for (GX_Pixel8& d : row) GXp_G_Xfer1_Opacity2_table8[kDissolve](src, nullptr, 255, 128, &d);
+  int32_t taken = 0;
+  for (const GX_Pixel8& d : row) {
+    if (d.red == 200) {
+      EXPECT_TRUE(SamePixel(d, GX_Pixel8{255, 200, 100, 50}));  // full alpha
+      ++taken;
+    } else {
+      EXPECT_TRUE(SamePixel(d, GX_Pixel8{255, 0, 0, 0}));
+    }
+  }
+  // Expected share 0.6 × 128/255 = 0.301; 4 standard deviations is ±0.013.
+  EXPECT_NEAR(double(taken) / n, 0.301, 0.013);
+  // The pattern belongs to the pixel: the same pixels are taken again.
+  for (GX_Pixel8& d : row) {
+    const bool wasTaken = d.red == 200;
+    d = GX_Pixel8{255, 0, 0, 0};
+    GXp_G_Xfer1_Opacity2_table8[kDissolve](src, nullptr, 255, 128, &d);
+    EXPECT_EQ(d.red == 200, wasTaken);
+  }
+}
+
+TEST(GxTransferTables, LinearBlendingMixesInLinearLight) {
+  const GX_LinearBlendingTables& t = GX_LinearBlendingTables::Srgb();
+  // ((0.5 + 0.055) / 1.055)^2.4 = 0.214041.
+  EXPECT_NEAR(t.ToLinear(0.5f), 0.214041f, 1e-5);
+  EXPECT_EQ(t.ToLinear(0.0f), 0.0f);
+  EXPECT_NEAR(t.ToLinear(1.0f), 1.0f, 1e-6);
+  for (int32_t i = 0; i <= 1000; ++i) {
+    const float v = float(i) / 1000.0f;
+    ASSERT_NEAR(t.FromLinear(t.ToLinear(v)), v, 1e-5) << v;
+  }
+  // Outside 0..1 the curve is mirrored: float layers may hold such values.
+  EXPECT_NEAR(t.ToLinear(-0.5f), -0.214041f, 1e-5);
+
+  // White at weight 0.2 over black: 0.2 in linear light is sRGB 0.484529 → 123.55.
+  GX_Pixel8 d{255, 0, 0, 0};
+  GXp_G_Xfer1_Opacity2_table8[kNormal](GX_Pixel8{255, 255, 255, 255}, &t, 255, 51, &d);
+  EXPECT_TRUE(SamePixel(d, GX_Pixel8{255, 124, 124, 124}));
+  // Without tables the stored values mix: 51.
+  GX_Pixel8 plain{255, 0, 0, 0};
+  GXp_G_Xfer1_Opacity2_table8[kNormal](GX_Pixel8{255, 255, 255, 255}, nullptr, 255, 51, &plain);
+  EXPECT_TRUE(SamePixel(plain, GX_Pixel8{255, 51, 51, 51}));
+}
+
+TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
+  GX_Pixel8 row8[3] = {{0, 1, 2, 3}, {100, 4, 5, 6}, {255, 7, 8, 9}};
+  const unsigned char mask8[3] = {255, 255, 0};
+  // w = 0.2: 0 → 40, 100 → 120, third pixel uncovered.
+  GX_BlendSingleChannel<GX_Pixel8, unsigned char>(3, 51, 200, mask8, row8);
+  EXPECT_TRUE(SamePixel(row8[0], GX_Pixel8{40, 1, 2, 3}));
+  EXPECT_TRUE(SamePixel(row8[1], GX_Pixel8{120, 4, 5, 6}));
+  EXPECT_TRUE(SamePixel(row8[2], GX_Pixel8{255, 7, 8, 9}));
+
+  GX_Pixel16 row16[2] = {{32768, 1, 2, 3}, {0, 4, 5, 6}};
+  const unsigned short mask16[2] = {16384, 32768};
+  // 32768 + (0 − 32768) × 0.5 = 16384; 0 + (0 − 0) = 0.
+  GX_BlendSingleChannel<GX_Pixel16, unsigned short>(2, 32768, 0, mask16, row16);
+  EXPECT_TRUE(SamePixel(row16[0], GX_Pixel16{16384, 1, 2, 3}));
+  EXPECT_TRUE(SamePixel(row16[1], GX_Pixel16{0, 4, 5, 6}));
+
+  GX_PixelFloat rowF[1] = {{0.5f, 0.1f, 0.2f, 0.3f}};
+  const float maskF[1] = {0.5f};
+  GX_BlendSingleChannel<GX_PixelFloat, float>(1, 1.0f, 1.0f, maskF, rowF);
+  EXPECT_FLOAT_EQ(rowF[0].alpha, 0.75f);
+  EXPECT_FLOAT_EQ(rowF[0].red, 0.1f);
+}
+
+class GxTransfer : public TrackedTest {};
+
+V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  V_LRect r;
+  r.left = left;
+  r.top = top;
+  r.right = right;
+  r.bottom = bottom;
+  return r;
+}
+V_LPoint P(int32_t x, int32_t y) {
+  V_LPoint p;
+  p.x = x;
+  p.y = y;
+  return p;
+}
+
+TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
+  GX_UnoBuffer src(4, 3, 8), mask(4, 3, 8), dst(5, 5, 8);
+  GX_FillUnoBuffer(200, &src);
+  GX_FillUnoBuffer(0, &mask);
+  GX_FillUnoBuffer(100, &dst);
+  mask.Row<uint8_t>(1)[1] = 255;
+  mask.Row<uint8_t>(1)[2] = 51;
+  mask.Row<uint8_t>(2)[1] = 255;
+  mask.Row<uint8_t>(2)[3] = 255;  // outside srcRect: never read
+  // Source (1..3, 1..3) lands on destination (3..5, 0..2); column 4 is the last.
+  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &src, &mask, kNormal, L(1, 1, 3, 3), P(3, 0), &dst), 0);
+  const uint8_t want[5][5] = {
+      {100, 100, 100, 200, 120},  // mask 255 → 200; mask 0.2 → 100 + 100 × 0.2
+      {100, 100, 100, 200, 100},
+      {100, 100, 100, 100, 100},
+      {100, 100, 100, 100, 100},
+      {100, 100, 100, 100, 100},
+  };
+  for (int32_t y = 0; y < 5; ++y)
+    for (int32_t x = 0; x < 5; ++x) EXPECT_EQ(dst.Row<uint8_t>(y)[x], want[y][x]) << x << "," << y;
+
+  // Erase on one channel: d × (1 − m); a point hanging off the right edge is clipped.
+  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &src, &mask, kErase, L(1, 1, 3, 3), P(4, 3), &dst), 0);
+  EXPECT_EQ(dst.Row<uint8_t>(3)[4], 0);
+  EXPECT_EQ(dst.Row<uint8_t>(4)[4], 0);
+  EXPECT_EQ(dst.Row<uint8_t>(3)[3], 100);
+
+  // No mask: full coverage. 16-bit Copy.
+  GX_UnoBuffer s16(2, 2, 16), d16(2, 2, 16);
+  GX_FillDeepUnoBuffer(1234, &s16);
+  GX_FillDeepUnoBuffer(9, &d16);
+  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &s16, nullptr, kCopy, L(0, 0, 2, 1), P(0, 1), &d16), 0);
+  EXPECT_EQ(d16.Row<uint16_t>(0)[0], 9);
+  EXPECT_EQ(d16.Row<uint16_t>(1)[1], 1234);
+}
+
+TEST_F(GxTransfer, SingleChannelRejectsBadArguments) {
+  GX_UnoBuffer a(2, 2, 8), b(2, 2, 8), deep(2, 2, 16);
+  struct Case {
+    const char* name;
+    const GX_UnoBuffer* src;
+    const GX_UnoBuffer* mask;
+    int32_t mode;
+    GX_UnoBuffer* dst;
+    int32_t code;
+  };
+  const Case kCases[] = {
+      {"null source", nullptr, &b, kNormal, &a, GX_Err_BadArgument},
+      {"null destination", &a, &b, kNormal, nullptr, GX_Err_BadArgument},
+      {"mask depth", &a, &deep, kNormal, &b, GX_Err_BadDepth},
+      {"destination depth", &a, nullptr, kNormal, &deep, GX_Err_BadDepth},
+      {"mode below", &a, nullptr, -3, &b, GX_Err_BadMode},
+      {"mode above", &a, nullptr, 12, &b, GX_Err_BadMode},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(GX_TransferUnoBuffers(nullptr, c.src, c.mask, c.mode, L(0, 0, 2, 2), P(0, 0), c.dst),
+              c.code);
+  }
+}
+
+class GxTransferRect : public TrackedTest {
+protected:
+  static GX_Pixel8& At(GX_World* w, int32_t x, int32_t y) {
+    return *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y));
+  }
+};
+
+TEST_F(GxTransferRect, BlendsSourceRectangleThroughPositionedMask) {
+  std::unique_ptr<GX_World> src(GX_World::New(4, 4, 8, 0));
+  std::unique_ptr<GX_World> dest(GX_World::New(6, 6, 8, 0));
+  std::unique_ptr<GX_World> maskWorld(GX_World::New(2, 2, 8, 0));
+  GX_Fill(nullptr, GX_Pixel8{255, 200, 100, 50}, V_LRect{0, 0, 4, 4}, src->GetLayer());
+  GX_Fill(nullptr, GX_Pixel8{255, 0, 0, 255}, V_LRect{0, 0, 6, 6}, dest->GetLayer());
+  At(maskWorld.get(), 0, 0).alpha = 255;
+  At(maskWorld.get(), 1, 0).alpha = 51;
+  At(maskWorld.get(), 0, 1).alpha = 0;
+  At(maskWorld.get(), 1, 1).alpha = 255;
+  GX_MaskRecord mask;
+  mask.layer = *maskWorld->GetLayer();
+  mask.x = 2;
+  mask.y = 3;
+  GX_TransferSettings settings;
+  settings.mode = kNormal;
+  ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(1, 1, 4, 4), src->GetLayer(), settings, nullptr,
+                            &mask, 2, 3, dest->GetLayer()),
+            0);
+  for (int32_t y = 0; y < 6; ++y) {
+    for (int32_t x = 0; x < 6; ++x) {
+      SCOPED_TRACE(testing::Message() << x << "," << y);
+      GX_Pixel8 want{255, 0, 0, 255};
+      if ((x == 2 && y == 3) || (x == 3 && y == 4)) want = GX_Pixel8{255, 200, 100, 50};
+      if (x == 3 && y == 3) want = GX_Pixel8{255, 40, 20, 214};  // mask 0.2
+      EXPECT_TRUE(SamePixel(At(dest.get(), x, y), want));
+    }
+  }
+}
+
+TEST_F(GxTransferRect, ColourOnlyKeepsAlphaAndOpaqueFlagIgnoresSourceAlpha) {
+  std::unique_ptr<GX_World> src(GX_World::New(2, 1, 8, 0));
+  std::unique_ptr<GX_World> dest(GX_World::New(2, 1, 8, 0));
+  GX_Fill(nullptr, GX_Pixel8{0, 200, 100, 50}, V_LRect{0, 0, 2, 1}, src->GetLayer());
+  GX_Fill(nullptr, GX_Pixel8{100, 0, 0, 0}, V_LRect{0, 0, 2, 1}, dest->GetLayer());
+  GX_TransferSettings settings;
+  settings.mode = kNormal;
+  settings.colourOnly = 1;
+  // useSourceAlpha 0: the transparent source counts as opaque.
+  ASSERT_EQ(GX_TransferRect(nullptr, 1, 0, 0, L(0, 0, 1, 1), src->GetLayer(), settings, nullptr,
+                            nullptr, 0, 0, dest->GetLayer()),
+            0);
+  EXPECT_TRUE(SamePixel(At(dest.get(), 0, 0), GX_Pixel8{100, 200, 100, 50}));
+  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{100, 0, 0, 0}));
+  // With its alpha the source is transparent and nothing changes.
+  settings.colourOnly = 0;
+  ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(1, 0, 2, 1), src->GetLayer(), settings, nullptr,
+                            nullptr, 1, 0, dest->GetLayer()),
+            0);
+  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{100, 0, 0, 0}));
+  // Opacity 0.2 with a missing source and Copy: a transparent source fades alpha
+  // 100 → 80 and keeps the colour.
+  settings.mode = kCopy;
+  settings.opacity = 0.2f;
+  ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(0, 0, 1, 1), nullptr, settings, nullptr, nullptr,
+                            1, 0, dest->GetLayer()),
+            0);
+  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{80, 0, 0, 0}));
+}
+
+TEST_F(GxTransferRect, RejectsBadArgumentsWithExactCodes) {
+  std::unique_ptr<GX_World> w8(GX_World::New(2, 2, 8, 0));
+  std::unique_ptr<GX_World> w16(GX_World::New(2, 2, 16, 0));
+  GX_MaskRecord deepMask;
+  deepMask.layer = *w16->GetLayer();
+  struct Case {
+    const char* name;
+    int32_t quality, useSourceAlpha;
+    const GX_LayerDef* src;
+    int32_t mode;
+    float opacity;
+    const GX_MaskRecord* mask;
+    GX_LayerDef* dest;
+    int32_t code;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const Case kCases[] = {
+      {"null destination", 1, 1, w8->GetLayer(), kNormal, 1, nullptr, nullptr, GX_Err_BadArgument},
+      {"quality 2", 2, 1, w8->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(), GX_Err_BadArgument},
+      {"source alpha flag 3", 1, 3, w8->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(),
+       GX_Err_BadArgument},
+      {"opacity NaN", 1, 1, w8->GetLayer(), kNormal, nan, nullptr, w8->GetLayer(), GX_Err_BadArgument},
+      {"source depth", 1, 1, w16->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(), GX_Err_BadDepth},
+      {"mask depth", 1, 1, w8->GetLayer(), kNormal, 1, &deepMask, w8->GetLayer(), GX_Err_BadDepth},
+      {"mode 12", 1, 1, w8->GetLayer(), 12, 1, nullptr, w8->GetLayer(), GX_Err_BadMode},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_TransferSettings s;
+    s.mode = c.mode;
+    s.opacity = c.opacity;
+    EXPECT_EQ(GX_TransferRect(nullptr, c.quality, c.useSourceAlpha, 0, L(0, 0, 2, 2), c.src, s,
+                              nullptr, c.mask, 0, 0, c.dest),
+              c.code);
+  }
+}
+
+TEST_F(GxTransferRect, ProgressCancelsWithTheCallbacksCode) {
+  std::unique_ptr<GX_World> src(GX_World::New(3, 200, 16, 0));
+  std::unique_ptr<GX_World> dest(GX_World::New(3, 200, 16, 0));
+  ProgressRecorder rec;
+  rec.failAt = 1;
+  rec.failCode = 42;
+  GX_ProgressInfo info = rec.Record();
+  GX_TransferSettings s;
+  EXPECT_EQ(GX_TransferRect(&info, 1, 1, 0, L(0, 0, 3, 200), src->GetLayer(), s, nullptr, nullptr,
+                            0, 0, dest->GetLayer()),
+            42);
+  ASSERT_EQ(rec.reports.size(), 2u);
+  EXPECT_EQ(rec.reports[0], std::make_pair(64, 200));
+  EXPECT_EQ(rec.reports[1], std::make_pair(128, 200));
+}
+
+}  // namespace
