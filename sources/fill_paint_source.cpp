@@ -201,6 +201,8 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
     return;
   }
 
+  if (GXp_PixelBytes(depth) == 0) return;  // an unknown depth draws nothing
+  Kp_CheckMaskDepth(*paintMask, depth);
   // The transfer functions work on the layer's own pixels; the reference world only
   // stands for the layer while they run.
   boost::scoped_ptr<GX_World> target(GX_World::NewReference(dest));

@@ -77,6 +77,11 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
   const int32_t depth = GXp_WorldDepth(dest);
   if (lazyCopy) KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(*area, -layerRect.left, -layerRect.top)));
   Kp_CheckDepth(depth);
+  Kp_CheckMaskDepth(*paintMask, depth);
+  // The host's channel moves do not clip: the mask must cover the area.
+  KSTROKE_CHECK(area->left >= 0 && area->top >= 0 && area->right <= paintMask->GetWidth() &&
+                    area->bottom <= paintMask->GetHeight(),
+                "paint area exceeds the paint mask");
   const int16_t depth16 = static_cast<int16_t>(depth);
 
   const bool composite = IsComposite(targetChannel) || !SupportsSingleChannel();
@@ -87,9 +92,13 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
     const GX_UnoBuffer* value = GetSingleChannelPixelSource(progress, layerRect, boundsRect,
                                                             transform, depth16, transferMode,
                                                             &maskRect);
+    const int32_t x0 = boundsRect.left + area->left, y0 = boundsRect.top + area->top;
+    KSTROKE_CHECK(x0 >= 0 && y0 >= 0 && x0 + area->Width() <= dest->width &&
+                      y0 + area->Height() <= dest->height,
+                  "paint area exceeds the destination layer");
     boost::scoped_ptr<GX_UnoBuffer> plane(
         Kp_Checked(new GX_UnoBuffer(area->Width(), area->Height(), depth)));
-    const V_LPoint origin{boundsRect.left + area->left, boundsRect.top + area->top};
+    const V_LPoint origin{x0, y0};
     AlphaPlaneOut(depth, *dest, plane.get(), origin);
     KSTROKE_HOST(GX_TransferUnoBuffers(progress, value, paintMask, kUnoTransferMode,
                                        Kp_ToLRect(*area), V_LPoint{0, 0}, plane.get()));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "frame/errors.h"
 #include "host/gx/gx.h"
@@ -26,6 +27,15 @@ T* Kp_Checked(T* p) {
 inline void Kp_CheckDepth(int32_t depth) {
   KSTROKE_CHECK_CODE(depth == 8 || depth == 16 || depth == 32, kK_DepthCheckReportCode,
                      kKp_UnknownDepthMessage);
+}
+
+/// The paint mask is read with the destination's sample type, so it must have the
+/// destination's depth; reports and throws 3 otherwise.
+inline void Kp_CheckMaskDepth(const GX_UnoBuffer& mask, int32_t depth) {
+  if (mask.GetDepth() == depth) return;
+  const std::string message = "paint mask depth " + std::to_string(mask.GetDepth()) +
+                              " differs from destination depth " + std::to_string(depth);
+  Kp_FailCheck(0, __LINE__, message.c_str());
 }
 
 /// Element types of one channel at each depth, for templated pixel code.

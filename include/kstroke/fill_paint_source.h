@@ -38,7 +38,8 @@ public:
   /// destination depth other than 8, 16, 32 (no error). Areas of 17 rows or more may
   /// be blended on several threads (rows are disjoint); progress is reported at most
   /// every 32 rows. `opacity` outside 0..1 is clamped for the integer depths, whose
-  /// conversion would otherwise be undefined. Throws host codes unchanged.
+  /// conversion would otherwise be undefined. A mask of another depth than `dest` is
+  /// refused as in the general render. Throws host codes unchanged.
   void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
               const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,

@@ -18,8 +18,16 @@
 #include "host/v/v.h"
 #include "host/y/y.h"
 #include "kstroke/kstroke_export.h"
-#include "kstroke/target_channel.h"
+#include "kstroke/stroke_props.h"
 #include "kstroke/transform.h"
+
+/// The target channels by the names the paint sources use. Any value outside 1..4 is
+/// accepted: the fill source's direct path then draws nothing, and the general render
+/// takes the single-channel path.
+constexpr K_TargetChannel K_TargetChannel_RGBA = K_TargetChannel::kAll;
+constexpr K_TargetChannel K_TargetChannel_RGB = K_TargetChannel::kColour;
+constexpr K_TargetChannel K_TargetChannel_Alpha = K_TargetChannel::kAlpha;
+constexpr K_TargetChannel K_TargetChannel_RGBOpaque = K_TargetChannel::kColourOverOpaque;
 
 /// Abstract root of the paint sources. Allocated through Y_MemTrackedObject's tracked
 /// operators; the renderer holds it by boost::shared_ptr.
@@ -62,6 +70,11 @@ protected:
 /// Depths: 8, 16 and 32 (float) bits per channel. Any other destination depth reports
 /// "Unknown world bitdepth in##CONDITIONNAME" (code 2425831) and throws 3; the check is
 /// made after the lazy copy is secured, before anything is asked of the source.
+/// The host's channel moves do not clip, so Render also refuses (report, then 3) a
+/// paint mask of another depth than the destination ("paint mask depth 8 differs from
+/// destination depth 16"), an area that is not inside the mask ("paint area exceeds
+/// the paint mask") and, on the single-channel path, a region outside the destination
+/// ("paint area exceeds the destination layer"). The renderer never passes these.
 class KSTROKE_API K_PixelBasedPaintSource : public K_PaintSource {
 public:
   /// Target channels 1 and 2 composite the source world with GX_TransferRect (2 sets

@@ -330,6 +330,52 @@ TEST_F(FillSource, DissolveGoesThroughTheGeneralRender) {
   }
 }
 
+TEST_F(FillSource, GeneralRenderAtDeepAndFloatDepths) {
+  // Colour (r 0.25, g 0.5, b 1): composite writes it with full alpha where the mask
+  // is full; the single-channel path writes the red value into alpha only.
+  struct Case {
+    const char* name;
+    int depth;
+    K_TargetChannel target;
+    double alpha, red, green, blue;  // fractions of full
+  };
+  const Case kCases[] = {
+      {"16-bit composite", 16, K_TargetChannel_RGBA, 1, 0.25, 0.5, 1},
+      {"16-bit alpha", 16, K_TargetChannel_Alpha, 0.25, 0.125, 0.125, 0.125},
+      {"float composite", 32, K_TargetChannel_RGBA, 1, 0.25, 0.5, 1},
+      {"float alpha", 32, K_TargetChannel_Alpha, 0.25, 0.125, 0.125, 0.125},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const double full = c.depth == 16 ? 32768 : 1;
+    std::unique_ptr<GX_World> dest;
+    std::unique_ptr<GX_UnoBuffer> mask;
+    if (c.depth == 16) {
+      dest = MakeWorld<GX_Pixel16>(3, 2, 16, [](int, int) { return GX_Pixel16{4096, 4096, 4096, 4096}; });
+      mask = MakeMask<uint16_t>(3, 2, 16, [](int x, int) { return uint16_t(x ? 32768 : 0); });
+    } else {
+      dest = MakeWorld<GX_PixelFloat>(3, 2, 32, [](int, int) { return GX_PixelFloat{0.125f, 0.125f, 0.125f, 0.125f}; });
+      mask = MakeMask<float>(3, 2, 32, [](int x, int) { return x ? 1.0f : 0.0f; });
+    }
+    K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0.25f, 0.5f, 1.0f});
+    RenderAll(fill, dest->GetLayer(), *mask, Rect(0, 0, 2, 3), kDissolve, c.target);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        double got[4];
+        if (c.depth == 16) {
+          const GX_Pixel16 p = PixelAt<GX_Pixel16>(dest->GetLayer(), x, y);
+          got[0] = p.alpha, got[1] = p.red, got[2] = p.green, got[3] = p.blue;
+        } else {
+          const GX_PixelFloat p = PixelAt<GX_PixelFloat>(dest->GetLayer(), x, y);
+          got[0] = p.alpha, got[1] = p.red, got[2] = p.green, got[3] = p.blue;
+        }
+        const double want[4] = {x ? c.alpha : 0.125, x ? c.red : 0.125, x ? c.green : 0.125,
+                                x ? c.blue : 0.125};
+        for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k] / full, want[k], 1e-6) << x << "," << y << " ch " << k;
+      }
+  }
+}
+
 TEST_F(FillSource, DirectPathReportsEveryThirtyTwoRowsOfTheCallingThread) {
   auto dest = MakeWorld<GX_Pixel8>(2, 40, 8, [](int, int) { return GX_Pixel8{}; });
   auto mask = MakeMask<uint8_t>(2, 40, 8, [](int, int) { return uint8_t(255); });

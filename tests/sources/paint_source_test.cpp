@@ -219,4 +219,39 @@ TEST_F(PixelBasedRender, EmptyAreaTouchesNeitherProgressNorSource) {
   EXPECT_EQ(info.context, &rec);
 }
 
+TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
+  struct Case {
+    const char* name;
+    int maskDepth, maskWidth, maskHeight;
+    V_Rect area, bounds;
+    K_TargetChannel target;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"mask of another depth", 16, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4),
+       K_TargetChannel_RGBA, "paint mask depth 16 differs from destination depth 8"},
+      {"area past the mask", 8, 3, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint area exceeds the paint mask"},
+      {"area before the mask", 8, 4, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4),
+       K_TargetChannel_Alpha, "paint area exceeds the paint mask"},
+      {"single channel past the layer", 8, 4, 4, Rect(0, 0, 4, 4), Rect(1, 1, 5, 5),
+       K_TargetChannel_Alpha, "paint area exceeds the destination layer"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Y_ResetVerificationReports();
+    auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
+    std::unique_ptr<GX_UnoBuffer> mask(new GX_UnoBuffer(c.maskWidth, c.maskHeight, c.maskDepth));
+    ProbeSource probe(true);
+    V_Rect area = c.area;
+    EXPECT_EQ(ThrownCode([&] {
+                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, mask.get(), 1.0,
+                             K_Transform(), kNormal, c.target, 0, &area, dest->GetLayer());
+              }),
+              3);
+    EXPECT_EQ(Y_LastVerificationReport().message, c.message);
+    EXPECT_EQ(Y_LastVerificationReport().code, 0);
+  }
+}
+
 }  // namespace
