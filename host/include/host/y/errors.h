@@ -51,6 +51,7 @@ enum : int32_t {
   GX_Err_OutOfRange = 1602,
   GX_Err_Cancelled = 1603,
   GX_Err_BadMode = 1604,  ///< a transfer or accumulation mode outside its table
+
   // PNG files (host/gx/gx_png.h); GX_PngLastMessage() says what and where.
   GX_Err_PngOpen = 1650,    ///< the file cannot be opened or created
   GX_Err_PngFormat = 1651,  ///< not a PNG file, or a corrupt or unsupported one
