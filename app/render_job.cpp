@@ -12,6 +12,7 @@
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/fill_paint_source.h"
 #include "kstroke/interact_renderer.h"
+#include "kstroke/paint_source.h"
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 
@@ -80,10 +81,10 @@ int32_t TransferModeByName(const std::string& name) {
 }
 
 int32_t TargetChannelByName(const std::string& name) {
-  if (name == "all") return K_TargetChannel_RGBA;
-  if (name == "colour") return K_TargetChannel_RGB;
-  if (name == "alpha") return K_TargetChannel_Alpha;
-  if (name == "colour-opaque") return K_TargetChannel_RGBOpaque;
+  if (name == "all") return static_cast<int32_t>(K_TargetChannel_RGBA);
+  if (name == "colour") return static_cast<int32_t>(K_TargetChannel_RGB);
+  if (name == "alpha") return static_cast<int32_t>(K_TargetChannel_Alpha);
+  if (name == "colour-opaque") return static_cast<int32_t>(K_TargetChannel_RGBOpaque);
   throw RenderError("unknown channel selection \"" + name + "\"");
 }
 

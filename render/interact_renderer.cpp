@@ -18,6 +18,7 @@
 #include "kstroke/paint_source.h"
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
 #include "render/working_frame.h"
 

@@ -19,6 +19,7 @@
 #include "kstroke/interact_renderer.h"
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
 #include "render/working_frame.h"
 
