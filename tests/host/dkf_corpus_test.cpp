@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "host/dkf/dkf.h"
+#include "host/dkf/ws_chunks.h"
 #include "test_support.h"
 
 namespace {
@@ -103,6 +106,65 @@ TEST_F(DkfCorpus, EmptyAndPadlessFilesAreWellFormed) {
     DKF_ScDescend d(f.Get(), DKF_Tag("odd!"), 0, nullptr, &found);
     EXPECT_EQ(d.Result(), 0);
     EXPECT_EQ(found, c.size > 0);
+  }
+}
+
+// A file of one shape chunk: nested lists, odd and even sizes.
+std::vector<uint8_t> ShapeFile() {
+  V_FloatShortRect rect;
+  WS_Shape shape(kWS_KindMask, &rect);
+  for (float x : {0.1f, 0.7f, 0.4f}) {
+    int32_t index = 0;
+    EXPECT_EQ(shape.AddBezVertex(10922.0, &index), 0);
+    EXPECT_EQ(WS_ShapeMoveBezVertex(&shape, index, V_Vector2T<float>(x, 1 - x), 0, false), 0);
+  }
+  DKF_ScFile f;
+  EXPECT_EQ(DKF_NewMemoryFile(f.Out()), 0);
+  EXPECT_EQ(WS_WriteShapeChunk(f.Get(), &shape), 0);
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(DKF_GetBytes(f.Get(), &bytes), 0);
+  return bytes;
+}
+
+TEST_F(DkfCorpus, EveryProperPrefixOfAChunkIsTruncated) {
+  const std::vector<uint8_t> bytes = ShapeFile();
+  for (size_t n = 1; n < bytes.size(); ++n) {
+    SCOPED_TRACE(n);
+    DKF_ScFile f;
+    ASSERT_EQ(DKF_OpenMemory(bytes.data(), n, f.Out()), 0);
+    EXPECT_EQ(DKF_CheckStructure(f.Get()), DKF_Err_Truncated);
+    WS_Shape shape(kWS_KindMask, nullptr);
+    EXPECT_EQ(WS_ReadShapeChunk(f.Get(), nullptr, &shape), DKF_Err_Truncated);
+  }
+}
+
+// Random byte damage: whatever the reader answers is one of its documented codes, and
+// (under the sanitizer build) it never touches memory outside the file.
+TEST_F(DkfCorpus, RandomDamageAnswersOnlyDocumentedCodes) {
+  const std::vector<uint8_t> good = ShapeFile();
+  const std::set<int32_t> structural = {0, DKF_Err_Truncated, DKF_Err_ChunkTooLarge,
+                                        DKF_Err_BadFormat};
+  const std::set<int32_t> shapeCodes = {0, DKF_Err_Truncated, DKF_Err_ChunkTooLarge,
+                                        DKF_Err_BadFormat, DKF_Err_NotFound, DKF_Err_WrongKind,
+                                        DKF_Err_Overflow, DKF_Err_PastChunkEnd};
+  std::mt19937 rng(20261206);
+  for (int i = 0; i < 3000; ++i) {
+    std::vector<uint8_t> bad = good;
+    const int flips = 1 + int(rng() % 4);
+    for (int k = 0; k < flips; ++k) bad[rng() % bad.size()] = uint8_t(rng());
+    if (rng() % 4 == 0) bad.resize(rng() % bad.size());
+    DKF_ScFile f;
+    ASSERT_EQ(DKF_OpenMemory(bad.data(), bad.size(), f.Out()), 0);
+    const int32_t structure = DKF_CheckStructure(f.Get());
+    WS_Shape shape(kWS_KindMask, nullptr);
+    const int32_t read = WS_ReadShapeChunk(f.Get(), nullptr, &shape);
+    ASSERT_TRUE(structural.count(structure)) << "case " << i << " answered " << structure;
+    ASSERT_TRUE(shapeCodes.count(read)) << "case " << i << " answered " << read;
+    // A file whose structure checks out never fails a descent on structure.
+    if (structure == 0) {
+      ASSERT_NE(read, DKF_Err_Truncated) << "case " << i;
+      ASSERT_NE(read, DKF_Err_ChunkTooLarge) << "case " << i;
+    }
   }
 }
 

@@ -43,7 +43,8 @@ std::vector<Pt> Items(const WS_Shape& s) {
 
 bool SameBits(const WS_Shape& a, const WS_Shape& b) {
   const auto ia = Items(a), ib = Items(b);
-  return ia.size() == ib.size() && std::memcmp(ia.data(), ib.data(), ia.size() * sizeof(Pt)) == 0;
+  if (ia.size() != ib.size()) return false;
+  return ia.empty() || std::memcmp(ia.data(), ib.data(), ia.size() * sizeof(Pt)) == 0;
 }
 
 void Append(WS_Shape* s, Pt p) {

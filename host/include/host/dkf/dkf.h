@@ -31,7 +31,8 @@
 // Every call answers 0 or a DKF_Err_* code (host/y/errors.h); the engine throws any
 // non-zero answer unchanged. Hostile input never crashes the reader; it answers:
 //   DKF_Err_Io             the operating system refused an open, read, write or close
-//   DKF_Err_Truncated      the file ends inside a chunk header or a top-level chunk's body
+//   DKF_Err_Truncated      a chunk header is cut short by the end of its parent or of
+//                          the file, or a top-level chunk's body by the end of the file
 //   DKF_Err_ChunkTooLarge  a chunk's size runs past the end of its parent chunk, or a
 //                          file or chunk reaches 2 GiB
 //   DKF_Err_Overflow       a count × element size does not fit in 32 bits
@@ -141,7 +142,8 @@ int32_t DKF_NewMemoryFile(DKF_File** file);
 int32_t DKF_OpenMemory(const void* data, size_t size, DKF_File** file);
 /// Flushes and releases the file (null is accepted). Answers DKF_Err_Io when the
 /// operating system fails to close it, DKF_Err_BadState when a chunk write was left
-/// unfinished; the file is released in every case.
+/// unfinished; the file is released in every case. Descents into the file must have
+/// ended before.
 int32_t DKF_CloseFile(DKF_File* file);
 /// A copy of the whole file's bytes (disk or memory).
 int32_t DKF_GetBytes(DKF_File* file, std::vector<uint8_t>* bytes);
