@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+#include "app/render_job.h"
+
+#include <boost/scoped_ptr.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "app/progress_bar.h"
+#include "host/gx/gx_channels.h"
+#include "host/gx/gx_lazy.h"
+#include "host/gx/gx_modes.h"
+#include "host/gx/gx_png.h"
+#include "kstroke/clone_paint_source.h"
+#include "kstroke/fill_paint_source.h"
+#include "kstroke/interact_renderer.h"
+#include "kstroke/paint_source.h"
+#include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
+
+namespace {
+
+std::string Where(const StrokeDoc& doc, size_t index) {
+  return (doc.path.empty() ? std::string("built-in stroke") : doc.path) + ": strokes[" +
+         std::to_string(index) + "]";
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+template <class T>
+T* Checked(T* p) {
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
+                                            const DocStroke& stroke,
+                                            std::unique_ptr<GX_World>* cloneImage) {
+  const DocSource& s = stroke.source;
+  if (s.type == "clone") {
+    const std::string image =
+        !s.image.empty() && s.image[0] == '/' ? s.image : FolderOf(doc.path) + s.image;
+    GX_World* world = nullptr;
+    if (GX_ReadPng(image.c_str(), doc.depth, &world) != 0)
+      throw RenderError(Where(doc, index) + ".source.image: " + GX_PngLastMessage());
+    cloneImage->reset(world);
+    V_Rect sourceRect;
+    sourceRect.right = static_cast<int16_t>(world->Width());
+    sourceRect.bottom = static_cast<int16_t>(world->Height());
+    return boost::shared_ptr<K_PaintSource>(Checked(new K_ClonePaintSource(
+        nullptr, world, s.sourcePixelAspect,
+        V_Vector2T<double>(s.sourcePoint[0], s.sourcePoint[1]), sourceRect)));
+  }
+  GX_PixelFloat colour{1.0f, static_cast<float>(s.colour[0]), static_cast<float>(s.colour[1]),
+                       static_cast<float>(s.colour[2])};
+  return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(nullptr, colour)));
+}
+
+std::string EngineMessage(long code) {
+  const std::string last = Y_LastVerificationReport().message;
+  std::string text = "engine error " + std::to_string(code);
+  if (code == 3 && !last.empty()) text += " (" + last + ")";
+  return text;
+}
+
+}  // namespace
+
+int32_t TransferModeByName(const std::string& name) {
+  static const std::pair<const char*, GX_TransferMode> kModes[] = {
+      {"copy", GX_TransferMode::kCopy},         {"normal", GX_TransferMode::kNormal},
+      {"dissolve", GX_TransferMode::kDissolve}, {"add", GX_TransferMode::kAdd},
+      {"multiply", GX_TransferMode::kMultiply}, {"screen", GX_TransferMode::kScreen},
+      {"overlay", GX_TransferMode::kOverlay},   {"darken", GX_TransferMode::kDarken},
+      {"lighten", GX_TransferMode::kLighten},   {"difference", GX_TransferMode::kDifference},
+      {"erase", GX_TransferMode::kErase},
+  };
+  for (const auto& m : kModes)
+    if (name == m.first) return static_cast<int32_t>(m.second);
+  throw RenderError("unknown transfer mode \"" + name + "\"");
+}
+
+int32_t TargetChannelByName(const std::string& name) {
+  if (name == "all") return static_cast<int32_t>(K_TargetChannel_RGBA);
+  if (name == "colour") return static_cast<int32_t>(K_TargetChannel_RGB);
+  if (name == "alpha") return static_cast<int32_t>(K_TargetChannel_Alpha);
+  if (name == "colour-opaque") return static_cast<int32_t>(K_TargetChannel_RGBOpaque);
+  throw RenderError("unknown channel selection \"" + name + "\"");
+}
+
+K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& stroke) {
+  K_StrokeGlobalProperties p;
+  const DocBrush& b = stroke.brush;
+  p.accumulateMode = static_cast<int32_t>(b.accumulate == "additive"
+                                              ? GX_AccumulateMode::kAdditive
+                                              : GX_AccumulateMode::kBuildUp);
+  p.start = 0.0;
+  p.end = 1.0;
+  p.opacity = b.opacity;
+  p.flow = b.flow;
+  p.diameter = b.diameter;
+  p.angle = b.angle;
+  p.roundness = b.roundness;
+  p.hardness = b.hardness;
+  p.spacing = b.spacing;
+  p.transferMode = TransferModeByName(stroke.transfer);
+  p.targetChannel = static_cast<K_TargetChannel>(TargetChannelByName(stroke.channels));
+  p.anchor = V_Vector2T<double>(doc.anchor[0], doc.anchor[1]);
+  p.position = V_Vector2T<double>(doc.position[0], doc.position[1]);
+  p.scale = V_Vector2T<double>(doc.scale[0], doc.scale[1]);
+  p.rotation = doc.rotation;
+  p.dither = b.dither;
+  return p;
+}
+
+std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc) {
+  std::unique_ptr<GX_World> canvas(GX_World::New(doc.width, doc.height, doc.depth, 0));
+  const V_LRect all{0, 0, doc.width, doc.height};
+  const auto& bg = doc.background;
+  int32_t rc = 0;
+  if (doc.depth == 8) {
+    auto c8 = [](double v) { return static_cast<uint8_t>(v * 255.0 + 0.5); };
+    rc = GX_Fill(nullptr, GX_Pixel8{c8(bg[0]), c8(bg[1]), c8(bg[2]), c8(bg[3])}, all,
+                 canvas->GetLayer());
+  } else if (doc.depth == 16) {
+    auto c16 = [](double v) { return static_cast<uint16_t>(v * 32768.0 + 0.5); };
+    rc = GX_Fill16(nullptr, GX_Pixel16{c16(bg[0]), c16(bg[1]), c16(bg[2]), c16(bg[3])}, all,
+                   canvas->GetLayer());
+  } else {
+    rc = GX_FillFloat(nullptr,
+                      GX_PixelFloat{float(bg[0]), float(bg[1]), float(bg[2]), float(bg[3])},
+                      all, canvas->GetLayer());
+  }
+  if (rc != 0) throw RenderError("cannot fill the canvas: host error " + std::to_string(rc));
+  return canvas;
+}
+
+void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
+                  ConsoleProgress* progress, const K_Shape* recorded) {
+  const DocStroke& stroke = doc.strokes.at(index);
+  const K_StrokeGlobalProperties props = PropertiesFor(doc, stroke);
+  std::unique_ptr<GX_World> cloneImage;
+  boost::shared_ptr<K_PaintSource> source = MakeSource(doc, index, stroke, &cloneImage);
+
+  // The pre-stroke copy is filled lazily, tile by tile, just before the renderer first
+  // paints over a tile; the renderer restores from it so repeated calls never paint
+  // the same coverage twice.
+  boost::shared_ptr<GX_World> preStroke(GX_World::New(doc.width, doc.height, doc.depth, 0));
+  boost::scoped_ptr<GX_LazyOperator> copier(Checked(new GX_LazyWorldCopyOperator(preStroke)));
+  boost::shared_ptr<GX_LazyTilesCondition> lazyCopy(
+      Checked(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier)));
+  K_InteractRenderer renderer(static_cast<int16_t>(doc.depth), source, preStroke, &lazyCopy,
+                              true);
+
+  V_Rect destRect;
+  destRect.right = static_cast<int16_t>(doc.width);
+  destRect.bottom = static_cast<int16_t>(doc.height);
+  GX_ProgressInfo* record = progress ? progress->Record() : nullptr;
+  auto render = [&](K_Shape* shape) {
+    V_Rect area;
+    try {
+      renderer.Render(record, shape, props, destRect, doc.pixelAspect, stroke.seed,
+                      canvas->GetLayer(), &area);
+    } catch (long code) {
+      if (code == GX_Err_Cancelled) throw;
+      throw RenderError(Where(doc, index) + ": " + EngineMessage(code));
+    }
+  };
+
+  if (recorded) {
+    std::unique_ptr<K_Shape> copy(static_cast<K_Shape*>(Checked(recorded->Clone())));
+    render(copy.get());
+    return;
+  }
+  std::unique_ptr<K_Shape> shape(Checked(new K_Shape()));
+  const size_t n = stroke.events.size();
+  for (size_t k = 0; k < n; ++k) {
+    const DocEvent& e = stroke.events[k];
+    PaintPointerEvent event;
+    event.time = e.time;
+    event.x = e.x;
+    event.y = e.y;
+    for (size_t i = 0; i < 5; ++i) event.params[i] = e.params[i];
+    event.useSpacing = e.spacing;
+    event.addIfUnmoved = e.addIfUnmoved;
+    if (const int32_t rc = shape->AppendVertex(&event))
+      throw RenderError(Where(doc, index) + ".events[" + std::to_string(k) +
+                        "]: " + EngineMessage(rc));
+    if ((k + 1) % size_t(doc.batch) == 0 || k + 1 == n) render(shape.get());
+  }
+}
+
+std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* progress) {
+  std::unique_ptr<GX_World> canvas = NewCanvas(doc);
+  for (size_t i = 0; i < doc.strokes.size(); ++i) {
+    if (progress) progress->SetUnit(int32_t(i), int32_t(doc.strokes.size()));
+    RenderStroke(doc, i, canvas.get(), progress);
+  }
+  if (progress) progress->Finish();
+  return canvas;
+}
+
+void WriteCanvasPng(const GX_World& canvas, const std::string& path) {
+  AtomicOutput out(path);
+  if (GX_WritePng(out.TempPath().c_str(), *canvas.GetLayer()) != 0)
+    throw RenderError(path + ": " + GX_PngLastMessage());
+  out.Commit();
+}

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+// K_InteractRenderer: renders one brush stroke, incrementally, while it is drawn.
+//
+// One Render call places the tips that are new since the previous call, stamps them
+// into the stroke's paint mask (RenderTips), then composites the paint source through
+// the whole mask over the changed area (RenderPaint). The mask, the placement cache and
+// the backup of the mask under the provisional last dab live across calls, held by
+// shared pointers: copies of a renderer continue the same stroke.
+//
+// Working frame: the destination layer's pixel grid with its origin at the top-left of
+// destRect clipped to the layer. The mask and tip positions are in working-frame
+// pixels; the `area` arguments are relative to destRect's top-left corner.
+#pragma once
+
+#include <cstdint>
+
+#include <boost/shared_ptr.hpp>
+
+#include "host/gx/gx.h"
+#include "host/v/v.h"
+#include "kstroke/kstroke_export.h"
+
+class GX_LazyTiles;
+class GX_LazyTilesCondition;
+class K_PaintSource;
+class K_Shape;
+struct K_StrokeGlobalProperties;
+struct Kp_TipLocationCache;
+struct Kp_StrokeTipLocsAndParams;
+
+class KSTROKE_API K_InteractRenderer {
+public:
+  /// `depth` 8, 16 or 32 (float) is the destination's; 8 gives an 8-bit mask, deeper
+  /// layers a 16-bit mask (full coverage 32768). `lazyCopy` may be null.
+  /// `restoreFromPreStroke`: put the pre-stroke pixels back under the area before
+  /// compositing, so the mask's coverage is never applied twice.
+  K_InteractRenderer(int16_t depth, boost::shared_ptr<K_PaintSource> source,
+                     boost::shared_ptr<GX_World> preStroke,
+                     boost::shared_ptr<GX_LazyTilesCondition>* lazyCopy,
+                     bool restoreFromPreStroke);
+  K_InteractRenderer(const K_InteractRenderer&) = default;
+  K_InteractRenderer& operator=(const K_InteractRenderer&) = default;
+  ~K_InteractRenderer();
+
+  boost::shared_ptr<GX_LazyTiles> GetPaintMask() const { return paintMask; }
+  void SetPaintMask(boost::shared_ptr<GX_LazyTiles> mask) { paintMask = mask; }
+  boost::shared_ptr<K_PaintSource>& GetPaintSource() { return paintSource; }
+  void SetPaintSource(boost::shared_ptr<K_PaintSource> source) { paintSource = source; }
+  boost::shared_ptr<GX_World>& GetPreStrokeBuffer() { return preStrokeBuffer; }
+  void SetPreStrokeBuffer(boost::shared_ptr<GX_World> buffer) { preStrokeBuffer = buffer; }
+  boost::shared_ptr<GX_LazyTilesCondition>& GetLazyCopyPreStroke() { return lazyCopyPreStroke; }
+  void SetLazyCopyPreStroke(boost::shared_ptr<GX_LazyTilesCondition> copy) {
+    lazyCopyPreStroke = copy;
+  }
+  /// The time of the last tip of the latest call that placed tips (informational).
+  double GetLastTipTime() const { return lastTipTime; }
+
+  /// Renders what is new in `shape` into `layer` over `destRect` (layer pixels; may
+  /// extend past the layer). `area` (may be null) receives the changed rectangle,
+  /// relative to destRect's top-left. `seed` seeds the dither of the computed tip.
+  /// Throws a long: host and progress codes unchanged, 3 for a failed check.
+  void Render(GX_ProgressInfo* progress, K_Shape* shape, const K_StrokeGlobalProperties& props,
+              const V_Rect& destRect, double pixelAspect, int32_t seed, GX_LayerDef* layer,
+              V_Rect* area);
+  /// Places and stamps the new tips; `*area` becomes the union of the stamped dab
+  /// rectangles (relative to destRect), empty when nothing was stamped.
+  void RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
+                  const K_StrokeGlobalProperties& props, const V_Rect& destRect,
+                  double pixelAspect, int32_t seed, GX_LayerDef* layer, V_Rect* area);
+  /// Composites the paint source through the mask over `*area` (relative to destRect).
+  void RenderPaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
+                   const V_Rect& destRect, double pixelAspect, GX_LayerDef* layer,
+                   V_Rect* area);
+
+private:
+  void StampTips(GX_ProgressInfo* progress, const Kp_StrokeTipLocsAndParams& tips,
+                 const K_StrokeGlobalProperties& props, bool deep, const V_Rect& clipped,
+                 double pixelAspect, V_Rect* area);
+  void CompositePaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
+                      GX_LayerDef* preStroke, const V_Rect& destMoved, const V_Rect& clipped,
+                      double pixelAspect, const GX_UnoBuffer* mask, GX_LayerDef* dest,
+                      V_Rect* area);
+
+  int16_t depth;
+  bool restoreFromPreStroke;
+  boost::shared_ptr<GX_LazyTiles> paintMask;
+  boost::shared_ptr<K_PaintSource> paintSource;
+  boost::shared_ptr<GX_World> preStrokeBuffer;
+  boost::shared_ptr<Kp_TipLocationCache> tipLocationCache;
+  boost::shared_ptr<GX_LazyTilesCondition> lazyCopyPreStroke;
+  boost::shared_ptr<GX_UnoBuffer> lastTipBackup;
+  V_LRect lastTipRect;
+  double lastTipTime = 0;
+};

@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+// K_InteractRenderer: construction, the render call and paint compositing.
+//
+// Render = RenderTips (place the new tips, stamp them into the mask; stamp_tips.cpp)
+// then RenderPaint (composite the paint source through the mask over the changed area).
+// Both phases clip destRect to the layer the same way (Kp_WorkingFrame) and hand the
+// area back relative to destRect's top-left on every path.
+#include "kstroke/interact_renderer.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "frame/errors.h"
+#include "host/gx/gx_lazy.h"
+#include "host/gx/gx_channels.h"
+#include "kstroke/clone_paint_source.h"
+#include "kstroke/paint_source.h"
+#include "kstroke/progress.h"
+#include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
+#include "stroke/tip_placement.h"
+#include "render/working_frame.h"
+
+namespace {
+
+// Moves an area rectangle into the working frame for the life of the scope and back to
+// destRect-relative coordinates when it ends, also when an exception passes.
+class AreaInFrame {
+public:
+  AreaInFrame(V_Rect* area_, const V_Rect& destMoved)
+      : area(area_), dx(destMoved.left), dy(destMoved.top) {
+    *area = Kp_OffsetRect(*area, dx, dy);
+  }
+  ~AreaInFrame() { *area = Kp_OffsetRect(*area, -dx, -dy); }
+  AreaInFrame(const AreaInFrame&) = delete;
+  AreaInFrame& operator=(const AreaInFrame&) = delete;
+
+private:
+  V_Rect* area;
+  int32_t dx, dy;
+};
+
+void DeleteTipLocationCache(Kp_TipLocationCache* cache) {
+  cache->~Kp_TipLocationCache();
+  Y_MemTrackedObject::Free(cache);
+}
+
+}  // namespace
+
+K_InteractRenderer::K_InteractRenderer(int16_t depth_, boost::shared_ptr<K_PaintSource> source,
+                                       boost::shared_ptr<GX_World> preStroke,
+                                       boost::shared_ptr<GX_LazyTilesCondition>* lazyCopy,
+                                       bool restoreFromPreStroke_)
+    : depth(depth_),
+      restoreFromPreStroke(restoreFromPreStroke_),
+      paintSource(source),
+      preStrokeBuffer(preStroke) {
+  // The cache is a plain record; it still comes from the tracked allocator so a leaked
+  // renderer shows in the host's counters.
+  void* raw = Y_MemTrackedObject::Allocate(sizeof(Kp_TipLocationCache));
+  if (!raw) throw std::bad_alloc();
+  tipLocationCache.reset(new (raw) Kp_TipLocationCache(), &DeleteTipLocationCache);
+  if (lazyCopy) lazyCopyPreStroke = *lazyCopy;
+}
+
+K_InteractRenderer::~K_InteractRenderer() {
+  // Reverse order of declaration, as the members would go anyway; spelled out because
+  // the backup may be large and the mask is shared with the host.
+  lastTipBackup.reset();
+  lazyCopyPreStroke.reset();
+  tipLocationCache.reset();
+  preStrokeBuffer.reset();
+  paintSource.reset();
+  paintMask.reset();
+}
+
+// Render
+// ============================================================================
+
+void K_InteractRenderer::Render(GX_ProgressInfo* progress, K_Shape* shape,
+                                const K_StrokeGlobalProperties& props, const V_Rect& destRect,
+                                double pixelAspect, int32_t seed, GX_LayerDef* layer,
+                                V_Rect* area) {
+  V_Rect local;
+  if (!area) area = &local;
+  RenderTips(progress, shape, props, destRect, pixelAspect, seed, layer, area);
+  RenderPaint(progress, props, destRect, pixelAspect, layer, area);
+  ProgressSubRange range(progress, 2);
+  range.Advance(1);
+}
+
+void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
+                                    const K_StrokeGlobalProperties& props,
+                                    const V_Rect& destRect, double pixelAspect, int32_t seed,
+                                    GX_LayerDef* layer, V_Rect* area) {
+  V_Rect local;
+  if (!area) area = &local;
+  Kp_WorkingFrame frame(destRect, layer, nullptr);
+  ProgressSubRange range(progress, 2);
+  Kp_StrokeTipLocsAndParams tips;
+  shape->GetTipParamsList(progress, &frame.destMoved, pixelAspect, &props,
+                          tipLocationCache.get(), &tips);
+  range.Advance(1);
+  std::srand(static_cast<unsigned>(seed));
+  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
+  if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
+  // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
+  if (!area->IsEmpty()) *area = Kp_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);
+}
+
+// Paint compositing
+// ============================================================================
+
+void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
+                                     const K_StrokeGlobalProperties& props,
+                                     const V_Rect& destRect, double pixelAspect,
+                                     GX_LayerDef* layer, V_Rect* area) {
+  V_Rect local;
+  if (!area) area = &local;
+  if (area->IsEmpty()) return;
+  Kp_WorkingFrame frame(destRect, layer, preStrokeBuffer.get());
+  AreaInFrame inFrame(area, frame.destMoved);
+
+  if (lazyCopyPreStroke) {
+    auto* copier = dynamic_cast<GX_LazyWorldCopyOperator*>(lazyCopyPreStroke->GetOperator());
+    KSTROKE_CHECK(copier != nullptr, "NULL copy operator while rendering paint.");
+    copier->SetSourceLayer(layer);
+  }
+  if (!paintMask) return;
+
+  auto* filler = dynamic_cast<GX_LazyFillUnoBufferOperator*>(paintMask->GetOperator());
+  KSTROKE_CHECK(filler != nullptr, "Unable to access paint fill buffer operator.");
+  GX_UnoBuffer* maskBuffer = filler->GetBuffer();
+  KSTROKE_CHECK(maskBuffer != nullptr, "Unable to access paint buffer.");
+
+  std::unique_ptr<GX_UnoBuffer> floatMask;
+  const GX_UnoBuffer* mask = maskBuffer;
+  if (depth == 32) {
+    floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32));
+    if (!floatMask) throw std::bad_alloc();
+    // Only the area is converted; the rest of the float mask is never read.
+    (void)GX_ConvertDeepUnoBuffer(progress, maskBuffer, Kp_ToLRect(*area), kGX_Full16,
+                                  floatMask.get());
+    mask = floatMask.get();
+  }
+  CompositePaint(progress, props, frame.second, frame.destMoved, frame.clipped, pixelAspect,
+                 mask, frame.dest, area);
+}
+
+void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
+                                        const K_StrokeGlobalProperties& props,
+                                        GX_LayerDef* preStroke, const V_Rect& destMoved,
+                                        const V_Rect& clipped, double pixelAspect,
+                                        const GX_UnoBuffer* mask, GX_LayerDef* dest,
+                                        V_Rect* area) {
+  if (area->IsEmpty()) return;
+  KSTROKE_CHECK(paintSource != nullptr, "A stroke with paint needs a paint source.");
+  K_Transform transform;
+  transform.anchor = V_Vector2T<double>(props.anchor.x, props.anchor.y);
+  transform.position = V_Vector2T<double>(props.position.x, props.position.y);
+  transform.scale = V_Vector2T<double>(props.scale.x, props.scale.y);
+  transform.rotation = props.rotation;
+  transform.pixelAspect = pixelAspect;
+
+  if (lazyCopyPreStroke) {
+    KSTROKE_HOST(lazyCopyPreStroke->MakeValid(
+        Kp_ToLRect(Kp_OffsetRect(*area, -destMoved.left, -destMoved.top))));
+    const auto* clone = dynamic_cast<const K_ClonePaintSource*>(paintSource.get());
+    if (clone && preStroke) {
+      // A clone that samples the layer it paints into must read the pre-stroke pixels
+      // under its source region, rounded to whole pixels as the clone reads them.
+      V_Vector2T<double> offset;
+      (void)clone->WillSampleInPlace(transform, destMoved, &offset);
+      const int32_t sx = static_cast<int32_t>(std::floor(offset.x + 0.5));
+      const int32_t sy = static_cast<int32_t>(std::floor(offset.y + 0.5));
+      KSTROKE_HOST(
+          lazyCopyPreStroke->ConditionalMakeValid(Kp_ToLRect(Kp_OffsetRect(*area, -sx, -sy))));
+    }
+  }
+  if (preStroke && restoreFromPreStroke)
+    (void)GX_CopyBits_Draft(progress, preStroke, dest, Kp_ToLRect(*area), Kp_ToLRect(*area));
+
+  paintSource->Render(progress, destMoved, clipped, mask, 1.0, transform, props.transferMode,
+                      props.targetChannel, 0, area, dest);
+}

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+// Tip stamping: the dab loop of RenderTips.
+//
+// The tip is computed once per call at the resolution of the less stretched axis
+// (AdjustTipScale) and drawn per dab through its MIP map into a scratch buffer of the
+// tip's maximum extent, which is then accumulated into the lazy-tiled paint mask with
+// the dab's opacity and flow. Placement repeats the previous call's last tip, so that
+// dab is taken back first: the mask under it was saved before it was stamped.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "frame/errors.h"
+#include "host/gx/gx_accumulate.h"
+#include "host/gx/gx_lazy.h"
+#include "kstroke/brush_mipmap.h"
+#include "kstroke/brush_tip.h"
+#include "kstroke/interact_renderer.h"
+#include "kstroke/progress.h"
+#include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
+#include "stroke/tip_placement.h"
+#include "render/working_frame.h"
+
+namespace {
+
+// A dab is never more than this many pixels across along either axis.
+constexpr double kMaxDabDiameter = 2500.0;
+// Scales whose magnitude is below this count as zero: nothing is stamped.
+constexpr double kZeroScale = 1e-12;
+
+struct AdjustedTip {
+  double diameter;
+  V_Vector2T<double> scale;
+};
+
+// Computes the tip at the resolution of the less stretched axis and leaves only the
+// remaining stretch in the scale; never below one pixel.
+AdjustedTip AdjustTipScale(double diameter, V_Vector2T<double> scale) {
+  const double ax = std::fabs(scale.x), ay = std::fabs(scale.y);
+  diameter = std::min({diameter, kMaxDabDiameter / ax, kMaxDabDiameter / ay});
+  const double m = std::min(ax, ay);
+  if (!(m >= kZeroScale)) Kp_ThrowCode(Vp_ReportErr("tip scale divided by zero"));
+  diameter *= m;
+  scale.x /= m;
+  scale.y /= m;
+  if (diameter < 1.0) {
+    scale.x *= diameter;
+    scale.y *= diameter;
+    diameter = 1.0;
+  }
+  return {diameter, scale};
+}
+
+// Copies a rectangle of samples between two single-channel buffers of one depth.
+void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuffer* dst,
+                 int32_t dstX, int32_t dstY, int32_t width, int32_t height) {
+  const int32_t bytes = src.GetBytesPerSample();
+  for (int32_t y = 0; y < height; ++y)
+    std::memcpy(dst->Row<unsigned char>(dstY + y) + std::ptrdiff_t(dstX) * bytes,
+                src.Row<unsigned char>(srcY + y) + std::ptrdiff_t(srcX) * bytes,
+                std::size_t(width) * bytes);
+}
+
+template <class T>
+T* NewTracked(T* p) {
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
+                                   const Kp_StrokeTipLocsAndParams& list,
+                                   const K_StrokeGlobalProperties& props, bool deep,
+                                   const V_Rect& clipped, double pixelAspect, V_Rect* area) {
+  ProgressSubRange range(progress, 4);
+  *area = V_Rect();
+  const auto& tips = list.tips;
+  if (tips.empty() || std::fabs(props.scale.x) < kZeroScale ||
+      std::fabs(props.scale.y) < kZeroScale)
+    return;
+  range.Advance(1);
+
+  if (!paintMask) {
+    boost::scoped_ptr<GX_UnoBuffer> buffer(
+        NewTracked(new GX_UnoBuffer(clipped.Width(), clipped.Height(), deep ? 16 : 8)));
+    boost::scoped_ptr<GX_LazyOperator> op(
+        NewTracked(new GX_LazyFillUnoBufferOperator(&buffer, 0)));
+    paintMask.reset(NewTracked(new GX_LazyTiles(GX_LazyTiles::kDefaultTileSize, &op)));
+  }
+  range.Advance(2);
+
+  auto* filler = dynamic_cast<GX_LazyFillUnoBufferOperator*>(paintMask->GetOperator());
+  KSTROKE_CHECK(filler != nullptr, "Unable to access paint fill buffer.");
+  GX_UnoBuffer* mask = filler->GetBuffer();
+  KSTROKE_CHECK(mask != nullptr, "Unable to access paint buffer.");
+
+  const AdjustedTip adjusted =
+      AdjustTipScale(props.diameter, V_Vector2T<double>(props.scale.x, props.scale.y));
+  std::unique_ptr<K_ComputedBrushTip> tip(NewTracked(new K_ComputedBrushTip(
+      adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep)));
+  K_BrushMIPMap mip(*tip);
+  const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
+  GX_UnoBuffer scratch(extent.x, extent.y, deep ? 16 : 8);
+  const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
+  const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
+
+  {
+    ProgressSubRange dabs(progress, 100);
+    if (lastTipBackup) {
+      CopySamples(*lastTipBackup, 0, 0, mask, lastTipRect.left, lastTipRect.top,
+                  lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
+    }
+    bool backedUp = false;
+    const uint32_t n = static_cast<uint32_t>(tips.size());
+    for (uint32_t i = 0; i < n; ++i) {
+      KSTROKE_HOST(GX_ReportProgress(progress, static_cast<int32_t>(100u * (i + 1) / n), 100));
+      const Kp_TipLocAndParams& t = tips[i];
+      const int32_t ix = static_cast<int32_t>(t.location.x);
+      const int32_t iy = static_cast<int32_t>(t.location.y);
+      const double fx = t.location.x - ix, fy = t.location.y - iy;
+      const int32_t left = static_cast<int16_t>(ix - halfX);
+      const int32_t top = static_cast<int16_t>(iy - halfY);
+      V_Rect box;
+      box.left = static_cast<int16_t>(left);
+      box.top = static_cast<int16_t>(top);
+      box.right = static_cast<int16_t>(left + extent.x);
+      box.bottom = static_cast<int16_t>(top + extent.y);
+      if (V_IntersectRect(box, clipped).IsEmpty()) continue;
+
+      mip.SetTransform(V_Vector2T<double>(adjusted.scale.x * t.diameter,
+                                          adjusted.scale.y * t.diameter),
+                       props.angle - (t.angle + props.rotation), t.roundness, pixelAspect,
+                       V_Vector2T<double>(halfX + fx, halfY + fy));
+      KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch));
+      mip.RenderInto(scratch);
+      const V_Rect b = mip.GetRenderedBounds();
+      const V_LPoint p{left + b.left, top + b.top};
+      V_Rect dab;
+      dab.left = static_cast<int16_t>(p.x);
+      dab.top = static_cast<int16_t>(p.y);
+      dab.right = static_cast<int16_t>(p.x + b.Width());
+      dab.bottom = static_cast<int16_t>(p.y + b.Height());
+      const V_Rect r = V_IntersectRect(dab, clipped);
+      if (r.IsEmpty()) continue;
+      KSTROKE_HOST(paintMask->MakeValid(Kp_ToLRect(r)));
+
+      if (i + 1 == n) {
+        // The provisional dab: keep the mask as it is without it, so the next call can
+        // take it back before stamping the same tip at its final place.
+        lastTipRect.left = std::clamp<int32_t>(p.x, 0, mask->GetWidth());
+        lastTipRect.top = std::clamp<int32_t>(p.y, 0, mask->GetHeight());
+        lastTipRect.right = std::clamp<int32_t>(p.x + b.Width(), 0, mask->GetWidth());
+        lastTipRect.bottom = std::clamp<int32_t>(p.y + b.Height(), 0, mask->GetHeight());
+        if (!lastTipBackup)
+          lastTipBackup.reset(NewTracked(
+              new GX_UnoBuffer(mask->GetWidth(), mask->GetHeight(), mask->GetDepth())));
+        CopySamples(*mask, lastTipRect.left, lastTipRect.top, lastTipBackup.get(), 0, 0,
+                    lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
+        backedUp = true;
+      }
+      const double opacity = props.opacity * t.opacity;
+      const double flow = props.flow * t.flow;
+      KSTROKE_HOST(GX_AccumulateUnoBuffers(
+          progress, &scratch, props.accumulateMode, static_cast<float>(opacity),
+          static_cast<float>(flow), Kp_ToLRect(b), p, mask));
+      *area = area->IsEmpty() ? r : V_UnionRect(*area, r);
+    }
+    if (!backedUp) lastTipBackup.reset();
+  }
+  range.Advance(3);
+  *area = V_IntersectRect(*area, clipped);
+  KSTROKE_HOST(paintMask->MakeValid(Kp_ToLRect(*area)));
+}

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#include "render/working_frame.h"
+
+#include <algorithm>
+
+V_Rect Kp_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
+  V_Rect o;
+  o.top = static_cast<int16_t>(r.top + dy);
+  o.left = static_cast<int16_t>(r.left + dx);
+  o.bottom = static_cast<int16_t>(r.bottom + dy);
+  o.right = static_cast<int16_t>(r.right + dx);
+  return o;
+}
+
+Kp_WorkingFrame::Kp_WorkingFrame(const V_Rect& destRect, GX_LayerDef* layer,
+                                 GX_World* secondWorld)
+    : destMoved(destRect), dest(layer), second(secondWorld ? secondWorld->GetLayer() : nullptr) {
+  const int32_t layerW = layer->width, layerH = layer->height;
+  clipped.top = static_cast<int16_t>(std::max<int32_t>(destRect.top, 0));
+  clipped.left = static_cast<int16_t>(std::max<int32_t>(destRect.left, 0));
+  clipped.bottom = static_cast<int16_t>(std::min<int32_t>(destRect.bottom, layerH));
+  clipped.right = static_cast<int16_t>(std::min<int32_t>(destRect.right, layerW));
+  if (clipped.IsEmpty() && (layerW == 0 || layerH == 0)) return;
+  if (clipped.top == 0 && clipped.left == 0 && clipped.bottom == layerH &&
+      clipped.right == layerW)
+    return;
+
+  {
+    std::unique_ptr<GX_World> whole(GX_World::NewReference(layer));
+    destSub.reset(GX_World::NewReference(whole.get(), clipped));
+  }
+  dest = destSub->GetLayer();
+  if (secondWorld) {
+    secondSub.reset(GX_World::NewReference(secondWorld, clipped));
+    second = secondSub->GetLayer();
+  }
+  const int32_t dx = -clipped.left, dy = -clipped.top;
+  clipped = Kp_OffsetRect(clipped, dx, dy);
+  destMoved = Kp_OffsetRect(destMoved, dx, dy);
+}

@@ -1,0 +1,287 @@
+// SPDX-License-Identifier: MIT
+#include "kstroke/interact_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include <boost/scoped_ptr.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "host/gx/gx_channels.h"
+#include "host/gx/gx_lazy.h"
+#include "host/gx/gx_modes.h"
+#include "kstroke/fill_paint_source.h"
+#include "kstroke/shape.h"
+#include "kstroke/stroke_props.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr int kSize = 64;
+
+struct Point { double t, x, y; bool spacing; };
+
+std::unique_ptr<K_Shape> MakeStroke(const std::vector<Point>& points, size_t count) {
+  std::unique_ptr<K_Shape> shape(new K_Shape());
+  for (size_t i = 0; i < count; ++i) {
+    PaintPointerEvent e;
+    e.time = points[i].t;
+    e.x = points[i].x;
+    e.y = points[i].y;
+    e.useSpacing = points[i].spacing;
+    EXPECT_EQ(shape->AppendVertex(&e), 0);
+  }
+  return shape;
+}
+
+// A diagonal-ish curve across the canvas, one sample per time unit.
+std::vector<Point> Wave(int n) {
+  std::vector<Point> p;
+  for (int i = 0; i < n; ++i) {
+    const double u = double(i) / (n - 1);
+    p.push_back({double(i), 0.1 + 0.8 * u, 0.5 + 0.3 * std::sin(u * 6.0), i != 0});
+  }
+  return p;
+}
+
+K_StrokeGlobalProperties Brush() {
+  K_StrokeGlobalProperties p;
+  p.diameter = 9;
+  p.hardness = 0.7;
+  p.spacing = 0.2;
+  p.flow = 0.6;
+  p.transferMode = static_cast<int32_t>(GX_TransferMode::kNormal);
+  p.accumulateMode = static_cast<int32_t>(GX_AccumulateMode::kBuildUp);
+  return p;
+}
+
+std::unique_ptr<GX_World> WhiteCanvas(int depth) {
+  std::unique_ptr<GX_World> w(GX_World::New(kSize, kSize, depth, 0));
+  const V_LRect all{0, 0, kSize, kSize};
+  if (depth == 8) GX_Fill(nullptr, GX_Pixel8{255, 255, 255, 255}, all, w->GetLayer());
+  if (depth == 16) GX_Fill16(nullptr, GX_Pixel16{32768, 32768, 32768, 32768}, all, w->GetLayer());
+  if (depth == 32) GX_FillFloat(nullptr, GX_PixelFloat{1, 1, 1, 1}, all, w->GetLayer());
+  return w;
+}
+
+double Channel(const GX_World& w, int x, int y, int c) {
+  const GX_LayerDef& l = *w.GetLayer();
+  const void* p = GXp_PixelAddress(l, x, y);
+  if (l.depth == 8) return static_cast<const uint8_t*>(p)[c] / 255.0;
+  if (l.depth == 16) return static_cast<const uint16_t*>(p)[c] / 32768.0;
+  return static_cast<const float*>(p)[c];
+}
+
+// Largest channel difference, in units of full scale, and the count of differing pixels.
+std::pair<double, int> Compare(const GX_World& a, const GX_World& b) {
+  double worst = 0;
+  int differing = 0;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      double d = 0;
+      for (int c = 0; c < 4; ++c) d = std::max(d, std::fabs(Channel(a, x, y, c) - Channel(b, x, y, c)));
+      worst = std::max(worst, d);
+      differing += d > 0;
+    }
+  return {worst, differing};
+}
+
+struct Painter {
+  explicit Painter(int depth, bool lazyPreStroke = true)
+      : canvas(WhiteCanvas(depth)),
+        source(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0.1f, 0.2f, 0.8f})) {
+    preStroke.reset(GX_World::New(kSize, kSize, depth, 0));
+    boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyWorldCopyOperator(preStroke));
+    lazy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &op));
+    renderer.reset(new K_InteractRenderer(static_cast<int16_t>(depth), source, preStroke,
+                                          lazyPreStroke ? &lazy : nullptr, true));
+  }
+  V_Rect Render(K_Shape* shape, const K_StrokeGlobalProperties& props, V_Rect dest,
+                GX_ProgressInfo* progress = nullptr) {
+    V_Rect area;
+    renderer->Render(progress, shape, props, dest, 1.0, 7, canvas->GetLayer(), &area);
+    return area;
+  }
+  std::unique_ptr<GX_World> canvas;
+  boost::shared_ptr<K_PaintSource> source;
+  boost::shared_ptr<GX_World> preStroke;
+  boost::shared_ptr<GX_LazyTilesCondition> lazy;
+  std::unique_ptr<K_InteractRenderer> renderer;
+};
+
+const V_Rect kWhole{0, 0, kSize, kSize};
+
+class Renderer : public TrackedTest {};
+
+TEST_F(Renderer, IncrementalCallsMatchOneCallOnTheFinalStroke) {
+  const std::vector<Point> points = Wave(24);
+  for (int depth : {8, 16, 32}) {
+    SCOPED_TRACE(depth);
+    Painter once(depth), growing(depth);
+    once.Render(MakeStroke(points, points.size()).get(), Brush(), kWhole);
+    // A growing stroke as a painting host delivers it: a few events per call.
+    std::unique_ptr<K_Shape> shape(new K_Shape());
+    for (size_t i = 0; i < points.size(); ++i) {
+      PaintPointerEvent e;
+      e.time = points[i].t;
+      e.x = points[i].x;
+      e.y = points[i].y;
+      e.useSpacing = points[i].spacing;
+      ASSERT_EQ(shape->AppendVertex(&e), 0);
+      if (i % 3 == 2 || i + 1 == points.size()) growing.Render(shape.get(), Brush(), kWhole);
+    }
+    const auto diff = Compare(*once.canvas, *growing.canvas);
+    // Each provisional dab is taken back before it is stamped again, so the masks
+    // agree; only the dissolve-free blend's rounding could differ, and it does not.
+    EXPECT_EQ(diff.first, 0.0) << diff.second << " pixels differ";
+    EXPECT_LT(Channel(*once.canvas, 32, 32, 1), 0.9) << "the stroke left no paint";
+  }
+}
+
+TEST_F(Renderer, PaintsOnlyInsideTheDestinationRectangle) {
+  struct Case { const char* name; V_Rect dest; };
+  // V_Rect is {top, left, bottom, right}.
+  const Case cases[] = {
+      {"equal to the layer", kWhole},
+      {"inside the layer", V_Rect{10, 20, 50, 44}},
+      {"partly outside", V_Rect{-16, 30, 40, 90}},
+  };
+  const std::vector<Point> points = Wave(16);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Painter p(8);
+    std::unique_ptr<K_Shape> shape = MakeStroke(points, points.size());
+    const V_Rect area = p.Render(shape.get(), Brush(), c.dest);
+    ASSERT_FALSE(area.IsEmpty());
+    const V_Rect clipped = V_IntersectRect(c.dest, kWhole);
+    // The area comes back relative to destRect's top-left and lies within it.
+    const V_Rect areaInLayer{int16_t(area.top + c.dest.top), int16_t(area.left + c.dest.left),
+                             int16_t(area.bottom + c.dest.top), int16_t(area.right + c.dest.left)};
+    EXPECT_EQ(V_IntersectRect(areaInLayer, clipped), areaInLayer);
+    int painted = 0;
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) {
+        const bool inside = x >= clipped.left && x < clipped.right && y >= clipped.top &&
+                            y < clipped.bottom;
+        const bool changed = Channel(*p.canvas, x, y, 1) != 1.0;
+        if (!inside) {
+          EXPECT_FALSE(changed) << "pixel " << x << "," << y << " outside";
+        }
+        painted += changed;
+      }
+    EXPECT_GT(painted, 20);
+  }
+}
+
+TEST_F(Renderer, ZeroScaleStampsNothing) {
+  for (double sx : {0.0, 5e-13, -5e-13}) {
+    SCOPED_TRACE(sx);
+    Painter p(8);
+    std::unique_ptr<K_Shape> shape = MakeStroke(Wave(10), 10);
+    K_StrokeGlobalProperties props = Brush();
+    props.scale.x = sx;
+    const V_Rect area = p.Render(shape.get(), props, kWhole);
+    EXPECT_TRUE(area.IsEmpty());
+    EXPECT_FALSE(p.renderer->GetPaintMask());
+    EXPECT_EQ(Compare(*p.canvas, *WhiteCanvas(8)).second, 0);
+  }
+}
+
+TEST_F(Renderer, DabsAtTheLayerEdgeAreClipped) {
+  Painter p(16);
+  // Along the left edge, half of every dab lies outside the layer.
+  std::vector<Point> edge;
+  for (int i = 0; i < 8; ++i) edge.push_back({double(i), 0.0, 0.1 + 0.1 * i, i != 0});
+  std::unique_ptr<K_Shape> shape = MakeStroke(edge, edge.size());
+  const V_Rect area = p.Render(shape.get(), Brush(), kWhole);
+  EXPECT_EQ(area.left, 0);
+  EXPECT_LT(Channel(*p.canvas, 0, 32, 1), 0.5);
+  EXPECT_EQ(Channel(*p.canvas, 20, 32, 1), 1.0);
+}
+
+TEST_F(Renderer, CopiesContinueTheSameStroke) {
+  // Rendering half a stroke with one renderer and the rest with its copy gives what one
+  // renderer gives: the copy shares the mask, the placement cache and the backup.
+  const std::vector<Point> points = Wave(16);
+  Painter one(8), split(8);
+  std::unique_ptr<K_Shape> a = MakeStroke(points, 8), b = MakeStroke(points, 8);
+  one.Render(a.get(), Brush(), kWhole);
+  split.Render(b.get(), Brush(), kWhole);
+  K_InteractRenderer copy(*split.renderer);
+  EXPECT_EQ(copy.GetPaintMask(), split.renderer->GetPaintMask());
+  std::unique_ptr<K_Shape> fullA = MakeStroke(points, 16), fullB = MakeStroke(points, 16);
+  one.Render(fullA.get(), Brush(), kWhole);
+  V_Rect area;
+  copy.Render(nullptr, fullB.get(), Brush(), kWhole, 1.0, 7, split.canvas->GetLayer(), &area);
+  EXPECT_EQ(Compare(*one.canvas, *split.canvas).second, 0);
+}
+
+TEST_F(Renderer, FailedChecksReportTheirMessages) {
+  std::unique_ptr<K_Shape> shape = MakeStroke(Wave(6), 6);
+  {
+    // A lazy copy whose operator is not a world copy.
+    Painter p(8);
+    boost::scoped_ptr<GX_UnoBuffer> buffer(new GX_UnoBuffer(kSize, kSize, 8));
+    boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyFillUnoBufferOperator(&buffer, 0));
+    p.renderer->SetLazyCopyPreStroke(boost::shared_ptr<GX_LazyTilesCondition>(
+        new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &op)));
+    EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), Brush(), kWhole); }), 3);
+    EXPECT_EQ(Y_LastVerificationReport().message, "NULL copy operator while rendering paint.");
+  }
+  {
+    // A mask whose operator copies worlds instead of filling a buffer.
+    Painter p(8);
+    boost::shared_ptr<GX_World> w(GX_World::New(kSize, kSize, 8, 0));
+    boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyWorldCopyOperator(w));
+    p.renderer->SetPaintMask(boost::shared_ptr<GX_LazyTiles>(
+        new GX_LazyTiles(GX_LazyTiles::kDefaultTileSize, &op)));
+    EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), Brush(), kWhole); }), 3);
+    EXPECT_EQ(Y_LastVerificationReport().message, "Unable to access paint fill buffer.");
+    V_Rect area{0, 0, 10, 10};
+    EXPECT_EQ(ThrownCode([&] {
+                p.renderer->RenderPaint(nullptr, Brush(), kWhole, 1.0, p.canvas->GetLayer(), &area);
+              }),
+              3);
+    EXPECT_EQ(Y_LastVerificationReport().message, "Unable to access paint fill buffer operator.");
+  }
+  {
+    // Placement's own checks reach the host unchanged.
+    Painter p(8);
+    K_StrokeGlobalProperties props = Brush();
+    props.spacing = 0;
+    EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), props, kWhole); }), 3);
+    EXPECT_EQ(Y_LastVerificationReport().message,
+              "WARNING: Brush spacing is invalid in the paint system.");
+  }
+}
+
+TEST_F(Renderer, CancelStopsTheCallAndRestoresTheProgressRecord) {
+  Painter p(8);
+  std::unique_ptr<K_Shape> shape = MakeStroke(Wave(30), 30);
+  ProgressRecorder rec;
+  rec.failAt = 5;
+  rec.failCode = GX_Err_Cancelled;
+  GX_ProgressInfo info = rec.Record();
+  EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), Brush(), kWhole, &info); }), GX_Err_Cancelled);
+  EXPECT_EQ(info.context, &rec);
+  EXPECT_EQ(info.progress, &ProgressRecorder::Callback);
+}
+
+TEST_F(Renderer, ProgressEndsWithEveryPhaseClosed) {
+  Painter p(8);
+  std::unique_ptr<K_Shape> shape = MakeStroke(Wave(12), 12);
+  ProgressRecorder rec;
+  GX_ProgressInfo info = rec.Record();
+  p.Render(shape.get(), Brush(), kWhole, &info);
+  ASSERT_FALSE(rec.reports.empty());
+  EXPECT_EQ(rec.reports.back(), std::make_pair(2, 2));
+  for (const auto& r : rec.reports) {
+    EXPECT_GE(r.first, 0);
+    EXPECT_LE(r.first, r.second);
+  }
+}
+
+}  // namespace
