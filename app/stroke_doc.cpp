@@ -143,7 +143,7 @@ DocSource ReadSource(ObjectReader& parent, const std::string& key, DocSource s) 
   s.colour = r.Numbers<3>("colour", s.colour, -kInf, kInf);
   if (r.Has("color")) s.colour = r.Numbers<3>("color", s.colour, -kInf, kInf);
   s.image = r.String("image", s.image);
-  s.sourcePoint = r.Numbers<2>("sourcePoint", s.sourcePoint, -30000, 30000);
+  s.sourcePoint = r.Numbers<2>("sourcePoint", s.sourcePoint, -100, 100);
   s.sourcePixelAspect = r.Number("sourcePixelAspect", s.sourcePixelAspect, 0, 100, true);
   if (s.type == "clone" && s.image.empty())
     r.Fail(r.Path("image"), "a clone source needs an image");

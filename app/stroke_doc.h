@@ -47,7 +47,7 @@ struct DocSource {
   std::string type = "fill";                   ///< "fill" or "clone"
   std::array<double, 3> colour{{0, 0, 0}};     ///< red, green, blue, 0..1 (fill)
   std::string image;                           ///< clone: PNG path, relative to the file
-  std::array<double, 2> sourcePoint{{0, 0}};   ///< clone: source offset in pixels
+  std::array<double, 2> sourcePoint{{0, 0}};   ///< clone: fractions of the image, lands on the canvas origin
   double sourcePixelAspect = 1;                ///< clone
 };
 

@@ -82,12 +82,12 @@ def main():
     })
 
     # A checker in red over green and blue ramps: offsets and resampling show at a glance.
-    png("clone_source.png", 96, 96, lambda x, y: (
-        40 + 200 * ((x // 12 + y // 12) % 2), int(255 * x / 95), int(255 * y / 95), 255))
+    png("clone_source.png", 384, 256, lambda x, y: (
+        40 + 200 * ((x // 24 + y // 24) % 2), int(255 * x / 383), int(255 * y / 255), 255))
     write("clone.json", {
         "canvas": canvas,
         "brush": {"diameter": 48, "hardness": 0.5, "spacing": 0.15},
-        "source": {"type": "clone", "image": "clone_source.png", "sourcePoint": [0, 0]},
+        "source": {"type": "clone", "image": "clone_source.png", "sourcePoint": [0.05, 0]},
         "strokes": [{"events": events(lambda u: wave(u, amp=0.2), 100)}],
     })
 
