@@ -21,14 +21,6 @@
 #include "kstroke/stroke_props.h"
 #include "kstroke/transform.h"
 
-/// The target channels by the names the paint sources use. Any value outside 1..4 is
-/// accepted: the fill source's direct path then draws nothing, and the general render
-/// takes the single-channel path.
-constexpr K_TargetChannel K_TargetChannel_RGBA = K_TargetChannel::kAll;
-constexpr K_TargetChannel K_TargetChannel_RGB = K_TargetChannel::kColour;
-constexpr K_TargetChannel K_TargetChannel_Alpha = K_TargetChannel::kAlpha;
-constexpr K_TargetChannel K_TargetChannel_RGBOpaque = K_TargetChannel::kColourOverOpaque;
-
 /// Abstract root of the paint sources. Allocated through Y_MemTrackedObject's tracked
 /// operators; the renderer holds it by boost::shared_ptr.
 class KSTROKE_API K_PaintSource : public Y_MemTrackedObject {

@@ -8,11 +8,13 @@
 #include "host/v/v.h"
 
 /// Which channels the paint writes. The values cross the host boundary and persist.
-enum class K_TargetChannel : int32_t {
-  kAll = 1,               ///< alpha and the three colour channels
-  kColour = 2,            ///< the colour channels; alpha is left as it is
-  kAlpha = 3,             ///< alpha alone
-  kColourOverOpaque = 4,  ///< the colour channels, over a destination taken as opaque
+/// Any other value is accepted where one is read: the fill source's direct path then
+/// draws nothing, and the general render takes the single-channel path.
+enum K_TargetChannel : int32_t {
+  K_TargetChannel_RGBA = 1,       ///< alpha and the three colour channels
+  K_TargetChannel_RGB = 2,        ///< the colour channels; alpha is left as it is
+  K_TargetChannel_Alpha = 3,      ///< alpha alone
+  K_TargetChannel_RGBOpaque = 4,  ///< the colour channels, over a destination taken as opaque
 };
 
 /// The stroke-wide brush settings. Filled by the host and only read by the engine.
@@ -33,7 +35,7 @@ struct K_StrokeGlobalProperties {
   double hardness = 1.0;       ///< brush hardness
   double spacing = 0.25;       ///< tip distance as a fraction of the diameter; must be > 0
   int32_t transferMode = 0;    ///< transfer mode of the paint
-  K_TargetChannel targetChannel = K_TargetChannel::kAll;
+  K_TargetChannel targetChannel = K_TargetChannel_RGBA;
   V_Vector2T<double> anchor{0.0, 0.0};    ///< stroke anchor, fraction of the layer rectangle
   V_Vector2T<double> position{0.0, 0.0};  ///< where the anchor lands, same units
   V_Vector2T<double> scale{1.0, 1.0};     ///< stroke scale factors
