@@ -36,6 +36,8 @@ void ConsoleProgress::Finish() {
 
 bool ConsoleProgress::Cancelled() { return gInterrupted != 0; }
 
+void ConsoleProgress::ResetCancelled() { gInterrupted = 0; }
+
 void ConsoleProgress::InstallSignalHandler() {
   static std::atomic<bool> installed{false};
   if (installed.exchange(true)) return;

@@ -31,6 +31,8 @@ public:
   static bool Cancelled();
   /// Installs the SIGINT handler (once per process).
   static void InstallSignalHandler();
+  /// Forgets an earlier Ctrl-C (a host that goes on after cancelling one job).
+  static void ResetCancelled();
 
 private:
   static int32_t OnProgress(void* context, int32_t done, int32_t total);

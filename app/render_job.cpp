@@ -202,7 +202,12 @@ std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* 
 
 void WriteCanvasPng(const GX_World& canvas, const std::string& path) {
   AtomicOutput out(path);
-  if (GX_WritePng(out.TempPath().c_str(), *canvas.GetLayer()) != 0)
-    throw RenderError(path + ": " + GX_PngLastMessage());
+  if (GX_WritePng(out.TempPath().c_str(), *canvas.GetLayer()) != 0) {
+    // Name the file the user asked for, not the temporary one.
+    std::string why = GX_PngLastMessage();
+    for (size_t at; (at = why.find(out.TempPath())) != std::string::npos;)
+      why.replace(at, out.TempPath().size(), path);
+    throw RenderError(path + ": " + why);
+  }
   out.Commit();
 }

@@ -183,11 +183,13 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // "[json.exception.parse_error.101] parse error at line 1, …": keep the words after
+    // the bracketed id.
     std::string what = e.what();
-    const auto colon = what.find("parse error");
+    const auto close = what.find("] ");
     throw StrokeDocError(path + ": not valid JSON: " +
-                         (colon == std::string::npos ? what : what.substr(colon)));
+                         (close == std::string::npos ? what : what.substr(close + 2)));
   }
   StrokeDoc doc;
   doc.path = path;
