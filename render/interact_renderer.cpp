@@ -30,9 +30,9 @@ class AreaInFrame {
 public:
   AreaInFrame(V_Rect* area_, const V_Rect& destMoved)
       : area(area_), dx(destMoved.left), dy(destMoved.top) {
-    *area = Kp_OffsetRect(*area, dx, dy);
+    *area = V_OffsetRect(*area, dx, dy);
   }
-  ~AreaInFrame() { *area = Kp_OffsetRect(*area, -dx, -dy); }
+  ~AreaInFrame() { *area = V_OffsetRect(*area, -dx, -dy); }
   AreaInFrame(const AreaInFrame&) = delete;
   AreaInFrame& operator=(const AreaInFrame&) = delete;
 
@@ -106,7 +106,7 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
   StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
-  if (!area->IsEmpty()) *area = Kp_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);
+  if (!area->IsEmpty()) *area = V_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);
 }
 
 // Paint compositing
@@ -165,7 +165,7 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
 
   if (lazyCopyPreStroke) {
     KSTROKE_HOST(lazyCopyPreStroke->MakeValid(
-        Kp_ToLRect(Kp_OffsetRect(*area, -destMoved.left, -destMoved.top))));
+        Kp_ToLRect(V_OffsetRect(*area, -destMoved.left, -destMoved.top))));
     const auto* clone = dynamic_cast<const K_ClonePaintSource*>(paintSource.get());
     if (clone && preStroke) {
       // A clone that samples the layer it paints into must read the pre-stroke pixels
@@ -175,7 +175,7 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
       const int32_t sx = static_cast<int32_t>(std::floor(offset.x + 0.5));
       const int32_t sy = static_cast<int32_t>(std::floor(offset.y + 0.5));
       KSTROKE_HOST(
-          lazyCopyPreStroke->ConditionalMakeValid(Kp_ToLRect(Kp_OffsetRect(*area, -sx, -sy))));
+          lazyCopyPreStroke->ConditionalMakeValid(Kp_ToLRect(V_OffsetRect(*area, -sx, -sy))));
     }
   }
   if (preStroke && restoreFromPreStroke)

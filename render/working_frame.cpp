@@ -3,15 +3,6 @@
 
 #include <algorithm>
 
-V_Rect Kp_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
-  V_Rect o;
-  o.top = static_cast<int16_t>(r.top + dy);
-  o.left = static_cast<int16_t>(r.left + dx);
-  o.bottom = static_cast<int16_t>(r.bottom + dy);
-  o.right = static_cast<int16_t>(r.right + dx);
-  return o;
-}
-
 Kp_WorkingFrame::Kp_WorkingFrame(const V_Rect& destRect, GX_LayerDef* layer,
                                  GX_World* secondWorld)
     : destMoved(destRect), dest(layer), second(secondWorld ? secondWorld->GetLayer() : nullptr) {
@@ -35,6 +26,6 @@ Kp_WorkingFrame::Kp_WorkingFrame(const V_Rect& destRect, GX_LayerDef* layer,
     second = secondSub->GetLayer();
   }
   const int32_t dx = -clipped.left, dy = -clipped.top;
-  clipped = Kp_OffsetRect(clipped, dx, dy);
-  destMoved = Kp_OffsetRect(destMoved, dx, dy);
+  clipped = V_OffsetRect(clipped, dx, dy);
+  destMoved = V_OffsetRect(destMoved, dx, dy);
 }

@@ -25,6 +25,4 @@ private:
   std::unique_ptr<GX_World> secondSub;
 };
 
-/// `r` moved by (dx, dy); 16-bit coordinates as the host keeps them.
-V_Rect Kp_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy);
 inline V_LRect Kp_ToLRect(const V_Rect& r) { return V_LRect{r.left, r.top, r.right, r.bottom}; }

@@ -83,7 +83,7 @@ K_ClonePaintSource::~K_ClonePaintSource() = default;
 
 void K_ClonePaintSource::SetSourceWorld(GX_World* world, V_Vector2T<int16_t> origin) {
   sourceWorld = world;
-  sourceRect = Kp_OffsetRect(sourceRect, origin.x - sourceRect.left, origin.y - sourceRect.top);
+  sourceRect = V_OffsetRect(sourceRect, origin.x - sourceRect.left, origin.y - sourceRect.top);
 }
 
 void K_ClonePaintSource::SetCheckoutManager(boost::shared_ptr<K_CheckoutManager> manager) {
@@ -115,10 +115,10 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
     // The same rounding as the renderer's pre-stroke copy of a clone's source.
     const int32_t dx = static_cast<int32_t>(std::floor(offset.x + 0.5));
     const int32_t dy = static_cast<int32_t>(std::floor(offset.y + 0.5));
-    *area = Kp_OffsetRect(*area, -dx, -dy);  // now in source pixels
+    *area = V_OffsetRect(*area, -dx, -dy);  // now in source pixels
     if (lazyCopy)
       KSTROKE_HOST(lazyCopy->MakeValid(
-          Kp_OffsetRect(Kp_ClipRect(*area, boundsRect), -layerRect.left, -layerRect.top)));
+          V_OffsetRect(Kp_ClipRect(*area, boundsRect), -layerRect.left, -layerRect.top)));
     V_Rect sourceBounds;
     if (sourceWorld) {
       sourceBounds.bottom = static_cast<int16_t>(sourceWorld->Height());
@@ -129,7 +129,7 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
     if (transferMode == kPaddedCopyMode && !area->IsEmpty() && c != *area) {
       pixelCache.reset();
       pixelCache.reset(GX_World::New(area->Width(), area->Height(), depth, 0));
-      const V_Rect inCache = Kp_OffsetRect(c, -area->left, -area->top);
+      const V_Rect inCache = V_OffsetRect(c, -area->left, -area->top);
       if (sourceWorld)
         KSTROKE_HOST(GX_CopyBits_Draft(progress, sourceWorld->GetLayer(), pixelCache->GetLayer(),
                                        Kp_ToLRect(c), Kp_ToLRect(inCache)));
@@ -140,7 +140,7 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
       // Without a source the area shrinks to nothing and no world is needed.
       if (sourceWorld) pixelCache.reset(GX_World::NewReference(sourceWorld, c));
     }
-    *area = Kp_OffsetRect(c, dx, dy);
+    *area = V_OffsetRect(c, dx, dy);
     return pixelCache.get();
   }
 

@@ -198,7 +198,7 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   if (r.IsEmpty()) return;
 
   if (lazyCopy)
-    KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(r, -layerRect.left, -layerRect.top)));
+    KSTROKE_HOST(lazyCopy->MakeValid(V_OffsetRect(r, -layerRect.left, -layerRect.top)));
   const int32_t depth = GXp_WorldDepth(dest);
 
   if (transferMode == kGeneralPathMode) {

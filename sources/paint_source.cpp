@@ -76,7 +76,7 @@ void K_PixelBasedPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& la
 
   const int32_t depth = GXp_WorldDepth(dest);
   if (lazyCopy)
-    KSTROKE_HOST(lazyCopy->MakeValid(Kp_OffsetRect(*area, -layerRect.left, -layerRect.top)));
+    KSTROKE_HOST(lazyCopy->MakeValid(V_OffsetRect(*area, -layerRect.left, -layerRect.top)));
   Kp_CheckDepth(depth);
   Kp_CheckMaskDepth(*paintMask, depth);
   // The host's channel moves do not clip: the mask must cover the area.

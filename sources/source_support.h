@@ -70,16 +70,6 @@ void Kp_DispatchDepth(int32_t depth, F&& f) {
   }
 }
 
-/// `r` moved by (dx, dy). Results stay in 16 bits, like every rectangle of the engine.
-inline V_Rect Kp_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
-  V_Rect o;
-  o.top = static_cast<int16_t>(r.top + dy);
-  o.left = static_cast<int16_t>(r.left + dx);
-  o.bottom = static_cast<int16_t>(r.bottom + dy);
-  o.right = static_cast<int16_t>(r.right + dx);
-  return o;
-}
-
 /// Edge-wise intersection; unlike V_IntersectRect an empty result keeps its edges, so
 /// callers that move it back see where it was.
 inline V_Rect Kp_ClipRect(const V_Rect& a, const V_Rect& b) {

@@ -46,6 +46,15 @@ V_Rect V_UnionRect(const V_Rect& a, const V_Rect& b) {
   return r;
 }
 
+V_Rect V_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
+  V_Rect o;
+  o.top = static_cast<int16_t>(r.top + dy);
+  o.left = static_cast<int16_t>(r.left + dx);
+  o.bottom = static_cast<int16_t>(r.bottom + dy);
+  o.right = static_cast<int16_t>(r.right + dx);
+  return o;
+}
+
 void V_Matrix3::SetIdentity() {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) m[i][j] = i == j ? 1.0 : 0.0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,17 +36,23 @@ const fs::path& Scratch() {
 }
 
 ProgramRun Kstroke(const std::string& args) {
-  const fs::path out = Scratch() / "stdout.txt", err = Scratch() / "stderr.txt";
+  // ctest runs tests in parallel processes: every run gets files of its own.
+  static int serial = 0;
+  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(serial++);
+  const fs::path out = Scratch() / ("stdout_" + tag), err = Scratch() / ("stderr_" + tag);
   const std::string cmd = std::string(KSTROKE_BINARY_DIR "/kstroke ") + args + " >" +
                           out.string() + " 2>" + err.string() + " </dev/null";
   const int raw = std::system(cmd.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  ProgramRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  fs::remove(out);
+  fs::remove(err);
+  return r;
 }
 
 std::string Example(const char* f) { return std::string(KSTROKE_SOURCE_DIR "/examples/") + f; }
 
 TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
-  const fs::path bad = Scratch() / "bad.json";
+  const fs::path bad = Scratch() / "bad.json";  // written by this test alone
   std::ofstream(bad) << R"({"strokes": [{"events": [{"t": 0, "x": 2e400, "y": 0}]}]})";
   const fs::path unknown = Scratch() / "unknown.json";
   std::ofstream(unknown) << R"({"brush": {"diamter": 3}, "strokes": []})";
@@ -76,7 +83,7 @@ TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
 }
 
 TEST(Cli, RenderWritesThePictureAndNothingElse) {
-  const fs::path out = Scratch() / "fill.png";
+  const fs::path out = Scratch() / ("fill_" + std::to_string(getpid()) + ".png");
   fs::remove(out);
   const ProgramRun r = Kstroke("render " + Example("fill.json") + " -q -o " + out.string());
   ASSERT_EQ(r.status, 0) << r.err;

@@ -69,6 +69,8 @@ struct V_FloatShortRect {
 V_Rect V_IntersectRect(const V_Rect& a, const V_Rect& b);
 /// Smallest rectangle holding both; an empty operand is ignored.
 V_Rect V_UnionRect(const V_Rect& a, const V_Rect& b);
+/// `r` moved by (dx, dy); the edges wrap to 16 bits like every V_Rect.
+V_Rect V_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy);
 
 class V_Matrix3 {
 public:
