@@ -49,6 +49,22 @@ protected:
   std::size_t bytesAtStart = 0;
 };
 
+/// Short rectangle and point constructors for host calls (left, top, right, bottom).
+inline V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  V_LRect r;
+  r.left = left;
+  r.top = top;
+  r.right = right;
+  r.bottom = bottom;
+  return r;
+}
+inline V_LPoint P(int32_t x, int32_t y) {
+  V_LPoint p;
+  p.x = x;
+  p.y = y;
+  return p;
+}
+
 /// Runs `f`, which must throw a long, and answers the code (or -1 when nothing was thrown).
 template <class F>
 long ThrownCode(F&& f) {

@@ -16,21 +16,6 @@ constexpr int32_t kBuildUp = int32_t(GX_AccumulateMode::kBuildUp);
 constexpr int32_t kAdditive = int32_t(GX_AccumulateMode::kAdditive);
 constexpr int32_t kMaximum = int32_t(GX_AccumulateMode::kMaximum);
 
-V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  V_LRect r;
-  r.left = left;
-  r.top = top;
-  r.right = right;
-  r.bottom = bottom;
-  return r;
-}
-V_LPoint P(int32_t x, int32_t y) {
-  V_LPoint p;
-  p.x = x;
-  p.y = y;
-  return p;
-}
-
 TEST(GxFixedPoint, DivisionHelpersRoundToNearest) {
   // Every product of two 8-bit values: floor(x / 255 + ½) = floor((2x + 255) / 510).
   for (uint32_t x = 0; x <= 255u * 255u; ++x)

@@ -10,21 +10,6 @@
 
 namespace {
 
-V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  V_LRect r;
-  r.left = left;
-  r.top = top;
-  r.right = right;
-  r.bottom = bottom;
-  return r;
-}
-V_LPoint P(int32_t x, int32_t y) {
-  V_LPoint p;
-  p.x = x;
-  p.y = y;
-  return p;
-}
-
 /// Moves a 3 × 2 region of the alpha channel of a 5 × 4 image (rows padded by one
 /// pixel) out into a plane and back into a second image, for one sample type.
 template <class T>

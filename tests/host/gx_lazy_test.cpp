@@ -32,15 +32,6 @@ private:
   std::vector<V_LRect>* calls;
 };
 
-V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  V_LRect r;
-  r.left = left;
-  r.top = top;
-  r.right = right;
-  r.bottom = bottom;
-  return r;
-}
-
 class GxLazy : public TrackedTest {
 protected:
   /// Lazy tiles of 128 over a 300 × 200 grid: 3 × 2 tiles, the last column 44 wide

@@ -248,21 +248,6 @@ TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
 
 class GxTransfer : public TrackedTest {};
 
-V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  V_LRect r;
-  r.left = left;
-  r.top = top;
-  r.right = right;
-  r.bottom = bottom;
-  return r;
-}
-V_LPoint P(int32_t x, int32_t y) {
-  V_LPoint p;
-  p.x = x;
-  p.y = y;
-  return p;
-}
-
 TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
   GX_UnoBuffer src(4, 3, 8), mask(4, 3, 8), dst(5, 5, 8);
   GX_FillUnoBuffer(200, &src);

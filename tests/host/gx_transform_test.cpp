@@ -9,15 +9,6 @@
 
 namespace {
 
-V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-  V_LRect r;
-  r.left = left;
-  r.top = top;
-  r.right = right;
-  r.bottom = bottom;
-  return r;
-}
-
 constexpr int32_t kTransparent = int32_t(GX_EdgeMode::kTransparent);
 constexpr int32_t kClamp = int32_t(GX_EdgeMode::kClamp);
 
