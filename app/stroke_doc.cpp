@@ -188,8 +188,11 @@ std::string Num(double d) {
   return json(d).dump();
 }
 
+// Bounds as the event checks print them ("-1e+09"), the value exactly.
 std::string RangeText(double lo, double hi, double got) {
-  return "expected a number from " + Num(lo) + " to " + Num(hi) + ", got " + Num(got);
+  std::ostringstream s;
+  s << "expected a number from " << lo << " to " << hi << ", got " << Num(got);
+  return s.str();
 }
 
 bool InRange(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
@@ -424,7 +427,8 @@ std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
   auto position = [&](size_t k) -> std::string {
     const double v = td[k].value;
     if (!InRange(v, 0, segments))
-      return "expected a path position from 0 to " + Num(segments) + ", got " + Num(v);
+      return "expected a path position from 0 to " + std::to_string(size_t(segments)) +
+             ", got " + Num(v);
     if (k > 0 && v < td[k - 1].value)
       return "expected a path position of at least " + Num(td[k - 1].value) + ", got " + Num(v);
     return "";
@@ -441,6 +445,19 @@ std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
                                                  : RangeText(-kMaxFactor, kMaxFactor, v);
     };
     if (auto q = CheckTable(table, RecordedProblem::kParam, i, factor)) return q;
+    // The engine's file reader moves a table's last entry to the end of the timing, so
+    // a table that ended earlier would not read back as it was written.
+    const double end = td.back().time;
+    if (table.back().time < end) {
+      RecordedProblem q;
+      q.part = RecordedProblem::kParam;
+      q.param = i;
+      q.whole = false;
+      q.entry = table.size() - 1;
+      q.what = "expected a time of at least " + Num(end) + " (where the timing ends), got " +
+               Num(table.back().time);
+      return q;
+    }
   }
   return std::nullopt;
 }

@@ -97,7 +97,10 @@ struct RecordedProblem {
 /// The rules every recorded stroke must satisfy before the engine sees it: at least one
 /// vertex, coordinates from -100 to 100; every table non-empty with finite times from
 /// -1e9 to 1e9 that strictly increase; path positions from 0 to the path's segment
-/// count and never decreasing; factors from -3600 to 3600. Answers the first problem.
+/// count and never decreasing; factors from -3600 to 3600; each parameter table's last
+/// entry no earlier than the time-distance table's last (every table reaches the end
+/// of the stroke, as recording makes it and as the engine's file reader assumes).
+/// Answers the first problem.
 std::optional<RecordedProblem> CheckRecorded(const DocRecorded& recorded);
 
 struct DocSource {

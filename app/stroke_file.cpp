@@ -320,7 +320,7 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
       const uint32_t version = BigEndian32(c.chunk.data() + kDKF_HeaderBytes);
       if (version == 0 || version > kStrokeFileVersion)
         Fail(path, Chunk(kTagVersion) + ": version " + std::to_string(version) +
-                       " is not one this program reads (1 to " +
+                       " is not one this program reads (up to " +
                        std::to_string(kStrokeFileVersion) + ")");
     } else if (c.tag == kTagSettings && !settings) {
       settings = &c;
