@@ -168,11 +168,17 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
     }
   };
 
-  // A recorded stroke has no events to replay: it is rendered whole, in one call.
-  std::unique_ptr<K_Shape> fromDoc;
-  if (!recorded && stroke.recorded) {
-    fromDoc = ShapeFromRecorded(*stroke.recorded);
-    recorded = fromDoc.get();
+  // A recorded stroke has no events to replay, and a trimmed one is trimmed by
+  // fractions of its whole duration, known only once it is complete: both are
+  // rendered whole, in one call.
+  std::unique_ptr<K_Shape> whole;
+  if (!recorded && (stroke.recorded || stroke.trim[0] != 0.0 || stroke.trim[1] != 1.0)) {
+    try {
+      whole = ShapeForStroke(stroke, Where(doc, index));
+    } catch (const RecordError& e) {
+      throw RenderError(e.what());
+    }
+    recorded = whole.get();
   }
   if (recorded) {
     std::unique_ptr<K_Shape> copy(static_cast<K_Shape*>(Checked(recorded->Clone())));

@@ -33,8 +33,9 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc);
 
 /// Renders stroke `index` of `doc` into `canvas`. When `shape` is given, or the stroke
-/// is a recorded one, that shape is rendered in one call; otherwise the stroke's events
-/// are recorded and rendered in batches of `doc.batch`. `progress` may be null. Throws RenderError, or long
+/// is a recorded or trimmed one, the whole shape is rendered in one call; otherwise
+/// the stroke's events are recorded and rendered in batches of `doc.batch`, as a host
+/// paints while the pen moves. `progress` may be null. Throws RenderError, or long
 /// GX_Err_Cancelled when the user cancelled.
 void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
                   ConsoleProgress* progress, const K_Shape* shape = nullptr);
