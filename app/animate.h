@@ -7,11 +7,15 @@
 // Between keyframes A and B, stroke i of the frame is stroke i of A and of B blended
 // the way a host animates a keyframed stroke: WS_InterpolateShapes blends the vertices
 // and then K_Shape::PostProcessInterpolate the timing, spacing and factor tables (the
-// in-between keeps A's open or closed path). Settings come from A, except the brush's
-// numeric fields (diameter, hardness, roundness, angle, spacing, opacity, flow) and,
-// when both strokes are fills, the fill colour, which are blended as (1 − f)·a + f·b,
-// exact at both ends. The canvas, transform, source image, transfer mode, channels,
-// dither, accumulation, trim start and seed are A's.
+// in-between keeps A's open or closed path). The host pads the shorter path with its
+// last vertex, so the end frames are the keyframes exactly only when both strokes have
+// as many vertices; otherwise the padding shows in the tables.
+//
+// Settings come from A, except the brush's numeric fields (diameter, hardness,
+// roundness, angle, spacing, opacity, flow) and, when both strokes are fills, the fill
+// colour, which are blended as (1 − f)·a + f·b, exact at both ends. The canvas,
+// transform, source image, transfer mode, channels, dither, accumulation, trim and seed
+// are A's (write-on replaces the trim end).
 //
 // Write-on draws a share f of each stroke's path, all strokes together: the trim end
 // (K_StrokeGlobalProperties::end) of every stroke is set to the time at which the

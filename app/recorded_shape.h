@@ -4,9 +4,16 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "app/stroke_doc.h"
 #include "kstroke/shape.h"
+
+/// The engine refused an event; the message is one line naming the file and event.
+struct RecordError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 /// The shape of a stroke: its events recorded with AppendVertex, or its recorded
 /// description rebuilt as is. Throws RecordError naming `where` (e.g. "a.json:
@@ -24,7 +31,3 @@ DocRecorded RecordedFromShape(const K_Shape& shape);
 /// Whether a shape's header is one a recorded description can hold: flags relative,
 /// possibly open, nothing else, and no relative rectangle.
 bool RecordableHeader(const K_Shape& shape);
-
-struct RecordError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
