@@ -38,7 +38,8 @@ void BlendSettings(const DocStroke& b, double f, DocStroke* s) {
   brush.opacity = Mix(brush.opacity, b.brush.opacity, f);
   brush.flow = Mix(brush.flow, b.brush.flow, f);
   if (s->source.type == "fill" && b.source.type == "fill")
-    for (size_t c = 0; c < 3; ++c) s->source.colour[c] = Mix(s->source.colour[c], b.source.colour[c], f);
+    for (size_t c = 0; c < 3; ++c)
+      s->source.colour[c] = Mix(s->source.colour[c], b.source.colour[c], f);
 }
 
 std::unique_ptr<K_Shape> NewShape() {
@@ -96,12 +97,14 @@ std::unique_ptr<GX_World> Draw(const Frame& f, ConsoleProgress* progress, int32_
 }  // namespace
 
 FrameRange ParseFrameRange(const std::string& frames, int count) {
-  const std::string bad = "--frames: expected a frame count N or a range a:b, got \"" + frames + "\"";
+  const std::string bad =
+      "--frames: expected a frame count N or a range a:b, got \"" + frames + "\"";
   const auto colon = frames.find(':');
   FrameRange r;
   if (colon == std::string::npos) {
     if (!ReadCount(frames, &r.count)) throw AnimateError(bad);
-    if (count != 0) throw AnimateError("--count goes with a range --frames a:b, not with a frame count");
+    if (count != 0)
+      throw AnimateError("--count goes with a range --frames a:b, not with a frame count");
     r.first = 0;
     r.last = r.count - 1;
   } else {

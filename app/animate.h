@@ -96,8 +96,8 @@ public:
   /// (optional) counts the frames finished. `progress` may be null; its bar spans the
   /// range. Throws AnimateError, RenderError, or long GX_Err_Cancelled after Ctrl-C,
   /// when the frame being drawn is not written.
-  void RenderFrames(const FrameRange& range, const std::string& folder,
-                    ConsoleProgress* progress, int* written = nullptr) const;
+  void RenderFrames(const FrameRange& range, const std::string& folder, ConsoleProgress* progress,
+                    int* written = nullptr) const;
 
 private:
   StrokeDoc a;

@@ -22,7 +22,8 @@ struct AnimateOptions {
 
 int RunAnimate(const AnimateOptions& o) {
   if (o.keyframes.size() == 1 && !o.writeOn) {
-    std::fprintf(stderr, "kstroke animate: give a second keyframe, or --write-on to write one on\n");
+    std::fprintf(stderr,
+                 "kstroke animate: give a second keyframe, or --write-on to write one on\n");
     return kExitUsage;
   }
   FrameRange range;

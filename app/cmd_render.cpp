@@ -45,7 +45,8 @@ const KstrokeCommand kRender(
     "render", "render a stroke description (or the built-in stroke) into a PNG",
     [](CLI::App& sub) -> KstrokeCommand::Run {
       auto o = std::make_shared<RenderOptions>();
-      sub.add_option("stroke", o->input, "stroke description (JSON) or stroke file (.kst); none: the built-in stroke");
+      sub.add_option("stroke", o->input,
+                     "stroke description (JSON) or stroke file (.kst); none: the built-in stroke");
       sub.add_option("-o,--output", o->output, "output PNG")->capture_default_str();
       sub.add_option("--batch", o->batch, "pointer events per render call (overrides the file)")
           ->check(CLI::Range(1, 1000000));

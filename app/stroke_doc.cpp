@@ -229,11 +229,12 @@ std::optional<RecordedProblem> CheckTable(const std::vector<DocEntry<T>>& table,
   return std::nullopt;
 }
 
-std::string Where(const RecordedProblem& p, const std::string& recorded) {
+// The JSON field of a problem inside the "recorded" object at `recorded`.
+std::string RecordedField(const RecordedProblem& p, const std::string& recorded) {
   static const char* const kTables[] = {"vertices", "timeDistance", "spacing"};
-  std::string where = recorded + "." +
-                      (p.part == RecordedProblem::kParam ? std::string("params.") + kDocParamNames[p.param]
-                                                         : std::string(kTables[p.part]));
+  std::string where = recorded + "." + (p.part == RecordedProblem::kParam
+                                            ? std::string("params.") + kDocParamNames[p.param]
+                                            : std::string(kTables[p.part]));
   if (p.whole) return where;
   where += "[" + std::to_string(p.entry) + "]";
   if (p.part == RecordedProblem::kVertices)
@@ -308,7 +309,7 @@ DocRecorded ReadRecorded(ObjectReader& parent, const std::string& key) {
   params.Finish();
   r.Finish();
   if (auto problem = CheckRecorded(rec))
-    r.Fail(Where(*problem, parent.Path(key)), problem->what);
+    r.Fail(RecordedField(*problem, parent.Path(key)), problem->what);
   return rec;
 }
 

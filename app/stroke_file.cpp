@@ -34,9 +34,8 @@ constexpr uint32_t kTagTables = DKF_Tag("pnts");
 // The stroke's tables in the order K_Shape writes them: time-distance, spacing, then
 // the five parameters in K_StrokeParam order.
 constexpr int kTableCount = 7;
-constexpr uint32_t kTableTags[kTableCount] = {DKF_Tag("tmds"), DKF_Tag("tpsp"),
-                                              DKF_Tag("dmtr"), DKF_Tag("optc"),
-                                              DKF_Tag("flow"), DKF_Tag("angl"),
+constexpr uint32_t kTableTags[kTableCount] = {DKF_Tag("tmds"), DKF_Tag("tpsp"), DKF_Tag("dmtr"),
+                                              DKF_Tag("optc"), DKF_Tag("flow"), DKF_Tag("angl"),
                                               DKF_Tag("rndn")};
 constexpr int kTimeDistance = 0;
 constexpr int kSpacing = 1;
@@ -213,10 +212,10 @@ DocRecorded ReadStroke(const std::vector<uint8_t>& chunk, const std::string& whe
   if (int32_t rc = DKF_OpenMemory(chunk.data(), chunk.size(), file.Out()))
     Fail(where, Describe(rc));
   Enter stroke(file.Get(), kDKF_TagList, kTagStroke, nullptr, where);
-  const std::array<bool, kTableCount> present =
-      CheckShapeChunks(file.Get(), stroke.Info(), where);
+  const std::array<bool, kTableCount> present = CheckShapeChunks(file.Get(), stroke.Info(), where);
   if (!present[kTimeDistance])
-    Fail(where, Chunk(kTableTags[kTimeDistance]) + " missing (a stroke cannot do without its timing)");
+    Fail(where,
+         Chunk(kTableTags[kTimeDistance]) + " missing (a stroke cannot do without its timing)");
 
   unsigned char kind = 0;
   if (int32_t rc = WS_PeekShapeKind(file.Get(), stroke.Info(), &kind))
@@ -229,7 +228,8 @@ DocRecorded ReadStroke(const std::vector<uint8_t>& chunk, const std::string& whe
   switch (const int32_t rc = WS_ReadShapeChunk(file.Get(), stroke.Info(), shape.get())) {
     case 0: break;
     // The header was read whole above, so these concern the points.
-    case DKF_Err_BadFormat: Fail(where, Chunk(kTagShapePoints) + ": a point is not a finite number");
+    case DKF_Err_BadFormat:
+      Fail(where, Chunk(kTagShapePoints) + ": a point is not a finite number");
     case DKF_Err_Overflow:
     case DKF_Err_PastChunkEnd:
       Fail(where, Chunk(kTagShapePoints) + ": holds fewer points than its vertex count");
@@ -250,7 +250,8 @@ DocRecorded ReadStroke(const std::vector<uint8_t>& chunk, const std::string& whe
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw StrokeDocError(path + ": cannot open file");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   if (in.bad()) throw StrokeDocError(path + ": read error");
   return bytes;
 }
@@ -305,8 +306,7 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
     Fail(path, "not a kstroke stroke file (it starts with a " +
                    Quoted(BigEndian32(bytes.data() + 8)) + " list, not " + Quoted(kTagFile) + ")");
   DKF_ScFile file;
-  if (int32_t rc = DKF_OpenMemory(bytes.data(), bytes.size(), file.Out()))
-    Fail(path, Describe(rc));
+  if (int32_t rc = DKF_OpenMemory(bytes.data(), bytes.size(), file.Out())) Fail(path, Describe(rc));
   Enter top(file.Get(), kDKF_TagList, kTagFile, nullptr, path);
   const std::vector<Child> children =
       ReadChildren(file.Get(), top.Info()->DataSize(), path + ": " + Chunk(kTagFile));
@@ -316,7 +316,8 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
   for (const Child& c : children) {
     if (c.tag == kTagVersion) {
       const size_t size = c.chunk.size() - kDKF_HeaderBytes;
-      if (size != 4) Fail(path, Chunk(kTagVersion) + ": expected 4 bytes, got " + std::to_string(size));
+      if (size != 4)
+        Fail(path, Chunk(kTagVersion) + ": expected 4 bytes, got " + std::to_string(size));
       const uint32_t version = BigEndian32(c.chunk.data() + kDKF_HeaderBytes);
       if (version == 0 || version > kStrokeFileVersion)
         Fail(path, Chunk(kTagVersion) + ": version " + std::to_string(version) +

@@ -63,7 +63,8 @@ StrokeDoc Accelerating() {
   }
   return ParseStrokeDoc(R"({"canvas": {"width": 400, "height": 100},
       "brush": {"diameter": 10, "hardness": 1, "spacing": 0.25},
-      "strokes": [{"events": [)" + events + "]}]}",
+      "strokes": [{"events": [)" +
+                            events + "]}]}",
                         "accelerating.json");
 }
 
@@ -79,7 +80,8 @@ int RightmostPainted(const GX_World& canvas, int32_t y) {
 
 std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -115,11 +117,23 @@ TEST(AnimateFrames, FrameChoiceIsReadStrictly) {
       {"too many", "1000001", 0, {}, "an animation has 2 to 1000000 frames, not 1000001"},
       {"words", "ten", 0, {}, "--frames: expected a frame count N or a range a:b, got \"ten\""},
       {"open range", "3:", 6, {}, "--frames: expected a frame count N or a range a:b, got \"3:\""},
-      {"negative", "-1:2", 6, {}, "--frames: expected a frame count N or a range a:b, got \"-1:2\""},
+      {"negative",
+       "-1:2",
+       6,
+       {},
+       "--frames: expected a frame count N or a range a:b, got \"-1:2\""},
       {"count twice", "5", 5, {}, "--count goes with a range --frames a:b, not with a frame count"},
-      {"range without count", "2:4", 0, {}, "--frames 2:4: give the animation's length with --count N"},
+      {"range without count",
+       "2:4",
+       0,
+       {},
+       "--frames 2:4: give the animation's length with --count N"},
       {"backwards", "4:2", 6, {}, "--frames 4:2: expected a range within 0:5, first frame first"},
-      {"past the end", "2:6", 6, {}, "--frames 2:6: expected a range within 0:5, first frame first"},
+      {"past the end",
+       "2:6",
+       6,
+       {},
+       "--frames 2:6: expected a range within 0:5, first frame first"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -183,8 +197,8 @@ TEST_F(Animate, SettingsComeFromTheFirstKeyframeWithBrushNumbersBlended) {
 TEST_F(Animate, KeyframeProblemsAreOneLine) {
   const StrokeDoc two = LoadStrokeDoc(ExamplePath("keyframe_a.json"));
   const StrokeDoc one = LoadStrokeDoc(ExamplePath("fill.json"));
-  StrokeDoc still = ParseStrokeDoc(R"({"strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})",
-                                   "still.json");
+  StrokeDoc still =
+      ParseStrokeDoc(R"({"strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})", "still.json");
   struct Case {
     const char* name;
     std::function<void()> run;
@@ -242,8 +256,10 @@ TEST_F(Animate, WriteOnDrawsItsShareOfThePathLength) {
   // Nothing at first, the stroke as painted at the end.
   const std::unique_ptr<GX_World> blank = NewCanvas(doc);
   EXPECT_EQ(Compare(*animation.RenderFrame(0, frames, nullptr), *blank).pixels, 0u);
-  EXPECT_EQ(Compare(*animation.RenderFrame(frames - 1, frames, nullptr),
-                    *RenderDocument(doc, nullptr)).pixels, 0u);
+  EXPECT_EQ(
+      Compare(*animation.RenderFrame(frames - 1, frames, nullptr), *RenderDocument(doc, nullptr))
+          .pixels,
+      0u);
 }
 
 TEST_F(Animate, WriteOnEndMapsShareToTime) {
@@ -257,7 +273,10 @@ TEST_F(Animate, WriteOnEndMapsShareToTime) {
                  "angle": [[5, 0]], "roundness": [[5, 1]]}}}]})",
                                        "two.json");
   const std::unique_ptr<K_Shape> shape = ShapeFromRecorded(*doc.strokes[0].recorded);
-  struct Case { double share; double end; };
+  struct Case {
+    double share;
+    double end;
+  };
   const Case cases[] = {{0, 0}, {0.125, 0.1}, {0.25, 0.2}, {0.625, 0.6}, {1, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.share);
@@ -283,7 +302,9 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
   cancel.failCode = GX_Err_Cancelled;
   *progress.Record() = cancel.Record();
   int written = -1;
-  EXPECT_EQ(ThrownCode([&] { animation.RenderFrames({4, 0, 3}, folder, &progress, &written); }),
+  EXPECT_EQ(ThrownCode([&] {
+              animation.RenderFrames({4, 0, 3}, folder, &progress, &written);
+            }),
             GX_Err_Cancelled);
   EXPECT_EQ(written, 2);
   EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));
@@ -313,7 +334,8 @@ TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
     EXPECT_EQ(FileBytes(part + "/" + name), FileBytes(whole + "/" + name));
   }
   // Frames 0 and 5 are the keyframes as `render` draws them.
-  ASSERT_EQ(Kstroke("render -q " + ExamplePath("keyframe_b.json") + " -o " + part + "/b.png", &err), 0);
+  ASSERT_EQ(Kstroke("render -q " + ExamplePath("keyframe_b.json") + " -o " + part + "/b.png", &err),
+            0);
   EXPECT_EQ(FileBytes(part + "/b.png"), FileBytes(whole + "/frame_0005.png"));
 }
 

@@ -107,23 +107,28 @@ Node TinyTree() {
   spacing.data.push_back(0);
   PutF64(&spacing.data, 0.5);
   spacing.data.push_back(1);
-  Node tables{"LIST", "pnts", {}, {timing, spacing,
-                                   Table("dmtr", {{0.0, 1.0f}, {0.5, 0.5f}}),
-                                   Table("optc", {{0.5, 1.0f}}), Table("flow", {{0.5, 0.75f}}),
-                                   Table("angl", {{0.5, 0.0f}}), Table("rndn", {{0.5, 1.0f}})}};
+  Node tables{
+      "LIST",
+      "pnts",
+      {},
+      {timing, spacing, Table("dmtr", {{0.0, 1.0f}, {0.5, 0.5f}}), Table("optc", {{0.5, 1.0f}}),
+       Table("flow", {{0.5, 0.75f}}), Table("angl", {{0.5, 0.0f}}), Table("rndn", {{0.5, 1.0f}})}};
   // Kind 2 (stroke), flags 9 (open, relative), no rectangle.
   Node shape{"LIST", "shap", {}, {{"shhd", "", {2, 9, 0, 0}, {}}, points, tables}};
-  return {"LIST", "kstk", {}, {{"kver", "", {0, 0, 0, 1}, {}},
-                               {"kdoc", "", {settings.begin(), settings.end()}, {}},
-                               {"LIST", "strk", {}, {shape}}}};
+  return {"LIST",
+          "kstk",
+          {},
+          {{"kver", "", {0, 0, 0, 1}, {}},
+           {"kdoc", "", {settings.begin(), settings.end()}, {}},
+           {"LIST", "strk", {}, {shape}}}};
 }
 
 std::string ExamplePath(const char* name) {
   return std::string(KSTROKE_SOURCE_DIR "/examples/") + name;
 }
 
-const char* const kExamples[] = {"fill.json",   "pressure.json", "ellipse.json",
-                                 "clone.json",  "deep16.json",   "float32.json"};
+const char* const kExamples[] = {"fill.json",  "pressure.json", "ellipse.json",
+                                 "clone.json", "deep16.json",   "float32.json"};
 
 // Number of pixels that differ, compared byte for byte row by row.
 size_t DifferingPixels(const GX_World& a, const GX_World& b) {
@@ -134,7 +139,8 @@ size_t DifferingPixels(const GX_World& a, const GX_World& b) {
   size_t differ = 0;
   for (int32_t y = 0; y < la.height; ++y)
     for (int32_t x = 0; x < la.width; ++x)
-      differ += std::memcmp(GXp_PixelAddress(la, x, y), GXp_PixelAddress(lb, x, y), size_t(bytes)) != 0;
+      differ +=
+          std::memcmp(GXp_PixelAddress(la, x, y), GXp_PixelAddress(lb, x, y), size_t(bytes)) != 0;
   return differ;
 }
 
@@ -198,22 +204,26 @@ TEST_F(StrokeFile, LoadedStrokesRenderTheSamePixels) {
 TEST_F(StrokeFile, FloatsAndDoublesSurviveJsonExactly) {
   StrokeDoc doc = ParseStrokeDoc(kTiny, "tiny.json");
   DocRecorded& r = *doc.strokes[0].recorded;
-  r.vertices[0] = {{{0.1f, -0.0f}, {1.0f / 3.0f, std::nextafter(0.5f, 1.0f)},
-                    {1e-40f, -99.99999f}}};
+  r.vertices[0] = {
+      {{0.1f, -0.0f}, {1.0f / 3.0f, std::nextafter(0.5f, 1.0f)}, {1e-40f, -99.99999f}}};
   r.timeDistance = {{-123.45678901234567, 0.0},
                     {0.1 + 0.2, 1e-300},
                     {1.0 / 3.0, 0.1},
                     {std::nextafter(1.0 / 3.0, 1.0), std::nextafter(0.1, 1.0)},
                     {0.5, 1.0}};
-  r.params[0] = {{-1e9, 0.6f}, {0.0, std::nextafter(0.6f, 1.0f)}, {0.25, 1e-40f},
-                 {0.375, -3600.0f}, {0.5, 3599.9998f}};
+  r.params[0] = {{-1e9, 0.6f},
+                 {0.0, std::nextafter(0.6f, 1.0f)},
+                 {0.25, 1e-40f},
+                 {0.375, -3600.0f},
+                 {0.5, 3599.9998f}};
   const StrokeDoc back = ParseStrokeDoc(StrokeDocToJson(doc), "back.json");
   EXPECT_TRUE(*back.strokes[0].recorded == r);
   // == cannot tell -0 from 0: the file bytes can.
   EXPECT_EQ(StrokeFileBytes(back), StrokeFileBytes(doc));
   // Floats read as their shortest decimal.
-  EXPECT_NE(StrokeDocToJson(doc).find("[[0.1, -0.0], [0.33333334, 0.50000006], [1e-40, -99.99999]]"),
-            std::string::npos);
+  EXPECT_NE(
+      StrokeDocToJson(doc).find("[[0.1, -0.0], [0.33333334, 0.50000006], [1e-40, -99.99999]]"),
+      std::string::npos);
   EXPECT_NE(StrokeDocToJson(doc).find("[-1000000000.0, 0.6]"), std::string::npos);
 }
 
@@ -270,7 +280,8 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
   auto setTable = [](const char* tag, std::vector<std::pair<double, float>> e) {
     return [tag, e](Node& t) { *Find(t, tag) = Table(tag, e); };
   };
-  const std::string cutShort = "t.kst: chunk \"kstk\": cut short (the file or its parent chunk ends inside it)";
+  const std::string cutShort =
+      "t.kst: chunk \"kstk\": cut short (the file or its parent chunk ends inside it)";
   struct Case {
     const char* name;
     Make make;
@@ -278,9 +289,16 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
   };
   const Case cases[] = {
       {"empty file", cut(0), "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
-      {"json text", [] { std::string s = kTiny; return std::vector<uint8_t>(s.begin(), s.end()); },
+      {"json text",
+       [] {
+         std::string s = kTiny;
+         return std::vector<uint8_t>(s.begin(), s.end());
+       },
        "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
-      {"another chunk file", [] { return Bytes({"LIST", "shap", {}, {}}); },
+      {"another chunk file",
+       [] {
+         return Bytes({"LIST", "shap", {}, {}});
+       },
        "t.kst: not a kstroke stroke file (it starts with a \"shap\" list, not \"kstk\")"},
       {"cut in the first header", cut(6), cutShort},
       {"cut in the settings", cut(100), cutShort},
@@ -292,7 +310,9 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
        "t.kst: strokes[0]: chunk \"bzpt\": its size runs past the end of its parent chunk"},
       {"table past its list", size("optc", 1000),
        "t.kst: strokes[0]: chunk \"optc\": its size runs past the end of its parent chunk"},
-      {"newer version", edit([](Node& t) { Find(t, "kver")->data = {0, 0, 0, 2}; }),
+      {"newer version", edit([](Node& t) {
+         Find(t, "kver")->data = {0, 0, 0, 2};
+       }),
        "t.kst: chunk \"kver\": version 2 is not one this program reads (up to 1)"},
       {"version of the wrong size", edit([](Node& t) { Find(t, "kver")->data = {1}; }),
        "t.kst: chunk \"kver\": expected 4 bytes, got 1"},
@@ -338,7 +358,9 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
          for (int i = 0; i < 12; ++i) PutF32(&d, i == 7 ? NAN : 0.5f);
        }),
        "t.kst: strokes[0]: chunk \"bzpt\": a point is not a finite number"},
-      {"no vertex", edit([](Node& t) { Find(t, "bzpt")->data = {0, 0, 0, 0}; }),
+      {"no vertex", edit([](Node& t) {
+         Find(t, "bzpt")->data = {0, 0, 0, 0};
+       }),
        "t.kst: strokes[0]: chunk \"bzpt\": expected at least one vertex"},
       {"point far off", edit([](Node& t) {
          std::vector<uint8_t>& d = Find(t, "bzpt")->data;
@@ -397,7 +419,10 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"two points", [&](json& j) { rec(j)["vertices"][0].erase(2); },
        "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two "
        "tangent points"},
-      {"point of three", [&](json& j) { rec(j)["vertices"][1][1] = {1, 2, 3}; },
+      {"point of three",
+       [&](json& j) {
+         rec(j)["vertices"][1][1] = {1, 2, 3};
+       },
        "f.json: strokes[0].recorded.vertices[1][1]: expected a point [x, y]"},
       {"point far off", [&](json& j) { rec(j)["vertices"][1][2][0] = 150; },
        "f.json: strokes[0].recorded.vertices[1][2][0]: expected a number from -100 to 100, got 150.0"},
@@ -411,10 +436,14 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
        "f.json: strokes[0].recorded.timeDistance[1][0]: expected a time after 0.0, got 0.0"},
       {"position past the path", [&](json& j) { rec(j)["timeDistance"][1][1] = 2; },
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 1, got 2.0"},
-      {"position goes back", [&](json& j) { rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}}; },
+      {"position goes back",
+       [&](json& j) {
+         rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}};
+       },
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least "
        "0.5, got 0.25"},
-      {"closed path has one more segment", [&](json& j) {
+      {"closed path has one more segment",
+       [&](json& j) {
          rec(j)["closed"] = true;
          rec(j)["timeDistance"][1][1] = 2.5;
        },
@@ -432,12 +461,21 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"factor far off", [&](json& j) { rec(j)["params"]["opacity"][0][1] = -4000; },
        "f.json: strokes[0].recorded.params.opacity[0][1]: expected a number from -3600 to 3600, "
        "got -4000.0"},
-      {"table ends early", [&](json& j) { rec(j)["params"]["flow"] = {{0, 1}, {0.25, 0.5}}; },
+      {"table ends early",
+       [&](json& j) {
+         rec(j)["params"]["flow"] = {{0, 1}, {0.25, 0.5}};
+       },
        "f.json: strokes[0].recorded.params.flow[1][0]: expected a time of at least 0.5 (where "
        "the timing ends), got 0.25"},
-      {"trim reversed", [&](json& j) { stroke(j)["trim"] = {0.6, 0.4}; },
+      {"trim reversed",
+       [&](json& j) {
+         stroke(j)["trim"] = {0.6, 0.4};
+       },
        "f.json: strokes[0].trim: expected start ≤ end, got [0.6,0.4]"},
-      {"trim past the end", [&](json& j) { j["trim"] = {0, 1.5}; },
+      {"trim past the end",
+       [&](json& j) {
+         j["trim"] = {0, 1.5};
+       },
        "f.json: trim[1]: expected a number from 0 to 1, got 1.5"},
   };
   for (const Case& c : cases) {
