@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/progress_bar.h"
 #include "app/render_job.h"
+#include "app/stroke_file.h"
 #include "host/y/errors.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct RenderOptions {
 
 int RunRender(const RenderOptions& o) {
   try {
-    StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeDoc(o.input);
+    StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
     ConsoleProgress::InstallSignalHandler();
     ConsoleProgress progress("render", o.quiet);
@@ -44,7 +45,8 @@ const KstrokeCommand kRender(
     "render", "render a stroke description (or the built-in stroke) into a PNG",
     [](CLI::App& sub) -> KstrokeCommand::Run {
       auto o = std::make_shared<RenderOptions>();
-      sub.add_option("stroke", o->input, "stroke description (JSON); none: the built-in stroke");
+      sub.add_option("stroke", o->input,
+                     "stroke description (JSON) or stroke file (.kst); none: the built-in stroke");
       sub.add_option("-o,--output", o->output, "output PNG")->capture_default_str();
       sub.add_option("--batch", o->batch, "pointer events per render call (overrides the file)")
           ->check(CLI::Range(1, 1000000));

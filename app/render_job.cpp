@@ -5,6 +5,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "app/progress_bar.h"
+#include "app/recorded_shape.h"
 #include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
@@ -57,14 +58,14 @@ boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
   return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(nullptr, colour)));
 }
 
+}  // namespace
+
 std::string EngineMessage(long code) {
   const std::string last = Y_LastVerificationReport().message;
   std::string text = "engine error " + std::to_string(code);
   if (code == 3 && !last.empty()) text += " (" + last + ")";
   return text;
 }
-
-}  // namespace
 
 int32_t TransferModeByName(const std::string& name) {
   static const std::pair<const char*, GX_TransferMode> kModes[] = {
@@ -94,8 +95,8 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
   p.accumulateMode = static_cast<int32_t>(b.accumulate == "additive"
                                               ? GX_AccumulateMode::kAdditive
                                               : GX_AccumulateMode::kBuildUp);
-  p.start = 0.0;
-  p.end = 1.0;
+  p.start = stroke.trim[0];
+  p.end = stroke.trim[1];
   p.opacity = b.opacity;
   p.flow = b.flow;
   p.diameter = b.diameter;
@@ -167,6 +168,18 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
     }
   };
 
+  // A recorded stroke has no events to replay, and a trimmed one is trimmed by
+  // fractions of its whole duration, known only once it is complete: both are
+  // rendered whole, in one call.
+  std::unique_ptr<K_Shape> whole;
+  if (!recorded && (stroke.recorded || stroke.trim[0] != 0.0 || stroke.trim[1] != 1.0)) {
+    try {
+      whole = ShapeForStroke(stroke, Where(doc, index));
+    } catch (const RecordError& e) {
+      throw RenderError(e.what());
+    }
+    recorded = whole.get();
+  }
   if (recorded) {
     std::unique_ptr<K_Shape> copy(static_cast<K_Shape*>(Checked(recorded->Clone())));
     render(copy.get());

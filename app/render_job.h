@@ -19,6 +19,9 @@ struct RenderError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// "engine error N", with the engine's last failed-check message for code 3.
+std::string EngineMessage(long code);
+
 /// Host number of a transfer-mode or channel name of the stroke description.
 int32_t TransferModeByName(const std::string& name);
 int32_t TargetChannelByName(const std::string& name);
@@ -29,9 +32,10 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
 /// A canvas of the document's size and depth filled with its background.
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc);
 
-/// Renders stroke `index` of `doc` into `canvas`. When `shape` is given, it is rendered
-/// as recorded (in one call); otherwise the stroke's events are recorded and rendered
-/// in batches of `doc.batch`. `progress` may be null. Throws RenderError, or long
+/// Renders stroke `index` of `doc` into `canvas`. When `shape` is given, or the stroke
+/// is a recorded or trimmed one, the whole shape is rendered in one call; otherwise
+/// the stroke's events are recorded and rendered in batches of `doc.batch`, as a host
+/// paints while the pen moves. `progress` may be null. Throws RenderError, or long
 /// GX_Err_Cancelled when the user cancelled.
 void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
                   ConsoleProgress* progress, const K_Shape* shape = nullptr);

@@ -2,7 +2,9 @@
 // Stroke description parsing and validation.
 #include "app/stroke_doc.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -172,14 +174,301 @@ DocEvent ReadEvent(const json& j, const std::string& file, const std::string& wh
   return e;
 }
 
+// Recorded strokes ------------------------------------------------------------------
+// ===================================================================================
+
+const double kMaxPoint = 100;    // path points, fractions of the canvas
+const double kMaxTime = 1e9;     // as event times
+const double kMaxFactor = 3600;  // as event factors (the angle is in degrees)
+
+// A number as JSON writes it (shortest form that reads back), or "nan"/"inf".
+std::string Num(double d) {
+  if (std::isnan(d)) return "nan";
+  if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
+  return json(d).dump();
+}
+
+// Bounds as the event checks print them ("-1e+09"), the value exactly.
+std::string RangeText(double lo, double hi, double got) {
+  std::ostringstream s;
+  s << "expected a number from " << lo << " to " << hi << ", got " << Num(got);
+  return s.str();
+}
+
+bool InRange(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
+
+// Times finite, in range and strictly increasing; values checked by `value`.
+template <class T, class ValueCheck>
+std::optional<RecordedProblem> CheckTable(const std::vector<DocEntry<T>>& table,
+                                          RecordedProblem::Part part, int param,
+                                          ValueCheck&& value) {
+  RecordedProblem p;
+  p.part = part;
+  p.param = param;
+  if (table.empty()) {
+    p.what = "expected at least one entry";
+    return p;
+  }
+  p.whole = false;
+  for (size_t k = 0; k < table.size(); ++k) {
+    p.entry = k;
+    p.field = 0;
+    const double t = table[k].time;
+    if (!InRange(t, -kMaxTime, kMaxTime)) {
+      p.what = RangeText(-kMaxTime, kMaxTime, t);
+      return p;
+    }
+    if (k > 0 && !(t > table[k - 1].time)) {
+      p.what = "expected a time after " + Num(table[k - 1].time) + ", got " + Num(t);
+      return p;
+    }
+    p.field = 1;
+    p.what = value(k);
+    if (!p.what.empty()) return p;
+  }
+  return std::nullopt;
+}
+
+// The JSON field of a problem inside the "recorded" object at `recorded`.
+std::string RecordedField(const RecordedProblem& p, const std::string& recorded) {
+  static const char* const kTables[] = {"vertices", "timeDistance", "spacing"};
+  std::string where = recorded + "." + (p.part == RecordedProblem::kParam
+                                            ? std::string("params.") + kDocParamNames[p.param]
+                                            : std::string(kTables[p.part]));
+  if (p.whole) return where;
+  where += "[" + std::to_string(p.entry) + "]";
+  if (p.part == RecordedProblem::kVertices)
+    return where + "[" + std::to_string(p.field / 2) + "][" + std::to_string(p.field % 2) + "]";
+  return where + "[" + std::to_string(p.field) + "]";
+}
+
+const json& RequiredList(ObjectReader& r, const std::string& key) {
+  if (!r.Has(key)) r.Fail(r.Path(key), "missing");
+  const json& v = r.Get(key);
+  if (!v.is_array()) r.Fail(r.Path(key), "expected a list");
+  return v;
+}
+
+double JsonNumber(const ObjectReader& r, const json& v, const std::string& where) {
+  if (!v.is_number()) r.Fail(where, "expected a number, got " + v.dump());
+  return v.get<double>();
+}
+
+// A list of [time, value] pairs; `value` converts the second element.
+template <class T, class Value>
+std::vector<DocEntry<T>> ReadPairs(ObjectReader& r, const json& list, const std::string& where,
+                                   Value&& value) {
+  std::vector<DocEntry<T>> out;
+  out.reserve(list.size());
+  for (size_t k = 0; k < list.size(); ++k) {
+    const std::string at = where + "[" + std::to_string(k) + "]";
+    const json& e = list[k];
+    if (!e.is_array() || e.size() != 2) r.Fail(at, "expected a [time, value] pair");
+    out.push_back({JsonNumber(r, e[0], at + "[0]"), value(e[1], at + "[1]")});
+  }
+  return out;
+}
+
+DocRecorded ReadRecorded(ObjectReader& parent, const std::string& key) {
+  ObjectReader r(parent.Get(key), parent.File(), parent.Path(key));
+  DocRecorded rec;
+  const json& vertices = RequiredList(r, "vertices");
+  for (size_t k = 0; k < vertices.size(); ++k) {
+    const std::string at = r.Path("vertices") + "[" + std::to_string(k) + "]";
+    const json& v = vertices[k];
+    if (!v.is_array() || v.size() != 3)
+      r.Fail(at, "expected three points: the vertex and two tangent points");
+    std::array<DocRecorded::Point, 3> points;
+    for (size_t j = 0; j < 3; ++j) {
+      const std::string pt = at + "[" + std::to_string(j) + "]";
+      if (!v[j].is_array() || v[j].size() != 2) r.Fail(pt, "expected a point [x, y]");
+      for (size_t c = 0; c < 2; ++c)
+        points[j][c] = static_cast<float>(
+            JsonNumber(r, v[j][c], pt + "[" + std::to_string(c) + "]"));
+    }
+    rec.vertices.push_back(points);
+  }
+  rec.closed = r.Bool("closed", false);
+  auto number = [&r](const json& v, const std::string& at) { return JsonNumber(r, v, at); };
+  rec.timeDistance = ReadPairs<double>(r, RequiredList(r, "timeDistance"),
+                                       r.Path("timeDistance"), number);
+  rec.spacing = ReadPairs<bool>(r, RequiredList(r, "spacing"), r.Path("spacing"),
+                                [&r](const json& v, const std::string& at) {
+                                  if (!v.is_boolean())
+                                    r.Fail(at, "expected true or false, got " + v.dump());
+                                  return v.get<bool>();
+                                });
+  if (!r.Has("params")) r.Fail(r.Path("params"), "missing");
+  ObjectReader params(r.Get("params"), r.File(), r.Path("params"));
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = kDocParamNames[i];
+    rec.params[size_t(i)] = ReadPairs<float>(
+        params, RequiredList(params, name), params.Path(name),
+        [&](const json& v, const std::string& at) { return float(number(v, at)); });
+  }
+  params.Finish();
+  r.Finish();
+  if (auto problem = CheckRecorded(rec))
+    r.Fail(RecordedField(*problem, parent.Path(key)), problem->what);
+  return rec;
+}
+
+json RecordedToJson(const DocRecorded& rec) {
+  json vertices = json::array();
+  for (const auto& v : rec.vertices) {
+    json points = json::array();
+    for (const auto& p : v) points.push_back(json::array({FloatForJson(p[0]), FloatForJson(p[1])}));
+    vertices.push_back(points);
+  }
+  json timeDistance = json::array();
+  for (const auto& e : rec.timeDistance) timeDistance.push_back(json::array({e.time, e.value}));
+  json spacing = json::array();
+  for (const auto& e : rec.spacing) spacing.push_back(json::array({e.time, e.value}));
+  json params = json::object();
+  for (size_t i = 0; i < 5; ++i) {
+    json table = json::array();
+    for (const auto& e : rec.params[i])
+      table.push_back(json::array({e.time, FloatForJson(e.value)}));
+    params[kDocParamNames[i]] = table;
+  }
+  return {{"vertices", vertices}, {"closed", rec.closed}, {"timeDistance", timeDistance},
+          {"spacing", spacing}, {"params", params}};
+}
+
+// Writing ----------------------------------------------------------------------------
+// ===================================================================================
+
+bool HoldsObject(const json& j) {
+  if (j.is_object()) return true;
+  if (j.is_array())
+    for (const json& e : j)
+      if (HoldsObject(e)) return true;
+  return false;
+}
+
+std::string OneLine(const json& j) {
+  if (!j.is_array()) return j.dump();
+  std::string s = "[";
+  for (size_t i = 0; i < j.size(); ++i) s += (i ? ", " : "") + OneLine(j[i]);
+  return s + "]";
+}
+
+// Like json::dump(2), except that an array holding no object is written on one line
+// when it fits, so points and table entries read as "[0.25, 1.0]" rather than taking
+// four lines each.
+void Pretty(const json& j, size_t indent, std::string* out) {
+  constexpr size_t kLineWidth = 100;
+  if (j.is_array() && !HoldsObject(j)) {
+    const std::string line = OneLine(j);
+    if (indent + line.size() <= kLineWidth) {
+      *out += line;
+      return;
+    }
+  }
+  if (!j.is_structured() || j.empty()) {
+    *out += j.dump();
+    return;
+  }
+  const std::string pad(indent + 2, ' ');
+  *out += j.is_object() ? "{\n" : "[\n";
+  size_t i = 0;
+  for (auto it = j.begin(); it != j.end(); ++it, ++i) {
+    *out += pad;
+    if (j.is_object()) *out += json(it.key()).dump() + ": ";
+    Pretty(*it, indent + 2, out);
+    *out += i + 1 < j.size() ? ",\n" : "\n";
+  }
+  *out += std::string(indent, ' ') + (j.is_object() ? "}" : "]");
+}
+
+std::array<double, 2> ReadTrim(ObjectReader& r, std::array<double, 2> trim) {
+  if (!r.Has("trim")) return trim;
+  trim = r.Numbers<2>("trim", trim, 0, 1);
+  if (trim[0] > trim[1])
+    r.Fail(r.Path("trim"), "expected start ≤ end, got " + r.Get("trim").dump());
+  return trim;
+}
+
 }  // namespace
+
+const char* const kDocParamNames[5] = {"diameter", "opacity", "flow", "angle", "roundness"};
+
+double FloatForJson(float f) {
+  if (!std::isfinite(f)) return double(f);
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text - 1, f).ptr;
+  *end = 0;
+  const double shortest = std::strtod(text, nullptr);
+  // Decimal → double → float rounds twice; fall back to the exact value in the rare
+  // case where that lands on a neighbouring float.
+  return static_cast<float>(shortest) == f ? shortest : double(f);
+}
+
+std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
+  RecordedProblem p;
+  if (rec.vertices.empty()) {
+    p.what = "expected at least one vertex";
+    return p;
+  }
+  p.whole = false;
+  for (size_t k = 0; k < rec.vertices.size(); ++k)
+    for (int j = 0; j < 6; ++j) {
+      const double v = rec.vertices[k][size_t(j / 2)][size_t(j % 2)];
+      if (!InRange(v, -kMaxPoint, kMaxPoint)) {
+        p.entry = k;
+        p.field = j;
+        p.what = RangeText(-kMaxPoint, kMaxPoint, v);
+        return p;
+      }
+    }
+  // Segments as the host counts them: n − 1 open, n closed (from two vertices).
+  const size_t n = rec.vertices.size();
+  const double segments = double(rec.closed ? (n >= 2 ? n : 0) : n - 1);
+  const auto& td = rec.timeDistance;
+  auto position = [&](size_t k) -> std::string {
+    const double v = td[k].value;
+    if (!InRange(v, 0, segments))
+      return "expected a path position from 0 to " + std::to_string(size_t(segments)) +
+             ", got " + Num(v);
+    if (k > 0 && v < td[k - 1].value)
+      return "expected a path position of at least " + Num(td[k - 1].value) + ", got " + Num(v);
+    return "";
+  };
+  if (auto q = CheckTable(td, RecordedProblem::kTimeDistance, 0, position)) return q;
+  if (auto q = CheckTable(rec.spacing, RecordedProblem::kSpacing, 0,
+                          [](size_t) { return std::string(); }))
+    return q;
+  for (int i = 0; i < 5; ++i) {
+    const auto& table = rec.params[size_t(i)];
+    auto factor = [&](size_t k) -> std::string {
+      const double v = table[k].value;
+      return InRange(v, -kMaxFactor, kMaxFactor) ? std::string()
+                                                 : RangeText(-kMaxFactor, kMaxFactor, v);
+    };
+    if (auto q = CheckTable(table, RecordedProblem::kParam, i, factor)) return q;
+    // The engine's file reader moves a table's last entry to the end of the timing, so
+    // a table that ended earlier would not read back as it was written.
+    const double end = td.back().time;
+    if (table.back().time < end) {
+      RecordedProblem q;
+      q.part = RecordedProblem::kParam;
+      q.param = i;
+      q.whole = false;
+      q.entry = table.size() - 1;
+      q.what = "expected a time of at least " + Num(end) + " (where the timing ends), got " +
+               Num(table.back().time);
+      return q;
+    }
+  }
+  return std::nullopt;
+}
 
 std::array<float, 5> PressureToParams(double pressure) {
   const float p = static_cast<float>(pressure);
   return {{0.2f + 0.8f * p, 1.0f, p, 0.0f, 1.0f}};
 }
 
-StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {
+StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPart part) {
   json root;
   try {
     root = json::parse(text);
@@ -221,6 +510,7 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {
   defaults.transfer = r.OneOf("transfer", defaults.transfer, KSTROKE_TRANSFER_NAMES);
   defaults.channels =
       r.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
+  defaults.trim = ReadTrim(r, defaults.trim);
 
   if (!r.Has("strokes")) r.Fail("strokes", "missing (a document needs at least one stroke)");
   const json& strokes = r.Get("strokes");
@@ -235,14 +525,26 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {
     stroke.transfer = s.OneOf("transfer", defaults.transfer, KSTROKE_TRANSFER_NAMES);
     stroke.channels =
         s.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
+    stroke.trim = ReadTrim(s, defaults.trim);
     stroke.seed = s.Integer("seed", static_cast<int>(i) + 1, 0, 2147483647);
-    if (!s.Has("events")) s.Fail(s.Path("events"), "missing");
-    const json& events = s.Get("events");
-    if (!events.is_array() || events.empty())
-      s.Fail(s.Path("events"), "expected a non-empty list of pointer events");
-    for (size_t k = 0; k < events.size(); ++k)
-      stroke.events.push_back(
-          ReadEvent(events[k], path, where + ".events[" + std::to_string(k) + "]"));
+    // Settings alone leave "events" and "recorded" unread, so Finish() refuses them.
+    if (part == DocPart::kGeometry) {
+      const bool hasEvents = s.Has("events"), hasRecorded = s.Has("recorded");
+      if (hasEvents && hasRecorded)
+        s.Fail(s.Path("recorded"), "give either events or recorded, not both");
+      if (!hasEvents && !hasRecorded)
+        s.Fail(s.Path("events"), "missing (a stroke needs events or recorded)");
+      if (hasRecorded) {
+        stroke.recorded = ReadRecorded(s, "recorded");
+      } else {
+        const json& events = s.Get("events");
+        if (!events.is_array() || events.empty())
+          s.Fail(s.Path("events"), "expected a non-empty list of pointer events");
+        for (size_t k = 0; k < events.size(); ++k)
+          stroke.events.push_back(
+              ReadEvent(events[k], path, where + ".events[" + std::to_string(k) + "]"));
+      }
+    }
     s.Finish();
     doc.strokes.push_back(std::move(stroke));
   }
@@ -280,7 +582,7 @@ StrokeDoc DefaultStrokeDoc() {
   return doc;
 }
 
-std::string StrokeDocToJson(const StrokeDoc& doc) {
+std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part) {
   json root;
   root["canvas"] = {{"width", doc.width}, {"height", doc.height}, {"depth", doc.depth},
                     {"background", doc.background}};
@@ -305,14 +607,21 @@ std::string StrokeDocToJson(const StrokeDoc& doc) {
     js["source"] = src;
     js["transfer"] = s.transfer;
     js["channels"] = s.channels;
+    js["trim"] = s.trim;
     js["seed"] = s.seed;
-    json events = json::array();
-    for (const DocEvent& e : s.events)
-      events.push_back({{"t", e.time}, {"x", e.x}, {"y", e.y}, {"params", e.params},
-                        {"spacing", e.spacing}, {"addIfUnmoved", e.addIfUnmoved}});
-    js["events"] = events;
+    if (part == DocPart::kGeometry && s.recorded) {
+      js["recorded"] = RecordedToJson(*s.recorded);
+    } else if (part == DocPart::kGeometry) {
+      json events = json::array();
+      for (const DocEvent& e : s.events)
+        events.push_back({{"t", e.time}, {"x", e.x}, {"y", e.y}, {"params", e.params},
+                          {"spacing", e.spacing}, {"addIfUnmoved", e.addIfUnmoved}});
+      js["events"] = events;
+    }
     strokes.push_back(js);
   }
   root["strokes"] = strokes;
-  return root.dump(2) + "\n";
+  std::string text;
+  Pretty(root, 0, &text);
+  return text + "\n";
 }

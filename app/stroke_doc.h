@@ -7,9 +7,16 @@
 // sees it: unknown fields, wrong types, values out of range or not finite end with a
 // StrokeDocError whose message names the file and the field ("a.json: strokes[0].
 // events[3].x: expected a number from 0 to 1, got 1.5"). The schema is in README.md.
+//
+// A stroke is described either by its pointer `events` or as `recorded`: the path and
+// time tables a recorded K_Shape holds, which is what a stroke file stores (see
+// app/stroke_file.h). Numbers round-trip exactly: doubles are printed with enough
+// digits to read back the same value, and float values (path points, factors) are
+// printed as the shortest decimal that reads back as the same float.
 #pragma once
 
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +50,59 @@ struct DocEvent {
   bool addIfUnmoved = false;
 };
 
+/// One entry of a recorded time table (the engine's K_TimeTableEntry, kept engine-free).
+template <class T>
+struct DocEntry {
+  double time;
+  T value;
+  bool operator==(const DocEntry& o) const { return time == o.time && value == o.value; }
+};
+
+/// Names of the five parameter tables in K_StrokeParam order (diameter, opacity, flow,
+/// angle, roundness): the keys of `recorded.params`.
+extern const char* const kDocParamNames[5];
+
+/// A recorded stroke: the host path (relative to the canvas, open unless `closed`) and
+/// the stroke's time tables, stored in the engine's own precision.
+struct DocRecorded {
+  using Point = std::array<float, 2>;
+  /// Per vertex: the vertex, its outgoing tangent point, and the next vertex's
+  /// incoming tangent point (the host shape's three list items per vertex).
+  std::vector<std::array<Point, 3>> vertices;
+  bool closed = false;
+  std::vector<DocEntry<double>> timeDistance;  ///< (time, path position)
+  std::vector<DocEntry<bool>> spacing;         ///< (time, spacing on)
+  std::array<std::vector<DocEntry<float>>, 5> params;  ///< (time, factor) per parameter
+
+  bool operator==(const DocRecorded& o) const {
+    return vertices == o.vertices && closed == o.closed && timeDistance == o.timeDistance &&
+           spacing == o.spacing && params == o.params;
+  }
+};
+
+/// What is wrong with a recorded stroke, located so each reader can name it in its own
+/// terms (a JSON field or a file chunk).
+struct RecordedProblem {
+  enum Part { kVertices, kTimeDistance, kSpacing, kParam };
+  Part part = kVertices;
+  int param = 0;      ///< K_StrokeParam index when part is kParam
+  bool whole = true;  ///< the list itself (e.g. empty) rather than one entry
+  size_t entry = 0;   ///< vertex or table entry
+  /// Within the entry: a table's time (0) or value (1); a vertex's coordinate
+  /// 2 × point + (0 for x, 1 for y).
+  int field = 0;
+  std::string what;   ///< "expected ..., got ..."
+};
+
+/// The rules every recorded stroke must satisfy before the engine sees it: at least one
+/// vertex, coordinates from -100 to 100; every table non-empty with finite times from
+/// -1e9 to 1e9 that strictly increase; path positions from 0 to the path's segment
+/// count and never decreasing; factors from -3600 to 3600; each parameter table's last
+/// entry no earlier than the time-distance table's last (every table reaches the end
+/// of the stroke, as recording makes it and as the engine's file reader assumes).
+/// Answers the first problem.
+std::optional<RecordedProblem> CheckRecorded(const DocRecorded& recorded);
+
 struct DocSource {
   std::string type = "fill";                   ///< "fill" or "clone"
   std::array<double, 3> colour{{0, 0, 0}};     ///< red, green, blue, 0..1 (fill)
@@ -56,7 +116,13 @@ struct DocStroke {
   DocSource source;
   std::string transfer = "normal";
   std::string channels = "all";
+  /// Trim of the stroke, fractions of its end time (K_StrokeGlobalProperties::start and
+  /// end), 0 ≤ start ≤ end ≤ 1.
+  std::array<double, 2> trim{{0, 1}};
+  /// The stroke itself: pointer events, or (when `recorded` is set) a recorded shape.
+  /// Exactly one of the two is given in a file.
   std::vector<DocEvent> events;
+  std::optional<DocRecorded> recorded;
   int seed = 1;
 };
 
@@ -79,10 +145,20 @@ struct StrokeDoc {
 /// touch still leaves a thin line), flow p, opacity and roundness 1, angle 0.
 std::array<float, 5> PressureToParams(double pressure);
 
-/// Parses and validates a document. Throws StrokeDocError.
+/// Whether strokes carry `events` or `recorded` (kGeometry), or neither (kSettings: the
+/// document's settings alone, as a stroke file keeps them beside the recorded shapes).
+enum class DocPart { kGeometry, kSettings };
+
+/// Parses and validates a document. Throws StrokeDocError. `path` heads every message.
 StrokeDoc LoadStrokeDoc(const std::string& path);
-StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path);
+StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path,
+                         DocPart part = DocPart::kGeometry);
 /// The built-in stroke: one fill stroke along a gentle curve on a 512 × 512 canvas.
 StrokeDoc DefaultStrokeDoc();
-/// The document as JSON (the inverse of ParseStrokeDoc, with every field written).
-std::string StrokeDocToJson(const StrokeDoc& doc);
+/// The document as JSON (the inverse of ParseStrokeDoc, with every field written;
+/// with kSettings, strokes are written without events or recorded shape).
+std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part = DocPart::kGeometry);
+
+/// The double nearest to the shortest decimal that reads back as `f`, so JSON shows
+/// 0.6 rather than 0.60000002384185791 and still returns exactly `f`.
+double FloatForJson(float f);

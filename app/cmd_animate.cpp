@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+// kstroke animate: PNG frames between two keyframe strokes, or of a stroke written on.
+#include <cstdio>
+
+#include "app/animate.h"
+#include "app/commands.h"
+#include "app/progress_bar.h"
+#include "app/render_job.h"
+#include "app/stroke_file.h"
+#include "host/y/errors.h"
+
+namespace {
+
+struct AnimateOptions {
+  std::vector<std::string> keyframes;
+  std::string frames;
+  int count = 0;
+  bool writeOn = false;
+  std::string output = "frames";
+  bool quiet = false;
+};
+
+int RunAnimate(const AnimateOptions& o) {
+  if (o.keyframes.size() == 1 && !o.writeOn) {
+    std::fprintf(stderr,
+                 "kstroke animate: give a second keyframe, or --write-on to write one on\n");
+    return kExitUsage;
+  }
+  FrameRange range;
+  try {
+    range = ParseFrameRange(o.frames, o.count);
+  } catch (const AnimateError& e) {
+    std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+    return kExitUsage;
+  }
+  int written = 0;
+  try {
+    StrokeDoc a = LoadStrokeInput(o.keyframes[0]);
+    std::optional<StrokeDoc> b;
+    if (o.keyframes.size() > 1) b = LoadStrokeInput(o.keyframes[1]);
+    const Animation animation(std::move(a), std::move(b), o.writeOn);
+    ConsoleProgress::InstallSignalHandler();
+    ConsoleProgress progress("animate", o.quiet);
+    animation.RenderFrames(range, o.output, &progress, &written);
+    if (!o.quiet)
+      std::fprintf(stderr, "wrote %s … %s in %s\n", FrameFileName(range.first).c_str(),
+                   FrameFileName(range.last).c_str(), o.output.c_str());
+    return kExitOk;
+  } catch (const StrokeDocError& e) {
+    std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+  } catch (const AnimateError& e) {
+    std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+  } catch (const RenderError& e) {
+    std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+  } catch (long code) {
+    if (code == GX_Err_Cancelled) {
+      std::fprintf(stderr, "kstroke animate: cancelled after %d frame(s); %s not written\n",
+                   written, FrameFileName(range.first + written).c_str());
+      return kExitCancelled;
+    }
+    std::fprintf(stderr, "kstroke animate: engine error %ld\n", code);
+  }
+  return kExitFailure;
+}
+
+const KstrokeCommand kAnimate(
+    "animate", "render the frames between two keyframe strokes, or a stroke written on",
+    [](CLI::App& sub) -> KstrokeCommand::Run {
+      auto o = std::make_shared<AnimateOptions>();
+      sub.add_option("keyframes", o->keyframes,
+                     "first and second keyframe (JSON or .kst); one with --write-on")
+          ->required()
+          ->expected(1, 2);
+      sub.add_option("--frames", o->frames,
+                     "N: all N frames (N >= 2); a:b: frames a to b of --count N")
+          ->required();
+      sub.add_option("--count", o->count, "frames in the whole animation, with --frames a:b");
+      sub.add_flag("--write-on", o->writeOn, "draw each stroke along its path, frame by frame");
+      sub.add_option("-o,--output", o->output, "folder for frame_0000.png …")
+          ->capture_default_str();
+      sub.add_flag("-q,--quiet", o->quiet, "no progress bar");
+      return [o] { return RunAnimate(*o); };
+    });
+
+}  // namespace

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+// kstroke save: a stroke description into a stroke file (.kst), each stroke recorded.
+#include <cstdio>
+
+#include "app/commands.h"
+#include "app/stroke_file.h"
+
+namespace {
+
+struct SaveOptions {
+  std::string input;
+  std::string output;
+  bool quiet = false;
+};
+
+int RunSave(const SaveOptions& o) {
+  try {
+    SaveStrokeFile(LoadStrokeInput(o.input), o.output);
+    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", o.output.c_str());
+    return kExitOk;
+  } catch (const StrokeDocError& e) {
+    std::fprintf(stderr, "kstroke save: %s\n", e.what());
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "kstroke save: %s\n", e.what());
+  }
+  return kExitFailure;
+}
+
+const KstrokeCommand kSave(
+    "save", "record a stroke description's strokes into a stroke file (.kst)",
+    [](CLI::App& sub) -> KstrokeCommand::Run {
+      auto o = std::make_shared<SaveOptions>();
+      sub.add_option("stroke", o->input, "stroke description (JSON or .kst)")->required();
+      sub.add_option("-o,--output", o->output, "stroke file to write")->required();
+      sub.add_flag("-q,--quiet", o->quiet, "no message on success");
+      return [o] { return RunSave(*o); };
+    });
+
+}  // namespace

@@ -1,0 +1,578 @@
+// SPDX-License-Identifier: MIT
+#include "app/stroke_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include <nlohmann/json.hpp>
+
+#include "app/recorded_shape.h"
+#include "app/render_job.h"
+#include "test_support.h"
+
+namespace {
+
+// A stroke file built byte by byte, independently of the chunk library, so a test can
+// state the layout and leave out or spoil any part of it.
+struct Node {
+  std::string tag;       ///< four characters
+  std::string listType;  ///< for "LIST"
+  std::vector<uint8_t> data;
+  std::vector<Node> children;
+};
+
+void Put32(std::vector<uint8_t>* b, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b->push_back(uint8_t(v >> s));
+}
+void PutF32(std::vector<uint8_t>* b, float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  Put32(b, u);
+}
+void PutF64(std::vector<uint8_t>* b, double d) {
+  uint64_t u;
+  std::memcpy(&u, &d, 8);
+  Put32(b, uint32_t(u >> 32));
+  Put32(b, uint32_t(u));
+}
+
+std::vector<uint8_t> Bytes(const Node& n) {
+  std::vector<uint8_t> body(n.listType.begin(), n.listType.end());
+  body.insert(body.end(), n.data.begin(), n.data.end());
+  for (const Node& c : n.children) {
+    const std::vector<uint8_t> child = Bytes(c);
+    body.insert(body.end(), child.begin(), child.end());
+  }
+  std::vector<uint8_t> out(n.tag.begin(), n.tag.end());
+  Put32(&out, uint32_t(body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+  if (body.size() % 2) out.push_back(0);
+  return out;
+}
+
+// The first node, depth first, whose tag or list type is `name`.
+Node* Find(Node& n, const std::string& name) {
+  if (n.tag == name || n.listType == name) return &n;
+  for (Node& c : n.children)
+    if (Node* hit = Find(c, name)) return hit;
+  return nullptr;
+}
+
+void Remove(Node& n, const std::string& name) {
+  for (auto it = n.children.begin(); it != n.children.end(); ++it)
+    if (it->tag == name || it->listType == name) {
+      n.children.erase(it);
+      return;
+    }
+  for (Node& c : n.children) Remove(c, name);
+}
+
+// One recorded stroke of two vertices: a quarter-second line with a shrinking diameter.
+const char* kTiny = R"({"canvas": {"width": 64, "height": 48}, "strokes": [{"recorded": {
+  "vertices": [[[0.25, 0.5], [0.5, 0.5], [0.625, 0.5]], [[0.75, 0.5], [0.75, 0.5], [0.75, 0.5]]],
+  "timeDistance": [[0, 0], [0.5, 1]],
+  "spacing": [[0, false], [0.5, true]],
+  "params": {"diameter": [[0, 1], [0.5, 0.5]], "opacity": [[0.5, 1]], "flow": [[0.5, 0.75]],
+             "angle": [[0.5, 0]], "roundness": [[0.5, 1]]}}}]})";
+
+Node Table(const char* tag, const std::vector<std::pair<double, float>>& entries) {
+  Node n{tag, "", {}, {}};
+  for (const auto& e : entries) {
+    PutF64(&n.data, e.first);
+    PutF32(&n.data, e.second);
+  }
+  return n;
+}
+
+Node TinyTree() {
+  const std::string settings =
+      StrokeDocToJson(ParseStrokeDoc(kTiny, "tiny.json"), DocPart::kSettings);
+  Node points{"bzpt", "", {}, {}};
+  Put32(&points.data, 2);
+  for (float v : {0.25f, 0.5f, 0.5f, 0.5f, 0.625f, 0.5f, 0.75f, 0.5f, 0.75f, 0.5f, 0.75f, 0.5f})
+    PutF32(&points.data, v);
+  Node timing{"tmds", "", {}, {}};
+  for (double v : {0.0, 0.0, 0.5, 1.0}) PutF64(&timing.data, v);
+  Node spacing{"tpsp", "", {}, {}};
+  PutF64(&spacing.data, 0.0);
+  spacing.data.push_back(0);
+  PutF64(&spacing.data, 0.5);
+  spacing.data.push_back(1);
+  Node tables{
+      "LIST",
+      "pnts",
+      {},
+      {timing, spacing, Table("dmtr", {{0.0, 1.0f}, {0.5, 0.5f}}), Table("optc", {{0.5, 1.0f}}),
+       Table("flow", {{0.5, 0.75f}}), Table("angl", {{0.5, 0.0f}}), Table("rndn", {{0.5, 1.0f}})}};
+  // Kind 2 (stroke), flags 9 (open, relative), no rectangle.
+  Node shape{"LIST", "shap", {}, {{"shhd", "", {2, 9, 0, 0}, {}}, points, tables}};
+  return {"LIST",
+          "kstk",
+          {},
+          {{"kver", "", {0, 0, 0, 1}, {}},
+           {"kdoc", "", {settings.begin(), settings.end()}, {}},
+           {"LIST", "strk", {}, {shape}}}};
+}
+
+std::string ExamplePath(const char* name) {
+  return std::string(KSTROKE_SOURCE_DIR "/examples/") + name;
+}
+
+const char* const kExamples[] = {"fill.json",  "pressure.json", "ellipse.json",
+                                 "clone.json", "deep16.json",   "float32.json"};
+
+// Number of pixels that differ, compared byte for byte row by row.
+size_t DifferingPixels(const GX_World& a, const GX_World& b) {
+  const GX_LayerDef& la = *a.GetLayer();
+  const GX_LayerDef& lb = *b.GetLayer();
+  if (la.width != lb.width || la.height != lb.height || la.depth != lb.depth) return SIZE_MAX;
+  const int32_t bytes = GXp_PixelBytes(la.depth);
+  size_t differ = 0;
+  for (int32_t y = 0; y < la.height; ++y)
+    for (int32_t x = 0; x < la.width; ++x)
+      differ +=
+          std::memcmp(GXp_PixelAddress(la, x, y), GXp_PixelAddress(lb, x, y), size_t(bytes)) != 0;
+  return differ;
+}
+
+std::string ErrorOf(const std::vector<uint8_t>& bytes) {
+  try {
+    ParseStrokeFile(bytes, "t.kst");
+  } catch (const StrokeDocError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+class StrokeFile : public TrackedTest {};
+
+TEST_F(StrokeFile, WritesTheDocumentedLayout) {
+  const StrokeDoc doc = ParseStrokeDoc(kTiny, "tiny.json");
+  EXPECT_EQ(StrokeFileBytes(doc), Bytes(TinyTree()));
+  const StrokeDoc loaded = ParseStrokeFile(Bytes(TinyTree()), "tiny.kst");
+  ASSERT_EQ(loaded.strokes.size(), 1u);
+  ASSERT_TRUE(loaded.strokes[0].recorded.has_value());
+  EXPECT_TRUE(*loaded.strokes[0].recorded == *doc.strokes[0].recorded);
+  EXPECT_EQ(loaded.width, 64);
+  EXPECT_EQ(loaded.path, "tiny.kst");
+}
+
+TEST_F(StrokeFile, RoundTripThroughJsonIsByteForByte) {
+  for (const char* name : kExamples) {
+    SCOPED_TRACE(name);
+    const StrokeDoc doc = LoadStrokeDoc(ExamplePath(name));
+    const std::vector<uint8_t> saved = StrokeFileBytes(doc);
+    const StrokeDoc loaded = ParseStrokeFile(saved, "x.kst");
+    // The file holds what recording the events gives, and the settings unchanged.
+    ASSERT_EQ(loaded.strokes.size(), doc.strokes.size());
+    for (size_t i = 0; i < doc.strokes.size(); ++i) {
+      ASSERT_TRUE(loaded.strokes[i].recorded.has_value());
+      EXPECT_TRUE(loaded.strokes[i].events.empty());
+      EXPECT_TRUE(*loaded.strokes[i].recorded ==
+                  RecordedFromShape(*ShapeForStroke(doc.strokes[i], "x")));
+    }
+    EXPECT_EQ(StrokeDocToJson(loaded, DocPart::kSettings),
+              StrokeDocToJson(doc, DocPart::kSettings));
+    const StrokeDoc reparsed = ParseStrokeDoc(StrokeDocToJson(loaded), "x.json");
+    EXPECT_EQ(StrokeFileBytes(reparsed), saved);
+  }
+}
+
+TEST_F(StrokeFile, LoadedStrokesRenderTheSamePixels) {
+  for (const char* name : kExamples) {
+    SCOPED_TRACE(name);
+    const StrokeDoc doc = LoadStrokeDoc(ExamplePath(name));
+    // Loaded beside the original, so a clone source finds its image.
+    const StrokeDoc loaded = ParseStrokeFile(StrokeFileBytes(doc), ExamplePath("x.kst"));
+    const std::unique_ptr<GX_World> painted = RenderDocument(doc, nullptr);
+    const std::unique_ptr<GX_World> replayed = RenderDocument(loaded, nullptr);
+    EXPECT_EQ(DifferingPixels(*painted, *replayed), 0u);
+    // The stroke did paint: the canvas is not the bare background.
+    EXPECT_GT(DifferingPixels(*painted, *NewCanvas(doc)), 100u);
+  }
+}
+
+TEST_F(StrokeFile, FloatsAndDoublesSurviveJsonExactly) {
+  StrokeDoc doc = ParseStrokeDoc(kTiny, "tiny.json");
+  DocRecorded& r = *doc.strokes[0].recorded;
+  r.vertices[0] = {
+      {{0.1f, -0.0f}, {1.0f / 3.0f, std::nextafter(0.5f, 1.0f)}, {1e-40f, -99.99999f}}};
+  r.timeDistance = {{-123.45678901234567, 0.0},
+                    {0.1 + 0.2, 1e-300},
+                    {1.0 / 3.0, 0.1},
+                    {std::nextafter(1.0 / 3.0, 1.0), std::nextafter(0.1, 1.0)},
+                    {0.5, 1.0}};
+  r.params[0] = {{-1e9, 0.6f},
+                 {0.0, std::nextafter(0.6f, 1.0f)},
+                 {0.25, 1e-40f},
+                 {0.375, -3600.0f},
+                 {0.5, 3599.9998f}};
+  const StrokeDoc back = ParseStrokeDoc(StrokeDocToJson(doc), "back.json");
+  EXPECT_TRUE(*back.strokes[0].recorded == r);
+  // == cannot tell -0 from 0: the file bytes can.
+  EXPECT_EQ(StrokeFileBytes(back), StrokeFileBytes(doc));
+  // Floats read as their shortest decimal.
+  EXPECT_NE(
+      StrokeDocToJson(doc).find("[[0.1, -0.0], [0.33333334, 0.50000006], [1e-40, -99.99999]]"),
+      std::string::npos);
+  EXPECT_NE(StrokeDocToJson(doc).find("[-1000000000.0, 0.6]"), std::string::npos);
+}
+
+TEST_F(StrokeFile, OldFilesWithoutSomeTablesStillLoad) {
+  Node tree = TinyTree();
+  Remove(tree, "kver");
+  Remove(tree, "tpsp");
+  Remove(tree, "rndn");
+  Remove(tree, "angl");
+  // Chunks this program does not know are passed over.
+  Find(tree, "kstk")->children.push_back({"xtra", "", {1, 2, 3}, {}});
+  Find(tree, "pnts")->children.push_back({"LIST", "futr", {}, {{"abcd", "", {7}, {}}}});
+  const StrokeDoc doc = ParseStrokeFile(Bytes(tree), "old.kst");
+  const DocRecorded& r = *doc.strokes[0].recorded;
+  using B = DocEntry<bool>;
+  using F = DocEntry<float>;
+  EXPECT_EQ(r.spacing, (std::vector<B>{{0.5, true}}));
+  EXPECT_EQ(r.params[K_StrokeParam_Roundness], (std::vector<F>{{0.0, 1.0f}, {0.5, 1.0f}}));
+  EXPECT_EQ(r.params[K_StrokeParam_Angle], (std::vector<F>{{0.0, 0.0f}, {0.5, 0.0f}}));
+  // Tables that are there are read as written.
+  EXPECT_EQ(r.params[K_StrokeParam_Diameter], (std::vector<F>{{0.0, 1.0f}, {0.5, 0.5f}}));
+  EXPECT_EQ(r.params[K_StrokeParam_Flow], (std::vector<F>{{0.5, 0.75f}}));
+  const std::unique_ptr<GX_World> canvas = RenderDocument(doc, nullptr);
+  EXPECT_GT(DifferingPixels(*canvas, *NewCanvas(doc)), 50u);
+}
+
+TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
+  using Make = std::function<std::vector<uint8_t>()>;
+  auto edit = [](std::function<void(Node&)> change) -> Make {
+    return [change] {
+      Node tree = TinyTree();
+      change(tree);
+      return Bytes(tree);
+    };
+  };
+  auto cut = [](size_t keep) -> Make {
+    return [keep] {
+      std::vector<uint8_t> b = Bytes(TinyTree());
+      b.resize(keep);
+      return b;
+    };
+  };
+  // Overwrites the size field of the first chunk tagged `tag`.
+  auto size = [](const char* tag, uint32_t value) -> Make {
+    return [tag, value] {
+      std::vector<uint8_t> b = Bytes(TinyTree());
+      const auto at = std::search(b.begin(), b.end(), tag, tag + 4);
+      std::vector<uint8_t> field;
+      Put32(&field, value);
+      std::copy(field.begin(), field.end(), at + 4);
+      return b;
+    };
+  };
+  auto setTable = [](const char* tag, std::vector<std::pair<double, float>> e) {
+    return [tag, e](Node& t) { *Find(t, tag) = Table(tag, e); };
+  };
+  const std::string cutShort =
+      "t.kst: chunk \"kstk\": cut short (the file or its parent chunk ends inside it)";
+  struct Case {
+    const char* name;
+    Make make;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty file", cut(0), "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
+      {"json text",
+       [] {
+         std::string s = kTiny;
+         return std::vector<uint8_t>(s.begin(), s.end());
+       },
+       "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
+      {"another chunk file",
+       [] {
+         return Bytes({"LIST", "shap", {}, {}});
+       },
+       "t.kst: not a kstroke stroke file (it starts with a \"shap\" list, not \"kstk\")"},
+      {"cut in the first header", cut(6), cutShort},
+      {"cut in the settings", cut(100), cutShort},
+      {"cut in the tables", cut(Bytes(TinyTree()).size() - 20), cutShort},
+      {"cut by one byte", cut(Bytes(TinyTree()).size() - 1), cutShort},
+      {"child past its list", size("kdoc", 100000),
+       "t.kst: chunk \"kstk\": chunk \"kdoc\": its size runs past the end of its parent chunk"},
+      {"points past the shape", size("bzpt", 1000),
+       "t.kst: strokes[0]: chunk \"bzpt\": its size runs past the end of its parent chunk"},
+      {"table past its list", size("optc", 1000),
+       "t.kst: strokes[0]: chunk \"optc\": its size runs past the end of its parent chunk"},
+      {"newer version", edit([](Node& t) {
+         Find(t, "kver")->data = {0, 0, 0, 2};
+       }),
+       "t.kst: chunk \"kver\": version 2 is not one this program reads (up to 1)"},
+      {"version of the wrong size", edit([](Node& t) { Find(t, "kver")->data = {1}; }),
+       "t.kst: chunk \"kver\": expected 4 bytes, got 1"},
+      {"no settings", edit([](Node& t) { Remove(t, "kdoc"); }),
+       "t.kst: chunk \"kdoc\" missing (the document's settings)"},
+      {"settings not json", edit([](Node& t) { Find(t, "kdoc")->data = {'{'}; }),
+       "t.kst: chunk \"kdoc\": not valid JSON: parse error at line 1, column 2: syntax error "
+       "while parsing object key - unexpected end of input; expected string literal"},
+      {"settings with events", edit([](Node& t) {
+         const std::string s = R"({"strokes": [{"events": [{"t": 0, "x": 0, "y": 0}]}]})";
+         Find(t, "kdoc")->data.assign(s.begin(), s.end());
+       }),
+       "t.kst: chunk \"kdoc\": strokes[0].events: unknown field"},
+      {"stroke missing", edit([](Node& t) { Remove(t, "strk"); }),
+       "t.kst: strokes[0]: chunk \"strk\" missing"},
+      {"stroke too many", edit([](Node& t) { t.children.push_back(t.children.back()); }),
+       "t.kst: chunk \"kstk\": holds 2 strokes but chunk \"kdoc\" describes 1"},
+      {"no shape", edit([](Node& t) { Remove(t, "shap"); }),
+       "t.kst: strokes[0]: chunk \"shap\" missing"},
+      {"no points", edit([](Node& t) { Remove(t, "bzpt"); }),
+       "t.kst: strokes[0]: chunk \"bzpt\" missing"},
+      {"no tables", edit([](Node& t) { Remove(t, "pnts"); }),
+       "t.kst: strokes[0]: chunk \"pnts\" missing"},
+      {"no timing", edit([](Node& t) { Remove(t, "tmds"); }),
+       "t.kst: strokes[0]: chunk \"tmds\" missing (a stroke cannot do without its timing)"},
+      {"mask shape", edit([](Node& t) { Find(t, "shhd")->data[0] = 1; }),
+       "t.kst: strokes[0]: chunk \"shhd\": holds a shape of kind 1, not a stroke (2)"},
+      {"header of the wrong size", edit([](Node& t) { Find(t, "shhd")->data.push_back(0); }),
+       "t.kst: strokes[0]: chunk \"shhd\": malformed"},
+      {"selected shape", edit([](Node& t) { Find(t, "shhd")->data[1] = 9 | 2; }),
+       "t.kst: strokes[0]: chunk \"shhd\": not a relative stroke path without a rectangle (flags 0x0b)"},
+      {"shape with a rectangle", edit([](Node& t) {
+         Node& h = *Find(t, "shhd");
+         h.data[2] = 1;
+         for (float v : {0.0f, 0.0f, 64.0f, 48.0f}) PutF32(&h.data, v);
+       }),
+       "t.kst: strokes[0]: chunk \"shhd\": not a relative stroke path without a rectangle (has a rectangle)"},
+      {"vertex count too large", edit([](Node& t) { Find(t, "bzpt")->data[3] = 3; }),
+       "t.kst: strokes[0]: chunk \"bzpt\": holds fewer points than its vertex count"},
+      {"point not finite", edit([](Node& t) {
+         std::vector<uint8_t>& d = Find(t, "bzpt")->data;
+         d.resize(4);
+         for (int i = 0; i < 12; ++i) PutF32(&d, i == 7 ? NAN : 0.5f);
+       }),
+       "t.kst: strokes[0]: chunk \"bzpt\": a point is not a finite number"},
+      {"no vertex", edit([](Node& t) {
+         Find(t, "bzpt")->data = {0, 0, 0, 0};
+       }),
+       "t.kst: strokes[0]: chunk \"bzpt\": expected at least one vertex"},
+      {"point far off", edit([](Node& t) {
+         std::vector<uint8_t>& d = Find(t, "bzpt")->data;
+         d.resize(4);
+         for (int i = 0; i < 12; ++i) PutF32(&d, i == 9 ? 150.0f : 0.5f);
+       }),
+       "t.kst: strokes[0]: chunk \"bzpt\", vertex 1: expected a number from -100 to 100, got 150.0"},
+      {"empty timing", edit([](Node& t) { Find(t, "tmds")->data.clear(); }),
+       "t.kst: strokes[0]: chunk \"tmds\": expected at least one entry"},
+      {"time not a number", edit([](Node& t) {
+         Node& n = *Find(t, "tmds");
+         n.data.clear();
+         for (double v : {0.0, 0.0, double(NAN), 1.0}) PutF64(&n.data, v);
+       }),
+       "t.kst: strokes[0]: chunk \"tmds\", entry 1: expected a number from -1e+09 to 1e+09, got nan"},
+      {"position past the path", edit([](Node& t) {
+         Node& n = *Find(t, "tmds");
+         n.data.clear();
+         for (double v : {0.0, 0.0, 0.5, 1.5}) PutF64(&n.data, v);
+       }),
+       "t.kst: strokes[0]: chunk \"tmds\", entry 1: expected a path position from 0 to 1, got 1.5"},
+      {"times out of order", edit(setTable("dmtr", {{0.0, 1.0f}, {0.0, 0.5f}, {0.5, 0.5f}})),
+       "t.kst: strokes[0]: chunk \"dmtr\", entry 1: expected a time after 0.0, got 0.0"},
+      {"factor far off", edit(setTable("angl", {{0.5, 1e6f}})),
+       "t.kst: strokes[0]: chunk \"angl\", entry 0: expected a number from -3600 to 3600, got 1000000.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string message = ErrorOf(c.make());
+    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+  }
+}
+
+TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
+  using nlohmann::json;
+  const json base = json::parse(kTiny);
+  auto stroke = [](json& j) -> json& { return j["strokes"][0]; };
+  auto rec = [&](json& j) -> json& { return stroke(j)["recorded"]; };
+  struct Case {
+    const char* name;
+    std::function<void(json&)> change;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"events and recorded", [&](json& j) { stroke(j)["events"] = json::array(); },
+       "f.json: strokes[0].recorded: give either events or recorded, not both"},
+      {"neither", [&](json& j) { stroke(j).erase("recorded"); },
+       "f.json: strokes[0].events: missing (a stroke needs events or recorded)"},
+      {"unknown field", [&](json& j) { rec(j)["speed"] = 1; },
+       "f.json: strokes[0].recorded.speed: unknown field"},
+      {"no vertices", [&](json& j) { rec(j).erase("vertices"); },
+       "f.json: strokes[0].recorded.vertices: missing"},
+      {"empty vertices", [&](json& j) { rec(j)["vertices"] = json::array(); },
+       "f.json: strokes[0].recorded.vertices: expected at least one vertex"},
+      {"two points", [&](json& j) { rec(j)["vertices"][0].erase(2); },
+       "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two "
+       "tangent points"},
+      {"point of three",
+       [&](json& j) {
+         rec(j)["vertices"][1][1] = {1, 2, 3};
+       },
+       "f.json: strokes[0].recorded.vertices[1][1]: expected a point [x, y]"},
+      {"point far off", [&](json& j) { rec(j)["vertices"][1][2][0] = 150; },
+       "f.json: strokes[0].recorded.vertices[1][2][0]: expected a number from -100 to 100, got 150.0"},
+      {"closed not bool", [&](json& j) { rec(j)["closed"] = 0; },
+       "f.json: strokes[0].recorded.closed: expected true or false, got 0"},
+      {"entry not a pair", [&](json& j) { rec(j)["timeDistance"][0] = {0}; },
+       "f.json: strokes[0].recorded.timeDistance[0]: expected a [time, value] pair"},
+      {"time a string", [&](json& j) { rec(j)["timeDistance"][1][0] = "1"; },
+       "f.json: strokes[0].recorded.timeDistance[1][0]: expected a number, got \"1\""},
+      {"times repeat", [&](json& j) { rec(j)["timeDistance"][1][0] = 0; },
+       "f.json: strokes[0].recorded.timeDistance[1][0]: expected a time after 0.0, got 0.0"},
+      {"position past the path", [&](json& j) { rec(j)["timeDistance"][1][1] = 2; },
+       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 1, got 2.0"},
+      {"position goes back",
+       [&](json& j) {
+         rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}};
+       },
+       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least "
+       "0.5, got 0.25"},
+      {"closed path has one more segment",
+       [&](json& j) {
+         rec(j)["closed"] = true;
+         rec(j)["timeDistance"][1][1] = 2.5;
+       },
+       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 2, got 2.5"},
+      {"spacing not bool", [&](json& j) { rec(j)["spacing"][0][1] = 1; },
+       "f.json: strokes[0].recorded.spacing[0][1]: expected true or false, got 1"},
+      {"empty spacing", [&](json& j) { rec(j)["spacing"] = json::array(); },
+       "f.json: strokes[0].recorded.spacing: expected at least one entry"},
+      {"table missing", [&](json& j) { rec(j)["params"].erase("flow"); },
+       "f.json: strokes[0].recorded.params.flow: missing"},
+      {"unknown table", [&](json& j) { rec(j)["params"]["size"] = json::array(); },
+       "f.json: strokes[0].recorded.params.size: unknown field"},
+      {"empty table", [&](json& j) { rec(j)["params"]["angle"] = json::array(); },
+       "f.json: strokes[0].recorded.params.angle: expected at least one entry"},
+      {"factor far off", [&](json& j) { rec(j)["params"]["opacity"][0][1] = -4000; },
+       "f.json: strokes[0].recorded.params.opacity[0][1]: expected a number from -3600 to 3600, "
+       "got -4000.0"},
+      {"table ends early",
+       [&](json& j) {
+         rec(j)["params"]["flow"] = {{0, 1}, {0.25, 0.5}};
+       },
+       "f.json: strokes[0].recorded.params.flow[1][0]: expected a time of at least 0.5 (where "
+       "the timing ends), got 0.25"},
+      {"trim reversed",
+       [&](json& j) {
+         stroke(j)["trim"] = {0.6, 0.4};
+       },
+       "f.json: strokes[0].trim: expected start ≤ end, got [0.6,0.4]"},
+      {"trim past the end",
+       [&](json& j) {
+         j["trim"] = {0, 1.5};
+       },
+       "f.json: trim[1]: expected a number from 0 to 1, got 1.5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    json j = base;
+    c.change(j);
+    try {
+      ParseStrokeDoc(j.dump(), "f.json");
+      ADD_FAILURE() << "no error";
+    } catch (const StrokeDocError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+}
+
+TEST(StrokeFileDoc, RelocatingKeepsImagesPointingAtTheSameFile) {
+  struct Case {
+    const char* name;
+    const char* from;
+    const char* image;
+    const char* to;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"same folder", "/a/b/x.json", "img/c.png", "/a/b/y.kst", "img/c.png"},
+      {"sibling folder", "/a/b/x.json", "img/c.png", "/a/d/y.kst", "../b/img/c.png"},
+      {"deeper", "/a/x.json", "c.png", "/a/d/e/y.kst", "../../c.png"},
+      {"absolute stays", "/a/b/x.json", "/img/c.png", "/q/y.kst", "/img/c.png"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StrokeDoc doc = ParseStrokeDoc(kTiny, c.from);
+    doc.strokes[0].source.type = "clone";
+    doc.strokes[0].source.image = c.image;
+    const StrokeDoc moved = RelocateDoc(doc, c.to);
+    EXPECT_EQ(moved.path, c.to);
+    EXPECT_EQ(moved.strokes[0].source.image, c.expected);
+  }
+}
+
+// The program itself ---------------------------------------------------------------
+
+struct ProgramRun {
+  int status;
+  std::string err;
+};
+
+ProgramRun Kstroke(const std::string& args) {
+  const std::string errFile = testing::TempDir() + "persist_stderr.txt";
+  const int rc = std::system((KSTROKE_BINARY_DIR "/kstroke " + args + " 2>" + errFile).c_str());
+  std::ifstream in(errFile);
+  std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, err};
+}
+
+std::vector<char> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(StrokeFileProgram, SaveLoadSaveAndRenderAgree) {
+  const std::string dir = testing::TempDir();
+  const std::string json = ExamplePath("pressure.json");
+  ASSERT_EQ(Kstroke("save -q " + json + " -o " + dir + "p.kst").status, 0);
+  ASSERT_EQ(Kstroke("load " + dir + "p.kst -o " + dir + "p.json").status, 0);
+  ASSERT_EQ(Kstroke("save -q " + dir + "p.json -o " + dir + "p2.kst").status, 0);
+  EXPECT_EQ(FileBytes(dir + "p.kst"), FileBytes(dir + "p2.kst"));
+  EXPECT_FALSE(FileBytes(dir + "p.kst").empty());
+  // Found by content, whatever the name.
+  std::rename((dir + "p2.kst").c_str(), (dir + "p2.strokes").c_str());
+  ASSERT_EQ(Kstroke("render -q " + json + " -o " + dir + "a.png").status, 0);
+  ASSERT_EQ(Kstroke("render -q " + dir + "p2.strokes -o " + dir + "b.png").status, 0);
+  EXPECT_EQ(FileBytes(dir + "a.png"), FileBytes(dir + "b.png"));
+}
+
+TEST(StrokeFileProgram, CorruptFileIsOneLineAndStatusOne) {
+  const std::string dir = testing::TempDir();
+  std::vector<uint8_t> bytes = Bytes(TinyTree());
+  bytes.resize(bytes.size() / 2);
+  {
+    std::ofstream out(dir + "cut.kst", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  std::remove((dir + "x.kst").c_str());
+  std::remove((dir + "x.png").c_str());
+  const std::pair<const char*, std::string> commands[] = {
+      {"load", ""}, {"render", " -q -o " + dir + "x.png"}, {"save", " -q -o " + dir + "x.kst"}};
+  for (const auto& c : commands) {
+    SCOPED_TRACE(c.first);
+    const ProgramRun r = Kstroke(std::string(c.first) + " " + dir + "cut.kst" + c.second);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kstroke " + std::string(c.first) + ": " + dir +
+                         "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk "
+                         "ends inside it)\n");
+  }
+  EXPECT_TRUE(FileBytes(dir + "x.kst").empty());
+  EXPECT_TRUE(FileBytes(dir + "x.png").empty());
+}
+
+}  // namespace
