@@ -15,4 +15,9 @@ echo "  out/default.png   (the built-in stroke)"
 "$bin" outline --diameter 120 --hardness 60 --roundness 50 --angle 30 --show-hardness \
   -o out/outline.png
 echo "  out/outline.png   (a brush outline)"
+"$bin" save examples/pressure.json -o out/pressure.kst
+"$bin" render out/pressure.kst -q -o out/pressure_from_kst.png
+echo "  out/pressure.kst   (the pressure stroke saved as a stroke file, rendered again)"
+"$bin" animate examples/keyframe_a.json examples/keyframe_b.json --frames 5 -q -o out/frames/
+echo "  out/frames/frame_000[0-4].png   (from keyframe A to keyframe B)"
 echo "Rendered into $(pwd)/out"
