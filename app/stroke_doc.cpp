@@ -183,11 +183,16 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // Syntax errors and numbers beyond double range ("1e400", out_of_range) alike; the
+    // library's "[json.exception...] " prefix means nothing to a user.
     std::string what = e.what();
     const auto colon = what.find("parse error");
+    const auto bracket = what.find("] ");
     throw StrokeDocError(path + ": not valid JSON: " +
-                         (colon == std::string::npos ? what : what.substr(colon)));
+                         (colon != std::string::npos    ? what.substr(colon)
+                          : bracket != std::string::npos ? what.substr(bracket + 2)
+                                                         : what));
   }
   StrokeDoc doc;
   doc.path = path;
