@@ -1,6 +1,7 @@
 # The two entry points: `make demo` and `make test`. Both install what is missing first.
 # Also: `make test SANITIZE=1` (AddressSanitizer + UBSan, build-asan), `make bench`
-# (Release, build-bench), `make fuzz` (clang + libFuzzer, build-fuzz; FUZZ_SECONDS each).
+# (Release, build-bench), `make fuzz` (clang + libFuzzer, build-fuzz; FUZZ_SECONDS each),
+# `make tsan` (ThreadSanitizer over the threaded fill rows, build-tsan).
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
@@ -15,7 +16,7 @@ endif
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := shape_chunks stroke_doc
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench fuzz tsan clean
 
 all: build
 
@@ -55,6 +56,14 @@ fuzz: deps
 	    2>build-fuzz/fuzz_$$t.log || { tail -40 build-fuzz/fuzz_$$t.log; exit 1; }; \
 	  grep -E '^stat::number_of_executed_units|^stat::new_units_added' build-fuzz/fuzz_$$t.log; \
 	done
+
+# ThreadSanitizer over the fill source's threaded row loop (not in CI: one more full
+# engine build). oneTBB itself is not instrumented, so the check covers our rows.
+tsan: deps
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSTROKE_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j$(JOBS) --target test_sources
+	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_sources \
+	  --gtest_filter='FillThreadedRows.*:FillSource.SixteenAndSeventeenRowsGiveIdenticalPixels'
 
 clean:
 	rm -rf build build-asan build-bench build-fuzz build-tsan out
