@@ -60,13 +60,12 @@ BENCHMARK(BM_AccumulateDab)->ArgsProduct({{16, 64, 256}, {8, 16, 32}});
 void BM_FillComposite(benchmark::State& state) {
   const int32_t size = 512;
   const int32_t depth = int32_t(state.range(0));
-  auto mask = RampMask(size, depth == 8 ? 8 : 16);
+  auto mask = RampMask(size, depth);  // the direct path wants the layer's depth
   std::unique_ptr<GX_World> layer(GX_World::New(size, size, depth, 0));
   K_FillPaintSource fill(nullptr, GX_PixelFloat{1.0f, 0.2f, 0.4f, 0.6f});
   V_Rect all;
   all.right = size;
   all.bottom = size;
-  if (depth == 32) mask = RampMask(size, 32);
   for (auto _ : state) {
     V_Rect area = all;
     fill.Render(nullptr, all, all, mask.get(), 0.8, K_Transform(),
