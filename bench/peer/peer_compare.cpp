@@ -229,6 +229,12 @@ public:
     mypaint_surface_end_atomic(s, &roi);
   }
 
+  /// Alpha of the last run's surface around (x, y): a check that the peer painted.
+  float AlphaAt(double x, double y) const {
+    return mypaint_surface_get_alpha(mypaint_fixed_tiled_surface_interface(surface), float(x),
+                                     float(y), 1.0f);
+  }
+
 private:
   double diameter;
   std::vector<Point> path, dabs;
@@ -294,6 +300,10 @@ int main(int argc, char** argv) {
     PeerStroke theirs(40, SinePath(), {});
     Report("reference stroke", depth, Alternate(ours, theirs, reps));
     if (ours.Coverage() < 0.01) OurStroke::Fail("the reference stroke left the layer empty");
+    if (theirs.AlphaAt(1024, 1024 + 600 * std::sin(1024.0 / 300)) < 0.5f) {
+      std::fprintf(stderr, "peer_compare: libmypaint left the stroke's middle unpainted\n");
+      return 1;
+    }
   }
   for (int depth : {8, 16}) {
     for (double d : {4.0, 16.0, 64.0, 256.0}) {
@@ -301,6 +311,10 @@ int main(int argc, char** argv) {
       OurStroke ours(depth, d, line);
       PeerStroke theirs(d, line, DabCentres(line, d));
       Report("dab series d=" + std::to_string(int(d)), depth, Alternate(ours, theirs, reps));
+      if (theirs.AlphaAt(1024, 1024) < 0.5f) {
+        std::fprintf(stderr, "peer_compare: libmypaint left the dab series unpainted\n");
+        return 1;
+      }
     }
   }
   return 0;
