@@ -1,4 +1,7 @@
 # The two entry points: `make demo` and `make test`. Both install what is missing first.
+# Also: `make test SANITIZE=1` (AddressSanitizer + UBSan, build-asan), `make bench`
+# (Release, build-bench), `make fuzz` (clang + libFuzzer, build-fuzz; FUZZ_SECONDS each),
+# `make tsan` (ThreadSanitizer over the threaded fill rows, build-tsan).
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
@@ -10,7 +13,10 @@ ifeq ($(CI),true)
   CMAKE_FLAGS += -DKSTROKE_WERROR=ON
 endif
 
-.PHONY: all deps configure build test demo bench clean
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := shape_chunks stroke_doc
+
+.PHONY: all deps configure build test demo bench fuzz tsan clean
 
 all: build
 
@@ -34,5 +40,30 @@ bench: deps
 	@cmake --build build-bench -j$(JOBS)
 	@bash scripts/bench.sh build-bench
 
+# Each target runs FUZZ_SECONDS from the committed seeds (read only) plus what earlier
+# runs found (build-fuzz/corpus); a crash leaves its input in build-fuzz/crashes/.
+fuzz: deps
+	@cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSTROKE_FUZZ=ON -DKSTROKE_SANITIZE=address,undefined \
+	  -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build build-fuzz -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@mkdir -p build-fuzz/crashes
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/crashes/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
+	    2>build-fuzz/fuzz_$$t.log || { tail -40 build-fuzz/fuzz_$$t.log; exit 1; }; \
+	  grep -E '^stat::number_of_executed_units|^stat::new_units_added' build-fuzz/fuzz_$$t.log; \
+	done
+
+# ThreadSanitizer over the fill source's threaded row loop (not in CI: one more full
+# engine build). oneTBB itself is not instrumented, so the check covers our rows.
+tsan: deps
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSTROKE_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j$(JOBS) --target test_sources
+	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_sources \
+	  --gtest_filter='FillThreadedRows.*:FillSource.SixteenAndSeventeenRowsGiveIdenticalPixels'
+
 clean:
-	rm -rf build build-asan build-bench out
+	rm -rf build build-asan build-bench build-fuzz build-tsan out

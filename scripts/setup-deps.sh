@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the kstroke build needs. Idempotent: when everything is
+# Installs the Debian packages the kstroke build and CI need. Idempotent: when everything is
 # already there it prints nothing and touches nothing.
 set -euo pipefail
 
@@ -13,7 +13,12 @@ packages=(
   libtbb-dev            # threaded row iteration
   libgtest-dev libgmock-dev
   libbenchmark-dev
+  clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
 )
+# Extra packages for one job only, e.g. KSTROKE_EXTRA_PACKAGES=libmypaint-dev from
+# scripts/bench.sh.
+read -r -a extra <<< "${KSTROKE_EXTRA_PACKAGES:-}"
+packages+=("${extra[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
