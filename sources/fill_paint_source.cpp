@@ -104,13 +104,17 @@ struct RowLoop {
       if (rc != 0) return rc;
     }
     const auto xfer = D::Table()[loop.transferMode];
+    // NOTE: every transfer mode leaves a pixel of zero coverage as it is, so those
+    // pixels are skipped: the area is the bounding box of the changed dabs, and most
+    // of a stroke's box is empty mask.
     switch (loop.target) {
       case K_TargetChannel_RGBA:
         for (int32_t x = 0; x < count; ++x)
-          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          if (m[x] != 0) xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
         break;
       case K_TargetChannel_RGB:
         for (int32_t x = 0; x < count; ++x) {
+          if (m[x] == 0) continue;
           const Sample a = dst[x].alpha;
           xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
           dst[x].alpha = a;
@@ -118,6 +122,7 @@ struct RowLoop {
         break;
       case K_TargetChannel_RGBOpaque:
         for (int32_t x = 0; x < count; ++x) {
+          if (m[x] == 0) continue;
           const Sample a = dst[x].alpha;
           dst[x].alpha = D::kFullAlpha;
           xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);

@@ -35,6 +35,29 @@ double Speed(const CRV_Curve& c, double t) {
   return std::sqrt(dx * dx + dy * dy);
 }
 
+// 1/√3: the two-point Gauss-Legendre node on [-1, 1] (weights 1).
+constexpr double kTwoPointNode = 0.5773502691896257;
+
+// The speed |B'(t)| with the derivative's coefficients computed once per curve:
+// B'(t) = a·t² + b·t + c per axis.
+struct SpeedPolynomial {
+  explicit SpeedPolynomial(const CRV_Curve& curve) {
+    for (int k = 0; k < 2; ++k) {
+      const double p0 = curve.points[0][k], p1 = curve.points[1][k];
+      const double p2 = curve.points[2][k], p3 = curve.points[3][k];
+      a[k] = 3 * (p3 - 3 * p2 + 3 * p1 - p0);
+      b[k] = 6 * (p2 - 2 * p1 + p0);
+      c[k] = 3 * (p1 - p0);
+    }
+  }
+  double operator()(double t) const {
+    const double dx = (a[0] * t + b[0]) * t + c[0];
+    const double dy = (a[1] * t + b[1]) * t + c[1];
+    return std::sqrt(dx * dx + dy * dy);
+  }
+  double a[2], b[2], c[2];
+};
+
 double Integrate(const CRV_Curve& c, double t0, double t1) {
   const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
   double sum = 0;
@@ -54,10 +77,15 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   if (rc != 0) return rc;
   CRV_ArcSample sample{0.0, 0.0};
   rc = SEQ_Append(fresh, &sample);
+  // Table intervals are short (1/resolution of a cubic): two Gauss-Legendre nodes
+  // (exact to degree 3) give the interval's length to far below a pixel's millionth,
+  // at a quarter of the cost of the eight-node rule used for partial intervals.
+  const SpeedPolynomial speed(c);
+  const double h = 1.0 / resolution;
   for (int32_t j = 1; rc == 0 && j <= resolution; ++j) {
-    const double t0 = double(j - 1) / resolution, t1 = double(j) / resolution;
-    sample.s += Integrate(c, t0, t1);
-    sample.t = t1;
+    const double mid = (j - 0.5) * h;
+    sample.s += 0.5 * h * (speed(mid - 0.5 * h * kTwoPointNode) + speed(mid + 0.5 * h * kTwoPointNode));
+    sample.t = double(j) / resolution;
     rc = SEQ_Append(fresh, &sample);
   }
   if (rc != 0) {
