@@ -20,6 +20,9 @@ struct RecordError : std::runtime_error {
 /// strokes[0]") and the event the engine refused.
 std::unique_ptr<K_Shape> ShapeForStroke(const DocStroke& stroke, const std::string& where);
 
+/// The engine's pointer event for one event of a stroke description.
+PaintPointerEvent ToPointerEvent(const DocEvent& e);
+
 /// A shape holding exactly `recorded` (open or closed, relative, no rectangle).
 std::unique_ptr<K_Shape> ShapeFromRecorded(const DocRecorded& recorded);
 

@@ -189,13 +189,7 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
   const size_t n = stroke.events.size();
   for (size_t k = 0; k < n; ++k) {
     const DocEvent& e = stroke.events[k];
-    PaintPointerEvent event;
-    event.time = e.time;
-    event.x = e.x;
-    event.y = e.y;
-    for (size_t i = 0; i < 5; ++i) event.params[i] = e.params[i];
-    event.useSpacing = e.spacing;
-    event.addIfUnmoved = e.addIfUnmoved;
+    const PaintPointerEvent event = ToPointerEvent(e);
     if (const int32_t rc = shape->AppendVertex(&event))
       throw RenderError(Where(doc, index) + ".events[" + std::to_string(k) +
                         "]: " + EngineMessage(rc));
