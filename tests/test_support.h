@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -48,6 +52,18 @@ protected:
   std::size_t liveAtStart = 0;
   std::size_t bytesAtStart = 0;
 };
+
+/// A folder of this test process's own under the build folder, ending in '/'. ctest
+/// runs tests as parallel processes, so files shared through /tmp would collide.
+inline const std::string& TestScratchDir() {
+  static const std::string dir = [] {
+    const std::string d = std::string(KSTROKE_BINARY_DIR) + "/test_out/scratch_" +
+                          std::to_string(getpid()) + "/";
+    std::filesystem::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
 
 /// Short rectangle and point constructors for host calls (left, top, right, bottom).
 inline V_LRect L(int32_t left, int32_t top, int32_t right, int32_t bottom) {

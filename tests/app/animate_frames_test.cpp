@@ -87,7 +87,7 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 }
 
 std::string FreshFolder(const std::string& name) {
-  const std::string folder = testing::TempDir() + "animate_" + name;
+  const std::string folder = TestScratchDir() + "animate_" + name;
   fs::remove_all(folder);
   return folder;
 }
@@ -313,7 +313,7 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
 // The program itself ---------------------------------------------------------------
 
 int Kstroke(const std::string& args, std::string* err) {
-  const std::string errFile = testing::TempDir() + "animate_stderr.txt";
+  const std::string errFile = TestScratchDir() + "animate_stderr.txt";
   const int rc = std::system((KSTROKE_BINARY_DIR "/kstroke " + args + " 2>" + errFile).c_str());
   std::ifstream in(errFile);
   err->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

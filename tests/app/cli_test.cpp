@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,16 +31,11 @@ std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
-const fs::path& Scratch() {
-  static const fs::path dir = fs::path(KSTROKE_BINARY_DIR) / "test_out" / "cli";
-  fs::create_directories(dir);
-  return dir;
-}
+fs::path Scratch() { return fs::path(TestScratchDir()); }
 
 ProgramRun Kstroke(const std::string& args) {
-  // ctest runs tests in parallel processes: every run gets files of its own.
   static int serial = 0;
-  const std::string tag = std::to_string(getpid()) + "_" + std::to_string(serial++);
+  const std::string tag = std::to_string(serial++);
   const fs::path out = Scratch() / ("stdout_" + tag), err = Scratch() / ("stderr_" + tag);
   const std::string cmd = std::string(KSTROKE_BINARY_DIR "/kstroke ") + args + " >" +
                           out.string() + " 2>" + err.string() + " </dev/null";
@@ -52,7 +49,7 @@ ProgramRun Kstroke(const std::string& args) {
 std::string Example(const char* f) { return std::string(KSTROKE_SOURCE_DIR "/examples/") + f; }
 
 TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
-  const fs::path bad = Scratch() / "bad.json";  // written by this test alone
+  const fs::path bad = Scratch() / "bad.json";
   std::ofstream(bad) << R"({"strokes": [{"events": [{"t": 0, "x": 2e400, "y": 0}]}]})";
   const fs::path unknown = Scratch() / "unknown.json";
   std::ofstream(unknown) << R"({"brush": {"diamter": 3}, "strokes": []})";
@@ -83,7 +80,7 @@ TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
 }
 
 TEST(Cli, RenderWritesThePictureAndNothingElse) {
-  const fs::path out = Scratch() / ("fill_" + std::to_string(getpid()) + ".png");
+  const fs::path out = Scratch() / "fill.png";
   fs::remove(out);
   const ProgramRun r = Kstroke("render " + Example("fill.json") + " -q -o " + out.string());
   ASSERT_EQ(r.status, 0) << r.err;

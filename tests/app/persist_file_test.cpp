@@ -524,7 +524,7 @@ struct ProgramRun {
 };
 
 ProgramRun Kstroke(const std::string& args) {
-  const std::string errFile = testing::TempDir() + "persist_stderr.txt";
+  const std::string errFile = TestScratchDir() + "persist_stderr.txt";
   const int rc = std::system((KSTROKE_BINARY_DIR "/kstroke " + args + " 2>" + errFile).c_str());
   std::ifstream in(errFile);
   std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -537,7 +537,7 @@ std::vector<char> FileBytes(const std::string& path) {
 }
 
 TEST(StrokeFileProgram, SaveLoadSaveAndRenderAgree) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = TestScratchDir();
   const std::string json = ExamplePath("pressure.json");
   ASSERT_EQ(Kstroke("save -q " + json + " -o " + dir + "p.kst").status, 0);
   ASSERT_EQ(Kstroke("load " + dir + "p.kst -o " + dir + "p.json").status, 0);
@@ -552,7 +552,7 @@ TEST(StrokeFileProgram, SaveLoadSaveAndRenderAgree) {
 }
 
 TEST(StrokeFileProgram, CorruptFileIsOneLineAndStatusOne) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = TestScratchDir();
   std::vector<uint8_t> bytes = Bytes(TinyTree());
   bytes.resize(bytes.size() / 2);
   {
