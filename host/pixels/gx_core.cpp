@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 
@@ -48,6 +49,75 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
   T* p = static_cast<T*>(buffer->GetData());
   std::fill(p, p + std::size_t(buffer->GetWidth()) * std::size_t(buffer->GetHeight()), value);
   return 0;
+}
+
+// Large single-channel buffers (a stroke's paint mask and its last-dab backup are as
+// large as the layer) come and go with every stroke. Giving their pages back to the
+// system and faulting them in again costs more than painting the stroke, so freed
+// blocks of at least kPooledMin bytes are kept, up to kPoolCap bytes in all, for the
+// next buffer of the same size. Contents are undefined either way.
+class BufferPool {
+public:
+#if defined(__SANITIZE_ADDRESS__)
+  // Under AddressSanitizer every buffer is fresh, so a use after free is still caught.
+  static constexpr std::size_t kPooledMin = ~std::size_t(0);
+#else
+  static constexpr std::size_t kPooledMin = std::size_t(1) << 20;
+#endif
+  static constexpr std::size_t kPoolCap = std::size_t(64) << 20;
+
+  void* Take(std::size_t bytes) {
+    if (bytes >= kPooledMin) {
+      std::lock_guard<std::mutex> lock(mutex);
+      // Newest first: its pages are the likeliest still to be in cache.
+      for (std::size_t i = count; i-- > 0;)
+        if (blocks[i].bytes == bytes) {
+          void* p = blocks[i].data;
+          held -= bytes;
+          for (std::size_t k = i + 1; k < count; ++k) blocks[k - 1] = blocks[k];
+          --count;
+          return p;
+        }
+    }
+    return std::malloc(bytes ? bytes : 1);
+  }
+
+  void Give(void* p, std::size_t bytes) {
+    if (p && bytes >= kPooledMin && bytes <= kPoolCap) {
+      std::lock_guard<std::mutex> lock(mutex);
+      // Oldest first out: the newest block is the likeliest to be asked for again.
+      while (count > 0 && (held + bytes > kPoolCap || count == kSlots)) {
+        std::free(blocks[0].data);
+        held -= blocks[0].bytes;
+        for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = blocks[i];
+        --count;
+      }
+      blocks[count++] = {p, bytes};
+      held += bytes;
+      return;
+    }
+    std::free(p);
+  }
+
+  ~BufferPool() {
+    for (std::size_t i = 0; i < count; ++i) std::free(blocks[i].data);
+  }
+
+private:
+  struct Block {
+    void* data;
+    std::size_t bytes;
+  };
+  static constexpr std::size_t kSlots = 8;
+  std::mutex mutex;
+  Block blocks[kSlots] = {};
+  std::size_t count = 0;
+  std::size_t held = 0;
+};
+
+BufferPool& Pool() {
+  static BufferPool pool;
+  return pool;
 }
 
 }  // namespace
@@ -124,11 +194,13 @@ GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_)
   if (width < 0 || height < 0 || (depth != 8 && depth != 16 && depth != 32))
     throw std::invalid_argument("GX_UnoBuffer: bad size or depth");
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
-  data = std::malloc(bytes ? bytes : 1);
+  data = Pool().Take(bytes);
   if (!data) throw std::bad_alloc();
 }
 
-GX_UnoBuffer::~GX_UnoBuffer() { std::free(data); }
+GX_UnoBuffer::~GX_UnoBuffer() {
+  Pool().Give(data, std::size_t(width) * std::size_t(height) * std::size_t(depth / 8));
+}
 
 int32_t GX_FillUnoBuffer(uint8_t value, GX_UnoBuffer* buffer) {
   return FillBuffer<uint8_t>(value, buffer, 8);

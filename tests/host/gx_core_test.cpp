@@ -56,3 +56,25 @@ TEST_F(GxCore, RejectsBadSizesAndDepths) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GxCore, LargeBuffersAreRecycledForTheNextOfTheirSize) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "buffers are never recycled under AddressSanitizer";
+#else
+  const void* first = nullptr;
+  {
+    GX_UnoBuffer mask(1024, 1024, 8);  // 1 MB: a layer-sized stroke mask
+    first = mask.GetData();
+  }
+  GX_UnoBuffer other(512, 512, 8);     // another size takes fresh memory
+  EXPECT_NE(other.GetData(), first);
+  GX_UnoBuffer again(1024, 1024, 8);
+  EXPECT_EQ(again.GetData(), first);
+  GX_UnoBuffer third(1024, 1024, 8);   // the pool had one block of this size
+  EXPECT_NE(third.GetData(), first);
+#endif
+}
+
+}  // namespace

@@ -94,6 +94,10 @@ private:
 
 /// Single-channel buffer of 8, 16 or 32 (float) bits per sample; rows are exactly
 /// width × bytes per sample. Contents are undefined until filled.
+///
+/// Buffers of 1 MB and more are recycled: their memory goes to a small pool (64 MB at
+/// most) when freed and serves the next buffer of the same size, because strokes make
+/// and drop layer-sized masks and refaulting fresh pages costs more than painting.
 class GX_UnoBuffer : public Y_MemTrackedObject {
 public:
   /// Throws std::bad_alloc when memory runs out, std::invalid_argument for a negative
