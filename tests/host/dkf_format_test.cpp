@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "chunk_bytes.h"
 #include "host/dkf/dkf.h"
 #include "test_support.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 Bytes Str(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
 
 int32_t WriteChunk(DKF_File* f, const char (&tag)[5], const Bytes& data, int32_t announce) {
   DKF_ChunkWriteState st;
@@ -52,12 +45,6 @@ const Bytes kSampleBytes = Cat({
     Str("LIST"), {0, 0, 0, 12}, Str("subl"), Str("none"), {0, 0, 0, 0},
     Str("nums"), {0, 0, 0, 4}, {0, 1, 2, 3},
 });
-
-Bytes FileBytes(DKF_File* f) {
-  Bytes b;
-  EXPECT_EQ(DKF_GetBytes(f, &b), 0);
-  return b;
-}
 
 Bytes ReadAll(DKF_File* f) {
   int32_t left = -1;

@@ -13,27 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "chunk_bytes.h"
 #include "test_support.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Pt = V_Vector2T<float>;
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes Str(const char* s) { return Bytes(s, s + 4); }
-Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-Bytes RawChunk(const char* tag, uint32_t size, const Bytes& body) {
-  Bytes out = Cat({Str(tag), Be32(size), body});
-  if (body.size() % 2) out.push_back(0);
-  return out;
-}
-Bytes Chunk(const char* tag, const Bytes& body) { return RawChunk(tag, uint32_t(body.size()), body); }
-Bytes List(const char* type, const Bytes& kids) { return Chunk("LIST", Cat({Str(type), kids})); }
 
 std::vector<Pt> Items(const WS_Shape& s) {
   std::vector<Pt> out(size_t(SEQ_Count(s.Points())));
@@ -51,12 +36,6 @@ void Append(WS_Shape* s, Pt p) {
   int32_t index = -1;
   ASSERT_EQ(s->AddBezVertex(10922.0, &index), 0);
   ASSERT_EQ(WS_ShapeMoveBezVertex(s, index, p, 0, false), 0);
-}
-
-Bytes FileBytes(DKF_File* f) {
-  Bytes b;
-  EXPECT_EQ(DKF_GetBytes(f, &b), 0);
-  return b;
 }
 
 int32_t ReadFrom(const Bytes& bytes, WS_Shape* shape) {

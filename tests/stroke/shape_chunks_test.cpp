@@ -12,33 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "chunk_bytes.h"
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 #include "kstroke/shape.h"
 #include "test_support.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-Bytes Str(const char* s) { return Bytes(s, s + 4); }
-
-Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-
-// A chunk whose size field says `size` (normally the body's length), padded when odd.
-Bytes RawChunk(const char* tag, uint32_t size, const Bytes& body) {
-  Bytes out = Cat({Str(tag), Be32(size), body});
-  if (body.size() % 2) out.push_back(0);
-  return out;
-}
-Bytes Chunk(const char* tag, const Bytes& body) { return RawChunk(tag, uint32_t(body.size()), body); }
-Bytes List(const char* type, const Bytes& kids) { return Chunk("LIST", Cat({Str(type), kids})); }
 
 // IEEE 754 big-endian constants, written out by hand.
 const Bytes kD0 = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -58,12 +38,6 @@ std::vector<std::pair<double, T>> Pairs(const std::vector<K_TimeTableEntry<T>>& 
 }
 
 using ParamPairs = std::vector<std::pair<double, float>>;
-
-Bytes FileBytes(DKF_File* f) {
-  Bytes b;
-  EXPECT_EQ(DKF_GetBytes(f, &b), 0);
-  return b;
-}
 
 // A shape whose every table holds one recognisable "old" entry.
 void FillOld(K_Shape* s) {
