@@ -30,33 +30,10 @@ double Speed(const CRV_Curve& c, double t) {
                     d * (c.points[3][0] - c.points[2][0]);
   const double dy = a * (c.points[1][1] - c.points[0][1]) + b * (c.points[2][1] - c.points[1][1]) +
                     d * (c.points[3][1] - c.points[2][1]);
-  // Not std::hypot: a table costs 8 × resolution of these, and hypot's overflow guard
-  // makes it several times slower; control points are pixel coordinates, far from 1e150.
+  // Not std::hypot: every query and table interval costs eight of these, and hypot's
+  // overflow guard makes it several times slower; control points are pixel coordinates, far from 1e150.
   return std::sqrt(dx * dx + dy * dy);
 }
-
-// 1/√3: the two-point Gauss-Legendre node on [-1, 1] (weights 1).
-constexpr double kTwoPointNode = 0.5773502691896257;
-
-// The speed |B'(t)| with the derivative's coefficients computed once per curve:
-// B'(t) = a·t² + b·t + c per axis.
-struct SpeedPolynomial {
-  explicit SpeedPolynomial(const CRV_Curve& curve) {
-    for (int k = 0; k < 2; ++k) {
-      const double p0 = curve.points[0][k], p1 = curve.points[1][k];
-      const double p2 = curve.points[2][k], p3 = curve.points[3][k];
-      a[k] = 3 * (p3 - 3 * p2 + 3 * p1 - p0);
-      b[k] = 6 * (p2 - 2 * p1 + p0);
-      c[k] = 3 * (p1 - p0);
-    }
-  }
-  double operator()(double t) const {
-    const double dx = (a[0] * t + b[0]) * t + c[0];
-    const double dy = (a[1] * t + b[1]) * t + c[1];
-    return std::sqrt(dx * dx + dy * dy);
-  }
-  double a[2], b[2], c[2];
-};
 
 double Integrate(const CRV_Curve& c, double t0, double t1) {
   const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
@@ -66,26 +43,40 @@ double Integrate(const CRV_Curve& c, double t0, double t1) {
   return sum * half;
 }
 
+// Table intervals are at most this long, measured along the control polygon (which
+// bounds the arc length from above). A recorded stroke is hundreds of segments a few
+// pixels long each; giving each of them `resolution` intervals would cost more than
+// painting the stroke.
+constexpr double kIntervalLength = 1.0;
+
+// Intervals of a curve's table at this resolution: enough that none is longer than
+// kIntervalLength pixels, at least one, at most `resolution`.
+int32_t IntervalCount(const CRV_Curve& c, int32_t resolution) {
+  double polygon = 0;
+  for (int i = 0; i < 3; ++i)
+    polygon += std::sqrt((c.points[i + 1][0] - c.points[i][0]) * (c.points[i + 1][0] - c.points[i][0]) +
+                         (c.points[i + 1][1] - c.points[i][1]) * (c.points[i + 1][1] - c.points[i][1]));
+  const double wanted = std::ceil(polygon / kIntervalLength);
+  if (!(wanted >= 1.0)) return 1;  // NaN too: a broken curve still gets a table
+  return wanted < double(resolution) ? int32_t(wanted) : resolution;
+}
+
 // Makes sure `*table` is this resolution's table, building it when missing.
 int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
+  const int32_t n = IntervalCount(c, resolution);
   SEQ_Head** old = *table;
-  if (old && SEQ_ItemSize(old) == int32_t(sizeof(CRV_ArcSample)) && SEQ_Count(old) == resolution + 1)
+  if (old && SEQ_ItemSize(old) == int32_t(sizeof(CRV_ArcSample)) && SEQ_Count(old) == n + 1)
     return 0;
   // The old table goes only once the new one exists, so a failure leaves the slot valid.
   SEQ_Head** fresh = nullptr;
-  int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), resolution + 1, &fresh);
+  int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), n + 1, &fresh);
   if (rc != 0) return rc;
   CRV_ArcSample sample{0.0, 0.0};
   rc = SEQ_Append(fresh, &sample);
-  // Table intervals are short (1/resolution of a cubic): two Gauss-Legendre nodes
-  // (exact to degree 3) give the interval's length to far below a pixel's millionth,
-  // at a quarter of the cost of the eight-node rule used for partial intervals.
-  const SpeedPolynomial speed(c);
-  const double h = 1.0 / resolution;
-  for (int32_t j = 1; rc == 0 && j <= resolution; ++j) {
-    const double mid = (j - 0.5) * h;
-    sample.s += 0.5 * h * (speed(mid - 0.5 * h * kTwoPointNode) + speed(mid + 0.5 * h * kTwoPointNode));
-    sample.t = double(j) / resolution;
+  for (int32_t j = 1; rc == 0 && j <= n; ++j) {
+    const double t0 = sample.t;
+    sample.t = double(j) / n;
+    sample.s += Integrate(c, t0, sample.t);
     rc = SEQ_Append(fresh, &sample);
   }
   if (rc != 0) {
@@ -123,9 +114,10 @@ int32_t CRV_SFromT(const CRV_Curve* curve, double t, int32_t resolution, SEQ_Hea
   const int32_t rc = Prepare(curve, resolution, table);
   if (rc != 0) return rc;
   t = std::min(1.0, std::max(0.0, t));
-  const int32_t j = std::min(resolution - 1, int32_t(t * resolution));
+  const int32_t n = SEQ_Count(*table) - 1;
+  const int32_t j = std::min(n - 1, int32_t(t * n));
   const CRV_ArcSample at = Sample(*table, j);
-  *length = t >= 1.0 ? Sample(*table, resolution).s : at.s + Integrate(*curve, at.t, t);
+  *length = t >= 1.0 ? Sample(*table, n).s : at.s + Integrate(*curve, at.t, t);
   return 0;
 }
 
@@ -134,7 +126,8 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
   const int32_t rc = Prepare(curve, resolution, table);
   if (rc != 0) return rc;
   SEQ_Head** tab = *table;
-  const double total = Sample(tab, resolution).s;
+  const int32_t n = SEQ_Count(tab) - 1;
+  const double total = Sample(tab, n).s;
   if (!(s > 0.0)) {
     *t = 0.0;
     return 0;
@@ -144,7 +137,7 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
     return 0;
   }
   // Last sample at or before s.
-  int32_t lo = 0, hi = resolution;
+  int32_t lo = 0, hi = n;
   while (hi - lo > 1) {
     const int32_t mid = (lo + hi) / 2;
     (Sample(tab, mid).s <= s ? lo : hi) = mid;

@@ -84,19 +84,40 @@ TEST_F(CrvCurve, QuarterArcLengthAndPointAtLength) {
   }
 }
 
-TEST_F(CrvCurve, TableHonoursResolutionAndIsReused) {
-  Bez arc = QuarterArc(1);
+TEST_F(CrvCurve, TableIntervalsFollowLengthUpToResolution) {
+  // A quarter arc's control polygon is about 1.74·r long.
+  struct Case {
+    double radius;
+    int32_t resolution;
+    int32_t samples;
+  };
+  const Case cases[] = {
+      {0.5, 500, 2},      // shorter than one interval: one
+      {10, 500, 19},      // ceil(17.4) = 18 intervals
+      {1000, 500, 501},   // capped at the resolution
+      {1000, 4, 5},       // a coarse resolution still caps
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.radius);
+    Bez arc = QuarterArc(c.radius);
+    SEQ_Head** table = nullptr;
+    double len = 0;
+    ASSERT_EQ(CRV_SFromT(&arc.curve, 1.0, c.resolution, &table, &len), 0);
+    EXPECT_EQ(SEQ_Count(table), c.samples);
+    EXPECT_NEAR(len, kPi / 2 * c.radius, 3e-4 * c.radius);  // the cubic's own error
+    SEQ_Head** first = table;
+    ASSERT_EQ(CRV_SFromT(&arc.curve, 0.25, c.resolution, &table, &len), 0);
+    EXPECT_EQ(table, first);  // reused, not rebuilt
+    SEQ_Dispose(table, 0);
+  }
+  // A table built at another resolution is rebuilt in place.
+  Bez arc = QuarterArc(1000);
   SEQ_Head** table = nullptr;
-  double len = 0;
-  ASSERT_EQ(CRV_SFromT(&arc.curve, 1.0, 500, &table, &len), 0);
-  EXPECT_EQ(SEQ_Count(table), 501);
-  SEQ_Head** first = table;
-  ASSERT_EQ(CRV_SFromT(&arc.curve, 0.25, 500, &table, &len), 0);
-  EXPECT_EQ(table, first);  // reused, not rebuilt
-  double coarse = 0;
+  double fine = 0, coarse = 0;
+  ASSERT_EQ(CRV_SFromT(&arc.curve, 1.0, 500, &table, &fine), 0);
   ASSERT_EQ(CRV_SFromT(&arc.curve, 1.0, 4, &table, &coarse), 0);
-  EXPECT_EQ(SEQ_Count(table), 5);  // rebuilt at the asked resolution
-  EXPECT_NEAR(coarse, kPi / 2, 3e-4);
+  EXPECT_EQ(SEQ_Count(table), 5);
+  EXPECT_NEAR(coarse, fine, 1e-9 * fine);  // 8-point intervals: the count barely matters
   SEQ_Dispose(table, 0);
 }
 
