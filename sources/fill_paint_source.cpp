@@ -42,6 +42,8 @@ struct Fill8 : Kp_Depth8 {
   static Sample Opacity(double o) { return static_cast<Sample>(UnitClamp(o) * 255.0); }
   static constexpr Sample kFullAlpha = 255;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table8; }
+  using Traits = GXp_Px8;
+  static constexpr bool kHasNormalRow = true;
 };
 
 struct Fill16 : Kp_Depth16 {
@@ -55,6 +57,8 @@ struct Fill16 : Kp_Depth16 {
   static Sample Opacity(double o) { return static_cast<Sample>(UnitClamp(o) * 32768.0); }
   static constexpr Sample kFullAlpha = 32768;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table16; }
+  using Traits = GXp_Px16;
+  static constexpr bool kHasNormalRow = true;
 };
 
 struct FillF : Kp_DepthF {
@@ -62,7 +66,13 @@ struct FillF : Kp_DepthF {
   static Sample Opacity(double o) { return static_cast<float>(o); }
   static constexpr Sample kFullAlpha = 1.0f;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_tableF; }
+  static constexpr bool kHasNormalRow = false;
 };
+
+// Table slots -1 to 2 all hold the Normal transfer.
+bool IsNormalMode(int32_t mode) {
+  return mode >= -1 && mode <= int32_t(GX_TransferMode::kNormal);
+}
 
 template <class D>
 typename D::Pixel Convert(const GX_PixelFloat& c) {
@@ -91,6 +101,7 @@ struct RowLoop {
   const GX_UnoBuffer* mask;
   const GX_LinearBlendingTables* tables;
   GX_LayerDef* dest;
+  bool normalRow;  ///< Normal mode without tables: GX_BlendColourNormalRow does the row
 
   static int32_t Row(void* context, int32_t threadIndex, int32_t i) {
     const RowLoop& loop = *static_cast<const RowLoop*>(context);
@@ -109,6 +120,14 @@ struct RowLoop {
     // of a stroke's box is empty mask.
     switch (loop.target) {
       case K_TargetChannel_RGBA:
+        if constexpr (D::kHasNormalRow) {
+          // The common stroke: a whole row at once, four pixels at a time.
+          if (loop.normalRow) {
+            GX_BlendColourNormalRow<typename D::Traits>(*loop.colour, m, loop.opacity, count,
+                                                        dst);
+            break;
+          }
+        }
         for (int32_t x = 0; x < count; ++x)
           if (m[x] != 0) xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
         break;
@@ -153,7 +172,8 @@ void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMod
                  const GX_UnoBuffer* mask, const GX_LinearBlendingTables* tables,
                  GX_LayerDef* dest) {
   const typename D::Pixel c = Convert<D>(colour);
-  RowLoop<D> loop{r, progress, transferMode, target, D::Opacity(opacity), &c, mask, tables, dest};
+  RowLoop<D> loop{r,    progress, transferMode, target, D::Opacity(opacity), &c, mask, tables,
+                  dest, IsNormalMode(transferMode) && tables == nullptr};
   loop.Run();
 }
 

@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+// One flat colour over a row of pixels through a row of mask values in the Normal
+// mode: the inner loop of a filled stroke.
+//
+// The SSE2 form runs the per-pixel transfer's own float operations on four pixels at
+// once, in the same order and with the same divisions (no reciprocals, no fused
+// multiply-adds), so its results are those of the per-pixel function bit for bit;
+// tests/host/gx_transfer_test.cpp holds the two against each other. A stroke's mask is
+// mostly empty, so runs of zero coverage are passed over sixteen bytes at a time.
+#include "host/gx/gx_transfer.h"
+
+#include <cstring>
+
+#include "gx_blend.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+using NormalOp = gxp::Separable<gxp::BNormal>;
+
+template <class P>
+inline void ScalarPixel(const typename P::Pixel& colour, typename P::Value m,
+                        typename P::Value opacity, typename P::Pixel* d) {
+  gxp::BlendPixel<P, NormalOp>(colour, nullptr, gxp::Weight<P>(m, opacity), 0.0f, d);
+}
+
+template <class P>
+void ScalarRun(const typename P::Pixel& colour, const typename P::Value* mask,
+               typename P::Value opacity, int32_t count, typename P::Pixel* dst) {
+  for (int32_t i = 0; i < count; ++i)
+    if (mask[i] != 0) ScalarPixel<P>(colour, mask[i], opacity, dst + i);
+}
+
+#if defined(__SSE2__)
+
+// Four pixels as one float vector per channel.
+struct Quad {
+  __m128 a, r, g, b;
+};
+
+// Depth-specific loads and stores of four pixels and four mask values.
+// ====
+
+struct Lanes8 {
+  static constexpr float kFull = 255.0f;
+  static __m128i Ints(const uint8_t* m) {
+    int32_t v;
+    std::memcpy(&v, m, 4);
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero), zero);
+  }
+  /// ToUnit of four values: v / 255, a true division as in the scalar traits.
+  static __m128 Unit(__m128i v) { return _mm_div_ps(_mm_cvtepi32_ps(v), _mm_set1_ps(kFull)); }
+  static bool AllZero(const uint8_t* m) {
+    uint32_t v;
+    std::memcpy(&v, m, 4);
+    return v == 0;
+  }
+  static Quad Load(const GX_Pixel8* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    return {Unit(_mm_and_si128(v, byte)), Unit(_mm_and_si128(_mm_srli_epi32(v, 8), byte)),
+            Unit(_mm_and_si128(_mm_srli_epi32(v, 16), byte)), Unit(_mm_srli_epi32(v, 24))};
+  }
+  static __m128i Pack(__m128i a, __m128i r, __m128i g, __m128i b) {
+    return _mm_or_si128(_mm_or_si128(a, _mm_slli_epi32(r, 8)),
+                        _mm_or_si128(_mm_slli_epi32(g, 16), _mm_slli_epi32(b, 24)));
+  }
+  static void Store(__m128i packed, GX_Pixel8* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed);
+  }
+  static __m128i LoadPacked(const GX_Pixel8* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  }
+};
+
+struct Lanes16 {
+  static constexpr float kFull = 32768.0f;
+  static __m128i Ints(const uint16_t* m) {
+    return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(m)),
+                              _mm_setzero_si128());
+  }
+  /// v / 32768: dividing by a power of two is the same as multiplying by its inverse.
+  static __m128 Unit(__m128i v) { return _mm_mul_ps(_mm_cvtepi32_ps(v), _mm_set1_ps(1.0f / kFull)); }
+  static bool AllZero(const uint16_t* m) {
+    uint64_t v;
+    std::memcpy(&v, m, 8);
+    return v == 0;
+  }
+  // Two registers of two pixels each; lanes (alpha | red << 16) and (green | blue << 16).
+  static void Split(const GX_Pixel16* p, __m128i* ar, __m128i* gb) {
+    const __m128 lo = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    const __m128 hi = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
+    *ar = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+    *gb = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+  static Quad Load(const GX_Pixel16* p) {
+    __m128i ar, gb;
+    Split(p, &ar, &gb);
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    return {Unit(_mm_and_si128(ar, low)), Unit(_mm_srli_epi32(ar, 16)),
+            Unit(_mm_and_si128(gb, low)), Unit(_mm_srli_epi32(gb, 16))};
+  }
+  struct Packed {
+    __m128i ar, gb;
+  };
+  static Packed Pack(__m128i a, __m128i r, __m128i g, __m128i b) {
+    return {_mm_or_si128(a, _mm_slli_epi32(r, 16)), _mm_or_si128(g, _mm_slli_epi32(b, 16))};
+  }
+  static Packed LoadPacked(const GX_Pixel16* p) {
+    Packed k;
+    Split(p, &k.ar, &k.gb);
+    return k;
+  }
+  static void Store(const Packed& k, GX_Pixel16* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(k.ar, k.gb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi32(k.ar, k.gb));
+  }
+};
+
+template <class P> struct LanesOf;
+template <> struct LanesOf<GXp_Px8> { using Type = Lanes8; };
+template <> struct LanesOf<GXp_Px16> { using Type = Lanes16; };
+
+// The scalar helpers' comparisons, NaN included: std::max(v, 0) is (v < 0 ? 0 : v),
+// which MAXPS gives with zero as its first operand; likewise std::min(v, 1).
+inline __m128 Clamp01(__m128 v) {
+  return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_setzero_ps(), v));
+}
+
+/// P::FromUnit on four lanes: f > 0 ? (f < 1 ? int(f × full + ½) : full) : 0.
+template <class L>
+inline __m128i FromUnit(__m128 f) {
+  const __m128i scaled =
+      _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(f, _mm_set1_ps(L::kFull)), _mm_set1_ps(0.5f)));
+  const __m128i below = _mm_castps_si128(_mm_cmplt_ps(f, _mm_set1_ps(1.0f)));
+  const __m128i above = _mm_castps_si128(_mm_cmpgt_ps(f, _mm_setzero_ps()));
+  const __m128i full = _mm_set1_epi32(int32_t(L::kFull));
+  const __m128i v = _mm_or_si128(_mm_and_si128(below, scaled), _mm_andnot_si128(below, full));
+  return _mm_and_si128(above, v);
+}
+
+inline __m128i Select(__m128i m, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+}
+
+template <class P>
+void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
+               typename P::Value opacity, int32_t count, typename P::Pixel* dst) {
+  using L = typename LanesOf<P>::Type;
+  const float sA = P::ToUnit(colour.alpha), sR = P::ToUnit(colour.red);
+  const float sG = P::ToUnit(colour.green), sB = P::ToUnit(colour.blue);
+  const __m128 cs[3] = {_mm_set1_ps(sR), _mm_set1_ps(sG), _mm_set1_ps(sB)};
+  const __m128 csClamped[3] = {_mm_set1_ps(gxp::Clamp01<P>(sR)), _mm_set1_ps(gxp::Clamp01<P>(sG)),
+                               _mm_set1_ps(gxp::Clamp01<P>(sB))};
+  const __m128 opacityUnit = _mm_set1_ps(P::ToUnit(opacity));
+  const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+  const bool opaqueColour = colour.alpha >= P::kFull;
+  const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
+                                    _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
+
+  int32_t i = 0;
+  while (i + 4 <= count) {
+    if constexpr (sizeof(typename P::Value) == 1) {
+      // Sixteen empty mask values at a time: most of a stroke's box.
+      if (i + 16 <= count) {
+        const __m128i m16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(m16, _mm_setzero_si128())) == 0xFFFF) {
+          i += 16;
+          continue;
+        }
+      }
+    }
+    if (L::AllZero(mask + i)) {
+      i += 4;
+      continue;
+    }
+    const __m128 w = _mm_min_ps(one, _mm_max_ps(zero, _mm_mul_ps(L::Unit(L::Ints(mask + i)),
+                                                                opacityUnit)));
+    const Quad d = L::Load(dst + i);
+    const __m128 sa = _mm_mul_ps(_mm_set1_ps(sA), w);
+    const __m128 da = d.a;
+    const __m128 keep = _mm_mul_ps(da, _mm_sub_ps(one, sa));
+    const __m128 ao = _mm_add_ps(sa, keep);
+    const __m128 oneMinusDa = _mm_sub_ps(one, da);
+    const __m128 cb[3] = {d.r, d.g, d.b};
+    __m128i out[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m128 blended =
+          _mm_add_ps(_mm_mul_ps(oneMinusDa, cs[c]), _mm_mul_ps(da, csClamped[c]));
+      const __m128 mixed =
+          _mm_div_ps(_mm_add_ps(_mm_mul_ps(sa, blended), _mm_mul_ps(keep, cb[c])), ao);
+      out[c] = FromUnit<L>(Clamp01(mixed));
+    }
+    const auto blendedPixels = L::Pack(FromUnit<L>(ao), out[0], out[1], out[2]);
+    const auto original = L::LoadPacked(dst + i);
+    // Pixels with no weight (w or sa not above 0) stay; full weight of an opaque
+    // colour stores the colour itself.
+    const __m128i changed =
+        _mm_castps_si128(_mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero)));
+    const __m128i store = opaqueColour ? _mm_castps_si128(_mm_cmpge_ps(w, one))
+                                       : _mm_setzero_si128();
+    if constexpr (sizeof(typename P::Value) == 1) {
+      L::Store(Select(store, packedColour, Select(changed, blendedPixels, original)), dst + i);
+    } else {
+      L::Store({Select(store, packedColour.ar, Select(changed, blendedPixels.ar, original.ar)),
+                Select(store, packedColour.gb, Select(changed, blendedPixels.gb, original.gb))},
+               dst + i);
+    }
+    i += 4;
+  }
+  ScalarRun<P>(colour, mask + i, opacity, count - i, dst + i);
+}
+
+#endif
+
+}  // namespace
+
+template <class P>
+void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
+                             typename P::Value opacity, int32_t count, typename P::Pixel* dst) {
+#if defined(__SSE2__)
+  VectorRun<P>(colour, mask, opacity, count, dst);
+#else
+  ScalarRun<P>(colour, mask, opacity, count, dst);
+#endif
+}
+
+template <class P>
+void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
+                                    const typename P::Value* mask, typename P::Value opacity,
+                                    int32_t count, typename P::Pixel* dst) {
+  ScalarRun<P>(colour, mask, opacity, count, dst);
+}
+
+template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t, int32_t,
+                                               GX_Pixel8*);
+template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
+                                                int32_t, GX_Pixel16*);
+template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
+                                                      int32_t, GX_Pixel8*);
+template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
+                                                       uint16_t, int32_t, GX_Pixel16*);
