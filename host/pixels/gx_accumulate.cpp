@@ -63,9 +63,46 @@ void Row(const typename P::Value* src, typename P::Value* dst, int32_t n, typena
   }
 }
 
+/// BuildUp at the integer depths, written without branches so that the compiler runs
+/// it on whole vectors; the same values as BuildUp::Apply sample by sample. Zero
+/// coverage needs no test of its own: its target is 0, which no mask value is below.
+template <class P>
+void BuildUpIntegerRow(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                       typename P::Value op, typename P::Value fl) noexcept {
+  using V = typename P::Value;
+  if (op == P::kFull && fl == P::kFull) {
+    // Full opacity and flow (a plain opaque stroke): the target is the coverage and
+    // one step reaches it, so the mask becomes the larger of the two.
+    for (int32_t i = 0; i < n; ++i) {
+      const V c = std::min(src[i], V(P::kFull));
+      dst[i] = std::max(dst[i], c);
+    }
+    return;
+  }
+  const uint32_t minStep = fl > 0 ? 1u : 0u;
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t m = dst[i];
+    const uint32_t c = std::min<uint32_t>(src[i], uint32_t(P::kFull));
+    const uint32_t target = P::Mul(V(c), op);
+    const uint32_t gap = target > m ? target - m : 0u;
+    const uint32_t step = P::Mul(V(gap), fl);
+    // A step that rounds to 0 would leave the mask short of its target for ever.
+    const uint32_t floor = gap > 0 ? minStep : 0u;
+    dst[i] = V(m + std::max(step, floor));
+  }
+}
+
 /// Kernels by GX_AccumulateMode value.
 template <class P>
-constexpr std::array<RowFn<P>, 3> kRows = {{&Row<P, BuildUp>, &Row<P, Additive>,
+constexpr RowFn<P> BuildUpRow() {
+  if constexpr (std::is_same<typename P::Value, float>::value)
+    return &Row<P, BuildUp>;
+  else
+    return &BuildUpIntegerRow<P>;
+}
+
+template <class P>
+constexpr std::array<RowFn<P>, 3> kRows = {{BuildUpRow<P>(), &Row<P, Additive>,
                                             &Row<P, Maximum>}};
 
 template <class P>

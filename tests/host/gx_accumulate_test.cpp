@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -91,6 +92,32 @@ TEST_F(GxAccumulate, BuildUpReachesButNeverPassesTheOpacity) {
     previous = m;
   }
   EXPECT_EQ(previous, 128);  // 1 × 77/255 rounds to 0, yet the last unit is taken
+}
+
+// Every 8-bit (coverage, mask) pair at several opacity and flow pairs, the full-full
+// shortcut included, against the rule written sample by sample: t = Mul(c, op); below
+// t the mask moves by Mul(t − m, fl), at least one unit while flow is not 0.
+TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
+  GX_UnoBuffer dab(256, 256, 8), mask(256, 256, 8);
+  for (int32_t y = 0; y < 256; ++y)
+    for (int32_t x = 0; x < 256; ++x) dab.Row<uint8_t>(y)[x] = uint8_t(x);
+  const float settings[][2] = {{1, 1}, {1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}};
+  for (const auto& s : settings) {
+    SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1]);
+    for (int32_t y = 0; y < 256; ++y)
+      for (int32_t x = 0; x < 256; ++x) mask.Row<uint8_t>(y)[x] = uint8_t(y);
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, 256, 256),
+                                      P(0, 0), &mask),
+              0);
+    const uint8_t op = GXp_Px8::FromUnit(s[0]), fl = GXp_Px8::FromUnit(s[1]);
+    for (int32_t m = 0; m < 256; ++m)
+      for (int32_t c = 0; c < 256; ++c) {
+        const int32_t t = GXp_Px8::Mul(uint8_t(c), op);
+        int32_t want = m;
+        if (m < t) want = m + std::max<int32_t>(GXp_Px8::Mul(uint8_t(t - m), fl), fl > 0);
+        ASSERT_EQ(mask.Row<uint8_t>(m)[c], want) << "mask " << m << " coverage " << c;
+      }
+  }
 }
 
 TEST_F(GxAccumulate, SixteenBitAndFloatFollowTheSameRules) {
