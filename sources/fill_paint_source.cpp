@@ -23,6 +23,9 @@ namespace {
 constexpr int32_t kGeneralPathMode = 3;
 // At most one progress report per this many rows.
 constexpr int32_t kProgressRowStride = 32;
+// Rows ahead whose pixels the Normal row kernel fetches while it blends this one: a
+// stroke's next rows lie under the same columns.
+constexpr std::ptrdiff_t kPrefetchRows = 4;
 // Up to this many rows the row loop stays on the calling thread.
 constexpr int32_t kStaticRowLimit = 16;
 constexpr int32_t kFlatWorldFlags = 4;
@@ -124,7 +127,7 @@ struct RowLoop {
           // The common stroke: a whole row at once, four pixels at a time.
           if (loop.normalRow) {
             GX_BlendColourNormalRow<typename D::Traits>(*loop.colour, m, loop.opacity, count,
-                                                        dst);
+                                                        dst, kPrefetchRows * loop.dest->rowBytes);
             break;
           }
         }

@@ -9,12 +9,14 @@
 // mostly empty, so runs of zero coverage are passed over sixteen bytes at a time.
 #include "host/gx/gx_transfer.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "gx_blend.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace {
@@ -59,6 +61,11 @@ struct Lanes8 {
     std::memcpy(&v, m, 4);
     return v == 0;
   }
+  static bool AllFull(const uint8_t* m) {
+    uint32_t v;
+    std::memcpy(&v, m, 4);
+    return v == 0xFFFFFFFFu;
+  }
   static Quad Load(const GX_Pixel8* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i byte = _mm_set1_epi32(0xFF);
@@ -89,6 +96,11 @@ struct Lanes16 {
     uint64_t v;
     std::memcpy(&v, m, 8);
     return v == 0;
+  }
+  static bool AllFull(const uint16_t* m) {
+    uint64_t v;
+    std::memcpy(&v, m, 8);
+    return v == 0x8000800080008000ull;
   }
   // Two registers of two pixels each; lanes (alpha | red << 16) and (green | blue << 16).
   static void Split(const GX_Pixel16* p, __m128i* ar, __m128i* gb) {
@@ -149,7 +161,8 @@ inline __m128i Select(__m128i m, __m128i a, __m128i b) {
 
 template <class P>
 void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
-               typename P::Value opacity, int32_t count, typename P::Pixel* dst) {
+               typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+               std::ptrdiff_t ahead) {
   using L = typename LanesOf<P>::Type;
   const float sA = P::ToUnit(colour.alpha), sR = P::ToUnit(colour.red);
   const float sG = P::ToUnit(colour.green), sB = P::ToUnit(colour.blue);
@@ -159,6 +172,9 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   const __m128 opacityUnit = _mm_set1_ps(P::ToUnit(opacity));
   const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
   const bool opaqueColour = colour.alpha >= P::kFull;
+  // Full coverage of an opaque colour at full opacity stores the colour: a stroke's
+  // core, where four whole pixels can be written without any arithmetic.
+  const bool fullStores = opaqueColour && opacity == P::kFull;
   const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
                                     _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
 
@@ -175,6 +191,13 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
       }
     }
     if (L::AllZero(mask + i)) {
+      i += 4;
+      continue;
+    }
+    if (ahead != 0)
+      _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
+    if (fullStores && L::AllFull(mask + i)) {
+      L::Store(packedColour, dst + i);
       i += 4;
       continue;
     }
@@ -221,10 +244,12 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
 
 template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
-                             typename P::Value opacity, int32_t count, typename P::Pixel* dst) {
+                             typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                             std::ptrdiff_t prefetchAhead) {
 #if defined(__SSE2__)
-  VectorRun<P>(colour, mask, opacity, count, dst);
+  VectorRun<P>(colour, mask, opacity, count, dst, prefetchAhead);
 #else
+  (void)prefetchAhead;
   ScalarRun<P>(colour, mask, opacity, count, dst);
 #endif
 }
@@ -237,9 +262,9 @@ void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
 }
 
 template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t, int32_t,
-                                               GX_Pixel8*);
+                                               GX_Pixel8*, std::ptrdiff_t);
 template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
-                                                int32_t, GX_Pixel16*);
+                                                int32_t, GX_Pixel16*, std::ptrdiff_t);
 template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
                                                       int32_t, GX_Pixel8*);
 template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&, const uint16_t*,

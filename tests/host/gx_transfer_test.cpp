@@ -269,6 +269,7 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
       const uint32_t kind = rng() % 4;
       mask[size_t(i)] = kind == 0 ? Value(0) : kind == 1 ? Value(P::kFull) : value(P::kFull);
       if (i >= 20 && i < 40 && trial % 2) mask[size_t(i)] = 0;  // a long empty run
+      if (i >= 44 && i < 60 && trial % 3 == 0) mask[size_t(i)] = Value(P::kFull);  // a core
       const uint32_t hi = rng() % 8 == 0 ? top : uint32_t(P::kFull);
       want[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
                               value(hi)};
@@ -277,7 +278,8 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
     const auto xfer = GXp_XferTable<P>()[kNormal];
     for (int32_t i = 0; i < count; ++i)
       if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
-    GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data());
+    GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data(),
+                               trial % 2 ? 256 : 0);  // a prefetch changes no pixel
     GXp_BlendColourNormalRowScalar<P>(colour, mask.data(), opacity, count, scalar.data());
     for (int32_t i = 0; i < count; ++i) {
       ASSERT_TRUE(SamePixel(fast[size_t(i)], want[size_t(i)]))

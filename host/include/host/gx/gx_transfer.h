@@ -13,6 +13,7 @@
 #include "host/gx/gx_pixel_traits.h"
 #include "host/v/v.h"
 
+#include <cstddef>
 #include <cstdint>
 
 /// Optional linear-light blending: colour channels are decoded from sRGB to linear
@@ -105,17 +106,22 @@ extern template void GX_BlendSingleChannel<GX_PixelFloat, float>(int32_t, float,
 /// GXp_XferTable<P>()[kNormal](colour, nullptr, mask[i], opacity, dst + i) leaves it,
 /// and pixels of mask 0 are not touched. P is GXp_Px8 or GXp_Px16. Four pixels at a
 /// time with SSE2 where the compiler targets it; the scalar form is kept for tests.
+/// `prefetchAhead`, when not 0, asks for the pixels that many bytes past each covered
+/// group to be fetched early: a caller going down a stroke passes a few rows' stride,
+/// so that the next rows' pixels are in cache by the time they are blended.
 template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
-                             typename P::Value opacity, int32_t count, typename P::Pixel* dst);
+                             typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                             std::ptrdiff_t prefetchAhead = 0);
 template <class P>
 void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
                                     const typename P::Value* mask, typename P::Value opacity,
                                     int32_t count, typename P::Pixel* dst);
 extern template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
-                                                      int32_t, GX_Pixel8*);
+                                                      int32_t, GX_Pixel8*, std::ptrdiff_t);
 extern template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
-                                                       uint16_t, int32_t, GX_Pixel16*);
+                                                       uint16_t, int32_t, GX_Pixel16*,
+                                                       std::ptrdiff_t);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*,
                                                              uint8_t, int32_t, GX_Pixel8*);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&,
