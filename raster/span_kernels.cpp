@@ -2,14 +2,19 @@
 // Fast span kernels. Per call they fetch the level rows once; a row of constant v is
 // tested once and cleared whole when it lies outside the level; at level 0 with unit
 // steps the row splits into a cleared lead, a run with constant fractions (a plain
-// copy when both fractions are 0) and a cleared tail. Results match kp_ref bit for bit
-// (tests/raster/span_kernels_test.cpp checks them on seeded random cases).
+// copy when both fractions are 0, SSE2 vectors otherwise) and a cleared tail. Results
+// match kp_ref bit for bit (tests/raster/span_kernels_test.cpp checks them on seeded
+// random cases).
 #include "raster/span_kernels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -64,6 +69,93 @@ void Clear(T* dst, int32_t n) {
   std::memset(dst, 0, std::size_t(n) * sizeof(T));
 }
 
+// A run of samples with constant fractions: Blend on whole vectors. It reads the
+// same samples Blend would (index n at most) and answers how many it wrote; the
+// caller finishes the rest one by one.
+#if defined(__SSE2__)
+/// Kp_Div255 on eight 16-bit lanes; sums up to 255 × 255 keep every step in 16 bits.
+inline __m128i Div255x8(__m128i sum) {
+  const __m128i t = _mm_add_epi16(sum, _mm_set1_epi16(128));
+  return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+}
+/// Kp_Div255 on four 32-bit lanes.
+inline __m128i Div255x4(__m128i sum) {
+  const __m128i t = _mm_add_epi32(sum, _mm_set1_epi32(128));
+  return _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
+}
+
+int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t fx, uint32_t fy,
+                       uint8_t* dst) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
+  const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
+  const auto load = [](const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = load(r0 + i), b = load(r0 + i + 1), c = load(r1 + i), d = load(r1 + i + 1);
+    __m128i half[2];
+    for (int h = 0; h < 2; ++h) {
+      const auto widen = [&](__m128i v) {
+        return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero);
+      };
+      const __m128i top = Div255x8(
+          _mm_add_epi16(_mm_mullo_epi16(widen(a), wx0), _mm_mullo_epi16(widen(b), wx1)));
+      const __m128i bottom = Div255x8(
+          _mm_add_epi16(_mm_mullo_epi16(widen(c), wx0), _mm_mullo_epi16(widen(d), wx1)));
+      half[h] = Div255x8(_mm_add_epi16(_mm_mullo_epi16(top, wy0), _mm_mullo_epi16(bottom, wy1)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(half[0], half[1]));
+  }
+  return i;
+}
+
+// 16-bit samples reach 32768, so products take 32 bits: the low and high halves of
+// each 16 × 16 product are put back together.
+inline __m128i WeightedPair(__m128i p, __m128i q, __m128i wp, __m128i wq, bool high) {
+  const __m128i pl = _mm_mullo_epi16(p, wp), ph = _mm_mulhi_epu16(p, wp);
+  const __m128i ql = _mm_mullo_epi16(q, wq), qh = _mm_mulhi_epu16(q, wq);
+  return high ? _mm_add_epi32(_mm_unpackhi_epi16(pl, ph), _mm_unpackhi_epi16(ql, qh))
+              : _mm_add_epi32(_mm_unpacklo_epi16(pl, ph), _mm_unpacklo_epi16(ql, qh));
+}
+
+int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32_t fx,
+                       uint32_t fy, uint16_t* dst) {
+  const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
+  const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
+  // Results lie in 0..32768: biased by −32768 they pack exactly as signed values.
+  const __m128i bias = _mm_set1_epi32(32768);
+  const auto load = [](const uint16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i a = load(r0 + i), b = load(r0 + i + 1), c = load(r1 + i), d = load(r1 + i + 1);
+    __m128i half[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i top = Div255x4(WeightedPair(a, b, wx0, wx1, h == 1));
+      const __m128i bottom = Div255x4(WeightedPair(c, d, wx0, wx1, h == 1));
+      // top and bottom fit 16 bits again: pack them (biased) for the second products.
+      const __m128i tb = _mm_xor_si128(
+          _mm_packs_epi32(_mm_sub_epi32(top, bias), _mm_sub_epi32(bottom, bias)),
+          _mm_set1_epi16(int16_t(0x8000)));
+      const __m128i tops = _mm_unpacklo_epi64(tb, tb), bottoms = _mm_unpackhi_epi64(tb, tb);
+      half[h] = _mm_sub_epi32(Div255x4(WeightedPair(tops, bottoms, wy0, wy1, false)), bias);
+    }
+    const __m128i packed =
+        _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(int16_t(0x8000)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), packed);
+  }
+  return i;
+}
+#else
+template <class T>
+int32_t InterpolateRun(const T*, const T*, int32_t, uint32_t, uint32_t, T*) {
+  return 0;
+}
+#endif
+
 /// Level 0, du = 1.0, v constant: lead of zeros, interpolated run, tail of zeros.
 template <class T>
 void UnitRow(const RowPair<T>& rows, Fx16 u, int32_t count, T* dst) {
@@ -79,7 +171,8 @@ void UnitRow(const RowPair<T>& rows, Fx16 u, int32_t count, T* dst) {
       // Weights (255, 0) reproduce a sample exactly: a whole-sample row is a copy.
       std::memcpy(dst + lead, r0, std::size_t(end - lead) * sizeof(T));
     } else {
-      for (int32_t i = lead; i < end; ++i)
+      const int32_t done = lead + InterpolateRun(r0, r1, end - lead, fx, rows.fy, dst + lead);
+      for (int32_t i = done; i < end; ++i)
         dst[i] = static_cast<T>(Blend(r0, r1, i - lead, fx, rows.fy));
     }
   }
