@@ -70,8 +70,8 @@ void Clear(T* dst, int32_t n) {
 }
 
 // A run of samples with constant fractions: Blend on whole vectors. It reads the
-// same samples Blend would (index n at most) and answers how many it wrote; the
-// caller finishes the rest one by one.
+// same samples Blend would (index n at most) and answers how many it wrote: all of
+// them, or none for a run shorter than one vector, which the caller does one by one.
 #if defined(__SSE2__)
 /// Kp_Div255 on eight 16-bit lanes; sums up to 255 × 255 keep every step in 16 bits.
 inline __m128i Div255x8(__m128i sum) {
@@ -92,8 +92,10 @@ int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t
   const auto load = [](const uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
-  int32_t i = 0;
-  for (; i + 16 <= n; i += 16) {
+  if (n < 16) return 0;
+  for (int32_t i = 0;; i += 16) {
+    // The last vector overlaps the one before: samples are written twice, the same.
+    if (i > n - 16) i = n - 16;
     const __m128i a = load(r0 + i), b = load(r0 + i + 1), c = load(r1 + i), d = load(r1 + i + 1);
     __m128i half[2];
     for (int h = 0; h < 2; ++h) {
@@ -107,8 +109,8 @@ int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t
       half[h] = Div255x8(_mm_add_epi16(_mm_mullo_epi16(top, wy0), _mm_mullo_epi16(bottom, wy1)));
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(half[0], half[1]));
+    if (i == n - 16) return n;
   }
-  return i;
 }
 
 // 16-bit samples reach 32768, so products take 32 bits: the low and high halves of
@@ -129,8 +131,9 @@ int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32
   const auto load = [](const uint16_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  if (n < 8) return 0;
+  for (int32_t i = 0;; i += 8) {
+    if (i > n - 8) i = n - 8;  // overlapping last vector, as above
     const __m128i a = load(r0 + i), b = load(r0 + i + 1), c = load(r1 + i), d = load(r1 + i + 1);
     __m128i half[2];
     for (int h = 0; h < 2; ++h) {
@@ -146,8 +149,8 @@ int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32
     const __m128i packed =
         _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(int16_t(0x8000)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), packed);
+    if (i == n - 8) return n;
   }
-  return i;
 }
 #else
 template <class T>

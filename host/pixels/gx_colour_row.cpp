@@ -6,7 +6,7 @@
 // once, in the same order and with the same divisions (no reciprocals, no fused
 // multiply-adds), so its results are those of the per-pixel function bit for bit;
 // tests/host/gx_transfer_test.cpp holds the two against each other. A stroke's mask is
-// mostly empty, so runs of zero coverage are passed over sixteen bytes at a time.
+// mostly empty, so runs of zero coverage are passed over whole vectors at a time.
 #include "host/gx/gx_transfer.h"
 
 #include <cstddef>
@@ -178,17 +178,28 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
                                     _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
 
+  // Empty mask is passed over 64 bytes, then 16 bytes at a time: most of a stroke's
+  // box is empty.
+  constexpr int32_t kPerVector = int32_t(16 / sizeof(typename P::Value));
+  const auto empty = [](const typename P::Value* m) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+  };
+  const auto isZero = [](__m128i v) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
+  };
   int32_t i = 0;
   while (i + 4 <= count) {
-    if constexpr (sizeof(typename P::Value) == 1) {
-      // Sixteen empty mask values at a time: most of a stroke's box.
-      if (i + 16 <= count) {
-        const __m128i m16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(m16, _mm_setzero_si128())) == 0xFFFF) {
-          i += 16;
-          continue;
-        }
+    if (i + 4 * kPerVector <= count) {
+      const typename P::Value* m = mask + i;
+      if (isZero(_mm_or_si128(_mm_or_si128(empty(m), empty(m + kPerVector)),
+                              _mm_or_si128(empty(m + 2 * kPerVector), empty(m + 3 * kPerVector))))) {
+        i += 4 * kPerVector;
+        continue;
       }
+    }
+    if (i + kPerVector <= count && isZero(empty(mask + i))) {
+      i += kPerVector;
+      continue;
     }
     if (L::AllZero(mask + i)) {
       i += 4;

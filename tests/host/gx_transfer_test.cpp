@@ -259,7 +259,7 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
   std::mt19937 rng(seed);
   const auto value = [&](uint32_t hi) { return Value(rng() % (hi + 1)); };
   for (int trial = 0; trial < 400; ++trial) {
-    const int32_t count = int32_t(rng() % 70);
+    const int32_t count = int32_t(rng() % 160);
     const Pixel colour{rng() % 3 ? Value(P::kFull) : value(P::kFull), value(P::kFull),
                        value(P::kFull), value(P::kFull)};
     const Value opacity = rng() % 2 ? Value(P::kFull) : value(P::kFull);
@@ -268,8 +268,8 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
     for (int32_t i = 0; i < count; ++i) {
       const uint32_t kind = rng() % 4;
       mask[size_t(i)] = kind == 0 ? Value(0) : kind == 1 ? Value(P::kFull) : value(P::kFull);
-      if (i >= 20 && i < 40 && trial % 2) mask[size_t(i)] = 0;  // a long empty run
-      if (i >= 44 && i < 60 && trial % 3 == 0) mask[size_t(i)] = Value(P::kFull);  // a core
+      if (i >= 20 && i < 40 + trial % 80 && trial % 2) mask[size_t(i)] = 0;  // empty runs
+      if (i >= 124 && i < 140 && trial % 3 == 0) mask[size_t(i)] = Value(P::kFull);  // a core
       const uint32_t hi = rng() % 8 == 0 ? top : uint32_t(P::kFull);
       want[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
                               value(hi)};
