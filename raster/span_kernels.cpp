@@ -78,11 +78,6 @@ inline __m128i Div255x8(__m128i sum) {
   const __m128i t = _mm_add_epi16(sum, _mm_set1_epi16(128));
   return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
 }
-/// Kp_Div255 on four 32-bit lanes.
-inline __m128i Div255x4(__m128i sum) {
-  const __m128i t = _mm_add_epi32(sum, _mm_set1_epi32(128));
-  return _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
-}
 
 int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t fx, uint32_t fy,
                        uint8_t* dst) {
@@ -113,42 +108,40 @@ int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t
   }
 }
 
-// 16-bit samples reach 32768, so products take 32 bits: the low and high halves of
-// each 16 × 16 product are put back together.
-inline __m128i WeightedPair(__m128i p, __m128i q, __m128i wp, __m128i wq, bool high) {
-  const __m128i pl = _mm_mullo_epi16(p, wp), ph = _mm_mulhi_epu16(p, wp);
-  const __m128i ql = _mm_mullo_epi16(q, wq), qh = _mm_mulhi_epu16(q, wq);
-  return high ? _mm_add_epi32(_mm_unpackhi_epi16(pl, ph), _mm_unpackhi_epi16(ql, qh))
-              : _mm_add_epi32(_mm_unpacklo_epi16(pl, ph), _mm_unpacklo_epi16(ql, qh));
+// 16-bit samples reach 32768, one past the signed 16-bit range. Biased by −16384 they
+// fit it, so PMADDWD forms a × (255 − f) + b × f in one step; the bias comes back as
+// the constant 16384 × 255, added with Kp_Div255's rounding term.
+inline __m128i Lerp16(__m128i pairs, __m128i weights) {
+  const __m128i t = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(16384 * 255 + 128));
+  return _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
+}
+
+/// Eight results of 0..32768 in two 32-bit halves, packed biased by −16384.
+inline __m128i PackBiased16(__m128i lo, __m128i hi) {
+  const __m128i bias = _mm_set1_epi32(16384);
+  return _mm_packs_epi32(_mm_sub_epi32(lo, bias), _mm_sub_epi32(hi, bias));
 }
 
 int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32_t fx,
                        uint32_t fy, uint16_t* dst) {
-  const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
-  const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
-  // Results lie in 0..32768: biased by −32768 they pack exactly as signed values.
-  const __m128i bias = _mm_set1_epi32(32768);
-  const auto load = [](const uint16_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  };
   if (n < 8) return 0;
+  // Weight pairs (255 − f, f) in each 32-bit lane, matching (a, b) sample pairs.
+  const __m128i wx = _mm_set1_epi32(int32_t((fx << 16) | (255 - fx)));
+  const __m128i wy = _mm_set1_epi32(int32_t((fy << 16) | (255 - fy)));
+  const __m128i bias = _mm_set1_epi16(16384);
+  const auto load = [&](const uint16_t* p) {
+    return _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), bias);
+  };
   for (int32_t i = 0;; i += 8) {
     if (i > n - 8) i = n - 8;  // overlapping last vector, as above
     const __m128i a = load(r0 + i), b = load(r0 + i + 1), c = load(r1 + i), d = load(r1 + i + 1);
-    __m128i half[2];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i top = Div255x4(WeightedPair(a, b, wx0, wx1, h == 1));
-      const __m128i bottom = Div255x4(WeightedPair(c, d, wx0, wx1, h == 1));
-      // top and bottom fit 16 bits again: pack them (biased) for the second products.
-      const __m128i tb = _mm_xor_si128(
-          _mm_packs_epi32(_mm_sub_epi32(top, bias), _mm_sub_epi32(bottom, bias)),
-          _mm_set1_epi16(int16_t(0x8000)));
-      const __m128i tops = _mm_unpacklo_epi64(tb, tb), bottoms = _mm_unpackhi_epi64(tb, tb);
-      half[h] = _mm_sub_epi32(Div255x4(WeightedPair(tops, bottoms, wy0, wy1, false)), bias);
-    }
-    const __m128i packed =
-        _mm_xor_si128(_mm_packs_epi32(half[0], half[1]), _mm_set1_epi16(int16_t(0x8000)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), packed);
+    const __m128i top = PackBiased16(Lerp16(_mm_unpacklo_epi16(a, b), wx),
+                                     Lerp16(_mm_unpackhi_epi16(a, b), wx));
+    const __m128i bottom = PackBiased16(Lerp16(_mm_unpacklo_epi16(c, d), wx),
+                                        Lerp16(_mm_unpackhi_epi16(c, d), wx));
+    const __m128i out = PackBiased16(Lerp16(_mm_unpacklo_epi16(top, bottom), wy),
+                                     Lerp16(_mm_unpackhi_epi16(top, bottom), wy));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_add_epi16(out, bias));
     if (i == n - 8) return n;
   }
 }
