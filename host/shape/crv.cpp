@@ -44,9 +44,10 @@ double Integrate(const CRV_Curve& c, double t0, double t1) {
 }
 
 // Table intervals are at most this long, measured along the control polygon (which
-// bounds the arc length from above). A recorded stroke is hundreds of segments a few
-// pixels long each; giving each of them `resolution` intervals would cost more than
-// painting the stroke.
+// bounds the arc length from above) with |dx| + |dy| per side, which bounds it again
+// and needs no square root: every query asks for the count. A recorded stroke is
+// hundreds of segments a few pixels long each; giving each of them `resolution`
+// intervals would cost more than painting the stroke.
 constexpr double kIntervalLength = 1.0;
 
 // Intervals of a curve's table at this resolution: enough that none is longer than
@@ -54,8 +55,8 @@ constexpr double kIntervalLength = 1.0;
 int32_t IntervalCount(const CRV_Curve& c, int32_t resolution) {
   double polygon = 0;
   for (int i = 0; i < 3; ++i)
-    polygon += std::sqrt((c.points[i + 1][0] - c.points[i][0]) * (c.points[i + 1][0] - c.points[i][0]) +
-                         (c.points[i + 1][1] - c.points[i][1]) * (c.points[i + 1][1] - c.points[i][1]));
+    polygon += std::fabs(c.points[i + 1][0] - c.points[i][0]) +
+               std::fabs(c.points[i + 1][1] - c.points[i][1]);
   const double wanted = std::ceil(polygon / kIntervalLength);
   if (!(wanted >= 1.0)) return 1;  // NaN too: a broken curve still gets a table
   return wanted < double(resolution) ? int32_t(wanted) : resolution;

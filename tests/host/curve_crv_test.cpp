@@ -85,15 +85,15 @@ TEST_F(CrvCurve, QuarterArcLengthAndPointAtLength) {
 }
 
 TEST_F(CrvCurve, TableIntervalsFollowLengthUpToResolution) {
-  // A quarter arc's control polygon is about 1.74·r long.
+  // A quarter arc's control polygon, measured |dx| + |dy| per side, is 2·r long.
   struct Case {
     double radius;
     int32_t resolution;
     int32_t samples;
   };
   const Case cases[] = {
-      {0.5, 500, 2},      // shorter than one interval: one
-      {10, 500, 19},      // ceil(17.4) = 18 intervals
+      {0.4, 500, 2},      // shorter than one interval: one
+      {12.3, 500, 26},    // ceil(24.6) = 25 intervals
       {1000, 500, 501},   // capped at the resolution
       {1000, 4, 5},       // a coarse resolution still caps
   };
