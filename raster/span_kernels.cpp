@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -145,12 +146,81 @@ int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32
     if (i == n - 8) return n;
   }
 }
+
+// Separable passes for whole blocks: a row of horizontal blends (the `top` of Blend)
+// is made once per level row and serves as the bottom of one output row and the top
+// of the next. Both passes need at least one vector of samples and end with an
+// overlapping vector.
+struct Passes8 {
+  static constexpr int32_t kWidth = 16;
+  static __m128i Lerp(__m128i a, __m128i b, __m128i w0, __m128i w1, bool high) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i p = high ? _mm_unpackhi_epi8(a, zero) : _mm_unpacklo_epi8(a, zero);
+    const __m128i q = high ? _mm_unpackhi_epi8(b, zero) : _mm_unpacklo_epi8(b, zero);
+    return Div255x8(_mm_add_epi16(_mm_mullo_epi16(p, w0), _mm_mullo_epi16(q, w1)));
+  }
+  static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f, uint8_t* out) {
+    const __m128i w0 = _mm_set1_epi16(int16_t(255 - f)), w1 = _mm_set1_epi16(int16_t(f));
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_packus_epi16(Lerp(va, vb, w0, w1, false), Lerp(va, vb, w0, w1, true)));
+      if (i == n - kWidth) return;
+    }
+  }
+  /// Horizontal: sample i with sample i + 1 of one level row.
+  static void Horizontal(const uint8_t* r, int32_t n, uint32_t fx, uint8_t* h) { Run(r, r + 1, n, fx, h); }
+  /// Vertical: two horizontal rows into the output.
+  static void Vertical(const uint8_t* h0, const uint8_t* h1, int32_t n, uint32_t fy, uint8_t* dst) {
+    Run(h0, h1, n, fy, dst);
+  }
+};
+
+struct Passes16 {
+  static constexpr int32_t kWidth = 8;
+  // Horizontal rows are kept biased by −16384, ready for the next multiply-add.
+  static void Run(const uint16_t* a, const uint16_t* b, int32_t n, uint32_t f, bool inBiased,
+                  bool outBiased, uint16_t* out) {
+    const __m128i w = _mm_set1_epi32(int32_t((f << 16) | (255 - f)));
+    const __m128i bias = _mm_set1_epi16(16384);
+    const __m128i inBias = inBiased ? _mm_setzero_si128() : bias;
+    const __m128i outBias = outBiased ? _mm_setzero_si128() : bias;
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m128i va = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), inBias);
+      const __m128i vb = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), inBias);
+      const __m128i r = PackBiased16(Lerp16(_mm_unpacklo_epi16(va, vb), w),
+                                     Lerp16(_mm_unpackhi_epi16(va, vb), w));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(r, outBias));
+      if (i == n - kWidth) return;
+    }
+  }
+  static void Horizontal(const uint16_t* r, int32_t n, uint32_t fx, uint16_t* h) {
+    Run(r, r + 1, n, fx, false, true, h);
+  }
+  static void Vertical(const uint16_t* h0, const uint16_t* h1, int32_t n, uint32_t fy,
+                       uint16_t* dst) {
+    Run(h0, h1, n, fy, true, false, dst);
+  }
+};
+
+template <class T> struct PassesOf;
+template <> struct PassesOf<uint8_t> { using Type = Passes8; };
+template <> struct PassesOf<uint16_t> { using Type = Passes16; };
 #else
 template <class T>
 int32_t InterpolateRun(const T*, const T*, int32_t, uint32_t, uint32_t, T*) {
   return 0;
 }
 #endif
+
+/// True when u + i·du for i < count stays inside the 32-bit range (no wrap).
+bool NoWrap(Fx16 u, Fx16 du, int32_t count) {
+  const int64_t last = int64_t(u) + int64_t(du) * (count > 0 ? count - 1 : 0);
+  return last >= INT32_MIN && last <= INT32_MAX;
+}
 
 /// Level 0, du = 1.0, v constant: lead of zeros, interpolated run, tail of zeros.
 template <class T>
@@ -175,11 +245,55 @@ void UnitRow(const RowPair<T>& rows, Fx16 u, int32_t count, T* dst) {
   Clear(dst + end, count - end);
 }
 
-/// True when u + i·du for i < count stays inside the 32-bit range (no wrap).
-bool NoWrap(Fx16 u, Fx16 du, int32_t count) {
-  const int64_t last = int64_t(u) + int64_t(du) * (count > 0 ? count - 1 : 0);
-  return last >= INT32_MIN && last <= INT32_MAX;
+
+// The longest run of samples a block keeps its horizontal rows for (a dab's width).
+constexpr int32_t kBlockRunMax = 2560;
+
+/// Level 0 with unit steps across and down: both fractions are the same on every row,
+/// so each level row is blended horizontally once. Answers false, having written
+/// nothing, when the block does not qualify (or without SSE2).
+template <class T>
+bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
+#if defined(__SSE2__)
+  using Passes = typename PassesOf<T>::Type;
+  const Kp_MIPPyramid& p = *a.pyramid;
+  if (a.level != 0 || a.du != kFx16One || a.dv != kFx16One || a.count > kBlockRunMax ||
+      !NoWrap(a.u, a.du, a.count) || !NoWrap(a.v, a.dv, a.rows))
+    return false;
+  const int64_t x0 = a.u >> 16;
+  const int32_t lead = int32_t(std::clamp<int64_t>(-1 - x0, 0, a.count));
+  const int32_t end = int32_t(std::clamp<int64_t>(p.Width(0) - x0, lead, a.count));
+  const int32_t n = end - lead;
+  if (n < Passes::kWidth) return false;
+  const uint32_t fx = uint32_t(a.u >> 8) & 255u, fy = uint32_t(a.v >> 8) & 255u;
+  T rows[2][kBlockRunMax];
+  T* h0 = rows[0];
+  T* h1 = rows[1];
+  int32_t held = INT32_MIN;  // the level row whose horizontal blend h0 holds
+  auto* out = reinterpret_cast<unsigned char*>(dst);
+  int32_t y = a.v >> 16;
+  for (int32_t j = 0; j < a.rows; ++j, ++y, out += a.rowBytes) {
+    T* row = reinterpret_cast<T*>(out);
+    if (y < -1 || y >= p.Height(0)) {
+      Clear(row, a.count);
+      continue;
+    }
+    if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
+    Passes::Horizontal(LevelRow<T>(p, 0, y + 1) + x0 + lead, n, fx, h1);
+    Clear(row, lead);
+    Passes::Vertical(h0, h1, n, fy, row + lead);
+    Clear(row + end, a.count - end);
+    std::swap(h0, h1);
+    held = y + 1;
+  }
+  return true;
+#else
+  (void)a;
+  (void)dst;
+  return false;
+#endif
 }
+
 
 template <class T>
 uint32_t SampleChecked(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 v) {
@@ -270,6 +384,7 @@ void BlockRows(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  if (UnitBlock(a, dst)) return;
   BlockRows<P, &BilinearSpan<P>>(a, dst);
 }
 
