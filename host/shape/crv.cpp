@@ -9,17 +9,12 @@
 
 namespace {
 
-// 8-point Gauss-Legendre on [-1, 1]: exact for polynomials up to degree 15, and the
-// speed of a cubic is smooth, so a part of a table interval is integrated to rounding.
-constexpr double kNodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267,
-                              0.9602898564975363};
-constexpr double kWeights[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745,
-                                0.1012285362903763};
-
-// 4-point Gauss-Legendre (exact to degree 7) for whole table intervals: under a pixel
-// long, they need no more, and a stroke builds hundreds of tables per call.
-constexpr double kTableNodes[2] = {0.3399810435848563, 0.8611363115940526};
-constexpr double kTableWeights[2] = {0.6521451548625461, 0.3478548451374538};
+// 4-point Gauss-Legendre on [-1, 1], exact for polynomials up to degree 7. Table
+// intervals are under a pixel long and the speed of a cubic is smooth there, so an
+// interval, or any part of one, is integrated to rounding; a stroke builds hundreds of
+// tables and asks for hundreds of points per call, so the rule is kept short.
+constexpr double kNodes[2] = {0.3399810435848563, 0.8611363115940526};
+constexpr double kWeights[2] = {0.6521451548625461, 0.3478548451374538};
 
 bool ValidCurve(const CRV_Curve* c) {
   if (!c || c->kind != kCRV_CubicPlanar) return false;
@@ -35,25 +30,17 @@ double Speed(const CRV_Curve& c, double t) {
                     d * (c.points[3][0] - c.points[2][0]);
   const double dy = a * (c.points[1][1] - c.points[0][1]) + b * (c.points[2][1] - c.points[1][1]) +
                     d * (c.points[3][1] - c.points[2][1]);
-  // Not std::hypot: every query and table interval costs eight of these, and hypot's
-  // overflow guard makes it several times slower; control points are pixel coordinates, far from 1e150.
+  // Not std::hypot: every query and table interval costs four of these, and hypot's
+  // overflow guard makes it several times slower; control points are pixel
+  // coordinates, far from 1e150.
   return std::sqrt(dx * dx + dy * dy);
 }
 
 double Integrate(const CRV_Curve& c, double t0, double t1) {
   const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
   double sum = 0;
-  for (int i = 0; i < 4; ++i)
-    sum += kWeights[i] * (Speed(c, mid - half * kNodes[i]) + Speed(c, mid + half * kNodes[i]));
-  return sum * half;
-}
-
-double IntegrateInterval(const CRV_Curve& c, double t0, double t1) {
-  const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
-  double sum = 0;
   for (int i = 0; i < 2; ++i)
-    sum += kTableWeights[i] *
-           (Speed(c, mid - half * kTableNodes[i]) + Speed(c, mid + half * kTableNodes[i]));
+    sum += kWeights[i] * (Speed(c, mid - half * kNodes[i]) + Speed(c, mid + half * kNodes[i]));
   return sum * half;
 }
 
@@ -91,7 +78,7 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   for (int32_t j = 1; rc == 0 && j <= n; ++j) {
     const double t0 = sample.t;
     sample.t = double(j) / n;
-    sample.s += IntegrateInterval(c, t0, sample.t);
+    sample.s += Integrate(c, t0, sample.t);
     rc = SEQ_Append(fresh, &sample);
   }
   if (rc != 0) {

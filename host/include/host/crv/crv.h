@@ -11,7 +11,7 @@
 // hundreds of short curves.
 // The caller keeps the table in a slot (a `SEQ_Head**`) and passes the slot with every
 // later query on the same curve; a slot built at another resolution is rebuilt in
-// place. Queries inside an interval integrate the remainder again (8-point), so
+// place. Queries inside an interval integrate the remainder again, so
 // results are accurate to about 1e-12 of the length on smooth curves (a cusp, where
 // the speed touches zero, costs accuracy only in its own interval). The table belongs
 // to the caller, who disposes it with SEQ_Dispose(table, 0); passing one curve's
