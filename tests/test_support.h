@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -54,15 +55,25 @@ protected:
 };
 
 /// A folder of this test process's own under the build folder, ending in '/'. ctest
-/// runs tests as parallel processes, so files shared through /tmp would collide.
+/// runs tests as parallel processes, so files shared through /tmp would collide. The
+/// folder goes when the process ends, unless KSTROKE_KEEP_TEST_FILES is set (to look
+/// at what a failing test wrote).
 inline const std::string& TestScratchDir() {
-  static const std::string dir = [] {
-    const std::string d = std::string(KSTROKE_BINARY_DIR) + "/test_out/scratch_" +
-                          std::to_string(getpid()) + "/";
-    std::filesystem::create_directories(d);
-    return d;
-  }();
-  return dir;
+  struct Folder {
+    Folder()
+        : path(std::string(KSTROKE_BINARY_DIR) + "/test_out/scratch_" +
+               std::to_string(getpid()) + "/") {
+      std::filesystem::create_directories(path);
+    }
+    ~Folder() {
+      if (std::getenv("KSTROKE_KEEP_TEST_FILES")) return;
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+  };
+  static const Folder folder;
+  return folder.path;
 }
 
 /// Short rectangle and point constructors for host calls (left, top, right, bottom).
