@@ -149,8 +149,8 @@ int32_t InterpolateRun(const uint16_t* r0, const uint16_t* r1, int32_t n, uint32
 
 // Separable passes for whole blocks: a row of horizontal blends (the `top` of Blend)
 // is made once per level row and serves as the bottom of one output row and the top
-// of the next. Both passes need at least one vector of samples and end with an
-// overlapping vector.
+// of the next. Both passes end with an overlapping vector; runs shorter than one
+// vector (small dabs) go sample by sample, still blending each level row once.
 struct Passes8 {
   static constexpr int32_t kWidth = 16;
   static __m128i Lerp(__m128i a, __m128i b, __m128i w0, __m128i w1, bool high) {
@@ -160,6 +160,11 @@ struct Passes8 {
     return Div255x8(_mm_add_epi16(_mm_mullo_epi16(p, w0), _mm_mullo_epi16(q, w1)));
   }
   static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f, uint8_t* out) {
+    if (n < kWidth) {
+      for (int32_t i = 0; i < n; ++i)
+        out[i] = uint8_t(Kp_Div255(uint32_t(a[i]) * (255 - f) + uint32_t(b[i]) * f));
+      return;
+    }
     const __m128i w0 = _mm_set1_epi16(int16_t(255 - f)), w1 = _mm_set1_epi16(int16_t(f));
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
@@ -183,6 +188,14 @@ struct Passes16 {
   // Horizontal rows are kept biased by −16384, ready for the next multiply-add.
   static void Run(const uint16_t* a, const uint16_t* b, int32_t n, uint32_t f, bool inBiased,
                   bool outBiased, uint16_t* out) {
+    if (n < kWidth) {
+      const auto in = [&](uint16_t v) { return inBiased ? uint32_t(int32_t(int16_t(v)) + 16384) : uint32_t(v); };
+      for (int32_t i = 0; i < n; ++i) {
+        const uint32_t r = Kp_Div255(in(a[i]) * (255 - f) + in(b[i]) * f);
+        out[i] = uint16_t(outBiased ? r - 16384 : r);
+      }
+      return;
+    }
     const __m128i w = _mm_set1_epi32(int32_t((f << 16) | (255 - f)));
     const __m128i bias = _mm_set1_epi16(16384);
     const __m128i inBias = inBiased ? _mm_setzero_si128() : bias;
@@ -264,7 +277,6 @@ bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
   const int32_t lead = int32_t(std::clamp<int64_t>(-1 - x0, 0, a.count));
   const int32_t end = int32_t(std::clamp<int64_t>(p.Width(0) - x0, lead, a.count));
   const int32_t n = end - lead;
-  if (n < Passes::kWidth) return false;
   const uint32_t fx = uint32_t(a.u >> 8) & 255u, fy = uint32_t(a.v >> 8) & 255u;
   T rows[2][kBlockRunMax];
   T* h0 = rows[0];
@@ -278,10 +290,12 @@ bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
       Clear(row, a.count);
       continue;
     }
-    if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
-    Passes::Horizontal(LevelRow<T>(p, 0, y + 1) + x0 + lead, n, fx, h1);
     Clear(row, lead);
-    Passes::Vertical(h0, h1, n, fy, row + lead);
+    if (n > 0) {
+      if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
+      Passes::Horizontal(LevelRow<T>(p, 0, y + 1) + x0 + lead, n, fx, h1);
+      Passes::Vertical(h0, h1, n, fy, row + lead);
+    }
     Clear(row + end, a.count - end);
     std::swap(h0, h1);
     held = y + 1;
