@@ -175,8 +175,9 @@ void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMod
                  const GX_UnoBuffer* mask, const GX_LinearBlendingTables* tables,
                  GX_LayerDef* dest) {
   const typename D::Pixel c = Convert<D>(colour);
-  RowLoop<D> loop{r,    progress, transferMode, target, D::Opacity(opacity), &c, mask, tables,
-                  dest, IsNormalMode(transferMode) && tables == nullptr};
+  const bool normalRow = IsNormalMode(transferMode) && tables == nullptr;
+  RowLoop<D> loop{r, progress, transferMode, target, D::Opacity(opacity), &c, mask, tables,
+                  dest, normalRow};
   loop.Run();
 }
 

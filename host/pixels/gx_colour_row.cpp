@@ -181,7 +181,7 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   // Empty mask is passed over 64 bytes, then 16 bytes at a time: most of a stroke's
   // box is empty.
   constexpr int32_t kPerVector = int32_t(16 / sizeof(typename P::Value));
-  const auto empty = [](const typename P::Value* m) {
+  const auto load = [](const typename P::Value* m) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
   };
   const auto isZero = [](__m128i v) {
@@ -191,13 +191,13 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   while (i + 4 <= count) {
     if (i + 4 * kPerVector <= count) {
       const typename P::Value* m = mask + i;
-      if (isZero(_mm_or_si128(_mm_or_si128(empty(m), empty(m + kPerVector)),
-                              _mm_or_si128(empty(m + 2 * kPerVector), empty(m + 3 * kPerVector))))) {
+      if (isZero(_mm_or_si128(_mm_or_si128(load(m), load(m + kPerVector)),
+                              _mm_or_si128(load(m + 2 * kPerVector), load(m + 3 * kPerVector))))) {
         i += 4 * kPerVector;
         continue;
       }
     }
-    if (i + kPerVector <= count && isZero(empty(mask + i))) {
+    if (i + kPerVector <= count && isZero(load(mask + i))) {
       i += kPerVector;
       continue;
     }
