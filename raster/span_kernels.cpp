@@ -113,7 +113,8 @@ int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t
 // fit it, so PMADDWD forms a × (255 − f) + b × f in one step; the bias comes back as
 // the constant 16384 × 255, added with Kp_Div255's rounding term.
 inline __m128i Lerp16(__m128i pairs, __m128i weights) {
-  const __m128i t = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(16384 * 255 + 128));
+  const __m128i t =
+      _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(16384 * 255 + 128));
   return _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
 }
 
@@ -176,9 +177,12 @@ struct Passes8 {
     }
   }
   /// Horizontal: sample i with sample i + 1 of one level row.
-  static void Horizontal(const uint8_t* r, int32_t n, uint32_t fx, uint8_t* h) { Run(r, r + 1, n, fx, h); }
+  static void Horizontal(const uint8_t* r, int32_t n, uint32_t fx, uint8_t* h) {
+    Run(r, r + 1, n, fx, h);
+  }
   /// Vertical: two horizontal rows into the output.
-  static void Vertical(const uint8_t* h0, const uint8_t* h1, int32_t n, uint32_t fy, uint8_t* dst) {
+  static void Vertical(const uint8_t* h0, const uint8_t* h1, int32_t n, uint32_t fy,
+                       uint8_t* dst) {
     Run(h0, h1, n, fy, dst);
   }
 };
@@ -189,7 +193,9 @@ struct Passes16 {
   static void Run(const uint16_t* a, const uint16_t* b, int32_t n, uint32_t f, bool inBiased,
                   bool outBiased, uint16_t* out) {
     if (n < kWidth) {
-      const auto in = [&](uint16_t v) { return inBiased ? uint32_t(int32_t(int16_t(v)) + 16384) : uint32_t(v); };
+      const auto in = [&](uint16_t v) {
+        return inBiased ? uint32_t(int32_t(int16_t(v)) + 16384) : uint32_t(v);
+      };
       for (int32_t i = 0; i < n; ++i) {
         const uint32_t r = Kp_Div255(in(a[i]) * (255 - f) + in(b[i]) * f);
         out[i] = uint16_t(outBiased ? r - 16384 : r);
@@ -202,8 +208,10 @@ struct Passes16 {
     const __m128i outBias = outBiased ? _mm_setzero_si128() : bias;
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m128i va = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), inBias);
-      const __m128i vb = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), inBias);
+      const __m128i va =
+          _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), inBias);
+      const __m128i vb =
+          _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), inBias);
       const __m128i r = PackBiased16(Lerp16(_mm_unpacklo_epi16(va, vb), w),
                                      Lerp16(_mm_unpackhi_epi16(va, vb), w));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(r, outBias));

@@ -91,7 +91,9 @@ struct Lanes16 {
                               _mm_setzero_si128());
   }
   /// v / 32768: dividing by a power of two is the same as multiplying by its inverse.
-  static __m128 Unit(__m128i v) { return _mm_mul_ps(_mm_cvtepi32_ps(v), _mm_set1_ps(1.0f / kFull)); }
+  static __m128 Unit(__m128i v) {
+    return _mm_mul_ps(_mm_cvtepi32_ps(v), _mm_set1_ps(1.0f / kFull));
+  }
   static bool AllZero(const uint16_t* m) {
     uint64_t v;
     std::memcpy(&v, m, 8);

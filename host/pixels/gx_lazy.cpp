@@ -20,7 +20,8 @@ void FillTile(GX_UnoBuffer* buffer, const V_LRect& tile, T value) {
   // slower, and a stroke clears megabytes of tiles per call.
   unsigned char bytes[sizeof(T)];
   std::memcpy(bytes, &value, sizeof(T));
-  const bool uniform = std::all_of(bytes, bytes + sizeof(T), [&](unsigned char b) { return b == bytes[0]; });
+  const bool uniform =
+      std::all_of(bytes, bytes + sizeof(T), [&](unsigned char b) { return b == bytes[0]; });
   const std::size_t width = std::size_t(tile.right - tile.left);
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     T* row = buffer->Row<T>(y);
