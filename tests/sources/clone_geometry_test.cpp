@@ -4,18 +4,10 @@
 #include <cmath>
 
 #include "kstroke/clone_paint_source.h"
+#include "source_test_support.h"
 #include "test_support.h"
 
 namespace {
-
-V_Rect Rect(int16_t top, int16_t left, int16_t bottom, int16_t right) {
-  V_Rect r;
-  r.top = top;
-  r.left = left;
-  r.bottom = bottom;
-  r.right = right;
-  return r;
-}
 
 K_Transform Xf(double posX = 0, double posY = 0) {
   K_Transform t;
