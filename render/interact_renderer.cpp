@@ -75,6 +75,14 @@ K_InteractRenderer::~K_InteractRenderer() {
   paintMask.reset();
 }
 
+boost::shared_ptr<GX_LazyTiles> K_InteractRenderer::GetPaintMask() const {
+  if (paintMask) {
+    if (auto* filler = dynamic_cast<GX_LazyFillUnoBufferOperator*>(paintMask->GetOperator()))
+      if (GX_UnoBuffer* buffer = filler->GetBuffer()) buffer->DropInkMap();
+  }
+  return paintMask;
+}
+
 // Render
 // ============================================================================
 

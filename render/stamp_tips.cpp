@@ -85,7 +85,8 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
 
   if (!paintMask) {
     boost::scoped_ptr<GX_UnoBuffer> buffer(
-        NewTracked(new GX_UnoBuffer(clipped.Width(), clipped.Height(), deep ? 16 : 8)));
+        NewTracked(new GX_UnoBuffer(clipped.Width(), clipped.Height(), deep ? 16 : 8,
+                                    GX_UnoBuffer::kZeroed)));
     boost::scoped_ptr<GX_LazyOperator> op(
         NewTracked(new GX_LazyFillUnoBufferOperator(&buffer, 0)));
     paintMask.reset(NewTracked(new GX_LazyTiles(GX_LazyTiles::kDefaultTileSize, &op)));
@@ -110,6 +111,7 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   {
     ProgressSubRange dabs(progress, 100);
     if (lastTipBackup) {
+      mask->MarkInk(lastTipRect);
       CopySamples(*lastTipBackup, 0, 0, mask, lastTipRect.left, lastTipRect.top,
                   lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
     }

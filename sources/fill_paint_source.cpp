@@ -109,36 +109,43 @@ struct RowLoop {
   static int32_t Row(void* context, int32_t threadIndex, int32_t i) {
     const RowLoop& loop = *static_cast<const RowLoop*>(context);
     const int32_t y = loop.r.top + i;
-    const int32_t count = loop.r.right - loop.r.left;
-    auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*loop.dest, loop.r.left, y));
-    const Sample* m = loop.mask->template Row<Sample>(y) + loop.r.left;
     if (threadIndex == 0 && loop.progress && y % kProgressRowStride == 0) {
       const int32_t rc =
           GX_ReportProgress(loop.progress, y - loop.r.top, loop.r.bottom - loop.r.top);
       if (rc != 0) return rc;
     }
-    const auto xfer = D::Table()[loop.transferMode];
-    // NOTE: every transfer mode leaves a pixel of zero coverage as it is, so those
-    // pixels are skipped: the area is the bounding box of the changed dabs, and most
-    // of a stroke's box is empty mask.
-    switch (loop.target) {
+    // NOTE: every transfer mode leaves a pixel of zero coverage as it is, so the cells
+    // the mask's ink map knows to be empty are passed over, and the kernels skip the
+    // zero samples of the rest: the area is the bounding box of the changed dabs, and
+    // most of a stroke's box is empty mask.
+    GX_ForEachInkRun(*loop.mask, y, loop.r.left, loop.r.right,
+                     [&](int32_t x0, int32_t x1) { loop.Span(y, x0, x1); });
+    return 0;
+  }
+
+  void Span(int32_t y, int32_t left, int32_t right) const {
+    const int32_t count = right - left;
+    auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*dest, left, y));
+    const Sample* m = mask->template Row<Sample>(y) + left;
+    const auto xfer = D::Table()[transferMode];
+    switch (target) {
       case K_TargetChannel_RGBA:
         if constexpr (D::kHasNormalRow) {
-          // The common stroke: a whole row at once, four pixels at a time.
-          if (loop.normalRow) {
-            GX_BlendColourNormalRow<typename D::Traits>(*loop.colour, m, loop.opacity, count,
-                                                        dst, kPrefetchRows * loop.dest->rowBytes);
+          // The common stroke: a whole run at once, four pixels at a time.
+          if (normalRow) {
+            GX_BlendColourNormalRow<typename D::Traits>(*colour, m, opacity, count, dst,
+                                                        kPrefetchRows * dest->rowBytes);
             break;
           }
         }
         for (int32_t x = 0; x < count; ++x)
-          if (m[x] != 0) xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          if (m[x] != 0) xfer(*colour, tables, m[x], opacity, dst + x);
         break;
       case K_TargetChannel_RGB:
         for (int32_t x = 0; x < count; ++x) {
           if (m[x] == 0) continue;
           const Sample a = dst[x].alpha;
-          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          xfer(*colour, tables, m[x], opacity, dst + x);
           dst[x].alpha = a;
         }
         break;
@@ -147,17 +154,16 @@ struct RowLoop {
           if (m[x] == 0) continue;
           const Sample a = dst[x].alpha;
           dst[x].alpha = D::kFullAlpha;
-          xfer(*loop.colour, loop.tables, m[x], loop.opacity, dst + x);
+          xfer(*colour, tables, m[x], opacity, dst + x);
           dst[x].alpha = a;
         }
         break;
       case K_TargetChannel_Alpha:
-        GX_BlendSingleChannel<Pixel, Sample>(count, loop.opacity, loop.colour->red, m, dst);
+        GX_BlendSingleChannel<Pixel, Sample>(count, opacity, colour->red, m, dst);
         break;
       default:
         break;
     }
-    return 0;
   }
 
   void Run() {

@@ -116,6 +116,7 @@ int32_t Accumulate(GX_ProgressInfo* progress, const GX_UnoBuffer& src, int32_t m
   const int32_t right = std::min({srcRect.right, src.GetWidth(), mask->GetWidth() - dx});
   const int32_t bottom = std::min({srcRect.bottom, src.GetHeight(), mask->GetHeight() - dy});
   if (right <= left || bottom <= top) return 0;
+  mask->MarkInk(V_LRect{left + dx, top + dy, right + dx, bottom + dy});
   const V op = P::FromUnit(std::min(std::max(opacity, 0.0f), 1.0f));
   const V fl = P::FromUnit(std::min(std::max(flow, 0.0f), 1.0f));
   const RowFn<P> row = kRows<P>[std::size_t(mode)];

@@ -42,6 +42,7 @@ int32_t ConvertToFloat(GX_ProgressInfo* progress, const GX_UnoBuffer& src, const
   const int32_t right = std::min({rect.right, src.GetWidth(), dst->GetWidth()});
   const int32_t bottom = std::min({rect.bottom, src.GetHeight(), dst->GetHeight()});
   const float full = float(fullValue);
+  dst->MarkInk(V_LRect{left, top, right, bottom});
   for (int32_t y = top; y < bottom; ++y) {
     const T* s = src.Row<T>(y);
     float* d = dst->Row<float>(y);

@@ -48,6 +48,13 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
   if (buffer->GetDepth() != depth) return GX_Err_BadDepth;
   T* p = static_cast<T*>(buffer->GetData());
   std::fill(p, p + std::size_t(buffer->GetWidth()) * std::size_t(buffer->GetHeight()), value);
+  const V_LRect all{0, 0, buffer->GetWidth(), buffer->GetHeight()};
+  T zero;
+  std::memset(&zero, 0, sizeof(T));
+  if (std::memcmp(&value, &zero, sizeof(T)) == 0)  // -0.0 is not all zero bytes
+    buffer->ClearInk(all);
+  else
+    buffer->MarkInk(all);
   return 0;
 }
 
@@ -55,7 +62,8 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
 // large as the layer) come and go with every stroke. Giving their pages back to the
 // system and faulting them in again costs more than painting the stroke, so freed
 // blocks of at least kPooledMin bytes are kept, up to kPoolCap bytes in all, for the
-// next buffer of the same size. Contents are undefined either way.
+// next buffer of the same size. A block is either zeroed (a buffer that knew where its
+// ink was cleared it on the way out) or holds whatever its last buffer left.
 class BufferPool {
 public:
 #if defined(__SANITIZE_ADDRESS__)
@@ -66,24 +74,39 @@ public:
 #endif
   static constexpr std::size_t kPoolCap = std::size_t(64) << 20;
 
-  void* Take(std::size_t bytes) {
-    if (bytes >= kPooledMin) {
+  static bool Pooled(std::size_t bytes) { return bytes >= kPooledMin && bytes <= kPoolCap; }
+
+  /// A block of `bytes`; all zero when `zeroed`.
+  void* Take(std::size_t bytes, bool zeroed) {
+    if (Pooled(bytes)) {
       std::lock_guard<std::mutex> lock(mutex);
-      // Newest first: its pages are the likeliest still to be in cache.
-      for (std::size_t i = count; i-- > 0;)
-        if (blocks[i].bytes == bytes) {
-          void* p = blocks[i].data;
-          held -= bytes;
-          for (std::size_t k = i + 1; k < count; ++k) blocks[k - 1] = blocks[k];
-          --count;
-          return p;
+      // A block of the kind asked for first (a zeroed one need not be cleared; a dirty
+      // one is left for callers that clear anyway), newest first: its pages are the
+      // likeliest still to be in cache.
+      std::size_t pick = count;
+      for (std::size_t i = count; i-- > 0;) {
+        if (blocks[i].bytes != bytes) continue;
+        if (blocks[i].zeroed == zeroed) {
+          pick = i;
+          break;
         }
+        if (pick == count) pick = i;
+      }
+      if (pick != count) {
+        const Block b = blocks[pick];
+        held -= bytes;
+        for (std::size_t k = pick + 1; k < count; ++k) blocks[k - 1] = blocks[k];
+        --count;
+        if (zeroed && !b.zeroed) std::memset(b.data, 0, bytes);
+        return b.data;
+      }
     }
+    if (zeroed) return std::calloc(bytes ? bytes : 1, 1);
     return std::malloc(bytes ? bytes : 1);
   }
 
-  void Give(void* p, std::size_t bytes) {
-    if (p && bytes >= kPooledMin && bytes <= kPoolCap) {
+  void Give(void* p, std::size_t bytes, bool zeroed) {
+    if (p && Pooled(bytes)) {
       std::lock_guard<std::mutex> lock(mutex);
       // Oldest first out: the newest block is the likeliest to be asked for again.
       while (count > 0 && (held + bytes > kPoolCap || count == kSlots)) {
@@ -92,7 +115,7 @@ public:
         for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = blocks[i];
         --count;
       }
-      blocks[count++] = {p, bytes};
+      blocks[count++] = {p, bytes, zeroed};
       held += bytes;
       return;
     }
@@ -107,6 +130,7 @@ private:
   struct Block {
     void* data;
     std::size_t bytes;
+    bool zeroed;
   };
   static constexpr std::size_t kSlots = 8;
   std::mutex mutex;
@@ -189,17 +213,100 @@ GX_World* GX_World::NewReference(GX_World* parent, const V_Rect& rect) {
 
 GX_World::~GX_World() { std::free(owned); }
 
-GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_)
+// A freed buffer with at most this share of its cells marked zeroes them and goes to
+// the pool as a zeroed block; clearing more than that is no saving over clearing it
+// when it is next used, if it is.
+constexpr int64_t kZeroOnFreeShare = 4;
+
+GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Contents contents)
     : width(width_), height(height_), depth(depth_) {
   if (width < 0 || height < 0 || (depth != 8 && depth != 16 && depth != 32))
     throw std::invalid_argument("GX_UnoBuffer: bad size or depth");
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
-  data = Pool().Take(bytes);
+  if (contents == kZeroed) {
+    inkWords = (InkCells() + 63) / 64;
+    ink.assign(std::size_t(inkWords) * std::size_t(height), 0);
+    hasInkMap = true;
+  }
+  data = Pool().Take(bytes, contents == kZeroed);
   if (!data) throw std::bad_alloc();
 }
 
 GX_UnoBuffer::~GX_UnoBuffer() {
-  Pool().Give(data, std::size_t(width) * std::size_t(height) * std::size_t(depth / 8));
+  const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
+  bool zeroed = false;
+  if (hasInkMap && BufferPool::Pooled(bytes) &&
+      CountInkCells() * kZeroOnFreeShare <= int64_t(InkCells()) * height) {
+    for (int32_t y = 0; y < height; ++y)
+      GX_ForEachInkRun(*this, y, 0, width, [&](int32_t x0, int32_t x1) {
+        std::memset(Row<unsigned char>(y) + std::ptrdiff_t(x0) * GetBytesPerSample(), 0,
+                    std::size_t(x1 - x0) * std::size_t(GetBytesPerSample()));
+      });
+    zeroed = true;
+  }
+  Pool().Give(data, bytes, zeroed);
+}
+
+void GX_UnoBuffer::EnableInkMap() {
+  if (hasInkMap) return;
+  inkWords = (InkCells() + 63) / 64;
+  ink.assign(std::size_t(inkWords) * std::size_t(height), 0);
+  hasInkMap = true;
+  MarkInk(V_LRect{0, 0, width, height});
+}
+
+void GX_UnoBuffer::DropInkMap() {
+  hasInkMap = false;
+  inkWords = 0;
+  std::vector<uint64_t>().swap(ink);
+}
+
+namespace {
+
+// Sets (or clears) the bits of cells [c0, c1) in one row's words.
+void SetCells(uint64_t* words, int32_t c0, int32_t c1, bool on) {
+  for (int32_t c = c0; c < c1;) {
+    const int32_t bit = c & 63;
+    const int32_t n = std::min(64 - bit, c1 - c);
+    const uint64_t bits = (n == 64 ? ~uint64_t(0) : ((uint64_t(1) << n) - 1)) << bit;
+    if (on)
+      words[c >> 6] |= bits;
+    else
+      words[c >> 6] &= ~bits;
+    c += n;
+  }
+}
+
+}  // namespace
+
+void GX_UnoBuffer::MarkInk(const V_LRect& rect) {
+  if (!hasInkMap) return;
+  const int32_t left = std::max(rect.left, 0), top = std::max(rect.top, 0);
+  const int32_t right = std::min(rect.right, width), bottom = std::min(rect.bottom, height);
+  if (right <= left || bottom <= top) return;
+  const int32_t c0 = left / kInkCell, c1 = (right - 1) / kInkCell + 1;
+  for (int32_t y = top; y < bottom; ++y)
+    SetCells(ink.data() + std::size_t(y) * std::size_t(inkWords), c0, c1, true);
+}
+
+void GX_UnoBuffer::ClearInk(const V_LRect& rect) {
+  if (!hasInkMap) return;
+  const int32_t left = std::max(rect.left, 0), top = std::max(rect.top, 0);
+  const int32_t right = std::min(rect.right, width), bottom = std::min(rect.bottom, height);
+  if (right <= left || bottom <= top) return;
+  // Whole cells only; the last cell ends at the width, so reaching it counts as whole.
+  const int32_t c0 = (left + kInkCell - 1) / kInkCell;
+  const int32_t c1 = right == width ? InkCells() : right / kInkCell;
+  if (c1 <= c0) return;
+  for (int32_t y = top; y < bottom; ++y)
+    SetCells(ink.data() + std::size_t(y) * std::size_t(inkWords), c0, c1, false);
+}
+
+int64_t GX_UnoBuffer::CountInkCells() const {
+  if (!hasInkMap) return int64_t(InkCells()) * height;
+  int64_t n = 0;
+  for (uint64_t w : ink) n += __builtin_popcountll(w);
+  return n;
 }
 
 int32_t GX_FillUnoBuffer(uint8_t value, GX_UnoBuffer* buffer) {

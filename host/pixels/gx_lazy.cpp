@@ -13,6 +13,21 @@ namespace {
 /// Ceil(a / b) for a ≥ 0, b > 0 without overflow.
 int32_t CeilDiv(int32_t a, int32_t b) { return a / b + (a % b != 0 ? 1 : 0); }
 
+// Whether any cell meeting `tile` is marked in the buffer's ink map (true without one).
+bool HasInk(const GX_UnoBuffer& buffer, const V_LRect& tile) {
+  if (!buffer.HasInkMap()) return true;
+  constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
+  const int32_t c0 = tile.left / kCell, c1 = (tile.right - 1) / kCell;  // inclusive
+  for (int32_t w = c0 >> 6; w <= c1 >> 6; ++w) {
+    const int32_t lo = std::max(c0 - w * 64, 0), hi = std::min(c1 - w * 64, 63);
+    const uint64_t bits = (hi == 63 ? ~uint64_t(0) : (uint64_t(2) << hi) - 1) & ~((uint64_t(1) << lo) - 1);
+    uint64_t any = 0;
+    for (int32_t y = tile.top; y < tile.bottom; ++y) any |= buffer.InkRow(y)[w];
+    if (any & bits) return true;
+  }
+  return false;
+}
+
 template <class T>
 void FillTile(GX_UnoBuffer* buffer, const V_LRect& tile, T value) {
   // A value whose bytes are all alike (0 above all: a paint mask's fill) is memset,
@@ -22,6 +37,20 @@ void FillTile(GX_UnoBuffer* buffer, const V_LRect& tile, T value) {
   std::memcpy(bytes, &value, sizeof(T));
   const bool uniform =
       std::all_of(bytes, bytes + sizeof(T), [&](unsigned char b) { return b == bytes[0]; });
+  if (uniform && bytes[0] == 0) {
+    // Cells the buffer's ink map knows to be zero are zero already: a mask made
+    // zeroed costs nothing to clear, tile after tile.
+    if (!HasInk(*buffer, tile)) return;
+    for (int32_t y = tile.top; y < tile.bottom; ++y) {
+      T* row = buffer->Row<T>(y);
+      GX_ForEachInkRun(*buffer, y, tile.left, tile.right, [&](int32_t x0, int32_t x1) {
+        std::memset(row + x0, 0, std::size_t(x1 - x0) * sizeof(T));
+      });
+    }
+    buffer->ClearInk(tile);
+    return;
+  }
+  buffer->MarkInk(tile);
   const std::size_t width = std::size_t(tile.right - tile.left);
   for (int32_t y = tile.top; y < tile.bottom; ++y) {
     T* row = buffer->Row<T>(y);

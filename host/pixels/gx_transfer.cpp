@@ -148,6 +148,7 @@ int32_t TransferUno(GX_ProgressInfo* progress, const GX_UnoBuffer& src, const GX
   right = std::min(right, dst->GetWidth() - dx);
   bottom = std::min(bottom, dst->GetHeight() - dy);
   if (right <= left || bottom <= top) return 0;
+  dst->MarkInk(V_LRect{left + dx, top + dy, right + dx, bottom + dy});
   const SingleRowFn<P> row = kRows[std::size_t(mode + gxp::kModeBias)];
   for (int32_t y = top; y < bottom; ++y) {
     row(src.Row<Value>(y) + left, mask ? mask->Row<Value>(y) + left : nullptr,

@@ -42,7 +42,10 @@ public:
   K_InteractRenderer& operator=(const K_InteractRenderer&) = default;
   ~K_InteractRenderer();
 
-  boost::shared_ptr<GX_LazyTiles> GetPaintMask() const { return paintMask; }
+  /// The mask, shared with the caller, who may write its samples directly: its
+  /// buffer's ink map is dropped first, so from then on compositing reads the whole
+  /// area instead of only the cells the renderer knows it inked.
+  boost::shared_ptr<GX_LazyTiles> GetPaintMask() const;
   void SetPaintMask(boost::shared_ptr<GX_LazyTiles> mask) { paintMask = mask; }
   boost::shared_ptr<K_PaintSource>& GetPaintSource() { return paintSource; }
   void SetPaintSource(boost::shared_ptr<K_PaintSource> source) { paintSource = source; }

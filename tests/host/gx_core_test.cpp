@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "host/gx/gx.h"
+#include "host/gx/gx_accumulate.h"
+#include "host/gx/gx_channels.h"
+#include "host/gx/gx_modes.h"
+#include "host/gx/gx_transfer.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "test_support.h"
 
@@ -58,6 +65,140 @@ TEST_F(GxCore, RejectsBadSizesAndDepths) {
 }  // namespace
 
 namespace {
+
+// The cells of row y that GX_ForEachInkRun reports, as [x0, x1) pairs.
+std::vector<std::pair<int32_t, int32_t>> Runs(const GX_UnoBuffer& b, int32_t y, int32_t left,
+                                              int32_t right) {
+  std::vector<std::pair<int32_t, int32_t>> runs;
+  GX_ForEachInkRun(b, y, left, right, [&](int32_t x0, int32_t x1) { runs.emplace_back(x0, x1); });
+  return runs;
+}
+
+using RunList = std::vector<std::pair<int32_t, int32_t>>;
+
+TEST_F(GxCore, InkMapKeepsTheCellsThatMayHoldInk) {
+  // 300 wide: cells 0..64, 64..128, 128..192, 192..256 and the short last one 256..300.
+  GX_UnoBuffer zeroed(300, 4, 16, GX_UnoBuffer::kZeroed);
+  ASSERT_TRUE(zeroed.HasInkMap());
+  EXPECT_EQ(zeroed.CountInkCells(), 0);
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 300; ++x) ASSERT_EQ(zeroed.Row<uint16_t>(y)[x], 0) << x << "," << y;
+  EXPECT_TRUE(Runs(zeroed, 0, 0, 300).empty());
+
+  zeroed.MarkInk(V_LRect{70, 1, 130, 3});  // cells 1 and 2, rows 1 and 2
+  zeroed.MarkInk(V_LRect{290, 2, 400, 9});  // clipped: the last cell, rows 2 and 3
+  EXPECT_EQ(zeroed.CountInkCells(), 6);
+  const struct {
+    const char* name;
+    int32_t y, left, right;
+    RunList expected;
+  } kCases[] = {
+      {"unmarked row", 0, 0, 300, {}},
+      {"one run", 1, 0, 300, {{64, 192}}},
+      {"clipped to the range", 1, 100, 150, {{100, 150}}},
+      {"two runs, the last cell ends at the width", 2, 0, 300, {{64, 192}, {256, 300}}},
+      {"range inside an unmarked cell", 2, 200, 250, {}},
+      {"empty range", 1, 120, 120, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Runs(zeroed, c.y, c.left, c.right), c.expected);
+  }
+
+  // Only whole cells are cleared; a cell that reaches the width is whole.
+  zeroed.ClearInk(V_LRect{60, 0, 192, 4});  // cell 1 and 2 whole, cell 0 only in part
+  EXPECT_EQ(Runs(zeroed, 1, 0, 300), RunList{});
+  zeroed.ClearInk(V_LRect{257, 0, 300, 4});  // the last cell, but not from its start
+  EXPECT_EQ(Runs(zeroed, 2, 0, 300), (RunList{{256, 300}}));
+  zeroed.ClearInk(V_LRect{256, 0, 300, 4});
+  EXPECT_EQ(zeroed.CountInkCells(), 0);
+
+  // Without a map every cell counts as marked, and the range comes back whole.
+  GX_UnoBuffer plain(300, 4, 8);
+  EXPECT_FALSE(plain.HasInkMap());
+  EXPECT_EQ(plain.InkRow(0), nullptr);
+  EXPECT_EQ(plain.CountInkCells(), 20);
+  plain.MarkInk(V_LRect{0, 0, 10, 1});  // no map: nothing to do
+  EXPECT_EQ(Runs(plain, 3, 5, 299), (RunList{{5, 299}}));
+  plain.EnableInkMap();
+  EXPECT_EQ(plain.CountInkCells(), 20);  // contents unknown: all marked
+  zeroed.DropInkMap();
+  EXPECT_EQ(Runs(zeroed, 0, 0, 300), (RunList{{0, 300}}));
+}
+
+TEST_F(GxCore, FillsAndWritersKeepTheInkMap) {
+  GX_UnoBuffer b(200, 3, 8, GX_UnoBuffer::kZeroed);
+  ASSERT_EQ(GX_FillUnoBuffer(9, &b), 0);
+  EXPECT_EQ(b.CountInkCells(), 4 * 3);
+  ASSERT_EQ(GX_FillUnoBuffer(0, &b), 0);
+  EXPECT_EQ(b.CountInkCells(), 0);
+
+  // A float fill of −0.0 is not all zero bytes, so it counts as ink.
+  GX_UnoBuffer f(100, 2, 32, GX_UnoBuffer::kZeroed);
+  ASSERT_EQ(GX_FillFloatUnoBuffer(-0.0f, &f), 0);
+  EXPECT_EQ(f.CountInkCells(), 2 * 2);
+
+  // Each writer marks the destination rectangle it writes, after clipping.
+  GX_UnoBuffer src(10, 10, 16);
+  ASSERT_EQ(GX_FillDeepUnoBuffer(100, &src), 0);
+  const V_LRect all{0, 0, 10, 10};
+  const struct {
+    const char* name;
+    std::function<int32_t(GX_UnoBuffer*)> write;
+    int32_t depth;
+    RunList row4, row15;
+  } kCases[] = {
+      {"accumulate",
+       [&](GX_UnoBuffer* d) {
+         return GX_AccumulateUnoBuffers(nullptr, &src, int32_t(GX_AccumulateMode::kBuildUp), 1, 1,
+                                        all, V_LPoint{60, 8}, d);
+       },
+       16, {}, {{0, 128}}},
+      {"transfer",
+       [&](GX_UnoBuffer* d) {
+         return GX_TransferUnoBuffers(nullptr, &src, nullptr, int32_t(GX_TransferMode::kCopy), all,
+                                      V_LPoint{190, -5}, d);
+       },
+       16, {{128, 200}}, {}},
+      {"convert to float",
+       [&](GX_UnoBuffer* d) { return GX_ConvertDeepUnoBuffer(nullptr, &src, all, 32768, d); },
+       32, {{0, 64}}, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_UnoBuffer d(200, 20, c.depth, GX_UnoBuffer::kZeroed);
+    ASSERT_EQ(c.write(&d), 0);
+    EXPECT_EQ(Runs(d, 4, 0, 200), c.row4);
+    EXPECT_EQ(Runs(d, 15, 0, 200), c.row15);
+  }
+}
+
+TEST_F(GxCore, AFreedBufferClearsItsInkForTheNextZeroedOne) {
+  // 1024 × 1024 at 8 bits is pooled (outside AddressSanitizer): the next kZeroed buffer
+  // of the size gets the same memory back, which must read as zero everywhere.
+  {
+    GX_UnoBuffer used(1024, 1024, 8, GX_UnoBuffer::kZeroed);
+    for (int32_t y = 100; y < 300; ++y)
+      for (int32_t x = 500; x < 700; ++x) used.Row<uint8_t>(y)[x] = 200;
+    used.MarkInk(V_LRect{500, 100, 700, 300});
+  }
+  {
+    GX_UnoBuffer next(1024, 1024, 8, GX_UnoBuffer::kZeroed);
+    EXPECT_EQ(next.CountInkCells(), 0);
+    int64_t nonzero = 0;
+    for (int32_t y = 0; y < 1024; ++y)
+      for (int32_t x = 0; x < 1024; ++x) nonzero += next.Row<uint8_t>(y)[x] != 0;
+    EXPECT_EQ(nonzero, 0);
+    // Leave it dirty without a map: a zeroed buffer after it is still zero.
+    for (int32_t y = 0; y < 1024; ++y) next.Row<uint8_t>(y)[y] = 1;
+    next.DropInkMap();
+  }
+  GX_UnoBuffer last(1024, 1024, 8, GX_UnoBuffer::kZeroed);
+  int64_t nonzero = 0;
+  for (int32_t y = 0; y < 1024; ++y)
+    for (int32_t x = 0; x < 1024; ++x) nonzero += last.Row<uint8_t>(y)[x] != 0;
+  EXPECT_EQ(nonzero, 0);
+}
 
 TEST_F(GxCore, LargeBuffersAreRecycledForTheNextOfTheirSize) {
 #if defined(__SANITIZE_ADDRESS__)

@@ -180,6 +180,33 @@ TEST_F(GxLazy, FillOperatorClearsOnlyRequestedTiles) {
   EXPECT_THROW(GX_LazyFillUnoBufferOperator(&none, 0), std::invalid_argument);
 }
 
+TEST_F(GxLazy, FillOperatorUsesAndKeepsTheInkMap) {
+  // 8-bit buffer of 256 × 128 with a map: two tiles of 128. Samples of 5 stand in a
+  // marked cell (64..128 of rows 0..9) and, breaking the map's promise on purpose, in
+  // an unmarked one (0..64): a zero fill rewrites only what the map says may be ink.
+  boost::scoped_ptr<GX_UnoBuffer> buffer(new GX_UnoBuffer(256, 128, 8, GX_UnoBuffer::kZeroed));
+  GX_UnoBuffer* raw = buffer.get();
+  for (int32_t y = 0; y < 10; ++y)
+    for (int32_t x = 0; x < 128; ++x) raw->Row<uint8_t>(y)[x] = 5;
+  raw->MarkInk(V_LRect{64, 0, 128, 10});
+  boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyFillUnoBufferOperator(&buffer, 0));
+  GX_LazyTiles tiles(128, &op);
+  ASSERT_EQ(tiles.MakeValid(V_LRect{0, 0, 1, 1}), 0);
+  EXPECT_EQ(raw->Row<uint8_t>(3)[100], 0);
+  EXPECT_EQ(raw->Row<uint8_t>(3)[10], 5);
+  EXPECT_EQ(raw->CountInkCells(), 0);
+
+  // A fill other than zero writes the whole tile and marks it.
+  boost::scoped_ptr<GX_UnoBuffer> other(new GX_UnoBuffer(256, 128, 16, GX_UnoBuffer::kZeroed));
+  GX_UnoBuffer* deep = other.get();
+  boost::scoped_ptr<GX_LazyOperator> full(new GX_LazyFillUnoBufferOperator(&other, 32768));
+  GX_LazyTiles fullTiles(128, &full);
+  ASSERT_EQ(fullTiles.MakeValid(V_LRect{200, 5, 201, 6}), 0);
+  EXPECT_EQ(deep->Row<uint16_t>(127)[128], 32768);
+  EXPECT_EQ(deep->Row<uint16_t>(127)[127], 0);
+  EXPECT_EQ(deep->CountInkCells(), 2 * 128);
+}
+
 TEST_F(GxLazy, WorldCopyOperatorCopiesFromAShiftedSourceSetLater) {
   std::unique_ptr<GX_World> source(GX_World::New(100, 100, 8, 0));
   for (int32_t y = 0; y < 100; ++y)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include <boost/scoped_ptr.hpp>
@@ -217,6 +218,65 @@ TEST_F(Renderer, CopiesContinueTheSameStroke) {
   V_Rect area;
   copy.Render(nullptr, fullB.get(), Brush(), kWhole, 1.0, 7, split.canvas->GetLayer(), &area);
   EXPECT_EQ(Compare(*one.canvas, *split.canvas).second, 0);
+}
+
+TEST_F(Renderer, MaskSamplesTheHostWritesAreComposited) {
+  // The renderer composites only the mask cells it inked itself until the host takes
+  // the mask: a sample written through GetPaintMask, far from any dab but inside the
+  // next call's area, must be painted, and everything else must come out as a renderer
+  // that never gave its mask away paints it.
+  const int32_t w = 400, h = 100;
+  const V_Rect dest{0, 0, int16_t(h), int16_t(w)};
+  const auto stroke = [&](size_t count) {
+    // Along the bottom, then back up across the canvas: the second call's area is
+    // wide and mostly empty, over tiles the first call made valid.
+    const std::vector<Point> path = {{0, 20.0 / w, 0.9, false},
+                                     {1, 360.0 / w, 0.9, true},
+                                     {2, 40.0 / w, 0.1, true}};
+    return MakeStroke(path, count);
+  };
+  for (int depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    struct Canvas {
+      std::unique_ptr<GX_World> pixels;
+      std::unique_ptr<K_InteractRenderer> renderer;
+    } kept, taken;
+    for (Canvas* c : {&kept, &taken}) {
+      c->pixels.reset(GX_World::New(w, h, depth, 0));
+      boost::shared_ptr<K_PaintSource> ink(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0, 0, 0}));
+      c->renderer.reset(new K_InteractRenderer(int16_t(depth), ink, boost::shared_ptr<GX_World>(),
+                                               nullptr, false));
+      c->renderer->Render(nullptr, stroke(2).get(), Brush(), dest, 1.0, 7, c->pixels->GetLayer(),
+                          nullptr);
+    }
+    GX_UnoBuffer* mask =
+        dynamic_cast<GX_LazyFillUnoBufferOperator*>(taken.renderer->GetPaintMask()->GetOperator())
+            ->GetBuffer();
+    EXPECT_FALSE(mask->HasInkMap());
+    if (depth == 8)
+      mask->Row<uint8_t>(15)[330] = 255;
+    else
+      mask->Row<uint16_t>(15)[330] = 32768;
+    V_Rect areaKept, areaTaken;
+    kept.renderer->Render(nullptr, stroke(3).get(), Brush(), dest, 1.0, 7, kept.pixels->GetLayer(),
+                          &areaKept);
+    taken.renderer->Render(nullptr, stroke(3).get(), Brush(), dest, 1.0, 7,
+                           taken.pixels->GetLayer(), &areaTaken);
+    EXPECT_EQ(areaKept, areaTaken);
+    ASSERT_TRUE(areaTaken.top <= 15 && areaTaken.left <= 330 && areaTaken.right > 330)
+        << "the written sample must lie in the second call's area";
+    int differing = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const auto* a = static_cast<const unsigned char*>(GXp_PixelAddress(*kept.pixels->GetLayer(), x, y));
+        const auto* b = static_cast<const unsigned char*>(GXp_PixelAddress(*taken.pixels->GetLayer(), x, y));
+        if (std::memcmp(a, b, std::size_t(GXp_PixelBytes(depth))) != 0) {
+          ++differing;
+          EXPECT_TRUE(x == 330 && y == 15) << "pixel " << x << "," << y;
+        }
+      }
+    EXPECT_EQ(differing, 1);
+  }
 }
 
 TEST_F(Renderer, FailedChecksReportTheirMessages) {

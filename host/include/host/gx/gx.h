@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "host/v/v.h"
 #include "host/y/y.h"
@@ -93,16 +94,41 @@ private:
 };
 
 /// Single-channel buffer of 8, 16 or 32 (float) bits per sample; rows are exactly
-/// width × bytes per sample. Contents are undefined until filled.
+/// width × bytes per sample. Contents are undefined until filled, unless the buffer is
+/// made with GX_UnoBuffer::kZeroed.
 ///
 /// Buffers of 1 MB and more are recycled: their memory goes to a small pool (64 MB at
 /// most) when freed and serves the next buffer of the same size, because strokes make
 /// and drop layer-sized masks and refaulting fresh pages costs more than painting.
+///
+/// Ink map. A buffer may keep, for each row, one bit per cell of kInkCell samples
+/// (cell c covers x in [c × kInkCell, (c + 1) × kInkCell), clipped to the width). A
+/// clear bit promises that every byte of the cell's samples is zero; a set bit
+/// promises nothing. Readers use it to pass over the empty parts of a large, sparse buffer (a
+/// stroke's paint mask) without reading them. The map is optional and off by default;
+/// when there is none, every cell counts as marked.
+///
+/// Keeping the promise: every GX_ call that writes a buffer marks what it writes, and
+/// the fills clear the bits of what they set to zero. Code that writes samples
+/// directly (through GetData or Row) into a buffer that has a map must call MarkInk
+/// for what it writes, or DropInkMap first.
+///
+/// A buffer with a map that is freed with few cells marked zeroes those cells and goes
+/// to the pool as a zeroed block, so the next kZeroed buffer of its size costs nothing
+/// to clear.
 class GX_UnoBuffer : public Y_MemTrackedObject {
 public:
+  /// Samples per ink cell, along x.
+  static constexpr int32_t kInkCell = 64;
+  /// How a new buffer's samples start.
+  enum Contents {
+    kUndefined,  ///< whatever the memory held; no ink map
+    kZeroed,     ///< all zero, with an ink map that has no cell marked
+  };
+
   /// Throws std::bad_alloc when memory runs out, std::invalid_argument for a negative
   /// size or a depth other than 8, 16, 32.
-  GX_UnoBuffer(int32_t width, int32_t height, int32_t depth);
+  GX_UnoBuffer(int32_t width, int32_t height, int32_t depth, Contents contents = kUndefined);
   ~GX_UnoBuffer() override;
   GX_UnoBuffer(const GX_UnoBuffer&) = delete;
   GX_UnoBuffer& operator=(const GX_UnoBuffer&) = delete;
@@ -124,12 +150,68 @@ public:
                                       std::ptrdiff_t(y) * GetRowBytes());
   }
 
+  // Ink map
+  // ----
+
+  bool HasInkMap() const { return hasInkMap; }
+  /// Starts a map with every cell marked (nothing is known of the contents yet); keeps
+  /// the map there is.
+  void EnableInkMap();
+  /// Forgets the map: from then on every cell counts as marked.
+  void DropInkMap();
+  /// Marks the cells meeting `rect` (clipped to the buffer); nothing without a map.
+  void MarkInk(const V_LRect& rect);
+  /// Clears the bits of the cells that lie wholly inside `rect` (clipped to the
+  /// buffer); the caller has just set all their samples to zero. Cells only partly
+  /// inside stay as they are.
+  void ClearInk(const V_LRect& rect);
+  /// The map's words for row y (bit c % 64 of word c / 64 is cell c), or null when
+  /// there is no map. No range check.
+  const uint64_t* InkRow(int32_t y) const {
+    return hasInkMap ? ink.data() + std::size_t(y) * std::size_t(inkWords) : nullptr;
+  }
+  /// Number of marked cells (all of them without a map).
+  int64_t CountInkCells() const;
+
 private:
+  int32_t InkCells() const { return (width + kInkCell - 1) / kInkCell; }
+
   int32_t width;
   int32_t height;
   int32_t depth;
   void* data = nullptr;
+  bool hasInkMap = false;
+  int32_t inkWords = 0;  ///< words per row of the map
+  std::vector<uint64_t> ink;
 };
+
+/// Calls run(x0, x1) for each run of marked ink cells of row y within [left, right),
+/// clipped to that range, left to right; once for the whole range when the buffer has
+/// no map. Nothing for an empty range.
+template <class Run>
+void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32_t right,
+                      Run&& run) {
+  if (right <= left) return;
+  const uint64_t* words = buffer.InkRow(y);
+  if (!words) {
+    run(left, right);
+    return;
+  }
+  constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
+  const int32_t lastCell = (right - 1) / kCell;
+  int32_t c = left / kCell;
+  while (c <= lastCell) {
+    if (!(words[c >> 6] >> (c & 63) & 1)) {
+      ++c;
+      continue;
+    }
+    const int32_t first = c;
+    while (c <= lastCell && (words[c >> 6] >> (c & 63) & 1)) ++c;
+    const int32_t x0 = first * kCell > left ? first * kCell : left;
+    const int32_t x1 = c * kCell < right ? c * kCell : right;
+    run(x0, x1);
+  }
+}
 
 /// Flat fills of a whole buffer. Each answers GX_Err_BadDepth when the buffer's depth
 /// does not match the call (8, 16, 32), GX_Err_BadArgument for a null buffer.
