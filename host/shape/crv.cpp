@@ -23,24 +23,40 @@ bool ValidCurve(const CRV_Curve* c) {
   return true;
 }
 
-double Speed(const CRV_Curve& c, double t) {
-  const double u = 1.0 - t;
-  const double a = 3 * u * u, b = 6 * u * t, d = 3 * t * t;
-  const double dx = a * (c.points[1][0] - c.points[0][0]) + b * (c.points[2][0] - c.points[1][0]) +
-                    d * (c.points[3][0] - c.points[2][0]);
-  const double dy = a * (c.points[1][1] - c.points[0][1]) + b * (c.points[2][1] - c.points[1][1]) +
-                    d * (c.points[3][1] - c.points[2][1]);
+// The derivative of a cubic is a quadratic in t: B'(t) = c + t·(b + t·a) per axis,
+// taken from the control points once per query rather than once per speed sample.
+struct Hodograph {
+  double ax, bx, cx, ay, by, cy;
+};
+
+Hodograph HodographOf(const CRV_Curve& c) {
+  Hodograph h;
+  double d[3][2];
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 2; ++k) d[i][k] = c.points[i + 1][k] - c.points[i][k];
+  h.cx = 3 * d[0][0];
+  h.bx = 6 * (d[1][0] - d[0][0]);
+  h.ax = 3 * (d[0][0] - 2 * d[1][0] + d[2][0]);
+  h.cy = 3 * d[0][1];
+  h.by = 6 * (d[1][1] - d[0][1]);
+  h.ay = 3 * (d[0][1] - 2 * d[1][1] + d[2][1]);
+  return h;
+}
+
+double Speed(const Hodograph& h, double t) {
+  const double dx = h.cx + t * (h.bx + t * h.ax);
+  const double dy = h.cy + t * (h.by + t * h.ay);
   // Not std::hypot: every query and table interval costs four of these, and hypot's
   // overflow guard makes it several times slower; control points are pixel
   // coordinates, far from 1e150.
   return std::sqrt(dx * dx + dy * dy);
 }
 
-double Integrate(const CRV_Curve& c, double t0, double t1) {
+double Integrate(const Hodograph& h, double t0, double t1) {
   const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
   double sum = 0;
   for (int i = 0; i < 2; ++i)
-    sum += kWeights[i] * (Speed(c, mid - half * kNodes[i]) + Speed(c, mid + half * kNodes[i]));
+    sum += kWeights[i] * (Speed(h, mid - half * kNodes[i]) + Speed(h, mid + half * kNodes[i]));
   return sum * half;
 }
 
@@ -73,12 +89,13 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   SEQ_Head** fresh = nullptr;
   int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), n + 1, &fresh);
   if (rc != 0) return rc;
+  const Hodograph h = HodographOf(c);
   CRV_ArcSample sample{0.0, 0.0};
   rc = SEQ_Append(fresh, &sample);
   for (int32_t j = 1; rc == 0 && j <= n; ++j) {
     const double t0 = sample.t;
     sample.t = double(j) / n;
-    sample.s += Integrate(c, t0, sample.t);
+    sample.s += Integrate(h, t0, sample.t);
     rc = SEQ_Append(fresh, &sample);
   }
   if (rc != 0) {
@@ -119,7 +136,7 @@ int32_t CRV_SFromT(const CRV_Curve* curve, double t, int32_t resolution, SEQ_Hea
   const int32_t n = SEQ_Count(*table) - 1;
   const int32_t j = std::min(n - 1, int32_t(t * n));
   const CRV_ArcSample at = Sample(*table, j);
-  *length = t >= 1.0 ? Sample(*table, n).s : at.s + Integrate(*curve, at.t, t);
+  *length = t >= 1.0 ? Sample(*table, n).s : at.s + Integrate(HodographOf(*curve), at.t, t);
   return 0;
 }
 
@@ -148,11 +165,12 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
   double left = a.t, right = b.t;
   double x = b.s > a.s ? a.t + (s - a.s) / (b.s - a.s) * (b.t - a.t) : a.t;
   const double tolerance = 1e-15 * std::max(1.0, total);
+  const Hodograph h = HodographOf(*curve);
   for (int it = 0; it < 60; ++it) {
-    const double f = a.s + Integrate(*curve, a.t, x) - s;
+    const double f = a.s + Integrate(h, a.t, x) - s;
     if (std::fabs(f) <= tolerance) break;
     (f > 0 ? right : left) = x;
-    const double v = Speed(*curve, x);
+    const double v = Speed(h, x);
     double next = v > 0 ? x - f / v : 0.5 * (left + right);
     // Newton steps that leave the bracket fall back to bisection.
     if (!(next > left && next < right)) next = 0.5 * (left + right);
