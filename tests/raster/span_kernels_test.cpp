@@ -184,13 +184,17 @@ RandomCase RandomTip(std::mt19937& rng) {
   const int full = c.deep ? 32768 : 255;
   const int w = 1 + int(rng() % (rng() % 8 == 0 ? 90 : 24));
   const int h = 1 + int(rng() % (rng() % 8 == 0 ? 90 : 24));
-  const int style = int(rng() % 3);
+  const int style = int(rng() % 4);
   c.rows.assign(std::size_t(h), std::vector<int>(std::size_t(w)));
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       int s = int(rng() % uint32_t(full + 1));
       if (style == 1) s = full;                             // flat: exact reproduction
       if (style == 2) s = rng() % 4 == 0 ? 0 : full - int(rng() % 3);  // near-full with holes
+      if (style == 3) {  // a disc with empty corners and rows, as round tips have
+        const double dx = (x + 0.5) / w - 0.5, dy = (y + 0.5) / h - 0.5;
+        if (dx * dx + dy * dy > 0.2 || y % 7 == 3) s = 0;
+      }
       c.rows[std::size_t(y)][std::size_t(x)] = s;
     }
   return c;
