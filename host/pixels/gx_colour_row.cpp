@@ -9,6 +9,7 @@
 // mostly empty, so runs of zero coverage are passed over whole vectors at a time.
 #include "host/gx/gx_transfer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -82,6 +83,10 @@ struct Lanes8 {
   static __m128i LoadPacked(const GX_Pixel8* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
+  static bool Empty(const GX_Pixel8* p) {
+    const __m128i v = LoadPacked(p);
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
+  }
 };
 
 struct Lanes16 {
@@ -128,6 +133,11 @@ struct Lanes16 {
     Packed k;
     Split(p, &k.ar, &k.gb);
     return k;
+  }
+  static bool Empty(const GX_Pixel16* p) {
+    const __m128i v = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
   }
   static void Store(const Packed& k, GX_Pixel16* p) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(k.ar, k.gb));
@@ -177,6 +187,10 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   // Full coverage of an opaque colour at full opacity stores the colour: a stroke's
   // core, where four whole pixels can be written without any arithmetic.
   const bool fullStores = opaqueColour && opacity == P::kFull;
+  const __m128i emptyRgb[3] = {
+      _mm_set1_epi32(std::min<int32_t>(colour.red, P::kFull)),
+      _mm_set1_epi32(std::min<int32_t>(colour.green, P::kFull)),
+      _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull))};
   const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
                                     _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
 
@@ -216,8 +230,30 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
     }
     const __m128 w = _mm_min_ps(one, _mm_max_ps(zero, _mm_mul_ps(L::Unit(L::Ints(mask + i)),
                                                                 opacityUnit)));
-    const Quad d = L::Load(dst + i);
     const __m128 sa = _mm_mul_ps(_mm_set1_ps(sA), w);
+    // Pixels with no weight (w or sa not above 0) stay; full weight of an opaque
+    // colour stores the colour itself.
+    const __m128i changed =
+        _mm_castps_si128(_mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero)));
+    const __m128i store = opaqueColour ? _mm_castps_si128(_mm_cmpge_ps(w, one))
+                                       : _mm_setzero_si128();
+    if (L::Empty(dst + i)) {
+      // Four empty pixels, as under a stroke on a fresh layer. With da and cb zero the
+      // blend below makes alpha sa and each channel (sa × cs) / sa: cs = c / full within
+      // three roundings, which FromUnit (×full + ½, truncated) takes back to c itself,
+      // or to full where c is above it. So the channels are the colour's, undivided.
+      const auto blendedPixels = L::Pack(FromUnit<L>(sa), emptyRgb[0], emptyRgb[1], emptyRgb[2]);
+      if constexpr (sizeof(typename P::Value) == 1) {
+        L::Store(Select(store, packedColour, _mm_and_si128(changed, blendedPixels)), dst + i);
+      } else {
+        L::Store({Select(store, packedColour.ar, _mm_and_si128(changed, blendedPixels.ar)),
+                  Select(store, packedColour.gb, _mm_and_si128(changed, blendedPixels.gb))},
+                 dst + i);
+      }
+      i += 4;
+      continue;
+    }
+    const Quad d = L::Load(dst + i);
     const __m128 da = d.a;
     const __m128 keep = _mm_mul_ps(da, _mm_sub_ps(one, sa));
     const __m128 ao = _mm_add_ps(sa, keep);
@@ -233,12 +269,6 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
     }
     const auto blendedPixels = L::Pack(FromUnit<L>(ao), out[0], out[1], out[2]);
     const auto original = L::LoadPacked(dst + i);
-    // Pixels with no weight (w or sa not above 0) stay; full weight of an opaque
-    // colour stores the colour itself.
-    const __m128i changed =
-        _mm_castps_si128(_mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero)));
-    const __m128i store = opaqueColour ? _mm_castps_si128(_mm_cmpge_ps(w, one))
-                                       : _mm_setzero_si128();
     if constexpr (sizeof(typename P::Value) == 1) {
       L::Store(Select(store, packedColour, Select(changed, blendedPixels, original)), dst + i);
     } else {

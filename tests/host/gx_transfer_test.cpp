@@ -250,7 +250,8 @@ TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
 // The row kernel against the per-pixel Normal transfer, bit for bit, on seeded random
 // rows: runs of zero mask (skipped whole), partial and full coverage, translucent and
 // opaque colours, opacities, destination alphas from empty to full (and 16-bit values
-// above full, which a caller may hand over), row lengths that leave scalar tails.
+// above full, which a caller may hand over), runs of empty pixels, row lengths that
+// leave scalar tails.
 template <class P>
 void CheckNormalRowAgainstPixels(uint32_t seed) {
   using Value = typename P::Value;
@@ -260,8 +261,14 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
   const auto value = [&](uint32_t hi) { return Value(rng() % (hi + 1)); };
   for (int trial = 0; trial < 400; ++trial) {
     const int32_t count = int32_t(rng() % 160);
-    const Pixel colour{rng() % 3 ? Value(P::kFull) : value(P::kFull), value(P::kFull),
-                       value(P::kFull), value(P::kFull)};
+    // Channels of 0 and full are common (black, white, primaries) and blend apart;
+    // 16-bit channels above full are clamped.
+    const auto channel = [&] {
+      const uint32_t kind = uint32_t(rng() % 5);
+      return kind == 0 ? Value(0) : kind == 1 ? Value(P::kFull) : value(kind == 2 ? top : P::kFull);
+    };
+    const Pixel colour{rng() % 3 ? Value(P::kFull) : value(P::kFull), channel(), channel(),
+                       channel()};
     const Value opacity = rng() % 2 ? Value(P::kFull) : value(P::kFull);
     std::vector<Value> mask(static_cast<size_t>(count));
     std::vector<Pixel> want(static_cast<size_t>(count));
@@ -273,6 +280,7 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
       const uint32_t hi = rng() % 8 == 0 ? top : uint32_t(P::kFull);
       want[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
                               value(hi)};
+      if (trial % 4 == 1 && i >= 8 && i < 100) want[size_t(i)] = Pixel{0, 0, 0, 0};  // fresh layer
     }
     std::vector<Pixel> fast = want, scalar = want;
     const auto xfer = GXp_XferTable<P>()[kNormal];
