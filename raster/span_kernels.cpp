@@ -16,6 +16,13 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// AVX2 forms are compiled per function (not per file, so no inline function shared
+// with other files is built for AVX2) and run only where the processor has it.
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KSTROKE_HAVE_AVX2 1
+#define KSTROKE_AVX2 __attribute__((target("avx2")))
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -230,6 +237,89 @@ struct Passes16 {
 template <class T> struct PassesOf;
 template <> struct PassesOf<uint8_t> { using Type = Passes8; };
 template <> struct PassesOf<uint16_t> { using Type = Passes16; };
+
+#if defined(KSTROKE_HAVE_AVX2)
+// The same passes on 32-byte vectors. Unpacking and packing work within each 16-byte
+// half, so a half's samples come back in their own order; runs shorter than one wide
+// vector take the 16-byte forms.
+KSTROKE_AVX2 inline __m256i Div255x16(__m256i sum) {
+  const __m256i t = _mm256_add_epi16(sum, _mm256_set1_epi16(128));
+  return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+KSTROKE_AVX2 inline __m256i Lerp16Wide(__m256i pairs, __m256i weights) {
+  const __m256i t = _mm256_add_epi32(_mm256_madd_epi16(pairs, weights),
+                                     _mm256_set1_epi32(16384 * 255 + 128));
+  return _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
+}
+
+struct Passes8Avx2 {
+  static constexpr int32_t kWidth = 32;
+  KSTROKE_AVX2 static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f,
+                               uint8_t* out) {
+    if (n < kWidth) return Passes8::Run(a, b, n, f, out);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i w0 = _mm256_set1_epi16(int16_t(255 - f)), w1 = _mm256_set1_epi16(int16_t(f));
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+      const __m256i lo = Div255x16(_mm256_add_epi16(
+          _mm256_mullo_epi16(_mm256_unpacklo_epi8(va, zero), w0),
+          _mm256_mullo_epi16(_mm256_unpacklo_epi8(vb, zero), w1)));
+      const __m256i hi = Div255x16(_mm256_add_epi16(
+          _mm256_mullo_epi16(_mm256_unpackhi_epi8(va, zero), w0),
+          _mm256_mullo_epi16(_mm256_unpackhi_epi8(vb, zero), w1)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(lo, hi));
+      if (i == n - kWidth) return;
+    }
+  }
+  KSTROKE_AVX2 static void Horizontal(const uint8_t* r, int32_t n, uint32_t fx, uint8_t* h) {
+    Run(r, r + 1, n, fx, h);
+  }
+  KSTROKE_AVX2 static void Vertical(const uint8_t* h0, const uint8_t* h1, int32_t n,
+                                    uint32_t fy, uint8_t* dst) {
+    Run(h0, h1, n, fy, dst);
+  }
+};
+
+struct Passes16Avx2 {
+  static constexpr int32_t kWidth = 16;
+  KSTROKE_AVX2 static void Run(const uint16_t* a, const uint16_t* b, int32_t n, uint32_t f,
+                               bool inBiased, bool outBiased, uint16_t* out) {
+    if (n < kWidth) return Passes16::Run(a, b, n, f, inBiased, outBiased, out);
+    const __m256i w = _mm256_set1_epi32(int32_t((f << 16) | (255 - f)));
+    const __m256i bias = _mm256_set1_epi16(16384);
+    const __m256i inBias = inBiased ? _mm256_setzero_si256() : bias;
+    const __m256i outBias = outBiased ? _mm256_setzero_si256() : bias;
+    const __m256i bias32 = _mm256_set1_epi32(16384);
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m256i va = _mm256_sub_epi16(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)), inBias);
+      const __m256i vb = _mm256_sub_epi16(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)), inBias);
+      const __m256i lo = Lerp16Wide(_mm256_unpacklo_epi16(va, vb), w);
+      const __m256i hi = Lerp16Wide(_mm256_unpackhi_epi16(va, vb), w);
+      const __m256i r = _mm256_packs_epi32(_mm256_sub_epi32(lo, bias32),
+                                           _mm256_sub_epi32(hi, bias32));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_add_epi16(r, outBias));
+      if (i == n - kWidth) return;
+    }
+  }
+  KSTROKE_AVX2 static void Horizontal(const uint16_t* r, int32_t n, uint32_t fx, uint16_t* h) {
+    Run(r, r + 1, n, fx, false, true, h);
+  }
+  KSTROKE_AVX2 static void Vertical(const uint16_t* h0, const uint16_t* h1, int32_t n,
+                                    uint32_t fy, uint16_t* dst) {
+    Run(h0, h1, n, fy, true, false, dst);
+  }
+};
+
+template <class T> struct WidePassesOf;
+template <> struct WidePassesOf<uint8_t> { using Type = Passes8Avx2; };
+template <> struct WidePassesOf<uint16_t> { using Type = Passes16Avx2; };
+#endif
 #else
 template <class T>
 int32_t InterpolateRun(const T*, const T*, int32_t, uint32_t, uint32_t, T*) {
@@ -273,10 +363,9 @@ constexpr int32_t kBlockRunMax = 2560;
 /// Level 0 with unit steps across and down: both fractions are the same on every row,
 /// so each level row is blended horizontally once. Answers false, having written
 /// nothing, when the block does not qualify (or without SSE2).
-template <class T>
-bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
 #if defined(__SSE2__)
-  using Passes = typename PassesOf<T>::Type;
+template <class T, class Passes>
+[[gnu::always_inline]] inline bool UnitBlockWith(const Kp_SpanArgs& a, T* dst) {
   const Kp_MIPPyramid& p = *a.pyramid;
   if (a.level != 0 || a.du != kFx16One || a.dv != kFx16One || a.count > kBlockRunMax ||
       !NoWrap(a.u, a.du, a.count) || !NoWrap(a.v, a.dv, a.rows))
@@ -309,12 +398,26 @@ bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
     held = y + 1;
   }
   return true;
+}
+#endif
+
+template <class T>
+bool UnitBlock(const Kp_SpanArgs& a, T* dst) {
+#if defined(__SSE2__)
+  return UnitBlockWith<T, typename PassesOf<T>::Type>(a, dst);
 #else
   (void)a;
   (void)dst;
   return false;
 #endif
 }
+
+#if defined(KSTROKE_HAVE_AVX2)
+template <class T>
+KSTROKE_AVX2 bool UnitBlockAvx2(const Kp_SpanArgs& a, T* dst) {
+  return UnitBlockWith<T, typename WidePassesOf<T>::Type>(a, dst);
+}
+#endif
 
 
 template <class T>
@@ -411,6 +514,23 @@ void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 }
 
 template <class P>
+void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (Kp_HasAvx2() && UnitBlockAvx2(a, dst)) return;
+#endif
+  BilinearBlock<P>(a, dst);
+}
+
+bool Kp_HasAvx2() noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
+template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   BlockRows<P, &TrilinearSpan<P>>(a, dst);
 }
@@ -439,6 +559,7 @@ void CopyBlock(const Kp_MIPPyramid& p, int32_t x0, int32_t y0, int32_t count, in
   template void BilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;   \
   template void TrilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
   template void BilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
+  template void BilinearBlockAvx2<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
   template void TrilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;
 KSTROKE_FAST_INSTANTIATE(Px8)
 KSTROKE_FAST_INSTANTIATE(Px16)
@@ -451,14 +572,20 @@ void Erased(const Kp_SpanArgs& a, void* dst) noexcept {
   kKernel(a, static_cast<typename P::Value*>(dst));
 }
 
-template <class P>
+template <class P, bool kWide>
 constexpr Kp_KernelTable MakeTable() {
   return {&Erased<P, &BilinearSpan<P>>, &Erased<P, &TrilinearSpan<P>>,
-          &Erased<P, &BilinearBlock<P>>, &Erased<P, &TrilinearBlock<P>>};
+          kWide ? &Erased<P, &BilinearBlockAvx2<P>> : &Erased<P, &BilinearBlock<P>>,
+          &Erased<P, &TrilinearBlock<P>>};
 }
 
-const Kp_KernelTable kTables[2] = {MakeTable<Px8>(), MakeTable<Px16>()};
+const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},
+                                      {MakeTable<Px8, true>(), MakeTable<Px16, true>()}};
 
 }  // namespace
 
-const Kp_KernelTable& Kp_Kernels(bool deep) noexcept { return kTables[deep ? 1 : 0]; }
+const Kp_KernelTable& Kp_Kernels(bool deep) noexcept { return Kp_KernelsFor(deep, Kp_HasAvx2()); }
+
+const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept {
+  return kTables[avx2 && Kp_HasAvx2() ? 1 : 0][deep ? 1 : 0];
+}

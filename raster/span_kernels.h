@@ -72,6 +72,10 @@ void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// `rows` rows of `count` samples: row j samples v = v + j·dv with the same u run.
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
+/// has AVX2 (the same results: the arithmetic is integer and identical).
+template <class P>
+void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// Destination (i, j) = level-0 sample (x0 + i, y0 + j), or 0 outside the bitmap. The
@@ -83,7 +87,13 @@ void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t cou
 struct Kp_KernelTable {
   Kp_SpanProc bilinearSpan, trilinearSpan, bilinearBlock, trilinearBlock;
 };
+/// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;
+/// With `avx2` false, the 16-byte forms even where AVX2 is present (tests hold the two
+/// against each other); with it true, the AVX2 forms if the processor has them.
+const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;
+/// True when the processor runs AVX2 and this build has the AVX2 forms.
+bool Kp_HasAvx2() noexcept;
 
 // Reference kernels ----------------------------------------------------------------
 
@@ -98,6 +108,10 @@ template <class P>
 void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
+/// has AVX2 (the same results: the arithmetic is integer and identical).
+template <class P>
+void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,

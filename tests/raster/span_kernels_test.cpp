@@ -254,6 +254,7 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
   };
   check("BilinearSpan", &BilinearSpan<P>, &kp_ref::BilinearSpan<P>);
   check("BilinearBlock", &BilinearBlock<P>, &kp_ref::BilinearBlock<P>);
+  check("BilinearBlockAvx2", &BilinearBlockAvx2<P>, &kp_ref::BilinearBlock<P>);
   if (pair) {
     check("TrilinearSpan", &TrilinearSpan<P>, &kp_ref::TrilinearSpan<P>);
     check("TrilinearBlock", &TrilinearBlock<P>, &kp_ref::TrilinearBlock<P>);
@@ -279,6 +280,38 @@ TEST_F(SpanKernels, FastFormsMatchTheReferenceBitForBit) {
       else
         CompareRandom<Px8>(map, rng, caseIndex);
       if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// Whole dabs at their own size: level 0, unit steps, every width from one sample to
+// past two wide vectors, sub-sample offsets including none, both vector widths.
+TEST_F(SpanKernels, UnitStepBlocksMatchTheReferenceAtEveryWidth) {
+  std::mt19937 rng(7);
+  for (bool deep : {false, true}) {
+    for (int w = 1; w <= 80; ++w) {
+      SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
+      const int full = deep ? 32768 : 255;
+      std::vector<std::vector<int>> rows(5, std::vector<int>(std::size_t(w)));
+      for (auto& row : rows)
+        for (int& v : row) v = rng() % 3 == 0 ? full : int(rng() % uint32_t(full + 1));
+      TestTip tip(rows, deep);
+      K_BrushMIPMap map(tip);
+      for (Fx16 offset : {0, 1 << 8, 77 << 8, 255 << 8}) {
+        Kp_SpanArgs a = Args(map, 0, kOne, w + 2, -kOne - offset, kOne, -kOne + offset / 3, kOne);
+        a.rows = 7;
+        a.rowBytes = a.count * (deep ? 2 : 1);
+        for (bool avx2 : {false, true}) {
+          std::vector<uint8_t> got(std::size_t(a.rows * a.rowBytes), 0xA5);
+          std::vector<uint8_t> want = got;
+          Kp_KernelsFor(deep, avx2).bilinearBlock(a, got.data());
+          if (deep)
+            kp_ref::BilinearBlock<Px16>(a, reinterpret_cast<uint16_t*>(want.data()));
+          else
+            kp_ref::BilinearBlock<Px8>(a, want.data());
+          ASSERT_EQ(got, want) << "offset " << offset << (avx2 ? ", AVX2" : "");
+        }
+      }
     }
   }
 }
