@@ -192,6 +192,31 @@ struct Passes8 {
                        uint8_t* dst) {
     Run(h0, h1, n, fy, dst);
   }
+  /// Horizontal of level row r into h1 and, vector by vector while it is still in a
+  /// register, Vertical of h0 and it into dst. (Reading h1 back right after writing it
+  /// would meet the overlapping last store half way and wait for it.)
+  static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx, uint32_t fy,
+                    uint8_t* h1, uint8_t* dst) {
+    if (n < kWidth) {
+      Horizontal(r, n, fx, h1);
+      return Vertical(h0, h1, n, fy, dst);
+    }
+    const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
+    const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
+    const auto load = [](const uint8_t* q) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    };
+    const auto mix = [](__m128i a, __m128i b, __m128i w0, __m128i w1) {
+      return _mm_packus_epi16(Lerp(a, b, w0, w1, false), Lerp(a, b, w0, w1, true));
+    };
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m128i h = mix(load(r + i), load(r + i + 1), wx0, wx1);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), mix(load(h0 + i), h, wy0, wy1));
+      if (i == n - kWidth) return;
+    }
+  }
 };
 
 struct Passes16 {
@@ -231,6 +256,33 @@ struct Passes16 {
   static void Vertical(const uint16_t* h0, const uint16_t* h1, int32_t n, uint32_t fy,
                        uint16_t* dst) {
     Run(h0, h1, n, fy, true, false, dst);
+  }
+  /// As Passes8::Fused; h0 and h1 hold biased rows.
+  static void Fused(const uint16_t* r, const uint16_t* h0, int32_t n, uint32_t fx,
+                    uint32_t fy, uint16_t* h1, uint16_t* dst) {
+    if (n < kWidth) {
+      Horizontal(r, n, fx, h1);
+      return Vertical(h0, h1, n, fy, dst);
+    }
+    const __m128i wx = _mm_set1_epi32(int32_t((fx << 16) | (255 - fx)));
+    const __m128i wy = _mm_set1_epi32(int32_t((fy << 16) | (255 - fy)));
+    const __m128i bias = _mm_set1_epi16(16384);
+    const auto load = [](const uint16_t* q) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    };
+    const auto mix = [](__m128i a, __m128i b, __m128i w) {
+      return PackBiased16(Lerp16(_mm_unpacklo_epi16(a, b), w),
+                          Lerp16(_mm_unpackhi_epi16(a, b), w));
+    };
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m128i h = mix(_mm_sub_epi16(load(r + i), bias), _mm_sub_epi16(load(r + i + 1), bias),
+                            wx);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                       _mm_add_epi16(mix(load(h0 + i), h, wy), bias));
+      if (i == n - kWidth) return;
+    }
   }
 };
 
@@ -281,6 +333,32 @@ struct Passes8Avx2 {
                                     uint32_t fy, uint8_t* dst) {
     Run(h0, h1, n, fy, dst);
   }
+  KSTROKE_AVX2 static __m256i Mix(__m256i a, __m256i b, __m256i w0, __m256i w1) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(a, zero), w0),
+                                                  _mm256_mullo_epi16(_mm256_unpacklo_epi8(b, zero), w1)));
+    const __m256i hi = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(a, zero), w0),
+                                                  _mm256_mullo_epi16(_mm256_unpackhi_epi8(b, zero), w1)));
+    return _mm256_packus_epi16(lo, hi);
+  }
+  KSTROKE_AVX2 static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx,
+                                 uint32_t fy, uint8_t* h1, uint8_t* dst) {
+    if (n < kWidth) return Passes8::Fused(r, h0, n, fx, fy, h1, dst);
+    const __m256i wx0 = _mm256_set1_epi16(int16_t(255 - fx));
+    const __m256i wx1 = _mm256_set1_epi16(int16_t(fx));
+    const __m256i wy0 = _mm256_set1_epi16(int16_t(255 - fy));
+    const __m256i wy1 = _mm256_set1_epi16(int16_t(fy));
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m256i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), Mix(Load(h0 + i), h, wy0, wy1));
+      if (i == n - kWidth) return;
+    }
+  }
+  KSTROKE_AVX2 static __m256i Load(const uint8_t* q) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+  }
 };
 
 struct Passes16Avx2 {
@@ -313,6 +391,31 @@ struct Passes16Avx2 {
   KSTROKE_AVX2 static void Vertical(const uint16_t* h0, const uint16_t* h1, int32_t n,
                                     uint32_t fy, uint16_t* dst) {
     Run(h0, h1, n, fy, true, false, dst);
+  }
+  KSTROKE_AVX2 static __m256i Mix(__m256i a, __m256i b, __m256i w) {
+    const __m256i bias32 = _mm256_set1_epi32(16384);
+    const __m256i lo = Lerp16Wide(_mm256_unpacklo_epi16(a, b), w);
+    const __m256i hi = Lerp16Wide(_mm256_unpackhi_epi16(a, b), w);
+    return _mm256_packs_epi32(_mm256_sub_epi32(lo, bias32), _mm256_sub_epi32(hi, bias32));
+  }
+  KSTROKE_AVX2 static void Fused(const uint16_t* r, const uint16_t* h0, int32_t n, uint32_t fx,
+                                 uint32_t fy, uint16_t* h1, uint16_t* dst) {
+    if (n < kWidth) return Passes16::Fused(r, h0, n, fx, fy, h1, dst);
+    const __m256i wx = _mm256_set1_epi32(int32_t((fx << 16) | (255 - fx)));
+    const __m256i wy = _mm256_set1_epi32(int32_t((fy << 16) | (255 - fy)));
+    const __m256i bias = _mm256_set1_epi16(16384);
+    for (int32_t i = 0;; i += kWidth) {
+      if (i > n - kWidth) i = n - kWidth;
+      const __m256i h = Mix(_mm256_sub_epi16(Load(r + i), bias),
+                            _mm256_sub_epi16(Load(r + i + 1), bias), wx);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                          _mm256_add_epi16(Mix(Load(h0 + i), h, wy), bias));
+      if (i == n - kWidth) return;
+    }
+  }
+  KSTROKE_AVX2 static __m256i Load(const uint16_t* q) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
   }
 };
 
@@ -390,8 +493,7 @@ template <class T, class Passes>
     Clear(row, lead);
     if (n > 0) {
       if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
-      Passes::Horizontal(LevelRow<T>(p, 0, y + 1) + x0 + lead, n, fx, h1);
-      Passes::Vertical(h0, h1, n, fy, row + lead);
+      Passes::Fused(LevelRow<T>(p, 0, y + 1) + x0 + lead, h0, n, fx, fy, h1, row + lead);
     }
     Clear(row + end, a.count - end);
     std::swap(h0, h1);
