@@ -276,8 +276,8 @@ struct Passes16 {
     };
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m128i h = mix(_mm_sub_epi16(load(r + i), bias), _mm_sub_epi16(load(r + i + 1), bias),
-                            wx);
+      const __m128i h =
+          mix(_mm_sub_epi16(load(r + i), bias), _mm_sub_epi16(load(r + i + 1), bias), wx);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
                        _mm_add_epi16(mix(load(h0 + i), h, wy), bias));
@@ -310,35 +310,25 @@ struct Passes8Avx2 {
   KSTROKE_AVX2 static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f,
                                uint8_t* out) {
     if (n < kWidth) return Passes8::Run(a, b, n, f, out);
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i w0 = _mm256_set1_epi16(int16_t(255 - f)), w1 = _mm256_set1_epi16(int16_t(f));
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-      const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-      const __m256i lo = Div255x16(_mm256_add_epi16(
-          _mm256_mullo_epi16(_mm256_unpacklo_epi8(va, zero), w0),
-          _mm256_mullo_epi16(_mm256_unpacklo_epi8(vb, zero), w1)));
-      const __m256i hi = Div255x16(_mm256_add_epi16(
-          _mm256_mullo_epi16(_mm256_unpackhi_epi8(va, zero), w0),
-          _mm256_mullo_epi16(_mm256_unpackhi_epi8(vb, zero), w1)));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(lo, hi));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                          Mix(Load(a + i), Load(b + i), w0, w1));
       if (i == n - kWidth) return;
     }
   }
   KSTROKE_AVX2 static void Horizontal(const uint8_t* r, int32_t n, uint32_t fx, uint8_t* h) {
     Run(r, r + 1, n, fx, h);
   }
-  KSTROKE_AVX2 static void Vertical(const uint8_t* h0, const uint8_t* h1, int32_t n,
-                                    uint32_t fy, uint8_t* dst) {
-    Run(h0, h1, n, fy, dst);
-  }
   KSTROKE_AVX2 static __m256i Mix(__m256i a, __m256i b, __m256i w0, __m256i w1) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i lo = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(a, zero), w0),
-                                                  _mm256_mullo_epi16(_mm256_unpacklo_epi8(b, zero), w1)));
-    const __m256i hi = Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(a, zero), w0),
-                                                  _mm256_mullo_epi16(_mm256_unpackhi_epi8(b, zero), w1)));
+    const __m256i lo =
+        Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(a, zero), w0),
+                                   _mm256_mullo_epi16(_mm256_unpacklo_epi8(b, zero), w1)));
+    const __m256i hi =
+        Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(a, zero), w0),
+                                   _mm256_mullo_epi16(_mm256_unpackhi_epi8(b, zero), w1)));
     return _mm256_packus_epi16(lo, hi);
   }
   KSTROKE_AVX2 static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx,
@@ -352,7 +342,8 @@ struct Passes8Avx2 {
       if (i > n - kWidth) i = n - kWidth;
       const __m256i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), Mix(Load(h0 + i), h, wy0, wy1));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                          Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -370,27 +361,16 @@ struct Passes16Avx2 {
     const __m256i bias = _mm256_set1_epi16(16384);
     const __m256i inBias = inBiased ? _mm256_setzero_si256() : bias;
     const __m256i outBias = outBiased ? _mm256_setzero_si256() : bias;
-    const __m256i bias32 = _mm256_set1_epi32(16384);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m256i va = _mm256_sub_epi16(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)), inBias);
-      const __m256i vb = _mm256_sub_epi16(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)), inBias);
-      const __m256i lo = Lerp16Wide(_mm256_unpacklo_epi16(va, vb), w);
-      const __m256i hi = Lerp16Wide(_mm256_unpackhi_epi16(va, vb), w);
-      const __m256i r = _mm256_packs_epi32(_mm256_sub_epi32(lo, bias32),
-                                           _mm256_sub_epi32(hi, bias32));
+      const __m256i r = Mix(_mm256_sub_epi16(Load(a + i), inBias),
+                            _mm256_sub_epi16(Load(b + i), inBias), w);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_add_epi16(r, outBias));
       if (i == n - kWidth) return;
     }
   }
   KSTROKE_AVX2 static void Horizontal(const uint16_t* r, int32_t n, uint32_t fx, uint16_t* h) {
     Run(r, r + 1, n, fx, false, true, h);
-  }
-  KSTROKE_AVX2 static void Vertical(const uint16_t* h0, const uint16_t* h1, int32_t n,
-                                    uint32_t fy, uint16_t* dst) {
-    Run(h0, h1, n, fy, true, false, dst);
   }
   KSTROKE_AVX2 static __m256i Mix(__m256i a, __m256i b, __m256i w) {
     const __m256i bias32 = _mm256_set1_epi32(16384);
