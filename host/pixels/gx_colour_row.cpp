@@ -5,8 +5,10 @@
 // The SSE2 form runs the per-pixel transfer's own float operations on four pixels at
 // once, in the same order and with the same divisions (no reciprocals, no fused
 // multiply-adds), so its results are those of the per-pixel function bit for bit;
-// tests/host/gx_transfer_test.cpp holds the two against each other. A stroke's mask is
-// mostly empty, so runs of zero coverage are passed over whole vectors at a time.
+// tests/host/gx_transfer_test.cpp holds the two against each other. Four empty
+// destination pixels skip the operations whose outcome is known there (see VectorRun).
+// A stroke's mask is mostly empty, so runs of zero coverage are passed over whole
+// vectors at a time.
 #include "host/gx/gx_transfer.h"
 
 #include <algorithm>
