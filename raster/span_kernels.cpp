@@ -167,6 +167,12 @@ struct Passes8 {
     const __m128i q = high ? _mm_unpackhi_epi8(b, zero) : _mm_unpacklo_epi8(b, zero);
     return Div255x8(_mm_add_epi16(_mm_mullo_epi16(p, w0), _mm_mullo_epi16(q, w1)));
   }
+  static __m128i Mix(__m128i a, __m128i b, __m128i w0, __m128i w1) {
+    return _mm_packus_epi16(Lerp(a, b, w0, w1, false), Lerp(a, b, w0, w1, true));
+  }
+  static __m128i Load(const uint8_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  }
   static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f, uint8_t* out) {
     if (n < kWidth) {
       for (int32_t i = 0; i < n; ++i)
@@ -176,10 +182,7 @@ struct Passes8 {
     const __m128i w0 = _mm_set1_epi16(int16_t(255 - f)), w1 = _mm_set1_epi16(int16_t(f));
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_packus_epi16(Lerp(va, vb, w0, w1, false), Lerp(va, vb, w0, w1, true)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), Mix(Load(a + i), Load(b + i), w0, w1));
       if (i == n - kWidth) return;
     }
   }
@@ -203,17 +206,11 @@ struct Passes8 {
     }
     const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
     const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
-    const auto load = [](const uint8_t* q) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    };
-    const auto mix = [](__m128i a, __m128i b, __m128i w0, __m128i w1) {
-      return _mm_packus_epi16(Lerp(a, b, w0, w1, false), Lerp(a, b, w0, w1, true));
-    };
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m128i h = mix(load(r + i), load(r + i + 1), wx0, wx1);
+      const __m128i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), mix(load(h0 + i), h, wy0, wy1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -221,6 +218,13 @@ struct Passes8 {
 
 struct Passes16 {
   static constexpr int32_t kWidth = 8;
+  /// Blends of biased sample pairs, packed biased.
+  static __m128i Mix(__m128i a, __m128i b, __m128i w) {
+    return PackBiased16(Lerp16(_mm_unpacklo_epi16(a, b), w), Lerp16(_mm_unpackhi_epi16(a, b), w));
+  }
+  static __m128i Load(const uint16_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  }
   // Horizontal rows are kept biased by −16384, ready for the next multiply-add.
   static void Run(const uint16_t* a, const uint16_t* b, int32_t n, uint32_t f, bool inBiased,
                   bool outBiased, uint16_t* out) {
@@ -240,12 +244,8 @@ struct Passes16 {
     const __m128i outBias = outBiased ? _mm_setzero_si128() : bias;
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
-      const __m128i va =
-          _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), inBias);
-      const __m128i vb =
-          _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)), inBias);
-      const __m128i r = PackBiased16(Lerp16(_mm_unpacklo_epi16(va, vb), w),
-                                     Lerp16(_mm_unpackhi_epi16(va, vb), w));
+      const __m128i r =
+          Mix(_mm_sub_epi16(Load(a + i), inBias), _mm_sub_epi16(Load(b + i), inBias), w);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(r, outBias));
       if (i == n - kWidth) return;
     }
@@ -267,20 +267,13 @@ struct Passes16 {
     const __m128i wx = _mm_set1_epi32(int32_t((fx << 16) | (255 - fx)));
     const __m128i wy = _mm_set1_epi32(int32_t((fy << 16) | (255 - fy)));
     const __m128i bias = _mm_set1_epi16(16384);
-    const auto load = [](const uint16_t* q) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    };
-    const auto mix = [](__m128i a, __m128i b, __m128i w) {
-      return PackBiased16(Lerp16(_mm_unpacklo_epi16(a, b), w),
-                          Lerp16(_mm_unpackhi_epi16(a, b), w));
-    };
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       const __m128i h =
-          mix(_mm_sub_epi16(load(r + i), bias), _mm_sub_epi16(load(r + i + 1), bias), wx);
+          Mix(_mm_sub_epi16(Load(r + i), bias), _mm_sub_epi16(Load(r + i + 1), bias), wx);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                       _mm_add_epi16(mix(load(h0 + i), h, wy), bias));
+                       _mm_add_epi16(Mix(Load(h0 + i), h, wy), bias));
       if (i == n - kWidth) return;
     }
   }
