@@ -3,13 +3,79 @@
 #include "host/gx/gx.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <stdexcept>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
+
+// Image-sized blocks (a layer, a stroke's mask) are mapped on their own, aligned to
+// 2 MB and offered to the kernel for transparent huge pages. A stroke walks such a
+// block down its rows, each row on another 4 KB page, so with small pages the
+// address translations cost more than the cache misses: huge pages take a tenth off
+// a long stroke on a cold layer. A fresh mapping reads as zero, which is what a new
+// world and a zeroed buffer need. Smaller blocks, and every block under
+// AddressSanitizer (which cannot see past the end of a mapping), come from malloc.
+class LargeBlocks {
+public:
+  static constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+  static bool Mapped(std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(__SANITIZE_ADDRESS__)
+    return bytes >= kHugePage;
+#else
+    (void)bytes;
+    return false;
+#endif
+  }
+
+  /// `bytes` of memory, all zero when `zeroed`; null when there is no memory.
+  static void* Allocate(std::size_t bytes, bool zeroed) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (Mapped(bytes)) {
+      // Map one huge page more than needed and give back the ends, so the block
+      // starts on a 2 MB boundary.
+      const std::size_t length = Rounded(bytes);
+      const std::size_t span = length + kHugePage;
+      void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (raw == MAP_FAILED) return nullptr;
+      const auto start = reinterpret_cast<std::uintptr_t>(raw);
+      const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+      if (aligned > start) munmap(raw, aligned - start);
+      const std::size_t tail = start + span - (aligned + length);
+      if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+      void* block = reinterpret_cast<void*>(aligned);
+      madvise(block, length, MADV_HUGEPAGE);  // advice only: small pages still work
+      return block;
+    }
+#endif
+    if (zeroed) return std::calloc(bytes ? bytes : 1, 1);
+    return std::malloc(bytes ? bytes : 1);
+  }
+
+  static void Free(void* p, std::size_t bytes) {
+    if (!p) return;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (Mapped(bytes)) {
+      munmap(p, Rounded(bytes));
+      return;
+    }
+#endif
+    std::free(p);
+  }
+
+private:
+  static std::size_t Rounded(std::size_t bytes) {
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  }
+};
 
 int32_t RowBytesFor(int32_t width, int32_t depth) {
   const int64_t raw = int64_t(width) * GXp_PixelBytes(depth);
@@ -17,7 +83,7 @@ int32_t RowBytesFor(int32_t width, int32_t depth) {
 }
 
 void* AllocateZeroed(std::size_t bytes) {
-  void* p = std::calloc(bytes ? bytes : 1, 1);
+  void* p = LargeBlocks::Allocate(bytes, true);
   if (!p) throw std::bad_alloc();
   return p;
 }
@@ -101,8 +167,7 @@ public:
         return b.data;
       }
     }
-    if (zeroed) return std::calloc(bytes ? bytes : 1, 1);
-    return std::malloc(bytes ? bytes : 1);
+    return LargeBlocks::Allocate(bytes, zeroed);
   }
 
   void Give(void* p, std::size_t bytes, bool zeroed) {
@@ -110,7 +175,7 @@ public:
       std::lock_guard<std::mutex> lock(mutex);
       // Oldest first out: the newest block is the likeliest to be asked for again.
       while (count > 0 && (held + bytes > kPoolCap || count == kSlots)) {
-        std::free(blocks[0].data);
+        LargeBlocks::Free(blocks[0].data, blocks[0].bytes);
         held -= blocks[0].bytes;
         for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = blocks[i];
         --count;
@@ -119,11 +184,11 @@ public:
       held += bytes;
       return;
     }
-    std::free(p);
+    LargeBlocks::Free(p, bytes);
   }
 
   ~BufferPool() {
-    for (std::size_t i = 0; i < count; ++i) std::free(blocks[i].data);
+    for (std::size_t i = 0; i < count; ++i) LargeBlocks::Free(blocks[i].data, blocks[i].bytes);
   }
 
 private:
@@ -178,7 +243,8 @@ GX_World* GX_World::New(int32_t width, int32_t height, int32_t depth, int32_t /*
   w->layer.depth = static_cast<int16_t>(depth);
   w->layer.rowBytes = RowBytesFor(width, depth);
   try {
-    w->owned = AllocateZeroed(std::size_t(w->layer.rowBytes) * std::size_t(height));
+    w->ownedBytes = std::size_t(w->layer.rowBytes) * std::size_t(height);
+    w->owned = AllocateZeroed(w->ownedBytes);
   } catch (...) {
     delete w;
     throw;
@@ -211,7 +277,7 @@ GX_World* GX_World::NewReference(GX_World* parent, const V_Rect& rect) {
   return w;
 }
 
-GX_World::~GX_World() { std::free(owned); }
+GX_World::~GX_World() { LargeBlocks::Free(owned, ownedBytes); }
 
 // A freed buffer with at most this share of its cells marked zeroes them and goes to
 // the pool as a zeroed block; clearing more than that is no saving over clearing it

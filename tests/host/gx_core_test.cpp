@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -34,6 +35,46 @@ TEST_F(GxCore, NewWorldIsZeroedAndReferencesSharePixels) {
   EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 1, 1))->alpha, 0);
   EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 4, 2))->blue, 3);
   EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 4, 3))->alpha, 0);
+}
+
+TEST_F(GxCore, ImageSizedBlocksAreZeroedAndStartOnAHugePage) {
+  // Worlds and buffers of 2 MB and more are mapped on their own, 2 MB aligned, so the
+  // kernel can back them with huge pages; smaller ones come from the heap.
+  constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+  struct Case {
+    int32_t width, height, depth;
+    bool aligned;
+  } const cases[] = {
+      {1024, 511, 8, false},   // 4 KB under 2 MB
+      {1024, 512, 8, true},    // exactly 2 MB
+      {1000, 700, 16, true},   // 5.6 MB: not a whole number of huge pages
+      {2048, 2048, 32, true},  // a 64 MB float layer
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "@" << c.depth);
+    std::unique_ptr<GX_World> w(GX_World::New(c.width, c.height, c.depth, 0));
+    const GX_LayerDef& l = *w->GetLayer();
+    const auto* bytes = static_cast<const unsigned char*>(l.data);
+    const std::size_t size = std::size_t(l.rowBytes) * std::size_t(l.height);
+    std::size_t nonzero = 0;
+    for (std::size_t i = 0; i < size; i += 4093) nonzero += bytes[i] != 0;
+    EXPECT_EQ(nonzero + bytes[size - 1], 0u);
+    static_cast<unsigned char*>(l.data)[size - 1] = 7;  // the last byte is ours
+
+    // A single-channel buffer of the same byte size: four samples to the pixel.
+    GX_UnoBuffer b(4 * c.width, c.height, c.depth, GX_UnoBuffer::kZeroed);
+    const auto* samples = static_cast<const unsigned char*>(b.GetData());
+    const std::size_t bufferSize = std::size_t(b.GetRowBytes()) * std::size_t(b.GetHeight());
+    nonzero = 0;
+    for (std::size_t i = 0; i < bufferSize; i += 4093) nonzero += samples[i] != 0;
+    EXPECT_EQ(nonzero + samples[bufferSize - 1], 0u);
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(l.data) % kHuge == 0, c.aligned);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.GetData()) % kHuge == 0, c.aligned);
+#else
+    (void)kHuge;
+#endif
+  }
 }
 
 TEST_F(GxCore, FillsCheckDepthAndCancel) {

@@ -64,7 +64,10 @@ inline void* GXp_PixelAddress(const GX_LayerDef& layer, int32_t x, int32_t y) {
 /// Host image object: owns its pixels, or refers to pixels owned elsewhere.
 ///
 /// Flags of New: 0 or any value; pixels are always zeroed (transparent black) so a
-/// new world never shows stale memory. Rows are padded to 16 bytes.
+/// new world never shows stale memory. Rows are padded to 16 bytes. Pixels of 2 MB
+/// and more (and single-channel buffers as large) are mapped on their own, starting on
+/// a 2 MB boundary, for transparent huge pages: a stroke walks the rows of an image
+/// and would otherwise wait on an address translation for every one.
 class GX_World : public Y_MemTrackedObject {
 public:
   /// Throws std::bad_alloc when memory runs out, std::invalid_argument for a negative
@@ -91,6 +94,7 @@ private:
   GX_World() = default;
   GX_LayerDef layer;
   void* owned = nullptr;
+  std::size_t ownedBytes = 0;
 };
 
 /// Single-channel buffer of 8, 16 or 32 (float) bits per sample; rows are exactly
