@@ -40,10 +40,11 @@ size_t CRVTableCache::Built() const {
 void K_Shape::GetBezCurveFromSegment(int32_t segment, double* points, CRV_Curve* curve) const {
   if (segment < 0 || segment >= BezTrueNumSegs()) Kp_ThrowCode(kK_ErrBadSegment);
   curve->kind = kCRV_CubicPlanar;
+  // Read in place: placement asks for a segment's curve once or twice per tip.
   const int32_t items = SEQ_Count(Points());
+  const auto* vertices = static_cast<const V_Vector2T<float>*>(SEQ_Items(Points()));
   for (int32_t i = 0; i < 4; ++i) {
-    V_Vector2T<float> p;
-    KSTROKE_HOST(SEQ_GetItem(Points(), (3 * segment + i) % items, &p));
+    const V_Vector2T<float>& p = vertices[(3 * segment + i) % items];
     points[2 * i] = p.x;
     points[2 * i + 1] = p.y;
     curve->points[i] = points + 2 * i;

@@ -108,6 +108,8 @@ int32_t SEQ_SetItem(SEQ_Head** handle, int32_t index, const void* item) {
   return 0;
 }
 
+void* SEQ_Items(SEQ_Head** handle) { return Valid(handle) ? Items(*handle) : nullptr; }
+
 int32_t SEQ_Insert(SEQ_Head** handle, int32_t index, const void* item) {
   if (!Valid(handle) || !item) return SEQ_Err_BadHandle;
   if (index < 0 || index > (*handle)->count) return SEQ_Err_BadIndex;
@@ -124,6 +126,18 @@ int32_t SEQ_Insert(SEQ_Head** handle, int32_t index, const void* item) {
 
 int32_t SEQ_Append(SEQ_Head** handle, const void* item) {
   return SEQ_Insert(handle, SEQ_Count(handle), item);
+}
+
+int32_t SEQ_AppendItems(SEQ_Head** handle, int32_t count, const void* items) {
+  if (!Valid(handle) || (count > 0 && !items)) return SEQ_Err_BadHandle;
+  if (count < 0 || count > INT32_MAX - (*handle)->count) return SEQ_Err_BadIndex;
+  const int32_t rc = Reserve(handle, (*handle)->count + count);
+  if (rc != 0) return rc;
+  SEQ_Head* h = *handle;
+  const std::size_t size = std::size_t(h->itemSize);
+  if (count > 0) std::memcpy(Items(h) + std::size_t(h->count) * size, items, std::size_t(count) * size);
+  h->count += count;
+  return 0;
 }
 
 int32_t SEQ_Remove(SEQ_Head** handle, int32_t index) {

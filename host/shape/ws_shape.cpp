@@ -216,12 +216,11 @@ int32_t WS_Shape::MakeTangentsRavlo(const double* smoothness) {
 
 void WS_Shape::Transform(const V_Matrix3& m) {
   const int32_t count = SEQ_Count(pointList);
+  auto* points = static_cast<Pt*>(SEQ_Items(pointList));
   for (int32_t i = 0; i < count; ++i) {
-    const Pt p = Item(pointList, i);
-    V_Vector2T<double> d(p.x, p.y);
+    V_Vector2T<double> d(points[i].x, points[i].y);
     m.TransformPoint(&d);
-    const Pt q(float(d.x), float(d.y));
-    SEQ_SetItem(pointList, i, &q);
+    points[i] = Pt(float(d.x), float(d.y));
   }
 }
 

@@ -36,6 +36,51 @@ TEST_F(SeqList, InsertRemoveKeepOrderAcrossGrowth) {
   EXPECT_EQ(SEQ_Dispose(h, 0), 0);
 }
 
+TEST_F(SeqList, BulkAppendAndInPlaceItemsAgreeWithSingleItems) {
+  SEQ_Head** h = nullptr;
+  ASSERT_EQ(SEQ_New(sizeof(int32_t), 2, &h), 0);
+  const int32_t first = 5;
+  ASSERT_EQ(SEQ_Append(h, &first), 0);
+  int32_t block[37];
+  for (int32_t i = 0; i < 37; ++i) block[i] = 100 + i;
+  ASSERT_EQ(SEQ_AppendItems(h, 37, block), 0);  // grows past the reserve
+  ASSERT_EQ(SEQ_AppendItems(h, 0, nullptr), 0);  // nothing to add is not an error
+  ASSERT_EQ(SEQ_Count(h), 38);
+  auto* items = static_cast<int32_t*>(SEQ_Items(h));
+  ASSERT_NE(items, nullptr);
+  EXPECT_EQ(items[0], 5);
+  int32_t v = 0;
+  for (int32_t i = 1; i < 38; ++i) {
+    ASSERT_EQ(SEQ_GetItem(h, i, &v), 0);
+    EXPECT_EQ(v, 99 + i);
+    EXPECT_EQ(items[i], v);
+  }
+  items[37] = -4;  // written in place, read back by value
+  ASSERT_EQ(SEQ_GetItem(h, 37, &v), 0);
+  EXPECT_EQ(v, -4);
+  EXPECT_EQ(SEQ_Items(nullptr), nullptr);
+
+  struct Case {
+    const char* name;
+    int32_t got;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {"null handle", SEQ_AppendItems(nullptr, 1, block), SEQ_Err_BadHandle},
+      {"no items", SEQ_AppendItems(h, 1, nullptr), SEQ_Err_BadHandle},
+      {"negative count", SEQ_AppendItems(h, -1, block), SEQ_Err_BadIndex},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.got, c.want);
+  }
+  Y_MemTrackedObject::FailAllocationsAfter(0);
+  EXPECT_EQ(SEQ_AppendItems(h, 37, block), Y_Err_OutOfMemory);  // needs to grow
+  Y_MemTrackedObject::FailAllocationsAfter(-1);
+  EXPECT_EQ(SEQ_Count(h), 38);
+  EXPECT_EQ(SEQ_Dispose(h, 0), 0);
+}
+
 TEST_F(SeqList, BadArgumentsAnswerCodes) {
   SEQ_Head** h = nullptr;
   ASSERT_EQ(SEQ_New(8, 2, &h), 0);

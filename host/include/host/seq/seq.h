@@ -33,10 +33,16 @@ int32_t SEQ_ItemSize(SEQ_Head** handle);
 int32_t SEQ_GetItem(SEQ_Head** handle, int32_t index, void* item);
 /// Overwrites item `index` (0 ≤ index < count).
 int32_t SEQ_SetItem(SEQ_Head** handle, int32_t index, const void* item);
+/// The items in place, in order, to read or overwrite: valid until the list next grows,
+/// shrinks or is disposed; null for a null handle. For code that walks or searches a
+/// whole list, where a call and a copy per item would cost more than the work.
+void* SEQ_Items(SEQ_Head** handle);
 /// Inserts a copy of `item` before item `index` (0 ≤ index ≤ count; count appends).
 int32_t SEQ_Insert(SEQ_Head** handle, int32_t index, const void* item);
 /// Appends a copy of `item`.
 int32_t SEQ_Append(SEQ_Head** handle, const void* item);
+/// Appends copies of `count` (≥ 0) items laid out one after another at `items`.
+int32_t SEQ_AppendItems(SEQ_Head** handle, int32_t count, const void* items);
 /// Removes item `index` (0 ≤ index < count); later items move down by one.
 int32_t SEQ_Remove(SEQ_Head** handle, int32_t index);
 /// Removes every item, keeping the list.
