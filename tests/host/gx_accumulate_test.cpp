@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "host/gx/gx_pixel_traits.h"
 #include "test_support.h"
@@ -118,6 +119,57 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
         ASSERT_EQ(mask.Row<uint8_t>(m)[c], want) << "mask " << m << " coverage " << c;
       }
   }
+}
+
+// A plain opaque stroke makes each mask sample the larger of itself and the coverage
+// (coverage above full counting as full). The row works sixteen bytes at a time and
+// ends on a vector that overlaps the one before, so every width up to five vectors
+// is drawn, with samples at and past full on both sides.
+template <class Traits>
+void CheckLargerOfMaskAndCoverage(int32_t depth) {
+  using V = typename Traits::Value;
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  auto value = [&] {
+    const uint32_t r = next();
+    switch (r & 7) {
+      case 0: return V(0);
+      case 1: return V(Traits::kFull);
+      case 2: return V(sizeof(V) == 1 ? 254 : 65535);  // past full at 16 bits
+      default: return V(r >> 3);
+    }
+  };
+  for (int32_t width = 1; width <= 80; ++width) {
+    SCOPED_TRACE(testing::Message() << depth << " bits, width " << width);
+    GX_UnoBuffer dab(width, 3, depth), mask(width + 5, 3, depth);
+    for (int32_t y = 0; y < 3; ++y) {
+      for (int32_t x = 0; x < width; ++x) dab.Row<V>(y)[x] = value();
+      for (int32_t x = 0; x < width + 5; ++x) mask.Row<V>(y)[x] = value();
+    }
+    std::vector<V> before(std::size_t(width + 5) * 3);
+    for (int32_t y = 0; y < 3; ++y)
+      std::copy(mask.Row<V>(y), mask.Row<V>(y) + width + 5, before.begin() + y * (width + 5));
+    // Placed one sample in, so the samples on either side must stay as they were.
+    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, 1.0f, 1.0f, L(0, 0, width, 3),
+                                      P(1, 0), &mask),
+              0);
+    for (int32_t y = 0; y < 3; ++y)
+      for (int32_t x = 0; x < width + 5; ++x) {
+        const V m = before[std::size_t(y * (width + 5) + x)];
+        V want = m;
+        if (x >= 1 && x < width + 1)
+          want = std::max(m, std::min(dab.Row<V>(y)[x - 1], V(Traits::kFull)));
+        ASSERT_EQ(mask.Row<V>(y)[x], want) << "x " << x << " y " << y;
+      }
+  }
+}
+
+TEST_F(GxAccumulate, OpaqueBuildUpTakesTheLargerOfMaskAndCoverageAtEveryWidth) {
+  CheckLargerOfMaskAndCoverage<GXp_Px8>(8);
+  CheckLargerOfMaskAndCoverage<GXp_Px16>(16);
 }
 
 TEST_F(GxAccumulate, SixteenBitAndFloatFollowTheSameRules) {
