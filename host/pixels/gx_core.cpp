@@ -14,6 +14,10 @@
 #include <sys/mman.h>
 #endif
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Image-sized blocks (a layer, a stroke's mask) are mapped on their own, aligned to
@@ -88,6 +92,32 @@ void* AllocateZeroed(std::size_t bytes) {
   return p;
 }
 
+// Fills of this many bytes and more are written past the cache, with streaming stores,
+// as memset does past its own threshold: clearing a layer would otherwise leave the
+// cache full of dirty lines nobody reads next, and whatever runs after the fill (a
+// stroke, typically) would pay for writing them back before it could use the cache.
+constexpr std::size_t kStreamingFillBytes = std::size_t(4) << 20;
+
+template <class Pixel>
+void FillRowStreaming(Pixel* begin, Pixel* end, const Pixel& colour) {
+  Pixel* p = begin;
+#if defined(__SSE2__)
+  static_assert(16 % sizeof(Pixel) == 0, "a pixel tiles a 16-byte vector");
+  constexpr std::ptrdiff_t kPerVector = 16 / sizeof(Pixel);
+  while (p < end && (reinterpret_cast<std::uintptr_t>(p) & 15) != 0) *p++ = colour;
+  // A 16-byte boundary inside a row of pixels that started on one is a pixel boundary,
+  // so the same four, two or one pixels fit every aligned vector; a row whose pixels
+  // are not so aligned never gets here and is filled pixel by pixel below.
+  Pixel tile[kPerVector];
+  std::fill(tile, tile + kPerVector, colour);
+  __m128i pattern;
+  std::memcpy(&pattern, tile, 16);
+  for (; end - p >= kPerVector; p += kPerVector)
+    _mm_stream_si128(reinterpret_cast<__m128i*>(p), pattern);
+#endif
+  std::fill(p, end, colour);
+}
+
 template <class Pixel>
 int32_t FillRect(GX_ProgressInfo* progress, const Pixel& colour, const V_LRect& rect,
                  GX_LayerDef* layer, int32_t depth) {
@@ -97,15 +127,26 @@ int32_t FillRect(GX_ProgressInfo* progress, const Pixel& colour, const V_LRect& 
   const int32_t left = std::max(rect.left, 0), top = std::max(rect.top, 0);
   const int32_t right = std::min(rect.right, layer->width);
   const int32_t bottom = std::min(rect.bottom, layer->height);
+  const bool streaming = right > left && bottom > top &&
+                         std::size_t(right - left) * sizeof(Pixel) * std::size_t(bottom - top) >=
+                             kStreamingFillBytes;
+  int32_t rc = 0;
   for (int32_t y = top; y < bottom; ++y) {
     Pixel* row = static_cast<Pixel*>(GXp_PixelAddress(*layer, 0, y));
-    std::fill(row + left, row + std::max(left, right), colour);
+    if (streaming)
+      FillRowStreaming(row + left, row + right, colour);
+    else
+      std::fill(row + left, row + std::max(left, right), colour);
     // Report every 64 rows: often enough for a bar, rare enough to cost nothing.
     if (((y - top) & 63) == 63) {
-      if (int32_t rc = GX_ReportProgress(progress, y - top + 1, bottom - top)) return rc;
+      rc = GX_ReportProgress(progress, y - top + 1, bottom - top);
+      if (rc != 0) break;
     }
   }
-  return 0;
+#if defined(__SSE2__)
+  if (streaming) _mm_sfence();  // streamed pixels are seen before anything after the fill
+#endif
+  return rc;
 }
 
 template <class T>
