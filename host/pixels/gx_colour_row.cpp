@@ -89,6 +89,12 @@ struct Lanes8 {
     const __m128i v = LoadPacked(p);
     return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
   }
+  /// Four empty pixels under coverage m (lanes): alpha m beside `channels` where m is
+  /// not 0, `colour` where m is full (at 8 bits the same pixel), else left empty.
+  static void StoreCoverage(__m128i m, __m128i covered, __m128i /*whole*/, __m128i channels,
+                            __m128i /*colour*/, GX_Pixel8* p) {
+    Store(_mm_and_si128(covered, _mm_or_si128(channels, m)), p);
+  }
 };
 
 struct Lanes16 {
@@ -145,6 +151,16 @@ struct Lanes16 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(k.ar, k.gb));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi32(k.ar, k.gb));
   }
+  /// As Lanes8::StoreCoverage; coverage of full and more stores the colour unclamped,
+  /// as full weight does, and partial coverage the clamped channels.
+  static void StoreCoverage(__m128i m, __m128i covered, __m128i whole, const Packed& channels,
+                            const Packed& colour, GX_Pixel16* p) {
+    const __m128i ar = _mm_or_si128(_mm_and_si128(whole, colour.ar),
+                                    _mm_andnot_si128(whole, _mm_or_si128(channels.ar, m)));
+    const __m128i gb = _mm_or_si128(_mm_and_si128(whole, colour.gb),
+                                    _mm_andnot_si128(whole, channels.gb));
+    Store({_mm_and_si128(covered, ar), _mm_and_si128(covered, gb)}, p);
+  }
 };
 
 template <class P> struct LanesOf;
@@ -195,6 +211,14 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
       _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull))};
   const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
                                     _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
+  // The colour at exactly full alpha and full opacity, over empty pixels (the edges of
+  // a stroke on a fresh layer): the weight is m / full and the alpha FromUnit of it,
+  // which is m itself (at 16 bits m / 32768 × 32768 is exact; at 8 bits the quotient
+  // and the product are each within half a unit in the last place, far inside the ½
+  // that FromUnit truncates away). So the pixel is the mask value beside the colour's
+  // channels, with no float arithmetic at all.
+  const bool coverageIsAlpha = colour.alpha == P::kFull && opacity == P::kFull;
+  const auto packedChannels = L::Pack(_mm_setzero_si128(), emptyRgb[0], emptyRgb[1], emptyRgb[2]);
 
   // Empty mask is passed over 64 bytes, then 16 bytes at a time: most of a stroke's
   // box is empty.
@@ -227,6 +251,16 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
       _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
     if (fullStores && L::AllFull(mask + i)) {
       L::Store(packedColour, dst + i);
+      i += 4;
+      continue;
+    }
+    if (coverageIsAlpha && L::Empty(dst + i)) {
+      const __m128i m = L::Ints(mask + i);
+      const __m128i covered = _mm_xor_si128(_mm_cmpeq_epi32(m, _mm_setzero_si128()),
+                                            _mm_set1_epi32(-1));
+      // Coverage of full and more is full weight: the colour as it is.
+      const __m128i whole = _mm_cmpgt_epi32(m, _mm_set1_epi32(P::kFull - 1));
+      L::StoreCoverage(m, covered, whole, packedChannels, packedColour, dst + i);
       i += 4;
       continue;
     }

@@ -305,6 +305,33 @@ TEST(GxBlendColourNormalRow, MatchesThePerPixelTransferBitForBit) {
   }
 }
 
+// An opaque colour at full opacity over a fresh layer, every mask value at each depth
+// (16-bit ones past full included): the row writes the coverage as alpha beside the
+// colour's channels, which must be what the per-pixel transfer makes of it.
+template <class P>
+void CheckEveryCoverageOverEmptyPixels(const typename P::Pixel& colour) {
+  using Value = typename P::Value;
+  using Pixel = typename P::Pixel;
+  const int32_t count = sizeof(Value) == 1 ? 256 + 3 : 65536 + 3;  // + a scalar tail
+  std::vector<Value> mask(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) mask[size_t(i)] = Value(i);
+  std::vector<Pixel> want(static_cast<size_t>(count), Pixel{0, 0, 0, 0});
+  std::vector<Pixel> fast = want;
+  const auto xfer = GXp_XferTable<P>()[kNormal];
+  for (int32_t i = 0; i < count; ++i)
+    if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], Value(P::kFull), &want[size_t(i)]);
+  GX_BlendColourNormalRow<P>(colour, mask.data(), Value(P::kFull), count, fast.data(), 0);
+  for (int32_t i = 0; i < count; ++i)
+    ASSERT_TRUE(SamePixel(fast[size_t(i)], want[size_t(i)])) << "mask " << +mask[size_t(i)];
+}
+
+TEST(GxBlendColourNormalRow, EveryCoverageOverEmptyPixelsMatchesThePerPixelTransfer) {
+  CheckEveryCoverageOverEmptyPixels<GXp_Px8>(GX_Pixel8{255, 0, 128, 255});
+  CheckEveryCoverageOverEmptyPixels<GXp_Px16>(GX_Pixel16{32768, 0, 16384, 32768});
+  // Channels past full: partial coverage takes them clamped, full weight as they are.
+  CheckEveryCoverageOverEmptyPixels<GXp_Px16>(GX_Pixel16{32768, 40000, 65535, 1});
+}
+
 class GxTransfer : public TrackedTest {};
 
 TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
