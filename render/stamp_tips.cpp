@@ -8,6 +8,7 @@
 // dab is taken back first: the mask under it was saved before it was stamped.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -61,6 +62,33 @@ void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuff
     std::memcpy(dst->Row<unsigned char>(dstY + y) + std::ptrdiff_t(dstX) * bytes,
                 src.Row<unsigned char>(srcY + y) + std::ptrdiff_t(srcX) * bytes,
                 std::size_t(width) * bytes);
+}
+
+// Asks for the mask lines under `next` that `current` does not cover. A stroke's mask
+// comes cold from the pool, and without this the accumulation of nearly every dab row
+// waits on a miss; asked for while the dab before is rasterized, the lines arrive in
+// time. Rows the two boxes share miss only beyond the current box's columns.
+void PrefetchDabLines(const GX_UnoBuffer& mask, const V_LRect& next, const V_LRect& current) {
+  const int32_t bytes = mask.GetBytesPerSample();
+  const int32_t left = std::max(next.left, 0), right = std::min(next.right, mask.GetWidth());
+  if (right <= left) return;
+  const auto lines = [&](int32_t y, int32_t x0, int32_t x1) {  // samples [x0, x1)
+    if (x1 <= x0) return;
+    const auto* row = mask.Row<unsigned char>(y);
+    const auto first = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x0) * bytes) & ~std::uintptr_t(63);
+    const auto end = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x1) * bytes);
+    for (std::uintptr_t a = first; a < end; a += 64)
+      __builtin_prefetch(reinterpret_cast<const void*>(a), 1);
+  };
+  const int32_t bottom = std::min(next.bottom, mask.GetHeight());
+  for (int32_t y = std::max(next.top, 0); y < bottom; ++y) {
+    if (y < current.top || y >= current.bottom) {
+      lines(y, left, right);
+    } else {
+      lines(y, left, std::min(right, current.left));
+      lines(y, std::max(left, current.right), right);
+    }
+  }
 }
 
 template <class T>
@@ -136,6 +164,13 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                                           adjusted.scale.y * t.diameter),
                        props.angle - (t.angle + props.rotation), t.roundness, pixelAspect,
                        V_Vector2T<double>(halfX + fx, halfY + fy));
+      if (i + 1 < n) {
+        const Kp_TipLocAndParams& u = tips[i + 1];
+        const int32_t nextLeft = static_cast<int32_t>(u.location.x) - halfX;
+        const int32_t nextTop = static_cast<int32_t>(u.location.y) - halfY;
+        PrefetchDabLines(*mask, V_LRect{nextLeft, nextTop, nextLeft + extent.x, nextTop + extent.y},
+                         V_LRect{left, top, left + extent.x, top + extent.y});
+      }
       KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch));
       mip.RenderInto(scratch);
       const V_Rect b = mip.GetRenderedBounds();
