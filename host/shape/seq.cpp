@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Handle-based item lists. The head and the items share one tracked block that is
-// reallocated (doubling) as the list grows; the handle cell is a separate block.
+// reallocated (doubling) as the list grows. A new list is one block: the handle cell,
+// then the head and its reserve; the first growth moves the head and items to a block
+// of their own and leaves that first space unused until the list goes. Most lists
+// (an arc-length table, a copy) never grow, and one allocation instead of two is a
+// good part of the cost of making one.
 #include "host/seq/seq.h"
 
 #include <cstddef>
@@ -12,6 +16,7 @@ struct SEQ_Head {
   int32_t itemSize;
   int32_t count;
   int32_t capacity;
+  bool withCell;  ///< lives in the handle cell's block, freed with it
   // Items follow the head, aligned for doubles.
 };
 
@@ -20,16 +25,29 @@ namespace {
 constexpr std::size_t kHeadBytes = (sizeof(SEQ_Head) + alignof(std::max_align_t) - 1) /
                                    alignof(std::max_align_t) * alignof(std::max_align_t);
 
+// The handle cell, padded so the head after it is aligned as a block start is.
+constexpr std::size_t kCellBytes = (sizeof(SEQ_Head*) + alignof(std::max_align_t) - 1) /
+                                   alignof(std::max_align_t) * alignof(std::max_align_t);
+
 unsigned char* Items(SEQ_Head* h) { return reinterpret_cast<unsigned char*>(h) + kHeadBytes; }
 
-SEQ_Head* AllocateHead(int32_t itemSize, int32_t capacity) {
-  const std::size_t bytes = kHeadBytes + std::size_t(itemSize) * std::size_t(capacity);
-  auto* h = static_cast<SEQ_Head*>(Y_MemTrackedObject::Allocate(bytes));
-  if (!h) return nullptr;
+SEQ_Head* InitHead(void* at, int32_t itemSize, int32_t capacity, bool withCell) {
+  auto* h = static_cast<SEQ_Head*>(at);
   h->itemSize = itemSize;
   h->count = 0;
   h->capacity = capacity;
+  h->withCell = withCell;
   return h;
+}
+
+SEQ_Head* AllocateHead(int32_t itemSize, int32_t capacity) {
+  const std::size_t bytes = kHeadBytes + std::size_t(itemSize) * std::size_t(capacity);
+  void* block = Y_MemTrackedObject::Allocate(bytes);
+  return block ? InitHead(block, itemSize, capacity, false) : nullptr;
+}
+
+void FreeHead(SEQ_Head* h) {
+  if (h && !h->withCell) Y_MemTrackedObject::Free(h);
 }
 
 bool Valid(SEQ_Head** handle) { return handle && *handle; }
@@ -45,7 +63,7 @@ int32_t Reserve(SEQ_Head** handle, int32_t needed) {
   if (!grown) return Y_Err_OutOfMemory;
   grown->count = h->count;
   std::memcpy(Items(grown), Items(h), std::size_t(h->count) * std::size_t(h->itemSize));
-  Y_MemTrackedObject::Free(h);
+  FreeHead(h);
   *handle = grown;
   return 0;
 }
@@ -56,13 +74,11 @@ int32_t SEQ_New(int32_t itemSize, int32_t reserve, SEQ_Head*** handle) {
   if (!handle) return SEQ_Err_BadHandle;
   *handle = nullptr;
   if (itemSize < 1 || reserve < 0 || reserve > (INT32_MAX / 2) / itemSize) return SEQ_Err_BadIndex;
-  auto** cell = static_cast<SEQ_Head**>(Y_MemTrackedObject::Allocate(sizeof(SEQ_Head*)));
-  if (!cell) return Y_Err_OutOfMemory;
-  *cell = AllocateHead(itemSize, reserve);
-  if (!*cell) {
-    Y_MemTrackedObject::Free(cell);
-    return Y_Err_OutOfMemory;
-  }
+  void* block = Y_MemTrackedObject::Allocate(kCellBytes + kHeadBytes +
+                                             std::size_t(itemSize) * std::size_t(reserve));
+  if (!block) return Y_Err_OutOfMemory;
+  auto** cell = static_cast<SEQ_Head**>(block);
+  *cell = InitHead(static_cast<unsigned char*>(block) + kCellBytes, itemSize, reserve, true);
   *handle = cell;
   return 0;
 }
@@ -83,7 +99,7 @@ int32_t SEQ_Clone(SEQ_Head** src, SEQ_Head*** handle) {
 int32_t SEQ_Dispose(SEQ_Head** handle, int32_t flags) {
   if (flags != 0) return SEQ_Err_BadIndex;
   if (!handle) return 0;
-  Y_MemTrackedObject::Free(*handle);
+  FreeHead(*handle);
   Y_MemTrackedObject::Free(handle);
   return 0;
 }
