@@ -81,10 +81,11 @@ void Clear(T* dst, int32_t n) {
 // same samples Blend would (index n at most) and answers how many it wrote: all of
 // them, or none for a run shorter than one vector, which the caller does one by one.
 #if defined(__SSE2__)
-/// Kp_Div255 on eight 16-bit lanes; sums up to 255 × 255 keep every step in 16 bits.
+/// Kp_Div255 on eight 16-bit lanes. With x = sum + 128 (at most 255 × 255 + 128, so
+/// 16 bits hold it), (x + (x >> 8)) >> 8 is (x × 257) >> 16 for every such x, which
+/// the high half of one unsigned multiply gives (a test walks the whole range).
 inline __m128i Div255x8(__m128i sum) {
-  const __m128i t = _mm_add_epi16(sum, _mm_set1_epi16(128));
-  return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  return _mm_mulhi_epu16(_mm_add_epi16(sum, _mm_set1_epi16(128)), _mm_set1_epi16(257));
 }
 
 int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t fx, uint32_t fy,
@@ -287,9 +288,9 @@ template <> struct PassesOf<uint16_t> { using Type = Passes16; };
 // The same passes on 32-byte vectors. Unpacking and packing work within each 16-byte
 // half, so a half's samples come back in their own order; runs shorter than one wide
 // vector take the 16-byte forms.
-KSTROKE_AVX2 inline __m256i Div255x16(__m256i sum) {
-  const __m256i t = _mm256_add_epi16(sum, _mm256_set1_epi16(128));
-  return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+KSTROKE_AVX2 inline __m256i Div255x16(__m256i sum) {  // as Div255x8
+  return _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)),
+                            _mm256_set1_epi16(257));
 }
 
 KSTROKE_AVX2 inline __m256i Lerp16Wide(__m256i pairs, __m256i weights) {

@@ -42,6 +42,17 @@ std::vector<int> RunSpan(Kernel kernel, const Kp_SpanArgs& a) {
   return std::vector<int>(out.begin(), out.end() - 1);
 }
 
+// The 8-bit vector kernels divide by 255 with one multiply: (x × 257) >> 16 for
+// x = sum + 128. Every weighted sum of two 8-bit samples (up to 255 × 255) must give
+// Kp_Div255's result that way.
+TEST(SpanWeights, DivisionBy255AsOneMultiplyHoldsForEverySum) {
+  for (uint32_t sum = 0; sum <= 255u * 255u; ++sum)
+    ASSERT_EQ(((sum + 128) * 257) >> 16, Kp_Div255(sum)) << sum;
+  EXPECT_EQ(Kp_Div255(255u * 255u), 255u);
+  EXPECT_EQ(Kp_Div255(127), 0u);  // 127 / 255 rounds down, 128 / 255 up
+  EXPECT_EQ(Kp_Div255(128), 1u);
+}
+
 TEST_F(SpanKernels, EqualNeighboursInterpolateExactly) {
   struct Case {
     const char* name;
