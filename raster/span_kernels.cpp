@@ -88,6 +88,34 @@ inline __m128i Div255x8(__m128i sum) {
   return _mm_mulhi_epu16(_mm_add_epi16(sum, _mm_set1_epi16(128)), _mm_set1_epi16(257));
 }
 
+/// The raising store of the raise kernels: max(m, min(v, full)) into a mask vector.
+/// SSE2 has no unsigned 16-bit min or max; with a ⊖ b the subtraction that stops at
+/// 0, min(a, b) = a − (a ⊖ b) and max(a, b) = b + (a ⊖ b).
+inline void Raise(uint8_t* m, __m128i v) {
+  auto* p = reinterpret_cast<__m128i*>(m);
+  _mm_storeu_si128(p, _mm_max_epu8(_mm_loadu_si128(p), v));  // 8-bit values are ≤ 255
+}
+inline void Raise(uint16_t* m, __m128i v) {
+  auto* p = reinterpret_cast<__m128i*>(m);
+  const __m128i capped = _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(int16_t(Px16::kFull))));
+  _mm_storeu_si128(p, _mm_add_epi16(capped, _mm_subs_epu16(_mm_loadu_si128(p), capped)));
+}
+
+/// Stores v at p, or with kRaise raises the samples there to it.
+template <bool kRaise, class T>
+inline void Put(T* p, __m128i v) {
+  if constexpr (kRaise)
+    Raise(p, v);
+  else
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+template <class T>
+inline void RaiseScalar(const T* v, int32_t n, T* m) {
+  constexpr T kFull = sizeof(T) == 1 ? T(255) : T(Px16::kFull);
+  for (int32_t i = 0; i < n; ++i) m[i] = std::max(m[i], std::min(v[i], kFull));
+}
+
 int32_t InterpolateRun(const uint8_t* r0, const uint8_t* r1, int32_t n, uint32_t fx, uint32_t fy,
                        uint8_t* dst) {
   const __m128i zero = _mm_setzero_si128();
@@ -199,11 +227,17 @@ struct Passes8 {
   /// Horizontal of level row r into h1 and, vector by vector while it is still in a
   /// register, Vertical of h0 and it into dst. (Reading h1 back right after writing it
   /// would meet the overlapping last store half way and wait for it.)
+  /// With kRaise the output raises dst (max) instead of replacing it; the overlapping
+  /// last vector raises some samples twice to the same values, which changes nothing.
+  template <bool kRaise = false>
   static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx, uint32_t fy,
                     uint8_t* h1, uint8_t* dst) {
     if (n < kWidth) {
       Horizontal(r, n, fx, h1);
-      return Vertical(h0, h1, n, fy, dst);
+      if constexpr (!kRaise) return Vertical(h0, h1, n, fy, dst);
+      uint8_t out[kWidth];
+      Vertical(h0, h1, n, fy, out);
+      return RaiseScalar(out, n, dst);
     }
     const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
     const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
@@ -211,7 +245,7 @@ struct Passes8 {
       if (i > n - kWidth) i = n - kWidth;
       const __m128i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), Mix(Load(h0 + i), h, wy0, wy1));
+      Put<kRaise>(dst + i, Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -259,11 +293,15 @@ struct Passes16 {
     Run(h0, h1, n, fy, true, false, dst);
   }
   /// As Passes8::Fused; h0 and h1 hold biased rows.
+  template <bool kRaise = false>
   static void Fused(const uint16_t* r, const uint16_t* h0, int32_t n, uint32_t fx,
                     uint32_t fy, uint16_t* h1, uint16_t* dst) {
     if (n < kWidth) {
       Horizontal(r, n, fx, h1);
-      return Vertical(h0, h1, n, fy, dst);
+      if constexpr (!kRaise) return Vertical(h0, h1, n, fy, dst);
+      uint16_t out[kWidth];
+      Vertical(h0, h1, n, fy, out);
+      return RaiseScalar(out, n, dst);
     }
     const __m128i wx = _mm_set1_epi32(int32_t((fx << 16) | (255 - fx)));
     const __m128i wy = _mm_set1_epi32(int32_t((fy << 16) | (255 - fy)));
@@ -273,8 +311,7 @@ struct Passes16 {
       const __m128i h =
           Mix(_mm_sub_epi16(Load(r + i), bias), _mm_sub_epi16(Load(r + i + 1), bias), wx);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                       _mm_add_epi16(Mix(Load(h0 + i), h, wy), bias));
+      Put<kRaise>(dst + i, _mm_add_epi16(Mix(Load(h0 + i), h, wy), bias));
       if (i == n - kWidth) return;
     }
   }
@@ -291,6 +328,23 @@ template <> struct PassesOf<uint16_t> { using Type = Passes16; };
 KSTROKE_AVX2 inline __m256i Div255x16(__m256i sum) {  // as Div255x8
   return _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)),
                             _mm256_set1_epi16(257));
+}
+
+KSTROKE_AVX2 inline void Raise(uint8_t* m, __m256i v) {
+  auto* p = reinterpret_cast<__m256i*>(m);
+  _mm256_storeu_si256(p, _mm256_max_epu8(_mm256_loadu_si256(p), v));
+}
+KSTROKE_AVX2 inline void Raise(uint16_t* m, __m256i v) {
+  auto* p = reinterpret_cast<__m256i*>(m);
+  const __m256i capped = _mm256_min_epu16(v, _mm256_set1_epi16(int16_t(Px16::kFull)));
+  _mm256_storeu_si256(p, _mm256_max_epu16(_mm256_loadu_si256(p), capped));
+}
+template <bool kRaise, class T>
+KSTROKE_AVX2 inline void Put(T* p, __m256i v) {
+  if constexpr (kRaise)
+    Raise(p, v);
+  else
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
 KSTROKE_AVX2 inline __m256i Lerp16Wide(__m256i pairs, __m256i weights) {
@@ -325,9 +379,10 @@ struct Passes8Avx2 {
                                    _mm256_mullo_epi16(_mm256_unpackhi_epi8(b, zero), w1)));
     return _mm256_packus_epi16(lo, hi);
   }
+  template <bool kRaise = false>
   KSTROKE_AVX2 static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx,
                                  uint32_t fy, uint8_t* h1, uint8_t* dst) {
-    if (n < kWidth) return Passes8::Fused(r, h0, n, fx, fy, h1, dst);
+    if (n < kWidth) return Passes8::Fused<kRaise>(r, h0, n, fx, fy, h1, dst);
     const __m256i wx0 = _mm256_set1_epi16(int16_t(255 - fx));
     const __m256i wx1 = _mm256_set1_epi16(int16_t(fx));
     const __m256i wy0 = _mm256_set1_epi16(int16_t(255 - fy));
@@ -336,8 +391,7 @@ struct Passes8Avx2 {
       if (i > n - kWidth) i = n - kWidth;
       const __m256i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
-                          Mix(Load(h0 + i), h, wy0, wy1));
+      Put<kRaise>(dst + i, Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -372,9 +426,10 @@ struct Passes16Avx2 {
     const __m256i hi = Lerp16Wide(_mm256_unpackhi_epi16(a, b), w);
     return _mm256_packs_epi32(_mm256_sub_epi32(lo, bias32), _mm256_sub_epi32(hi, bias32));
   }
+  template <bool kRaise = false>
   KSTROKE_AVX2 static void Fused(const uint16_t* r, const uint16_t* h0, int32_t n, uint32_t fx,
                                  uint32_t fy, uint16_t* h1, uint16_t* dst) {
-    if (n < kWidth) return Passes16::Fused(r, h0, n, fx, fy, h1, dst);
+    if (n < kWidth) return Passes16::Fused<kRaise>(r, h0, n, fx, fy, h1, dst);
     const __m256i wx = _mm256_set1_epi32(int32_t((fx << 16) | (255 - fx)));
     const __m256i wy = _mm256_set1_epi32(int32_t((fy << 16) | (255 - fy)));
     const __m256i bias = _mm256_set1_epi16(16384);
@@ -383,8 +438,7 @@ struct Passes16Avx2 {
       const __m256i h = Mix(_mm256_sub_epi16(Load(r + i), bias),
                             _mm256_sub_epi16(Load(r + i + 1), bias), wx);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
-                          _mm256_add_epi16(Mix(Load(h0 + i), h, wy), bias));
+      Put<kRaise>(dst + i, _mm256_add_epi16(Mix(Load(h0 + i), h, wy), bias));
       if (i == n - kWidth) return;
     }
   }
@@ -441,7 +495,7 @@ constexpr int32_t kBlockRunMax = 2560;
 /// so each level row is blended horizontally once. Answers false, having written
 /// nothing, when the block does not qualify (or without SSE2).
 #if defined(__SSE2__)
-template <class T, class Passes>
+template <class T, class Passes, bool kRaise = false>
 [[gnu::always_inline]] inline bool UnitBlockWith(const Kp_SpanArgs& a, T* dst) {
   const Kp_MIPPyramid& p = *a.pyramid;
   if (a.level != 0 || a.du != kFx16One || a.dv != kFx16One || a.count > kBlockRunMax ||
@@ -460,16 +514,18 @@ template <class T, class Passes>
   int32_t y = a.v >> 16;
   for (int32_t j = 0; j < a.rows; ++j, ++y, out += a.rowBytes) {
     T* row = reinterpret_cast<T*>(out);
+    // Raising by 0 changes nothing, so the raise form leaves the zeros out.
     if (y < -1 || y >= p.Height(0)) {
-      Clear(row, a.count);
+      if (!kRaise) Clear(row, a.count);
       continue;
     }
-    Clear(row, lead);
+    if (!kRaise) Clear(row, lead);
     if (n > 0) {
       if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
-      Passes::Fused(LevelRow<T>(p, 0, y + 1) + x0 + lead, h0, n, fx, fy, h1, row + lead);
+      Passes::template Fused<kRaise>(LevelRow<T>(p, 0, y + 1) + x0 + lead, h0, n, fx, fy, h1,
+                                     row + lead);
     }
-    Clear(row + end, a.count - end);
+    if (!kRaise) Clear(row + end, a.count - end);
     std::swap(h0, h1);
     held = y + 1;
   }
@@ -493,7 +549,26 @@ template <class T>
 KSTROKE_AVX2 bool UnitBlockAvx2(const Kp_SpanArgs& a, T* dst) {
   return UnitBlockWith<T, typename WidePassesOf<T>::Type>(a, dst);
 }
+template <class T>
+KSTROKE_AVX2 bool UnitBlockRaiseAvx2(const Kp_SpanArgs& a, T* dst) {
+  return UnitBlockWith<T, typename WidePassesOf<T>::Type, true>(a, dst);
+}
 #endif
+
+template <class T>
+bool UnitBlockRaise(const Kp_SpanArgs& a, T* dst, bool avx2) {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (avx2 && Kp_HasAvx2()) return UnitBlockRaiseAvx2(a, dst);
+#endif
+  (void)avx2;
+#if defined(__SSE2__)
+  return UnitBlockWith<T, typename PassesOf<T>::Type, true>(a, dst);
+#else
+  (void)a;
+  (void)dst;
+  return false;
+#endif
+}
 
 
 template <class T>
@@ -595,6 +670,11 @@ void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (Kp_HasAvx2() && UnitBlockAvx2(a, dst)) return;
 #endif
   BilinearBlock<P>(a, dst);
+}
+
+bool Kp_UnitBlockRaise(bool deep, bool avx2, const Kp_SpanArgs& a, void* dst) noexcept {
+  return deep ? UnitBlockRaise(a, static_cast<uint16_t*>(dst), avx2)
+              : UnitBlockRaise(a, static_cast<uint8_t*>(dst), avx2);
 }
 
 bool Kp_HasAvx2() noexcept {

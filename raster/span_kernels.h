@@ -95,6 +95,13 @@ const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;
 /// True when the processor runs AVX2 and this build has the AVX2 forms.
 bool Kp_HasAvx2() noexcept;
 
+/// BilinearBlock's level-0 unit-step case, but each result s raises the destination
+/// sample m to max(m, min(s, full)) instead of replacing it, and samples outside the
+/// bitmap (zeros) are not written: an opaque dab taken straight into a paint mask.
+/// Answers false, having written nothing, when the block is not that case (or without
+/// SSE2). `avx2` as in Kp_KernelsFor.
+bool Kp_UnitBlockRaise(bool deep, bool avx2, const Kp_SpanArgs& a, void* dst) noexcept;
+
 // Reference kernels ----------------------------------------------------------------
 
 namespace kp_ref {

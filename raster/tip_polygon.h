@@ -44,6 +44,10 @@ struct Kp_RasterContext {
   const Kp_MIPPyramid* pyramid = nullptr;
   int32_t depth = 8;                   ///< bits per sample: 8 or 16
   bool filtered = false;               ///< two levels are blended
+  /// Raise the destination (max) instead of storing: only the level-0 unit-step block
+  /// can; any other run sets `declined` and draws nothing.
+  bool raise = false;
+  mutable bool declined = false;
 
   int32_t BytesPerSample() const { return depth == 16 ? 2 : 1; }
 };

@@ -80,6 +80,14 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
   a.rows = rows;
   a.rowBytes = ctx.rowBytes;
   unsigned char* dst = DestAt(ctx, xf, y);
+  if (ctx.raise) {
+    // Whole-sample offsets included: with both fractions 0 the blend is the sample, as
+    // the copy below would give.
+    a.dv = rowStep;
+    if (dvFx != 0 || ctx.filtered || !Kp_UnitBlockRaise(ctx.depth == 16, true, a, dst))
+      ctx.declined = true;
+    return;
+  }
 
   if (dvFx != 0) {
     // Not produced by an unrotated tip; drawn row by row as the general case.
@@ -104,6 +112,10 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
 /// `rows` rows from y of a rotated polygon, one row kernel call per row.
 void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_EdgeState l,
                     Kp_EdgeState r) {
+  if (ctx.raise) {
+    ctx.declined = true;
+    return;
+  }
   for (int32_t j = 0; j < rows; ++j, Advance(&l, 1), Advance(&r, 1)) {
     const Kp_EdgeState* a = &l;
     const Kp_EdgeState* b = &r;
@@ -337,6 +349,34 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
   Kp_ScanPolygon(*polygon, ctx);
+}
+
+bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
+  if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return true;
+  if (mask.GetDepth() != pyramid->bitsPerSample || !polygon->axisAligned) return false;
+  if (box.left < 0 || box.top < 0 || box.right <= box.left || box.bottom <= box.top ||
+      origin.x + box.left < 0 || origin.y + box.top < 0 ||
+      origin.x + box.right > mask.GetWidth() || origin.y + box.bottom > mask.GetHeight())
+    return false;
+  Kp_RasterContext ctx;
+  // Clipped to the box, which holds the polygon's vertices: the scan starts inside it
+  // on the left and at the top, so no row or column is set up differently from an
+  // unclipped draw; only the spare column and row past it are cut.
+  ctx.clipLeft = box.left;
+  ctx.clipTop = box.top;
+  ctx.clipRight = box.right;
+  ctx.clipBottom = box.bottom;
+  ctx.depth = mask.GetDepth() == 16 ? 16 : 8;
+  ctx.rowBytes = mask.GetRowBytes();
+  ctx.data = mask.Row<unsigned char>(origin.y + box.top) +
+             std::ptrdiff_t(origin.x + box.left) * (ctx.depth / 8);
+  ctx.pyramid = pyramid;
+  ctx.kernels = &Kp_Kernels(ctx.depth == 16);
+  Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
+  if (ctx.level != 0 || ctx.filtered) return false;
+  ctx.raise = true;
+  Kp_ScanPolygon(*polygon, ctx);
+  return !ctx.declined;
 }
 
 V_Rect K_BrushMIPMap::GetRenderedBounds() const {

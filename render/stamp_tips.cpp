@@ -171,8 +171,6 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
         PrefetchDabLines(*mask, V_LRect{nextLeft, nextTop, nextLeft + extent.x, nextTop + extent.y},
                          V_LRect{left, top, left + extent.x, top + extent.y});
       }
-      KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch));
-      mip.RenderInto(scratch);
       const V_Rect b = mip.GetRenderedBounds();
       const V_LPoint p{left + b.left, top + b.top};
       V_Rect dab;
@@ -198,11 +196,23 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                     lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
         backedUp = true;
       }
-      const double opacity = props.opacity * t.opacity;
-      const double flow = props.flow * t.flow;
-      KSTROKE_HOST(GX_AccumulateUnoBuffers(
-          progress, &scratch, props.accumulateMode, static_cast<float>(opacity),
-          static_cast<float>(flow), Kp_ToLRect(b), p, mask));
+      const float opacity = static_cast<float>(props.opacity * t.opacity);
+      const float flow = static_cast<float>(props.flow * t.flow);
+      // An opaque dab within the mask and the scratch buffer raises the mask to itself
+      // in place (RaiseInto), which is what drawing it aside and accumulating gives,
+      // without the buffer's clearing, writing and reading back.
+      const bool raised =
+          GX_AccumulateIsRaise(props.accumulateMode, opacity, flow, mask->GetDepth()) &&
+          b.left >= 0 && b.top >= 0 && b.right <= extent.x && b.bottom <= extent.y &&
+          mip.RaiseInto(*mask, V_LPoint{left, top}, b);
+      if (raised) {
+        mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
+      } else {
+        KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch));
+        mip.RenderInto(scratch);
+        KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, &scratch, props.accumulateMode, opacity,
+                                             flow, Kp_ToLRect(b), p, mask));
+      }
       *area = area->IsEmpty() ? r : V_UnionRect(*area, r);
     }
     if (!backedUp) lastTipBackup.reset();

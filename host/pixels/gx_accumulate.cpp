@@ -196,3 +196,17 @@ int32_t GX_AccumulateUnoBuffers(GX_ProgressInfo* progress, const GX_UnoBuffer* s
                                  dstPoint, mask);
   }
 }
+
+bool GX_AccumulateIsRaise(int32_t accumulateMode, float opacity, float flow, int32_t depth) {
+  if (accumulateMode != int32_t(GX_AccumulateMode::kBuildUp) || !std::isfinite(opacity) ||
+      !std::isfinite(flow))
+    return false;
+  const auto full = [&](auto traits) {
+    using P = decltype(traits);
+    return P::FromUnit(std::min(std::max(opacity, 0.0f), 1.0f)) == P::kFull &&
+           P::FromUnit(std::min(std::max(flow, 0.0f), 1.0f)) == P::kFull;
+  };
+  if (depth == 8) return full(GXp_Px8{});
+  if (depth == 16) return full(GXp_Px16{});
+  return false;
+}

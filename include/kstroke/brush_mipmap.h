@@ -58,6 +58,17 @@ public:
   /// buffer first. Reports nothing.
   void RenderInto(GX_UnoBuffer& dst) const;
 
+  /// Draws the part of the current polygon inside `box` (RenderInto's coordinates;
+  /// the rendered bounds, typically) at `origin` of `mask`, raising each mask sample m
+  /// under a drawn sample s to max(m, min(s, full)) instead of storing s: an opaque dab
+  /// taken straight into a paint mask, the same as drawing it into a cleared buffer and
+  /// keeping the larger values inside `box`. Only the common case is drawn this way, an
+  /// unrotated dab sampled from the full-size level at unit steps and lying inside the
+  /// mask; for any other it answers false. It may have raised some samples by then,
+  /// which does no harm: raising twice to the same values is raising once. True, with
+  /// nothing drawn, when RenderInto would draw nothing.
+  bool RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const;
+
   /// (floor of least y, floor of least x, ceiling of greatest y, ceiling of greatest x)
   /// over the polygon's vertices; all zeros before the first SetTransform, for an empty
   /// box, or for a polygon outside the coordinate range above.

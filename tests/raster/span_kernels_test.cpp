@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -324,6 +325,68 @@ TEST_F(SpanKernels, UnitStepBlocksMatchTheReferenceAtEveryWidth) {
         }
       }
     }
+  }
+}
+
+// The raise form against the reference block drawn aside and raised into the mask
+// sample by sample: the same widths, offsets and vector widths, over a mask of random
+// values (16-bit ones past full included) that the block both raises and leaves. It
+// declines what is not a unit-step level-0 block and writes nothing then.
+TEST_F(SpanKernels, RaiseBlocksTakeTheLargerOfMaskAndReferenceAtEveryWidth) {
+  std::mt19937 rng(11);
+  for (bool deep : {false, true}) {
+    for (int w = 1; w <= 80; ++w) {
+      SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
+      const int full = deep ? 32768 : 255;
+      const uint32_t top = deep ? 65535u : 255u;
+      std::vector<std::vector<int>> rows(5, std::vector<int>(std::size_t(w)));
+      for (auto& row : rows)
+        for (int& v : row) v = rng() % 3 == 0 ? full : int(rng() % uint32_t(full + 1));
+      TestTip tip(rows, deep);
+      K_BrushMIPMap map(tip);
+      for (Fx16 offset : {0, 1 << 8, 77 << 8, 255 << 8}) {
+        Kp_SpanArgs a = Args(map, 0, kOne, w + 2, -kOne - offset, kOne, -kOne + offset / 3, kOne);
+        a.rows = 7;
+        a.rowBytes = (a.count + 3) * (deep ? 2 : 1);  // a mask row wider than the block
+        const int bytes = deep ? 2 : 1;
+        std::vector<uint8_t> drawn(std::size_t(a.rows * a.rowBytes));
+        if (deep)
+          kp_ref::BilinearBlock<Px16>(a, reinterpret_cast<uint16_t*>(drawn.data()));
+        else
+          kp_ref::BilinearBlock<Px8>(a, drawn.data());
+        for (bool avx2 : {false, true}) {
+          std::vector<uint8_t> mask(drawn.size());
+          for (std::size_t k = 0; k < mask.size(); k += std::size_t(bytes)) {
+            const uint32_t v = rng() % 4 == 0 ? 0u : uint32_t(rng() % (top + 1));
+            std::memcpy(&mask[k], &v, std::size_t(bytes));  // little-endian low bytes
+          }
+          std::vector<uint8_t> want = mask;
+          for (int j = 0; j < a.rows; ++j)
+            for (int i = 0; i < a.count; ++i) {
+              const std::size_t at = std::size_t(j * a.rowBytes + i * bytes);
+              uint32_t m = 0, s = 0;
+              std::memcpy(&m, &want[at], std::size_t(bytes));
+              std::memcpy(&s, &drawn[at], std::size_t(bytes));
+              const uint32_t raised = std::max(m, std::min(s, uint32_t(full)));
+              std::memcpy(&want[at], &raised, std::size_t(bytes));
+            }
+          ASSERT_TRUE(Kp_UnitBlockRaise(deep, avx2, a, mask.data()));
+          ASSERT_EQ(mask, want) << "offset " << offset << (avx2 ? ", AVX2" : "");
+        }
+      }
+    }
+  }
+  // Not level 0 at unit steps: declined, nothing written.
+  TestTip tip(TestTip::Flat(8, 8, 200), false);
+  K_BrushMIPMap map(tip);
+  for (const Kp_SpanArgs& a : {Args(map, 1, kOne / 2, 4, 0, kOne, 0, kOne),
+                               Args(map, 0, kOne, 4, 0, kOne / 2, 0, kOne)}) {
+    std::vector<uint8_t> mask(64, 7);
+    Kp_SpanArgs b = a;
+    b.rows = 2;
+    b.rowBytes = 8;
+    EXPECT_FALSE(Kp_UnitBlockRaise(false, true, b, mask.data()));
+    EXPECT_EQ(mask, std::vector<uint8_t>(64, 7));
   }
 }
 

@@ -3,11 +3,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "host/gx/gx_accumulate.h"
 #include "kstroke/brush_mipmap.h"
+#include "kstroke/brush_tip.h"
 #include "raster/tip_polygon.h"
 #include "test_support.h"
 #include "tips/tip_fixtures.h"
@@ -323,6 +326,94 @@ TEST_F(TipRaster, ShrunkDabKeepsItsMass) {
     const double expected = 32.0 * 32.0 * c.scale * c.scale * 255;
     EXPECT_NEAR(sum / expected, 1.0, 0.12);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Raising the mask to a dab in place must give, bit for bit, what drawing the dab into
+// a cleared buffer and accumulating it at full opacity and flow gives: soft and hard
+// round tips of several sizes at both depths, every kind of sub-pixel offset, over
+// masks already holding ink (16-bit values past full included). Dabs the raise form
+// cannot draw (turned, scaled, squeezed) are declined.
+TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
+  std::mt19937 rng(99);
+  for (bool deep : {false, true}) {
+    const int depth = deep ? 16 : 8;
+    for (double diameter : {3.0, 17.0, 40.0, 75.0}) {
+      for (double hardness : {0.0, 0.8, 1.0}) {
+        SCOPED_TRACE(testing::Message() << depth << " bits, diameter " << diameter
+                                        << ", hardness " << hardness);
+        K_ComputedBrushTip tip(diameter, hardness, 1.0, 0.0, 0.0, deep);
+        K_BrushMIPMap map(tip);
+        const V_Vector2T<short> extent = tip.GetMaximumExtent(1.0, V_Vector2T<double>(1, 1));
+        GX_UnoBuffer scratch(extent.x, extent.y, depth);
+        for (int trial = 0; trial < 12; ++trial) {
+          const double fx = trial == 0 ? 0.0 : double(rng() % 1000) / 1000.0;
+          const double fy = trial == 1 ? 0.0 : double(rng() % 1000) / 1000.0;
+          map.SetTransform(V_Vector2T<double>(1, 1), 0.0, 1.0, 1.0,
+                           V_Vector2T<double>(extent.x / 2 + fx, extent.y / 2 + fy));
+          const V_Rect b = map.GetRenderedBounds();
+          const int32_t w = extent.x + 20, h = extent.y + 20;
+          GX_UnoBuffer raised(w, h, depth), accumulated(w, h, depth);
+          for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+              const uint32_t v = rng() % 3 == 0 ? 0u : uint32_t(rng() % (deep ? 65536u : 256u));
+              if (deep) {
+                raised.Row<uint16_t>(y)[x] = accumulated.Row<uint16_t>(y)[x] = uint16_t(v);
+              } else {
+                raised.Row<uint8_t>(y)[x] = accumulated.Row<uint8_t>(y)[x] = uint8_t(v);
+              }
+            }
+          const V_LPoint origin{int32_t(rng() % 20), int32_t(rng() % 20)};
+          ASSERT_TRUE(map.RaiseInto(raised, origin, b)) << "trial " << trial;
+          ASSERT_EQ(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch), 0);
+          map.RenderInto(scratch);
+          ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &scratch, int32_t(GX_AccumulateMode::kBuildUp),
+                                            1.0f, 1.0f, V_LRect{b.left, b.top, b.right, b.bottom},
+                                            V_LPoint{origin.x + b.left, origin.y + b.top},
+                                            &accumulated),
+                    0);
+          const std::size_t bytes = std::size_t(raised.GetRowBytes()) * std::size_t(h);
+          ASSERT_EQ(std::memcmp(raised.GetData(), accumulated.GetData(), bytes), 0)
+              << "trial " << trial << " offset " << fx << ", " << fy;
+        }
+        // Turned or scaled: not the unit-step case, so declined.
+        GX_UnoBuffer mask(extent.x * 2 + 8, extent.y * 2 + 8, depth);
+        const V_Vector2T<double> centre(extent.x / 2 + 0.3, extent.y / 2 + 0.6);
+        map.SetTransform(V_Vector2T<double>(1, 1), 30.0, 1.0, 1.0, centre);
+        EXPECT_FALSE(map.RaiseInto(mask, V_LPoint{0, 0}, map.GetRenderedBounds()));
+        map.SetTransform(V_Vector2T<double>(0.7, 0.7), 0.0, 1.0, 1.0, centre);
+        EXPECT_FALSE(map.RaiseInto(mask, V_LPoint{0, 0}, map.GetRenderedBounds()));
+      }
+    }
+  }
+}
+
+// Outside the mask, or with a box the polygon does not start in, the raise form
+// declines and leaves the mask alone; it takes only masks of the tip's depth.
+TEST_F(TipRaster, RaiseDeclinesBoxesOffTheMask) {
+  K_ComputedBrushTip tip(20.0, 0.8, 1.0, 0.0, 0.0, false);
+  K_BrushMIPMap map(tip);
+  map.SetTransform(V_Vector2T<double>(1, 1), 0.0, 1.0, 1.0, V_Vector2T<double>(12.5, 12.5));
+  const V_Rect b = map.GetRenderedBounds();
+  GX_UnoBuffer mask(30, 30, 8), deep(30, 30, 16);
+  ASSERT_EQ(GX_FillUnoBuffer(0, &mask), 0);
+  struct Case {
+    const char* name;
+    V_LPoint origin;
+  } const cases[] = {{"left of the mask", {-5, 0}}, {"above it", {0, -3}}, {"past its right", {10, 0}},
+                     {"below it", {0, 12}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(map.RaiseInto(mask, c.origin, b));
+  }
+  EXPECT_FALSE(map.RaiseInto(deep, V_LPoint{0, 0}, b));
+  for (int32_t y = 0; y < 30; ++y)
+    for (int32_t x = 0; x < 30; ++x) ASSERT_EQ(mask.Row<uint8_t>(y)[x], 0) << x << "," << y;
+  EXPECT_TRUE(map.RaiseInto(mask, V_LPoint{0, 0}, b));
+  EXPECT_EQ(mask.Row<uint8_t>(12)[12], 255);  // the core of an 80 % hard tip
 }
 
 }  // namespace

@@ -27,3 +27,9 @@ int32_t GX_AccumulateUnoBuffers(GX_ProgressInfo* progress, const GX_UnoBuffer* s
                                 int32_t accumulateMode, float opacity, float flow,
                                 const V_LRect& srcRect, const V_LPoint& dstPoint,
                                 GX_UnoBuffer* mask);
+
+/// True when GX_AccumulateUnoBuffers with these settings at `depth` (8 or 16) takes
+/// every mask sample m under a dab sample c to max(m, min(c, full)): build-up whose
+/// opacity and flow both come to full at that depth. A caller may then raise the mask
+/// to a dab directly instead of drawing the dab aside first. False for float masks.
+bool GX_AccumulateIsRaise(int32_t accumulateMode, float opacity, float flow, int32_t depth);
