@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
+#include <random>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -229,6 +231,48 @@ TEST_F(GxCore, InkMapKeepsTheCellsThatMayHoldInk) {
   EXPECT_EQ(plain.CountInkCells(), 20);  // contents unknown: all marked
   zeroed.DropInkMap();
   EXPECT_EQ(Runs(zeroed, 0, 0, 300), (RunList{{0, 300}}));
+}
+
+// Runs across whole 64-cell words of the map: random marks on a row of 200 cells
+// (three words and a part), random ranges, against the cells read one by one.
+TEST_F(GxCore, InkRunsSpanningMapWordsMatchTheCellsOneByOne) {
+  constexpr int32_t kWidth = 200 * GX_UnoBuffer::kInkCell - 17;  // a short last cell
+  GX_UnoBuffer b(kWidth, 40, 8, GX_UnoBuffer::kZeroed);
+  std::mt19937 rng(5);
+  for (int32_t y = 0; y < 40; ++y) {
+    // Rows from empty through long runs to fully marked, with runs ending on and across
+    // word boundaries (cells 63/64, 127/128, 191/192).
+    const int32_t marks = y == 0 ? 0 : y == 39 ? 1 : int32_t(rng() % 12);
+    for (int32_t k = 0; k < marks; ++k) {
+      const int32_t at = int32_t(rng() % 200) * GX_UnoBuffer::kInkCell;
+      const int32_t cells = 1 + int32_t(rng() % (y % 3 == 0 ? 140 : 8));
+      b.MarkInk(V_LRect{at, y, at + cells * GX_UnoBuffer::kInkCell, y + 1});
+    }
+    if (y == 39) b.MarkInk(V_LRect{0, y, kWidth, y + 1});
+    if (y == 5) b.MarkInk(V_LRect{63 * 64, y, 129 * 64, y + 1});
+  }
+  const auto marked = [&](int32_t y, int32_t cell) {
+    return (b.InkRow(y)[cell >> 6] >> (cell & 63) & 1) != 0;
+  };
+  for (int32_t y = 0; y < 40; ++y)
+    for (int trial = 0; trial < 30; ++trial) {
+      int32_t left = int32_t(rng() % uint32_t(kWidth)), right = int32_t(rng() % uint32_t(kWidth + 1));
+      if (trial == 0) left = 0, right = kWidth;
+      if (left > right) std::swap(left, right);
+      RunList want;
+      for (int32_t x = left; x < right;) {
+        const int32_t cell = x / GX_UnoBuffer::kInkCell;
+        const int32_t cellEnd = std::min((cell + 1) * GX_UnoBuffer::kInkCell, right);
+        if (marked(y, cell)) {
+          if (!want.empty() && want.back().second == x)
+            want.back().second = cellEnd;
+          else
+            want.emplace_back(x, cellEnd);
+        }
+        x = cellEnd;
+      }
+      ASSERT_EQ(Runs(b, y, left, right), want) << "row " << y << " [" << left << ", " << right << ")";
+    }
 }
 
 TEST_F(GxCore, FillsAndWritersKeepTheInkMap) {

@@ -202,15 +202,29 @@ void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32
     return;
   }
   constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
-  const int32_t lastCell = (right - 1) / kCell;
+  const int32_t end = (right - 1) / kCell + 1;  // one past the last cell
   int32_t c = left / kCell;
-  while (c <= lastCell) {
-    if (!(words[c >> 6] >> (c & 63) & 1)) {
-      ++c;
+  // Whole words at a time: the next marked cell is the lowest set bit of what is left
+  // of its word, the end of its run the lowest clear one.
+  while (c < end) {
+    const uint64_t marked = words[c >> 6] >> (c & 63);
+    if (marked == 0) {
+      c = (c & ~63) + 64;
       continue;
     }
+    c += __builtin_ctzll(marked);
+    if (c >= end) break;
     const int32_t first = c;
-    while (c <= lastCell && (words[c >> 6] >> (c & 63) & 1)) ++c;
+    for (;;) {
+      const uint64_t clear = ~words[c >> 6] >> (c & 63);  // past the word's end reads as marked
+      if (clear != 0) {
+        c += __builtin_ctzll(clear);
+        break;
+      }
+      c = (c & ~63) + 64;
+      if (c >= end) break;
+    }
+    if (c > end) c = end;
     const int32_t x0 = first * kCell > left ? first * kCell : left;
     const int32_t x1 = c * kCell < right ? c * kCell : right;
     run(x0, x1);
