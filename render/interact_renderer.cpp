@@ -111,7 +111,7 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
   std::srand(static_cast<unsigned>(seed));
-  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area, frame.dest);
+  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
   if (!area->IsEmpty()) *area = V_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);

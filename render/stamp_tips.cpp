@@ -64,33 +64,23 @@ void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuff
                 std::size_t(width) * bytes);
 }
 
-// A plane of samples or pixels to fetch lines of: rows of `rowBytes`, `bytes` each.
-struct Plane {
-  const unsigned char* data;
-  std::ptrdiff_t rowBytes;
-  int32_t bytes, width, height;
-};
-
-// Asks for the lines of `plane` under `next` that `current` does not cover. A stroke's
-// mask comes cold from the pool, and without this raising it by nearly every dab row
-// waits on a miss; asked for while the dab before is drawn, the lines arrive in time.
-// The layer's pixels under the dabs are asked for the same way: the composite that
-// follows reads them, and fetched now their misses overlap the raster arithmetic
-// instead of stalling the composite. Rows the two boxes share miss only beyond the
-// current box's columns.
-void PrefetchDabLines(const Plane& plane, const V_LRect& next, const V_LRect& current) {
-  const int32_t left = std::max(next.left, 0), right = std::min(next.right, plane.width);
+// Asks for the mask lines under `next` that `current` does not cover. A stroke's mask
+// comes cold from the pool, and without this the accumulation of nearly every dab row
+// waits on a miss; asked for while the dab before is rasterized, the lines arrive in
+// time. Rows the two boxes share miss only beyond the current box's columns.
+void PrefetchDabLines(const GX_UnoBuffer& mask, const V_LRect& next, const V_LRect& current) {
+  const int32_t bytes = mask.GetBytesPerSample();
+  const int32_t left = std::max(next.left, 0), right = std::min(next.right, mask.GetWidth());
   if (right <= left) return;
   const auto lines = [&](int32_t y, int32_t x0, int32_t x1) {  // samples [x0, x1)
     if (x1 <= x0) return;
-    const unsigned char* row = plane.data + std::ptrdiff_t(y) * plane.rowBytes;
-    const auto first = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x0) * plane.bytes) &
-                       ~std::uintptr_t(63);
-    const auto end = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x1) * plane.bytes);
+    const auto* row = mask.Row<unsigned char>(y);
+    const auto first = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x0) * bytes) & ~std::uintptr_t(63);
+    const auto end = reinterpret_cast<std::uintptr_t>(row + std::ptrdiff_t(x1) * bytes);
     for (std::uintptr_t a = first; a < end; a += 64)
       __builtin_prefetch(reinterpret_cast<const void*>(a), 1);
   };
-  const int32_t bottom = std::min(next.bottom, plane.height);
+  const int32_t bottom = std::min(next.bottom, mask.GetHeight());
   for (int32_t y = std::max(next.top, 0); y < bottom; ++y) {
     if (y < current.top || y >= current.bottom) {
       lines(y, left, right);
@@ -112,8 +102,7 @@ T* NewTracked(T* p) {
 void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                                    const Kp_StrokeTipLocsAndParams& list,
                                    const K_StrokeGlobalProperties& props, bool deep,
-                                   const V_Rect& clipped, double pixelAspect, V_Rect* area,
-                                   const GX_LayerDef* warm) {
+                                   const V_Rect& clipped, double pixelAspect, V_Rect* area) {
   ProgressSubRange range(progress, 4);
   *area = V_Rect();
   const auto& tips = list.tips;
@@ -147,11 +136,6 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
   const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
 
-  const Plane maskPlane{static_cast<const unsigned char*>(mask->GetData()), mask->GetRowBytes(),
-                        mask->GetBytesPerSample(), mask->GetWidth(), mask->GetHeight()};
-  const Plane layerPlane = warm ? Plane{static_cast<const unsigned char*>(warm->data), warm->rowBytes,
-                                        GXp_PixelBytes(warm->depth), warm->width, warm->height}
-                                : maskPlane;
   {
     ProgressSubRange dabs(progress, 100);
     if (lastTipBackup) {
@@ -184,10 +168,8 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
         const Kp_TipLocAndParams& u = tips[i + 1];
         const int32_t nextLeft = static_cast<int32_t>(u.location.x) - halfX;
         const int32_t nextTop = static_cast<int32_t>(u.location.y) - halfY;
-        const V_LRect nextBox{nextLeft, nextTop, nextLeft + extent.x, nextTop + extent.y};
-        const V_LRect thisBox{left, top, left + extent.x, top + extent.y};
-        PrefetchDabLines(maskPlane, nextBox, thisBox);
-        if (warm && warm->data) PrefetchDabLines(layerPlane, nextBox, thisBox);
+        PrefetchDabLines(*mask, V_LRect{nextLeft, nextTop, nextLeft + extent.x, nextTop + extent.y},
+                         V_LRect{left, top, left + extent.x, top + extent.y});
       }
       const V_Rect b = mip.GetRenderedBounds();
       const V_LPoint p{left + b.left, top + b.top};

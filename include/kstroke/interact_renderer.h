@@ -76,11 +76,9 @@ public:
                    V_Rect* area);
 
 private:
-  /// `warm`, when given, is the layer the composite will write (mask coordinates): its
-  /// pixels under the dabs are fetched into cache while the dabs are stamped.
   void StampTips(GX_ProgressInfo* progress, const Kp_StrokeTipLocsAndParams& tips,
                  const K_StrokeGlobalProperties& props, bool deep, const V_Rect& clipped,
-                 double pixelAspect, V_Rect* area, const GX_LayerDef* warm = nullptr);
+                 double pixelAspect, V_Rect* area);
   void CompositePaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
                       GX_LayerDef* preStroke, const V_Rect& destMoved, const V_Rect& clipped,
                       double pixelAspect, const GX_UnoBuffer* mask, GX_LayerDef* dest,
