@@ -133,8 +133,9 @@ struct RowLoop {
         if constexpr (D::kHasNormalRow) {
           // The common stroke: a whole run at once, four pixels at a time.
           if (normalRow) {
+            // Streamed lines are fenced when the row iteration ends its share.
             GX_BlendColourNormalRow<typename D::Traits>(*colour, m, opacity, count, dst,
-                                                        kPrefetchRows * dest->rowBytes);
+                                                        kPrefetchRows * dest->rowBytes, true);
             break;
           }
         }

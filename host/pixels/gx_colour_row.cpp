@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "gx_blend.h"
@@ -69,6 +70,16 @@ struct Lanes8 {
     std::memcpy(&v, m, 4);
     return v == 0xFFFFFFFFu;
   }
+  /// The sixteen mask values of a cache line of pixels, all full.
+  static bool AllFullLine(const uint8_t* m) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))) == 0xFFFF;
+  }
+  /// Sixteen pixels of `packed` streamed to a 64-byte aligned line.
+  static void Stream(__m128i packed, GX_Pixel8* p) {
+    auto* q = reinterpret_cast<__m128i*>(p);
+    for (int k = 0; k < 4; ++k) _mm_stream_si128(q + k, packed);
+  }
   static Quad Load(const GX_Pixel8* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i byte = _mm_set1_epi32(0xFF);
@@ -117,6 +128,11 @@ struct Lanes16 {
     std::memcpy(&v, m, 8);
     return v == 0x8000800080008000ull;
   }
+  /// The eight mask values of a cache line of pixels, all full.
+  static bool AllFullLine(const uint16_t* m) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(v, _mm_set1_epi16(int16_t(0x8000)))) == 0xFFFF;
+  }
   // Two registers of two pixels each; lanes (alpha | red << 16) and (green | blue << 16).
   static void Split(const GX_Pixel16* p, __m128i* ar, __m128i* gb) {
     const __m128 lo = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -150,6 +166,12 @@ struct Lanes16 {
   static void Store(const Packed& k, GX_Pixel16* p) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(k.ar, k.gb));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi32(k.ar, k.gb));
+  }
+  /// Eight pixels of one packed colour (lanes all alike) streamed to an aligned line.
+  static void Stream(const Packed& k, GX_Pixel16* p) {
+    const __m128i two = _mm_unpacklo_epi32(k.ar, k.gb);
+    auto* q = reinterpret_cast<__m128i*>(p);
+    for (int c = 0; c < 4; ++c) _mm_stream_si128(q + c, two);
   }
   /// As Lanes8::StoreCoverage; coverage of full and more stores the colour unclamped,
   /// as full weight does, and partial coverage the clamped channels.
@@ -192,7 +214,7 @@ inline __m128i Select(__m128i m, __m128i a, __m128i b) {
 template <class P>
 void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
                typename P::Value opacity, int32_t count, typename P::Pixel* dst,
-               std::ptrdiff_t ahead) {
+               std::ptrdiff_t ahead, bool stream) {
   using L = typename LanesOf<P>::Type;
   const float sA = P::ToUnit(colour.alpha), sR = P::ToUnit(colour.red);
   const float sG = P::ToUnit(colour.green), sB = P::ToUnit(colour.blue);
@@ -229,6 +251,7 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   const auto isZero = [](__m128i v) {
     return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
   };
+  constexpr int32_t kPerLine = int32_t(64 / sizeof(typename P::Pixel));
   int32_t i = 0;
   while (i + 4 <= count) {
     if (i + 4 * kPerVector <= count) {
@@ -250,6 +273,14 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
     if (ahead != 0)
       _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
     if (fullStores && L::AllFull(mask + i)) {
+      // A whole cache line under full coverage is streamed rather than stored: the
+      // line need not be read in first, and a stroke's core is most of its pixels.
+      if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 &&
+          i + kPerLine <= count && L::AllFullLine(mask + i)) {
+        L::Stream(packedColour, dst + i);
+        i += kPerLine;
+        continue;
+      }
       L::Store(packedColour, dst + i);
       i += 4;
       continue;
@@ -324,11 +355,12 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
 template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
                              typename P::Value opacity, int32_t count, typename P::Pixel* dst,
-                             std::ptrdiff_t prefetchAhead) {
+                             std::ptrdiff_t prefetchAhead, bool streamFullLines) {
 #if defined(__SSE2__)
-  VectorRun<P>(colour, mask, opacity, count, dst, prefetchAhead);
+  VectorRun<P>(colour, mask, opacity, count, dst, prefetchAhead, streamFullLines);
 #else
   (void)prefetchAhead;
+  (void)streamFullLines;
   ScalarRun<P>(colour, mask, opacity, count, dst);
 #endif
 }
@@ -341,9 +373,9 @@ void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
 }
 
 template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t, int32_t,
-                                               GX_Pixel8*, std::ptrdiff_t);
+                                               GX_Pixel8*, std::ptrdiff_t, bool);
 template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
-                                                int32_t, GX_Pixel16*, std::ptrdiff_t);
+                                                int32_t, GX_Pixel16*, std::ptrdiff_t, bool);
 template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
                                                       int32_t, GX_Pixel8*);
 template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&, const uint16_t*,

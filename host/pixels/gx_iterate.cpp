@@ -3,6 +3,9 @@
 //
 // Thread indexes: the calling thread is 0; a worker is 1 + its slot in the task arena,
 // which is unique among the threads of the arena running at the same time.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "host/gx/gx_iterate.h"
 
 #include "host/y/errors.h"
@@ -47,6 +50,12 @@ int32_t RunOne(GX_IterateRoutine routine, void* context, int32_t thread, int32_t
 
 int32_t GX_IterateMaxThreads() { return tbb::this_task_arena::max_concurrency() + 1; }
 
+void GX_StreamFence() noexcept {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
 int32_t GX_IterateGeneric(int32_t count, void* context, GX_IterateRoutine routine) {
   if (!routine || count < 0) return GX_Err_BadArgument;
   if (count == 0) return 0;
@@ -69,6 +78,7 @@ int32_t GX_IterateGeneric(int32_t count, void* context, GX_IterateRoutine routin
                           break;
                         }
                       }
+                      GX_StreamFence();  // this thread's streamed pixels, before the join
                       KSTROKE_TSAN_RELEASE(&join);
                     });
   KSTROKE_TSAN_ACQUIRE(&join);
@@ -77,8 +87,8 @@ int32_t GX_IterateGeneric(int32_t count, void* context, GX_IterateRoutine routin
 
 int32_t GX_IterateGeneric_Static(int32_t count, void* context, GX_IterateRoutine routine) {
   if (!routine || count < 0) return GX_Err_BadArgument;
-  for (int32_t i = 0; i < count; ++i) {
-    if (int32_t rc = RunOne(routine, context, 0, i)) return rc;
-  }
-  return 0;
+  int32_t rc = 0;
+  for (int32_t i = 0; i < count && rc == 0; ++i) rc = RunOne(routine, context, 0, i);
+  GX_StreamFence();
+  return rc;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Transfer modes against pixels worked out by hand. Unit values: 8-bit v stands for
 // v / 255, 16-bit for v / 32768.
+#include "host/gx/gx_iterate.h"
 #include "host/gx/gx_transfer.h"
 
 #include <gtest/gtest.h>
@@ -277,6 +278,8 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
       mask[size_t(i)] = kind == 0 ? Value(0) : kind == 1 ? Value(P::kFull) : value(P::kFull);
       if (i >= 20 && i < 40 + trial % 80 && trial % 2) mask[size_t(i)] = 0;  // empty runs
       if (i >= 124 && i < 140 && trial % 3 == 0) mask[size_t(i)] = Value(P::kFull);  // a core
+      // A wide core: whole cache lines of pixels under full coverage, streamed.
+      if (i >= 30 && i < 110 && trial % 5 == 0) mask[size_t(i)] = Value(P::kFull);
       const uint32_t hi = rng() % 8 == 0 ? top : uint32_t(P::kFull);
       want[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
                               value(hi)};
@@ -286,8 +289,10 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
     const auto xfer = GXp_XferTable<P>()[kNormal];
     for (int32_t i = 0; i < count; ++i)
       if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
+    // Neither a prefetch nor streamed lines change a pixel.
     GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data(),
-                               trial % 2 ? 256 : 0);  // a prefetch changes no pixel
+                               trial % 2 ? 256 : 0, trial % 4 < 2);
+    GX_StreamFence();
     GXp_BlendColourNormalRowScalar<P>(colour, mask.data(), opacity, count, scalar.data());
     for (int32_t i = 0; i < count; ++i) {
       ASSERT_TRUE(SamePixel(fast[size_t(i)], want[size_t(i)]))

@@ -109,19 +109,24 @@ extern template void GX_BlendSingleChannel<GX_PixelFloat, float>(int32_t, float,
 /// `prefetchAhead`, when not 0, asks for the pixels that many bytes past each covered
 /// group to be fetched early: a caller going down a stroke passes a few rows' stride,
 /// so that the next rows' pixels are in cache by the time they are blended.
+/// `streamFullLines` lets whole 64-byte lines of pixels that become the opaque colour
+/// be written with streaming stores, which skip reading the line first but are not
+/// ordered with later stores: the caller then issues GX_StreamFence (gx_iterate.h)
+/// before the pixels are read on another thread, as the GX_Iterate functions do at
+/// the end of each thread's share.
 template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
                              typename P::Value opacity, int32_t count, typename P::Pixel* dst,
-                             std::ptrdiff_t prefetchAhead = 0);
+                             std::ptrdiff_t prefetchAhead = 0, bool streamFullLines = false);
 template <class P>
 void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
                                     const typename P::Value* mask, typename P::Value opacity,
                                     int32_t count, typename P::Pixel* dst);
 extern template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
-                                                      int32_t, GX_Pixel8*, std::ptrdiff_t);
+                                                      int32_t, GX_Pixel8*, std::ptrdiff_t, bool);
 extern template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
                                                        uint16_t, int32_t, GX_Pixel16*,
-                                                       std::ptrdiff_t);
+                                                       std::ptrdiff_t, bool);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*,
                                                              uint8_t, int32_t, GX_Pixel8*);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&,
