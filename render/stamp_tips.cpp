@@ -4,8 +4,10 @@
 // The tip is computed once per call at the resolution of the less stretched axis
 // (AdjustTipScale) and drawn per dab through its MIP map into a scratch buffer of the
 // tip's maximum extent, which is then accumulated into the lazy-tiled paint mask with
-// the dab's opacity and flow. Placement repeats the previous call's last tip, so that
-// dab is taken back first: the mask under it was saved before it was stamped.
+// the dab's opacity and flow; an opaque unrotated dab raises the mask in place instead
+// (K_BrushMIPMap::RaiseInto), which comes to the same. Placement repeats the previous
+// call's last tip, so that dab is taken back first: the mask under it was saved before
+// it was stamped.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -132,7 +134,8 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep)));
   K_BrushMIPMap mip(*tip);
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
-  GX_UnoBuffer scratch(extent.x, extent.y, deep ? 16 : 8);
+  // Made the first time a dab is drawn aside: opaque strokes may never need it.
+  std::unique_ptr<GX_UnoBuffer> scratch;
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
   const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
 
@@ -208,9 +211,10 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       if (raised) {
         mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
       } else {
-        KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch));
-        mip.RenderInto(scratch);
-        KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, &scratch, props.accumulateMode, opacity,
+        if (!scratch) scratch.reset(NewTracked(new GX_UnoBuffer(extent.x, extent.y, deep ? 16 : 8)));
+        KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, scratch.get()) : GX_FillUnoBuffer(0, scratch.get()));
+        mip.RenderInto(*scratch);
+        KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, scratch.get(), props.accumulateMode, opacity,
                                              flow, Kp_ToLRect(b), p, mask));
       }
       *area = area->IsEmpty() ? r : V_UnionRect(*area, r);
