@@ -13,10 +13,16 @@ namespace {
 
 using Pt = V_Vector2T<float>;
 
+// Points are read and written in place: recording a stroke edits a handful of them
+// per pointer event, and a call and a copy for each would cost more than the edit.
+// An index outside the list reads as (0, 0) and writes nowhere, as the list calls do.
 Pt Item(SEQ_Head** list, int32_t i) {
-  Pt p;
-  SEQ_GetItem(list, i, &p);
-  return p;
+  if (i < 0 || i >= SEQ_Count(list)) return Pt();
+  return static_cast<const Pt*>(SEQ_Items(list))[i];
+}
+
+void SetItem(SEQ_Head** list, int32_t i, const Pt& p) {
+  if (i >= 0 && i < SEQ_Count(list)) static_cast<Pt*>(SEQ_Items(list))[i] = p;
 }
 
 Pt Lerp(const Pt& a, const Pt& b, float f) { return {a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f}; }
@@ -29,6 +35,7 @@ SEQ_Head** NewPointList() {
 
 // Inserts three items at `at`; all or nothing.
 int32_t InsertTriple(SEQ_Head** list, int32_t at, const Pt (&items)[3]) {
+  if (at == SEQ_Count(list)) return SEQ_AppendItems(list, 3, items);  // at once, or not at all
   for (int j = 0; j < 3; ++j) {
     const int32_t rc = SEQ_Insert(list, at + j, &items[j]);
     if (rc != 0) {
@@ -141,8 +148,8 @@ int32_t WS_Shape::AddBezVertex(double position, int32_t* index) {
                           IsClosed() ? Item(pointList, last + 2) : l};
     const int32_t rc = InsertTriple(pointList, 3 * n, triple);
     if (rc != 0) return rc;
-    SEQ_SetItem(pointList, last + 1, &l);
-    SEQ_SetItem(pointList, last + 2, &l);
+    SetItem(pointList, last + 1, l);
+    SetItem(pointList, last + 2, l);
     *index = 3 * n;
     return 0;
   }
@@ -202,14 +209,14 @@ int32_t WS_Shape::MakeTangentsRavlo(const double* smoothness) {
       out = Pt(float(v.x + dx * scale), float(v.y + dy * scale));
       in = Pt(float(v.x - dx * scale), float(v.y - dy * scale));
     }
-    SEQ_SetItem(pointList, 3 * k + 1, &out);
-    if (k > 0) SEQ_SetItem(pointList, 3 * k - 1, &in);
-    else if (closed) SEQ_SetItem(pointList, count - 1, &in);
+    SetItem(pointList, 3 * k + 1, out);
+    if (k > 0) SetItem(pointList, 3 * k - 1, in);
+    else if (closed) SetItem(pointList, count - 1, in);
   }
   // The unused incoming item after the last vertex of an open path sits on it.
   if (!closed && n >= 1) {
     const Pt v = Item(pointList, 3 * (n - 1));
-    SEQ_SetItem(pointList, 3 * n - 1, &v);
+    SetItem(pointList, 3 * n - 1, v);
   }
   return 0;
 }
@@ -253,7 +260,7 @@ int32_t WS_ShapeMoveBezVertex(WS_Shape* shape, int32_t index, const V_Vector2T<f
   const Pt v = Item(list, index);
   const Pt target = relative ? Pt(v.x + point.x, v.y + point.y) : point;
   const Pt delta(target.x - v.x, target.y - v.y);
-  SEQ_SetItem(list, index, &target);
+  SetItem(list, index, target);
   if (flags & kWS_MoveVertexOnly) return 0;
   const int32_t count = SEQ_Count(list);
   int32_t tangents[3] = {index + 1, -1, -1};
@@ -266,7 +273,7 @@ int32_t WS_ShapeMoveBezVertex(WS_Shape* shape, int32_t index, const V_Vector2T<f
     const Pt p = Item(list, t);
     // A tangent point on the vertex stays exactly on it (no float drift).
     const Pt moved = p == v ? target : Pt(p.x + delta.x, p.y + delta.y);
-    SEQ_SetItem(list, t, &moved);
+    SetItem(list, t, moved);
   }
   return 0;
 }
