@@ -392,6 +392,15 @@ void GX_UnoBuffer::MarkInk(const V_LRect& rect) {
   const int32_t right = std::min(rect.right, width), bottom = std::min(rect.bottom, height);
   if (right <= left || bottom <= top) return;
   const int32_t c0 = left / kInkCell, c1 = (right - 1) / kInkCell + 1;
+  if (c0 >> 6 == (c1 - 1) >> 6) {
+    // The cells share one word (a dab narrower than 64 cells, mostly): one mask for
+    // every row.
+    const int32_t n = c1 - c0;
+    const uint64_t bits = (n == 64 ? ~uint64_t(0) : ((uint64_t(1) << n) - 1)) << (c0 & 63);
+    uint64_t* word = ink.data() + std::size_t(top) * std::size_t(inkWords) + std::size_t(c0 >> 6);
+    for (int32_t y = top; y < bottom; ++y, word += inkWords) *word |= bits;
+    return;
+  }
   for (int32_t y = top; y < bottom; ++y)
     SetCells(ink.data() + std::size_t(y) * std::size_t(inkWords), c0, c1, true);
 }
