@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Worlds, buffers and flat fills.
 #include "host/gx/gx.h"
+#include "host/gx/gx_iterate.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -143,9 +144,7 @@ int32_t FillRect(GX_ProgressInfo* progress, const Pixel& colour, const V_LRect& 
       if (rc != 0) break;
     }
   }
-#if defined(__SSE2__)
-  if (streaming) _mm_sfence();  // streamed pixels are seen before anything after the fill
-#endif
+  if (streaming) GX_StreamFence();  // streamed pixels are seen before anything after the fill
   return rc;
 }
 

@@ -296,6 +296,27 @@ TEST_F(SpanKernels, FastFormsMatchTheReferenceBitForBit) {
   }
 }
 
+// A tip of five rows of `w` random samples, a third of them full.
+std::vector<std::vector<int>> UnitBlockRows(std::mt19937& rng, int w, bool deep) {
+  const int full = deep ? 32768 : 255;
+  std::vector<std::vector<int>> rows(5, std::vector<int>(std::size_t(w)));
+  for (auto& row : rows)
+    for (int& v : row) v = rng() % 3 == 0 ? full : int(rng() % uint32_t(full + 1));
+  return rows;
+}
+
+// Sub-sample offsets of a whole-dab block, none included.
+constexpr Fx16 kUnitBlockOffsets[] = {0, 1 << 8, 77 << 8, 255 << 8};
+
+// Seven rows of the whole tip and its border at level 0, unit steps, shifted by
+// `offset`; destination rows `spare` samples longer than the block.
+Kp_SpanArgs UnitBlockArgs(const K_BrushMIPMap& map, int w, Fx16 offset, int spare, bool deep) {
+  Kp_SpanArgs a = Args(map, 0, kOne, w + 2, -kOne - offset, kOne, -kOne + offset / 3, kOne);
+  a.rows = 7;
+  a.rowBytes = (a.count + spare) * (deep ? 2 : 1);
+  return a;
+}
+
 // Whole dabs at their own size: level 0, unit steps, every width from one sample to
 // past two wide vectors, sub-sample offsets including none, both vector widths.
 TEST_F(SpanKernels, UnitStepBlocksMatchTheReferenceAtEveryWidth) {
@@ -303,16 +324,10 @@ TEST_F(SpanKernels, UnitStepBlocksMatchTheReferenceAtEveryWidth) {
   for (bool deep : {false, true}) {
     for (int w = 1; w <= 80; ++w) {
       SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
-      const int full = deep ? 32768 : 255;
-      std::vector<std::vector<int>> rows(5, std::vector<int>(std::size_t(w)));
-      for (auto& row : rows)
-        for (int& v : row) v = rng() % 3 == 0 ? full : int(rng() % uint32_t(full + 1));
-      TestTip tip(rows, deep);
+      TestTip tip(UnitBlockRows(rng, w, deep), deep);
       K_BrushMIPMap map(tip);
-      for (Fx16 offset : {0, 1 << 8, 77 << 8, 255 << 8}) {
-        Kp_SpanArgs a = Args(map, 0, kOne, w + 2, -kOne - offset, kOne, -kOne + offset / 3, kOne);
-        a.rows = 7;
-        a.rowBytes = a.count * (deep ? 2 : 1);
+      for (Fx16 offset : kUnitBlockOffsets) {
+        const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 0, deep);
         for (bool avx2 : {false, true}) {
           std::vector<uint8_t> got(std::size_t(a.rows * a.rowBytes), 0xA5);
           std::vector<uint8_t> want = got;
@@ -339,15 +354,10 @@ TEST_F(SpanKernels, RaiseBlocksTakeTheLargerOfMaskAndReferenceAtEveryWidth) {
       SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
       const int full = deep ? 32768 : 255;
       const uint32_t top = deep ? 65535u : 255u;
-      std::vector<std::vector<int>> rows(5, std::vector<int>(std::size_t(w)));
-      for (auto& row : rows)
-        for (int& v : row) v = rng() % 3 == 0 ? full : int(rng() % uint32_t(full + 1));
-      TestTip tip(rows, deep);
+      TestTip tip(UnitBlockRows(rng, w, deep), deep);
       K_BrushMIPMap map(tip);
-      for (Fx16 offset : {0, 1 << 8, 77 << 8, 255 << 8}) {
-        Kp_SpanArgs a = Args(map, 0, kOne, w + 2, -kOne - offset, kOne, -kOne + offset / 3, kOne);
-        a.rows = 7;
-        a.rowBytes = (a.count + 3) * (deep ? 2 : 1);  // a mask row wider than the block
+      for (Fx16 offset : kUnitBlockOffsets) {
+        const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 3, deep);  // mask rows wider
         const int bytes = deep ? 2 : 1;
         std::vector<uint8_t> drawn(std::size_t(a.rows * a.rowBytes));
         if (deep)
