@@ -67,9 +67,10 @@ void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuff
 }
 
 // Asks for the mask lines under `next` that `current` does not cover. A stroke's mask
-// comes cold from the pool, and without this the accumulation of nearly every dab row
-// waits on a miss; asked for while the dab before is rasterized, the lines arrive in
-// time. Rows the two boxes share miss only beyond the current box's columns.
+// comes cold from the pool, and without this nearly every row of a dab raised or
+// accumulated into it waits on a miss; asked for while the dab before is drawn, the
+// lines arrive in time. Rows the two boxes share miss only beyond the current box's
+// columns.
 void PrefetchDabLines(const GX_UnoBuffer& mask, const V_LRect& next, const V_LRect& current) {
   const int32_t bytes = mask.GetBytesPerSample();
   const int32_t left = std::max(next.left, 0), right = std::min(next.right, mask.GetWidth());

@@ -8,7 +8,8 @@
 // tests/host/gx_transfer_test.cpp holds the two against each other. Four empty
 // destination pixels skip the operations whose outcome is known there (see VectorRun).
 // A stroke's mask is mostly empty, so runs of zero coverage are passed over whole
-// vectors at a time.
+// vectors at a time; its core is mostly full, so whole lines of the opaque colour may
+// be streamed (the caller fences).
 #include "host/gx/gx_transfer.h"
 
 #include <algorithm>
