@@ -88,26 +88,37 @@ inline __m128i Div255x8(__m128i sum) {
   return _mm_mulhi_epu16(_mm_add_epi16(sum, _mm_set1_epi16(128)), _mm_set1_epi16(257));
 }
 
-/// The raising store of the raise kernels: max(m, min(v, full)) into a mask vector.
-/// SSE2 has no unsigned 16-bit min or max; with a ⊖ b the subtraction that stops at
-/// 0, min(a, b) = a − (a ⊖ b) and max(a, b) = b + (a ⊖ b).
-inline void Raise(uint8_t* m, __m128i v) {
-  auto* p = reinterpret_cast<__m128i*>(m);
-  _mm_storeu_si128(p, _mm_max_epu8(_mm_loadu_si128(p), v));  // 8-bit values are ≤ 255
+/// The raising store of the raise kernels: max(m, min(v, full)) into the mask vector at
+/// `at`, whose samples are `m`. SSE2 has no unsigned 16-bit min or max; with a ⊖ b the
+/// subtraction that stops at 0, min(a, b) = a − (a ⊖ b) and max(a, b) = b + (a ⊖ b).
+inline void Raise(uint8_t* at, __m128i m, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_max_epu8(m, v));  // 8-bit v ≤ 255
 }
-inline void Raise(uint16_t* m, __m128i v) {
-  auto* p = reinterpret_cast<__m128i*>(m);
+inline void Raise(uint16_t* at, __m128i m, __m128i v) {
   const __m128i capped = _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(int16_t(Px16::kFull))));
-  _mm_storeu_si128(p, _mm_add_epi16(capped, _mm_subs_epu16(_mm_loadu_si128(p), capped)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_add_epi16(capped, _mm_subs_epu16(m, capped)));
 }
 
-/// Stores v at p, or with kRaise raises the samples there to it.
+/// The last vector of a raised run reads its mask before the run stores anything: it
+/// may overlap the vector before, and a load half over a store just made waits for the
+/// store. Raising those samples again from their old values gives the same.
+template <class T>
+inline __m128i LastMask(bool raise, const T* dst, int32_t n, int32_t width) {
+  return raise ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + n - width))
+               : _mm_setzero_si128();
+}
+
+/// Stores v at dst + i, or with kRaise raises the samples there to it.
 template <bool kRaise, class T>
-inline void Put(T* p, __m128i v) {
-  if constexpr (kRaise)
-    Raise(p, v);
-  else
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+inline void Put(T* dst, int32_t i, int32_t last, __m128i lastMask, __m128i v) {
+  if constexpr (kRaise) {
+    const __m128i m = i == last ? lastMask : _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    Raise(dst + i, m, v);
+  } else {
+    (void)last;
+    (void)lastMask;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+  }
 }
 
 template <class T>
@@ -241,11 +252,12 @@ struct Passes8 {
     }
     const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
     const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
+    const __m128i lastMask = LastMask(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       const __m128i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
-      Put<kRaise>(dst + i, Mix(Load(h0 + i), h, wy0, wy1));
+      Put<kRaise>(dst, i, n - kWidth, lastMask, Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -306,12 +318,13 @@ struct Passes16 {
     const __m128i wx = _mm_set1_epi32(int32_t((fx << 16) | (255 - fx)));
     const __m128i wy = _mm_set1_epi32(int32_t((fy << 16) | (255 - fy)));
     const __m128i bias = _mm_set1_epi16(16384);
+    const __m128i lastMask = LastMask(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       const __m128i h =
           Mix(_mm_sub_epi16(Load(r + i), bias), _mm_sub_epi16(Load(r + i + 1), bias), wx);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(h1 + i), h);
-      Put<kRaise>(dst + i, _mm_add_epi16(Mix(Load(h0 + i), h, wy), bias));
+      Put<kRaise>(dst, i, n - kWidth, lastMask, _mm_add_epi16(Mix(Load(h0 + i), h, wy), bias));
       if (i == n - kWidth) return;
     }
   }
@@ -330,21 +343,29 @@ KSTROKE_AVX2 inline __m256i Div255x16(__m256i sum) {  // as Div255x8
                             _mm256_set1_epi16(257));
 }
 
-KSTROKE_AVX2 inline void Raise(uint8_t* m, __m256i v) {
-  auto* p = reinterpret_cast<__m256i*>(m);
-  _mm256_storeu_si256(p, _mm256_max_epu8(_mm256_loadu_si256(p), v));
+KSTROKE_AVX2 inline void Raise(uint8_t* at, __m256i m, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_max_epu8(m, v));
 }
-KSTROKE_AVX2 inline void Raise(uint16_t* m, __m256i v) {
-  auto* p = reinterpret_cast<__m256i*>(m);
+KSTROKE_AVX2 inline void Raise(uint16_t* at, __m256i m, __m256i v) {
   const __m256i capped = _mm256_min_epu16(v, _mm256_set1_epi16(int16_t(Px16::kFull)));
-  _mm256_storeu_si256(p, _mm256_max_epu16(_mm256_loadu_si256(p), capped));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_max_epu16(m, capped));
+}
+template <class T>
+KSTROKE_AVX2 inline __m256i LastMask256(bool raise, const T* dst, int32_t n, int32_t width) {
+  return raise ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + n - width))
+               : _mm256_setzero_si256();
 }
 template <bool kRaise, class T>
-KSTROKE_AVX2 inline void Put(T* p, __m256i v) {
-  if constexpr (kRaise)
-    Raise(p, v);
-  else
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+KSTROKE_AVX2 inline void Put(T* dst, int32_t i, int32_t last, __m256i lastMask, __m256i v) {
+  if constexpr (kRaise) {
+    const __m256i m =
+        i == last ? lastMask : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
+    Raise(dst + i, m, v);
+  } else {
+    (void)last;
+    (void)lastMask;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), v);
+  }
 }
 
 KSTROKE_AVX2 inline __m256i Lerp16Wide(__m256i pairs, __m256i weights) {
@@ -387,11 +408,12 @@ struct Passes8Avx2 {
     const __m256i wx1 = _mm256_set1_epi16(int16_t(fx));
     const __m256i wy0 = _mm256_set1_epi16(int16_t(255 - fy));
     const __m256i wy1 = _mm256_set1_epi16(int16_t(fy));
+    const __m256i lastMask = LastMask256(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       const __m256i h = Mix(Load(r + i), Load(r + i + 1), wx0, wx1);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
-      Put<kRaise>(dst + i, Mix(Load(h0 + i), h, wy0, wy1));
+      Put<kRaise>(dst, i, n - kWidth, lastMask, Mix(Load(h0 + i), h, wy0, wy1));
       if (i == n - kWidth) return;
     }
   }
@@ -433,12 +455,13 @@ struct Passes16Avx2 {
     const __m256i wx = _mm256_set1_epi32(int32_t((fx << 16) | (255 - fx)));
     const __m256i wy = _mm256_set1_epi32(int32_t((fy << 16) | (255 - fy)));
     const __m256i bias = _mm256_set1_epi16(16384);
+    const __m256i lastMask = LastMask256(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       const __m256i h = Mix(_mm256_sub_epi16(Load(r + i), bias),
                             _mm256_sub_epi16(Load(r + i + 1), bias), wx);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(h1 + i), h);
-      Put<kRaise>(dst + i, _mm256_add_epi16(Mix(Load(h0 + i), h, wy), bias));
+      Put<kRaise>(dst, i, n - kWidth, lastMask, _mm256_add_epi16(Mix(Load(h0 + i), h, wy), bias));
       if (i == n - kWidth) return;
     }
   }
