@@ -150,6 +150,13 @@ template <class P>
 constexpr std::array<RowFn<P>, 3> kRows = {{BuildUpRow<P>(), &Row<P, Additive>,
                                             &Row<P, Maximum>}};
 
+/// An opacity or flow fraction (clamped to 0..1) as a value of the depth: what the
+/// kernels multiply by, and what GX_AccumulateIsRaise compares with full.
+template <class P>
+typename P::Value ValueOf(float fraction) {
+  return P::FromUnit(std::min(std::max(fraction, 0.0f), 1.0f));
+}
+
 template <class P>
 int32_t Accumulate(GX_ProgressInfo* progress, const GX_UnoBuffer& src, int32_t mode, float opacity,
                    float flow, const V_LRect& srcRect, const V_LPoint& dstPoint,
@@ -162,8 +169,8 @@ int32_t Accumulate(GX_ProgressInfo* progress, const GX_UnoBuffer& src, int32_t m
   const int32_t bottom = std::min({srcRect.bottom, src.GetHeight(), mask->GetHeight() - dy});
   if (right <= left || bottom <= top) return 0;
   mask->MarkInk(V_LRect{left + dx, top + dy, right + dx, bottom + dy});
-  const V op = P::FromUnit(std::min(std::max(opacity, 0.0f), 1.0f));
-  const V fl = P::FromUnit(std::min(std::max(flow, 0.0f), 1.0f));
+  const V op = ValueOf<P>(opacity);
+  const V fl = ValueOf<P>(flow);
   const RowFn<P> row = kRows<P>[std::size_t(mode)];
   for (int32_t y = top; y < bottom; ++y) {
     row(src.Row<V>(y) + left, mask->Row<V>(y + dy) + left + dx, right - left, op, fl);
@@ -203,8 +210,7 @@ bool GX_AccumulateIsRaise(int32_t accumulateMode, float opacity, float flow, int
     return false;
   const auto full = [&](auto traits) {
     using P = decltype(traits);
-    return P::FromUnit(std::min(std::max(opacity, 0.0f), 1.0f)) == P::kFull &&
-           P::FromUnit(std::min(std::max(flow, 0.0f), 1.0f)) == P::kFull;
+    return ValueOf<P>(opacity) == P::kFull && ValueOf<P>(flow) == P::kFull;
   };
   if (depth == 8) return full(GXp_Px8{});
   if (depth == 16) return full(GXp_Px16{});
