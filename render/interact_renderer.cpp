@@ -106,11 +106,17 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
   if (!area) area = &local;
   Kp_WorkingFrame frame(destRect, layer, nullptr);
   ProgressSubRange range(progress, 2);
+  if (frame.clipped.IsEmpty()) {
+    // destRect misses the layer: nothing to stamp, and placement stays where it was so
+    // a later call over the layer continues the stroke from there.
+    *area = V_Rect();
+    return;
+  }
   Kp_StrokeTipLocsAndParams tips;
   shape->GetTipParamsList(progress, &frame.destMoved, pixelAspect, &props,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
-  std::srand(static_cast<unsigned>(seed));
+  tipNoise.Seed(static_cast<uint32_t>(seed));
   StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
@@ -128,6 +134,10 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
   if (!area) area = &local;
   if (area->IsEmpty()) return;
   Kp_WorkingFrame frame(destRect, layer, preStrokeBuffer.get());
+  if (frame.clipped.IsEmpty()) {
+    *area = V_Rect();
+    return;
+  }
   AreaInFrame inFrame(area, frame.destMoved);
 
   if (lazyCopyPreStroke) {

@@ -132,7 +132,7 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   const AdjustedTip adjusted =
       AdjustTipScale(props.diameter, V_Vector2T<double>(props.scale.x, props.scale.y));
   std::unique_ptr<K_ComputedBrushTip> tip(NewTracked(new K_ComputedBrushTip(
-      adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep)));
+      adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep, &tipNoise)));
   K_BrushMIPMap mip(*tip);
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
   // Made the first time a dab is drawn aside: opaque strokes may never need it.
@@ -150,7 +150,9 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
     bool backedUp = false;
     const uint32_t n = static_cast<uint32_t>(tips.size());
     for (uint32_t i = 0; i < n; ++i) {
-      KSTROKE_HOST(GX_ReportProgress(progress, static_cast<int32_t>(100u * (i + 1) / n), 100));
+      // One step of the hundred per share of the tips, so the host sees the dab loop
+      // move through its whole part of the call.
+      dabs.Advance(static_cast<int32_t>(100u * (i + 1) / n));
       const Kp_TipLocAndParams& t = tips[i];
       const int32_t ix = static_cast<int32_t>(t.location.x);
       const int32_t iy = static_cast<int32_t>(t.location.y);

@@ -11,7 +11,12 @@ Kp_WorkingFrame::Kp_WorkingFrame(const V_Rect& destRect, GX_LayerDef* layer,
   clipped.left = static_cast<int16_t>(std::max<int32_t>(destRect.left, 0));
   clipped.bottom = static_cast<int16_t>(std::min<int32_t>(destRect.bottom, layerH));
   clipped.right = static_cast<int16_t>(std::min<int32_t>(destRect.right, layerW));
-  if (clipped.IsEmpty() && (layerW == 0 || layerH == 0)) return;
+  // Nothing of destRect lies on the layer: there is no frame to draw into, and a
+  // sub-world of no pixels cannot be made. Callers test clipped.IsEmpty().
+  if (clipped.IsEmpty()) {
+    clipped = V_Rect();
+    return;
+  }
   if (clipped.top == 0 && clipped.left == 0 && clipped.bottom == layerH &&
       clipped.right == layerW)
     return;

@@ -9,8 +9,12 @@
 
 namespace {
 
-// Past the end of any stroke: the host appends the vertex at the end.
+// Past the end of any stroke: the host appends the vertex at the end. Only up to a
+// point: once the last vertex lies beyond it, the host would insert there instead, so
+// recording stops at kK_MaxRecordedVertices (position 10922 is then the last but one).
 constexpr double kAppendPosition = 10922.0;
+static_assert(kK_MaxRecordedVertices == int32_t(kAppendPosition) + 2,
+              "the last appended vertex sits one past the append position");
 
 constexpr unsigned char kStrokeFlags = kWS_FlagOpen | kWS_FlagRelative;
 
@@ -73,6 +77,8 @@ int32_t K_Shape::AppendVertex(const PaintPointerEvent* event) {
     if (hasVertex) KSTROKE_HOST(SEQ_GetItem(Points(), items - 3, &last));
     if (!timeDistanceTable.empty() && timeDistanceTable.back().time >= event->time) return;
     if (hasVertex && p == last && !event->addIfUnmoved) return;
+    KSTROKE_CHECK(items / 3 < kK_MaxRecordedVertices,
+                  "a recorded stroke holds at most 10924 vertices");
 
     int32_t index = 0;
     KSTROKE_HOST(AddBezVertex(kAppendPosition, &index));

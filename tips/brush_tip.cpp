@@ -74,7 +74,10 @@ Kp_TipGeometry Kp_ComputeTipGeometry(double diameter, int32_t hardnessPercent,
   b = std::min<int64_t>(b, g.axisAQp);
   g.axisBQp = static_cast<int32_t>(b);
 
-  const double a = angleDegrees * 3.14159265358979323846 / 180.0;
+  // Whole turns first: the cosine and sine of a reduced angle round to the same 14-bit
+  // values as the unreduced one's (checked for every angle within ±3e6 degrees), and a
+  // tip turned by 360·k is then the same tip however large k is.
+  const double a = (angleDegrees % 360) * 3.14159265358979323846 / 180.0;
   g.cos14 = Kp_Clamp16(Kp_RoundToInt(std::cos(a) * 16384.0));
   g.sin14 = Kp_Clamp16(Kp_RoundToInt(std::sin(a) * 16384.0));
 
@@ -97,18 +100,27 @@ Kp_PixelBounds Kp_TipPixelBounds(int32_t halfXQp, int32_t halfYQp) {
 
 namespace {
 
-/// Whole percent or degree from a factor; NaN counts as 0, magnitudes are limited so
-/// the truncation stays defined.
+/// Whole percent from a factor; NaN counts as 0, magnitudes are limited so the
+/// truncation stays defined.
 int32_t TruncClamped(double v) {
   if (std::isnan(v)) return 0;
   return static_cast<int32_t>(std::clamp(v, -1e6, 1e6));
+}
+
+/// trunc(angle + 0.5) toward zero; beyond the 32-bit range the whole degrees are taken
+/// modulo 360 (fmod of an integral double is exact), which turns the tip by whole turns.
+int32_t WholeDegrees(double angle) {
+  if (!std::isfinite(angle)) return 0;
+  const double t = std::trunc(angle + 0.5);
+  if (std::fabs(t) < 2147483647.0) return static_cast<int32_t>(t);
+  return static_cast<int32_t>(std::fmod(t, 360.0));
 }
 
 enum class CoverageMode { kTable, kDither, kDeep };
 
 /// Coverage of one pixel at rotated position (u, v) (sixteenths × 16384).
 template <CoverageMode M>
-uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g) {
+uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g, K_TipNoise* noise) {
   constexpr uint32_t kFull = M == CoverageMode::kDeep ? 32768u : 255u;
   const int64_t p = (u < 0 ? -u : u) / g.axisAQp;
   const int64_t q = (v < 0 ? -v : v) / g.axisBQp;
@@ -126,14 +138,15 @@ uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g) {
   const uint32_t profile = kFalloffTable[idx];
   if (M == CoverageMode::kTable) return profile >> 8;
   if (M == CoverageMode::kDither) {
-    const uint32_t noise = static_cast<uint32_t>(std::rand() & 0x7FFF) >> 8;
-    return (noise + profile) >> 8;
+    const uint32_t dither = static_cast<uint32_t>(noise->Next() & 0x7FFF) >> 8;
+    return (dither + profile) >> 8;
   }
   return (profile * 128 + 127) / 255;
 }
 
 template <class T, CoverageMode M>
-void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b) {
+void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
+             K_TipNoise* noise) {
   const int64_t stepCs = 16 * int64_t(g.cos14);
   const int64_t stepSn = 16 * int64_t(g.sin14);
   const int32_t width = buffer->GetWidth();
@@ -145,21 +158,50 @@ void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds
     int64_t xCs = 16 * int64_t(b.left) * g.cos14;
     int64_t xSn = 16 * int64_t(b.left) * g.sin14;
     for (int32_t col = 0; col < width; ++col, xCs += stepCs, xSn += stepSn)
-      out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, g));
+      out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, g, noise));
   }
 }
 
 }  // namespace
 
+// K_TipNoise
+// ====================================================================================
+
+void K_TipNoise::Seed(uint32_t seed) {
+  if (seed == 0) seed = 1;
+  // state[i] = 16807 · state[i − 1] mod (2³¹ − 1), in Schrage's form so no product
+  // overflows; the first word keeps the seed's 32 bits as a signed value.
+  int32_t word = static_cast<int32_t>(seed);
+  state[0] = word;
+  for (int i = 1; i < 31; ++i) {
+    const int64_t hi = word / 127773, lo = word % 127773;
+    int64_t next = 16807 * lo - 2836 * hi;
+    if (next < 0) next += 2147483647;
+    word = static_cast<int32_t>(next);
+    state[i] = word;
+  }
+  front = 3;
+  rear = 0;
+  for (int i = 0; i < 310; ++i) (void)Next();
+}
+
+int32_t K_TipNoise::Next() {
+  const uint32_t sum = static_cast<uint32_t>(state[front]) + static_cast<uint32_t>(state[rear]);
+  state[front] = static_cast<int32_t>(sum);
+  front = front == 30 ? 0 : front + 1;
+  rear = rear == 30 ? 0 : rear + 1;
+  return static_cast<int32_t>(sum >> 1);
+}
+
 // K_ComputedBrushTip
 // ====================================================================================
 
 K_ComputedBrushTip::K_ComputedBrushTip(double diameter_, double hardness, double roundness,
-                                       double angle, bool dither, bool deep)
+                                       double angle, bool dither, bool deep, K_TipNoise* noise)
     : diameter(diameter_ >= 0.5 ? diameter_ : 0.5),
-      hardnessPercent(TruncClamped(std::isnan(hardness) ? 0.0 : hardness * 100.0)),
-      roundnessPercent(TruncClamped(std::isnan(roundness) ? 0.0 : roundness * 100.0)),
-      angleDegrees(TruncClamped(std::isnan(angle) ? 0.0 : angle + 0.5)) {
+      hardnessPercent(std::clamp(TruncClamped(hardness * 100.0), 0, 100)),
+      roundnessPercent(TruncClamped(roundness * 100.0)),
+      angleDegrees(WholeDegrees(angle)) {
   const Kp_TipGeometry g =
       Kp_ComputeTipGeometry(diameter, hardnessPercent, roundnessPercent, angleDegrees);
   const int32_t acs = std::abs(g.cos14);
@@ -174,12 +216,14 @@ K_ComputedBrushTip::K_ComputedBrushTip(double diameter_, double hardness, double
   hotSpot = {static_cast<short>(2 - 4 * b.left), static_cast<short>(2 - 4 * b.top)};
   AllocateTipBuffer({static_cast<short>(b.right - b.left), static_cast<short>(b.bottom - b.top)},
                     deep);
-  if (deep)
-    FillTip<uint16_t, CoverageMode::kDeep>(tipBuffer, g, b);
-  else if (dither)
-    FillTip<uint8_t, CoverageMode::kDither>(tipBuffer, g, b);
-  else
-    FillTip<uint8_t, CoverageMode::kTable>(tipBuffer, g, b);
+  if (deep) {
+    FillTip<uint16_t, CoverageMode::kDeep>(tipBuffer, g, b, nullptr);
+  } else if (dither) {
+    K_TipNoise own;
+    FillTip<uint8_t, CoverageMode::kDither>(tipBuffer, g, b, noise ? noise : &own);
+  } else {
+    FillTip<uint8_t, CoverageMode::kTable>(tipBuffer, g, b, nullptr);
+  }
 }
 
 V_Vector2T<short> K_ComputedBrushTip::GetMaximumExtent(double pixelAspect,

@@ -22,7 +22,9 @@ std::atomic<std::size_t> gLiveObjects{0};
 std::atomic<std::size_t> gLiveBytes{0};
 std::atomic<long> gFailAfter{-1};
 
-Y_VerificationReport gLastReport;
+// One per thread: a render failing on one thread must not change what another thread
+// reads back about its own failure.
+thread_local Y_VerificationReport gLastReport;
 
 bool ShouldFail() noexcept {
   long n = gFailAfter.load();

@@ -57,24 +57,49 @@ protected:
   V_Vector2T<short> hotSpot{0, 0};
 };
 
+/// The dithering noise of computed tips: the sequence the GNU C library's rand() gives
+/// after srand(seed) (its additive feedback generator, x[i] = x[i−3] + x[i−31] mod 2³²,
+/// answering x[i] >> 1, seeded through the 16807 congruential generator with the first
+/// 310 answers discarded). Kept in the object rather than in the C library's global
+/// state, so renders on different threads draw their own numbers, and equal on every
+/// platform. A seed of 0 counts as 1, as there.
+class KSTROKE_API K_TipNoise {
+public:
+  explicit K_TipNoise(uint32_t seed = 1) { Seed(seed); }
+  /// Restarts the sequence, as srand(seed) does.
+  void Seed(uint32_t seed);
+  /// The next number, 0..2³¹ − 1, as rand() answers.
+  int32_t Next();
+
+private:
+  int32_t state[31];
+  int front = 3;  ///< index of the x[i−3] term; the x[i−31] term is `rear`
+  int rear = 0;
+};
+
 /// A round or elliptical soft tip computed with integer fixed point.
 ///
 /// Out-of-range inputs are clamped rather than reported: `diameter` below 0.5 (or not a
-/// number) counts as 0.5; hardness, roundness and angle that are not numbers count as
-/// 0, and all three are limited to ±1e6 before they are truncated to whole percent or
-/// degrees. Semi-axes are clamped to 16 bits and the soft-edge width to 1..65535.
+/// number) counts as 0.5; hardness and roundness that are not numbers count as 0, and
+/// hardness beyond 0..1 counts as 0 or 1: a softer than soft or harder than hard tip
+/// has no meaning, and past about 2.5 the semi-axis would turn negative. Roundness is
+/// limited to ±1e6 before it is truncated to whole percent. The angle is truncated to
+/// whole degrees as it is (an angle that is not a number counts as 0); one beyond the
+/// 32-bit range is first brought within it by whole turns, which draws the same tip.
+/// The drawn angle is taken modulo 360, so a and a + 360·k draw the same tip.
+/// Semi-axes are clamped to 16 bits and the soft-edge width to 1..65535.
 ///
-/// Dithering: each 8-bit edge pixel adds noise 0..127 taken as (rand() & 0x7FFF) >> 8,
-/// one rand() call per edge pixel in row order, so the result is the same whatever the
-/// platform's RAND_MAX (at least 32767). Seed with srand() first for repeatable tips.
-/// Dithering has no effect at 16 bits.
+/// Dithering: each 8-bit edge pixel adds noise 0..127 taken as (Next() & 0x7FFF) >> 8
+/// from `noise`, one number per edge pixel in row order. Without `noise` the tip draws
+/// from a generator of its own seeded with 1, so an undithered host gets the same tip
+/// every time. Dithering has no effect at 16 bits.
 class KSTROKE_API K_ComputedBrushTip : public K_BrushTip {
 public:
   /// `hardness` and `roundness` are fractions (1.0 = 100 %), `angle` is in degrees
   /// (positive turns the ellipse's long axis from +x toward −y on the y-down bitmap).
   /// Builds the bitmap at once; allocation failures propagate as std::bad_alloc.
   K_ComputedBrushTip(double diameter, double hardness, double roundness, double angle,
-                     bool dither, bool deep);
+                     bool dither, bool deep, K_TipNoise* noise = nullptr);
 
   /// Width and height of a box that holds this tip drawn at `scale` under any rotation,
   /// its width divided by `pixelAspect`. Each side is clamped to 0..32767.
@@ -82,7 +107,7 @@ public:
 
   /// Diameter in pixels, at least 0.5.
   double GetDiameter() const { return diameter; }
-  /// trunc(hardness × 100).
+  /// trunc(hardness × 100), 0..100.
   int32_t GetHardnessPercent() const { return hardnessPercent; }
   /// trunc(roundness × 100).
   int32_t GetRoundnessPercent() const { return roundnessPercent; }

@@ -18,6 +18,7 @@
 
 #include "host/gx/gx.h"
 #include "host/v/v.h"
+#include "kstroke/brush_tip.h"
 #include "kstroke/kstroke_export.h"
 
 class GX_LazyTiles;
@@ -60,7 +61,10 @@ public:
 
   /// Renders what is new in `shape` into `layer` over `destRect` (layer pixels; may
   /// extend past the layer). `area` (may be null) receives the changed rectangle,
-  /// relative to destRect's top-left. `seed` seeds the dither of the computed tip.
+  /// relative to destRect's top-left. `seed` seeds the dither of the computed tip:
+  /// each renderer draws from its own generator (`tipNoise`), so renderers on different
+  /// threads give the pixels they give one after the other. A destRect that misses
+  /// the layer changes nothing and gives an empty area.
   /// Throws a long: host and progress codes unchanged, 3 for a failed check.
   void Render(GX_ProgressInfo* progress, K_Shape* shape, const K_StrokeGlobalProperties& props,
               const V_Rect& destRect, double pixelAspect, int32_t seed, GX_LayerDef* layer,
@@ -94,4 +98,5 @@ private:
   boost::shared_ptr<GX_UnoBuffer> lastTipBackup;
   V_LRect lastTipRect;
   double lastTipTime = 0;
+  K_TipNoise tipNoise;  ///< reseeded with `seed` by every call
 };

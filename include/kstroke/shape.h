@@ -39,6 +39,11 @@ enum K_StrokeParam : int32_t {
 };
 constexpr int kK_StrokeParamCount = 5;
 
+/// Most vertices AppendVertex records in one stroke. It appends at the fixed path
+/// position 10922, which stops being past the end once the stroke has 10924 vertices;
+/// a host continues a longer stroke as another one.
+constexpr int32_t kK_MaxRecordedVertices = 10924;
+
 /// One pointer sample as the host hands it to K_Shape::AppendVertex.
 struct PaintPointerEvent {
   double time = 0.0;  ///< stroke time; must exceed the previous accepted sample's
@@ -101,7 +106,9 @@ public:
   /// at the run's latest time; runs of equal factors keep their first entry and one
   /// at their latest time. Answers 0 (also for an ignored sample) or an error code:
   /// a host failure's code, 3 after a report for a null event or a non-finite time
-  /// or position, the translated code of a std::exception. Never throws.
+  /// or position, or for a sample that would add vertex kK_MaxRecordedVertices + 1
+  /// (the stroke is left as it was), the translated code of a std::exception. Never
+  /// throws.
   virtual int32_t AppendVertex(const PaintPointerEvent* event);
 
   /// The default stroke: (0.25, 0.25) at time 0 with spacing off, then (0.75, 0.75)

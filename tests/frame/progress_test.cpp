@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "frame/errors.h"
 #include "host/jot/jot.h"
 #include <functional>
@@ -141,6 +143,20 @@ TEST(Errors, FailedCheckReportsThenThrowsThree) {
       [] { KSTROKE_CHECK_CODE(false, kK_DepthCheckReportCode, "Unknown world bitdepth"); });
   EXPECT_EQ(depth, 3);
   EXPECT_EQ(Y_LastVerificationReport().code, 2425831);
+}
+
+TEST(Errors, EachThreadKeepsItsOwnLastReport) {
+  Y_ResetVerificationReports();
+  (void)ThrownCode([] { KSTROKE_CHECK(false, "on the main thread"); });
+  std::string seenThere;
+  std::thread other([&] {
+    seenThere = Y_LastVerificationReport().message;
+    (void)ThrownCode([] { KSTROKE_CHECK(false, "on another thread"); });
+  });
+  other.join();
+  EXPECT_EQ(seenThere, "");
+  EXPECT_EQ(Y_LastVerificationReport().message, "on the main thread");
+  EXPECT_EQ(Y_LastVerificationReport().count, 1);
 }
 
 TEST(Errors, HostCodesPassUnchangedAndBoundaryTranslates) {

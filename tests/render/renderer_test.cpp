@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <thread>
 
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
@@ -191,6 +193,22 @@ TEST_F(Renderer, ZeroScaleStampsNothing) {
   }
 }
 
+TEST_F(Renderer, DestinationOffTheLayerChangesNothing) {
+  // V_Rect is {top, left, bottom, right}.
+  const V_Rect kMisses[] = {{0, 64, 64, 128}, {-40, -40, -1, 30}, {70, 0, 90, 64}, {10, 10, 10, 40}};
+  for (const V_Rect& dest : kMisses) {
+    SCOPED_TRACE(testing::Message() << dest.left << "," << dest.top);
+    Painter p(8);
+    std::unique_ptr<K_Shape> shape = MakeStroke(Wave(10), 10);
+    V_Rect area{1, 2, 3, 4};
+    p.renderer->Render(nullptr, shape.get(), Brush(), dest, 1.0, 7, p.canvas->GetLayer(), &area);
+    EXPECT_TRUE(area.IsEmpty());
+    EXPECT_EQ(Compare(*p.canvas, *WhiteCanvas(8)).second, 0);
+    // The stroke is still whole for a later call over the layer.
+    EXPECT_FALSE(p.Render(shape.get(), Brush(), kWhole).IsEmpty());
+  }
+}
+
 TEST_F(Renderer, DabsAtTheLayerEdgeAreClipped) {
   Painter p(16);
   // Along the left edge, half of every dab lies outside the layer.
@@ -328,6 +346,66 @@ TEST_F(Renderer, CancelStopsTheCallAndRestoresTheProgressRecord) {
   EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), Brush(), kWhole, &info); }), GX_Err_Cancelled);
   EXPECT_EQ(info.context, &rec);
   EXPECT_EQ(info.progress, &ProgressRecorder::Callback);
+}
+
+TEST_F(Renderer, DabLoopMovesThroughItsShareOfTheCall) {
+  // RenderTips spans the host's whole range before Render's own two steps: its second
+  // half is stamping, whose steps 2 to 3 of 4 are the dab loop, so the dabs move the
+  // host's fraction from 0.75 to 0.875, one hundredth of that at a time.
+  Painter p(8);
+  std::unique_ptr<K_Shape> shape = MakeStroke(Wave(40), 40);
+  K_StrokeGlobalProperties props = Brush();
+  props.spacing = 0.05;  // some hundreds of tips
+  ProgressRecorder rec;
+  GX_ProgressInfo info = rec.Record();
+  p.Render(shape.get(), props, kWhole, &info);
+  // RenderTips' reports come first; RenderPaint then starts the range again.
+  std::vector<double> dabs;
+  for (const auto& r : rec.reports) {
+    const double f = double(r.first) / r.second;
+    if (!dabs.empty() && f < dabs.back()) break;
+    if (f > 0.75 && f <= 0.875) dabs.push_back(f);
+  }
+  const std::set<double> inDabLoop(dabs.begin(), dabs.end());
+  ASSERT_EQ(inDabLoop.size(), 100u);
+  EXPECT_DOUBLE_EQ(*inDabLoop.begin(), 0.75 + 0.125 / 100);
+  EXPECT_DOUBLE_EQ(*inDabLoop.rbegin(), 0.875);
+}
+
+TEST_F(Renderer, RendersOnTwoThreadsMatchTheSameRendersInTurn) {
+  // Dithered tips draw their noise from the renderer's own generator, so renders on
+  // two threads at once give the pixels they give one after the other.
+  const auto paint = [](Painter* p, double phase) {
+    std::vector<Point> points = Wave(30);
+    for (Point& q : points) q.y = 0.5 + 0.35 * std::sin(q.x * 7 + phase);
+    std::unique_ptr<K_Shape> shape(new K_Shape());
+    K_StrokeGlobalProperties props = Brush();
+    props.dither = true;
+    props.hardness = 0.2;
+    props.diameter = 14;
+    for (size_t i = 0; i < points.size(); ++i) {
+      PaintPointerEvent e;
+      e.time = points[i].t;
+      e.x = points[i].x;
+      e.y = points[i].y;
+      ASSERT_EQ(shape->AppendVertex(&e), 0);
+      V_Rect area;
+      p->renderer->Render(nullptr, shape.get(), props, kWhole, 1.0, int32_t(phase * 10) + 1,
+                          p->canvas->GetLayer(), &area);
+    }
+  };
+  Painter aTurn(8), bTurn(8);
+  paint(&aTurn, 0.0);
+  paint(&bTurn, 2.0);
+  for (int round = 0; round < 4; ++round) {
+    Painter a(8), b(8);
+    std::thread ta(paint, &a, 0.0), tb(paint, &b, 2.0);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(Compare(*a.canvas, *aTurn.canvas).second, 0) << "round " << round;
+    EXPECT_EQ(Compare(*b.canvas, *bTurn.canvas).second, 0) << "round " << round;
+  }
+  EXPECT_GT(Compare(*aTurn.canvas, *bTurn.canvas).second, 0) << "the two strokes differ";
 }
 
 TEST_F(Renderer, ProgressEndsWithEveryPhaseClosed) {

@@ -218,6 +218,27 @@ TEST_F(KShape, BadEventsAreReportedCodes) {
   EXPECT_EQ(s.NumVertices(), 0);
 }
 
+TEST_F(KShape, RecordingStopsWhereAppendingWouldInsert) {
+  // Every recorded vertex lands at the end, in order, up to the limit; the next sample
+  // is refused and changes nothing, rather than slipping in before the last vertex.
+  K_Shape s;
+  for (int32_t k = 0; k < kK_MaxRecordedVertices; ++k) {
+    const PaintPointerEvent e = Event(k, (k % 100) / 100.0, k / 20000.0);
+    ASSERT_EQ(s.AppendVertex(&e), 0) << k;
+  }
+  ASSERT_EQ(s.NumVertices(), kK_MaxRecordedVertices);
+  EXPECT_EQ(s.timeDistanceTable.back().value, kK_MaxRecordedVertices - 1.0);
+  EXPECT_EQ(Vertex(s, kK_MaxRecordedVertices - 1), Pt(0.23f, float(10923 / 20000.0)));
+  const K_Shape full(s);
+  const PaintPointerEvent more = Event(kK_MaxRecordedVertices, 0.5, 0.9);
+  EXPECT_EQ(s.AppendVertex(&more), 3);
+  EXPECT_EQ(Y_LastVerificationReport().message, "a recorded stroke holds at most 10924 vertices");
+  EXPECT_TRUE(s == full);
+  // A sample that adds no vertex is still ignored quietly.
+  const PaintPointerEvent same = Event(kK_MaxRecordedVertices + 1, 0.23, 10923 / 20000.0);
+  EXPECT_EQ(s.AppendVertex(&same), 0);
+}
+
 TEST_F(KShape, HostVertexEditsLeaveTablesAlone) {
   std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
   ASSERT_NE(d, nullptr);

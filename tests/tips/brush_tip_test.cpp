@@ -151,10 +151,12 @@ TEST_F(BrushTip, AngleNinetyTransposesAnEllipse) {
 
 TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
   K_ComputedBrushTip table(24, 0.3, 0.8, 30, false, false);
-  std::srand(7);
-  K_ComputedBrushTip dither(24, 0.3, 0.8, 30, true, false);
-  std::srand(7);
-  K_ComputedBrushTip again(24, 0.3, 0.8, 30, true, false);
+  K_TipNoise noise(7);
+  K_ComputedBrushTip dither(24, 0.3, 0.8, 30, true, false, &noise);
+  noise.Seed(7);
+  K_ComputedBrushTip again(24, 0.3, 0.8, 30, true, false, &noise);
+  K_TipNoise other(8);
+  K_ComputedBrushTip reseeded(24, 0.3, 0.8, 30, true, false, &other);
   K_ComputedBrushTip deep(24, 0.3, 0.8, 30, false, true);
   K_ComputedBrushTip deepDither(24, 0.3, 0.8, 30, true, true);
   const auto t = Samples<uint8_t>(table);
@@ -162,6 +164,7 @@ TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
   const auto d2 = Samples<uint8_t>(again);
   const auto h = Samples<uint16_t>(deep);
   EXPECT_EQ(d, d2) << "same seed, same tip";
+  EXPECT_NE(d, Samples<uint8_t>(reseeded)) << "another seed, other noise";
   EXPECT_EQ(h, Samples<uint16_t>(deepDither)) << "dithering does nothing at 16 bits";
   int bumped = 0;
   for (std::size_t y = 0; y < t.size(); ++y)
@@ -174,6 +177,57 @@ TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
       EXPECT_LE(h[y][x], 32768);
     }
   EXPECT_GT(bumped, 0) << "noise lifts some edge pixels";
+}
+
+TEST(TipNoise, IsTheCLibrarySequenceForEverySeed) {
+  // Seeds that take each branch of the seeding: 0 (counts as 1), small, one whose
+  // congruential steps go negative, and seeds past 2³¹ that start as negative words.
+  const uint32_t kSeeds[] = {0, 1, 7, 127773, 2147483647u, 2147483648u, 4294967295u};
+#ifdef __GLIBC__
+  for (uint32_t seed : kSeeds) {
+    SCOPED_TRACE(seed);
+    K_TipNoise noise(seed);
+    std::srand(seed);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(noise.Next(), std::rand()) << i;
+  }
+#endif
+  // The first numbers after srand(1), as the GNU C library gives them: fixed, so the
+  // sequence is the same on platforms with another rand().
+  K_TipNoise one(1);
+  const int32_t kFirst[] = {1804289383, 846930886, 1681692777, 1714636915, 1957747793};
+  for (int32_t expected : kFirst) EXPECT_EQ(one.Next(), expected);
+  K_TipNoise zero(0);
+  one.Seed(1);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(zero.Next(), one.Next());
+}
+
+TEST_F(BrushTip, OutOfRangeHardnessAndAngleDrawUsableTips) {
+  // Hardness past 0..1 counts as its nearest end (beyond about 2.5 the semi-axis
+  // would turn negative); the angle keeps its whole degrees and draws modulo 360.
+  struct Case {
+    const char* name;
+    double hardness, angle;
+    double sameHardness, sameAngle;
+    int32_t percent, degrees;
+  };
+  const Case kCases[] = {
+      {"harder than hard", 3.0, 20, 1.0, 20, 100, 20},
+      {"far harder", 1e300, 20, 1.0, 20, 100, 20},
+      {"softer than soft", -4.0, 20, 0.0, 20, 0, 20},
+      {"a million degrees and more", 0.5, 1000030.0, 0.5, -50.5, 50, 1000030},
+      {"negative turns", 0.5, -3600030.6, 0.5, -30.6, 50, -3600030},
+      {"past 32 bits", 0.5, 1e12 + 150, 0.5, 70, 50, 70},  // 1e12 = 360 · 2777777777 + 280
+      {"not a number", 0.5, std::nan(""), 0.5, 0, 50, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    K_ComputedBrushTip odd(40, c.hardness, 0.4, c.angle, false, false);
+    K_ComputedBrushTip plain(40, c.sameHardness, 0.4, c.sameAngle, false, false);
+    EXPECT_EQ(odd.GetHardnessPercent(), c.percent);
+    EXPECT_EQ(odd.GetAngleDegrees(), c.degrees);
+    EXPECT_EQ(odd.GetHotSpot(), plain.GetHotSpot());
+    EXPECT_EQ(Samples<uint8_t>(odd), Samples<uint8_t>(plain));
+  }
 }
 
 TEST_F(BrushTip, MaximumExtentHoldsAnyRotation) {

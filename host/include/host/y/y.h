@@ -37,7 +37,7 @@ public:
   static void Free(void* p) noexcept;
 };
 
-/// The last report made through Y_ReportFailedVerification.
+/// The last report made through Y_ReportFailedVerification on the calling thread.
 struct Y_VerificationReport {
   int32_t code = 0;
   int32_t line = 0;
@@ -50,7 +50,8 @@ struct Y_VerificationReport {
 /// "Y", event "Verify"). Returns; the caller decides what follows (the engine throws).
 void Y_ReportFailedVerification(int32_t code, int32_t line, const char* file,
                                 const char* message);
-/// The last report, for tests and for hosts that show it.
+/// The calling thread's last report, for tests and for hosts that show it. Each thread
+/// keeps its own, so concurrent renders never see each other's reports.
 const Y_VerificationReport& Y_LastVerificationReport() noexcept;
 void Y_ResetVerificationReports() noexcept;
 
