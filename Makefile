@@ -14,7 +14,12 @@ ifeq ($(CI),true)
 endif
 
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := shape_chunks stroke_doc
+FUZZ_TARGETS := shape_chunks stroke_doc clone_image
+# Largest input per target: libFuzzer's default is the largest seed, which would keep
+# the stroke loader from ever seeing the deep nesting or long strings hostile files have.
+FUZZ_MAX_LEN_shape_chunks := 65536
+FUZZ_MAX_LEN_stroke_doc := 262144
+FUZZ_MAX_LEN_clone_image := 65536
 
 .PHONY: all deps configure build test demo bench fuzz tsan clean
 
@@ -51,19 +56,27 @@ fuzz: deps
 	@set -e; for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build-fuzz/corpus/$$t; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
-	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  case $$t in shape_chunks) len=$(FUZZ_MAX_LEN_shape_chunks);; stroke_doc) len=$(FUZZ_MAX_LEN_stroke_doc);; \
+	    *) len=$(FUZZ_MAX_LEN_clone_image);; esac; \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$$len -rss_limit_mb=3072 \
+	    -print_final_stats=1 \
 	    -artifact_prefix=build-fuzz/crashes/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
 	    2>build-fuzz/fuzz_$$t.log || { tail -40 build-fuzz/fuzz_$$t.log; exit 1; }; \
 	  grep -E '^stat::number_of_executed_units|^stat::new_units_added' build-fuzz/fuzz_$$t.log; \
 	done
 
-# ThreadSanitizer over the fill source's threaded row loop (not in CI: one more full
-# engine build). oneTBB itself is not instrumented, so the check covers our rows.
+# ThreadSanitizer over the fill source's threaded row loop and over renders on two
+# threads at once (not in CI: one more full engine build). oneTBB itself is not
+# instrumented, so the check covers our rows.
 tsan: deps
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSTROKE_SANITIZE=thread >/dev/null
-	@cmake --build build-tsan -j$(JOBS) --target test_sources
+	@cmake --build build-tsan -j$(JOBS) --target test_sources test_render test_frame
 	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_sources \
 	  --gtest_filter='FillThreadedRows.*:FillSource.SixteenAndSeventeenRowsGiveIdenticalPixels'
+	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_render \
+	  --gtest_filter='Renderer.RendersOnTwoThreadsMatchTheSameRendersInTurn'
+	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_frame \
+	  --gtest_filter='Errors.EachThreadKeepsItsOwnLastReport'
 
 clean:
 	rm -rf build build-asan build-bench build-fuzz build-tsan out

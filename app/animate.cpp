@@ -85,11 +85,11 @@ bool ReadCount(const std::string& s, int* out) {
 
 // Draws a frame on a new canvas; stroke i reports into progress unit firstUnit + i.
 std::unique_ptr<GX_World> Draw(const Frame& f, ConsoleProgress* progress, int32_t firstUnit,
-                               int32_t units) {
+                               int32_t units, CloneImages* images) {
   std::unique_ptr<GX_World> canvas = NewCanvas(f.doc);
   for (size_t i = 0; i < f.shapes.size(); ++i) {
     if (progress) progress->SetUnit(firstUnit + int32_t(i), units);
-    if (f.shapes[i]) RenderStroke(f.doc, i, canvas.get(), progress, f.shapes[i].get());
+    if (f.shapes[i]) RenderStroke(f.doc, i, canvas.get(), progress, f.shapes[i].get(), images);
   }
   return canvas;
 }
@@ -198,7 +198,7 @@ Frame Animation::MakeFrame(int frame, int count) const {
 
 std::unique_ptr<GX_World> Animation::RenderFrame(int frame, int count,
                                                  ConsoleProgress* progress) const {
-  return Draw(MakeFrame(frame, count), progress, 0, int32_t(a.strokes.size()));
+  return Draw(MakeFrame(frame, count), progress, 0, int32_t(a.strokes.size()), &images);
 }
 
 void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
@@ -211,8 +211,9 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   const int32_t units = (range.last - range.first + 1) * strokes;
   for (int k = range.first; k <= range.last; ++k) {
     const std::unique_ptr<GX_World> canvas =
-        Draw(MakeFrame(k, range.count), progress, (k - range.first) * strokes, units);
-    WriteCanvasPng(*canvas, (std::filesystem::path(folder) / FrameFileName(k)).string());
+        Draw(MakeFrame(k, range.count), progress, (k - range.first) * strokes, units, &images);
+    WriteCanvasPng(*canvas, (std::filesystem::path(folder) / FrameFileName(k)).string(),
+                   progress ? progress->CancelOnly() : nullptr);
     if (written) ++*written;
   }
   if (progress) progress->Finish();

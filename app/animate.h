@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "app/render_job.h"
 #include "app/stroke_doc.h"
 #include "host/gx/gx.h"
 #include "kstroke/shape.h"
@@ -104,4 +105,5 @@ private:
   std::optional<StrokeDoc> b;
   bool writeOn;
   std::vector<std::unique_ptr<K_Shape>> shapesA, shapesB;
+  mutable CloneImages images;  ///< read on first use, shared by every frame
 };

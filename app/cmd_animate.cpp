@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/progress_bar.h"
 #include "app/render_job.h"
+#include "app/signals.h"
 #include "app/stroke_file.h"
 #include "host/y/errors.h"
 
@@ -39,7 +40,6 @@ int RunAnimate(const AnimateOptions& o) {
     std::optional<StrokeDoc> b;
     if (o.keyframes.size() > 1) b = LoadStrokeInput(o.keyframes[1]);
     const Animation animation(std::move(a), std::move(b), o.writeOn);
-    ConsoleProgress::InstallSignalHandler();
     ConsoleProgress progress("animate", o.quiet);
     animation.RenderFrames(range, o.output, &progress, &written);
     if (!o.quiet)
@@ -52,11 +52,15 @@ int RunAnimate(const AnimateOptions& o) {
     std::fprintf(stderr, "kstroke animate: %s\n", e.what());
   } catch (const RenderError& e) {
     std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    // Canvases and images say what did not fit; this is what is left, such as a
+    // description too large to parse.
+    std::fprintf(stderr, "kstroke animate: %s: out of memory\n", o.keyframes[0].c_str());
   } catch (long code) {
     if (code == GX_Err_Cancelled) {
       std::fprintf(stderr, "kstroke animate: cancelled after %d frame(s); %s not written\n",
                    written, FrameFileName(range.first + written).c_str());
-      return kExitCancelled;
+      return CancelledStatus();
     }
     std::fprintf(stderr, "kstroke animate: engine error %ld\n", code);
   }

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // kstroke load: a stroke file (.kst) back into a stroke description, strokes recorded.
 #include <cstdio>
-#include <fstream>
 
 #include "app/commands.h"
-#include "app/progress_bar.h"
+#include "app/output_file.h"
+#include "app/signals.h"
 #include "app/stroke_file.h"
 
 namespace {
@@ -14,17 +14,6 @@ struct LoadOptions {
   std::string output;  ///< empty: standard output
 };
 
-void WriteText(const std::string& text, const std::string& path) {
-  AtomicOutput out(path);
-  {
-    std::ofstream o(out.TempPath(), std::ios::binary | std::ios::trunc);
-    o << text;
-    o.close();
-    if (!o) throw std::runtime_error(path + ": cannot write the output file");
-  }
-  out.Commit();
-}
-
 int RunLoad(const LoadOptions& o) {
   try {
     const StrokeDoc doc = LoadStrokeInput(o.input);
@@ -33,14 +22,20 @@ int RunLoad(const LoadOptions& o) {
       // current folder, which is where a redirected output lands.
       const std::string json = StrokeDocToJson(RelocateDoc(doc, "stdout"));
       std::fwrite(json.data(), 1, json.size(), stdout);
-      return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+      return FlushStandardOutput("kstroke load") ? kExitOk : kExitFailure;
     }
-    WriteText(StrokeDocToJson(RelocateDoc(doc, o.output)), o.output);
+    AtomicOutput out(o.output);
+    out.Write(StrokeDocToJson(RelocateDoc(doc, o.output)));
+    ThrowIfCancelled();
+    out.Commit();
     return kExitOk;
   } catch (const StrokeDocError& e) {
     std::fprintf(stderr, "kstroke load: %s\n", e.what());
-  } catch (const std::runtime_error& e) {
+  } catch (const OutputError& e) {
     std::fprintf(stderr, "kstroke load: %s\n", e.what());
+  } catch (long code) {
+    std::fprintf(stderr, "kstroke load: cancelled; %s not written\n", o.output.c_str());
+    return CancelledStatus();
   }
   return kExitFailure;
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/output_file.h"
+#include "app/signals.h"
 #include "host/inkwork/inkwork_cairo.h"
 #include "kstroke/tip_outline.h"
 
@@ -77,10 +79,19 @@ int RunOutline(const OutlineOptions& o) {
   kelvo::inkwork::CairoSupplier supplier;
   kelvo::inkwork::ImageP image = paint_brushtip::CreateTipOutlineImage(&supplier, rec);
   try {
-    image->WritePng(o.output);
-  } catch (const kelvo::inkwork::Error&) {
-    std::fprintf(stderr, "kstroke outline: cannot write %s\n", o.output.c_str());
+    AtomicOutput out(o.output);
+    image->WritePng(out.Stream(), o.output);
+    ThrowIfCancelled();
+    out.Commit();
+  } catch (const OutputError& e) {
+    std::fprintf(stderr, "kstroke outline: %s\n", e.what());
     return kExitFailure;
+  } catch (const kelvo::inkwork::Error&) {
+    std::fprintf(stderr, "kstroke outline: %s: cannot write the output file\n", o.output.c_str());
+    return kExitFailure;
+  } catch (long) {
+    std::fprintf(stderr, "kstroke outline: cancelled; %s not written\n", o.output.c_str());
+    return CancelledStatus();
   }
   std::printf("%s: %d x %d\n", o.output.c_str(), image->GetWidth(), image->GetHeight());
   return kExitOk;

@@ -5,6 +5,7 @@
 #include "app/commands.h"
 #include "app/progress_bar.h"
 #include "app/render_job.h"
+#include "app/signals.h"
 #include "app/stroke_file.h"
 #include "host/y/errors.h"
 
@@ -21,20 +22,24 @@ int RunRender(const RenderOptions& o) {
   try {
     StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
-    ConsoleProgress::InstallSignalHandler();
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
-    WriteCanvasPng(*canvas, o.output);
+    WriteCanvasPng(*canvas, o.output, progress.CancelOnly());
     if (!o.quiet) std::fprintf(stderr, "wrote %s\n", o.output.c_str());
     return kExitOk;
   } catch (const StrokeDocError& e) {
     std::fprintf(stderr, "kstroke render: %s\n", e.what());
   } catch (const RenderError& e) {
     std::fprintf(stderr, "kstroke render: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    // Canvases and images say what did not fit; this is what is left, such as a
+    // description too large to parse.
+    std::fprintf(stderr, "kstroke render: %s: out of memory\n",
+                 o.input.empty() ? "built-in stroke" : o.input.c_str());
   } catch (long code) {
     if (code == GX_Err_Cancelled) {
       std::fprintf(stderr, "kstroke render: cancelled; %s not written\n", o.output.c_str());
-      return kExitCancelled;
+      return CancelledStatus();
     }
     std::fprintf(stderr, "kstroke render: engine error %ld\n", code);
   }

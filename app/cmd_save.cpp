@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/commands.h"
+#include "app/output_file.h"
+#include "app/signals.h"
 #include "app/stroke_file.h"
 
 namespace {
@@ -20,8 +22,11 @@ int RunSave(const SaveOptions& o) {
     return kExitOk;
   } catch (const StrokeDocError& e) {
     std::fprintf(stderr, "kstroke save: %s\n", e.what());
-  } catch (const std::runtime_error& e) {
+  } catch (const OutputError& e) {
     std::fprintf(stderr, "kstroke save: %s\n", e.what());
+  } catch (long code) {
+    std::fprintf(stderr, "kstroke save: cancelled; %s not written\n", o.output.c_str());
+    return CancelledStatus();
   }
   return kExitFailure;
 }

@@ -24,8 +24,12 @@ struct KstrokeCommandEntry {
 };
 std::vector<KstrokeCommandEntry>& KstrokeCommands();
 
+/// Flushes standard output and checks that everything written to it arrived; when not,
+/// prints "`who`: cannot write to standard output: <reason>" and answers false.
+bool FlushStandardOutput(const char* who);
+
 /// Exit statuses shared by every command.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;     ///< bad input or a failed render: one-line message
 constexpr int kExitUsage = 2;       ///< the command line itself was wrong
-constexpr int kExitCancelled = 130; ///< Ctrl-C
+// A run cancelled by a signal exits with 128 + the signal's number (app/signals.h).

@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "app/commands.h"
+#include "app/signals.h"
+#include "host/y/errors.h"
 #include "host/jot/jot.h"
 #include "kstroke/frame.h"
 
@@ -27,21 +30,36 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
   if (verbose) JOT_SetSink(&JOT_StderrSink, nullptr);
+  InstallCancelSignals();
 
   K_Birth();
   int status = kExitFailure;
+  std::string who = "kstroke";
   for (auto& r : runs) {
     if (!r.first->parsed()) continue;
+    who = "kstroke " + r.first->get_name();
+    // Commands report their own failures; these are the ones that got past them.
     try {
       status = r.second();
+    } catch (const std::bad_alloc&) {
+      std::fprintf(stderr, "%s: out of memory\n", who.c_str());
+      status = kExitFailure;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "kstroke: %s\n", e.what());
+      std::fprintf(stderr, "%s: %s\n", who.c_str(), e.what());
       status = kExitFailure;
     } catch (long code) {
-      std::fprintf(stderr, "kstroke: engine error %ld\n", code);
-      status = kExitFailure;
+      if (code == GX_Err_Cancelled) {
+        std::fprintf(stderr, "%s: cancelled\n", who.c_str());
+        status = CancelledStatus();
+      } else {
+        std::fprintf(stderr, "%s: engine error %ld\n", who.c_str(), code);
+        status = kExitFailure;
+      }
     }
   }
   K_Death();
+  // What went to standard output is checked once, here: a full disk or a closed pipe
+  // is a failure even when every line was handed over without complaint.
+  if (!FlushStandardOutput(who.c_str()) && status == kExitOk) status = kExitFailure;
   return status;
 }

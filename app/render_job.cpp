@@ -4,8 +4,10 @@
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "app/output_file.h"
 #include "app/progress_bar.h"
 #include "app/recorded_shape.h"
+#include "app/signals.h"
 #include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
@@ -36,16 +38,11 @@ T* Checked(T* p) {
 }
 
 boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
-                                            const DocStroke& stroke,
-                                            std::unique_ptr<GX_World>* cloneImage) {
+                                            const DocStroke& stroke, CloneImages* images,
+                                            GX_ProgressInfo* cancel) {
   const DocSource& s = stroke.source;
   if (s.type == "clone") {
-    const std::string image =
-        !s.image.empty() && s.image[0] == '/' ? s.image : FolderOf(doc.path) + s.image;
-    GX_World* world = nullptr;
-    if (GX_ReadPng(image.c_str(), doc.depth, &world) != 0)
-      throw RenderError(Where(doc, index) + ".source.image: " + GX_PngLastMessage());
-    cloneImage->reset(world);
+    GX_World* world = images->Get(doc, index, cancel);
     V_Rect sourceRect;
     sourceRect.right = static_cast<int16_t>(world->Width());
     sourceRect.bottom = static_cast<int16_t>(world->Height());
@@ -58,7 +55,43 @@ boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
   return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(nullptr, colour)));
 }
 
+// A world of the document's size and depth, or a RenderError saying what did not fit.
+std::unique_ptr<GX_World> NewDocWorld(const StrokeDoc& doc, const char* what) {
+  try {
+    return std::unique_ptr<GX_World>(GX_World::New(doc.width, doc.height, doc.depth, 0));
+  } catch (const std::bad_alloc&) {
+    throw RenderError((doc.path.empty() ? std::string("built-in stroke") : doc.path) +
+                      ": out of memory for the " + what + ": " +
+                      WorldSize(doc.width, doc.height, doc.depth));
+  }
+}
+
 }  // namespace
+
+std::string WorldSize(int64_t width, int64_t height, int32_t depth) {
+  char bytes[32];
+  std::snprintf(bytes, sizeof bytes, "%.1f MB",
+                double(width) * double(height) * GXp_PixelBytes(depth) / 1e6);
+  return std::to_string(width) + " × " + std::to_string(height) + " pixels at " +
+         std::to_string(depth) + " bits (" + bytes + ")";
+}
+
+GX_World* CloneImages::Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* cancel) {
+  const std::string& name = doc.strokes.at(index).source.image;
+  const std::string path = !name.empty() && name[0] == '/' ? name : FolderOf(doc.path) + name;
+  const auto key = std::make_pair(path, int32_t(doc.depth));
+  const auto found = images.find(key);
+  if (found != images.end()) return found->second.get();
+  GX_PngReadOptions options;
+  options.maxSide = kMaxCanvasSide;
+  options.maxPixels = kMaxImagePixels;
+  options.progress = cancel;
+  GX_World* world = nullptr;
+  const int32_t rc = GX_ReadPng(path.c_str(), doc.depth, &world, &options);
+  if (rc == GX_Err_Cancelled) throw long(rc);
+  if (rc != 0) throw RenderError(Where(doc, index) + ".source.image: " + GX_PngLastMessage());
+  return (images[key] = std::unique_ptr<GX_World>(world)).get();
+}
 
 std::string EngineMessage(long code) {
   const std::string last = Y_LastVerificationReport().message;
@@ -115,7 +148,7 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
 }
 
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc) {
-  std::unique_ptr<GX_World> canvas(GX_World::New(doc.width, doc.height, doc.depth, 0));
+  std::unique_ptr<GX_World> canvas = NewDocWorld(doc, "canvas");
   const V_LRect all{0, 0, doc.width, doc.height};
   const auto& bg = doc.background;
   int32_t rc = 0;
@@ -137,16 +170,17 @@ std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc) {
 }
 
 void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
-                  ConsoleProgress* progress, const K_Shape* recorded) {
+                  ConsoleProgress* progress, const K_Shape* recorded, CloneImages* images) {
   const DocStroke& stroke = doc.strokes.at(index);
   const K_StrokeGlobalProperties props = PropertiesFor(doc, stroke);
-  std::unique_ptr<GX_World> cloneImage;
-  boost::shared_ptr<K_PaintSource> source = MakeSource(doc, index, stroke, &cloneImage);
+  CloneImages ownImages;
+  boost::shared_ptr<K_PaintSource> source = MakeSource(
+      doc, index, stroke, images ? images : &ownImages, progress ? progress->CancelOnly() : nullptr);
 
   // The pre-stroke copy is filled lazily, tile by tile, just before the renderer first
   // paints over a tile; the renderer restores from it so repeated calls never paint
   // the same coverage twice.
-  boost::shared_ptr<GX_World> preStroke(GX_World::New(doc.width, doc.height, doc.depth, 0));
+  boost::shared_ptr<GX_World> preStroke(NewDocWorld(doc, "pre-stroke copy").release());
   boost::scoped_ptr<GX_LazyOperator> copier(Checked(new GX_LazyWorldCopyOperator(preStroke)));
   boost::shared_ptr<GX_LazyTilesCondition> lazyCopy(
       Checked(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier)));
@@ -165,6 +199,9 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
     } catch (long code) {
       if (code == GX_Err_Cancelled) throw;
       throw RenderError(Where(doc, index) + ": " + EngineMessage(code));
+    } catch (const std::bad_alloc&) {
+      throw RenderError(Where(doc, index) + ": out of memory while rendering on a canvas of " +
+                        WorldSize(doc.width, doc.height, doc.depth));
     }
   };
 
@@ -199,22 +236,24 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
 
 std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* progress) {
   std::unique_ptr<GX_World> canvas = NewCanvas(doc);
+  CloneImages images;
   for (size_t i = 0; i < doc.strokes.size(); ++i) {
     if (progress) progress->SetUnit(int32_t(i), int32_t(doc.strokes.size()));
-    RenderStroke(doc, i, canvas.get(), progress);
+    RenderStroke(doc, i, canvas.get(), progress, nullptr, &images);
   }
   if (progress) progress->Finish();
   return canvas;
 }
 
-void WriteCanvasPng(const GX_World& canvas, const std::string& path) {
-  AtomicOutput out(path);
-  if (GX_WritePng(out.TempPath().c_str(), *canvas.GetLayer()) != 0) {
-    // Name the file the user asked for, not the temporary one.
-    std::string why = GX_PngLastMessage();
-    for (size_t at; (at = why.find(out.TempPath())) != std::string::npos;)
-      why.replace(at, out.TempPath().size(), path);
-    throw RenderError(path + ": " + why);
+void WriteCanvasPng(const GX_World& canvas, const std::string& path, GX_ProgressInfo* cancel) {
+  try {
+    AtomicOutput out(path);
+    const int32_t rc = GX_WritePngStream(out.Stream(), path.c_str(), *canvas.GetLayer(), cancel);
+    if (rc == GX_Err_Cancelled) throw long(rc);
+    if (rc != 0) throw RenderError(path + ": " + GX_PngLastMessage());
+    ThrowIfCancelled();
+    out.Commit();
+  } catch (const OutputError& e) {
+    throw RenderError(e.what());
   }
-  out.Commit();
 }

@@ -4,8 +4,10 @@
 // the canvas so every call repaints the stroke's whole mask over unpainted pixels.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/stroke_doc.h"
 #include "host/gx/gx.h"
@@ -29,20 +31,47 @@ int32_t TargetChannelByName(const std::string& name);
 /// The stroke-wide settings of one stroke of the document.
 K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& stroke);
 
-/// A canvas of the document's size and depth filled with its background.
+/// Largest clone image: 268,435,456 pixels (16384 × 16384), and no side over
+/// kMaxCanvasSide (the engine's 16-bit rectangles). Both are checked from the image's
+/// header, before any pixel is decoded or memory is set aside for them.
+constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
+
+/// "W × H pixels at D bits (N MB)": what a world of that size takes.
+std::string WorldSize(int64_t width, int64_t height, int32_t depth);
+
+/// A canvas of the document's size and depth filled with its background. Throws
+/// RenderError naming the file, the size and the bytes when memory runs out.
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc);
+
+/// Clone images, read once per path and depth however many strokes clone from them.
+class CloneImages {
+public:
+  /// The image stroke `index` of `doc` clones from, read when first asked for.
+  /// `cancel` (may be null) is asked once per row while reading. Throws RenderError
+  /// naming the stroke's source.image field and the file (for an image over the size
+  /// limits, its size), or long GX_Err_Cancelled.
+  GX_World* Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* cancel);
+
+private:
+  std::map<std::pair<std::string, int32_t>, std::unique_ptr<GX_World>> images;
+};
 
 /// Renders stroke `index` of `doc` into `canvas`. When `shape` is given, or the stroke
 /// is a recorded or trimmed one, the whole shape is rendered in one call; otherwise
 /// the stroke's events are recorded and rendered in batches of `doc.batch`, as a host
-/// paints while the pen moves. `progress` may be null. Throws RenderError, or long
-/// GX_Err_Cancelled when the user cancelled.
+/// paints while the pen moves. `progress` and `images` may be null (a clone image is
+/// then read for this stroke alone). Throws RenderError, or long GX_Err_Cancelled when
+/// the user cancelled.
 void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
-                  ConsoleProgress* progress, const K_Shape* shape = nullptr);
+                  ConsoleProgress* progress, const K_Shape* shape = nullptr,
+                  CloneImages* images = nullptr);
 
 /// Renders every stroke of the document onto a new canvas.
 std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* progress);
 
 /// Writes the canvas as PNG (8-bit, or 16-bit for deep and float canvases) through a
-/// temporary file. Throws RenderError.
-void WriteCanvasPng(const GX_World& canvas, const std::string& path);
+/// temporary file (app/output_file.h), row by row from the canvas itself. `cancel`
+/// (may be null) is asked once per row. Throws RenderError, or long GX_Err_Cancelled,
+/// and then leaves nothing behind.
+void WriteCanvasPng(const GX_World& canvas, const std::string& path,
+                    GX_ProgressInfo* cancel = nullptr);

@@ -2,6 +2,9 @@
 // Stroke description parsing and validation.
 #include "app/stroke_doc.h"
 
+#include "app/input_file.h"
+#include "app/json_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -45,36 +48,36 @@ public:
   }
   double CheckNumber(const json& v, const std::string& field, double lo, double hi,
                      bool openLow = false) const {
-    if (!v.is_number()) Fail(field, "expected a number, got " + v.dump());
+    if (!v.is_number()) Fail(field, "expected a number, got " + JsonExcerpt(v));
     const double d = v.get<double>();
     std::ostringstream range;
     range << "expected a number " << (openLow ? "above " : "from ") << lo;
     if (std::isfinite(hi)) range << (openLow ? " up to " : " to ") << hi;
     if (!std::isfinite(d) || d < lo || d > hi || (openLow && d == lo))
-      Fail(field, range.str() + ", got " + v.dump());
+      Fail(field, range.str() + ", got " + JsonExcerpt(v));
     return d;
   }
   int Integer(const std::string& key, int def, int lo, int hi) {
     if (!Has(key)) return def;
     const json& v = Get(key);
     if (!v.is_number_integer())
-      Fail(Path(key), "expected a whole number, got " + v.dump());
+      Fail(Path(key), "expected a whole number, got " + JsonExcerpt(v));
     const long long n = v.get<long long>();
     if (n < lo || n > hi)
       Fail(Path(key), "expected " + std::to_string(lo) + " to " + std::to_string(hi) +
-                          ", got " + v.dump());
+                          ", got " + JsonExcerpt(v));
     return static_cast<int>(n);
   }
   bool Bool(const std::string& key, bool def) {
     if (!Has(key)) return def;
     const json& v = Get(key);
-    if (!v.is_boolean()) Fail(Path(key), "expected true or false, got " + v.dump());
+    if (!v.is_boolean()) Fail(Path(key), "expected true or false, got " + JsonExcerpt(v));
     return v.get<bool>();
   }
   std::string String(const std::string& key, const std::string& def) {
     if (!Has(key)) return def;
     const json& v = Get(key);
-    if (!v.is_string()) Fail(Path(key), "expected a string, got " + v.dump());
+    if (!v.is_string()) Fail(Path(key), "expected a string, got " + JsonExcerpt(v));
     return v.get<std::string>();
   }
   template <size_t N>
@@ -83,7 +86,7 @@ public:
     if (!Has(key)) return def;
     const json& v = Get(key);
     if (!v.is_array() || v.size() != N)
-      Fail(Path(key), "expected " + std::to_string(N) + " numbers, got " + v.dump());
+      Fail(Path(key), "expected " + std::to_string(N) + " numbers, got " + JsonExcerpt(v));
     std::array<double, N> out;
     for (size_t i = 0; i < N; ++i)
       out[i] = CheckNumber(v[i], Path(key) + "[" + std::to_string(i) + "]", lo, hi);
@@ -98,13 +101,13 @@ public:
       if (s == n) return s;
     std::string list;
     for (const char* n : names) list += (list.empty() ? "" : ", ") + std::string(n);
-    Fail(Path(key), "unknown value \"" + s + "\" (one of: " + list + ")");
+    Fail(Path(key), "unknown value " + JsonExcerpt(json(s)) + " (one of: " + list + ")");
   }
 
   /// Every key of the object must have been read by now.
   void Finish() const {
     for (auto it = obj.begin(); it != obj.end(); ++it)
-      if (!used.count(it.key())) Fail(Path(it.key()), "unknown field");
+      if (!used.count(it.key())) Fail(TextExcerpt(Path(it.key())), "unknown field");
   }
 
   const std::string& File() const { return file; }
@@ -250,7 +253,7 @@ const json& RequiredList(ObjectReader& r, const std::string& key) {
 }
 
 double JsonNumber(const ObjectReader& r, const json& v, const std::string& where) {
-  if (!v.is_number()) r.Fail(where, "expected a number, got " + v.dump());
+  if (!v.is_number()) r.Fail(where, "expected a number, got " + JsonExcerpt(v));
   return v.get<double>();
 }
 
@@ -295,7 +298,7 @@ DocRecorded ReadRecorded(ObjectReader& parent, const std::string& key) {
   rec.spacing = ReadPairs<bool>(r, RequiredList(r, "spacing"), r.Path("spacing"),
                                 [&r](const json& v, const std::string& at) {
                                   if (!v.is_boolean())
-                                    r.Fail(at, "expected true or false, got " + v.dump());
+                                    r.Fail(at, "expected true or false, got " + JsonExcerpt(v));
                                   return v.get<bool>();
                                 });
   if (!r.Has("params")) r.Fail(r.Path("params"), "missing");
@@ -385,7 +388,7 @@ std::array<double, 2> ReadTrim(ObjectReader& r, std::array<double, 2> trim) {
   if (!r.Has("trim")) return trim;
   trim = r.Numbers<2>("trim", trim, 0, 1);
   if (trim[0] > trim[1])
-    r.Fail(r.Path("trim"), "expected start ≤ end, got " + r.Get("trim").dump());
+    r.Fail(r.Path("trim"), "expected start ≤ end, got " + JsonExcerpt(r.Get("trim")));
   return trim;
 }
 
@@ -463,23 +466,29 @@ std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
   return std::nullopt;
 }
 
+size_t RecordedVertexCount(const std::vector<DocEvent>& events) {
+  size_t count = 0;
+  double lastTime = 0;
+  float lastX = 0, lastY = 0;
+  for (const DocEvent& e : events) {
+    const float x = float(e.x), y = float(e.y);
+    if (count > 0 && (e.time <= lastTime || (x == lastX && y == lastY && !e.addIfUnmoved)))
+      continue;
+    ++count;
+    lastTime = e.time;
+    lastX = x;
+    lastY = y;
+  }
+  return count;
+}
+
 std::array<float, 5> PressureToParams(double pressure) {
   const float p = static_cast<float>(pressure);
   return {{0.2f + 0.8f * p, 1.0f, p, 0.0f, 1.0f}};
 }
 
 StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPart part) {
-  json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::exception& e) {
-    // "[json.exception.parse_error.101] parse error at line 1, …": keep the words after
-    // the bracketed id.
-    std::string what = e.what();
-    const auto close = what.find("] ");
-    throw StrokeDocError(path + ": not valid JSON: " +
-                         (close == std::string::npos ? what : what.substr(close + 2)));
-  }
+  const json root = ParseJsonText(text, path);
   StrokeDoc doc;
   doc.path = path;
   ObjectReader r(root, path, "");
@@ -543,6 +552,11 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
         for (size_t k = 0; k < events.size(); ++k)
           stroke.events.push_back(
               ReadEvent(events[k], path, where + ".events[" + std::to_string(k) + "]"));
+        const size_t vertices = RecordedVertexCount(stroke.events);
+        if (vertices > size_t(kMaxStrokeVertices))
+          s.Fail(s.Path("events"),
+                 std::to_string(vertices) + " pointer positions, but a stroke holds at most " +
+                     std::to_string(kMaxStrokeVertices) + ": split it into several strokes");
       }
     }
     s.Finish();
@@ -553,12 +567,8 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
 }
 
 StrokeDoc LoadStrokeDoc(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw StrokeDocError(path + ": cannot open file");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw StrokeDocError(path + ": read error");
-  return ParseStrokeDoc(text.str(), path);
+  const std::vector<uint8_t> bytes = ReadInputFile(path);
+  return ParseStrokeDoc(std::string(bytes.begin(), bytes.end()), path);
 }
 
 StrokeDoc DefaultStrokeDoc() {

@@ -24,6 +24,10 @@
 /// Largest canvas side: the engine keeps rectangles in 16-bit fields.
 constexpr int kMaxCanvasSide = 30000;
 
+/// Most vertices one stroke of events can record: the engine appends each at a fixed
+/// path position, which a longer stroke would pass (kK_MaxRecordedVertices).
+constexpr int kMaxStrokeVertices = 10924;
+
 struct StrokeDocError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -140,6 +144,11 @@ struct StrokeDoc {
   int batch = 4;  ///< pointer events per render call while "painting"
   std::vector<DocStroke> strokes;
 };
+
+/// How many vertices recording `events` adds: as the engine records them, an event
+/// whose time is not after the last recorded one, or that lies on the last vertex (in
+/// float) without `addIfUnmoved`, adds none.
+size_t RecordedVertexCount(const std::vector<DocEvent>& events);
 
 /// Maps a pen pressure 0..1 onto the five factors: diameter 0.2 + 0.8·p (a light
 /// touch still leaves a thin line), flow p, opacity and roundness 1, angle 0.

@@ -10,13 +10,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 
-#include "app/progress_bar.h"
+#include "app/input_file.h"
+#include "app/output_file.h"
 #include "app/recorded_shape.h"
+#include "app/signals.h"
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 
@@ -247,15 +246,6 @@ DocRecorded ReadStroke(const std::vector<uint8_t>& chunk, const std::string& whe
   return recorded;
 }
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw StrokeDocError(path + ": cannot open file");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) throw StrokeDocError(path + ": read error");
-  return bytes;
-}
-
 bool StartsWithList(const std::vector<uint8_t>& bytes) {
   return bytes.size() >= 4 && BigEndian32(bytes.data()) == kDKF_TagList;
 }
@@ -291,12 +281,8 @@ std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc) {
 void SaveStrokeFile(const StrokeDoc& doc, const std::string& path) {
   const std::vector<uint8_t> bytes = StrokeFileBytes(RelocateDoc(doc, path));
   AtomicOutput out(path);
-  {
-    std::ofstream o(out.TempPath(), std::ios::binary | std::ios::trunc);
-    o.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    o.close();
-    if (!o) throw StrokeFileError(path + ": cannot write the output file");
-  }
+  out.Write(std::string(bytes.begin(), bytes.end()));
+  ThrowIfCancelled();
   out.Commit();
 }
 
@@ -349,10 +335,10 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
   return doc;
 }
 
-StrokeDoc LoadStrokeFile(const std::string& path) { return ParseStrokeFile(ReadBytes(path), path); }
+StrokeDoc LoadStrokeFile(const std::string& path) { return ParseStrokeFile(ReadInputFile(path), path); }
 
 StrokeDoc LoadStrokeInput(const std::string& path) {
-  const std::vector<uint8_t> bytes = ReadBytes(path);
+  const std::vector<uint8_t> bytes = ReadInputFile(path);
   const bool kst = path.size() >= 4 && path.compare(path.size() - 4, 4, ".kst") == 0;
   if (kst || StartsWithList(bytes)) return ParseStrokeFile(bytes, path);
   return ParseStrokeDoc(std::string(bytes.begin(), bytes.end()), path);

@@ -44,7 +44,8 @@ constexpr uint32_t kStrokeFileVersion = 1;
 /// The stroke file of `doc`. Throws StrokeFileError (a stroke the engine refuses to
 /// record, or a recorded shape that would not read back).
 std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc);
-/// Writes StrokeFileBytes(doc) to `path` through a temporary file.
+/// Writes StrokeFileBytes(doc) to `path` through a temporary file (app/output_file.h).
+/// Throws StrokeFileError, OutputError, or long GX_Err_Cancelled after a signal.
 void SaveStrokeFile(const StrokeDoc& doc, const std::string& path);
 
 /// Reads a stroke file; `path` names it in messages and becomes the document's path.

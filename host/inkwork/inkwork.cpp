@@ -189,6 +189,21 @@ void Image::GetPixel(int32_t x, int32_t y, uint8_t argb[4]) const noexcept {
   argb[3] = static_cast<uint8_t>(v);
 }
 
+namespace {
+cairo_status_t WriteToStream(void* closure, const unsigned char* data, unsigned int length) {
+  return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length
+             ? CAIRO_STATUS_SUCCESS
+             : CAIRO_STATUS_WRITE_ERROR;
+}
+}  // namespace
+
+void Image::WritePng(std::FILE* file, const std::string& name) const {
+  cairo_surface_flush(surface_);
+  if (cairo_surface_write_to_png_stream(surface_, &WriteToStream, file) != CAIRO_STATUS_SUCCESS ||
+      std::fflush(file) != 0 || std::ferror(file))
+    throw Error(INK_Err_Io, "cannot write PNG " + name);
+}
+
 void Image::WritePng(const std::string& path) const {
   cairo_surface_flush(surface_);
   if (cairo_surface_write_to_png(surface_, path.c_str()) != CAIRO_STATUS_SUCCESS) {

@@ -16,7 +16,7 @@
 #include "app/recorded_shape.h"
 #include "app/render_job.h"
 #include "host/y/errors.h"
-#include "test_support.h"
+#include "program_support.h"
 
 namespace fs = std::filesystem;
 
@@ -318,11 +318,9 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
 // The program itself ---------------------------------------------------------------
 
 int Kstroke(const std::string& args, std::string* err) {
-  const std::string errFile = TestScratchDir() + "animate_stderr.txt";
-  const int rc = std::system((KSTROKE_BINARY_DIR "/kstroke " + args + " 2>" + errFile).c_str());
-  std::ifstream in(errFile);
-  err->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  const ProgramRun r = RunKstroke(args);
+  *err = r.err;
+  return r.status;
 }
 
 TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
@@ -362,7 +360,7 @@ TEST(AnimateProgram, BadRequestsEndWithOneLine) {
        "kstroke animate: " + ExamplePath("fill.json") + " has 1 stroke but " + a +
            " has 2 strokes: keyframes need the same number of strokes\n"},
       {"missing keyframe", a + " /nonexistent/b.json --frames 3", 1,
-       "kstroke animate: /nonexistent/b.json: cannot open file\n"},
+       "kstroke animate: /nonexistent/b.json: cannot open file: No such file or directory\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

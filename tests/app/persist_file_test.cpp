@@ -17,7 +17,7 @@
 
 #include "app/recorded_shape.h"
 #include "app/render_job.h"
-#include "test_support.h"
+#include "program_support.h"
 
 namespace {
 
@@ -518,18 +518,6 @@ TEST(StrokeFileDoc, RelocatingKeepsImagesPointingAtTheSameFile) {
 
 // The program itself ---------------------------------------------------------------
 
-struct ProgramRun {
-  int status;
-  std::string err;
-};
-
-ProgramRun Kstroke(const std::string& args) {
-  const std::string errFile = TestScratchDir() + "persist_stderr.txt";
-  const int rc = std::system((KSTROKE_BINARY_DIR "/kstroke " + args + " 2>" + errFile).c_str());
-  std::ifstream in(errFile);
-  std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, err};
-}
 
 std::vector<char> FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -539,15 +527,15 @@ std::vector<char> FileBytes(const std::string& path) {
 TEST(StrokeFileProgram, SaveLoadSaveAndRenderAgree) {
   const std::string dir = TestScratchDir();
   const std::string json = ExamplePath("pressure.json");
-  ASSERT_EQ(Kstroke("save -q " + json + " -o " + dir + "p.kst").status, 0);
-  ASSERT_EQ(Kstroke("load " + dir + "p.kst -o " + dir + "p.json").status, 0);
-  ASSERT_EQ(Kstroke("save -q " + dir + "p.json -o " + dir + "p2.kst").status, 0);
+  ASSERT_EQ(RunKstroke("save -q " + json + " -o " + dir + "p.kst").status, 0);
+  ASSERT_EQ(RunKstroke("load " + dir + "p.kst -o " + dir + "p.json").status, 0);
+  ASSERT_EQ(RunKstroke("save -q " + dir + "p.json -o " + dir + "p2.kst").status, 0);
   EXPECT_EQ(FileBytes(dir + "p.kst"), FileBytes(dir + "p2.kst"));
   EXPECT_FALSE(FileBytes(dir + "p.kst").empty());
   // Found by content, whatever the name.
   std::rename((dir + "p2.kst").c_str(), (dir + "p2.strokes").c_str());
-  ASSERT_EQ(Kstroke("render -q " + json + " -o " + dir + "a.png").status, 0);
-  ASSERT_EQ(Kstroke("render -q " + dir + "p2.strokes -o " + dir + "b.png").status, 0);
+  ASSERT_EQ(RunKstroke("render -q " + json + " -o " + dir + "a.png").status, 0);
+  ASSERT_EQ(RunKstroke("render -q " + dir + "p2.strokes -o " + dir + "b.png").status, 0);
   EXPECT_EQ(FileBytes(dir + "a.png"), FileBytes(dir + "b.png"));
 }
 
@@ -565,7 +553,7 @@ TEST(StrokeFileProgram, CorruptFileIsOneLineAndStatusOne) {
       {"load", ""}, {"render", " -q -o " + dir + "x.png"}, {"save", " -q -o " + dir + "x.kst"}};
   for (const auto& c : commands) {
     SCOPED_TRACE(c.first);
-    const ProgramRun r = Kstroke(std::string(c.first) + " " + dir + "cut.kst" + c.second);
+    const ProgramRun r = RunKstroke(std::string(c.first) + " " + dir + "cut.kst" + c.second);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "kstroke " + std::string(c.first) + ": " + dir +
                          "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk "

@@ -5,10 +5,12 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "app/progress_bar.h"
+#include "app/signals.h"
 #include "app/render_job.h"
 #include "golden_support.h"
 #include "test_support.h"
@@ -70,24 +72,59 @@ TEST_F(ExampleRenders, MissingCloneImageNamesTheField) {
   }
 }
 
-TEST_F(ExampleRenders, CancelStopsTheRenderAndLeavesNoFile) {
-  const std::string out = std::string(KSTROKE_BINARY_DIR) + "/test_out/cancelled.png";
-  std::remove(out.c_str());
-  ConsoleProgress::InstallSignalHandler();
+TEST_F(ExampleRenders, CloneImagesAreReadOncePerDocument) {
+  // Three strokes clone one image: it is read once, rows reported once each, and the
+  // picture is what three strokes each reading it give.
+  StrokeDoc doc = LoadStrokeDoc(Example("clone.json"));
+  doc.strokes = {doc.strokes[0], doc.strokes[0], doc.strokes[0]};
+  ProgressRecorder rows;
+  GX_ProgressInfo counter = rows.Record();
+  CloneImages images;
+  GX_World* first = images.Get(doc, 0, &counter);
+  EXPECT_EQ(rows.reports.size(), size_t(first->Height()));
+  EXPECT_EQ(images.Get(doc, 1, &counter), first);
+  EXPECT_EQ(images.Get(doc, 2, &counter), first);
+  EXPECT_EQ(rows.reports.size(), size_t(first->Height()));
+
+  std::unique_ptr<GX_World> shared = RenderDocument(doc, nullptr);
+  std::unique_ptr<GX_World> apart = NewCanvas(doc);
+  for (size_t i = 0; i < doc.strokes.size(); ++i) RenderStroke(doc, i, apart.get(), nullptr);
+  for (int y = 0; y < shared->Height(); ++y)
+    ASSERT_EQ(std::memcmp(GXp_PixelAddress(*shared->GetLayer(), 0, y),
+                          GXp_PixelAddress(*apart->GetLayer(), 0, y), size_t(shared->Width()) * 4),
+              0)
+        << "row " << y;
+
+  // Stopped part way, the read throws the answer and keeps nothing.
+  ProgressRecorder stop;
+  stop.failAt = 2;
+  stop.failCode = GX_Err_Cancelled;
+  GX_ProgressInfo stopper = stop.Record();
+  CloneImages fresh;
+  EXPECT_EQ(ThrownCode([&] { fresh.Get(doc, 0, &stopper); }), GX_Err_Cancelled);
+  EXPECT_EQ(stop.reports.size(), 3u);
+}
+
+TEST_F(ExampleRenders, CancelStopsTheRenderOrTheWriteAndLeavesNoFile) {
+  // A signal before the render stops the render; one that arrives once the picture is
+  // drawn stops the write, row by row, and the temporary goes too.
+  const std::filesystem::path folder = std::filesystem::path(TestScratchDir()) / "cancel";
+  std::filesystem::create_directories(folder);
+  const std::string out = (folder / "cancelled.png").string();
+  InstallCancelSignals();
   ConsoleProgress progress("test", true);
-  std::raise(SIGINT);
-  ASSERT_TRUE(ConsoleProgress::Cancelled());
-  long code = 0;
-  try {
-    std::unique_ptr<GX_World> canvas = RenderDocument(LoadStrokeDoc(Example("fill.json")), &progress);
-    WriteCanvasPng(*canvas, out);
-  } catch (long c) {
-    code = c;
-  }
-  ConsoleProgress::ResetCancelled();
-  EXPECT_EQ(code, GX_Err_Cancelled);
-  EXPECT_FALSE(std::filesystem::exists(out));
-  EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  const StrokeDoc doc = LoadStrokeDoc(Example("fill.json"));
+  const std::unique_ptr<GX_World> drawn = RenderDocument(doc, &progress);
+  std::raise(SIGTERM);
+  ASSERT_TRUE(CancelRequested());
+  EXPECT_EQ(CancelledStatus(), 143);
+  EXPECT_EQ(ThrownCode([&] { RenderDocument(doc, &progress); }), GX_Err_Cancelled);
+  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out, progress.CancelOnly()); }),
+            GX_Err_Cancelled);
+  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out); }), GX_Err_Cancelled)
+      << "nothing is renamed into place once a signal has arrived";
+  ResetCancel();
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 }  // namespace

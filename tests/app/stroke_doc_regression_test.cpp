@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(StrokeDocRegression, NumbersBeyondDoubleRangeAreInvalidJson) {
+TEST(StrokeDocRegression, NumbersBeyondDoubleRangeAreInvalidJsonAtTheirField) {
   struct Case {
     const char* name;
     std::string text;
@@ -20,9 +20,11 @@ TEST(StrokeDocRegression, NumbersBeyondDoubleRangeAreInvalidJson) {
       {"fuzzer input", "2e62222e\xe8",
        "f.json: not valid JSON: number overflow parsing '2e62222'"},
       {"inside a field", R"({"canvas": {"width": 1e400}})",
-       "f.json: not valid JSON: number overflow parsing '1e400'"},
+       "f.json: canvas.width: not valid JSON: number overflow parsing '1e400'"},
       {"negative", R"({"brush": {"angle": -1.5e309}, "strokes": []})",
-       "f.json: not valid JSON: number overflow parsing '-1.5e309'"},
+       "f.json: brush.angle: not valid JSON: number overflow parsing '-1.5e309'"},
+      {"in a list", R"({"strokes": [{"events": [{}, {"t": 0, "x": [0, 9e999]}]}]})",
+       "f.json: strokes[0].events[1].x[1]: not valid JSON: number overflow parsing '9e999'"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -111,7 +111,7 @@ TEST(StrokeDoc, MissingFileIsOneLine) {
     LoadStrokeDoc("/nonexistent/x.json");
     FAIL();
   } catch (const StrokeDocError& e) {
-    EXPECT_STREQ(e.what(), "/nonexistent/x.json: cannot open file");
+    EXPECT_STREQ(e.what(), "/nonexistent/x.json: cannot open file: No such file or directory");
   }
 }
 

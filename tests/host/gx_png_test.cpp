@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -131,6 +136,155 @@ TEST_F(GxPng, UnoBuffersAreGrey) {
     EXPECT_EQ(p->blue, c.read8);
   }
 }
+
+// A 7 × 5 layer whose every pixel differs, at 8 bits.
+std::unique_ptr<GX_World> Pattern() {
+  std::unique_ptr<GX_World> w(GX_World::New(7, 5, 8, 0));
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x)
+      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y)) =
+          GX_Pixel8{uint8_t(255 - x), uint8_t(30 * x), uint8_t(40 * y), uint8_t(x * y)};
+  return w;
+}
+
+bool SamePixels(const GX_World& a, const GX_World& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    if (std::memcmp(GXp_PixelAddress(*a.GetLayer(), 0, y), GXp_PixelAddress(*b.GetLayer(), 0, y),
+                    std::size_t(a.Width()) * 4) != 0)
+      return false;
+  return true;
+}
+
+TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
+  std::unique_ptr<GX_World> src = Pattern();
+  const std::string path = Path("pattern.png");
+  ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(GX_ReadPngSize(path.c_str(), &w, &h), 0);
+  EXPECT_EQ(w, 7);
+  EXPECT_EQ(h, 5);
+  struct Case {
+    const char* name;
+    int32_t maxSide;
+    int64_t maxPixels;
+    std::string limit;  ///< empty: read
+  };
+  const Case kCases[] = {
+      {"within both", 7, 35, ""},
+      {"too wide", 6, 0, "6 pixels a side"},
+      {"too many pixels", 0, 34, "34 pixels in all"},
+      {"both named", 5, 30, "5 pixels a side and 30 pixels in all"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    GX_PngReadOptions options;
+    options.maxSide = c.maxSide;
+    options.maxPixels = c.maxPixels;
+    GX_World* raw = nullptr;
+    const int32_t rc = GX_ReadPng(path.c_str(), 8, &raw, &options);
+    std::unique_ptr<GX_World> back(raw);
+    if (c.limit.empty()) {
+      ASSERT_EQ(rc, 0);
+      EXPECT_TRUE(SamePixels(*src, *back));
+    } else {
+      EXPECT_EQ(rc, GX_Err_ImageTooLarge);
+      EXPECT_EQ(back, nullptr);
+      EXPECT_EQ(std::string(GX_PngLastMessage()),
+                "'" + path + "' is 7 × 5 pixels, over the limit of " + c.limit);
+    }
+  }
+}
+
+TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
+  std::unique_ptr<GX_World> src = Pattern();
+  const std::string path = Path("stopped.png");
+  ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
+  for (long stopAt : {0L, 3L}) {
+    SCOPED_TRACE(stopAt);
+    ProgressRecorder rec;
+    rec.failAt = stopAt;
+    rec.failCode = GX_Err_Cancelled;
+    GX_ProgressInfo info = rec.Record();
+    const std::string out = Path("not_written.png");
+    EXPECT_EQ(GX_WritePng(out.c_str(), *src->GetLayer(), &info), GX_Err_Cancelled);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(rec.reports.back(), std::make_pair(int32_t(stopAt + 1), int32_t(5)));
+    rec.reports.clear();
+    GX_PngReadOptions options;
+    options.progress = &info;
+    GX_World* raw = reinterpret_cast<GX_World*>(&rec);
+    EXPECT_EQ(GX_ReadPng(path.c_str(), 16, &raw, &options), GX_Err_Cancelled);
+    EXPECT_EQ(raw, nullptr);
+    EXPECT_EQ(rec.reports.back(), std::make_pair(int32_t(stopAt + 1), int32_t(5)));
+  }
+  // Answering 0 throughout: one report per row, in order.
+  ProgressRecorder rec;
+  GX_ProgressInfo info = rec.Record();
+  ASSERT_EQ(GX_WritePng(Path("reported.png").c_str(), *src->GetLayer(), &info), 0);
+  EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
+}
+
+TEST_F(GxPng, InterlacedFilesReadAsTheirPixels) {
+  // Written here with libpng's Adam7 interlacing, which the writer never uses.
+  std::unique_ptr<GX_World> src = Pattern();
+  const std::string path = Path("interlaced.png");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 7, 5, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<std::vector<png_byte>> rows(5, std::vector<png_byte>(28));
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < 7; ++x) {
+        const auto* p = static_cast<GX_Pixel8*>(GXp_PixelAddress(*src->GetLayer(), x, y));
+        const png_byte rgba[4] = {p->red, p->green, p->blue, p->alpha};
+        std::memcpy(&rows[std::size_t(y)][std::size_t(4 * x)], rgba, 4);
+      }
+      pointers.push_back(rows[std::size_t(y)].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+  }
+  std::unique_ptr<GX_World> back = Read(path, 8);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(SamePixels(*src, *back));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Caps the address space at what the process uses plus a 4000 × 6000 8-bit layer
+// (96 MB) and 48 MB for libpng, then writes such a layer: 0 when that worked.
+int WriteBigLayerUnderCap(const std::string& path) {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  const std::size_t used = pages * std::size_t(sysconf(_SC_PAGESIZE));
+  const std::size_t layerBytes = std::size_t(4000) * 6000 * 4;
+  rlimit cap;
+  cap.rlim_cur = cap.rlim_max = used + layerBytes + (std::size_t(48) << 20);
+  if (setrlimit(RLIMIT_AS, &cap) != 0) return 2;
+  std::unique_ptr<GX_World> big(GX_World::New(4000, 6000, 8, 0));
+  const int32_t rc = GX_WritePng(path.c_str(), *big->GetLayer());
+  std::remove(path.c_str());
+  return rc == 0 ? 0 : 1;
+}
+
+TEST(GxPngMemory, WritingTakesRowsFromTheLayerWithoutASecondCopy) {
+  // A writer that copied the image first could not get its copy under the cap. (The
+  // sanitizers reserve more address space than the cap allows.)
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/test_out/gx_png/big.png";
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  EXPECT_EXIT(std::exit(WriteBigLayerUnderCap(path)), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(GxPng, FailuresAnswerCodesAndName) {
   const std::string text = Path("not_a_png.png");

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -177,6 +178,9 @@ public:
   /// Writes an 8-bit RGBA PNG (straight alpha, transparency kept). Throws
   /// Error(INK_Err_Io) on failure and leaves no file behind.
   void WritePng(const std::string& path) const;
+  /// The same PNG into an open stream, which is flushed and left open; `name` names it
+  /// in the error. Whoever opened the stream removes what a failed call left in it.
+  void WritePng(std::FILE* file, const std::string& name) const;
 
   /// The underlying Cairo image surface (borrowed), for implementations of Surface.
   cairo_surface_t* GetCairoSurface() const noexcept { return surface_; }

@@ -56,6 +56,7 @@ enum : int32_t {
   GX_Err_PngOpen = 1650,    ///< the file cannot be opened or created
   GX_Err_PngFormat = 1651,  ///< not a PNG file, or a corrupt or unsupported one
   GX_Err_PngWrite = 1652,   ///< writing the file failed part way
+  GX_Err_ImageTooLarge = 1653,  ///< an image's header exceeds the reader's size limits
 
   // Drawing (kelvo::inkwork): carried by inkwork::Error.
   INK_Err_BadArgument = 1700,  ///< a size, width, radius, mode or matrix out of range

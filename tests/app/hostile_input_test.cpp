@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: MIT
+// The program against input built to break it: every case ends with exit 1 and one
+// short line naming the file and, where there is one, the field, and writes nothing.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "chunk_bytes.h"
+#include "program_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Repeat(const std::string& s, size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+std::string Nested(size_t levels) { return Repeat("[", levels) + Repeat("]", levels); }
+
+// A description of one stroke whose parts can be swapped for hostile ones.
+std::string Doc(const std::string& width = "64", const std::string& x = "0.5",
+                const std::string& transfer = "\"normal\"", const std::string& colour = "[0, 0, 0]") {
+  return R"({"canvas": {"width": )" + width + R"(, "height": 64}, "transfer": )" + transfer +
+         R"(, "source": {"colour": )" + colour + R"(}, "strokes": [{"events": [{"t": 0, "x": )" + x +
+         R"(, "y": 0.5}, {"t": 1, "x": 0.2, "y": 0.3}]}]})";
+}
+
+// A PNG of nothing but its signature and header chunk: enough for a reader that looks
+// at the size before anything else.
+std::string PngClaiming(uint32_t width, uint32_t height) {
+  const Bytes ihdr = Cat({Str("IHDR"), Be32(width), Be32(height), Bytes{8, 6, 0, 0, 0}});
+  const uint32_t crc = uint32_t(crc32(0, ihdr.data(), uInt(ihdr.size())));
+  const Bytes png = Cat({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, Be32(13), ihdr,
+                         Be32(crc), Be32(0), Str("IEND"), Be32(0xAE426082)});
+  return std::string(png.begin(), png.end());
+}
+
+std::string CloneDoc(const std::string& image) {
+  return R"({"canvas": {"width": 64, "height": 64}, "source": {"type": "clone", "image": ")" +
+         image + R"("}, "strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})";
+}
+
+void Write(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
+  const fs::path dir = fs::path(TestScratchDir()) / "hostile";
+  fs::create_directories(dir);
+  const std::string deep = Nested(100000);
+  std::string manyEvents = R"({"strokes": [{"events": [)";
+  for (int i = 0; i < 11000; ++i)
+    manyEvents += (i ? "," : "") + std::string(R"({"t": )") + std::to_string(i) +
+                  R"(, "x": )" + std::to_string((i % 100) / 100.0) + R"(, "y": 0.5})";
+  manyEvents += "]}]}";
+  Write(dir / "wide.png", PngClaiming(40000, 1));
+  Write(dir / "wraps.png", PngClaiming(65636, 10));
+  Write(dir / "bomb.png", PngClaiming(20000, 20000));
+  const std::string kdoc = R"({"canvas": {"width": )" + deep + "}}";
+  const Bytes kst = List("kstk", Cat({Chunk("kver", Be32(1)),
+                                      Chunk("kdoc", Bytes(kdoc.begin(), kdoc.end()))}));
+
+  struct Case {
+    const char* name;
+    std::string file;     ///< written to the scratch folder; empty: `input` as it is
+    std::string content;
+    std::string field;    ///< what follows "kstroke render: <input>: "; a path cut short
+                          ///< ends in "…" and is matched up to there
+    std::string message;  ///< the rest of the line
+    std::string context = "";  ///< between the file and the field
+  };
+  const std::string aaa = "\"" + std::string(56, 'a') + "…";
+  const Case kCases[] = {
+      {"nested width", "a.json", Doc(deep), "canvas.width[0][0]…", "nested deeper than 64 levels"},
+      {"nested x", "b.json", Doc("64", deep), "strokes[0].events[0].x[0][0]…",
+       "nested deeper than 64 levels"},
+      {"nested transfer", "c.json", Doc("64", "0.5", deep), "transfer[0][0]…",
+       "nested deeper than 64 levels"},
+      {"nested colour", "d.json", Doc("64", "0.5", "\"normal\"", deep), "source.colour[0][0]…",
+       "nested deeper than 64 levels"},
+      {"nested in a stroke file", "e.kst", std::string(kst.begin(), kst.end()),
+       "canvas.width[0][0]…", "nested deeper than 64 levels", "chunk \"kdoc\": "},
+      {"shallow nesting is quoted short", "f.json", Doc(Nested(40)), "canvas.width",
+       "expected a whole number, got [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]…"},
+      {"a megabyte string", "g.json", Doc("\"" + std::string(1 << 20, 'a') + "\""), "canvas.width",
+       "expected a whole number, got " + aaa},
+      {"a long key", "h.json", R"({"brush": {")" + std::string(100000, 'k') + R"(": 1}})",
+       "brush.kk…", "unknown field"},
+      {"number beyond double", "i.json", Doc("1e999"), "canvas.width",
+       "not valid JSON: number overflow parsing '1e999'"},
+      {"a folder", "", (dir / "folder").string(), "", "is a folder, not a file"},
+      {"an endless device", "", "/dev/zero", "",
+       "larger than the 64.0 MiB a stroke description or stroke file may have"},
+      {"too many events", "j.json", manyEvents, "strokes[0].events",
+       "11000 pointer positions, but a stroke holds at most 10924: split it into several strokes"},
+      {"clone 40000 wide", "k.json", CloneDoc("wide.png"), "strokes[0].source.image",
+       "'" + (dir / "wide.png").string() +
+           "' is 40000 × 1 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all"},
+      {"clone width past 16 bits", "l.json", CloneDoc("wraps.png"), "strokes[0].source.image",
+       "'" + (dir / "wraps.png").string() +
+           "' is 65636 × 10 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all"},
+      {"clone bomb", "m.json", CloneDoc("bomb.png"), "strokes[0].source.image",
+       "'" + (dir / "bomb.png").string() +
+           "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels "
+           "in all"},
+  };
+  fs::create_directories(dir / "folder");
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::string input = c.content;
+    if (!c.file.empty()) {
+      input = (dir / c.file).string();
+      Write(input, c.content);
+    }
+    const fs::path out = dir / "out.png";
+    const ProgramRun r = RunKstroke("render " + input + " -q -o " + out.string());
+    EXPECT_EQ(r.status, 1);
+    const std::string head = "kstroke render: " + input + ": " + c.context;
+    const std::string tail = c.message + "\n";
+    ASSERT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    ASSERT_GE(r.err.size(), head.size() + tail.size()) << r.err;
+    ASSERT_EQ(r.err.compare(r.err.size() - tail.size(), tail.size(), tail), 0) << r.err;
+    std::string field = r.err.substr(head.size(), r.err.size() - head.size() - tail.size());
+    if (!field.empty()) field.resize(field.size() - 2);  // ": "
+    const std::string cut = "…";
+    if (c.field.size() > cut.size() && c.field.compare(c.field.size() - cut.size(), cut.size(), cut) == 0) {
+      const std::string start = c.field.substr(0, c.field.size() - cut.size());
+      EXPECT_EQ(field.rfind(start, 0), 0u) << field;
+      EXPECT_EQ(field.compare(field.size() - cut.size(), cut.size(), cut), 0) << field;
+      EXPECT_LE(field.size(), 60u) << field;
+    } else {
+      EXPECT_EQ(field, c.field);
+    }
+    EXPECT_FALSE(fs::exists(out));
+  }
+  // A file larger than the limit is refused by its size, before it is read.
+  const fs::path huge = dir / "huge.json";
+  { std::ofstream(huge) << "{"; }
+  fs::resize_file(huge, (std::uintmax_t(65) << 20));
+  const ProgramRun r = RunKstroke("render " + huge.string() + " -q -o " + (dir / "o.png").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kstroke render: " + huge.string() +
+                       ": larger than the 64.0 MiB a stroke description or stroke file may have "
+                       "(65.0 MiB)\n");
+}
+
+TEST(HostileInput, FailedWritesToStandardOutputAreFailures) {
+  const fs::path dir = fs::path(TestScratchDir()) / "full";
+  fs::create_directories(dir);
+  const std::string kst = (dir / "fill.kst").string();
+  ASSERT_EQ(RunKstroke("save -q " KSTROKE_SOURCE_DIR "/examples/fill.json -o " + kst).status, 0);
+  struct Case {
+    std::string args;
+    std::string err;
+  };
+  const Case kCases[] = {
+      {"load " + kst, "kstroke load: cannot write to standard output: No space left on device\n"},
+      {"tables", "kstroke tables: cannot write to standard output: No space left on device\n"},
+      {"outline -o " + (dir / "o.png").string(),
+       "kstroke outline: cannot write to standard output: No space left on device\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args);
+    const ProgramRun r = RunKstroke(c.args + " >/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(HostileInput, OutOfMemorySaysWhatDidNotFit) {
+  // The sanitizers reserve more address space than the limit below allows.
+  const fs::path dir = fs::path(TestScratchDir()) / "oom";
+  fs::create_directories(dir);
+  const fs::path doc = dir / "huge.json";
+  Write(doc, R"({"canvas": {"width": 30000, "height": 30000, "depth": 32},
+                 "strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})");
+  const ProgramRun r = RunKstroke("render " + doc.string() + " -q -o " + (dir / "o.png").string(),
+                                  "ulimit -v 2000000;");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kstroke render: " + doc.string() +
+                       ": out of memory for the canvas: 30000 × 30000 pixels at 32 bits "
+                       "(14400.0 MB)\n");
+  EXPECT_FALSE(fs::exists(dir / "o.png"));
+}
+#endif
+
+}  // namespace
