@@ -120,6 +120,8 @@ private:
 };
 
 const double kInf = INFINITY;
+// Longest clone image name: the system's own path limit.
+const size_t kMaxFileName = 4096;
 
 #define KSTROKE_TRANSFER_NAMES                                                      \
   {"copy", "normal", "dissolve", "add", "multiply", "screen", "overlay", "darken",  \
@@ -148,6 +150,9 @@ DocSource ReadSource(ObjectReader& parent, const std::string& key, DocSource s) 
   s.colour = r.Numbers<3>("colour", s.colour, -kInf, kInf);
   if (r.Has("color")) s.colour = r.Numbers<3>("color", s.colour, -kInf, kInf);
   s.image = r.String("image", s.image);
+  if (s.image.size() > kMaxFileName)
+    r.Fail(r.Path("image"), "expected a file name of at most " + std::to_string(kMaxFileName) +
+                                " bytes, got " + JsonExcerpt(json(s.image)));
   s.sourcePoint = r.Numbers<2>("sourcePoint", s.sourcePoint, -100, 100);
   s.sourcePixelAspect = r.Number("sourcePixelAspect", s.sourcePixelAspect, 0, 100, true);
   if (s.type == "clone" && s.image.empty())

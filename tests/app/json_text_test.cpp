@@ -14,28 +14,36 @@ using nlohmann::json;
 TEST(JsonText, ExcerptsAreFlatAndShort) {
   json wide = json::array();
   for (int i = 0; i < 100000; ++i) wide.push_back(i);
-  json deep = json::array();
-  for (int i = 0; i < 10000; ++i) deep = json::array({std::move(deep)});
+  // Built in place: copying a value this deep would recurse as deep.
+  json deep;
+  json* inner = &deep;
+  for (int i = 0; i < 100000; ++i) {
+    *inner = json::array();
+    inner->push_back(json());
+    inner = &inner->back();
+  }
+  const json number = 1.5, pair = json::array({0.6, 0.4}),
+             object = json{{"a", 1}, {"b", json::array()}}, fits = std::string(58, 'x'),
+             longer = std::string(100, 'x'),
+             accent = std::string(55, 'x') + "é" + std::string(10, 'y');
   struct Case {
     const char* name;
-    json value;
+    const json* value;
     std::string excerpt;
   };
   const Case kCases[] = {
-      {"number", 1.5, "1.5"},
-      {"short array", json::array({0.6, 0.4}), "[0.6,0.4]"},
-      {"object", json{{"a", 1}, {"b", json::array()}}, R"({"a":1,"b":[]})"},
-      {"60 bytes exactly", std::string(58, 'x'), "\"" + std::string(58, 'x') + "\""},
-      {"long string", std::string(100, 'x'), "\"" + std::string(56, 'x') + "…"},
-      {"a character is not split", std::string(55, 'x') + "é" + std::string(10, 'y'),
-       "\"" + std::string(55, 'x') + "…"},
-      {"wide array", wide,
-       "[0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,…"},
-      {"deep array", deep, std::string(57, '[') + "…"},
+      {"number", &number, "1.5"},
+      {"short array", &pair, "[0.6,0.4]"},
+      {"object", &object, R"({"a":1,"b":[]})"},
+      {"60 bytes exactly", &fits, "\"" + std::string(58, 'x') + "\""},
+      {"long string", &longer, "\"" + std::string(56, 'x') + "…"},
+      {"a character is not split", &accent, "\"" + std::string(55, 'x') + "…"},
+      {"wide array", &wide, "[0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,…"},
+      {"deep array", &deep, std::string(57, '[') + "…"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(JsonExcerpt(c.value), c.excerpt);
+    EXPECT_EQ(JsonExcerpt(*c.value), c.excerpt);
   }
 }
 

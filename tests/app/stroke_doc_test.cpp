@@ -50,7 +50,7 @@ TEST(StrokeDoc, StrokeOverridesMergeOverDocumentDefaults) {
 }
 
 TEST(StrokeDoc, BadInputNamesFileAndField) {
-  struct Case { const char* name; const char* text; const char* message; };
+  struct Case { const char* name; std::string text; std::string message; };
   const Case cases[] = {
       {"not json", "{", "f.json: not valid JSON: parse error"},
       {"no strokes", "{}", "f.json: strokes: missing (a document needs at least one stroke)"},
@@ -80,6 +80,11 @@ TEST(StrokeDoc, BadInputNamesFileAndField) {
       {"clone without image",
        R"({"source": {"type": "clone"}, "strokes": [{"events": [{"t":0,"x":0,"y":0}]}]})",
        "f.json: source.image: a clone source needs an image"},
+      {"image name past the system's limit",
+       R"({"source": {"type": "clone", "image": ")" + std::string(5000, 'i') +
+           R"("}, "strokes": [{"events": [{"t":0,"x":0,"y":0}]}]})",
+       "f.json: source.image: expected a file name of at most 4096 bytes, got \"" +
+           std::string(56, 'i') + "…"},
       {"empty events", R"({"strokes": [{"events": []}]})",
        "f.json: strokes[0].events: expected a non-empty list of pointer events"},
       {"missing time", R"({"strokes": [{"events": [{"x":0,"y":0}]}]})",
