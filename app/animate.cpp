@@ -9,6 +9,8 @@
 #include "app/progress_bar.h"
 #include "app/recorded_shape.h"
 #include "app/render_job.h"
+#include "app/stroke_input.h"
+#include "app/symmetry.h"
 #include "host/ws/ws.h"
 
 namespace {
@@ -38,7 +40,7 @@ void BlendSettings(const DocStroke& b, double f, DocStroke* s) {
   brush.opacity = Mix(brush.opacity, b.brush.opacity, f);
   brush.flow = Mix(brush.flow, b.brush.flow, f);
   if (s->source.type == "fill" && b.source.type == "fill")
-    for (size_t c = 0; c < 3; ++c)
+    for (size_t c = 0; c < 4; ++c)
       s->source.colour[c] = Mix(s->source.colour[c], b.source.colour[c], f);
 }
 
@@ -67,7 +69,7 @@ std::vector<std::unique_ptr<K_Shape>> RecordAll(const StrokeDoc& doc) {
   std::vector<std::unique_ptr<K_Shape>> shapes;
   for (size_t i = 0; i < doc.strokes.size(); ++i) {
     try {
-      shapes.push_back(ShapeForStroke(doc.strokes[i], StrokeWhere(doc, i)));
+      shapes.push_back(RecordStroke(doc.strokes[i], doc.width, doc.height, StrokeWhere(doc, i)));
     } catch (const RecordError& e) {
       throw AnimateError(e.what());
     }
@@ -83,14 +85,11 @@ bool ReadCount(const std::string& s, int* out) {
   return true;
 }
 
-// Draws a frame on a new canvas; stroke i reports into progress unit firstUnit + i.
-std::unique_ptr<GX_World> Draw(const Frame& f, ConsoleProgress* progress, int32_t firstUnit,
-                               int32_t units, CloneImages* images) {
+// Draws a frame on a new canvas; each stroke is one render call, one unit of progress.
+std::unique_ptr<GX_World> Draw(const Frame& f, ConsoleProgress* progress, CloneImages* images) {
   std::unique_ptr<GX_World> canvas = NewCanvas(f.doc);
-  for (size_t i = 0; i < f.shapes.size(); ++i) {
-    if (progress) progress->SetUnit(firstUnit + int32_t(i), units);
+  for (size_t i = 0; i < f.shapes.size(); ++i)
     if (f.shapes[i]) RenderStroke(f.doc, i, canvas.get(), progress, f.shapes[i].get(), images);
-  }
   return canvas;
 }
 
@@ -155,7 +154,8 @@ double WriteOnEnd(const K_Shape& shape, double share) {
 }
 
 Animation::Animation(StrokeDoc a_, std::optional<StrokeDoc> b_, bool writeOn_)
-    : a(std::move(a_)), b(std::move(b_)), writeOn(writeOn_) {
+    : a(ExpandSymmetry(a_)), writeOn(writeOn_) {
+  if (b_) b = ExpandSymmetry(*b_);
   if (b && b->strokes.size() != a.strokes.size())
     throw AnimateError(NameOf(*b) + " has " + Strokes(b->strokes.size()) + " but " + NameOf(a) +
                        " has " + Strokes(a.strokes.size()) +
@@ -198,7 +198,8 @@ Frame Animation::MakeFrame(int frame, int count) const {
 
 std::unique_ptr<GX_World> Animation::RenderFrame(int frame, int count,
                                                  ConsoleProgress* progress) const {
-  return Draw(MakeFrame(frame, count), progress, 0, int32_t(a.strokes.size()), &images);
+  if (progress) progress->SetUnits(int32_t(a.strokes.size()));
+  return Draw(MakeFrame(frame, count), progress, &images);
 }
 
 void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
@@ -207,11 +208,10 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
-  const int32_t strokes = int32_t(a.strokes.size());
-  const int32_t units = (range.last - range.first + 1) * strokes;
+  const int64_t units = int64_t(range.last - range.first + 1) * int64_t(a.strokes.size());
+  if (progress) progress->SetUnits(int32_t(std::min<int64_t>(units, INT32_MAX)));
   for (int k = range.first; k <= range.last; ++k) {
-    const std::unique_ptr<GX_World> canvas =
-        Draw(MakeFrame(k, range.count), progress, (k - range.first) * strokes, units, &images);
+    const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), progress, &images);
     WriteCanvasPng(*canvas, (std::filesystem::path(folder) / FrameFileName(k)).string(),
                    progress ? progress->CancelOnly() : nullptr);
     if (written) ++*written;

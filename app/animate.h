@@ -79,7 +79,8 @@ struct Frame {
 
 class Animation {
 public:
-  /// Records the keyframes' strokes (events or recorded shapes). Without `b`, only
+  /// Records the keyframes' strokes (events or recorded shapes; symmetry copies are
+  /// strokes of their own, app/symmetry.h). Without `b`, only
   /// write-on is possible. Throws AnimateError when the keyframes hold different
   /// numbers of strokes, when `writeOn` meets a stroke that does not end after time
   /// 0, and for a stroke the engine refuses to record.

@@ -17,11 +17,11 @@ namespace {
 
 struct OutlineOptions {
   double diameter = 100;
-  double hardness = 100;
-  double roundness = 100;
+  double hardness = 1;
+  double roundness = 1;
   double angle = 0;
   double zoom = 1;
-  int style = 0;
+  int style = 1;  // green: shows on white and on transparent alike
   bool showHardness = false;
   std::vector<double> scale{1.0};
   std::string output;
@@ -43,11 +43,11 @@ bool Validate(const OutlineOptions& o) {
   if (!std::isfinite(o.diameter) || o.diameter < 1 || o.diameter > kMaxDiameter) {
     return Reject("--diameter", o.diameter, "is outside 1..2500");
   }
-  if (!std::isfinite(o.hardness) || o.hardness < 0 || o.hardness > 100) {
-    return Reject("--hardness", o.hardness, "is outside 0..100");
+  if (!std::isfinite(o.hardness) || o.hardness < 0 || o.hardness > 1) {
+    return Reject("--hardness", o.hardness, "is outside 0..1");
   }
-  if (!std::isfinite(o.roundness) || o.roundness < 0 || o.roundness > 100) {
-    return Reject("--roundness", o.roundness, "is outside 0..100");
+  if (!std::isfinite(o.roundness) || o.roundness < 0 || o.roundness > 1) {
+    return Reject("--roundness", o.roundness, "is outside 0..1");
   }
   if (!std::isfinite(o.angle)) return Reject("--angle", o.angle, "is not a finite angle");
   if (!std::isfinite(o.zoom) || o.zoom <= 0 || o.zoom > kMaxZoom) {
@@ -68,8 +68,9 @@ int RunOutline(const OutlineOptions& o) {
   paint_brushtip::BrushTipRec rec;
   rec.zoom = o.zoom;
   rec.diameter = o.diameter;
-  rec.hardness = o.hardness;
-  rec.roundness = o.roundness;
+  // The outline takes percentages; descriptions and this command take fractions.
+  rec.hardness = o.hardness * 100;
+  rec.roundness = o.roundness * 100;
   rec.angle = o.angle;
   rec.style = o.style;
   rec.showHardness = o.showHardness;
@@ -102,9 +103,9 @@ const KstrokeCommand kOutlineCommand(
       auto o = std::make_shared<OutlineOptions>();
       sub.add_option("--diameter", o->diameter, "brush diameter in brush pixels, 1..2500")
           ->capture_default_str();
-      sub.add_option("--hardness", o->hardness, "hardness in percent, 0..100")
+      sub.add_option("--hardness", o->hardness, "hardness, 0..1 (as in stroke descriptions)")
           ->capture_default_str();
-      sub.add_option("--roundness", o->roundness, "roundness in percent, 0..100")
+      sub.add_option("--roundness", o->roundness, "roundness, 0..1 (as in stroke descriptions)")
           ->capture_default_str();
       sub.add_option("--angle", o->angle, "brush angle in degrees")->capture_default_str();
       sub.add_option("--zoom", o->zoom, "screen pixels per brush pixel, (0, 100]")

@@ -16,12 +16,14 @@ struct RenderOptions {
   std::string output = "kstroke.png";
   bool quiet = false;
   int batch = 0;
+  std::string brush;
 };
 
 int RunRender(const RenderOptions& o) {
   try {
     StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
+    if (!o.brush.empty()) ApplyBrush(LoadBrush(o.brush), &doc);
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
     WriteCanvasPng(*canvas, o.output, progress.CancelOnly());
@@ -55,6 +57,9 @@ const KstrokeCommand kRender(
       sub.add_option("-o,--output", o->output, "output PNG")->capture_default_str();
       sub.add_option("--batch", o->batch, "pointer events per render call (overrides the file)")
           ->check(CLI::Range(1, 1000000));
+      sub.add_option("--brush", o->brush,
+                     "paint every stroke with this brush: a preset's name (kstroke brushes) "
+                     "or a brush file");
       sub.add_flag("-q,--quiet", o->quiet, "no progress bar");
       return [o] { return RunRender(*o); };
     });

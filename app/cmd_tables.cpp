@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
-// `kstroke tables`: records the default stroke and prints its vertices and every
-// time table, so a reader can see what a recorded stroke holds.
+// `kstroke tables`: records a stroke description's strokes (the built-in stroke without
+// one) and prints each stroke's vertices and every time table, so a reader can see what
+// a recorded stroke holds.
 #include <cstdio>
 #include <memory>
 
 #include "app/commands.h"
+#include "app/recorded_shape.h"
+#include "app/stroke_file.h"
+#include "app/stroke_input.h"
+#include "app/symmetry.h"
 #include "kstroke/shape.h"
 
 namespace {
@@ -28,35 +33,53 @@ void PrintHeader(const char* name, size_t entries, const char* valueName) {
               "time", valueName);
 }
 
-int RunTables() {
-  std::unique_ptr<K_Shape> shape(K_Shape::MakeDefault());
-  if (!shape) {
-    std::fprintf(stderr, "kstroke: out of memory while recording the default stroke\n");
-    return kExitFailure;
-  }
-  std::printf("default stroke: %d segment(s), duration %g\n\n", shape->BezTrueNumSegs(),
-              shape->timeDistanceTable.empty() ? 0.0 : shape->timeDistanceTable.back().time);
-  PrintVertices(*shape);
+void PrintShape(const std::string& name, const K_Shape& shape) {
+  std::printf("%s: %d segment(s), duration %g\n\n", name.c_str(), shape.BezTrueNumSegs(),
+              shape.timeDistanceTable.empty() ? 0.0 : shape.timeDistanceTable.back().time);
+  PrintVertices(shape);
 
   std::printf("\n");
-  PrintHeader("time-distance", shape->timeDistanceTable.size(), "path position");
-  for (const auto& e : shape->timeDistanceTable) std::printf("  %12.6f  %.6f\n", e.time, e.value);
+  PrintHeader("time-distance", shape.timeDistanceTable.size(), "path position");
+  for (const auto& e : shape.timeDistanceTable) std::printf("  %12.6f  %.6f\n", e.time, e.value);
 
   std::printf("\n");
-  PrintHeader("tip spacing", shape->tipSpacingTable.size(), "spacing");
-  for (const auto& e : shape->tipSpacingTable)
+  PrintHeader("tip spacing", shape.tipSpacingTable.size(), "spacing");
+  for (const auto& e : shape.tipSpacingTable)
     std::printf("  %12.6f  %s\n", e.time, e.value ? "on" : "off (forced tip)");
 
   for (int i = 0; i < kK_StrokeParamCount; ++i) {
     std::printf("\n");
-    PrintHeader(kParamNames[i], shape->paramTables[i].size(), "factor");
-    for (const auto& e : shape->paramTables[i])
+    PrintHeader(kParamNames[i], shape.paramTables[i].size(), "factor");
+    for (const auto& e : shape.paramTables[i])
       std::printf("  %12.6f  %.6f\n", e.time, double(e.value));
   }
-  return kExitOk;
 }
 
-const KstrokeCommand kTables("tables", "print the default stroke's vertices and time tables",
-                             [](CLI::App&) -> KstrokeCommand::Run { return RunTables; });
+int RunTables(const std::string& input) {
+  try {
+    const StrokeDoc doc = ExpandSymmetry(input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(input));
+    const std::string file = input.empty() ? "built-in stroke" : input;
+    for (size_t i = 0; i < doc.strokes.size(); ++i) {
+      const std::string name = file + ": strokes[" + std::to_string(i) + "]";
+      if (i > 0) std::printf("\n\n");
+      PrintShape(name, *RecordStroke(doc.strokes[i], doc.width, doc.height, name));
+    }
+    return kExitOk;
+  } catch (const StrokeDocError& e) {
+    std::fprintf(stderr, "kstroke tables: %s\n", e.what());
+  } catch (const RecordError& e) {
+    std::fprintf(stderr, "kstroke tables: %s\n", e.what());
+  }
+  return kExitFailure;
+}
+
+const KstrokeCommand kTables(
+    "tables", "record a stroke description's strokes and print their vertices and time tables",
+    [](CLI::App& sub) -> KstrokeCommand::Run {
+      auto input = std::make_shared<std::string>();
+      sub.add_option("stroke", *input,
+                     "stroke description (JSON) or stroke file (.kst); none: the built-in stroke");
+      return [input] { return RunTables(*input); };
+    });
 
 }  // namespace

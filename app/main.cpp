@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
   CLI::App app{"kstroke: record brush strokes and render them into images"};
   app.require_subcommand(1);
   bool verbose = false;
-  app.add_flag("-v,--verbose", verbose, "write the engine's log to stderr");
+  app.add_flag("-v,--verbose", verbose, "write the engine's and the program's log to stderr");
+  // -v may come after the subcommand too.
+  app.fallthrough();
   app.set_version_flag("--version", "kstroke 0.1.0");
 
   std::vector<std::pair<CLI::App*, KstrokeCommand::Run>> runs;

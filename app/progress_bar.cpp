@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/signals.h"
@@ -21,9 +22,15 @@ ConsoleProgress::~ConsoleProgress() {
   if (draw && lastPermille >= 0 && lastPermille < 1000) std::fputc('\n', stderr);
 }
 
-void ConsoleProgress::SetUnit(int32_t index, int32_t count) {
-  unit = index;
+void ConsoleProgress::SetUnits(int32_t count) {
   units = count > 0 ? count : 1;
+  unit = -1;
+  shown = 0;
+  Draw(0.0);
+}
+
+void ConsoleProgress::StartUnit() {
+  if (unit + 1 < units) ++unit;
   Draw(double(unit) / units);
 }
 
@@ -36,7 +43,7 @@ int32_t ConsoleProgress::OnProgress(void* context, int32_t done, int32_t total) 
   if (CancelRequested()) return GX_Err_Cancelled;
   double f = total > 0 ? double(done) / double(total) : 0.0;
   f = f < 0 ? 0 : (f > 1 ? 1 : f);
-  self->Draw((self->unit + f) / self->units);
+  self->Draw((std::max(self->unit, 0) + f) / self->units);
   return 0;
 }
 
@@ -47,6 +54,8 @@ int32_t ConsoleProgress::OnCancelCheck(void*, int32_t, int32_t) {
 int32_t ConsoleProgress::OnAbort(void*) { return CancelRequested() ? GX_Err_Cancelled : 0; }
 
 void ConsoleProgress::Draw(double fraction) {
+  if (fraction < shown) return;
+  shown = fraction;
   if (!draw) return;
   const int permille = static_cast<int>(fraction * 1000.0 + 0.5);
   if (permille == lastPermille) return;

@@ -26,9 +26,14 @@ public:
   /// A record that only answers whether to stop, for work whose progress the bar does
   /// not show (reading and writing images).
   GX_ProgressInfo* CancelOnly() { return &cancelOnly; }
-  /// Sets the outer position (unit `index` of `count`, e.g. stroke 2 of 5): reports
-  /// from the engine fill the span of that unit.
-  void SetUnit(int32_t index, int32_t count);
+  /// The job is `count` units of work (render calls, say), none started yet.
+  void SetUnits(int32_t count);
+  /// Starts the next unit: reports from the engine fill its span. The bar only ever
+  /// moves forward, however the reports within a unit go (the engine's phases each
+  /// report from 0 again).
+  void StartUnit();
+  /// Where the bar stands, 0..1.
+  double Fraction() const { return shown; }
   /// Draws 100 % and ends the line.
   void Finish();
 
@@ -42,7 +47,8 @@ private:
   GX_ProgressInfo cancelOnly;
   std::string label;
   bool draw;
-  int32_t unit = 0;
+  int32_t unit = -1;  ///< the unit under way; −1 before the first
   int32_t units = 1;
   int lastPermille = -1;
+  double shown = 0;
 };

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/recorded_shape.h"
 
-#include "app/render_job.h"
 #include "host/seq/seq.h"
 
 namespace {
@@ -27,29 +26,6 @@ void CopyTable(const std::vector<T>& from, std::vector<U>* to) {
 }
 
 }  // namespace
-
-PaintPointerEvent ToPointerEvent(const DocEvent& e) {
-  PaintPointerEvent event;
-  event.time = e.time;
-  event.x = e.x;
-  event.y = e.y;
-  for (size_t i = 0; i < 5; ++i) event.params[i] = e.params[i];
-  event.useSpacing = e.spacing;
-  event.addIfUnmoved = e.addIfUnmoved;
-  return event;
-}
-
-std::unique_ptr<K_Shape> ShapeForStroke(const DocStroke& stroke, const std::string& where) {
-  if (stroke.recorded) return ShapeFromRecorded(*stroke.recorded);
-  std::unique_ptr<K_Shape> shape = NewShape();
-  for (size_t k = 0; k < stroke.events.size(); ++k) {
-    const DocEvent& e = stroke.events[k];
-    const PaintPointerEvent event = ToPointerEvent(e);
-    if (const int32_t rc = shape->AppendVertex(&event))
-      throw RecordError(where + ".events[" + std::to_string(k) + "]: " + EngineMessage(rc));
-  }
-  return shape;
-}
 
 std::unique_ptr<K_Shape> ShapeFromRecorded(const DocRecorded& recorded) {
   std::unique_ptr<K_Shape> shape = NewShape();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Between a stroke description and the engine's K_Shape: recording a stroke's events,
-// building a shape from a recorded description, and describing a shape.
+// Between a stroke description and the engine's K_Shape: building a shape from a
+// recorded description, and describing a shape. Events are recorded by
+// app/stroke_input.h.
 #pragma once
 
 #include <memory>
@@ -14,14 +15,6 @@
 struct RecordError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-/// The shape of a stroke: its events recorded with AppendVertex, or its recorded
-/// description rebuilt as is. Throws RecordError naming `where` (e.g. "a.json:
-/// strokes[0]") and the event the engine refused.
-std::unique_ptr<K_Shape> ShapeForStroke(const DocStroke& stroke, const std::string& where);
-
-/// The engine's pointer event for one event of a stroke description.
-PaintPointerEvent ToPointerEvent(const DocEvent& e);
 
 /// A shape holding exactly `recorded` (open or closed, relative, no rectangle).
 std::unique_ptr<K_Shape> ShapeFromRecorded(const DocRecorded& recorded);

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/render_job.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -8,10 +12,13 @@
 #include "app/progress_bar.h"
 #include "app/recorded_shape.h"
 #include "app/signals.h"
+#include "app/stroke_input.h"
+#include "app/symmetry.h"
 #include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
 #include "host/gx/gx_png.h"
+#include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/fill_paint_source.h"
 #include "kstroke/interact_renderer.h"
@@ -50,9 +57,23 @@ boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
         nullptr, world, s.sourcePixelAspect,
         V_Vector2T<double>(s.sourcePoint[0], s.sourcePoint[1]), sourceRect)));
   }
-  GX_PixelFloat colour{1.0f, static_cast<float>(s.colour[0]), static_cast<float>(s.colour[1]),
-                       static_cast<float>(s.colour[2])};
+  GX_PixelFloat colour{static_cast<float>(s.colour[3]), static_cast<float>(s.colour[0]),
+                       static_cast<float>(s.colour[1]), static_cast<float>(s.colour[2])};
   return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(nullptr, colour)));
+}
+
+// One line per stroke for -v: what was recorded, placed and drawn, and how long it took.
+void LogStroke(const StrokeDoc& doc, size_t index, const K_Shape& shape, size_t calls,
+               std::chrono::steady_clock::duration rendering,
+               std::chrono::steady_clock::duration total) {
+  using Ms = std::chrono::duration<double, std::milli>;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "%s: %zu events, %d vertices, %zu render calls; %.1f ms rendering, "
+                "%.1f ms recording",
+                Where(doc, index).c_str(), doc.strokes[index].events.size(), shape.NumVertices(),
+                calls, Ms(rendering).count(), Ms(total - rendering).count());
+  JOT_Log(10, "kstroke", "Stroke", text);
 }
 
 // A world of the document's size and depth, or a RenderError saying what did not fit.
@@ -150,19 +171,21 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc) {
   std::unique_ptr<GX_World> canvas = NewDocWorld(doc, "canvas");
   const V_LRect all{0, 0, doc.width, doc.height};
-  const auto& bg = doc.background;
+  // The description's colours are red, green, blue, alpha; pixels are alpha first.
+  const auto& c = doc.background;
+  const double argb[4] = {c[3], c[0], c[1], c[2]};
   int32_t rc = 0;
   if (doc.depth == 8) {
     auto c8 = [](double v) { return static_cast<uint8_t>(v * 255.0 + 0.5); };
-    rc = GX_Fill(nullptr, GX_Pixel8{c8(bg[0]), c8(bg[1]), c8(bg[2]), c8(bg[3])}, all,
+    rc = GX_Fill(nullptr, GX_Pixel8{c8(argb[0]), c8(argb[1]), c8(argb[2]), c8(argb[3])}, all,
                  canvas->GetLayer());
   } else if (doc.depth == 16) {
     auto c16 = [](double v) { return static_cast<uint16_t>(v * 32768.0 + 0.5); };
-    rc = GX_Fill16(nullptr, GX_Pixel16{c16(bg[0]), c16(bg[1]), c16(bg[2]), c16(bg[3])}, all,
-                   canvas->GetLayer());
+    rc = GX_Fill16(nullptr, GX_Pixel16{c16(argb[0]), c16(argb[1]), c16(argb[2]), c16(argb[3])},
+                   all, canvas->GetLayer());
   } else {
     rc = GX_FillFloat(nullptr,
-                      GX_PixelFloat{float(bg[0]), float(bg[1]), float(bg[2]), float(bg[3])},
+                      GX_PixelFloat{float(argb[0]), float(argb[1]), float(argb[2]), float(argb[3])},
                       all, canvas->GetLayer());
   }
   if (rc != 0) throw RenderError("cannot fill the canvas: host error " + std::to_string(rc));
@@ -205,42 +228,71 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
     }
   };
 
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  Clock::duration rendering{};
+  size_t calls = 0;
+  const auto timedRender = [&](K_Shape* shape) {
+    if (progress) progress->StartUnit();
+    // A curve's first vertex waits for the second sample: nothing to draw yet.
+    if (shape->timeDistanceTable.empty()) return;
+    const Clock::time_point before = Clock::now();
+    render(shape);
+    rendering += Clock::now() - before;
+    ++calls;
+  };
+
   // A recorded stroke has no events to replay, and a trimmed one is trimmed by
   // fractions of its whole duration, known only once it is complete: both are
   // rendered whole, in one call.
   std::unique_ptr<K_Shape> whole;
   if (!recorded && (stroke.recorded || stroke.trim[0] != 0.0 || stroke.trim[1] != 1.0)) {
     try {
-      whole = ShapeForStroke(stroke, Where(doc, index));
+      whole = RecordStroke(stroke, doc.width, doc.height, Where(doc, index));
     } catch (const RecordError& e) {
       throw RenderError(e.what());
     }
     recorded = whole.get();
   }
+  std::unique_ptr<K_Shape> shape;
   if (recorded) {
-    std::unique_ptr<K_Shape> copy(static_cast<K_Shape*>(Checked(recorded->Clone())));
-    render(copy.get());
-    return;
+    shape.reset(static_cast<K_Shape*>(Checked(recorded->Clone())));
+    timedRender(shape.get());
+  } else {
+    shape.reset(Checked(new K_Shape()));
+    try {
+      StrokeRecorder recorder(stroke, doc.width, doc.height, Where(doc, index));
+      const size_t n = recorder.Events();
+      for (size_t k = 0; k < n; ++k) {
+        recorder.Feed(k, shape.get());
+        if (k + 1 == n) recorder.Finish(shape.get());
+        if ((k + 1) % size_t(doc.batch) == 0 || k + 1 == n) timedRender(shape.get());
+      }
+    } catch (const RecordError& e) {
+      throw RenderError(e.what());
+    }
   }
-  std::unique_ptr<K_Shape> shape(Checked(new K_Shape()));
-  const size_t n = stroke.events.size();
-  for (size_t k = 0; k < n; ++k) {
-    const DocEvent& e = stroke.events[k];
-    const PaintPointerEvent event = ToPointerEvent(e);
-    if (const int32_t rc = shape->AppendVertex(&event))
-      throw RenderError(Where(doc, index) + ".events[" + std::to_string(k) +
-                        "]: " + EngineMessage(rc));
-    if ((k + 1) % size_t(doc.batch) == 0 || k + 1 == n) render(shape.get());
-  }
+  if (JOT_HasSink()) LogStroke(doc, index, *shape, calls, rendering, Clock::now() - started);
 }
 
-std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* progress) {
+// Render calls a stroke takes: RenderStroke's batches.
+static size_t RenderCalls(const StrokeDoc& doc, size_t index) {
+  const DocStroke& s = doc.strokes.at(index);
+  if (s.recorded || s.trim[0] != 0.0 || s.trim[1] != 1.0) return 1;
+  return (s.events.size() + size_t(doc.batch) - 1) / size_t(doc.batch);
+}
+
+std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& original, ConsoleProgress* progress) {
+  const StrokeDoc doc = ExpandSymmetry(original);
   std::unique_ptr<GX_World> canvas = NewCanvas(doc);
   CloneImages images;
-  for (size_t i = 0; i < doc.strokes.size(); ++i) {
-    if (progress) progress->SetUnit(int32_t(i), int32_t(doc.strokes.size()));
-    RenderStroke(doc, i, canvas.get(), progress, nullptr, &images);
+  if (progress) {
+    size_t calls = 0;
+    for (size_t i = 0; i < doc.strokes.size(); ++i) calls += RenderCalls(doc, i);
+    progress->SetUnits(int32_t(std::min<size_t>(calls, INT32_MAX)));
   }
+  for (size_t i = 0; i < doc.strokes.size(); ++i)
+    RenderStroke(doc, i, canvas.get(), progress, nullptr, &images);
   if (progress) progress->Finish();
   return canvas;
 }

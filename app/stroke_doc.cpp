@@ -2,6 +2,7 @@
 // Stroke description parsing and validation.
 #include "app/stroke_doc.h"
 
+#include "app/brush_presets.h"
 #include "app/input_file.h"
 #include "app/json_text.h"
 
@@ -94,6 +95,10 @@ public:
   }
   std::string OneOf(const std::string& key, const std::string& def,
                     std::initializer_list<const char*> names) {
+    return OneOf(key, def, std::vector<const char*>(names));
+  }
+  std::string OneOf(const std::string& key, const std::string& def,
+                    const std::vector<const char*>& names) {
     std::string s = String(key, def);
     if (s == "color") s = "colour";
     if (s == "color-opaque") s = "colour-opaque";
@@ -127,9 +132,90 @@ const size_t kMaxFileName = 4096;
   {"copy", "normal", "dissolve", "add", "multiply", "screen", "overlay", "darken",  \
    "lighten", "difference", "erase"}
 
-DocBrush ReadBrush(ObjectReader& parent, const std::string& key, DocBrush b) {
-  if (!parent.Has(key)) return b;
-  ObjectReader r(parent.Get(key), parent.File(), parent.Path(key));
+// Colours ----------------------------------------------------------------------------
+
+// [r, g, b], [r, g, b, a] or "#rrggbb" / "#rrggbbaa"; components from `lo` to `hi`
+// (alpha always 0..1), alpha 1 when not given.
+std::array<double, 4> ReadColour(ObjectReader& r, const std::string& key,
+                                 std::array<double, 4> def, double lo, double hi) {
+  if (!r.Has(key)) return def;
+  const json& v = r.Get(key);
+  const std::string expected = "expected [r, g, b], [r, g, b, a] or \"#rrggbb\", got ";
+  if (v.is_string()) {
+    const std::string& text = v.get_ref<const std::string&>();
+    const bool shape = (text.size() == 7 || text.size() == 9) && text[0] == '#' &&
+                       text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+    if (!shape) r.Fail(r.Path(key), expected + JsonExcerpt(v));
+    std::array<double, 4> c{{0, 0, 0, 1}};
+    for (size_t i = 0; i * 2 + 1 < text.size(); ++i)
+      c[i] = double(std::stoi(text.substr(1 + 2 * i, 2), nullptr, 16)) / 255.0;
+    return c;
+  }
+  if (!v.is_array() || (v.size() != 3 && v.size() != 4))
+    r.Fail(r.Path(key), expected + JsonExcerpt(v));
+  std::array<double, 4> c{{0, 0, 0, 1}};
+  for (size_t i = 0; i < v.size(); ++i)
+    c[i] = r.CheckNumber(v[i], r.Path(key) + "[" + std::to_string(i) + "]", i < 3 ? lo : 0,
+                         i < 3 ? hi : 1);
+  return c;
+}
+
+json ColourJson(const std::array<double, 4>& c) { return json::array({c[0], c[1], c[2], c[3]}); }
+
+// Brushes ------------------------------------------------------------------------------
+
+DynamicsMapping ReadMapping(const json& v, const std::string& file, const std::string& where) {
+  ObjectReader m(v, file, where);
+  DynamicsMapping out;
+  if (!m.Has("input")) m.Fail(m.Path("input"), "missing (one of the dynamics inputs)");
+  const std::vector<const char*> names(kDynamicsInputNames,
+                                       kDynamicsInputNames + kDynamicsInputCount);
+  const std::string input = m.OneOf("input", "", names);
+  for (int i = 0; i < kDynamicsInputCount; ++i)
+    if (input == kDynamicsInputNames[i]) out.input = DynamicsInput(i);
+  if (!m.Has("curve")) m.Fail(m.Path("curve"), "missing (points [input, factor])");
+  const json& curve = m.Get("curve");
+  if (!curve.is_array() || curve.empty() || curve.size() > kMaxCurvePoints)
+    m.Fail(m.Path("curve"), "expected 1 to " + std::to_string(kMaxCurvePoints) +
+                                " points [input, factor], got " + JsonExcerpt(curve));
+  for (size_t k = 0; k < curve.size(); ++k) {
+    const std::string at = m.Path("curve") + "[" + std::to_string(k) + "]";
+    if (!curve[k].is_array() || curve[k].size() != 2)
+      m.Fail(at, "expected a point [input, factor], got " + JsonExcerpt(curve[k]));
+    const double lo = k == 0 ? -kInf : double(out.curve.back()[0]);
+    const double x = m.CheckNumber(curve[k][0], at + "[0]", lo, kInf, k > 0);
+    const double y = m.CheckNumber(curve[k][1], at + "[1]", -3600, 3600);
+    if (k > 0 && !(float(x) > out.curve.back()[0]))
+      m.Fail(at + "[0]", "expected a number above " + JsonExcerpt(json(out.curve.back()[0])) +
+                             ", got " + JsonExcerpt(curve[k][0]));
+    out.curve.push_back({{float(x), float(y)}});
+  }
+  m.Finish();
+  return out;
+}
+
+Dynamics ReadDynamics(ObjectReader& parent, const std::string& key, const Dynamics& def) {
+  if (!parent.Has(key)) return def;
+  ObjectReader d(parent.Get(key), parent.File(), parent.Path(key));
+  Dynamics out;  // a block replaces the default whole: factors it leaves out are constant
+  for (size_t i = 0; i < 5; ++i) {
+    if (!d.Has(kDocParamNames[i])) continue;
+    const json& v = d.Get(kDocParamNames[i]);
+    const std::string at = d.Path(kDocParamNames[i]);
+    if (v.is_array()) {
+      if (v.empty() || v.size() > 4) d.Fail(at, "expected 1 to 4 mappings, got " + JsonExcerpt(v));
+      for (size_t k = 0; k < v.size(); ++k)
+        out.factors[i].push_back(ReadMapping(v[k], d.File(), at + "[" + std::to_string(k) + "]"));
+    } else {
+      out.factors[i].push_back(ReadMapping(v, d.File(), at));
+    }
+  }
+  d.Finish();
+  return out;
+}
+
+// The fields of a brush object over `b`; the caller finishes the reader.
+DocBrush BrushFields(ObjectReader& r, DocBrush b) {
   b.diameter = r.Number("diameter", b.diameter, 0, 10000, true);
   b.hardness = r.Number("hardness", b.hardness, 0, 1);
   b.roundness = r.Number("roundness", b.roundness, 0, 1);
@@ -139,16 +225,51 @@ DocBrush ReadBrush(ObjectReader& parent, const std::string& key, DocBrush b) {
   b.flow = r.Number("flow", b.flow, 0, 1);
   b.dither = r.Bool("dither", b.dither);
   b.accumulate = r.OneOf("accumulate", b.accumulate, {"build-up", "additive"});
-  r.Finish();
+  b.dynamics = ReadDynamics(r, "dynamics", b.dynamics);
+  b.smoothing = r.OneOf("smoothing", b.smoothing, {"none", "curve"});
+  b.stabiliser = r.Number("stabiliser", b.stabiliser, 0, 0.99);
   return b;
+}
+
+DocBrushPreset NamedPreset(const std::string& name, const ObjectReader& r,
+                           const std::string& field) {
+  for (const BrushPresetText& p : BrushPresetTexts())
+    if (name == p.name) return ParseBrushPreset(p.text, std::string("brush preset ") + p.name);
+  std::string list;
+  for (const BrushPresetText& p : BrushPresetTexts())
+    list += (list.empty() ? "" : ", ") + std::string(p.name);
+  r.Fail(field, "unknown brush preset " + JsonExcerpt(json(name)) + " (one of: " + list + ")");
+}
+
+// `key` of `parent`: a preset's name, or brush fields over `base` or over the preset
+// the object names with "preset".
+DocBrushPreset ReadBrush(ObjectReader& parent, const std::string& key, DocBrushPreset base) {
+  if (!parent.Has(key)) return base;
+  const json& v = parent.Get(key);
+  if (v.is_string()) return NamedPreset(v.get<std::string>(), parent, parent.Path(key));
+  ObjectReader r(v, parent.File(), parent.Path(key));
+  if (r.Has("preset")) base = NamedPreset(r.String("preset", ""), r, r.Path("preset"));
+  base.brush = BrushFields(r, base.brush);
+  r.Finish();
+  return base;
+}
+
+DocSymmetry ReadSymmetry(ObjectReader& parent, const std::string& key, DocSymmetry s) {
+  if (!parent.Has(key)) return s;
+  ObjectReader r(parent.Get(key), parent.File(), parent.Path(key));
+  s.mirror = r.OneOf("mirror", s.mirror, {"none", "vertical", "horizontal", "both"});
+  s.rotate = r.Integer("rotate", s.rotate, 1, 64);
+  s.centre = r.Numbers<2>("centre", s.centre, -10, 10);
+  r.Finish();
+  return s;
 }
 
 DocSource ReadSource(ObjectReader& parent, const std::string& key, DocSource s) {
   if (!parent.Has(key)) return s;
   ObjectReader r(parent.Get(key), parent.File(), parent.Path(key));
   s.type = r.OneOf("type", s.type, {"fill", "clone"});
-  s.colour = r.Numbers<3>("colour", s.colour, -kInf, kInf);
-  if (r.Has("color")) s.colour = r.Numbers<3>("color", s.colour, -kInf, kInf);
+  s.colour = ReadColour(r, "colour", s.colour, -kInf, kInf);
+  if (r.Has("color")) s.colour = ReadColour(r, "color", s.colour, -kInf, kInf);
   s.image = r.String("image", s.image);
   if (s.image.size() > kMaxFileName)
     r.Fail(r.Path("image"), "expected a file name of at most " + std::to_string(kMaxFileName) +
@@ -169,12 +290,20 @@ DocEvent ReadEvent(const json& j, const std::string& file, const std::string& wh
   if (!r.Has("x") || !r.Has("y")) r.Fail(where, "missing x or y");
   e.x = r.Number("x", 0, -10, 10);
   e.y = r.Number("y", 0, -10, 10);
-  const bool hasPressure = r.Has("pressure"), hasParams = r.Has("params");
-  if (hasPressure && hasParams) r.Fail(r.Path("params"), "give either pressure or params, not both");
-  if (hasPressure) e.params = PressureToParams(r.Number("pressure", 1, 0, 1));
-  if (hasParams) {
+  const bool hasInputs =
+      r.Has("pressure") || r.Has("tiltX") || r.Has("tiltY") || r.Has("twist");
+  if (hasInputs && r.Has("params"))
+    r.Fail(r.Path("params"),
+           "give either params or the pointer's inputs (pressure, tiltX, tiltY, twist), not both");
+  if (r.Has("pressure")) e.pressure = r.Number("pressure", 1, 0, 1);
+  e.tiltX = r.Number("tiltX", 0, -90, 90);
+  e.tiltY = r.Number("tiltY", 0, -90, 90);
+  e.twist = r.Number("twist", 0, 0, 360);
+  if (r.Has("params")) {
     const auto p = r.Numbers<5>("params", {{1, 1, 1, 0, 1}}, -3600, 3600);
-    for (size_t i = 0; i < 5; ++i) e.params[i] = static_cast<float>(p[i]);
+    std::array<float, 5> params;
+    for (size_t i = 0; i < 5; ++i) params[i] = static_cast<float>(p[i]);
+    e.params = params;
   }
   e.spacing = r.Bool("spacing", true);
   e.addIfUnmoved = r.Bool("addIfUnmoved", false);
@@ -389,6 +518,25 @@ void Pretty(const json& j, size_t indent, std::string* out) {
   *out += std::string(indent, ' ') + (j.is_object() ? "}" : "]");
 }
 
+json BrushJson(const DocBrush& b) {
+  json dynamics = json::object();
+  for (size_t i = 0; i < 5; ++i) {
+    if (b.dynamics.factors[i].empty()) continue;
+    json mappings = json::array();
+    for (const DynamicsMapping& m : b.dynamics.factors[i]) {
+      json curve = json::array();
+      for (const auto& p : m.curve)
+        curve.push_back(json::array({FloatForJson(p[0]), FloatForJson(p[1])}));
+      mappings.push_back({{"input", kDynamicsInputNames[size_t(m.input)]}, {"curve", curve}});
+    }
+    dynamics[kDocParamNames[i]] = mappings;
+  }
+  return {{"diameter", b.diameter}, {"hardness", b.hardness}, {"roundness", b.roundness},
+          {"angle", b.angle},       {"spacing", b.spacing},   {"opacity", b.opacity},
+          {"flow", b.flow},         {"dither", b.dither},     {"accumulate", b.accumulate},
+          {"dynamics", dynamics},   {"smoothing", b.smoothing}, {"stabiliser", b.stabiliser}};
+}
+
 std::array<double, 2> ReadTrim(ObjectReader& r, std::array<double, 2> trim) {
   if (!r.Has("trim")) return trim;
   trim = r.Numbers<2>("trim", trim, 0, 1);
@@ -473,23 +621,44 @@ std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
 
 size_t RecordedVertexCount(const std::vector<DocEvent>& events) {
   size_t count = 0;
-  double lastTime = 0;
   float lastX = 0, lastY = 0;
   for (const DocEvent& e : events) {
     const float x = float(e.x), y = float(e.y);
-    if (count > 0 && (e.time <= lastTime || (x == lastX && y == lastY && !e.addIfUnmoved)))
-      continue;
+    if (count > 0 && x == lastX && y == lastY && !e.addIfUnmoved) continue;
     ++count;
-    lastTime = e.time;
     lastX = x;
     lastY = y;
   }
   return count;
 }
 
-std::array<float, 5> PressureToParams(double pressure) {
-  const float p = static_cast<float>(pressure);
-  return {{0.2f + 0.8f * p, 1.0f, p, 0.0f, 1.0f}};
+DocBrushPreset ParseBrushPreset(const std::string& text, const std::string& file) {
+  const json root = ParseJsonText(text, file);
+  ObjectReader r(root, file, "");
+  (void)r.String("name", "");
+  (void)r.String("description", "");
+  DocBrushPreset preset;
+  if (!r.Has("brush")) r.Fail("brush", "missing (a brush file holds a brush)");
+  ObjectReader b(r.Get("brush"), file, "brush");
+  preset.brush = BrushFields(b, preset.brush);
+  b.Finish();
+  if (r.Has("transfer")) preset.transfer = r.OneOf("transfer", "normal", KSTROKE_TRANSFER_NAMES);
+  r.Finish();
+  return preset;
+}
+
+DocBrushPreset LoadBrush(const std::string& nameOrPath) {
+  for (const BrushPresetText& p : BrushPresetTexts())
+    if (nameOrPath == p.name) return ParseBrushPreset(p.text, std::string("brush preset ") + p.name);
+  const std::vector<uint8_t> bytes = ReadInputFile(nameOrPath);
+  return ParseBrushPreset(std::string(bytes.begin(), bytes.end()), nameOrPath);
+}
+
+void ApplyBrush(const DocBrushPreset& preset, StrokeDoc* doc) {
+  for (DocStroke& s : doc->strokes) {
+    s.brush = preset.brush;
+    if (preset.transfer) s.transfer = *preset.transfer;
+  }
 }
 
 StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPart part) {
@@ -504,7 +673,7 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
     doc.depth = c.Integer("depth", doc.depth, 8, 32);
     if (doc.depth != 8 && doc.depth != 16 && doc.depth != 32)
       c.Fail("canvas.depth", "expected 8, 16 or 32, got " + std::to_string(doc.depth));
-    doc.background = c.Numbers<4>("background", doc.background, 0, 1);
+    doc.background = ReadColour(c, "background", doc.background, 0, 1);
     c.Finish();
   }
   doc.pixelAspect = r.Number("pixelAspect", doc.pixelAspect, 0, 100, true);
@@ -518,10 +687,15 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
   }
   doc.batch = r.Integer("batch", doc.batch, 1, 1000000);
 
+  // A preset's transfer (an eraser's "erase") holds unless `transfer` is given at the
+  // same level or a stroke's own.
   DocStroke defaults;
-  defaults.brush = ReadBrush(r, "brush", defaults.brush);
+  const DocBrushPreset docBrush = ReadBrush(r, "brush", {defaults.brush, std::nullopt});
+  defaults.brush = docBrush.brush;
   defaults.source = ReadSource(r, "source", defaults.source);
-  defaults.transfer = r.OneOf("transfer", defaults.transfer, KSTROKE_TRANSFER_NAMES);
+  defaults.transfer = r.OneOf("transfer", docBrush.transfer.value_or(defaults.transfer),
+                              KSTROKE_TRANSFER_NAMES);
+  defaults.symmetry = ReadSymmetry(r, "symmetry", defaults.symmetry);
   defaults.channels =
       r.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
   defaults.trim = ReadTrim(r, defaults.trim);
@@ -534,9 +708,12 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
     const std::string where = "strokes[" + std::to_string(i) + "]";
     ObjectReader s(strokes[i], path, where);
     DocStroke stroke = defaults;
-    stroke.brush = ReadBrush(s, "brush", defaults.brush);
+    const DocBrushPreset brush = ReadBrush(s, "brush", {defaults.brush, std::nullopt});
+    stroke.brush = brush.brush;
     stroke.source = ReadSource(s, "source", defaults.source);
-    stroke.transfer = s.OneOf("transfer", defaults.transfer, KSTROKE_TRANSFER_NAMES);
+    stroke.transfer = s.OneOf("transfer", brush.transfer.value_or(defaults.transfer),
+                              KSTROKE_TRANSFER_NAMES);
+    stroke.symmetry = ReadSymmetry(s, "symmetry", defaults.symmetry);
     stroke.channels =
         s.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
     stroke.trim = ReadTrim(s, defaults.trim);
@@ -554,9 +731,13 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
         const json& events = s.Get("events");
         if (!events.is_array() || events.empty())
           s.Fail(s.Path("events"), "expected a non-empty list of pointer events");
-        for (size_t k = 0; k < events.size(); ++k)
-          stroke.events.push_back(
-              ReadEvent(events[k], path, where + ".events[" + std::to_string(k) + "]"));
+        for (size_t k = 0; k < events.size(); ++k) {
+          const std::string at = where + ".events[" + std::to_string(k) + "]";
+          stroke.events.push_back(ReadEvent(events[k], path, at));
+          if (k > 0 && !(stroke.events[k].time > stroke.events[k - 1].time))
+            s.Fail(at + ".t", "expected a time after " + Num(stroke.events[k - 1].time) +
+                                  " (the event before), got " + Num(stroke.events[k].time));
+        }
         const size_t vertices = RecordedVertexCount(stroke.events);
         if (vertices > size_t(kMaxStrokeVertices))
           s.Fail(s.Path("events"),
@@ -580,17 +761,22 @@ StrokeDoc DefaultStrokeDoc() {
   StrokeDoc doc;
   doc.path = "";
   DocStroke s;
-  s.source.colour = {{0.1, 0.2, 0.6}};
-  // A gentle S across the canvas, one event per 1/60 s, pressure rising then falling.
-  const int n = 40;
+  s.source.colour = {{0.1, 0.2, 0.6, 1}};
+  // Close dabs of a soft-edged tip along a curve through the samples: a smooth stroke
+  // that swells and thins with the pressure, as the engine draws best.
+  s.brush.diameter = 36;
+  s.brush.hardness = 0.7;
+  s.brush.spacing = 0.06;
+  s.brush.smoothing = "curve";
+  // A gentle S across the canvas, one sample per 1/60 s, pressure rising then falling.
+  const int n = 48;
   for (int i = 0; i < n; ++i) {
     const double u = double(i) / (n - 1);
     DocEvent e;
     e.time = i / 60.0;
     e.x = 0.12 + 0.76 * u;
     e.y = 0.5 + 0.25 * std::sin(u * 6.283185307179586);
-    e.params = PressureToParams(0.3 + 0.7 * std::sin(u * 3.141592653589793));
-    e.spacing = i != 0;  // a forced dab where the pen lands
+    e.pressure = 0.3 + 0.7 * std::sin(u * 3.141592653589793);
     s.events.push_back(e);
   }
   doc.strokes.push_back(s);
@@ -600,7 +786,7 @@ StrokeDoc DefaultStrokeDoc() {
 std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part) {
   json root;
   root["canvas"] = {{"width", doc.width}, {"height", doc.height}, {"depth", doc.depth},
-                    {"background", doc.background}};
+                    {"background", ColourJson(doc.background)}};
   root["pixelAspect"] = doc.pixelAspect;
   root["transform"] = {{"anchor", doc.anchor}, {"position", doc.position},
                        {"scale", doc.scale}, {"rotation", doc.rotation}};
@@ -608,12 +794,8 @@ std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part) {
   json strokes = json::array();
   for (const DocStroke& s : doc.strokes) {
     json js;
-    js["brush"] = {{"diameter", s.brush.diameter}, {"hardness", s.brush.hardness},
-                   {"roundness", s.brush.roundness}, {"angle", s.brush.angle},
-                   {"spacing", s.brush.spacing}, {"opacity", s.brush.opacity},
-                   {"flow", s.brush.flow}, {"dither", s.brush.dither},
-                   {"accumulate", s.brush.accumulate}};
-    json src = {{"type", s.source.type}, {"colour", s.source.colour}};
+    js["brush"] = BrushJson(s.brush);
+    json src = {{"type", s.source.type}, {"colour", ColourJson(s.source.colour)}};
     if (s.source.type == "clone") {
       src["image"] = s.source.image;
       src["sourcePoint"] = s.source.sourcePoint;
@@ -624,13 +806,27 @@ std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part) {
     js["channels"] = s.channels;
     js["trim"] = s.trim;
     js["seed"] = s.seed;
+    js["symmetry"] = {{"mirror", s.symmetry.mirror}, {"rotate", s.symmetry.rotate},
+                      {"centre", s.symmetry.centre}};
     if (part == DocPart::kGeometry && s.recorded) {
       js["recorded"] = RecordedToJson(*s.recorded);
     } else if (part == DocPart::kGeometry) {
       json events = json::array();
-      for (const DocEvent& e : s.events)
-        events.push_back({{"t", e.time}, {"x", e.x}, {"y", e.y}, {"params", e.params},
-                          {"spacing", e.spacing}, {"addIfUnmoved", e.addIfUnmoved}});
+      for (const DocEvent& e : s.events) {
+        json je = {{"t", e.time}, {"x", e.x}, {"y", e.y}};
+        if (e.pressure) je["pressure"] = *e.pressure;
+        if (e.tiltX != 0) je["tiltX"] = e.tiltX;
+        if (e.tiltY != 0) je["tiltY"] = e.tiltY;
+        if (e.twist != 0) je["twist"] = e.twist;
+        if (e.params) {
+          json params = json::array();
+          for (float f : *e.params) params.push_back(FloatForJson(f));
+          je["params"] = params;
+        }
+        je["spacing"] = e.spacing;
+        je["addIfUnmoved"] = e.addIfUnmoved;
+        events.push_back(je);
+      }
       js["events"] = events;
     }
     strokes.push_back(js);

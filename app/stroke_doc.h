@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "app/dynamics.h"
+
 /// Largest canvas side: the engine keeps rectangles in 16-bit fields.
 constexpr int kMaxCanvasSide = 30000;
 
@@ -42,14 +44,23 @@ struct DocBrush {
   double flow = 1;         ///< 0..1, share each dab adds
   bool dither = false;
   std::string accumulate = "build-up";  ///< "build-up" or "additive"
+  Dynamics dynamics = DefaultDynamics();  ///< app/dynamics.h
+  /// "none": samples joined by straight segments; "curve": a centripetal Catmull-Rom
+  /// curve through every sample (app/stroke_input.h).
+  std::string smoothing = "none";
+  /// 0..0.99: how far the brush lags behind the pointer; 0 follows it exactly.
+  double stabiliser = 0;
 };
 
 struct DocEvent {
   double time = 0;
   double x = 0, y = 0;  ///< fractions of the canvas
+  /// The pointer's inputs (units in app/dynamics.h); pressure absent reads as 1.
+  std::optional<double> pressure;
+  double tiltX = 0, tiltY = 0, twist = 0;
   /// Diameter, opacity, flow and roundness factors (1 = the brush's own value) and the
-  /// angle in degrees added to the brush angle, after the pressure rule.
-  std::array<float, 5> params{{1, 1, 1, 0, 1}};
+  /// angle in degrees, given directly: the brush's dynamics are not applied.
+  std::optional<std::array<float, 5>> params;
   bool spacing = true;
   bool addIfUnmoved = false;
 };
@@ -107,9 +118,29 @@ struct RecordedProblem {
 /// Answers the first problem.
 std::optional<RecordedProblem> CheckRecorded(const DocRecorded& recorded);
 
+/// Copies of every stroke, as painting programs' symmetry draws them: each a full
+/// stroke of its own, mirrored and turned about `centre` on the canvas.
+struct DocSymmetry {
+  std::string mirror = "none";  ///< "none", "vertical" (left-right), "horizontal", "both"
+  int rotate = 1;               ///< copies turned by 360° / rotate, 1..64
+  std::array<double, 2> centre{{0.5, 0.5}};  ///< fractions of the canvas
+
+  bool operator==(const DocSymmetry& o) const {
+    return mirror == o.mirror && rotate == o.rotate && centre == o.centre;
+  }
+};
+
+/// A symmetry copy's move (app/symmetry.h): set by ExpandSymmetry for strokes of events,
+/// never read from or written to a file.
+struct DocCopy {
+  double mirrorX = 1, mirrorY = 1;  ///< −1 mirrors that coordinate about the centre
+  double turnDeg = 0;               ///< then turned counter-clockwise on the screen
+  std::array<double, 2> centre{{0, 0}};  ///< canvas pixels
+};
+
 struct DocSource {
   std::string type = "fill";                   ///< "fill" or "clone"
-  std::array<double, 3> colour{{0, 0, 0}};     ///< red, green, blue, 0..1 (fill)
+  std::array<double, 4> colour{{0, 0, 0, 1}};  ///< red, green, blue, alpha (fill)
   std::string image;                           ///< clone: PNG path, relative to the file
   std::array<double, 2> sourcePoint{{0, 0}};   ///< clone: fractions of the image, lands on the canvas origin
   double sourcePixelAspect = 1;                ///< clone
@@ -128,6 +159,8 @@ struct DocStroke {
   std::vector<DocEvent> events;
   std::optional<DocRecorded> recorded;
   int seed = 1;
+  DocSymmetry symmetry;
+  std::optional<DocCopy> copy;  ///< a symmetry copy's move (app/symmetry.h)
 };
 
 struct StrokeDoc {
@@ -135,7 +168,7 @@ struct StrokeDoc {
   int width = 512;
   int height = 512;
   int depth = 8;     ///< 8, 16 or 32
-  std::array<double, 4> background{{1, 1, 1, 1}};  ///< alpha, red, green, blue, 0..1
+  std::array<double, 4> background{{1, 1, 1, 1}};  ///< red, green, blue, alpha, 0..1
   double pixelAspect = 1;
   std::array<double, 2> anchor{{0, 0}};
   std::array<double, 2> position{{0, 0}};
@@ -150,9 +183,21 @@ struct StrokeDoc {
 /// float) without `addIfUnmoved`, adds none.
 size_t RecordedVertexCount(const std::vector<DocEvent>& events);
 
-/// Maps a pen pressure 0..1 onto the five factors: diameter 0.2 + 0.8·p (a light
-/// touch still leaves a thin line), flow p, opacity and roundness 1, angle 0.
-std::array<float, 5> PressureToParams(double pressure);
+/// A brush as a preset or `--brush` file gives it: the brush and, for brushes such as
+/// an eraser, the transfer mode it paints with.
+struct DocBrushPreset {
+  DocBrush brush;
+  std::optional<std::string> transfer;
+};
+
+/// Reads a brush file: {"name": …, "description": …, "brush": {…}, "transfer": …}, the
+/// format of the presets in brushes/. Throws StrokeDocError headed by `file`.
+DocBrushPreset ParseBrushPreset(const std::string& text, const std::string& file);
+/// A preset by name (brushes/NAME.json, built into the program), or a brush file by
+/// path. Throws StrokeDocError.
+DocBrushPreset LoadBrush(const std::string& nameOrPath);
+/// Gives every stroke of `doc` the preset's brush (and transfer, when it has one).
+void ApplyBrush(const DocBrushPreset& preset, StrokeDoc* doc);
 
 /// Whether strokes carry `events` or `recorded` (kGeometry), or neither (kSettings: the
 /// document's settings alone, as a stroke file keeps them beside the recorded shapes).

@@ -16,6 +16,8 @@
 #include "app/output_file.h"
 #include "app/recorded_shape.h"
 #include "app/signals.h"
+#include "app/stroke_input.h"
+#include "app/symmetry.h"
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 
@@ -94,10 +96,11 @@ void WriteDataChunk(DKF_File* file, uint32_t tag, const void* data, size_t size,
 }
 
 // A shape recorded from events, or a recorded one, exactly as reading will see it.
-std::unique_ptr<K_Shape> ShapeToWrite(const DocStroke& stroke, const std::string& where) {
+std::unique_ptr<K_Shape> ShapeToWrite(const StrokeDoc& doc, const DocStroke& stroke,
+                                      const std::string& where) {
   std::unique_ptr<K_Shape> shape;
   try {
-    shape = ShapeForStroke(stroke, where);
+    shape = RecordStroke(stroke, doc.width, doc.height, where);
   } catch (const RecordError& e) {
     throw StrokeFileError(e.what());
   }
@@ -266,7 +269,7 @@ std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc) {
   WriteDataChunk(f, kTagSettings, settings.data(), settings.size(), file);
   for (size_t i = 0; i < doc.strokes.size(); ++i) {
     const std::string where = file + ": strokes[" + std::to_string(i) + "]";
-    std::unique_ptr<K_Shape> shape = ShapeToWrite(doc.strokes[i], where);
+    std::unique_ptr<K_Shape> shape = ShapeToWrite(doc, doc.strokes[i], where);
     DKF_ChunkWriteState stroke;
     Written(DKF_BeginChunkWrite(f, kDKF_TagList, 0, kTagStroke, &stroke), where);
     Written(WS_WriteShapeChunk(f, shape.get()), where);
@@ -279,7 +282,8 @@ std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc) {
 }
 
 void SaveStrokeFile(const StrokeDoc& doc, const std::string& path) {
-  const std::vector<uint8_t> bytes = StrokeFileBytes(RelocateDoc(doc, path));
+  // Symmetry copies are strokes of their own in the file: it holds what is drawn.
+  const std::vector<uint8_t> bytes = StrokeFileBytes(RelocateDoc(ExpandSymmetry(doc), path));
   AtomicOutput out(path);
   out.Write(std::string(bytes.begin(), bytes.end()));
   ThrowIfCancelled();
@@ -299,12 +303,13 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
 
   const Child* settings = nullptr;
   std::vector<const Child*> strokes;
+  uint32_t version = 1;
   for (const Child& c : children) {
     if (c.tag == kTagVersion) {
       const size_t size = c.chunk.size() - kDKF_HeaderBytes;
       if (size != 4)
         Fail(path, Chunk(kTagVersion) + ": expected 4 bytes, got " + std::to_string(size));
-      const uint32_t version = BigEndian32(c.chunk.data() + kDKF_HeaderBytes);
+      version = BigEndian32(c.chunk.data() + kDKF_HeaderBytes);
       if (version == 0 || version > kStrokeFileVersion)
         Fail(path, Chunk(kTagVersion) + ": version " + std::to_string(version) +
                        " is not one this program reads (up to " +
@@ -324,6 +329,9 @@ StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& 
     throw StrokeFileError(e.what());
   }
   doc.path = path;
+  // Version 1 kept the background alpha first.
+  if (version == 1)
+    doc.background = {{doc.background[1], doc.background[2], doc.background[3], doc.background[0]}};
   if (strokes.size() > doc.strokes.size())
     Fail(path, Chunk(kTagFile) + ": holds " + std::to_string(strokes.size()) + " strokes but " +
                    Chunk(kTagSettings) + " describes " + std::to_string(doc.strokes.size()));

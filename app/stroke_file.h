@@ -7,7 +7,8 @@
 // ============
 //
 //   "LIST" type "kstk"       the whole file, so a cut anywhere shows as a cut chunk
-//     "kver"  u32            format version, 1; a file without it is version 1
+//     "kver"  u32            format version, 2; a file without it is version 1, whose
+//                            "kdoc" gives the background alpha first ([a, r, g, b])
 //     "kdoc"  UTF-8 JSON     the document's settings: everything of the stroke
 //                            description (README.md) except the strokes' events
 //     "LIST" type "strk"     one per stroke of "kdoc", in the same order
@@ -39,7 +40,7 @@ struct StrokeFileError : StrokeDocError {
 };
 
 /// Newest format version this program reads and the one it writes.
-constexpr uint32_t kStrokeFileVersion = 1;
+constexpr uint32_t kStrokeFileVersion = 2;
 
 /// The stroke file of `doc`. Throws StrokeFileError (a stroke the engine refuses to
 /// record, or a recorded shape that would not read back).

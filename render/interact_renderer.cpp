@@ -8,12 +8,14 @@
 #include "kstroke/interact_renderer.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "frame/errors.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_channels.h"
+#include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/progress.h"
@@ -119,6 +121,12 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
   tipNoise.Seed(static_cast<uint32_t>(seed));
   StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
+  if (JOT_HasSink()) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%zu tips placed, area %d x %d", tips.tips.size(),
+                  area->Width(), area->Height());
+    JOT_Log(10, "K", "RenderTips", text);
+  }
   // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
   if (!area->IsEmpty()) *area = V_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);
 }

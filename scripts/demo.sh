@@ -12,7 +12,7 @@ for f in examples/*.json; do
 done
 "$bin" render -q -o out/default.png
 echo "  out/default.png   (the built-in stroke)"
-"$bin" outline --diameter 120 --hardness 60 --roundness 50 --angle 30 --show-hardness \
+"$bin" outline --diameter 120 --hardness 0.6 --roundness 0.5 --angle 30 --show-hardness \
   -o out/outline.png
 echo "  out/outline.png   (a brush outline)"
 "$bin" save examples/pressure.json -o out/pressure.kst

@@ -99,7 +99,7 @@ def main():
         "strokes": [{"events": events(lambda u: wave(u, amp=0.15, turns=0.5), 100)}],
     })
 
-    flt = dict(canvas, depth=32, background=[1, 0.08, 0.08, 0.1])
+    flt = dict(canvas, depth=32, background=[0.08, 0.08, 0.1, 1])
     write("float32.json", {
         "canvas": flt,
         "brush": {"diameter": 30, "hardness": 0.7, "spacing": 0.1},

@@ -14,6 +14,8 @@ void JOT_SetSink(JOT_Sink sink, void* context) noexcept {
   gSinkContext = context;
 }
 
+bool JOT_HasSink() noexcept { return gSink != nullptr; }
+
 void JOT_StderrSink(void*, int32_t level, const char* module, const char* event,
                     const char* text) {
   std::fprintf(stderr, "[%s%s] %s: %s\n", level <= 1 ? "error " : "", module, event, text);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "app/stroke_input.h"
 #include "app/animate.h"
 
 #include <gtest/gtest.h>
@@ -228,7 +229,7 @@ TEST_F(Animate, KeyframeProblemsAreOneLine) {
 TEST_F(Animate, WriteOnDrawsItsShareOfThePathLength) {
   const StrokeDoc doc = Accelerating();
   const Animation animation(doc, std::nullopt, true);
-  const std::unique_ptr<K_Shape> shape = ShapeForStroke(doc.strokes[0], "accelerating");
+  const std::unique_ptr<K_Shape> shape = RecordStroke(doc.strokes[0], doc.width, doc.height, "accelerating");
   const std::vector<DocEvent>& events = doc.strokes[0].events;
   const int frames = 5;
   for (int k = 1; k < frames - 1; ++k) {

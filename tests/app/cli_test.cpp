@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "host/gx/gx_png.h"
 #include "program_support.h"
 
 namespace {
@@ -38,8 +40,8 @@ TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
        "kstroke render: " + unknown.string() + ": brush.diamter: unknown field\n"},
       {"unwritable output", "render " + Example("fill.json") + " -q -o /nonexistent/x.png", 1,
        "kstroke render: /nonexistent/x.png: "},
-      {"outline out of range", "outline --hardness 150 -o " + (Scratch() / "o.png").string(), 1,
-       "kstroke outline: --hardness 150 is outside 0..100\n"},
+      {"outline out of range", "outline --hardness 1.5 -o " + (Scratch() / "o.png").string(), 1,
+       "kstroke outline: --hardness 1.5 is outside 0..1\n"},
       {"no subcommand", "", 2, ""},
   };
   for (const Case& c : cases) {
@@ -67,11 +69,45 @@ TEST(Cli, RenderWritesThePictureAndNothingElse) {
   EXPECT_EQ(SlurpFile(out), SlurpFile(fs::path(KSTROKE_GOLDEN_DIR) / "render" / "fill.png"));
 }
 
-TEST(Cli, TablesPrintsTheDefaultStroke) {
-  const ProgramRun r = RunKstroke("tables");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("duration 1"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("off (forced tip)"), std::string::npos) << r.out;
+TEST(Cli, TablesPrintsTheBuiltInStrokeOrAFilesStrokes) {
+  const ProgramRun builtIn = RunKstroke("tables");
+  ASSERT_EQ(builtIn.status, 0) << builtIn.err;
+  EXPECT_EQ(builtIn.out.rfind("built-in stroke: strokes[0]: 47 segment(s), duration 0.783333\n", 0),
+            0u)
+      << builtIn.out;
+  EXPECT_NE(builtIn.out.find("off (forced tip)"), std::string::npos);
+  const ProgramRun file = RunKstroke("tables " + Example("ellipse.json"));
+  ASSERT_EQ(file.status, 0) << file.err;
+  EXPECT_NE(file.out.find(Example("ellipse.json") + ": strokes[1]: 79 segment(s)"), std::string::npos)
+      << file.out;
+}
+
+TEST(Cli, BrushesAreListedAndDrawn) {
+  const ProgramRun list = RunKstroke("brushes");
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("ink          An ink pen"), std::string::npos) << list.out;
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 12);
+  const fs::path sheet = Scratch() / "sheet.png";
+  const ProgramRun drawn = RunKstroke("brushes -q --sheet " + sheet.string());
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(GX_ReadPngSize(sheet.c_str(), &w, &h), 0);
+  EXPECT_EQ(w, 800);
+  EXPECT_EQ(h, 6 * 130);
+}
+
+TEST(Cli, VerboseGoesBeforeOrAfterTheCommand) {
+  for (const char* args : {"-v render -q -o", "render -q -v -o"}) {
+    SCOPED_TRACE(args);
+    const ProgramRun r = RunKstroke(std::string(args) + " " + (Scratch() / "v.png").string() +
+                                    " " + Example("fill.json"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("[K] RenderTips: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("[kstroke] Stroke: " + Example("fill.json") +
+                         ": strokes[0]: 90 events, 90 vertices, 23 render calls; "),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 }  // namespace

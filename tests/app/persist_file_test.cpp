@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "app/stroke_input.h"
 #include "app/stroke_file.h"
 
 #include <gtest/gtest.h>
@@ -118,7 +119,7 @@ Node TinyTree() {
   return {"LIST",
           "kstk",
           {},
-          {{"kver", "", {0, 0, 0, 1}, {}},
+          {{"kver", "", {0, 0, 0, 2}, {}},
            {"kdoc", "", {settings.begin(), settings.end()}, {}},
            {"LIST", "strk", {}, {shape}}}};
 }
@@ -178,7 +179,7 @@ TEST_F(StrokeFile, RoundTripThroughJsonIsByteForByte) {
       ASSERT_TRUE(loaded.strokes[i].recorded.has_value());
       EXPECT_TRUE(loaded.strokes[i].events.empty());
       EXPECT_TRUE(*loaded.strokes[i].recorded ==
-                  RecordedFromShape(*ShapeForStroke(doc.strokes[i], "x")));
+                  RecordedFromShape(*RecordStroke(doc.strokes[i], doc.width, doc.height, "x")));
     }
     EXPECT_EQ(StrokeDocToJson(loaded, DocPart::kSettings),
               StrokeDocToJson(doc, DocPart::kSettings));
@@ -228,6 +229,21 @@ TEST_F(StrokeFile, FloatsAndDoublesSurviveJsonExactly) {
 }
 
 TEST_F(StrokeFile, OldFilesWithoutSomeTablesStillLoad) {
+  // Version 1 (no "kver") gave the background alpha first; version 2 red first.
+  const auto withBackground = [](Node tree, const char* version) {
+    std::string text(Find(tree, "kdoc")->data.begin(), Find(tree, "kdoc")->data.end());
+    const std::string white = "\"background\": [1.0, 1.0, 1.0, 1.0]";
+    EXPECT_NE(text.find(white), std::string::npos);
+    text.replace(text.find(white), white.size(), "\"background\": [0.5, 1.0, 0.0, 0.0]");
+    Find(tree, "kdoc")->data.assign(text.begin(), text.end());
+    if (version) Find(tree, "kver")->data = {0, 0, 0, uint8_t(version[0] - '0')};
+    else Remove(tree, "kver");
+    return ParseStrokeFile(Bytes(tree), "bg.kst").background;
+  };
+  EXPECT_EQ(withBackground(TinyTree(), nullptr), (std::array<double, 4>{{1, 0, 0, 0.5}}));
+  EXPECT_EQ(withBackground(TinyTree(), "1"), (std::array<double, 4>{{1, 0, 0, 0.5}}));
+  EXPECT_EQ(withBackground(TinyTree(), "2"), (std::array<double, 4>{{0.5, 1, 0, 0}}));
+
   Node tree = TinyTree();
   Remove(tree, "kver");
   Remove(tree, "tpsp");
@@ -311,9 +327,9 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
       {"table past its list", size("optc", 1000),
        "t.kst: strokes[0]: chunk \"optc\": its size runs past the end of its parent chunk"},
       {"newer version", edit([](Node& t) {
-         Find(t, "kver")->data = {0, 0, 0, 2};
+         Find(t, "kver")->data = {0, 0, 0, 3};
        }),
-       "t.kst: chunk \"kver\": version 2 is not one this program reads (up to 1)"},
+       "t.kst: chunk \"kver\": version 3 is not one this program reads (up to 2)"},
       {"version of the wrong size", edit([](Node& t) { Find(t, "kver")->data = {1}; }),
        "t.kst: chunk \"kver\": expected 4 bytes, got 1"},
       {"no settings", edit([](Node& t) { Remove(t, "kdoc"); }),

@@ -14,5 +14,7 @@ void JOT_SetSink(JOT_Sink sink, void* context) noexcept;
 /// A sink that writes "[module] event: text" to stderr.
 void JOT_StderrSink(void* context, int32_t level, const char* module, const char* event,
                     const char* text);
+/// Whether a sink is set: lines worth computing only for a reader can be skipped.
+bool JOT_HasSink() noexcept;
 /// Writes one line to the current sink, if any. Null strings are written as "".
 void JOT_Log(int32_t level, const char* module, const char* event, const char* text);
