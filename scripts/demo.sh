@@ -15,6 +15,8 @@ echo "  out/default.png   (the built-in stroke)"
 "$bin" outline --diameter 120 --hardness 0.6 --roundness 0.5 --angle 30 --show-hardness \
   -o out/outline.png
 echo "  out/outline.png   (a brush outline)"
+"$bin" brushes -q --sheet out/brushes.png
+echo "  out/brushes.png   (the brush presets)"
 "$bin" save examples/pressure.json -o out/pressure.kst
 "$bin" render out/pressure.kst -q -o out/pressure_from_kst.png
 echo "  out/pressure.kst   (the pressure stroke saved as a stroke file, rendered again)"

@@ -112,6 +112,71 @@ def main():
         ],
     })
 
+    # Dynamics: one input each. Pressure swells the stroke, speed thins a pen that
+    # speeds up, random jitter roughens chalk, and tilting the pen lays a pastel on its
+    # side.
+    rows = [0.16, 0.39, 0.62, 0.85]
+    def row(y0, n=90, **extra):
+        out = events(lambda u: wave(u, y0=y0, amp=0.07, x0=0.08, x1=0.92, turns=1.5), n)
+        for i, e in enumerate(out):
+            u = i / (n - 1)
+            for key, f in extra.items():
+                e[key] = round(f(u), 4)
+        return out
+    write("dynamics.json", {
+        "canvas": dict(canvas, height=320),
+        "source": {"type": "fill", "colour": [0.12, 0.16, 0.32]},
+        "strokes": [
+            {"brush": {"diameter": 26, "hardness": 0.8, "spacing": 0.06},
+             "events": row(rows[0], pressure=lambda u: 0.1 + 0.9 * math.sin(math.pi * u) ** 2)},
+            {"brush": {"diameter": 22, "hardness": 0.85, "spacing": 0.06,
+                       "dynamics": {"diameter": {"input": "speed",
+                                                 "curve": [[0, 1.2], [1200, 0.25]]}}},
+             "events": [dict(e, t=round(0.9 * math.sqrt(i / 89), 6))
+                        for i, e in enumerate(row(rows[1]))]},
+            {"brush": {"preset": "chalk", "diameter": 26}, "events": row(rows[2])},
+            {"brush": "pastel", "events": row(rows[3], tiltY=lambda u: 60 * u)},
+        ],
+    })
+
+    # Smoothing: the same ten samples of a circle joined by straight segments, by a
+    # curve, and by a curve with the stabiliser, whose brush lags and catches up.
+    def circle(cx, n=10, r=50):
+        out = []
+        for i in range(n + 1):
+            a = 2 * math.pi * i / n
+            out.append({"t": round(i / 20.0, 6), "x": round(cx + r * math.cos(a) / 384, 6),
+                        "y": round(0.5 + r * math.sin(a) / 256, 6)})
+        return out
+    write("smoothing.json", {
+        "canvas": canvas,
+        "brush": {"diameter": 8, "hardness": 0.9, "spacing": 0.1},
+        "source": {"type": "fill", "colour": [0.1, 0.25, 0.7]},
+        "strokes": [
+            {"brush": {"smoothing": "none"}, "events": circle(0.18)},
+            {"brush": {"smoothing": "curve"}, "events": circle(0.5)},
+            {"brush": {"smoothing": "curve", "stabiliser": 0.5}, "events": circle(0.82)},
+        ],
+    })
+
+    # Symmetry: one stroke, turned six times and mirrored, about the canvas's middle.
+    petal = []
+    n = 60
+    for i in range(n):
+        u = i / (n - 1)
+        r = 0.05 + 0.38 * u
+        a = 1.2 * math.sin(math.pi * u)
+        petal.append({"t": round(i / 120.0, 6), "x": round(0.5 + r * math.cos(a) * 256 / 384, 6),
+                      "y": round(0.5 - r * math.sin(a), 6),
+                      "pressure": round(0.2 + 0.8 * math.sin(math.pi * u), 4)})
+    write("symmetry.json", {
+        "canvas": canvas,
+        "brush": {"preset": "round", "diameter": 14, "hardness": 0.7},
+        "source": {"type": "fill", "colour": [0.55, 0.12, 0.35]},
+        "symmetry": {"mirror": "horizontal", "rotate": 6, "centre": [0.5, 0.5]},
+        "strokes": [{"events": petal}],
+    })
+
 
 if __name__ == "__main__":
     main()
