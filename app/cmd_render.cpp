@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // kstroke render: a stroke description (or the built-in stroke) into a PNG.
 #include <cstdio>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/progress_bar.h"
@@ -17,13 +18,31 @@ struct RenderOptions {
   bool quiet = false;
   int batch = 0;
   std::string brush;
+  // Over every stroke of the file, when given.
+  std::string smoothing;
+  double stabiliser = -1;
+  std::string mirror;
+  int rotate = 0;
+  std::vector<double> centre;
 };
+
+// The command line's brush and symmetry settings over every stroke.
+void ApplyOptions(const RenderOptions& o, StrokeDoc* doc) {
+  if (!o.brush.empty()) ApplyBrush(LoadBrush(o.brush), doc);
+  for (DocStroke& s : doc->strokes) {
+    if (!o.smoothing.empty()) s.brush.smoothing = o.smoothing;
+    if (o.stabiliser >= 0) s.brush.stabiliser = o.stabiliser;
+    if (!o.mirror.empty()) s.symmetry.mirror = o.mirror;
+    if (o.rotate > 0) s.symmetry.rotate = o.rotate;
+    if (o.centre.size() == 2) s.symmetry.centre = {{o.centre[0], o.centre[1]}};
+  }
+}
 
 int RunRender(const RenderOptions& o) {
   try {
     StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
-    if (!o.brush.empty()) ApplyBrush(LoadBrush(o.brush), &doc);
+    ApplyOptions(o, &doc);
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
     WriteCanvasPng(*canvas, o.output, progress.CancelOnly());
@@ -60,6 +79,19 @@ const KstrokeCommand kRender(
       sub.add_option("--brush", o->brush,
                      "paint every stroke with this brush: a preset's name (kstroke brushes) "
                      "or a brush file");
+      sub.add_option("--smoothing", o->smoothing, "join the samples of every stroke: none, curve")
+          ->check(CLI::IsMember({"none", "curve"}));
+      sub.add_option("--stabiliser", o->stabiliser, "how far every brush lags the pointer, 0..0.99")
+          ->check(CLI::Range(0.0, 0.99));
+      sub.add_option("--mirror", o->mirror,
+                     "draw every stroke mirrored too: none, vertical, horizontal, both")
+          ->check(CLI::IsMember({"none", "vertical", "horizontal", "both"}));
+      sub.add_option("--rotate", o->rotate, "draw every stroke N times, turned about the centre")
+          ->check(CLI::Range(1, 64));
+      sub.add_option("--centre", o->centre, "the symmetry's centre X,Y, fractions of the canvas")
+          ->expected(2)
+          ->delimiter(',')
+          ->check(CLI::Range(-10.0, 10.0));
       sub.add_flag("-q,--quiet", o->quiet, "no progress bar");
       return [o] { return RunRender(*o); };
     });

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "host/gx/gx_png.h"
 #include "program_support.h"
 
@@ -94,6 +96,44 @@ TEST(Cli, BrushesAreListedAndDrawn) {
   ASSERT_EQ(GX_ReadPngSize(sheet.c_str(), &w, &h), 0);
   EXPECT_EQ(w, 800);
   EXPECT_EQ(h, 6 * 130);
+}
+
+TEST(Cli, OptionsPaintAsTheSameFieldsInTheFile) {
+  // Each option over every stroke draws what the field written into the description
+  // draws.
+  const auto withField = [&](const std::string& key, const std::string& value) {
+    nlohmann::json doc = nlohmann::json::parse(SlurpFile(Example("fill.json")));
+    if (key == "brush" && value[0] == '{')
+      doc["brush"].update(nlohmann::json::parse(value));
+    else
+      doc[key] = nlohmann::json::parse(value);
+    const fs::path p = Scratch() / ("field_" + key + ".json");
+    std::ofstream(p) << doc.dump();
+    return p.string();
+  };
+  struct Case {
+    std::string options, key, value;
+  };
+  const Case kCases[] = {
+      {"--brush ink", "brush", "\"ink\""},
+      {"--smoothing curve --stabiliser 0.5", "brush", R"({"smoothing": "curve", "stabiliser": 0.5})"},
+      {"--mirror both --rotate 3 --centre 0.4,0.6", "symmetry",
+       R"({"mirror": "both", "rotate": 3, "centre": [0.4, 0.6]})"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.options);
+    const fs::path a = Scratch() / "by_option.png", b = Scratch() / "by_field.png";
+    ASSERT_EQ(RunKstroke("render -q " + Example("fill.json") + " " + c.options + " -o " + a.string())
+                  .status,
+              0);
+    const ProgramRun r = RunKstroke("render -q " + withField(c.key, c.value) + " -o " + b.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(SlurpFile(a) == SlurpFile(b)) << "the option and the field paint differently";
+    EXPECT_FALSE(SlurpFile(a) == SlurpFile(KSTROKE_GOLDEN_DIR "/render/fill.png"))
+        << "the option changed nothing";
+  }
+  const ProgramRun bad = RunKstroke("render -q --mirror sideways -o x.png");
+  EXPECT_EQ(bad.status, 2);
 }
 
 TEST(Cli, VerboseGoesBeforeOrAfterTheCommand) {
