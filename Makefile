@@ -21,7 +21,9 @@ FUZZ_MAX_LEN_shape_chunks := 65536
 FUZZ_MAX_LEN_stroke_doc := 262144
 FUZZ_MAX_LEN_clone_image := 65536
 
-.PHONY: all deps configure build test demo bench fuzz tsan clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps configure build test demo install bench fuzz tsan clean
 
 all: build
 
@@ -39,6 +41,10 @@ test: build
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# The libraries, their headers, CMake package and pkg-config files, and the program.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
 	@cmake -S . -B build-bench -DKSTROKE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
