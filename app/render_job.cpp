@@ -82,7 +82,7 @@ GX_World* CloneImages::Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* 
   const auto key = std::make_pair(path, int32_t(doc.depth));
   const auto found = images.find(key);
   if (found != images.end()) return found->second.get();
-  GX_PngReadOptions options;
+  GX_ImageReadOptions options;
   options.maxSide = kMaxCanvasSide;
   options.maxPixels = kMaxImagePixels;
   options.progress = cancel;
@@ -248,7 +248,9 @@ std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* 
 void WriteCanvasPng(const GX_World& canvas, const std::string& path, GX_ProgressInfo* cancel) {
   try {
     AtomicOutput out(path);
-    const int32_t rc = GX_WritePngStream(out.Stream(), path.c_str(), *canvas.GetLayer(), cancel);
+    GX_ImageWriteOptions options;
+    options.progress = cancel;
+    const int32_t rc = GX_WritePngStream(out.Stream(), path.c_str(), *canvas.GetLayer(), &options);
     if (rc == GX_Err_Cancelled) throw long(rc);
     if (rc != 0) throw RenderError(path + ": " + GX_PngLastMessage());
     ThrowIfCancelled();

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // Smaller limits than the program's, so one input cannot ask for a gigabyte: the
   // checks are the same whatever the numbers.
-  GX_PngReadOptions options;
+  GX_ImageReadOptions options;
   options.maxSide = 4096;
   options.maxPixels = int64_t(1) << 20;
   const int32_t depths[3] = {8, 16, 32};
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (world || GX_PngLastMessage()[0] == 0) std::abort();
-  if (rc != GX_Err_PngFormat && rc != GX_Err_ImageTooLarge && rc != Y_Err_OutOfMemory &&
-      rc != GX_Err_PngOpen)
+  if (rc != GX_Err_ImageFormat && rc != GX_Err_ImageTooLarge && rc != Y_Err_OutOfMemory &&
+      rc != GX_Err_ImageOpen)
     std::abort();
   return 0;
 }
