@@ -119,9 +119,9 @@ TEST_F(ExampleRenders, CancelStopsTheRenderOrTheWriteAndLeavesNoFile) {
   ASSERT_TRUE(CancelRequested());
   EXPECT_EQ(CancelledStatus(), 143);
   EXPECT_EQ(ThrownCode([&] { RenderDocument(doc, &progress); }), GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out, progress.CancelOnly()); }),
+  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out), progress.CancelOnly()); }),
             GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out); }), GX_Err_Cancelled)
+  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out)); }), GX_Err_Cancelled)
       << "nothing is renamed into place once a signal has arrived";
   ResetCancel();
   EXPECT_TRUE(std::filesystem::is_empty(folder));
