@@ -78,10 +78,9 @@ struct ProfileCloser {
 // The encoding a profile amounts to, when it is sRGB's primaries (or grey) with the sRGB
 // curve or a linear one, as the profiles this library writes and the common sRGB
 // profiles are: such files then take the exact paths. `*encoding` is set on true.
-bool SameAsEncoding(cmsHPROFILE p, GX_ColourEncoding* encoding) {
-  const cmsColorSpaceSignature space = cmsGetColorSpace(p);
-  if ((space != cmsSigRgbData && space != cmsSigGrayData) || !cmsIsMatrixShaper(p)) return false;
-  if (space == cmsSigRgbData) {
+bool SameAsEncoding(cmsHPROFILE p, bool rgb, GX_ColourEncoding* encoding) {
+  if (!cmsIsMatrixShaper(p)) return false;
+  if (rgb) {
     ProfileCloser srgb{cmsCreate_sRGBProfile()};
     if (!srgb.p) return false;
     for (cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
@@ -96,7 +95,7 @@ bool SameAsEncoding(cmsHPROFILE p, GX_ColourEncoding* encoding) {
                                                             cmsSigBlueTRCTag};
   const std::initializer_list<cmsTagSignature> greyCurve = {cmsSigGrayTRCTag};
   bool srgbCurve = true, linearCurve = true;
-  for (cmsTagSignature tag : space == cmsSigRgbData ? rgbCurves : greyCurve) {
+  for (cmsTagSignature tag : rgb ? rgbCurves : greyCurve) {
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(p, tag));
     if (!curve) return false;
     for (int i = 0; i <= 32; ++i) {
@@ -237,20 +236,23 @@ ColourConverter::ColourConverter(const FileColour& from, GX_ColourEncoding to) :
                              : cmsOpenProfileFromMem(from.profile.data(),
                                                      cmsUInt32Number(from.profile.size()))};
     ProfileCloser dest{EncodingProfileHandle(to)};
-    if (source.p && !from.profile.empty() && SameAsEncoding(source.p, &fromEncoding)) {
+    // The colour space from the profile's header (bytes 16 to 19), read here: a
+    // damaged profile may hold any value there, which no enumeration names.
+    const auto* head = from.profile.data();
+    const bool rgb = from.profile.empty() || (from.profile.size() >= 20 && std::memcmp(head + 16, "RGB ", 4) == 0);
+    const bool grey = from.profile.size() >= 20 && std::memcmp(head + 16, "GRAY", 4) == 0;
+    if (source.p && !from.profile.empty() && (rgb || grey) &&
+        SameAsEncoding(source.p, rgb, &fromEncoding)) {
       if (fromEncoding != to) kind = to == GX_ColourEncoding::kLinear ? kToLinear : kToSrgb;
       return;
     }
-    if (source.p && dest.p) {
-      const cmsColorSpaceSignature space = cmsGetColorSpace(source.p);
+    if (source.p && dest.p && (rgb || grey)) {
       // Rows are RGBA; a grey profile reads red and leaves green, blue and alpha as
       // extra channels, which the transform writes over or (alpha) leaves alone.
-      const cmsUInt32Number grey =
+      const cmsUInt32Number greyFormat =
           FLOAT_SH(1) | COLORSPACE_SH(PT_GRAY) | EXTRA_SH(3) | CHANNELS_SH(1) | BYTES_SH(4);
-      if (space == cmsSigRgbData || space == cmsSigGrayData)
-        transform = cmsCreateTransform(source.p, space == cmsSigRgbData ? TYPE_RGBA_FLT : grey,
-                                       dest.p, TYPE_RGBA_FLT, INTENT_RELATIVE_COLORIMETRIC,
-                                       cmsFLAGS_NOCACHE);
+      transform = cmsCreateTransform(source.p, rgb ? TYPE_RGBA_FLT : greyFormat, dest.p,
+                                     TYPE_RGBA_FLT, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
     }
     if (transform) {
       kind = kProfile;

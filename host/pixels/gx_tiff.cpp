@@ -8,7 +8,6 @@
 // tiles, at a time; the rest go through libtiff's RGBA interface a strip at a time.
 #include "host/gx/gx_tiff.h"
 
-#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -49,9 +48,11 @@ toff_t SeekProc(thandle_t h, toff_t off, int whence) {
 }
 int CloseProc(thandle_t) { return 0; }  // the caller owns the stream
 toff_t SizeProc(thandle_t h) {
-  struct stat st;
-  if (fstat(fileno(AsFile(h)), &st) == 0 && S_ISREG(st.st_mode)) return toff_t(st.st_size);
-  return 0;
+  std::FILE* f = AsFile(h);
+  const off_t at = ftello(f);
+  if (at < 0 || fseeko(f, 0, SEEK_END) != 0) return 0;
+  const off_t end = ftello(f);
+  return fseeko(f, at, SEEK_SET) == 0 && end > 0 ? toff_t(end) : 0;
 }
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}

@@ -629,6 +629,22 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
     EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 0)), 0.5f);
   }
   {
+    // Found by fuzzing: a colour space no enumeration names once made the reader load
+    // an invalid enumeration value.
+    SCOPED_TRACE("a profile of an unknown colour space counts as none");
+    std::vector<unsigned char> icc = PowerProfile(1.8);
+    const unsigned char space[4] = {0xAE, 0xB8, 0x1F, 0xDD};
+    std::memcpy(icc.data() + 16, space, 4);
+    WriteTiffWith(path, [&](TIFF* t) {
+      Geometry(t, 1, 1, 8, 3, PHOTOMETRIC_RGB);
+      TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+    }, [](TIFF* t) { Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{10, 128, 250}; }); });
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    EXPECT_EQ(At(*w, 0, 0, 1) * 255, 10.0);
+    EXPECT_EQ(At(*w, 0, 0, 2) * 255, 128.0);
+    EXPECT_EQ(At(*w, 0, 0, 3) * 255, 250.0);
+  }
+  {
     SCOPED_TRACE("16-bit grey and straight alpha with a power-law profile");
     const std::vector<unsigned char> icc = PowerProfile(1.8, true);
     WriteTiffWith(path, [&](TIFF* t) {
