@@ -29,6 +29,7 @@ TEST_F(ExampleRenders, MatchTheirGoldenImages) {
       {"fill.json", "fill.png", 0.0},         {"pressure.json", "pressure.png", 0.0},
       {"ellipse.json", "ellipse.png", 0.0},   {"clone.json", "clone.png", 0.0},
       {"deep16.json", "deep16.png", 0.0},     {"float32.json", "float32.png", 5e-5},
+      {"blend_linear.json", "blend_linear.png", 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
