@@ -206,8 +206,7 @@ int32_t DecodeRows(Imf::InputFile& in, const char* name, const GX_ImageReadOptio
     in.readPixels(dw.min.y + y);
     if (ch.grey)
       for (std::size_t x = 0; x < width; ++x) row[4 * x + 1] = row[4 * x + 2] = row[4 * x];
-    decoder->Store(row.data(), layer, y);
-    if (int32_t rc = GX_ReportProgress(o.progress, y + 1, int32_t(height)))
+    if (int32_t rc = decoder->Store(row.data(), layer, y, o.progress))
       return gxp::Stopped(name, true, rc);
   }
   *out = std::move(world);
@@ -218,9 +217,9 @@ int32_t DecodeRows(Imf::InputFile& in, const char* name, const GX_ImageReadOptio
 
 int32_t GX_ReadExrStream(std::FILE* file, const char* name, int32_t depth, GX_World** world,
                          const GX_ImageReadOptions* options) {
-  if (int32_t rc = gxp::CheckReadArgs(file, name, depth, world)) return rc;
-  const GX_ImageReadOptions none;
-  const GX_ImageReadOptions& o = options ? *options : none;
+  const GX_ImageReadOptions* used;
+  if (int32_t rc = gxp::StartRead(file, name, depth, world, options, &used)) return rc;
+  const GX_ImageReadOptions& o = *used;
   HeadFacts facts;
   const std::string problem = WalkHeader(file, &facts);
   if (!problem.empty()) {
@@ -256,11 +255,11 @@ int32_t GX_ReadExrStream(std::FILE* file, const char* name, int32_t depth, GX_Wo
 
 int32_t GX_WriteExrStream(std::FILE* file, const char* name, const GX_LayerDef& layer,
                           const GX_ImageWriteOptions* options) {
-  const GX_ImageWriteOptions defaults;
-  const GX_ImageWriteOptions& o = options ? *options : defaults;
+  const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::CheckWriteArgs(name, layer, GX_ImageFormat::kExr, o, &sample)) return rc;
-  if (!file) return gxp::NoStream(name);
+  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kExr, options, &used, &sample))
+    return rc;
+  const GX_ImageWriteOptions& o = *used;
   const Imf::PixelType type = sample == GX_SampleType::kHalf ? Imf::HALF : Imf::FLOAT;
   std::vector<float> row;
   std::vector<Imath::half> halves;  // the library takes half channels only from half slices
@@ -270,7 +269,7 @@ int32_t GX_WriteExrStream(std::FILE* file, const char* name, const GX_LayerDef& 
     if (type == Imf::HALF) halves.resize(row.size());
     encoder.emplace(layer, o.colour, gxp::FileSample::kFloat, GX_ColourEncoding::kLinear, true);
   } catch (const std::bad_alloc&) {
-    return ImageFail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
+    return gxp::NoMemoryWriting(name);
   }
   try {
     Imf::staticInitialize();

@@ -159,8 +159,26 @@ int32_t CheckWriteArgs(const char* name, const GX_LayerDef& layer, GX_ImageForma
   return 0;
 }
 
-int32_t NoStream(const char* name) {
-  return ImageFail(GX_Err_BadArgument, std::string("cannot write '") + name + "': no stream");
+int32_t StartRead(std::FILE* file, const char* name, int32_t depth, GX_World** world,
+                  const GX_ImageReadOptions* options, const GX_ImageReadOptions** used) {
+  static const GX_ImageReadOptions kDefaults;
+  *used = options ? options : &kDefaults;
+  return CheckReadArgs(file, name, depth, world);
+}
+
+int32_t StartWrite(std::FILE* file, const char* name, const GX_LayerDef& layer,
+                   GX_ImageFormat format, const GX_ImageWriteOptions* options,
+                   const GX_ImageWriteOptions** used, GX_SampleType* sample) {
+  static const GX_ImageWriteOptions kDefaults;
+  *used = options ? options : &kDefaults;
+  if (int32_t rc = CheckWriteArgs(name, layer, format, **used, sample)) return rc;
+  if (!file)
+    return ImageFail(GX_Err_BadArgument, std::string("cannot write '") + name + "': no stream");
+  return 0;
+}
+
+int32_t NoMemoryWriting(const char* name) {
+  return ImageFail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
 }
 
 bool OverLimits(const GX_ImageReadOptions& o, uint64_t width, uint64_t height) {
@@ -315,7 +333,13 @@ RowDecoder::RowDecoder(FileSample sample_, bool premultiplied_, const FileColour
     : sample(sample_), premultiplied(premultiplied_), convert(from, to),
       unit(std::size_t(width) * 4) {}
 
-void RowDecoder::Store(const void* row, GX_LayerDef* layer, int32_t y) {
+int32_t RowDecoder::Store(const void* row, GX_LayerDef* layer, int32_t y,
+                          GX_ProgressInfo* progress) {
+  Convert(row, layer, y);
+  return GX_ReportProgress(progress, y + 1, layer->height);
+}
+
+void RowDecoder::Convert(const void* row, GX_LayerDef* layer, int32_t y) {
   const int32_t width = layer->width;
   const int32_t depth = layer->depth;
   if (!premultiplied && convert.Identity() && sample != FileSample::kFloat) {

@@ -38,12 +38,20 @@ const char* LastImageMessage();
 
 /// The checks every reader makes first; `*world` is null afterwards.
 int32_t CheckReadArgs(std::FILE* file, const char* name, int32_t depth, GX_World** world);
+/// CheckReadArgs, and `*used` the options to read with (the defaults for none).
+int32_t StartRead(std::FILE* file, const char* name, int32_t depth, GX_World** world,
+                  const GX_ImageReadOptions* options, const GX_ImageReadOptions** used);
 /// The checks every writer makes before it touches a file, with the sample type
 /// `format` writes for the layer (options.sample, or the format's default).
 int32_t CheckWriteArgs(const char* name, const GX_LayerDef& layer, GX_ImageFormat format,
                        const GX_ImageWriteOptions& options, GX_SampleType* sample);
-/// "cannot write 'name': no stream" as GX_Err_BadArgument.
-int32_t NoStream(const char* name);
+/// CheckWriteArgs for a stream, with `*used` the options to write with (the defaults
+/// for none).
+int32_t StartWrite(std::FILE* file, const char* name, const GX_LayerDef& layer,
+                   GX_ImageFormat format, const GX_ImageWriteOptions* options,
+                   const GX_ImageWriteOptions** used, GX_SampleType* sample);
+/// "out of memory writing 'name'" as Y_Err_OutOfMemory.
+int32_t NoMemoryWriting(const char* name);
 
 bool OverLimits(const GX_ImageReadOptions& options, uint64_t width, uint64_t height);
 /// "'name' is W × H pixels, over the limit of …" as GX_Err_ImageTooLarge.
@@ -124,10 +132,13 @@ public:
   /// Throws std::bad_alloc.
   RowDecoder(FileSample sample, bool premultiplied, const FileColour& from,
              GX_ColourEncoding to, int32_t width);
-  /// One file row into row `y` of `layer` (of the width given).
-  void Store(const void* row, GX_LayerDef* layer, int32_t y);
+  /// One file row into row `y` of `layer` (of the width given), then reports (y + 1,
+  /// layer height) to `progress` (may be null) and answers what it answers.
+  int32_t Store(const void* row, GX_LayerDef* layer, int32_t y, GX_ProgressInfo* progress);
 
 private:
+  void Convert(const void* row, GX_LayerDef* layer, int32_t y);
+
   FileSample sample;
   bool premultiplied;
   ColourConverter convert;

@@ -172,14 +172,13 @@ int Decode(std::FILE* file, Job* job) {
     return prepared != kDone ? prepared : kLibError;
   }
   GX_LayerDef* layer = job->world->GetLayer();
-  const int32_t height = int32_t(job->height);
   while (cinfo.output_scanline < cinfo.output_height) {
     const int32_t y = int32_t(cinfo.output_scanline);
     JSAMPROW row = job->scan.data();
     if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) OnError(reinterpret_cast<j_common_ptr>(&cinfo));
     if (cmyk) CmykToRgba(job->scan.data(), inverted, job->width, job->rgba.data());
-    job->decoder->Store(cmyk ? job->rgba.data() : job->scan.data(), layer, y);
-    if ((job->stopCode = GX_ReportProgress(job->options->progress, y + 1, height)) != 0) {
+    const unsigned char* rgba = cmyk ? job->rgba.data() : job->scan.data();
+    if ((job->stopCode = job->decoder->Store(rgba, layer, y, job->options->progress)) != 0) {
       jpeg_destroy_decompress(&cinfo);
       return kStopped;
     }
@@ -193,14 +192,12 @@ int Decode(std::FILE* file, Job* job) {
 
 int32_t GX_ReadJpegStream(std::FILE* file, const char* name, int32_t depth, GX_World** world,
                           const GX_ImageReadOptions* options) {
-  if (int32_t rc = gxp::CheckReadArgs(file, name, depth, world)) return rc;
+  Job job;
+  if (int32_t rc = gxp::StartRead(file, name, depth, world, options, &job.options)) return rc;
   unsigned char soi[2] = {};
   if (std::fread(soi, 1, 2, file) != 2 || soi[0] != 0xFF || soi[1] != 0xD8 ||
       std::fseek(file, 0, SEEK_SET) != 0)
     return gxp::ImageFail(GX_Err_ImageFormat, std::string("'") + name + "' is not a JPEG file");
-  const GX_ImageReadOptions none;
-  Job job;
-  job.options = options ? options : &none;
   job.depth = depth;
   switch (Decode(file, &job)) {
     case kDone:

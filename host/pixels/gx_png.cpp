@@ -122,7 +122,7 @@ int32_t WriteStream(std::FILE* file, const char* name, WriteJob* job) {
   try {
     job->row.resize(std::size_t(job->width) * channels * std::size_t(job->bitDepth / 8));
   } catch (const std::bad_alloc&) {
-    return ImageFail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
+    return gxp::NoMemoryWriting(name);
   }
   const int outcome = WriteRows(file, job);
   if (outcome == kStopped) return gxp::Stopped(name, false, job->stopCode);
@@ -269,8 +269,7 @@ int ReadRows(std::FILE* file, ReadJob* job) {
   for (int32_t y = 0; y < height; ++y) {
     unsigned char* row = job->pixels.data() + (passes > 1 ? rowBytes * std::size_t(y) : 0);
     if (passes == 1) png_read_row(png, row, nullptr);
-    job->decoder->Store(row, layer, y);
-    if ((job->stopCode = GX_ReportProgress(job->options->progress, y + 1, height)) != 0) {
+    if ((job->stopCode = job->decoder->Store(row, layer, y, job->options->progress)) != 0) {
       png_destroy_read_struct(&png, &info, nullptr);
       return kStopped;
     }
@@ -318,18 +317,18 @@ int32_t RunRead(std::FILE* file, const char* path, ReadJob* job) {
 
 int32_t GX_WritePngStream(std::FILE* file, const char* name, const GX_LayerDef& layer,
                           const GX_ImageWriteOptions* options) {
-  const GX_ImageWriteOptions defaults;
-  const GX_ImageWriteOptions& o = options ? *options : defaults;
+  const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::CheckWriteArgs(name, layer, GX_ImageFormat::kPng, o, &sample)) return rc;
-  if (!file) return gxp::NoStream(name);
+  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kPng, options, &used, &sample))
+    return rc;
+  const GX_ImageWriteOptions& o = *used;
   const bool wide = sample == GX_SampleType::kUint16;
   std::optional<gxp::RowEncoder> encoder;
   try {
     encoder.emplace(layer, o.colour, wide ? FileSample::kU16 : FileSample::kU8,
                     GX_ColourEncoding::kSrgb, false);
   } catch (const std::bad_alloc&) {
-    return ImageFail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
+    return gxp::NoMemoryWriting(name);
   }
   WriteJob job;
   job.width = layer.width;
@@ -381,10 +380,8 @@ int32_t GX_ReadPngSize(const char* path, int32_t* width, int32_t* height) {
 
 int32_t GX_ReadPngStream(std::FILE* file, const char* name, int32_t depth, GX_World** world,
                          const GX_ImageReadOptions* options) {
-  if (int32_t rc = gxp::CheckReadArgs(file, name, depth, world)) return rc;
-  const GX_ImageReadOptions none;
   ReadJob job;
-  job.options = options ? options : &none;
+  if (int32_t rc = gxp::StartRead(file, name, depth, world, options, &job.options)) return rc;
   job.depth = depth;
   if (int32_t rc = RunRead(file, name, &job)) return rc;
   *world = job.world.release();

@@ -189,10 +189,9 @@ int32_t Failed(const ReadState& s, const char* what) {
   return gxp::CorruptFile(s.name, s.errors->first.empty() ? std::string(what) : s.errors->first);
 }
 
-// Hands row y, in s->rgba, to the decoder and reports it.
-int32_t StoreRow(ReadState* s, uint32_t y, uint32_t height) {
-  s->decoder->Store(s->rgba.data(), s->world->GetLayer(), int32_t(y));
-  if (int32_t rc = GX_ReportProgress(s->options->progress, int32_t(y) + 1, int32_t(height)))
+// Hands row y, in s->rgba, to the decoder, which reports it.
+int32_t StoreRow(ReadState* s, uint32_t y) {
+  if (int32_t rc = s->decoder->Store(s->rgba.data(), s->world->GetLayer(), int32_t(y), s->options->progress))
     return gxp::Stopped(s->name, true, rc);
   return 0;
 }
@@ -207,7 +206,7 @@ int32_t ReadDirect(TIFF* tif, const Layout& l, ReadState* s) {
     for (uint32_t y = 0; y < l.height; ++y) {
       if (TIFFReadScanline(tif, line.data(), y, 0) < 0) return Failed(*s, "damaged scan line");
       RowToRgba(line.data(), l, l.width, s->rgba.data());
-      if (int32_t rc = StoreRow(s, y, l.height)) return rc;
+      if (int32_t rc = StoreRow(s, y)) return rc;
     }
     return 0;
   }
@@ -231,7 +230,7 @@ int32_t ReadDirect(TIFF* tif, const Layout& l, ReadState* s) {
     }
     for (uint32_t r = 0; r < rows; ++r) {
       RowToRgba(&band[r * rowBytes], l, l.width, s->rgba.data());
-      if (int32_t rc = StoreRow(s, top + r, l.height)) return rc;
+      if (int32_t rc = StoreRow(s, top + r)) return rc;
     }
   }
   return 0;
@@ -276,7 +275,7 @@ int32_t ReadRgba(TIFF* tif, const Layout& l, ReadState* s) {
         row[4 * x + 2] = uint8_t(TIFFGetB(in[x]));
         row[4 * x + 3] = uint8_t(TIFFGetA(in[x]));
       }
-      if (int32_t rc = StoreRow(s, top + r, l.height)) return rc;
+      if (int32_t rc = StoreRow(s, top + r)) return rc;
     }
   }
   return 0;
@@ -286,9 +285,9 @@ int32_t ReadRgba(TIFF* tif, const Layout& l, ReadState* s) {
 
 int32_t GX_ReadTiffStream(std::FILE* file, const char* name, int32_t depth, GX_World** world,
                           const GX_ImageReadOptions* options) {
-  if (int32_t rc = gxp::CheckReadArgs(file, name, depth, world)) return rc;
-  const GX_ImageReadOptions none;
-  const GX_ImageReadOptions& o = options ? *options : none;
+  const GX_ImageReadOptions* used;
+  if (int32_t rc = gxp::StartRead(file, name, depth, world, options, &used)) return rc;
+  const GX_ImageReadOptions& o = *used;
   Errors errors;
   Tiff tif = Open(file, name, "rm", &errors);
   if (!tif)
@@ -314,11 +313,11 @@ int32_t GX_ReadTiffStream(std::FILE* file, const char* name, int32_t depth, GX_W
 
 int32_t GX_WriteTiffStream(std::FILE* file, const char* name, const GX_LayerDef& layer,
                            const GX_ImageWriteOptions* options) {
-  const GX_ImageWriteOptions defaults;
-  const GX_ImageWriteOptions& o = options ? *options : defaults;
+  const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::CheckWriteArgs(name, layer, GX_ImageFormat::kTiff, o, &sample)) return rc;
-  if (!file) return gxp::NoStream(name);
+  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kTiff, options, &used, &sample))
+    return rc;
+  const GX_ImageWriteOptions& o = *used;
   const bool isFloat = sample == GX_SampleType::kFloat;
   const uint16_t bits = isFloat ? 32 : sample == GX_SampleType::kUint16 ? 16 : 8;
   const GX_ColourEncoding fileColour = isFloat ? GX_ColourEncoding::kLinear : GX_ColourEncoding::kSrgb;
@@ -332,7 +331,7 @@ int32_t GX_WriteTiffStream(std::FILE* file, const char* name, const GX_LayerDef&
                     fileColour, false);
     profile = gxp::EncodingProfile(fileColour);
   } catch (const std::bad_alloc&) {
-    return ImageFail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
+    return gxp::NoMemoryWriting(name);
   }
   Errors errors;
   auto fail = [&](const char* what) {

@@ -4,10 +4,6 @@
 // output, and hostile images of every format.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -23,6 +19,7 @@
 #include "host/gx/gx_image.h"
 #include "host/gx/gx_transfer.h"
 #include "image_bytes.h"
+#include "image_files.h"
 #include "program_support.h"
 
 namespace {
@@ -162,32 +159,12 @@ TEST_F(Colour, CloneImagesAreReadIntoTheCanvassColour) {
 }
 
 std::string JpegOf(const GX_World& w) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = JDIMENSION(w.Width()), c.image_height = JDIMENSION(w.Height());
-  c.input_components = 3, c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 100, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<uint8_t> row(size_t(w.Width()) * 3);
-  while (c.next_scanline < c.image_height) {
+  return MakeJpeg(w.Width(), w.Height(), JCS_RGB, 3, [&](int y, uint8_t* row) {
     for (int x = 0; x < w.Width(); ++x) {
-      const auto* p = static_cast<const GX_Pixel8*>(GXp_PixelAddress(*w.GetLayer(), x, int(c.next_scanline)));
-      row[size_t(x) * 3] = p->red, row[size_t(x) * 3 + 1] = p->green, row[size_t(x) * 3 + 2] = p->blue;
+      const auto* p = static_cast<const GX_Pixel8*>(GXp_PixelAddress(*w.GetLayer(), x, y));
+      row[3 * x] = p->red, row[3 * x + 1] = p->green, row[3 * x + 2] = p->blue;
     }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::string out(reinterpret_cast<char*>(mem), size);
-  std::free(mem);
-  return out;
+  });
 }
 
 TEST_F(Colour, EveryFormatClonesTheSamePicture) {

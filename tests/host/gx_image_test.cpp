@@ -20,7 +20,6 @@
 #include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfStandardAttributes.h>
 #include <OpenEXR/ImfTiledOutputFile.h>
-#include <jpeglib.h>
 #include <lcms2.h>
 #include <png.h>
 #include <tiffio.h>
@@ -41,6 +40,7 @@
 #include "host/gx/gx_png.h"
 #include "host/gx/gx_tiff.h"
 #include "image_bytes.h"
+#include "image_files.h"
 #include "test_support.h"
 
 namespace {
@@ -740,36 +740,12 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
   }
 }
 
-/// A JPEG made by libjpeg from one flat colour of `components` samples.
+/// A JPEG of one flat colour of `colour.size()` samples.
 std::string FlatJpeg(int width, int height, J_COLOR_SPACE space, std::vector<uint8_t> colour,
                      bool progressive = false, const std::vector<unsigned char>* icc = nullptr) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = JDIMENSION(width);
-  c.image_height = JDIMENSION(height);
-  c.input_components = int(colour.size());
-  c.in_color_space = space;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 100, TRUE);
-  if (progressive) jpeg_simple_progression(&c);
-  jpeg_start_compress(&c, TRUE);
-  if (icc) jpeg_write_icc_profile(&c, icc->data(), unsigned(icc->size()));
-  std::vector<uint8_t> row;
-  for (int x = 0; x < width; ++x) row.insert(row.end(), colour.begin(), colour.end());
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::string out(reinterpret_cast<char*>(mem), size);
-  std::free(mem);
-  return out;
+  return MakeJpeg(width, height, space, int(colour.size()), [&](int, uint8_t* row) {
+    for (int x = 0; x < width; ++x) std::copy(colour.begin(), colour.end(), row + x * int(colour.size()));
+  }, 100, progressive, icc);
 }
 
 TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
@@ -824,32 +800,11 @@ TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
     ASSERT_EQ(WriteFile(path, written[i], *noise->GetLayer(), GX_ImageWriteOptions()), 0);
     good[i] = Slurp(path);
   }
-  std::vector<uint8_t> rgb(64 * 3);
-  const std::string jpeg = [] {
-    // Noise rows, so the entropy-coded data is most of the file.
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* mem = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &mem, &size);
-    c.image_width = 64, c.image_height = 64, c.input_components = 3, c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<uint8_t> row(64 * 3);
-    uint32_t s = 99;
-    while (c.next_scanline < 64) {
-      for (uint8_t& v : row) v = uint8_t((s = s * 1664525u + 1013904223u) >> 24);
-      JSAMPROW r = row.data();
-      jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::string out(reinterpret_cast<char*>(mem), size);
-    std::free(mem);
-    return out;
-  }();
+  // Noise rows, so the entropy-coded data is most of the file.
+  uint32_t seed = 99;
+  const std::string jpeg = MakeJpeg(64, 64, JCS_RGB, 3, [&](int, uint8_t* row) {
+    for (int i = 0; i < 64 * 3; ++i) row[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+  }, 75);
   auto cut = [](const std::string& s) { return s.substr(0, s.size() * 6 / 10); };
   const std::string junk(40, '\x7F');
   // What follows the path: after "cannot read '" or, when `quoted`, after "'".
