@@ -37,7 +37,8 @@ int RunRender(const RenderOptions& o) {
   try {
     StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
-    if (o.output.empty()) out = ChooseOutput(doc.depth == 32 ? "kstroke.exr" : "kstroke.png", o.fileDepth);
+    if (o.output.empty())
+      out = ChooseOutput(doc.depth == 32 ? "kstroke.exr" : "kstroke.png", o.fileDepth);
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
     WriteCanvas(*canvas, CanvasEncoding(doc), out, progress.CancelOnly());

@@ -18,7 +18,8 @@
 
 namespace {
 
-using ReadFn = int32_t (*)(std::FILE*, const char*, int32_t, GX_World**, const GX_ImageReadOptions*);
+using ReadFn = int32_t (*)(std::FILE*, const char*, int32_t, GX_World**,
+                           const GX_ImageReadOptions*);
 
 ReadFn Reader() {
   switch (GX_ImageFormat(KSTROKE_FUZZ_FORMAT)) {

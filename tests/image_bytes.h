@@ -37,10 +37,13 @@ inline std::string PngClaiming(uint32_t width, uint32_t height) {
 /// A little-endian TIFF whose one directory describes an 8-bit grey image of the size
 /// in one uncompressed strip, with no pixel data.
 inline std::string TiffClaiming(uint32_t width, uint32_t height) {
-  struct Entry { uint16_t tag, type; uint32_t value; };  // count 1; SHORT 3, LONG 4
-  const Entry entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1},
-                           {262, 3, 1},     {273, 4, 8},      {277, 3, 1}, {278, 4, height},
-                           {279, 4, width * height}};
+  struct Entry {
+    uint16_t tag, type;
+    uint32_t value;
+  };  // count 1; SHORT 3, LONG 4
+  const Entry entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},
+                           {259, 3, 1},     {262, 3, 1},      {273, 4, 8},
+                           {277, 3, 1},     {278, 4, height}, {279, 4, width * height}};
   std::string tiff = "II";
   Le(&tiff, 42, 2);
   Le(&tiff, 8, 4);

@@ -17,7 +17,8 @@
 /// fills row y. `icc`, when given, is embedded as the file's profile.
 inline std::string MakeJpeg(int width, int height, J_COLOR_SPACE space, int components,
                             const std::function<void(int, uint8_t*)>& row, int quality = 100,
-                            bool progressive = false, const std::vector<unsigned char>* icc = nullptr) {
+                            bool progressive = false,
+                            const std::vector<unsigned char>* icc = nullptr) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);

@@ -91,7 +91,8 @@ struct HeadFacts {
 };
 
 int32_t LittleInt(const unsigned char* p) {
-  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                 uint32_t(p[3]) << 24);
 }
 
 // Reads a null-terminated name of at most 255 bytes; "" at the header's end.
@@ -173,7 +174,8 @@ int32_t DecodeRows(Imf::InputFile& in, const char* name, const GX_ImageReadOptio
   gxp::FileColour colour = gxp::FileColour::Of(GX_ColourEncoding::kLinear);
   if (Imf::hasChromaticities(header)) {
     const Imf::Chromaticities& c = Imf::chromaticities(header);
-    const double xy[8] = {c.white.x, c.white.y, c.red.x, c.red.y, c.green.x, c.green.y, c.blue.x, c.blue.y};
+    const double xy[8] = {c.white.x, c.white.y, c.red.x,  c.red.y,
+                          c.green.x, c.green.y, c.blue.x, c.blue.y};
     if (!gxp::IsSrgbPrimaries(xy)) {
       colour.hasPrimaries = true;
       std::memcpy(colour.primaries, xy, sizeof xy);
@@ -192,14 +194,15 @@ int32_t DecodeRows(Imf::InputFile& in, const char* name, const GX_ImageReadOptio
   // Every scan line lands in the same row: y stride 0, and the data window's left edge
   // at the row's start (the address is formed as an integer, as the library does).
   const std::size_t stride = 4 * sizeof(float);
-  const uintptr_t base = reinterpret_cast<uintptr_t>(row.data()) - uintptr_t(intptr_t(dw.min.x) * intptr_t(stride));
+  const uintptr_t base =
+      reinterpret_cast<uintptr_t>(row.data()) - uintptr_t(intptr_t(dw.min.x) * intptr_t(stride));
   Imf::FrameBuffer frame;
   const char* names[4] = {ch.grey ? "Y" : "R", "G", "B", "A"};
   for (int c = 0; c < (ch.grey ? 1 : 3); ++c)
     frame.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(base + c * sizeof(float)),
                                       stride, 0, 1, 1, 0.0));
-  frame.insert("A", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(base + 3 * sizeof(float)), stride,
-                               0, 1, 1, 1.0));
+  frame.insert("A", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(base + 3 * sizeof(float)),
+                               stride, 0, 1, 1, 1.0));
   in.setFrameBuffer(frame);
   GX_LayerDef* layer = world->GetLayer();
   for (int32_t y = 0; y < int32_t(height); ++y) {
@@ -233,11 +236,14 @@ int32_t GX_ReadExrStream(std::FILE* file, const char* name, int32_t depth, GX_Wo
   // The library sets aside whole tiles: one much larger than the image (small images
   // have 64-pixel tiles, so some slack is normal) only makes it allocate.
   const uint64_t tileArea = uint64_t(facts.tileX) * facts.tileY;
-  if (facts.tileX > 65536 || facts.tileY > 65536 || tileArea > std::max<uint64_t>(width * height, 1u << 22))
+  if (facts.tileX > 65536 || facts.tileY > 65536 ||
+      tileArea > std::max<uint64_t>(width * height, 1u << 22))
     return gxp::CorruptFile(name, "tiles of " + std::to_string(facts.tileX) + " × " +
-                                      std::to_string(facts.tileY) + " pixels, larger than the image needs");
+                                      std::to_string(facts.tileY) +
+                                      " pixels, larger than the image needs");
   if (fseeko(file, 0, SEEK_SET) != 0)
-    return ImageFail(GX_Err_ImageOpen, std::string("cannot read '") + name + "': " + std::strerror(errno));
+    return ImageFail(GX_Err_ImageOpen,
+                     std::string("cannot read '") + name + "': " + std::strerror(errno));
   std::unique_ptr<GX_World> result;
   try {
     Imf::staticInitialize();
@@ -257,7 +263,8 @@ int32_t GX_WriteExrStream(std::FILE* file, const char* name, const GX_LayerDef& 
                           const GX_ImageWriteOptions* options) {
   const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kExr, options, &used, &sample))
+  if (int32_t rc =
+          gxp::StartWrite(file, name, layer, GX_ImageFormat::kExr, options, &used, &sample))
     return rc;
   const GX_ImageWriteOptions& o = *used;
   const Imf::PixelType type = sample == GX_SampleType::kHalf ? Imf::HALF : Imf::FLOAT;
@@ -282,7 +289,9 @@ int32_t GX_WriteExrStream(std::FILE* file, const char* name, const GX_LayerDef& 
       header.channels().insert(names[c], Imf::Channel(type));
       char* base = type == Imf::HALF ? reinterpret_cast<char*>(halves.data() + c)
                                      : reinterpret_cast<char*>(row.data() + c);
-      frame.insert(names[c], Imf::Slice(type, base, 4 * (type == Imf::HALF ? sizeof(Imath::half) : sizeof(float)), 0));
+      frame.insert(
+          names[c],
+          Imf::Slice(type, base, 4 * (type == Imf::HALF ? sizeof(Imath::half) : sizeof(float)), 0));
     }
     OutStream stream(file, name);
     Imf::OutputFile out(stream, header);
@@ -295,11 +304,13 @@ int32_t GX_WriteExrStream(std::FILE* file, const char* name, const GX_LayerDef& 
         return gxp::Stopped(name, false, rc);
     }
   } catch (const std::exception& e) {
-    return ImageFail(GX_Err_ImageWrite, std::string("cannot write '") + name + "': " + gxp::OneLine(e.what()));
+    return ImageFail(GX_Err_ImageWrite,
+                     std::string("cannot write '") + name + "': " + gxp::OneLine(e.what()));
   }
   // The line offsets are written as the file closes, where the library keeps any
   // failure to itself: the stream's error flag still tells.
   if (std::fflush(file) != 0 || std::ferror(file))
-    return ImageFail(GX_Err_ImageWrite, std::string("cannot write '") + name + "': " + std::strerror(errno));
+    return ImageFail(GX_Err_ImageWrite,
+                     std::string("cannot write '") + name + "': " + std::strerror(errno));
   return gxp::ImageSucceed();
 }

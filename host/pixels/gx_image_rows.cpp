@@ -83,7 +83,8 @@ bool SameAsEncoding(cmsHPROFILE p, bool rgb, GX_ColourEncoding* encoding) {
   if (rgb) {
     ProfileCloser srgb{cmsCreate_sRGBProfile()};
     if (!srgb.p) return false;
-    for (cmsTagSignature tag : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
+    for (cmsTagSignature tag :
+         {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
       const auto* a = static_cast<const cmsCIEXYZ*>(cmsReadTag(p, tag));
       const auto* b = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.p, tag));
       if (!a || !b || std::fabs(a->X - b->X) > 1e-3 || std::fabs(a->Y - b->Y) > 1e-3 ||
@@ -94,16 +95,16 @@ bool SameAsEncoding(cmsHPROFILE p, bool rgb, GX_ColourEncoding* encoding) {
   const std::initializer_list<cmsTagSignature> rgbCurves = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
                                                             cmsSigBlueTRCTag};
   const std::initializer_list<cmsTagSignature> greyCurve = {cmsSigGrayTRCTag};
+  const GX_LinearBlendingTables& t = GX_LinearBlendingTables::Srgb();
   bool srgbCurve = true, linearCurve = true;
   for (cmsTagSignature tag : rgb ? rgbCurves : greyCurve) {
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(p, tag));
     if (!curve) return false;
     for (int i = 0; i <= 32; ++i) {
-      const double v = i / 32.0;
-      const double y = cmsEvalToneCurveFloat(curve, cmsFloat32Number(v));
-      const double srgb = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-      srgbCurve = srgbCurve && std::fabs(y - srgb) < 2e-4;
-      linearCurve = linearCurve && std::fabs(y - v) < 2e-4;
+      const float v = float(i) / 32.0f;
+      const float y = cmsEvalToneCurveFloat(curve, v);
+      srgbCurve = srgbCurve && std::fabs(y - t.ToLinear(v)) < 2e-4f;
+      linearCurve = linearCurve && std::fabs(y - v) < 2e-4f;
     }
   }
   if (!srgbCurve && !linearCurve) return false;
@@ -154,8 +155,8 @@ int32_t CheckWriteArgs(const char* name, const GX_LayerDef& layer, GX_ImageForma
   if (!GX_ImageWrites(format, *sample))
     return ImageFail(GX_Err_ImageUnsupported,
                      std::string("cannot write '") + name + "' as " + GX_ImageFormatName(format) +
-                         " of " + GX_SampleTypeName(*sample) + " samples; writable: " +
-                         GX_ImageWritableFormats());
+                         " of " + GX_SampleTypeName(*sample) +
+                         " samples; writable: " + GX_ImageWritableFormats());
   return 0;
 }
 
@@ -182,10 +183,10 @@ int32_t NoMemoryWriting(const char* name) {
 }
 
 bool OverLimits(const GX_ImageReadOptions& o, uint64_t width, uint64_t height) {
+  // Sides are below 2^31 first, so their product cannot overflow.
+  if (width > uint64_t(INT32_MAX) || height > uint64_t(INT32_MAX)) return true;
   return (o.maxSide > 0 && (width > uint64_t(o.maxSide) || height > uint64_t(o.maxSide))) ||
-         (o.maxPixels > 0 && (width > uint64_t(INT32_MAX) || height > uint64_t(INT32_MAX) ||
-                              width * height > uint64_t(o.maxPixels))) ||
-         width > uint64_t(INT32_MAX) || height > uint64_t(INT32_MAX);
+         (o.maxPixels > 0 && width * height > uint64_t(o.maxPixels));
 }
 
 int32_t TooLarge(const char* name, const GX_ImageReadOptions& o, uint64_t width, uint64_t height) {
@@ -195,7 +196,8 @@ int32_t TooLarge(const char* name, const GX_ImageReadOptions& o, uint64_t width,
     limits += (limits.empty() ? "" : " and ") + std::to_string(o.maxPixels) + " pixels in all";
   return ImageFail(GX_Err_ImageTooLarge,
                    std::string("'") + name + "' is " + SizeText(width, height) +
-                       ", over the limit of " + (limits.empty() ? std::string("this platform") : limits));
+                       ", over the limit of " +
+                       (limits.empty() ? std::string("this platform") : limits));
 }
 
 int32_t NoMemoryFor(const char* name, uint64_t width, uint64_t height, int32_t depth) {
@@ -249,15 +251,16 @@ bool IsSrgbPrimaries(const double xy[8]) {
 ColourConverter::ColourConverter(const FileColour& from, GX_ColourEncoding to) : target(to) {
   GX_ColourEncoding fromEncoding = from.encoding;
   if (!from.profile.empty() || (from.hasPrimaries && !IsSrgbPrimaries(from.primaries))) {
-    ProfileCloser source{from.profile.empty()
-                             ? PrimariesProfile(from)
-                             : cmsOpenProfileFromMem(from.profile.data(),
-                                                     cmsUInt32Number(from.profile.size()))};
+    ProfileCloser source{
+        from.profile.empty()
+            ? PrimariesProfile(from)
+            : cmsOpenProfileFromMem(from.profile.data(), cmsUInt32Number(from.profile.size()))};
     ProfileCloser dest{EncodingProfileHandle(to)};
     // The colour space from the profile's header (bytes 16 to 19), read here: a
     // damaged profile may hold any value there, which no enumeration names.
     const auto* head = from.profile.data();
-    const bool rgb = from.profile.empty() || (from.profile.size() >= 20 && std::memcmp(head + 16, "RGB ", 4) == 0);
+    const bool rgb = from.profile.empty() ||
+                     (from.profile.size() >= 20 && std::memcmp(head + 16, "RGB ", 4) == 0);
     const bool grey = from.profile.size() >= 20 && std::memcmp(head + 16, "GRAY", 4) == 0;
     if (source.p && !from.profile.empty() && (rgb || grey) &&
         SameAsEncoding(source.p, rgb, &fromEncoding)) {
@@ -292,11 +295,8 @@ ColourConverter::~ColourConverter() {
 void ColourConverter::Apply(float* rgba, int32_t count) const {
   const GX_LinearBlendingTables& t = GX_LinearBlendingTables::Srgb();
   switch (kind) {
-    case kIdentity:
-      return;
-    case kProfile:
-      cmsDoTransform(transform, rgba, rgba, cmsUInt32Number(count));
-      return;
+    case kIdentity: return;
+    case kProfile: cmsDoTransform(transform, rgba, rgba, cmsUInt32Number(count)); return;
     case kToLinear:
       for (int32_t i = 0; i < count; ++i, rgba += 4)
         for (int c = 0; c < 3; ++c) rgba[c] = t.ToLinear(rgba[c]);
@@ -330,7 +330,9 @@ std::vector<unsigned char> EncodingProfile(GX_ColourEncoding encoding) {
 
 RowDecoder::RowDecoder(FileSample sample_, bool premultiplied_, const FileColour& from,
                        GX_ColourEncoding to, int32_t width)
-    : sample(sample_), premultiplied(premultiplied_), convert(from, to),
+    : sample(sample_),
+      premultiplied(premultiplied_),
+      convert(from, to),
       unit(std::size_t(width) * 4) {}
 
 int32_t RowDecoder::Store(const void* row, GX_LayerDef* layer, int32_t y,
@@ -396,8 +398,11 @@ void RowDecoder::Convert(const void* row, GX_LayerDef* layer, int32_t y) {
 
 RowEncoder::RowEncoder(const GX_LayerDef& layer_, GX_ColourEncoding from, FileSample sample_,
                        GX_ColourEncoding fileEncoding, bool premultiply_)
-    : layer(layer_), sample(sample_), premultiply(premultiply_),
-      convert(FileColour::Of(from), fileEncoding), unit(std::size_t(layer_.width) * 4) {}
+    : layer(layer_),
+      sample(sample_),
+      premultiply(premultiply_),
+      convert(FileColour::Of(from), fileEncoding),
+      unit(std::size_t(layer_.width) * 4) {}
 
 void RowEncoder::Load(int32_t y, void* out) {
   const int32_t width = layer.width;

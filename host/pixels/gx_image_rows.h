@@ -111,7 +111,7 @@ public:
 private:
   enum Kind { kIdentity, kToLinear, kToSrgb, kPower, kProfile };
   Kind kind = kIdentity;
-  double exponent = 1;          ///< kPower: linear = v^exponent, then to `target`
+  double exponent = 1;  ///< kPower: linear = v^exponent, then to `target`
   GX_ColourEncoding target = GX_ColourEncoding::kSrgb;
   cmsHTRANSFORM transform = nullptr;
 };
@@ -130,8 +130,8 @@ enum class FileSample { kU8, kU16, kFloat };
 class RowDecoder {
 public:
   /// Throws std::bad_alloc.
-  RowDecoder(FileSample sample, bool premultiplied, const FileColour& from,
-             GX_ColourEncoding to, int32_t width);
+  RowDecoder(FileSample sample, bool premultiplied, const FileColour& from, GX_ColourEncoding to,
+             int32_t width);
   /// One file row into row `y` of `layer` (of the width given), then reports (y + 1,
   /// layer height) to `progress` (may be null) and answers what it answers.
   int32_t Store(const void* row, GX_LayerDef* layer, int32_t y, GX_ProgressInfo* progress);

@@ -75,7 +75,7 @@ void OnMessage(j_common_ptr cinfo, int level) {
     case JWRN_NOT_SEQUENTIAL:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_BOGUS_PROGRESSION:
-      OnError(cinfo);
+      OnError(cinfo);  // does not return
     default:
       return;
   }
@@ -200,9 +200,7 @@ int32_t GX_ReadJpegStream(std::FILE* file, const char* name, int32_t depth, GX_W
     return gxp::ImageFail(GX_Err_ImageFormat, std::string("'") + name + "' is not a JPEG file");
   job.depth = depth;
   switch (Decode(file, &job)) {
-    case kDone:
-      *world = job.world.release();
-      return gxp::ImageSucceed();
+    case kDone: *world = job.world.release(); return gxp::ImageSucceed();
     case kTooLarge: return gxp::TooLarge(name, *job.options, job.width, job.height);
     case kNoMemory: return gxp::NoMemoryFor(name, job.width, job.height, depth);
     case kStopped: return gxp::Stopped(name, true, job.stopCode);

@@ -76,7 +76,7 @@ enum Outcome { kDone = 0, kLibpngError, kStopped, kTooLarge, kNoMemory };
 struct WriteJob {
   int32_t width = 0, height = 0;
   int bitDepth = 8, colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  bool srgb = false;  ///< tag the file as sRGB
+  bool srgb = false;                                  ///< tag the file as sRGB
   std::function<void(int32_t, unsigned char*)> pack;  ///< fills row y in file order
   std::vector<unsigned char> row;
   GX_ProgressInfo* progress = nullptr;
@@ -141,7 +141,8 @@ int32_t WritePath(const char* path, const std::function<int32_t(std::FILE*)>& wr
                      std::string("cannot create '") + path + "': " + std::strerror(errno));
   int32_t rc = write(file.get());
   if (std::fclose(file.release()) != 0 && rc == 0)
-    rc = ImageFail(GX_Err_ImageWrite, std::string("cannot write '") + path + "': " + std::strerror(errno));
+    rc = ImageFail(GX_Err_ImageWrite,
+                   std::string("cannot write '") + path + "': " + std::strerror(errno));
   if (rc != 0) std::remove(path);
   return rc;
 }
@@ -216,7 +217,8 @@ int Prepare(ReadJob* job, std::size_t rowBytes, bool whole, bool wide) noexcept 
 }
 
 int ReadRows(std::FILE* file, ReadJob* job) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->err, OnPngError, OnPngWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->err, OnPngError, OnPngWarning);
   if (!png) return kNoMemory;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -295,7 +297,8 @@ int32_t ReadHead(std::FILE* file, const char* name, png_uint_32* width, png_uint
   *width = be32(head + 16);
   *height = be32(head + 20);
   if (std::fseek(file, 8, SEEK_SET) != 0)
-    return ImageFail(GX_Err_ImageOpen, std::string("cannot read '") + name + "': " + std::strerror(errno));
+    return ImageFail(GX_Err_ImageOpen,
+                     std::string("cannot read '") + name + "': " + std::strerror(errno));
   return 0;
 }
 
@@ -319,7 +322,8 @@ int32_t GX_WritePngStream(std::FILE* file, const char* name, const GX_LayerDef& 
                           const GX_ImageWriteOptions* options) {
   const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kPng, options, &used, &sample))
+  if (int32_t rc =
+          gxp::StartWrite(file, name, layer, GX_ImageFormat::kPng, options, &used, &sample))
     return rc;
   const GX_ImageWriteOptions& o = *used;
   const bool wide = sample == GX_SampleType::kUint16;
@@ -341,7 +345,8 @@ int32_t GX_WritePngStream(std::FILE* file, const char* name, const GX_LayerDef& 
   return WriteStream(file, name, &job);
 }
 
-int32_t GX_WritePng(const char* path, const GX_LayerDef& layer, const GX_ImageWriteOptions* options) {
+int32_t GX_WritePng(const char* path, const GX_LayerDef& layer,
+                    const GX_ImageWriteOptions* options) {
   // Checked before the file is made, so a bad call leaves an existing file alone.
   GX_SampleType sample;
   const GX_ImageWriteOptions defaults;
@@ -353,8 +358,8 @@ int32_t GX_WritePng(const char* path, const GX_LayerDef& layer, const GX_ImageWr
 
 int32_t GX_WriteUnoPng(const char* path, const GX_UnoBuffer& buffer) {
   if (!path || buffer.GetWidth() <= 0 || buffer.GetHeight() <= 0)
-    return ImageFail(GX_Err_BadArgument, std::string("cannot write '") + (path ? path : "(null)") +
-                                             "': empty buffer");
+    return ImageFail(GX_Err_BadArgument,
+                     std::string("cannot write '") + (path ? path : "(null)") + "': empty buffer");
   WriteJob job;
   job.width = buffer.GetWidth();
   job.height = buffer.GetHeight();

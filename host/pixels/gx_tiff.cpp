@@ -95,8 +95,8 @@ Tiff Open(std::FILE* file, const char* name, const char* mode, Errors* errors) {
   TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxAlloc);
   TIFFOpenOptionsSetErrorHandlerExtR(opts, OnError, errors);
   TIFFOpenOptionsSetWarningHandlerExtR(opts, OnWarning, nullptr);
-  Tiff tif(TIFFClientOpenExt(name, mode, file, ReadProc, WriteProc, SeekProc, CloseProc,
-                             SizeProc, MapProc, UnmapProc, opts));
+  Tiff tif(TIFFClientOpenExt(name, mode, file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+                             MapProc, UnmapProc, opts));
   TIFFOpenOptionsFree(opts);
   return tif;
 }
@@ -108,10 +108,10 @@ struct Layout {
   uint32_t width = 0, height = 0;
   uint16_t bits = 1, samples = 1, format = SAMPLEFORMAT_UINT, photometric = PHOTOMETRIC_MINISBLACK;
   uint16_t planar = PLANARCONFIG_CONTIG;
-  int colours = 1;           ///< 1 grey, 3 RGB
-  bool alpha = false;        ///< the first extra sample is alpha
-  bool associated = false;   ///< ... premultiplied
-  bool direct = false;       ///< read at its own precision (see the header)
+  int colours = 1;          ///< 1 grey, 3 RGB
+  bool alpha = false;       ///< the first extra sample is alpha
+  bool associated = false;  ///< ... premultiplied
+  bool direct = false;      ///< read at its own precision (see the header)
 };
 
 Layout LayoutOf(TIFF* tif) {
@@ -132,8 +132,9 @@ Layout LayoutOf(TIFF* tif) {
     if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0)
       l.associated = extra[0] == EXTRASAMPLE_ASSOCALPHA;
   }
-  const bool known = (l.bits == 8 || l.bits == 16) ? l.format == SAMPLEFORMAT_UINT
-                                                   : l.bits == 32 && l.format == SAMPLEFORMAT_IEEEFP;
+  const bool known = (l.bits == 8 || l.bits == 16)
+                         ? l.format == SAMPLEFORMAT_UINT
+                         : l.bits == 32 && l.format == SAMPLEFORMAT_IEEEFP;
   const bool photometric = l.photometric == PHOTOMETRIC_MINISBLACK ||
                            l.photometric == PHOTOMETRIC_MINISWHITE ||
                            l.photometric == PHOTOMETRIC_RGB;
@@ -142,8 +143,9 @@ Layout LayoutOf(TIFF* tif) {
 }
 
 gxp::FileColour ColourOf(TIFF* tif, const Layout& l) {
-  gxp::FileColour c = gxp::FileColour::Of(
-      l.direct && l.format == SAMPLEFORMAT_IEEEFP ? GX_ColourEncoding::kLinear : GX_ColourEncoding::kSrgb);
+  gxp::FileColour c =
+      gxp::FileColour::Of(l.direct && l.format == SAMPLEFORMAT_IEEEFP ? GX_ColourEncoding::kLinear
+                                                                      : GX_ColourEncoding::kSrgb);
   uint32_t size = 0;
   void* data = nullptr;
   if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &data) && data && size > 0) {
@@ -171,7 +173,8 @@ void RowToRgba(const unsigned char* in, const Layout& l, uint32_t width, void* o
   if (l.bits == 8)
     ToRgba<uint8_t>(in, l, width, 255, static_cast<uint8_t*>(out));
   else if (l.bits == 16)
-    ToRgba<uint16_t>(reinterpret_cast<const uint16_t*>(in), l, width, 65535, static_cast<uint16_t*>(out));
+    ToRgba<uint16_t>(reinterpret_cast<const uint16_t*>(in), l, width, 65535,
+                     static_cast<uint16_t*>(out));
   else
     ToRgba<float>(reinterpret_cast<const float*>(in), l, width, 1.0f, static_cast<float*>(out));
 }
@@ -191,7 +194,8 @@ int32_t Failed(const ReadState& s, const char* what) {
 
 // Hands row y, in s->rgba, to the decoder, which reports it.
 int32_t StoreRow(ReadState* s, uint32_t y) {
-  if (int32_t rc = s->decoder->Store(s->rgba.data(), s->world->GetLayer(), int32_t(y), s->options->progress))
+  if (int32_t rc =
+          s->decoder->Store(s->rgba.data(), s->world->GetLayer(), int32_t(y), s->options->progress))
     return gxp::Stopped(s->name, true, rc);
   return 0;
 }
@@ -255,7 +259,8 @@ int32_t ReadRgba(TIFF* tif, const Layout& l, ReadState* s) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
   band = std::max<uint32_t>(1, std::min(band, l.height));
   if (uint64_t(band) * l.width * 4 > uint64_t(kMaxAlloc))
-    return gxp::CorruptFile(s->name, "strips of " + std::to_string(band) + " rows are too large to decode");
+    return gxp::CorruptFile(s->name,
+                            "strips of " + std::to_string(band) + " rows are too large to decode");
   std::vector<uint32_t> raster(std::size_t(band) * l.width);
   s->decoder.reset();
   s->decoder.emplace(FileSample::kU8, img.alpha != 0, ColourOf(tif, l), s->options->colour,
@@ -290,8 +295,7 @@ int32_t GX_ReadTiffStream(std::FILE* file, const char* name, int32_t depth, GX_W
   const GX_ImageReadOptions& o = *used;
   Errors errors;
   Tiff tif = Open(file, name, "rm", &errors);
-  if (!tif)
-    return gxp::CorruptFile(name, errors.first.empty() ? "not a TIFF file" : errors.first);
+  if (!tif) return gxp::CorruptFile(name, errors.first.empty() ? "not a TIFF file" : errors.first);
   const Layout l = LayoutOf(tif.get());
   if (l.width == 0 || l.height == 0) return gxp::CorruptFile(name, "no image size");
   if (gxp::OverLimits(o, l.width, l.height)) return gxp::TooLarge(name, o, l.width, l.height);
@@ -299,11 +303,15 @@ int32_t GX_ReadTiffStream(std::FILE* file, const char* name, int32_t depth, GX_W
   ReadState s{name, &o, result.get(), std::nullopt, {}, &errors};
   try {
     if (!result) throw std::bad_alloc();
-    const FileSample sample = l.bits == 8 ? FileSample::kU8 : l.bits == 16 ? FileSample::kU16 : FileSample::kFloat;
+    const FileSample sample = l.bits == 8    ? FileSample::kU8
+                              : l.bits == 16 ? FileSample::kU16
+                                             : FileSample::kFloat;
     s.rgba.resize(std::size_t(l.width) * 4 * (l.direct ? l.bits / 8 : 1));
     if (l.direct)
-      s.decoder.emplace(sample, l.alpha && l.associated, ColourOf(tif.get(), l), o.colour, int32_t(l.width));
-    if (int32_t rc = l.direct ? ReadDirect(tif.get(), l, &s) : ReadRgba(tif.get(), l, &s)) return rc;
+      s.decoder.emplace(sample, l.alpha && l.associated, ColourOf(tif.get(), l), o.colour,
+                        int32_t(l.width));
+    if (int32_t rc = l.direct ? ReadDirect(tif.get(), l, &s) : ReadRgba(tif.get(), l, &s))
+      return rc;
   } catch (const std::bad_alloc&) {
     return gxp::NoMemoryFor(name, l.width, l.height, depth);
   }
@@ -315,19 +323,23 @@ int32_t GX_WriteTiffStream(std::FILE* file, const char* name, const GX_LayerDef&
                            const GX_ImageWriteOptions* options) {
   const GX_ImageWriteOptions* used;
   GX_SampleType sample;
-  if (int32_t rc = gxp::StartWrite(file, name, layer, GX_ImageFormat::kTiff, options, &used, &sample))
+  if (int32_t rc =
+          gxp::StartWrite(file, name, layer, GX_ImageFormat::kTiff, options, &used, &sample))
     return rc;
   const GX_ImageWriteOptions& o = *used;
   const bool isFloat = sample == GX_SampleType::kFloat;
   const uint16_t bits = isFloat ? 32 : sample == GX_SampleType::kUint16 ? 16 : 8;
-  const GX_ColourEncoding fileColour = isFloat ? GX_ColourEncoding::kLinear : GX_ColourEncoding::kSrgb;
+  const GX_ColourEncoding fileColour =
+      isFloat ? GX_ColourEncoding::kLinear : GX_ColourEncoding::kSrgb;
   std::vector<unsigned char> row;
   std::optional<gxp::RowEncoder> encoder;
   std::vector<unsigned char> profile;
   try {
     row.resize(std::size_t(layer.width) * 4 * (bits / 8));
     encoder.emplace(layer, o.colour,
-                    isFloat ? FileSample::kFloat : bits == 16 ? FileSample::kU16 : FileSample::kU8,
+                    isFloat      ? FileSample::kFloat
+                    : bits == 16 ? FileSample::kU16
+                                 : FileSample::kU8,
                     fileColour, false);
     profile = gxp::EncodingProfile(fileColour);
   } catch (const std::bad_alloc&) {
@@ -335,8 +347,9 @@ int32_t GX_WriteTiffStream(std::FILE* file, const char* name, const GX_LayerDef&
   }
   Errors errors;
   auto fail = [&](const char* what) {
-    return ImageFail(GX_Err_ImageWrite, std::string("cannot write '") + name + "': " +
-                                            gxp::OneLine(errors.first.empty() ? what : errors.first));
+    return ImageFail(GX_Err_ImageWrite,
+                     std::string("cannot write '") + name +
+                         "': " + gxp::OneLine(errors.first.empty() ? what : errors.first));
   };
   Tiff tif = Open(file, name, "w", &errors);
   if (!tif) return fail("cannot start the file");

@@ -71,13 +71,16 @@ double At(const GX_World& w, int x, int y, int c) { return GoldenChannel(*w.GetL
 void Set(GX_World* w, int x, int y, const double argb[4]) {
   void* p = GXp_PixelAddress(*w->GetLayer(), x, y);
   if (w->Depth() == 8) {
-    *static_cast<GX_Pixel8*>(p) = {GXp_Px8::FromUnit(float(argb[0])), GXp_Px8::FromUnit(float(argb[1])),
-                                   GXp_Px8::FromUnit(float(argb[2])), GXp_Px8::FromUnit(float(argb[3]))};
+    *static_cast<GX_Pixel8*>(p) = {
+        GXp_Px8::FromUnit(float(argb[0])), GXp_Px8::FromUnit(float(argb[1])),
+        GXp_Px8::FromUnit(float(argb[2])), GXp_Px8::FromUnit(float(argb[3]))};
   } else if (w->Depth() == 16) {
-    *static_cast<GX_Pixel16*>(p) = {GXp_Px16::FromUnit(float(argb[0])), GXp_Px16::FromUnit(float(argb[1])),
-                                    GXp_Px16::FromUnit(float(argb[2])), GXp_Px16::FromUnit(float(argb[3]))};
+    *static_cast<GX_Pixel16*>(p) = {
+        GXp_Px16::FromUnit(float(argb[0])), GXp_Px16::FromUnit(float(argb[1])),
+        GXp_Px16::FromUnit(float(argb[2])), GXp_Px16::FromUnit(float(argb[3]))};
   } else {
-    *static_cast<GX_PixelFloat*>(p) = {float(argb[0]), float(argb[1]), float(argb[2]), float(argb[3])};
+    *static_cast<GX_PixelFloat*>(p) = {float(argb[0]), float(argb[1]), float(argb[2]),
+                                       float(argb[3])};
   }
 }
 
@@ -124,19 +127,25 @@ class GxImage : public TrackedTest {};
 // ====
 
 TEST_F(GxImage, FormatsComeFromExtensionsAndSignatures) {
-  struct Case { const char* name; GX_ImageFormat format; };
+  struct Case {
+    const char* name;
+    GX_ImageFormat format;
+  };
   const Case kNames[] = {
-      {"a.png", GX_ImageFormat::kPng},      {"dir/B.PNG", GX_ImageFormat::kPng},
-      {"c.tif", GX_ImageFormat::kTiff},     {"d.TIFF", GX_ImageFormat::kTiff},
-      {"e.exr", GX_ImageFormat::kExr},      {"f.jpg", GX_ImageFormat::kJpeg},
-      {"g.JPEG", GX_ImageFormat::kJpeg},    {"h.bmp", GX_ImageFormat::kUnknown},
-      {"png", GX_ImageFormat::kUnknown},    {"dir.png/x", GX_ImageFormat::kUnknown},
+      {"a.png", GX_ImageFormat::kPng},        {"dir/B.PNG", GX_ImageFormat::kPng},
+      {"c.tif", GX_ImageFormat::kTiff},       {"d.TIFF", GX_ImageFormat::kTiff},
+      {"e.exr", GX_ImageFormat::kExr},        {"f.jpg", GX_ImageFormat::kJpeg},
+      {"g.JPEG", GX_ImageFormat::kJpeg},      {"h.bmp", GX_ImageFormat::kUnknown},
+      {"png", GX_ImageFormat::kUnknown},      {"dir.png/x", GX_ImageFormat::kUnknown},
       {"x.png.gz", GX_ImageFormat::kUnknown},
   };
   for (const Case& c : kNames) EXPECT_EQ(GX_ImageFormatForName(c.name), c.format) << c.name;
   EXPECT_EQ(GX_ImageFormatForName(nullptr), GX_ImageFormat::kUnknown);
 
-  const struct { std::string head; GX_ImageFormat format; } kHeads[] = {
+  const struct {
+    std::string head;
+    GX_ImageFormat format;
+  } kHeads[] = {
       {image_bytes::PngClaiming(1, 1), GX_ImageFormat::kPng},
       {image_bytes::TiffClaiming(1, 1), GX_ImageFormat::kTiff},
       {std::string("MM\0*", 4), GX_ImageFormat::kTiff},
@@ -147,13 +156,17 @@ TEST_F(GxImage, FormatsComeFromExtensionsAndSignatures) {
       {std::string("\x89PN", 3), GX_ImageFormat::kUnknown},
   };
   for (const auto& c : kHeads)
-    EXPECT_EQ(GX_ImageFormatOfBytes(reinterpret_cast<const unsigned char*>(c.head.data()), c.head.size()),
-              c.format);
+    EXPECT_EQ(
+        GX_ImageFormatOfBytes(reinterpret_cast<const unsigned char*>(c.head.data()), c.head.size()),
+        c.format);
 
   EXPECT_STREQ(GX_ImageWritableFormats(),
                "PNG (.png: 8-bit or 16-bit), TIFF (.tif or .tiff: 8-bit, 16-bit or float), "
                "OpenEXR (.exr: half or float)");
-  struct Sample { GX_ImageFormat format; GX_SampleType by8, by16, byFloat; };
+  struct Sample {
+    GX_ImageFormat format;
+    GX_SampleType by8, by16, byFloat;
+  };
   const Sample kDefaults[] = {
       {GX_ImageFormat::kPng, GX_SampleType::kUint8, GX_SampleType::kUint16, GX_SampleType::kUint16},
       {GX_ImageFormat::kTiff, GX_SampleType::kUint8, GX_SampleType::kUint16, GX_SampleType::kFloat},
@@ -173,7 +186,11 @@ TEST_F(GxImage, FormatsComeFromExtensionsAndSignatures) {
 TEST_F(GxImage, WritesAFormatCannotHoldAreRefusedWithWhatCan) {
   std::unique_ptr<GX_World> w = Pattern(32);
   const std::string path = Scratch("refused.img");
-  struct Case { GX_ImageFormat format; GX_SampleType sample; std::string what; };
+  struct Case {
+    GX_ImageFormat format;
+    GX_SampleType sample;
+    std::string what;
+  };
   const Case kCases[] = {
       {GX_ImageFormat::kPng, GX_SampleType::kFloat, "as PNG of float samples"},
       {GX_ImageFormat::kExr, GX_SampleType::kUint16, "as OpenEXR of 16-bit samples"},
@@ -185,8 +202,8 @@ TEST_F(GxImage, WritesAFormatCannotHoldAreRefusedWithWhatCan) {
     GX_ImageWriteOptions o;
     o.sample = c.sample;
     EXPECT_EQ(WriteFile(path, c.format, *w->GetLayer(), o), GX_Err_ImageUnsupported);
-    EXPECT_EQ(std::string(GX_ImageLastMessage()), "cannot write '" + path + "' " + c.what +
-                                                      "; writable: " + GX_ImageWritableFormats());
+    EXPECT_EQ(std::string(GX_ImageLastMessage()),
+              "cannot write '" + path + "' " + c.what + "; writable: " + GX_ImageWritableFormats());
     EXPECT_EQ(fs::file_size(path), 0u) << "nothing is written";
   }
 }
@@ -338,7 +355,8 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
   Set(srgb8.get(), 1, 0, d);
   GX_ImageWriteOptions s;
   s.sample = GX_SampleType::kFloat;
-  ASSERT_EQ(WriteFile(exr, GX_ImageFormat::kExr, *srgb8->GetLayer(), s), 0) << GX_ImageLastMessage();
+  ASSERT_EQ(WriteFile(exr, GX_ImageFormat::kExr, *srgb8->GetLayer(), s), 0)
+      << GX_ImageLastMessage();
   {
     Imf::InputFile in(exr.c_str());
     ASSERT_TRUE(Imf::hasChromaticities(in.header()));
@@ -350,7 +368,8 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
     Imf::FrameBuffer fb;
     const char* names[4] = {"R", "G", "B", "A"};
     for (int i = 0; i < 4; ++i)
-      fb.insert(names[i], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&px[0][i]), sizeof px[0], 0));
+      fb.insert(names[i],
+                Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&px[0][i]), sizeof px[0], 0));
     in.setFrameBuffer(fb);
     in.readPixels(0);
     const double r = SrgbToLinear(128 / 255.0);
@@ -364,7 +383,11 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
 
   // TIFF: integer files sRGB with an sRGB profile, float files linear with a linear one;
   // alpha declared unassociated.
-  struct TiffCase { GX_SampleType sample; double red; double midpoint; };
+  struct TiffCase {
+    GX_SampleType sample;
+    double red;
+    double midpoint;
+  };
   const TiffCase kTiffs[] = {{GX_SampleType::kUint16, LinearToSrgb(0.5), SrgbToLinear(0.5)},
                              {GX_SampleType::kFloat, 0.5, 0.5}};
   for (const TiffCase& t : kTiffs) {
@@ -372,7 +395,8 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
     const std::string path = Scratch("linear.tif");
     GX_ImageWriteOptions w = o;
     w.sample = t.sample;
-    ASSERT_EQ(WriteFile(path, GX_ImageFormat::kTiff, *linear->GetLayer(), w), 0) << GX_ImageLastMessage();
+    ASSERT_EQ(WriteFile(path, GX_ImageFormat::kTiff, *linear->GetLayer(), w), 0)
+        << GX_ImageLastMessage();
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     ASSERT_NE(tif, nullptr);
     uint32_t size = 0;
@@ -403,9 +427,9 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
 // ====
 
 struct PngTags {
-  int channels = 3;         ///< 1 grey, 3 RGB
+  int channels = 3;  ///< 1 grey, 3 RGB
   bool srgb = false;
-  int gammaFixed = 0;       ///< gAMA × 100000; 0: none
+  int gammaFixed = 0;            ///< gAMA × 100000; 0: none
   const double* chrm = nullptr;  ///< white, red, green, blue x, y
   std::vector<unsigned char> icc;
 };
@@ -422,8 +446,7 @@ void WritePngWith(const std::string& path, const std::vector<uint8_t>& pixel, co
   if (t.chrm)
     png_set_cHRM(png, info, t.chrm[0], t.chrm[1], t.chrm[2], t.chrm[3], t.chrm[4], t.chrm[5],
                  t.chrm[6], t.chrm[7]);
-  if (!t.icc.empty())
-    png_set_iCCP(png, info, "test", 0, t.icc.data(), png_uint_32(t.icc.size()));
+  if (!t.icc.empty()) png_set_iCCP(png, info, "test", 0, t.icc.data(), png_uint_32(t.icc.size()));
   png_write_info(png, info);
   std::vector<uint8_t> row = pixel;
   png_write_row(png, row.data());
@@ -486,14 +509,29 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
   const double lin = LinearToSrgb(m);
   const Case kCases[] = {
       {"untagged is sRGB", none, {128, 64, 255}, 8, Enc::kSrgb, {m, 64 / 255.0, 1}, 0},
-      {"sRGB chunk into linear", srgb, {128, 128, 0}, 32, Enc::kLinear,
-       {SrgbToLinear(m), SrgbToLinear(m), 0}, 1e-5},
+      {"sRGB chunk into linear",
+       srgb,
+       {128, 128, 0},
+       32,
+       Enc::kLinear,
+       {SrgbToLinear(m), SrgbToLinear(m), 0},
+       1e-5},
       {"gAMA 1 is linear", linear, {128, 0, 255}, 8, Enc::kSrgb, {lin, 0, 1}, 0.5 / 255 + 1e-6},
       {"gAMA 0.5 is a power law", square, {128, 0, 255}, 32, Enc::kLinear, {m * m, 0, 1}, 1e-6},
-      {"gAMA 1/2.2 counts as sRGB", nearSrgb, {128, 7, 200}, 8, Enc::kSrgb,
-       {m, 7 / 255.0, 200 / 255.0}, 0},
-      {"cHRM primaries", adobe, {0, 255, 0}, 32, Enc::kLinear,
-       {kAdobeGreenInSrgb[0], kAdobeGreenInSrgb[1], kAdobeGreenInSrgb[2]}, 3e-3},
+      {"gAMA 1/2.2 counts as sRGB",
+       nearSrgb,
+       {128, 7, 200},
+       8,
+       Enc::kSrgb,
+       {m, 7 / 255.0, 200 / 255.0},
+       0},
+      {"cHRM primaries",
+       adobe,
+       {0, 255, 0},
+       32,
+       Enc::kLinear,
+       {kAdobeGreenInSrgb[0], kAdobeGreenInSrgb[1], kAdobeGreenInSrgb[2]},
+       3e-3},
       {"iCCP profile", icc, {128, 255, 0}, 32, Enc::kLinear, {std::pow(m, 1.8), 1, 0}, 1e-3},
       {"grey iCCP profile", greyIcc, {128}, 8, Enc::kSrgb, {lin, lin, lin}, 1.0 / 255},
   };
@@ -503,7 +541,8 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
     WritePngWith(path, c.pixel, c.tags);
     std::unique_ptr<GX_World> w = ReadFile(path, c.depth, c.colour);
     ASSERT_TRUE(w);
-    for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(At(*w, 0, 0, ch + 1), c.expected[ch], c.tolerance) << ch;
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(At(*w, 0, 0, ch + 1), c.expected[ch], c.tolerance) << ch;
     EXPECT_EQ(At(*w, 0, 0, 0), 1.0);
   }
 }
@@ -545,11 +584,19 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   {
     SCOPED_TRACE("palette in several strips, through the RGBA interface");
     std::vector<uint16_t> r(256), g(256), b(256, 0);
-    for (int i = 0; i < 256; ++i) r[size_t(i)] = uint16_t(i * 257), g[size_t(i)] = uint16_t(65535 - i * 257);
-    WriteTiffWith(path, [&](TIFF* t) {
-      Geometry(t, 3, 5, 8, 1, PHOTOMETRIC_PALETTE);
-      TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
-    }, [](TIFF* t) { Lines<uint8_t>(t, 5, [](uint32_t y) { return std::vector<uint8_t>{uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)}; }); });
+    for (int i = 0; i < 256; ++i)
+      r[size_t(i)] = uint16_t(i * 257), g[size_t(i)] = uint16_t(65535 - i * 257);
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 3, 5, 8, 1, PHOTOMETRIC_PALETTE);
+          TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+        },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 5, [](uint32_t y) {
+            return std::vector<uint8_t>{uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)};
+          });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     ASSERT_TRUE(w);
     for (int y = 0; y < 5; ++y)
@@ -561,22 +608,25 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   }
   {
     SCOPED_TRACE("16-bit RGB in tiles that overhang the image");
-    WriteTiffWith(path, [](TIFF* t) {
-      Geometry(t, 20, 18, 16, 3, PHOTOMETRIC_RGB);
-      TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
-      TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
-    }, [](TIFF* t) {
-      std::vector<uint16_t> tile(16 * 16 * 3);
-      for (uint32_t ty = 0; ty < 18; ty += 16)
-        for (uint32_t tx = 0; tx < 20; tx += 16) {
-          for (uint32_t y = 0; y < 16; ++y)
-            for (uint32_t x = 0; x < 16; ++x) {
-              uint16_t* p = &tile[(y * 16 + x) * 3];
-              p[0] = uint16_t((tx + x) * 1000), p[1] = uint16_t((ty + y) * 1000), p[2] = 7;
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 20, 18, 16, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
+          TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
+        },
+        [](TIFF* t) {
+          std::vector<uint16_t> tile(16 * 16 * 3);
+          for (uint32_t ty = 0; ty < 18; ty += 16)
+            for (uint32_t tx = 0; tx < 20; tx += 16) {
+              for (uint32_t y = 0; y < 16; ++y)
+                for (uint32_t x = 0; x < 16; ++x) {
+                  uint16_t* p = &tile[(y * 16 + x) * 3];
+                  p[0] = uint16_t((tx + x) * 1000), p[1] = uint16_t((ty + y) * 1000), p[2] = 7;
+                }
+              ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
             }
-          ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
-        }
-    });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kSrgb);
     ASSERT_TRUE(w);
     ASSERT_EQ(w->Width(), 20);
@@ -589,17 +639,20 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   }
   {
     SCOPED_TRACE("separate planes");
-    WriteTiffWith(path, [](TIFF* t) {
-      Geometry(t, 4, 3, 8, 3, PHOTOMETRIC_RGB);
-      TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-    }, [](TIFF* t) {
-      for (uint16_t s = 0; s < 3; ++s)
-        for (uint32_t y = 0; y < 3; ++y) {
-          std::vector<uint8_t> l(4);
-          for (uint32_t x = 0; x < 4; ++x) l[x] = uint8_t(s * 80 + y * 10 + x);
-          ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, s), 1);
-        }
-    });
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 4, 3, 8, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
+        },
+        [](TIFF* t) {
+          for (uint16_t s = 0; s < 3; ++s)
+            for (uint32_t y = 0; y < 3; ++y) {
+              std::vector<uint8_t> l(4);
+              for (uint32_t x = 0; x < 4; ++x) l[x] = uint8_t(s * 80 + y * 10 + x);
+              ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, s), 1);
+            }
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     ASSERT_TRUE(w);
     for (int y = 0; y < 3; ++y)
@@ -608,20 +661,28 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   }
   {
     SCOPED_TRACE("white is zero");
-    WriteTiffWith(path, [](TIFF* t) { Geometry(t, 2, 1, 8, 1, PHOTOMETRIC_MINISWHITE); },
-                  [](TIFF* t) { Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{0, 200}; }); });
+    WriteTiffWith(
+        path, [](TIFF* t) { Geometry(t, 2, 1, 8, 1, PHOTOMETRIC_MINISWHITE); },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{0, 200}; });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     EXPECT_EQ(At(*w, 0, 0, 3), 1.0);
     EXPECT_EQ(At(*w, 1, 0, 1) * 255, 55.0);
   }
   {
     SCOPED_TRACE("float with associated alpha is linear and divided out");
-    WriteTiffWith(path, [](TIFF* t) {
-      Geometry(t, 1, 1, 32, 4, PHOTOMETRIC_RGB);
-      TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
-      const uint16_t assoc[1] = {EXTRASAMPLE_ASSOCALPHA};
-      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), assoc);
-    }, [](TIFF* t) { Lines<float>(t, 1, [](uint32_t) { return std::vector<float>{0.25f, 0.1f, 2.0f, 0.5f}; }); });
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 1, 1, 32, 4, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+          const uint16_t assoc[1] = {EXTRASAMPLE_ASSOCALPHA};
+          TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), assoc);
+        },
+        [](TIFF* t) {
+          Lines<float>(t, 1, [](uint32_t) { return std::vector<float>{0.25f, 0.1f, 2.0f, 0.5f}; });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
     EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 1)), 0.5f);
     EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 2)), 0.2f);
@@ -635,10 +696,15 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
     std::vector<unsigned char> icc = PowerProfile(1.8);
     const unsigned char space[4] = {0xAE, 0xB8, 0x1F, 0xDD};
     std::memcpy(icc.data() + 16, space, 4);
-    WriteTiffWith(path, [&](TIFF* t) {
-      Geometry(t, 1, 1, 8, 3, PHOTOMETRIC_RGB);
-      TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
-    }, [](TIFF* t) { Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{10, 128, 250}; }); });
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 1, 1, 8, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+        },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{10, 128, 250}; });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     EXPECT_EQ(At(*w, 0, 0, 1) * 255, 10.0);
     EXPECT_EQ(At(*w, 0, 0, 2) * 255, 128.0);
@@ -647,12 +713,17 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   {
     SCOPED_TRACE("16-bit grey and straight alpha with a power-law profile");
     const std::vector<unsigned char> icc = PowerProfile(1.8, true);
-    WriteTiffWith(path, [&](TIFF* t) {
-      Geometry(t, 1, 1, 16, 2, PHOTOMETRIC_MINISBLACK);
-      const uint16_t unass[1] = {EXTRASAMPLE_UNASSALPHA};
-      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), unass);
-      TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
-    }, [](TIFF* t) { Lines<uint16_t>(t, 1, [](uint32_t) { return std::vector<uint16_t>{32768, 16384}; }); });
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 1, 1, 16, 2, PHOTOMETRIC_MINISBLACK);
+          const uint16_t unass[1] = {EXTRASAMPLE_UNASSALPHA};
+          TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), unass);
+          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+        },
+        [](TIFF* t) {
+          Lines<uint16_t>(t, 1, [](uint32_t) { return std::vector<uint16_t>{32768, 16384}; });
+        });
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
     for (int c = 1; c <= 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c), std::pow(32768 / 65535.0, 1.8), 1e-3);
     EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 0)), 16384 / 65535.0f);
@@ -675,7 +746,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
     Imf::FrameBuffer fb;
     for (int c = 0; c < 4; ++c) {
       h.channels().insert(names[c], Imf::Channel(Imf::HALF));
-      fb.insert(names[c], Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&px[size_t(c)]), 8, 8 * 13));
+      fb.insert(names[c],
+                Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&px[size_t(c)]), 8, 8 * 13));
     }
     {
       Imf::TiledOutputFile out(path.c_str(), h);
@@ -691,7 +763,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
         ASSERT_EQ(At(*w, x, y, 3), -1.5) << x << ", " << y;
       }
   }
-  auto scanLines = [&](const Imath::Box2i& window, std::vector<std::pair<const char*, float>> channels,
+  auto scanLines = [&](const Imath::Box2i& window,
+                       std::vector<std::pair<const char*, float>> channels,
                        const Imf::Chromaticities* chroma) {
     Imf::Header h(window, window);
     if (chroma) Imf::addChromaticities(h, *chroma);
@@ -705,7 +778,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
     for (size_t i = 0; i < channels.size(); ++i) {
       char* base = reinterpret_cast<char*>(planes[i].data()) -
                    (window.min.x + window.min.y * w) * long(sizeof(float));
-      fb.insert(channels[i].first, Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * size_t(w)));
+      fb.insert(channels[i].first,
+                Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * size_t(w)));
     }
     Imf::OutputFile out(path.c_str(), h);
     out.setFrameBuffer(fb);
@@ -723,7 +797,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
   }
   {
     SCOPED_TRACE("missing channels: colour 0, alpha 1");
-    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(1, 1)), {{"R", 0.5f}, {"G", 2.0f}}, nullptr);
+    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(1, 1)), {{"R", 0.5f}, {"G", 2.0f}},
+              nullptr);
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
     EXPECT_EQ(At(*w, 1, 1, 1), 0.5);
     EXPECT_EQ(At(*w, 1, 1, 2), 2.0);
@@ -734,7 +809,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
     SCOPED_TRACE("chromaticities other than sRGB's");
     const Imf::Chromaticities adobe(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
                                     Imath::V2f(0.15f, 0.06f), Imath::V2f(0.3127f, 0.3290f));
-    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(0, 0)), {{"R", 0}, {"G", 1}, {"B", 0}}, &adobe);
+    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(0, 0)), {{"R", 0}, {"G", 1}, {"B", 0}},
+              &adobe);
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c + 1), kAdobeGreenInSrgb[c], 3e-3) << c;
   }
@@ -743,9 +819,13 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
 /// A JPEG of one flat colour of `colour.size()` samples.
 std::string FlatJpeg(int width, int height, J_COLOR_SPACE space, std::vector<uint8_t> colour,
                      bool progressive = false, const std::vector<unsigned char>* icc = nullptr) {
-  return MakeJpeg(width, height, space, int(colour.size()), [&](int, uint8_t* row) {
-    for (int x = 0; x < width; ++x) std::copy(colour.begin(), colour.end(), row + x * int(colour.size()));
-  }, 100, progressive, icc);
+  return MakeJpeg(
+      width, height, space, int(colour.size()),
+      [&](int, uint8_t* row) {
+        for (int x = 0; x < width; ++x)
+          std::copy(colour.begin(), colour.end(), row + x * int(colour.size()));
+      },
+      100, progressive, icc);
 }
 
 TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
@@ -761,8 +841,14 @@ TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
       {"baseline", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}), {200, 100, 50}, 2},
       {"progressive", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}, true), {200, 100, 50}, 2},
       {"grey", FlatJpeg(8, 8, JCS_GRAYSCALE, {77}), {77, 77, 77}, 1},
-      {"Adobe CMYK, 255 meaning no ink", FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}), {255, 0, 255}, 3},
-      {"linear ICC profile", FlatJpeg(8, 8, JCS_RGB, {128, 128, 128}, false, &linear), {lin, lin, lin}, 2},
+      {"Adobe CMYK, 255 meaning no ink",
+       FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}),
+       {255, 0, 255},
+       3},
+      {"linear ICC profile",
+       FlatJpeg(8, 8, JCS_RGB, {128, 128, 128}, false, &linear),
+       {lin, lin, lin},
+       2},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -770,7 +856,8 @@ TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
     Spit(path, c.file);
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     ASSERT_TRUE(w);
-    for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(At(*w, 3, 5, ch + 1) * 255, c.rgb[ch], c.tolerance) << ch;
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(At(*w, 3, 5, ch + 1) * 255, c.rgb[ch], c.tolerance) << ch;
     EXPECT_EQ(At(*w, 3, 5, 0), 1.0);
   }
 }
@@ -785,8 +872,8 @@ std::unique_ptr<GX_World> Noise() {
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) {
       s = s * 1664525u + 1013904223u;
-      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y)) =
-          {255, uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8)};
+      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y)) = {
+          255, uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8)};
     }
   return w;
 }
@@ -794,7 +881,8 @@ std::unique_ptr<GX_World> Noise() {
 TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
   std::unique_ptr<GX_World> noise = Noise();
   std::string good[3];
-  const GX_ImageFormat written[3] = {GX_ImageFormat::kPng, GX_ImageFormat::kTiff, GX_ImageFormat::kExr};
+  const GX_ImageFormat written[3] = {GX_ImageFormat::kPng, GX_ImageFormat::kTiff,
+                                     GX_ImageFormat::kExr};
   for (int i = 0; i < 3; ++i) {
     const std::string path = Scratch("good");
     ASSERT_EQ(WriteFile(path, written[i], *noise->GetLayer(), GX_ImageWriteOptions()), 0);
@@ -802,9 +890,13 @@ TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
   }
   // Noise rows, so the entropy-coded data is most of the file.
   uint32_t seed = 99;
-  const std::string jpeg = MakeJpeg(64, 64, JCS_RGB, 3, [&](int, uint8_t* row) {
-    for (int i = 0; i < 64 * 3; ++i) row[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
-  }, 75);
+  const std::string jpeg = MakeJpeg(
+      64, 64, JCS_RGB, 3,
+      [&](int, uint8_t* row) {
+        for (int i = 0; i < 64 * 3; ++i)
+          row[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+      },
+      75);
   auto cut = [](const std::string& s) { return s.substr(0, s.size() * 6 / 10); };
   const std::string junk(40, '\x7F');
   // What follows the path: after "cannot read '" or, when `quoted`, after "'".
@@ -819,25 +911,34 @@ TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
   const std::string tooLarge =
       "' is 40000 × 1 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";
   const std::string bomb =
-      "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";
+      "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels in "
+      "all";
   const Case kCases[] = {
-      {"PNG bad header", std::string("\x89PNG\r\n\x1A\n", 8) + junk, GX_Err_ImageFormat, false, "': IHDR: missing", false},
+      {"PNG bad header", std::string("\x89PNG\r\n\x1A\n", 8) + junk, GX_Err_ImageFormat, false,
+       "': IHDR: missing", false},
       {"PNG truncated", cut(good[0]), GX_Err_ImageFormat, false, "': ", true},
-      {"PNG too wide", image_bytes::PngClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge, false},
+      {"PNG too wide", image_bytes::PngClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
       {"TIFF bad header", std::string("II*\0", 4) + junk, GX_Err_ImageFormat, false,
        "': TIFFFetchDirectory: Can not read TIFF directory count", false},
       {"TIFF truncated", cut(good[1]), GX_Err_ImageFormat, false, "': ", true},
-      {"TIFF too wide", image_bytes::TiffClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge, false},
-      {"TIFF bomb", image_bytes::TiffClaiming(20000, 20000), GX_Err_ImageTooLarge, true, bomb, false},
-      {"OpenEXR bad header", std::string("\x76\x2f\x31\x01\x02\0\0\0", 8) + junk, GX_Err_ImageFormat, false,
-       "': header: a damaged attribute name", false},
-      {"OpenEXR no data window", std::string("\x76\x2f\x31\x01\x02\0\0\0\0", 9), GX_Err_ImageFormat, false,
-       "': header: dataWindow: missing", false},
+      {"TIFF too wide", image_bytes::TiffClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"TIFF bomb", image_bytes::TiffClaiming(20000, 20000), GX_Err_ImageTooLarge, true, bomb,
+       false},
+      {"OpenEXR bad header", std::string("\x76\x2f\x31\x01\x02\0\0\0", 8) + junk,
+       GX_Err_ImageFormat, false, "': header: a damaged attribute name", false},
+      {"OpenEXR no data window", std::string("\x76\x2f\x31\x01\x02\0\0\0\0", 9), GX_Err_ImageFormat,
+       false, "': header: dataWindow: missing", false},
       {"OpenEXR truncated", cut(good[2]), GX_Err_ImageFormat, false, "': ", true},
-      {"OpenEXR too wide", image_bytes::ExrClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge, false},
-      {"JPEG bad header", std::string("\xFF\xD8\xFF", 3) + junk, GX_Err_ImageFormat, false, "': ", true},
-      {"JPEG truncated", cut(jpeg), GX_Err_ImageFormat, false, "': Premature end of JPEG file", false},
-      {"JPEG too wide", image_bytes::JpegClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge, false},
+      {"OpenEXR too wide", image_bytes::ExrClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"JPEG bad header", std::string("\xFF\xD8\xFF", 3) + junk, GX_Err_ImageFormat, false,
+       "': ", true},
+      {"JPEG truncated", cut(jpeg), GX_Err_ImageFormat, false, "': Premature end of JPEG file",
+       false},
+      {"JPEG too wide", image_bytes::JpegClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
       {"no format", "GIF89a and so on", GX_Err_ImageFormat, true,
        "' is not a PNG, JPEG, TIFF or OpenEXR file", false},
   };
@@ -871,8 +972,8 @@ TEST_F(GxImage, AProgressAnswerStopsEveryReaderAndWriter) {
   std::unique_ptr<GX_World> src = Pattern(8);
   const std::string jpegPath = Scratch("stop.jpg");
   Spit(jpegPath, FlatJpeg(23, 7, JCS_RGB, {1, 2, 3}));
-  for (GX_ImageFormat f : {GX_ImageFormat::kPng, GX_ImageFormat::kTiff, GX_ImageFormat::kExr,
-                           GX_ImageFormat::kJpeg}) {
+  for (GX_ImageFormat f :
+       {GX_ImageFormat::kPng, GX_ImageFormat::kTiff, GX_ImageFormat::kExr, GX_ImageFormat::kJpeg}) {
     SCOPED_TRACE(GX_ImageFormatName(f));
     const std::string path = f == GX_ImageFormat::kJpeg ? jpegPath : Scratch("stop.img");
     ProgressRecorder rec;

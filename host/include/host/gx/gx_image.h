@@ -111,7 +111,8 @@ int32_t GX_ReadImageStream(std::FILE* file, const char* name, int32_t depth, GX_
 /// or sample type that cannot be written (the message lists what can),
 /// GX_Err_ImageWrite when writing fails, or the progress record's own code.
 int32_t GX_WriteImageStream(std::FILE* file, const char* name, GX_ImageFormat format,
-                            const GX_LayerDef& layer, const GX_ImageWriteOptions* options = nullptr);
+                            const GX_LayerDef& layer,
+                            const GX_ImageWriteOptions* options = nullptr);
 
 /// The message of the last failed image call on this thread ("" after a success).
 const char* GX_ImageLastMessage();
