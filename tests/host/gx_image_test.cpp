@@ -999,4 +999,30 @@ TEST_F(GxImage, AProgressAnswerStopsEveryReaderAndWriter) {
   }
 }
 
+TEST_F(GxImage, AProgressiveJpegAsksWhetherToStopWhileItsScansArrive) {
+  // The scans are decoded before the first row exists: the abort check is asked
+  // between them, and its answer stops the read before any row is reported.
+  const std::string path = Scratch("scans.jpg");
+  Spit(path, FlatJpeg(64, 64, JCS_RGB, {9, 99, 199}, true));
+  struct Asked {
+    int times = 0;
+  } asked;
+  GX_ProgressInfo info;
+  info.context = &asked;
+  info.abortCheck = [](void* c) -> int32_t {
+    return ++static_cast<Asked*>(c)->times == 3 ? GX_Err_Cancelled : 0;
+  };
+  info.progress = [](void*, int32_t, int32_t) -> int32_t {
+    ADD_FAILURE() << "a row was reported";
+    return 0;
+  };
+  GX_ImageReadOptions o;
+  o.progress = &info;
+  GX_World* w = nullptr;
+  EXPECT_EQ(GX_ReadImage(path.c_str(), 8, &w, &o), GX_Err_Cancelled);
+  EXPECT_EQ(w, nullptr);
+  EXPECT_EQ(asked.times, 3);
+  EXPECT_EQ(std::string(GX_ImageLastMessage()), "reading '" + path + "' was stopped");
+}
+
 }  // namespace
