@@ -14,12 +14,13 @@ ifeq ($(CI),true)
 endif
 
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := shape_chunks stroke_doc clone_image
+FUZZ_TARGETS := shape_chunks stroke_doc image_png image_tiff image_exr image_jpeg
 # Largest input per target: libFuzzer's default is the largest seed, which would keep
 # the stroke loader from ever seeing the deep nesting or long strings hostile files have.
+# The image readers get 64 KiB.
 FUZZ_MAX_LEN_shape_chunks := 65536
 FUZZ_MAX_LEN_stroke_doc := 262144
-FUZZ_MAX_LEN_clone_image := 65536
+FUZZ_MAX_LEN_image := 65536
 
 PREFIX ?= /usr/local
 
@@ -63,7 +64,7 @@ fuzz: deps
 	  mkdir -p build-fuzz/corpus/$$t; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  case $$t in shape_chunks) len=$(FUZZ_MAX_LEN_shape_chunks);; stroke_doc) len=$(FUZZ_MAX_LEN_stroke_doc);; \
-	    *) len=$(FUZZ_MAX_LEN_clone_image);; esac; \
+	    *) len=$(FUZZ_MAX_LEN_image);; esac; \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$$len -rss_limit_mb=3072 \
 	    -print_final_stats=1 \
 	    -artifact_prefix=build-fuzz/crashes/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \

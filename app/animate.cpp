@@ -125,10 +125,10 @@ FrameRange ParseFrameRange(const std::string& frames, int count) {
 
 double FrameFraction(int frame, int count) { return double(frame) / double(count - 1); }
 
-std::string FrameFileName(int frame) {
+std::string FrameFileName(int frame, const std::string& extension) {
   char name[32];
-  std::snprintf(name, sizeof name, "frame_%04d.png", frame);
-  return name;
+  std::snprintf(name, sizeof name, "frame_%04d.", frame);
+  return name + extension;
 }
 
 double WriteOnEnd(const K_Shape& shape, double share) {
@@ -202,9 +202,17 @@ std::unique_ptr<GX_World> Animation::RenderFrame(int frame, int count,
   return Draw(MakeFrame(frame, count), progress, &images);
 }
 
+std::string Animation::Extension(const FrameFormat& format) const {
+  if (!format.extension.empty()) return format.extension;
+  return a.depth == 32 ? "exr" : "png";
+}
+
 void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
-                             ConsoleProgress* progress, int* written) const {
+                             ConsoleProgress* progress, int* written,
+                             const FrameFormat& format) const {
   if (written) *written = 0;
+  const std::string extension = Extension(format);
+  ChooseOutput(FrameFileName(range.first, extension), format.sample);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
@@ -212,8 +220,9 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   if (progress) progress->SetUnits(int32_t(std::min<int64_t>(units, INT32_MAX)));
   for (int k = range.first; k <= range.last; ++k) {
     const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), progress, &images);
-    WriteCanvasPng(*canvas, (std::filesystem::path(folder) / FrameFileName(k)).string(),
-                   progress ? progress->CancelOnly() : nullptr);
+    const std::string path = (std::filesystem::path(folder) / FrameFileName(k, extension)).string();
+    WriteCanvas(*canvas, CanvasEncoding(a), ChooseOutput(path, format.sample),
+                progress ? progress->CancelOnly() : nullptr);
     if (written) ++*written;
   }
   if (progress) progress->Finish();

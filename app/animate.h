@@ -60,8 +60,16 @@ FrameRange ParseFrameRange(const std::string& frames, int count);
 /// f = k / (n − 1).
 double FrameFraction(int frame, int count);
 
-/// "frame_0007.png": four digits or more, the same for every range of one animation.
-std::string FrameFileName(int frame);
+/// "frame_0007.png": four digits or more, the same for every range of one animation,
+/// and the extension of the frames' format.
+std::string FrameFileName(int frame, const std::string& extension = "png");
+
+/// The frames' files: `extension` "png", "tif", "tiff" or "exr" ("" for png, or exr when
+/// the keyframes' canvas is float), `sample` as ChooseOutput takes it.
+struct FrameFormat {
+  std::string extension;
+  std::string sample;
+};
 
 /// The trim end (fraction of the stroke's end time) at which `shape` is drawn up to
 /// the share `share` (0 … 1) of its arc length. Tip placement measures a path position
@@ -94,12 +102,16 @@ public:
   std::unique_ptr<GX_World> RenderFrame(int frame, int count, ConsoleProgress* progress) const;
 
   /// Renders frames `range.first` … `range.last` into `folder` (created when missing),
-  /// one PNG each (FrameFileName), each written whole or not at all; `*written`
-  /// (optional) counts the frames finished. `progress` may be null; its bar spans the
-  /// range. Throws AnimateError, RenderError, or long GX_Err_Cancelled after Ctrl-C,
-  /// when the frame being drawn is not written.
+  /// one image each (FrameFileName) in `format`, each written whole or not at all;
+  /// `*written` (optional) counts the frames finished. `progress` may be null; its bar
+  /// spans the range. Throws OutputChoiceError for a format that cannot hold the
+  /// sample type (before anything is drawn), AnimateError, RenderError, or long
+  /// GX_Err_Cancelled after Ctrl-C, when the frame being drawn is not written.
   void RenderFrames(const FrameRange& range, const std::string& folder, ConsoleProgress* progress,
-                    int* written = nullptr) const;
+                    int* written = nullptr, const FrameFormat& format = FrameFormat()) const;
+
+  /// The extension of the frames' files in `format`.
+  std::string Extension(const FrameFormat& format) const;
 
 private:
   StrokeDoc a;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// kstroke animate: PNG frames between two keyframe strokes, or of a stroke written on.
+// kstroke animate: image frames between two keyframe strokes, or of a stroke written on.
 #include <cstdio>
 
 #include "app/animate.h"
@@ -18,6 +18,7 @@ struct AnimateOptions {
   int count = 0;
   bool writeOn = false;
   std::string output = "frames";
+  FrameFormat format;
   bool quiet = false;
 };
 
@@ -35,17 +36,22 @@ int RunAnimate(const AnimateOptions& o) {
     return kExitUsage;
   }
   int written = 0;
+  std::string extension = "png";
   try {
     StrokeDoc a = LoadStrokeInput(o.keyframes[0]);
     std::optional<StrokeDoc> b;
     if (o.keyframes.size() > 1) b = LoadStrokeInput(o.keyframes[1]);
     const Animation animation(std::move(a), std::move(b), o.writeOn);
     ConsoleProgress progress("animate", o.quiet);
-    animation.RenderFrames(range, o.output, &progress, &written);
+    extension = animation.Extension(o.format);
+    animation.RenderFrames(range, o.output, &progress, &written, o.format);
     if (!o.quiet)
-      std::fprintf(stderr, "wrote %s … %s in %s\n", FrameFileName(range.first).c_str(),
-                   FrameFileName(range.last).c_str(), o.output.c_str());
+      std::fprintf(stderr, "wrote %s … %s in %s\n", FrameFileName(range.first, extension).c_str(),
+                   FrameFileName(range.last, extension).c_str(), o.output.c_str());
     return kExitOk;
+  } catch (const OutputChoiceError& e) {
+    std::fprintf(stderr, "kstroke animate: %s\n", e.what());
+    return kExitUsage;
   } catch (const StrokeDocError& e) {
     std::fprintf(stderr, "kstroke animate: %s\n", e.what());
   } catch (const AnimateError& e) {
@@ -59,7 +65,7 @@ int RunAnimate(const AnimateOptions& o) {
   } catch (long code) {
     if (code == GX_Err_Cancelled) {
       std::fprintf(stderr, "kstroke animate: cancelled after %d frame(s); %s not written\n",
-                   written, FrameFileName(range.first + written).c_str());
+                   written, FrameFileName(range.first + written, extension).c_str());
       return CancelledStatus();
     }
     std::fprintf(stderr, "kstroke animate: engine error %ld\n", code);
@@ -82,6 +88,12 @@ const KstrokeCommand kAnimate(
       sub.add_flag("--write-on", o->writeOn, "draw each stroke along its path, frame by frame");
       sub.add_option("-o,--output", o->output, "folder for frame_0000.png …")
           ->capture_default_str();
+      sub.add_option("--format", o->format.extension,
+                     "frame files: png, tif, tiff or exr (default: png, exr for a float canvas)")
+          ->check(CLI::IsMember({"png", "tif", "tiff", "exr"}));
+      sub.add_option("--file-depth", o->format.sample,
+                     "samples of the files: 8, 16, half or float (default: the format's choice)")
+          ->check(CLI::IsMember({"8", "16", "half", "float"}));
       sub.add_flag("-q,--quiet", o->quiet, "no progress bar");
       return [o] { return RunAnimate(*o); };
     });

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// kstroke render: a stroke description (or the built-in stroke) into a PNG.
+// kstroke render: a stroke description (or the built-in stroke) into an image file.
+#include <unistd.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -14,7 +16,8 @@ namespace {
 
 struct RenderOptions {
   std::string input;
-  std::string output = "kstroke.png";
+  std::string output;  ///< empty: kstroke.png, or kstroke.exr for a float canvas
+  std::string fileDepth;
   bool quiet = false;
   int batch = 0;
   std::string brush;
@@ -39,15 +42,32 @@ void ApplyOptions(const RenderOptions& o, StrokeDoc* doc) {
 }
 
 int RunRender(const RenderOptions& o) {
+  // The output is checked before anything is read or drawn.
+  ImageOutput out;
+  try {
+    if (!o.output.empty()) out = ChooseOutput(o.output, o.fileDepth);
+  } catch (const OutputChoiceError& e) {
+    std::fprintf(stderr, "kstroke render: %s\n", e.what());
+    return kExitUsage;
+  }
+  if (out.path == "-" && isatty(STDOUT_FILENO)) {
+    std::fprintf(stderr, "kstroke render: -o -: standard output is a terminal; redirect it\n");
+    return kExitUsage;
+  }
   try {
     StrokeDoc doc = o.input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(o.input);
     if (o.batch > 0) doc.batch = o.batch;
     ApplyOptions(o, &doc);
+    if (o.output.empty())
+      out = ChooseOutput(doc.depth == 32 ? "kstroke.exr" : "kstroke.png", o.fileDepth);
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
-    WriteCanvasPng(*canvas, o.output, progress.CancelOnly());
-    if (!o.quiet) std::fprintf(stderr, "wrote %s\n", o.output.c_str());
+    WriteCanvas(*canvas, CanvasEncoding(doc), out, progress.CancelOnly());
+    if (!o.quiet && out.path != "-") std::fprintf(stderr, "wrote %s\n", out.path.c_str());
     return kExitOk;
+  } catch (const OutputChoiceError& e) {
+    std::fprintf(stderr, "kstroke render: %s\n", e.what());
+    return kExitUsage;
   } catch (const StrokeDocError& e) {
     std::fprintf(stderr, "kstroke render: %s\n", e.what());
   } catch (const RenderError& e) {
@@ -59,7 +79,8 @@ int RunRender(const RenderOptions& o) {
                  o.input.empty() ? "built-in stroke" : o.input.c_str());
   } catch (long code) {
     if (code == GX_Err_Cancelled) {
-      std::fprintf(stderr, "kstroke render: cancelled; %s not written\n", o.output.c_str());
+      std::fprintf(stderr, "kstroke render: cancelled; %s not written\n",
+                   out.path == "-" ? "standard output" : out.path.c_str());
       return CancelledStatus();
     }
     std::fprintf(stderr, "kstroke render: engine error %ld\n", code);
@@ -68,12 +89,19 @@ int RunRender(const RenderOptions& o) {
 }
 
 const KstrokeCommand kRender(
-    "render", "render a stroke description (or the built-in stroke) into a PNG",
+    "render", "render a stroke description (or the built-in stroke) into an image file",
     [](CLI::App& sub) -> KstrokeCommand::Run {
       auto o = std::make_shared<RenderOptions>();
       sub.add_option("stroke", o->input,
                      "stroke description (JSON) or stroke file (.kst); none: the built-in stroke");
-      sub.add_option("-o,--output", o->output, "output PNG")->capture_default_str();
+      sub.add_option("-o,--output", o->output,
+                     "image to write: .png, .tif/.tiff or .exr (the format follows the name); "
+                     "- for PNG on standard output (default: kstroke.png, kstroke.exr for a "
+                     "float canvas)");
+      sub.add_option("--file-depth", o->fileDepth,
+                     "samples of the file: 8, 16, half or float (default: the format's choice "
+                     "for the canvas depth)")
+          ->check(CLI::IsMember({"8", "16", "half", "float"}));
       sub.add_option("--batch", o->batch, "pointer events per render call (overrides the file)")
           ->check(CLI::Range(1, 1000000));
       sub.add_option("--brush", o->brush,

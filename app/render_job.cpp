@@ -8,6 +8,12 @@
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "app/output_file.h"
 #include "app/progress_bar.h"
 #include "app/recorded_shape.h"
@@ -17,7 +23,9 @@
 #include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
+#include "host/gx/gx_image.h"
 #include "host/gx/gx_png.h"
+#include "host/gx/gx_transfer.h"
 #include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/fill_paint_source.h"
@@ -48,18 +56,19 @@ boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
                                             const DocStroke& stroke, CloneImages* images,
                                             GX_ProgressInfo* cancel) {
   const DocSource& s = stroke.source;
+  const GX_LinearBlendingTables* tables = BlendingTablesFor(doc);
   if (s.type == "clone") {
     GX_World* world = images->Get(doc, index, cancel);
     V_Rect sourceRect;
     sourceRect.right = static_cast<int16_t>(world->Width());
     sourceRect.bottom = static_cast<int16_t>(world->Height());
     return boost::shared_ptr<K_PaintSource>(Checked(new K_ClonePaintSource(
-        nullptr, world, s.sourcePixelAspect,
+        tables, world, s.sourcePixelAspect,
         V_Vector2T<double>(s.sourcePoint[0], s.sourcePoint[1]), sourceRect)));
   }
   GX_PixelFloat colour{static_cast<float>(s.colour[3]), static_cast<float>(s.colour[0]),
                        static_cast<float>(s.colour[1]), static_cast<float>(s.colour[2])};
-  return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(nullptr, colour)));
+  return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(tables, colour)));
 }
 
 // One line per stroke for -v: what was recorded, placed and drawn, and how long it took.
@@ -97,20 +106,30 @@ std::string WorldSize(int64_t width, int64_t height, int32_t depth) {
          std::to_string(depth) + " bits (" + bytes + ")";
 }
 
+GX_ColourEncoding CanvasEncoding(const StrokeDoc& doc) {
+  return CanvasColour(doc) == "linear" ? GX_ColourEncoding::kLinear : GX_ColourEncoding::kSrgb;
+}
+
+const GX_LinearBlendingTables* BlendingTablesFor(const StrokeDoc& doc) {
+  const bool decode = doc.blending == "linear" && CanvasEncoding(doc) == GX_ColourEncoding::kSrgb;
+  return decode ? &GX_LinearBlendingTables::Srgb() : nullptr;
+}
+
 GX_World* CloneImages::Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* cancel) {
   const std::string& name = doc.strokes.at(index).source.image;
   const std::string path = !name.empty() && name[0] == '/' ? name : FolderOf(doc.path) + name;
-  const auto key = std::make_pair(path, int32_t(doc.depth));
+  const auto key = std::make_tuple(path, int32_t(doc.depth), CanvasEncoding(doc));
   const auto found = images.find(key);
   if (found != images.end()) return found->second.get();
-  GX_PngReadOptions options;
+  GX_ImageReadOptions options;
   options.maxSide = kMaxCanvasSide;
   options.maxPixels = kMaxImagePixels;
   options.progress = cancel;
+  options.colour = CanvasEncoding(doc);
   GX_World* world = nullptr;
-  const int32_t rc = GX_ReadPng(path.c_str(), doc.depth, &world, &options);
+  const int32_t rc = GX_ReadImage(path.c_str(), doc.depth, &world, &options);
   if (rc == GX_Err_Cancelled) throw long(rc);
-  if (rc != 0) throw RenderError(Where(doc, index) + ".source.image: " + GX_PngLastMessage());
+  if (rc != 0) throw RenderError(Where(doc, index) + ".source.image: " + GX_ImageLastMessage());
   return (images[key] = std::unique_ptr<GX_World>(world)).get();
 }
 
@@ -297,14 +316,71 @@ std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& original, ConsoleProgr
   return canvas;
 }
 
-void WriteCanvasPng(const GX_World& canvas, const std::string& path, GX_ProgressInfo* cancel) {
-  try {
-    AtomicOutput out(path);
-    const int32_t rc = GX_WritePngStream(out.Stream(), path.c_str(), *canvas.GetLayer(), cancel);
+ImageOutput ChooseOutput(const std::string& path, const std::string& sample) {
+  ImageOutput out;
+  out.path = path;
+  const std::string writable = std::string("; writable: ") + GX_ImageWritableFormats() +
+                               ", and PNG on standard output (-o -)";
+  if (path != "-") {
+    out.format = GX_ImageFormatForName(path.c_str());
+    if (out.format == GX_ImageFormat::kUnknown)
+      throw OutputChoiceError(path + ": no image format has this name's extension" + writable);
+    if (!GX_ImageWrites(out.format, GX_SampleType::kDefault))
+      throw OutputChoiceError(path + ": " + GX_ImageFormatName(out.format) +
+                              " is read only (clone images)" + writable);
+  }
+  if (sample.empty()) return out;
+  static const std::pair<const char*, GX_SampleType> kSamples[] = {
+      {"8", GX_SampleType::kUint8}, {"16", GX_SampleType::kUint16},
+      {"half", GX_SampleType::kHalf}, {"float", GX_SampleType::kFloat}};
+  out.sample = GX_SampleType::kDefault;
+  for (const auto& s : kSamples)
+    if (sample == s.first) out.sample = s.second;
+  if (out.sample == GX_SampleType::kDefault)
+    throw OutputChoiceError("unknown file depth \"" + sample + "\" (one of: 8, 16, half, float)");
+  if (!GX_ImageWrites(out.format, out.sample))
+    throw OutputChoiceError(path + ": " + GX_ImageFormatName(out.format) + " cannot hold " +
+                            GX_SampleTypeName(out.sample) + " samples" + writable);
+  return out;
+}
+
+void WriteCanvas(const GX_World& canvas, GX_ColourEncoding colour, const ImageOutput& out,
+                 GX_ProgressInfo* cancel) {
+  GX_ImageWriteOptions options;
+  options.sample = out.sample;
+  options.colour = colour;
+  options.progress = cancel;
+  auto check = [&](int32_t rc, const std::string& failed) {
     if (rc == GX_Err_Cancelled) throw long(rc);
-    if (rc != 0) throw RenderError(path + ": " + GX_PngLastMessage());
+    if (rc != 0) throw RenderError(failed);
+  };
+  if (out.path == "-") {
+    // A stream of its own on standard output's descriptor: a failed write is reported
+    // here, once, and leaves nothing in stdout's buffer for the program's last flush.
     ThrowIfCancelled();
-    out.Commit();
+    std::fflush(stdout);
+    const int fd = ::dup(STDOUT_FILENO);
+    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (!stream) {
+      if (fd >= 0) ::close(fd);
+      throw RenderError(std::string("cannot write to standard output: ") + std::strerror(errno));
+    }
+    int32_t rc = GX_WritePngStream(stream, "standard output", *canvas.GetLayer(), &options);
+    int error = errno;
+    if (std::fclose(stream) != 0 && rc == 0) rc = GX_Err_ImageWrite, error = errno;
+    check(rc, rc == GX_Err_ImageWrite
+                  ? "cannot write to standard output" +
+                        (error ? std::string(": ") + std::strerror(error) : std::string())
+                  : std::string(GX_ImageLastMessage()));
+    return;
+  }
+  try {
+    AtomicOutput file(out.path);
+    const int32_t rc = GX_WriteImageStream(file.Stream(), out.path.c_str(), out.format,
+                                           *canvas.GetLayer(), &options);
+    check(rc, out.path + ": " + GX_ImageLastMessage());
+    ThrowIfCancelled();
+    file.Commit();
   } catch (const OutputError& e) {
     throw RenderError(e.what());
   }

@@ -7,12 +7,15 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "app/stroke_doc.h"
 #include "host/gx/gx.h"
+#include "host/gx/gx_image.h"
 
 class ConsoleProgress;
+class GX_LinearBlendingTables;
 class K_Shape;
 struct K_StrokeGlobalProperties;
 
@@ -36,6 +39,14 @@ K_StrokeGlobalProperties PropertiesFor(const StrokeDoc& doc, const DocStroke& st
 /// header, before any pixel is decoded or memory is set aside for them.
 constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
 
+/// What the canvas's values mean (CanvasColour).
+GX_ColourEncoding CanvasEncoding(const StrokeDoc& doc);
+
+/// The tables strokes blend through: the sRGB tables when an sRGB canvas blends in
+/// linear light, else none (the stored values are blended as they are, which on a
+/// linear canvas is linear light already).
+const GX_LinearBlendingTables* BlendingTablesFor(const StrokeDoc& doc);
+
 /// "W × H pixels at D bits (N MB)": what a world of that size takes.
 std::string WorldSize(int64_t width, int64_t height, int32_t depth);
 
@@ -43,7 +54,9 @@ std::string WorldSize(int64_t width, int64_t height, int32_t depth);
 /// RenderError naming the file, the size and the bytes when memory runs out.
 std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc);
 
-/// Clone images, read once per path and depth however many strokes clone from them.
+/// Clone images, read once per path, depth and colour however many strokes clone from
+/// them. Any format GX_ReadImage knows (PNG, JPEG, TIFF, OpenEXR, told by content),
+/// converted from the colour the file is tagged with into the canvas's.
 class CloneImages {
 public:
   /// The image stroke `index` of `doc` clones from, read when first asked for.
@@ -53,7 +66,7 @@ public:
   GX_World* Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* cancel);
 
 private:
-  std::map<std::pair<std::string, int32_t>, std::unique_ptr<GX_World>> images;
+  std::map<std::tuple<std::string, int32_t, GX_ColourEncoding>, std::unique_ptr<GX_World>> images;
 };
 
 /// Renders stroke `index` of `doc` into `canvas`. When `shape` is given, or the stroke
@@ -69,9 +82,28 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
 /// Renders every stroke of the document onto a new canvas.
 std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& doc, ConsoleProgress* progress);
 
-/// Writes the canvas as PNG (8-bit, or 16-bit for deep and float canvases) through a
-/// temporary file (app/output_file.h), row by row from the canvas itself. `cancel`
-/// (may be null) is asked once per row. Throws RenderError, or long GX_Err_Cancelled,
-/// and then leaves nothing behind.
-void WriteCanvasPng(const GX_World& canvas, const std::string& path,
-                    GX_ProgressInfo* cancel = nullptr);
+/// Where a picture goes and how: the format comes from the file name's extension;
+/// "-" is PNG on standard output.
+struct ImageOutput {
+  std::string path;
+  GX_ImageFormat format = GX_ImageFormat::kPng;
+  GX_SampleType sample = GX_SampleType::kDefault;  ///< the format's choice for the canvas
+};
+
+/// An output the command line names wrongly; the message is one line that lists what
+/// can be written.
+struct OutputChoiceError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// The output for `path` and `sample` ("" for the format's default for the canvas, or
+/// "8", "16", "half", "float"). Throws OutputChoiceError for a name whose extension is
+/// no writable format and for a sample type the format cannot hold.
+ImageOutput ChooseOutput(const std::string& path, const std::string& sample = "");
+
+/// Writes the canvas, whose values are in `colour`, to `out` in the file's own colour
+/// (host/gx/gx_image.h), row by row from the canvas itself: a file through a temporary
+/// (app/output_file.h), or standard output. `cancel` (may be null) is asked once per
+/// row. Throws RenderError, or long GX_Err_Cancelled, and then leaves no file behind.
+void WriteCanvas(const GX_World& canvas, GX_ColourEncoding colour, const ImageOutput& out,
+                 GX_ProgressInfo* cancel = nullptr);

@@ -619,6 +619,11 @@ std::optional<RecordedProblem> CheckRecorded(const DocRecorded& rec) {
   return std::nullopt;
 }
 
+std::string CanvasColour(const StrokeDoc& doc) {
+  if (!doc.colour.empty()) return doc.colour;
+  return doc.depth == 32 ? "linear" : "srgb";
+}
+
 size_t RecordedVertexCount(const std::vector<DocEvent>& events) {
   size_t count = 0;
   float lastX = 0, lastY = 0;
@@ -674,8 +679,11 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
     if (doc.depth != 8 && doc.depth != 16 && doc.depth != 32)
       c.Fail("canvas.depth", "expected 8, 16 or 32, got " + std::to_string(doc.depth));
     doc.background = ReadColour(c, "background", doc.background, 0, 1);
+    for (const char* key : {"colour", "color"})
+      if (c.Has(key)) doc.colour = c.OneOf(key, "", {"srgb", "linear"});
     c.Finish();
   }
+  doc.blending = r.OneOf("blending", doc.blending, {"encoded", "linear"});
   doc.pixelAspect = r.Number("pixelAspect", doc.pixelAspect, 0, 100, true);
   if (r.Has("transform")) {
     ObjectReader t(r.Get("transform"), path, "transform");
@@ -786,7 +794,8 @@ StrokeDoc DefaultStrokeDoc() {
 std::string StrokeDocToJson(const StrokeDoc& doc, DocPart part) {
   json root;
   root["canvas"] = {{"width", doc.width}, {"height", doc.height}, {"depth", doc.depth},
-                    {"background", ColourJson(doc.background)}};
+                    {"background", ColourJson(doc.background)}, {"colour", CanvasColour(doc)}};
+  root["blending"] = doc.blending;
   root["pixelAspect"] = doc.pixelAspect;
   root["transform"] = {{"anchor", doc.anchor}, {"position", doc.position},
                        {"scale", doc.scale}, {"rotation", doc.rotation}};

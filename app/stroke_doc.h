@@ -169,6 +169,12 @@ struct StrokeDoc {
   int height = 512;
   int depth = 8;     ///< 8, 16 or 32
   std::array<double, 4> background{{1, 1, 1, 1}};  ///< red, green, blue, alpha, 0..1
+  /// What the canvas's values mean: "srgb" or "linear"; "" for the depth's own
+  /// (CanvasColour). Colours in the document are values of the canvas as it is.
+  std::string colour;
+  /// "encoded": strokes blend the stored values; "linear": in linear light (the
+  /// blending tables decode an sRGB canvas; a linear one holds linear light already).
+  std::string blending = "encoded";
   double pixelAspect = 1;
   std::array<double, 2> anchor{{0, 0}};
   std::array<double, 2> position{{0, 0}};
@@ -177,6 +183,10 @@ struct StrokeDoc {
   int batch = 4;  ///< pointer events per render call while "painting"
   std::vector<DocStroke> strokes;
 };
+
+/// The canvas's colour: doc.colour, or "linear" for a float canvas and "srgb" for an
+/// 8- or 16-bit one when the document does not say.
+std::string CanvasColour(const StrokeDoc& doc);
 
 /// How many vertices recording `events` adds: as the engine records them, an event
 /// whose time is not after the last recorded one, or that lies on the last vertex (in

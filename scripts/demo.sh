@@ -10,6 +10,9 @@ for f in examples/*.json; do
   "$bin" render "$f" -q -o "out/$name.png"
   echo "  out/$name.png   ($f)"
 done
+# A float canvas keeps what PNG cannot (light past 1) in OpenEXR.
+"$bin" render examples/float32.json -q -o out/float32.exr
+echo "  out/float32.exr   (examples/float32.json in linear light)"
 "$bin" render -q -o out/default.png
 echo "  out/default.png   (the built-in stroke)"
 "$bin" outline --diameter 120 --hardness 0.6 --roundness 0.5 --angle 30 --show-hardness \

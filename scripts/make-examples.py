@@ -177,6 +177,21 @@ def main():
         "strokes": [{"events": petal}],
     })
 
+    # Two soft strokes crossing, red under green, blended in the stored sRGB values and
+    # in linear light: the README's picture of the two.
+    blend = {
+        "canvas": dict(canvas, width=320, height=200),
+        "brush": {"diameter": 80, "hardness": 0.1, "spacing": 0.1},
+        "strokes": [
+            {"source": {"type": "fill", "colour": [1.0, 0.0, 0.0]},
+             "events": events(lambda u: (0.15 + 0.7 * u, 0.3 + 0.4 * u), 60)},
+            {"source": {"type": "fill", "colour": [0.0, 0.8, 0.0]},
+             "events": events(lambda u: (0.15 + 0.7 * u, 0.7 - 0.4 * u), 60)},
+        ],
+    }
+    write("blend_encoded.json", dict(blend, blending="encoded"))
+    write("blend_linear.json", dict(blend, blending="linear"))
+
 
 if __name__ == "__main__":
     main()

@@ -7,6 +7,10 @@ packages=(
   cmake g++ make pkg-config
   libboost-dev          # boost::shared_ptr / scoped_ptr
   libpng-dev            # PNG in and out
+  libopenexr-dev        # OpenEXR in and out (half and float)
+  libtiff-dev           # TIFF in and out (8, 16 bits and float)
+  libjpeg62-turbo-dev   # JPEG clone images
+  liblcms2-dev          # colour profiles embedded in images
   libcairo2-dev         # the drawing interface behind brush outlines
   nlohmann-json3-dev    # stroke descriptions
   libcli11-dev          # the kstroke command line

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "host/gx/gx.h"
+#include "host/gx/gx_image.h"
 #include "host/gx/gx_png.h"
 
 inline double GoldenChannel(const GX_LayerDef& l, int x, int y, int c) {
@@ -66,4 +67,27 @@ inline void ExpectMatchesGolden(const GX_World& actual, const std::string& subdi
   EXPECT_EQ(differing, 0) << name << ": " << differing << " pixels differ, largest difference "
                           << largest << " of full scale (tolerance " << tolerance
                           << "); actual and diff in " << outDir;
+}
+
+/// Whether two image files of any supported format hold the same pixels when read at
+/// `depth`: files written at different times may differ in chunks and compression.
+inline ::testing::AssertionResult SameImagePixels(const std::string& a, const std::string& b,
+                                                  int depth = 8) {
+  GX_World* rawA = nullptr;
+  GX_World* rawB = nullptr;
+  if (GX_ReadImage(a.c_str(), depth, &rawA) != 0)
+    return ::testing::AssertionFailure() << GX_ImageLastMessage();
+  std::unique_ptr<GX_World> wa(rawA);
+  if (GX_ReadImage(b.c_str(), depth, &rawB) != 0)
+    return ::testing::AssertionFailure() << GX_ImageLastMessage();
+  std::unique_ptr<GX_World> wb(rawB);
+  if (wa->Width() != wb->Width() || wa->Height() != wb->Height())
+    return ::testing::AssertionFailure() << "sizes differ";
+  for (int y = 0; y < wa->Height(); ++y)
+    for (int x = 0; x < wa->Width(); ++x)
+      for (int c = 0; c < 4; ++c)
+        if (GoldenChannel(*wa->GetLayer(), x, y, c) != GoldenChannel(*wb->GetLayer(), x, y, c))
+          return ::testing::AssertionFailure()
+                 << "pixel (" << x << ", " << y << ") channel " << c << " differs";
+  return ::testing::AssertionSuccess();
 }

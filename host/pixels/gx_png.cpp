@@ -2,7 +2,7 @@
 // PNG reading and writing through libpng.
 //
 // libpng reports errors by longjmp, so the functions that call it keep only plain
-// locals, and every buffer they touch is owned by their caller.
+// locals, and every buffer and converter they touch is owned by their caller's job.
 #include "host/gx/gx_png.h"
 
 #include <png.h>
@@ -11,27 +11,22 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/pixels/gx_image_rows.h"
+
 namespace {
 
-thread_local std::string tLastMessage;
-
-int32_t Fail(int32_t code, const std::string& message) {
-  tLastMessage = message;
-  return code;
-}
-
-int32_t Succeed() {
-  tLastMessage.clear();
-  return 0;
-}
+using gxp::FileSample;
+using gxp::ImageFail;
+using gxp::ImageSucceed;
 
 struct PngError {
   char text[200] = "";
@@ -49,80 +44,26 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Conversions ------------------------------------------------------------------------
-
-uint16_t From16(uint16_t v) {  // 0..32768 → 0..65535
-  const uint32_t c = std::min<uint32_t>(v, 32768);
-  return static_cast<uint16_t>((c * 65535u + 16384u) / 32768u);
-}
-uint16_t FromFloat(float v) {
-  if (!(v > 0)) return 0;
-  return static_cast<uint16_t>(std::lround(std::min(v, 1.0f) * 65535.0f));
-}
-void PutBig16(unsigned char* out, uint16_t v) {
-  out[0] = static_cast<unsigned char>(v >> 8);
-  out[1] = static_cast<unsigned char>(v & 255);
-}
-
-// Rows between the layer and the file ---------------------------------------------------
-
-// Row y of a layer in the file's channel order (RGBA) and byte order.
-void PackLayerRow(const GX_LayerDef& layer, int32_t y, unsigned char* out) {
-  const int32_t depth = layer.depth;
-  for (int32_t x = 0; x < layer.width; ++x) {
-    const void* px = GXp_PixelAddress(layer, x, y);
-    if (depth == 8) {
-      const auto* p = static_cast<const GX_Pixel8*>(px);
-      *out++ = p->red;
-      *out++ = p->green;
-      *out++ = p->blue;
-      *out++ = p->alpha;
-      continue;
-    }
-    uint16_t c[4];
-    if (depth == 16) {
-      const auto* p = static_cast<const GX_Pixel16*>(px);
-      c[0] = From16(p->red), c[1] = From16(p->green), c[2] = From16(p->blue), c[3] = From16(p->alpha);
-    } else {
-      const auto* p = static_cast<const GX_PixelFloat*>(px);
-      c[0] = FromFloat(p->red), c[1] = FromFloat(p->green), c[2] = FromFloat(p->blue),
-      c[3] = FromFloat(p->alpha);
-    }
-    for (uint16_t v : c) {
-      PutBig16(out, v);
-      out += 2;
-    }
-  }
+// 16-bit rows are kept in the machine's byte order; libpng swaps them to the file's.
+bool LittleEndian() {
+  const uint16_t one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
 }
 
 void PackUnoRow(const GX_UnoBuffer& buffer, int32_t y, unsigned char* out) {
   const int32_t depth = buffer.GetDepth();
+  auto* out16 = reinterpret_cast<uint16_t*>(out);
   for (int32_t x = 0; x < buffer.GetWidth(); ++x) {
-    if (depth == 8)
+    if (depth == 8) {
       out[x] = buffer.Row<uint8_t>(y)[x];
-    else
-      PutBig16(out + 2 * x, depth == 16 ? From16(buffer.Row<uint16_t>(y)[x])
-                                        : FromFloat(buffer.Row<float>(y)[x]));
-  }
-}
-
-// One RGBA row as read (8 bits, or 16 bits big-endian when `wide`) into row y.
-void UnpackRow(const unsigned char* in, bool wide, GX_LayerDef* layer, int32_t y) {
-  const std::size_t channelBytes = wide ? 2 : 1;
-  const uint32_t fileFull = wide ? 65535u : 255u;
-  for (int32_t x = 0; x < layer->width; ++x, in += 4 * channelBytes) {
-    uint32_t c[4];  // r, g, b, a as read; 0..255 or 0..65535
-    for (int i = 0; i < 4; ++i) c[i] = wide ? (uint32_t(in[2 * i]) << 8) | in[2 * i + 1] : in[i];
-    void* px = GXp_PixelAddress(*layer, x, y);
-    if (layer->depth == 8) {
-      auto to8 = [&](uint32_t v) { return uint8_t(wide ? (v * 255u + 32767u) / 65535u : v); };
-      *static_cast<GX_Pixel8*>(px) = {to8(c[3]), to8(c[0]), to8(c[1]), to8(c[2])};
-    } else if (layer->depth == 16) {
-      auto to16 = [&](uint32_t v) { return uint16_t((v * 32768u + fileFull / 2) / fileFull); };
-      *static_cast<GX_Pixel16*>(px) = {to16(c[3]), to16(c[0]), to16(c[1]), to16(c[2])};
+    } else if (depth == 16) {
+      const uint32_t c = std::min<uint32_t>(buffer.Row<uint16_t>(y)[x], 32768u);
+      out16[x] = uint16_t((c * 65535u + 16384u) / 32768u);
     } else {
-      auto toF = [&](uint32_t v) { return float(v) / float(fileFull); };
-      *static_cast<GX_PixelFloat*>(px) = {toF(c[3]), toF(c[0]), toF(c[1]), toF(c[2])};
+      const float v = buffer.Row<float>(y)[x];
+      out16[x] = v > 0.0f ? (v < 1.0f ? uint16_t(std::lround(v * 65535.0f)) : 65535) : 0;
     }
   }
 }
@@ -135,6 +76,7 @@ enum Outcome { kDone = 0, kLibpngError, kStopped, kTooLarge, kNoMemory };
 struct WriteJob {
   int32_t width = 0, height = 0;
   int bitDepth = 8, colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  bool srgb = false;                                  ///< tag the file as sRGB
   std::function<void(int32_t, unsigned char*)> pack;  ///< fills row y in file order
   std::vector<unsigned char> row;
   GX_ProgressInfo* progress = nullptr;
@@ -159,7 +101,9 @@ int WriteRows(std::FILE* file, WriteJob* job) {
   png_set_IHDR(png, info, png_uint_32(job->width), png_uint_32(job->height), job->bitDepth,
                job->colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (job->srgb) png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
   png_write_info(png, info);
+  if (job->bitDepth == 16 && LittleEndian()) png_set_swap(png);
   for (int32_t y = 0; y < job->height; ++y) {
     job->pack(y, job->row.data());
     png_write_row(png, job->row.data());
@@ -178,88 +122,103 @@ int32_t WriteStream(std::FILE* file, const char* name, WriteJob* job) {
   try {
     job->row.resize(std::size_t(job->width) * channels * std::size_t(job->bitDepth / 8));
   } catch (const std::bad_alloc&) {
-    return Fail(Y_Err_OutOfMemory, std::string("out of memory writing '") + name + "'");
+    return gxp::NoMemoryWriting(name);
   }
   const int outcome = WriteRows(file, job);
-  if (outcome == kStopped)
-    return Fail(job->stopCode, std::string("writing '") + name + "' was stopped");
+  if (outcome == kStopped) return gxp::Stopped(name, false, job->stopCode);
   const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
   if (outcome != kDone || !flushed) {
     const std::string why = outcome != kDone ? job->err.text : std::strerror(errno);
-    return Fail(GX_Err_PngWrite, std::string("cannot write '") + name + "': " + why);
+    return ImageFail(GX_Err_ImageWrite, std::string("cannot write '") + name + "': " + why);
   }
-  return Succeed();
+  return ImageSucceed();
 }
 
-int32_t WritePath(const char* path, WriteJob* job) {
+int32_t WritePath(const char* path, const std::function<int32_t(std::FILE*)>& write) {
   File file(std::fopen(path, "wb"));
   if (!file)
-    return Fail(GX_Err_PngOpen, std::string("cannot create '") + path + "': " + std::strerror(errno));
-  int32_t rc = WriteStream(file.get(), path, job);
+    return ImageFail(GX_Err_ImageOpen,
+                     std::string("cannot create '") + path + "': " + std::strerror(errno));
+  int32_t rc = write(file.get());
   if (std::fclose(file.release()) != 0 && rc == 0)
-    rc = Fail(GX_Err_PngWrite, std::string("cannot write '") + path + "': " + std::strerror(errno));
+    rc = ImageFail(GX_Err_ImageWrite,
+                   std::string("cannot write '") + path + "': " + std::strerror(errno));
   if (rc != 0) std::remove(path);
   return rc;
 }
 
-WriteJob LayerJob(const GX_LayerDef& layer, GX_ProgressInfo* progress) {
-  WriteJob job;
-  job.width = layer.width;
-  job.height = layer.height;
-  job.bitDepth = layer.depth == 8 ? 8 : 16;
-  job.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-  job.pack = [&layer](int32_t y, unsigned char* out) { PackLayerRow(layer, y, out); };
-  job.progress = progress;
-  return job;
-}
-
-int32_t CheckLayer(const char* name, const GX_LayerDef& layer) {
-  if (!name || !layer.data || layer.width <= 0 || layer.height <= 0)
-    return Fail(GX_Err_BadArgument, std::string("cannot write '") + (name ? name : "(null)") +
-                                        "': empty layer");
-  if (GXp_WorldDepth(&layer) == 0)
-    return Fail(GX_Err_BadDepth, std::string("cannot write '") + name + "': bad layer depth");
-  return 0;
-}
-
 int32_t OpenForReading(const char* path, File* file) {
   file->reset(std::fopen(path, "rb"));
-  if (!*file) return Fail(GX_Err_PngOpen, std::string("cannot open '") + path + "': " + std::strerror(errno));
+  if (!*file)
+    return ImageFail(GX_Err_ImageOpen,
+                     std::string("cannot open '") + path + "': " + std::strerror(errno));
   return 0;
-}
-
-bool OverLimits(const GX_PngReadOptions& o, png_uint_32 width, png_uint_32 height) {
-  return (o.maxSide > 0 && (width > png_uint_32(o.maxSide) || height > png_uint_32(o.maxSide))) ||
-         (o.maxPixels > 0 && uint64_t(width) * height > uint64_t(o.maxPixels)) ||
-         width > png_uint_32(INT32_MAX) || height > png_uint_32(INT32_MAX);
 }
 
 struct ReadJob {
-  const GX_PngReadOptions* options = nullptr;
+  const GX_ImageReadOptions* options = nullptr;
   int32_t depth = 8;
   bool headerOnly = false;  ///< only the size is wanted
   png_uint_32 width = 0, height = 0;
+  gxp::FileColour colour;
   std::unique_ptr<GX_World> world;
+  std::optional<gxp::RowDecoder> decoder;
   std::vector<unsigned char> pixels;  ///< one row, or the whole image when interlaced
   int32_t stopCode = 0;
   PngError err;
 };
 
-// The world and row storage, once the header has passed the limits. No libpng call.
-int Prepare(ReadJob* job, std::size_t rowBytes, bool whole) noexcept {
+// The file's colour from its chunks (see the header for the order). No libpng error
+// can come from these queries.
+gxp::FileColour ColourOf(png_structp png, png_infop info) {
+  gxp::FileColour c;
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0) {
+    c.profile.assign(profile, profile + length);
+    return c;
+  }
+  int intent = 0;
+  if (png_get_sRGB(png, info, &intent)) return c;
+  png_fixed_point gamma = 0;
+  if (png_get_gAMA_fixed(png, info, &gamma) && gamma > 0) {
+    // gAMA holds the encoding exponent × 100000: stored = linear^(gamma / 100000).
+    if (gamma == 100000)
+      c.encoding = GX_ColourEncoding::kLinear;
+    else if (std::abs(gamma - 45455) > 455)
+      c.gamma = 100000.0 / double(gamma);
+  }
+  double xy[8];
+  if (png_get_cHRM(png, info, &xy[0], &xy[1], &xy[2], &xy[3], &xy[4], &xy[5], &xy[6], &xy[7]) &&
+      !gxp::IsSrgbPrimaries(xy)) {
+    c.hasPrimaries = true;
+    std::memcpy(c.primaries, xy, sizeof xy);
+  }
+  return c;
+}
+
+// The world, row storage and converter, once the header has passed the limits. No
+// libpng call.
+int Prepare(ReadJob* job, std::size_t rowBytes, bool whole, bool wide) noexcept {
   // The header was checked before libpng saw the file; this is the size it decodes.
-  if (OverLimits(*job->options, job->width, job->height)) return kTooLarge;
+  if (gxp::OverLimits(*job->options, job->width, job->height)) return kTooLarge;
   try {
-    job->world.reset(GX_World::New(int32_t(job->width), int32_t(job->height), job->depth, 0));
+    job->world.reset(gxp::NewWorldOrNull(job->width, job->height, job->depth));
+    if (!job->world) return kNoMemory;
     job->pixels.resize(whole ? rowBytes * job->height : rowBytes);
+    job->decoder.emplace(wide ? FileSample::kU16 : FileSample::kU8, false, job->colour,
+                         job->options->colour, int32_t(job->width));
   } catch (...) {
     return kNoMemory;
   }
-  return job->world ? kDone : kNoMemory;
+  return kDone;
 }
 
 int ReadRows(std::FILE* file, ReadJob* job) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->err, OnPngError, OnPngWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->err, OnPngError, OnPngWarning);
   if (!png) return kNoMemory;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -283,15 +242,17 @@ int ReadRows(std::FILE* file, ReadJob* job) {
   if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
   if ((colorType & PNG_COLOR_MASK_ALPHA) == 0 && !hasTrns)
     png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+  if (LittleEndian()) png_set_swap(png);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   job->width = png_get_image_width(png, info);
   job->height = png_get_image_height(png, info);
+  job->colour = ColourOf(png, info);
   const bool wide = png_get_bit_depth(png, info) == 16;
   const std::size_t rowBytes = png_get_rowbytes(png, info);
   if (rowBytes != std::size_t(job->width) * 4 * (wide ? 2 : 1))
     png_error(png, "unexpected row layout after expansion");
-  const int prepared = Prepare(job, rowBytes, passes > 1);
+  const int prepared = Prepare(job, rowBytes, passes > 1, wide);
   if (prepared != kDone) {
     png_destroy_read_struct(&png, &info, nullptr);
     return prepared;
@@ -310,8 +271,7 @@ int ReadRows(std::FILE* file, ReadJob* job) {
   for (int32_t y = 0; y < height; ++y) {
     unsigned char* row = job->pixels.data() + (passes > 1 ? rowBytes * std::size_t(y) : 0);
     if (passes == 1) png_read_row(png, row, nullptr);
-    UnpackRow(row, wide, layer, y);
-    if ((job->stopCode = GX_ReportProgress(job->options->progress, y + 1, height)) != 0) {
+    if ((job->stopCode = job->decoder->Store(row, layer, y, job->options->progress)) != 0) {
       png_destroy_read_struct(&png, &info, nullptr);
       return kStopped;
     }
@@ -328,87 +288,92 @@ int32_t ReadHead(std::FILE* file, const char* name, png_uint_32* width, png_uint
   unsigned char head[8 + 8 + 8];  // signature; length and type of IHDR; width, height
   const std::size_t got = std::fread(head, 1, sizeof head, file);
   if (got < 8 || png_sig_cmp(head, 0, 8) != 0)
-    return Fail(GX_Err_PngFormat, std::string("'") + name + "' is not a PNG file");
+    return ImageFail(GX_Err_ImageFormat, std::string("'") + name + "' is not a PNG file");
   if (got < sizeof head || std::memcmp(head + 12, "IHDR", 4) != 0)
-    return Fail(GX_Err_PngFormat, std::string("cannot read '") + name + "': IHDR: missing");
+    return ImageFail(GX_Err_ImageFormat, std::string("cannot read '") + name + "': IHDR: missing");
   const auto be32 = [](const unsigned char* p) {
     return (png_uint_32(p[0]) << 24) | (png_uint_32(p[1]) << 16) | (png_uint_32(p[2]) << 8) | p[3];
   };
   *width = be32(head + 16);
   *height = be32(head + 20);
   if (std::fseek(file, 8, SEEK_SET) != 0)
-    return Fail(GX_Err_PngOpen, std::string("cannot read '") + name + "': " + std::strerror(errno));
+    return ImageFail(GX_Err_ImageOpen,
+                     std::string("cannot read '") + name + "': " + std::strerror(errno));
   return 0;
-}
-
-int32_t TooLarge(const char* path, const GX_PngReadOptions& o, png_uint_32 width,
-                 png_uint_32 height) {
-  std::string limits;
-  if (o.maxSide > 0) limits = std::to_string(o.maxSide) + " pixels a side";
-  if (o.maxPixels > 0)
-    limits += (limits.empty() ? "" : " and ") + std::to_string(o.maxPixels) + " pixels in all";
-  return Fail(GX_Err_ImageTooLarge, std::string("'") + path + "' is " + std::to_string(width) +
-                                        " × " + std::to_string(height) + " pixels, over the limit of " +
-                                        (limits.empty() ? std::string("this platform") : limits));
 }
 
 int32_t RunRead(std::FILE* file, const char* path, ReadJob* job) {
   if (int32_t rc = ReadHead(file, path, &job->width, &job->height)) return rc;
-  if (OverLimits(*job->options, job->width, job->height))
-    return TooLarge(path, *job->options, job->width, job->height);
-  if (job->headerOnly) return Succeed();
+  if (gxp::OverLimits(*job->options, job->width, job->height))
+    return gxp::TooLarge(path, *job->options, job->width, job->height);
+  if (job->headerOnly) return ImageSucceed();
   switch (ReadRows(file, job)) {
-    case kDone: return Succeed();
-    case kTooLarge: return TooLarge(path, *job->options, job->width, job->height);
-    case kNoMemory: {
-      const double bytes = double(job->width) * job->height * GXp_PixelBytes(job->depth);
-      char size[32];
-      std::snprintf(size, sizeof size, "%.1f MB", bytes / 1e6);
-      return Fail(Y_Err_OutOfMemory, std::string("out of memory for '") + path + "' (" +
-                                         std::to_string(job->width) + " × " +
-                                         std::to_string(job->height) + " pixels, " + size + ")");
-    }
-    case kStopped:
-      return Fail(job->stopCode, std::string("reading '") + path + "' was stopped");
-    default:
-      return Fail(GX_Err_PngFormat, std::string("cannot read '") + path + "': " + job->err.text);
+    case kDone: return ImageSucceed();
+    case kTooLarge: return gxp::TooLarge(path, *job->options, job->width, job->height);
+    case kNoMemory: return gxp::NoMemoryFor(path, job->width, job->height, job->depth);
+    case kStopped: return gxp::Stopped(path, true, job->stopCode);
+    default: return gxp::CorruptFile(path, job->err.text);
   }
 }
 
 }  // namespace
 
-int32_t GX_WritePng(const char* path, const GX_LayerDef& layer, GX_ProgressInfo* progress) {
-  if (int32_t rc = CheckLayer(path, layer)) return rc;
-  WriteJob job = LayerJob(layer, progress);
-  return WritePath(path, &job);
+int32_t GX_WritePngStream(std::FILE* file, const char* name, const GX_LayerDef& layer,
+                          const GX_ImageWriteOptions* options) {
+  const GX_ImageWriteOptions* used;
+  GX_SampleType sample;
+  if (int32_t rc =
+          gxp::StartWrite(file, name, layer, GX_ImageFormat::kPng, options, &used, &sample))
+    return rc;
+  const GX_ImageWriteOptions& o = *used;
+  const bool wide = sample == GX_SampleType::kUint16;
+  std::optional<gxp::RowEncoder> encoder;
+  try {
+    encoder.emplace(layer, o.colour, wide ? FileSample::kU16 : FileSample::kU8,
+                    GX_ColourEncoding::kSrgb, false);
+  } catch (const std::bad_alloc&) {
+    return gxp::NoMemoryWriting(name);
+  }
+  WriteJob job;
+  job.width = layer.width;
+  job.height = layer.height;
+  job.bitDepth = wide ? 16 : 8;
+  job.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  job.srgb = true;
+  job.pack = [&encoder](int32_t y, unsigned char* out) { encoder->Load(y, out); };
+  job.progress = o.progress;
+  return WriteStream(file, name, &job);
 }
 
-int32_t GX_WritePngStream(std::FILE* file, const char* name, const GX_LayerDef& layer,
-                          GX_ProgressInfo* progress) {
-  if (int32_t rc = CheckLayer(name, layer)) return rc;
-  if (!file) return Fail(GX_Err_BadArgument, std::string("cannot write '") + name + "': no stream");
-  WriteJob job = LayerJob(layer, progress);
-  return WriteStream(file, name, &job);
+int32_t GX_WritePng(const char* path, const GX_LayerDef& layer,
+                    const GX_ImageWriteOptions* options) {
+  // Checked before the file is made, so a bad call leaves an existing file alone.
+  GX_SampleType sample;
+  const GX_ImageWriteOptions defaults;
+  if (int32_t rc = gxp::CheckWriteArgs(path, layer, GX_ImageFormat::kPng,
+                                       options ? *options : defaults, &sample))
+    return rc;
+  return WritePath(path, [&](std::FILE* f) { return GX_WritePngStream(f, path, layer, options); });
 }
 
 int32_t GX_WriteUnoPng(const char* path, const GX_UnoBuffer& buffer) {
   if (!path || buffer.GetWidth() <= 0 || buffer.GetHeight() <= 0)
-    return Fail(GX_Err_BadArgument, std::string("cannot write '") + (path ? path : "(null)") +
-                                        "': empty buffer");
+    return ImageFail(GX_Err_BadArgument,
+                     std::string("cannot write '") + (path ? path : "(null)") + "': empty buffer");
   WriteJob job;
   job.width = buffer.GetWidth();
   job.height = buffer.GetHeight();
   job.bitDepth = buffer.GetDepth() == 8 ? 8 : 16;
   job.colorType = PNG_COLOR_TYPE_GRAY;
   job.pack = [&buffer](int32_t y, unsigned char* out) { PackUnoRow(buffer, y, out); };
-  return WritePath(path, &job);
+  return WritePath(path, [&](std::FILE* f) { return WriteStream(f, path, &job); });
 }
 
 int32_t GX_ReadPngSize(const char* path, int32_t* width, int32_t* height) {
-  if (!path || !width || !height) return Fail(GX_Err_BadArgument, "no file or size to read");
+  if (!path || !width || !height) return ImageFail(GX_Err_BadArgument, "no file or size to read");
   File file;
   if (int32_t rc = OpenForReading(path, &file)) return rc;
-  const GX_PngReadOptions none;
+  const GX_ImageReadOptions none;
   ReadJob job;
   job.options = &none;
   job.headerOnly = true;
@@ -419,15 +384,9 @@ int32_t GX_ReadPngSize(const char* path, int32_t* width, int32_t* height) {
 }
 
 int32_t GX_ReadPngStream(std::FILE* file, const char* name, int32_t depth, GX_World** world,
-                         const GX_PngReadOptions* options) {
-  if (!world) return Fail(GX_Err_BadArgument, "no world to read into");
-  *world = nullptr;
-  if (!file || !name) return Fail(GX_Err_BadArgument, "no file to read");
-  if (depth != 8 && depth != 16 && depth != 32)
-    return Fail(GX_Err_BadDepth, std::string("cannot read '") + name + "' at depth " + std::to_string(depth));
-  const GX_PngReadOptions none;
+                         const GX_ImageReadOptions* options) {
   ReadJob job;
-  job.options = options ? options : &none;
+  if (int32_t rc = gxp::StartRead(file, name, depth, world, options, &job.options)) return rc;
   job.depth = depth;
   if (int32_t rc = RunRead(file, name, &job)) return rc;
   *world = job.world.release();
@@ -435,15 +394,12 @@ int32_t GX_ReadPngStream(std::FILE* file, const char* name, int32_t depth, GX_Wo
 }
 
 int32_t GX_ReadPng(const char* path, int32_t depth, GX_World** world,
-                   const GX_PngReadOptions* options) {
-  if (!world) return Fail(GX_Err_BadArgument, "no world to read into");
-  *world = nullptr;
-  if (!path) return Fail(GX_Err_BadArgument, "no file to read");
-  if (depth != 8 && depth != 16 && depth != 32)
-    return Fail(GX_Err_BadDepth, std::string("cannot read '") + path + "' at depth " + std::to_string(depth));
+                   const GX_ImageReadOptions* options) {
+  if (world) *world = nullptr;
+  if (!path) return gxp::CheckReadArgs(nullptr, nullptr, depth, world);
   File file;
   if (int32_t rc = OpenForReading(path, &file)) return rc;
   return GX_ReadPngStream(file.get(), path, depth, world, options);
 }
 
-const char* GX_PngLastMessage() { return tLastMessage.c_str(); }
+const char* GX_PngLastMessage() { return gxp::LastImageMessage(); }

@@ -3,19 +3,19 @@
 // short line naming the file and, where there is one, the field, and writes nothing.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include "chunk_bytes.h"
+#include "image_bytes.h"
 #include "program_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using image_bytes::PngClaiming;
 
 std::string Repeat(const std::string& s, size_t n) {
   std::string out;
@@ -32,16 +32,6 @@ std::string Doc(const std::string& width = "64", const std::string& x = "0.5",
   return R"({"canvas": {"width": )" + width + R"(, "height": 64}, "transfer": )" + transfer +
          R"(, "source": {"colour": )" + colour + R"(}, "strokes": [{"events": [{"t": 0, "x": )" + x +
          R"(, "y": 0.5}, {"t": 1, "x": 0.2, "y": 0.3}]}]})";
-}
-
-// A PNG of nothing but its signature and header chunk: enough for a reader that looks
-// at the size before anything else.
-std::string PngClaiming(uint32_t width, uint32_t height) {
-  const Bytes ihdr = Cat({Str("IHDR"), Be32(width), Be32(height), Bytes{8, 6, 0, 0, 0}});
-  const uint32_t crc = uint32_t(crc32(0, ihdr.data(), uInt(ihdr.size())));
-  const Bytes png = Cat({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, Be32(13), ihdr,
-                         Be32(crc), Be32(0), Str("IEND"), Be32(0xAE426082)});
-  return std::string(png.begin(), png.end());
 }
 
 std::string CloneDoc(const std::string& image) {

@@ -29,6 +29,7 @@ TEST_F(ExampleRenders, MatchTheirGoldenImages) {
       {"fill.json", "fill.png", 0.0},         {"pressure.json", "pressure.png", 0.0},
       {"ellipse.json", "ellipse.png", 0.0},   {"clone.json", "clone.png", 0.0},
       {"deep16.json", "deep16.png", 0.0},     {"float32.json", "float32.png", 5e-5},
+      {"blend_linear.json", "blend_linear.png", 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -119,9 +120,9 @@ TEST_F(ExampleRenders, CancelStopsTheRenderOrTheWriteAndLeavesNoFile) {
   ASSERT_TRUE(CancelRequested());
   EXPECT_EQ(CancelledStatus(), 143);
   EXPECT_EQ(ThrownCode([&] { RenderDocument(doc, &progress); }), GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out, progress.CancelOnly()); }),
+  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out), progress.CancelOnly()); }),
             GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvasPng(*drawn, out); }), GX_Err_Cancelled)
+  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out)); }), GX_Err_Cancelled)
       << "nothing is renamed into place once a signal has arrived";
   ResetCancel();
   EXPECT_TRUE(std::filesystem::is_empty(folder));

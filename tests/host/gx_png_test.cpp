@@ -178,7 +178,7 @@ TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    GX_PngReadOptions options;
+    GX_ImageReadOptions options;
     options.maxSide = c.maxSide;
     options.maxPixels = c.maxPixels;
     GX_World* raw = nullptr;
@@ -207,11 +207,13 @@ TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
     rec.failCode = GX_Err_Cancelled;
     GX_ProgressInfo info = rec.Record();
     const std::string out = Path("not_written.png");
-    EXPECT_EQ(GX_WritePng(out.c_str(), *src->GetLayer(), &info), GX_Err_Cancelled);
+    GX_ImageWriteOptions writing;
+    writing.progress = &info;
+    EXPECT_EQ(GX_WritePng(out.c_str(), *src->GetLayer(), &writing), GX_Err_Cancelled);
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(rec.reports.back(), std::make_pair(int32_t(stopAt + 1), int32_t(5)));
     rec.reports.clear();
-    GX_PngReadOptions options;
+    GX_ImageReadOptions options;
     options.progress = &info;
     GX_World* raw = reinterpret_cast<GX_World*>(&rec);
     EXPECT_EQ(GX_ReadPng(path.c_str(), 16, &raw, &options), GX_Err_Cancelled);
@@ -221,7 +223,9 @@ TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
   // Answering 0 throughout: one report per row, in order.
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
-  ASSERT_EQ(GX_WritePng(Path("reported.png").c_str(), *src->GetLayer(), &info), 0);
+  GX_ImageWriteOptions writing;
+  writing.progress = &info;
+  ASSERT_EQ(GX_WritePng(Path("reported.png").c_str(), *src->GetLayer(), &writing), 0);
   EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 }
 
@@ -309,9 +313,9 @@ TEST_F(GxPng, FailuresAnswerCodesAndName) {
     std::string message;
   };
   const Case kCases[] = {
-      {"missing file", Path("missing.png"), 8, GX_Err_PngOpen, "cannot open '" + Path("missing.png") + "': No such file or directory"},
-      {"text file", text, 8, GX_Err_PngFormat, "'" + text + "' is not a PNG file"},
-      {"truncated", cut, 8, GX_Err_PngFormat, "cannot read '" + cut + "': "},
+      {"missing file", Path("missing.png"), 8, GX_Err_ImageOpen, "cannot open '" + Path("missing.png") + "': No such file or directory"},
+      {"text file", text, 8, GX_Err_ImageFormat, "'" + text + "' is not a PNG file"},
+      {"truncated", cut, 8, GX_Err_ImageFormat, "cannot read '" + cut + "': "},
       {"bad depth", whole, 12, GX_Err_BadDepth, "cannot read '" + whole + "' at depth 12"},
   };
   for (const Case& c : kCases) {
@@ -322,7 +326,7 @@ TEST_F(GxPng, FailuresAnswerCodesAndName) {
     EXPECT_EQ(std::string(GX_PngLastMessage()).substr(0, c.message.size()), c.message);
   }
 
-  EXPECT_EQ(GX_WritePng(missing.c_str(), *src->GetLayer()), GX_Err_PngOpen);
+  EXPECT_EQ(GX_WritePng(missing.c_str(), *src->GetLayer()), GX_Err_ImageOpen);
   EXPECT_EQ(std::string(GX_PngLastMessage()), "cannot create '" + missing + "': No such file or directory");
   GX_LayerDef odd = *src->GetLayer();
   odd.depth = 12;

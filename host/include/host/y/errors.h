@@ -52,11 +52,12 @@ enum : int32_t {
   GX_Err_Cancelled = 1603,
   GX_Err_BadMode = 1604,  ///< a transfer or accumulation mode outside its table
 
-  // PNG files (host/gx/gx_png.h); GX_PngLastMessage() says what and where.
-  GX_Err_PngOpen = 1650,    ///< the file cannot be opened or created
-  GX_Err_PngFormat = 1651,  ///< not a PNG file, or a corrupt or unsupported one
-  GX_Err_PngWrite = 1652,   ///< writing the file failed part way
-  GX_Err_ImageTooLarge = 1653,  ///< an image's header exceeds the reader's size limits
+  // Image files (host/gx/gx_image.h); GX_ImageLastMessage() says what and where.
+  GX_Err_ImageOpen = 1650,         ///< the file cannot be opened, created or read
+  GX_Err_ImageFormat = 1651,       ///< no supported format, or a corrupt or unsupported file
+  GX_Err_ImageWrite = 1652,        ///< writing the file failed part way
+  GX_Err_ImageTooLarge = 1653,     ///< an image's header exceeds the reader's size limits
+  GX_Err_ImageUnsupported = 1654,  ///< a format or sample type that cannot be written
 
   // Drawing (kelvo::inkwork): carried by inkwork::Error.
   INK_Err_BadArgument = 1700,  ///< a size, width, radius, mode or matrix out of range

@@ -1,0 +1,1028 @@
+// SPDX-License-Identifier: MIT
+// Image files of every format: round trips at each depth and sample type, the colour
+// files are written in and read from, the layouts each reader meets, and damaged files.
+//
+// Files this reader did not write are made here with each format's own library, and
+// written files are inspected with it, so a fault shared by our reader and writer
+// cannot pass unseen. Expected colour values come from the sRGB curve's formula, not
+// from the tables under test.
+#include "host/gx/gx_image.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <Imath/half.h>
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
+#include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfStandardAttributes.h>
+#include <OpenEXR/ImfTiledOutputFile.h>
+#include <lcms2.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "golden_support.h"
+#include "host/gx/gx_exr.h"
+#include "host/gx/gx_jpeg.h"
+#include "host/gx/gx_pixel_traits.h"
+#include "host/gx/gx_png.h"
+#include "host/gx/gx_tiff.h"
+#include "image_bytes.h"
+#include "image_files.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Enc = GX_ColourEncoding;
+
+double SrgbToLinear(double v) {
+  return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+double LinearToSrgb(double v) {
+  return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
+
+std::string Scratch(const std::string& name) { return TestScratchDir() + name; }
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void Spit(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+/// Channel c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y) as a unit value.
+double At(const GX_World& w, int x, int y, int c) { return GoldenChannel(*w.GetLayer(), x, y, c); }
+
+void Set(GX_World* w, int x, int y, const double argb[4]) {
+  void* p = GXp_PixelAddress(*w->GetLayer(), x, y);
+  if (w->Depth() == 8) {
+    *static_cast<GX_Pixel8*>(p) = {
+        GXp_Px8::FromUnit(float(argb[0])), GXp_Px8::FromUnit(float(argb[1])),
+        GXp_Px8::FromUnit(float(argb[2])), GXp_Px8::FromUnit(float(argb[3]))};
+  } else if (w->Depth() == 16) {
+    *static_cast<GX_Pixel16*>(p) = {
+        GXp_Px16::FromUnit(float(argb[0])), GXp_Px16::FromUnit(float(argb[1])),
+        GXp_Px16::FromUnit(float(argb[2])), GXp_Px16::FromUnit(float(argb[3]))};
+  } else {
+    *static_cast<GX_PixelFloat*>(p) = {float(argb[0]), float(argb[1]), float(argb[2]),
+                                       float(argb[3])};
+  }
+}
+
+/// 23 × 7 pixels, no two alike; alpha cycles 1, 1/4, 1/2, 3/4. With `hdr`, red runs
+/// from below 0 to above 1 (float layers only).
+std::unique_ptr<GX_World> Pattern(int depth, bool hdr = false) {
+  std::unique_ptr<GX_World> w(GX_World::New(23, 7, depth, 0));
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 23; ++x) {
+      const double alpha = x % 4 == 0 ? 1.0 : (x % 4) / 4.0;
+      const double red = hdr ? (x - 5) * 0.137 : std::fmod(x * 0.043 + y * 0.011, 1.0);
+      const double argb[4] = {alpha, red, y / 6.0, std::fmod(x * y * 0.0173, 1.0)};
+      Set(w.get(), x, y, argb);
+    }
+  return w;
+}
+
+int32_t WriteFile(const std::string& path, GX_ImageFormat format, const GX_LayerDef& layer,
+                  const GX_ImageWriteOptions& options) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return -1;
+  const int32_t rc = GX_WriteImageStream(f, path.c_str(), format, layer, &options);
+  std::fclose(f);
+  return rc;
+}
+
+std::unique_ptr<GX_World> ReadFile(const std::string& path, int depth, Enc colour,
+                                   int32_t* rc = nullptr) {
+  GX_ImageReadOptions o;
+  o.colour = colour;
+  GX_World* raw = nullptr;
+  const int32_t got = GX_ReadImage(path.c_str(), depth, &raw, &o);
+  if (rc) {
+    *rc = got;
+  } else {
+    EXPECT_EQ(got, 0) << GX_ImageLastMessage();
+  }
+  return std::unique_ptr<GX_World>(raw);
+}
+
+class GxImage : public TrackedTest {};
+
+// Formats and names
+// ====
+
+TEST_F(GxImage, FormatsComeFromExtensionsAndSignatures) {
+  struct Case {
+    const char* name;
+    GX_ImageFormat format;
+  };
+  const Case kNames[] = {
+      {"a.png", GX_ImageFormat::kPng},        {"dir/B.PNG", GX_ImageFormat::kPng},
+      {"c.tif", GX_ImageFormat::kTiff},       {"d.TIFF", GX_ImageFormat::kTiff},
+      {"e.exr", GX_ImageFormat::kExr},        {"f.jpg", GX_ImageFormat::kJpeg},
+      {"g.JPEG", GX_ImageFormat::kJpeg},      {"h.bmp", GX_ImageFormat::kUnknown},
+      {"png", GX_ImageFormat::kUnknown},      {"dir.png/x", GX_ImageFormat::kUnknown},
+      {"x.png.gz", GX_ImageFormat::kUnknown},
+  };
+  for (const Case& c : kNames) EXPECT_EQ(GX_ImageFormatForName(c.name), c.format) << c.name;
+  EXPECT_EQ(GX_ImageFormatForName(nullptr), GX_ImageFormat::kUnknown);
+
+  const struct {
+    std::string head;
+    GX_ImageFormat format;
+  } kHeads[] = {
+      {image_bytes::PngClaiming(1, 1), GX_ImageFormat::kPng},
+      {image_bytes::TiffClaiming(1, 1), GX_ImageFormat::kTiff},
+      {std::string("MM\0*", 4), GX_ImageFormat::kTiff},
+      {std::string("II+\0", 4), GX_ImageFormat::kTiff},
+      {image_bytes::ExrClaiming(1, 1), GX_ImageFormat::kExr},
+      {image_bytes::JpegClaiming(1, 1), GX_ImageFormat::kJpeg},
+      {"GIF89a", GX_ImageFormat::kUnknown},
+      {std::string("\x89PN", 3), GX_ImageFormat::kUnknown},
+  };
+  for (const auto& c : kHeads)
+    EXPECT_EQ(
+        GX_ImageFormatOfBytes(reinterpret_cast<const unsigned char*>(c.head.data()), c.head.size()),
+        c.format);
+
+  EXPECT_STREQ(GX_ImageWritableFormats(),
+               "PNG (.png: 8-bit or 16-bit), TIFF (.tif or .tiff: 8-bit, 16-bit or float), "
+               "OpenEXR (.exr: half or float)");
+  struct Sample {
+    GX_ImageFormat format;
+    GX_SampleType by8, by16, byFloat;
+  };
+  const Sample kDefaults[] = {
+      {GX_ImageFormat::kPng, GX_SampleType::kUint8, GX_SampleType::kUint16, GX_SampleType::kUint16},
+      {GX_ImageFormat::kTiff, GX_SampleType::kUint8, GX_SampleType::kUint16, GX_SampleType::kFloat},
+      {GX_ImageFormat::kExr, GX_SampleType::kHalf, GX_SampleType::kHalf, GX_SampleType::kFloat},
+  };
+  for (const Sample& s : kDefaults) {
+    EXPECT_EQ(GX_ImageDefaultSample(s.format, 8), s.by8);
+    EXPECT_EQ(GX_ImageDefaultSample(s.format, 16), s.by16);
+    EXPECT_EQ(GX_ImageDefaultSample(s.format, 32), s.byFloat);
+  }
+  EXPECT_FALSE(GX_ImageWrites(GX_ImageFormat::kJpeg, GX_SampleType::kDefault));
+  EXPECT_FALSE(GX_ImageWrites(GX_ImageFormat::kPng, GX_SampleType::kFloat));
+  EXPECT_FALSE(GX_ImageWrites(GX_ImageFormat::kExr, GX_SampleType::kUint8));
+  EXPECT_TRUE(GX_ImageWrites(GX_ImageFormat::kTiff, GX_SampleType::kFloat));
+}
+
+TEST_F(GxImage, WritesAFormatCannotHoldAreRefusedWithWhatCan) {
+  std::unique_ptr<GX_World> w = Pattern(32);
+  const std::string path = Scratch("refused.img");
+  struct Case {
+    GX_ImageFormat format;
+    GX_SampleType sample;
+    std::string what;
+  };
+  const Case kCases[] = {
+      {GX_ImageFormat::kPng, GX_SampleType::kFloat, "as PNG of float samples"},
+      {GX_ImageFormat::kExr, GX_SampleType::kUint16, "as OpenEXR of 16-bit samples"},
+      {GX_ImageFormat::kTiff, GX_SampleType::kHalf, "as TIFF of half samples"},
+      {GX_ImageFormat::kJpeg, GX_SampleType::kDefault, "as JPEG"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    GX_ImageWriteOptions o;
+    o.sample = c.sample;
+    EXPECT_EQ(WriteFile(path, c.format, *w->GetLayer(), o), GX_Err_ImageUnsupported);
+    EXPECT_EQ(std::string(GX_ImageLastMessage()),
+              "cannot write '" + path + "' " + c.what + "; writable: " + GX_ImageWritableFormats());
+    EXPECT_EQ(fs::file_size(path), 0u) << "nothing is written";
+  }
+}
+
+// Round trips
+// ====
+
+struct Trip {
+  const char* name;
+  GX_ImageFormat format;
+  int depth;
+  GX_SampleType sample;
+  Enc colour;
+  bool hdr;
+  double tolerance;  ///< of full scale, on colour where alpha is 1 and on alpha; 0: exact
+};
+
+void ExpectRoundTrip(const Trip& t, const std::string& path) {
+  SCOPED_TRACE(t.name);
+  std::unique_ptr<GX_World> src = Pattern(t.depth, t.hdr);
+  GX_ImageWriteOptions o;
+  o.sample = t.sample;
+  o.colour = t.colour;
+  ASSERT_EQ(WriteFile(path, t.format, *src->GetLayer(), o), 0) << GX_ImageLastMessage();
+  std::unique_ptr<GX_World> back = ReadFile(path, t.depth, t.colour);
+  ASSERT_TRUE(back);
+  ASSERT_EQ(back->Width(), 23);
+  ASSERT_EQ(back->Height(), 7);
+  // Premultiplied files divide colour back out: exact only where alpha is 1.
+  const bool premultiplied = t.format == GX_ImageFormat::kExr;
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 23; ++x)
+      for (int c = 0; c < 4; ++c) {
+        const double a = At(*src, x, y, c), b = At(*back, x, y, c);
+        const bool partial = c > 0 && At(*src, x, y, 0) < 1.0;
+        if (partial && (premultiplied || t.tolerance > 0)) {
+          EXPECT_NEAR(a, b, t.tolerance + 4e-7 * std::fabs(a) / At(*src, x, y, 0) + 1e-7)
+              << x << ", " << y << " channel " << c;
+        } else if (t.tolerance == 0) {
+          ASSERT_EQ(a, b) << x << ", " << y << " channel " << c;
+        } else {
+          EXPECT_NEAR(a, b, t.tolerance) << x << ", " << y << " channel " << c;
+        }
+      }
+}
+
+TEST_F(GxImage, RoundTripsKeepEveryValueTheFileCanHold) {
+  using F = GX_ImageFormat;
+  using S = GX_SampleType;
+  const Trip kTrips[] = {
+      {"PNG 8", F::kPng, 8, S::kDefault, Enc::kSrgb, false, 0},
+      {"PNG 16", F::kPng, 16, S::kDefault, Enc::kSrgb, false, 0},
+      {"TIFF 8", F::kTiff, 8, S::kDefault, Enc::kSrgb, false, 0},
+      {"TIFF 16", F::kTiff, 16, S::kDefault, Enc::kSrgb, false, 0},
+      {"TIFF float, past 0 and 1", F::kTiff, 32, S::kDefault, Enc::kLinear, true, 0},
+      {"OpenEXR float, past 0 and 1", F::kExr, 32, S::kDefault, Enc::kLinear, true, 0},
+      {"TIFF 16 from an 8-bit layer", F::kTiff, 8, S::kUint16, Enc::kSrgb, false, 0},
+      {"PNG 16 from an 8-bit layer", F::kPng, 8, S::kUint16, Enc::kSrgb, false, 0},
+  };
+  for (const Trip& t : kTrips) ExpectRoundTrip(t, Scratch("trip"));
+}
+
+TEST_F(GxImage, ConvertingRoundTripsStayWithinTheirPrecision) {
+  using F = GX_ImageFormat;
+  using S = GX_SampleType;
+  const Trip kTrips[] = {
+      // Half keeps 11 significant bits of linear light; back in sRGB at 8 bits that is
+      // within one step.
+      {"OpenEXR half from sRGB 8", F::kExr, 8, S::kDefault, Enc::kSrgb, false, 1.0 / 255},
+      {"OpenEXR half from sRGB 16", F::kExr, 16, S::kDefault, Enc::kSrgb, false, 3e-4},
+      {"OpenEXR float from sRGB float", F::kExr, 32, S::kFloat, Enc::kSrgb, false, 2e-5},
+      // Linear light into 16-bit sRGB: one file step is at most 2.4 / 65535 in linear.
+      {"PNG 16 from linear float", F::kPng, 32, S::kDefault, Enc::kLinear, false, 4e-5},
+      {"TIFF 8 from linear 16", F::kTiff, 16, S::kUint8, Enc::kLinear, false, 0.01},
+      {"TIFF float from sRGB 16", F::kTiff, 16, S::kFloat, Enc::kSrgb, false, 2.0 / 32768},
+  };
+  for (const Trip& t : kTrips) ExpectRoundTrip(t, Scratch("converted"));
+}
+
+// The colour written files are in
+// ====
+
+struct RawPng {
+  bool srgbChunk = false;
+  int bitDepth = 0;
+  std::vector<uint32_t> samples;  ///< RGBA as stored
+};
+
+RawPng ReadRawPng(const std::string& path) {
+  RawPng r;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  int intent = 0;
+  r.srgbChunk = png_get_sRGB(png, info, &intent) != 0;
+  r.bitDepth = png_get_bit_depth(png, info);
+  png_bytepp rows = png_get_rows(png, info);
+  const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  for (png_uint_32 y = 0; y < h; ++y)
+    for (png_uint_32 i = 0; i < w * 4; ++i)
+      r.samples.push_back(r.bitDepth == 16 ? uint32_t(rows[y][2 * i] << 8 | rows[y][2 * i + 1])
+                                           : rows[y][i]);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  return r;
+}
+
+/// The value a profile's red curve gives for 0.5: 0.5 when linear, 0.214 for sRGB.
+double ProfileMidpoint(const void* data, uint32_t size) {
+  cmsHPROFILE p = cmsOpenProfileFromMem(data, size);
+  if (!p) return -1;
+  const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(p, cmsSigRedTRCTag));
+  const double v = curve ? cmsEvalToneCurveFloat(curve, 0.5f) : -1;
+  cmsCloseProfile(p);
+  return v;
+}
+
+TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
+  // One pixel: linear 0.5 red, sRGB 0.5 green, 0 blue; alpha 1, then alpha 0.5.
+  std::unique_ptr<GX_World> linear(GX_World::New(2, 1, 32, 0));
+  const double a[4] = {1.0, 0.5, SrgbToLinear(0.5), 0.0};
+  const double b[4] = {0.5, 0.5, SrgbToLinear(0.5), 0.0};
+  Set(linear.get(), 0, 0, a);
+  Set(linear.get(), 1, 0, b);
+  GX_ImageWriteOptions o;
+  o.colour = Enc::kLinear;
+
+  // PNG: sRGB-encoded and tagged with the sRGB chunk; alpha straight.
+  const std::string png = Scratch("linear.png");
+  ASSERT_EQ(WriteFile(png, GX_ImageFormat::kPng, *linear->GetLayer(), o), 0);
+  const RawPng raw = ReadRawPng(png);
+  EXPECT_TRUE(raw.srgbChunk);
+  ASSERT_EQ(raw.bitDepth, 16);
+  EXPECT_NEAR(raw.samples[0], LinearToSrgb(0.5) * 65535, 1.0);
+  EXPECT_NEAR(raw.samples[1], 32768, 1.0);
+  EXPECT_EQ(raw.samples[2], 0u);
+  EXPECT_EQ(raw.samples[3], 65535u);
+  EXPECT_NEAR(raw.samples[4], LinearToSrgb(0.5) * 65535, 1.0);
+  EXPECT_EQ(raw.samples[7], 32768u);
+
+  // OpenEXR: linear, premultiplied, with Rec. 709 chromaticities.
+  const std::string exr = Scratch("srgb.exr");
+  std::unique_ptr<GX_World> srgb8(GX_World::New(2, 1, 8, 0));
+  const double c[4] = {1.0, 128 / 255.0, 1.0, 0.0};
+  const double d[4] = {128 / 255.0, 128 / 255.0, 1.0, 0.0};
+  Set(srgb8.get(), 0, 0, c);
+  Set(srgb8.get(), 1, 0, d);
+  GX_ImageWriteOptions s;
+  s.sample = GX_SampleType::kFloat;
+  ASSERT_EQ(WriteFile(exr, GX_ImageFormat::kExr, *srgb8->GetLayer(), s), 0)
+      << GX_ImageLastMessage();
+  {
+    Imf::InputFile in(exr.c_str());
+    ASSERT_TRUE(Imf::hasChromaticities(in.header()));
+    const Imf::Chromaticities ch = Imf::chromaticities(in.header());
+    EXPECT_FLOAT_EQ(ch.green.x, 0.30f);
+    EXPECT_FLOAT_EQ(ch.white.y, 0.3290f);
+    EXPECT_EQ(in.header().channels().findChannel("R")->type, Imf::FLOAT);
+    float px[2][4];
+    Imf::FrameBuffer fb;
+    const char* names[4] = {"R", "G", "B", "A"};
+    for (int i = 0; i < 4; ++i)
+      fb.insert(names[i],
+                Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&px[0][i]), sizeof px[0], 0));
+    in.setFrameBuffer(fb);
+    in.readPixels(0);
+    const double r = SrgbToLinear(128 / 255.0);
+    EXPECT_NEAR(px[0][0], r, 2e-5);
+    EXPECT_NEAR(px[0][1], 1.0, 1e-6);
+    EXPECT_EQ(px[0][3], 1.0f);
+    EXPECT_NEAR(px[1][0], r * 128 / 255.0, 2e-5) << "premultiplied";
+    EXPECT_NEAR(px[1][1], 128 / 255.0, 1e-6);
+    EXPECT_NEAR(px[1][3], 128 / 255.0, 1e-6);
+  }
+
+  // TIFF: integer files sRGB with an sRGB profile, float files linear with a linear one;
+  // alpha declared unassociated.
+  struct TiffCase {
+    GX_SampleType sample;
+    double red;
+    double midpoint;
+  };
+  const TiffCase kTiffs[] = {{GX_SampleType::kUint16, LinearToSrgb(0.5), SrgbToLinear(0.5)},
+                             {GX_SampleType::kFloat, 0.5, 0.5}};
+  for (const TiffCase& t : kTiffs) {
+    SCOPED_TRACE(GX_SampleTypeName(t.sample));
+    const std::string path = Scratch("linear.tif");
+    GX_ImageWriteOptions w = o;
+    w.sample = t.sample;
+    ASSERT_EQ(WriteFile(path, GX_ImageFormat::kTiff, *linear->GetLayer(), w), 0)
+        << GX_ImageLastMessage();
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint32_t size = 0;
+    void* profile = nullptr;
+    ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &profile));
+    EXPECT_NEAR(ProfileMidpoint(profile, size), t.midpoint, 2e-3);
+    uint16_t count = 0;
+    uint16_t* extra = nullptr;
+    ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &extra));
+    EXPECT_EQ(extra[0], EXTRASAMPLE_UNASSALPHA);
+    std::vector<unsigned char> line(size_t(TIFFScanlineSize(tif)));
+    ASSERT_EQ(TIFFReadScanline(tif, line.data(), 0, 0), 1);
+    if (t.sample == GX_SampleType::kFloat) {
+      const auto* f = reinterpret_cast<const float*>(line.data());
+      EXPECT_EQ(f[0], 0.5f);
+      EXPECT_EQ(f[7], 0.5f) << "straight alpha";
+      EXPECT_EQ(f[4], 0.5f) << "colour not premultiplied";
+    } else {
+      const auto* u = reinterpret_cast<const uint16_t*>(line.data());
+      EXPECT_NEAR(u[0], t.red * 65535, 1.0);
+      EXPECT_NEAR(u[1], 32768, 1.0);
+    }
+    TIFFClose(tif);
+  }
+}
+
+// The colour files are read from
+// ====
+
+struct PngTags {
+  int channels = 3;  ///< 1 grey, 3 RGB
+  bool srgb = false;
+  int gammaFixed = 0;            ///< gAMA × 100000; 0: none
+  const double* chrm = nullptr;  ///< white, red, green, blue x, y
+  std::vector<unsigned char> icc;
+};
+
+void WritePngWith(const std::string& path, const std::vector<uint8_t>& pixel, const PngTags& t) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, 1, 1, 8, t.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (t.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (t.gammaFixed) png_set_gAMA_fixed(png, info, t.gammaFixed);
+  if (t.chrm)
+    png_set_cHRM(png, info, t.chrm[0], t.chrm[1], t.chrm[2], t.chrm[3], t.chrm[4], t.chrm[5],
+                 t.chrm[6], t.chrm[7]);
+  if (!t.icc.empty()) png_set_iCCP(png, info, "test", 0, t.icc.data(), png_uint_32(t.icc.size()));
+  png_write_info(png, info);
+  std::vector<uint8_t> row = pixel;
+  png_write_row(png, row.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
+const double kAdobeRgb[8] = {0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+
+std::vector<unsigned char> SaveProfile(cmsHPROFILE p) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(p, nullptr, &size);
+  std::vector<unsigned char> bytes(size);
+  cmsSaveProfileToMem(p, bytes.data(), &size);
+  cmsCloseProfile(p);
+  return bytes;
+}
+
+/// An ICC profile of sRGB's primaries (or grey) with a pure power curve.
+std::vector<unsigned char> PowerProfile(double gamma, bool grey = false) {
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+  cmsCIExyY white{0.3127, 0.3290, 1.0};
+  cmsHPROFILE p;
+  if (grey) {
+    p = cmsCreateGrayProfile(&white, curve);
+  } else {
+    const cmsCIExyYTRIPLE rgb{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    p = cmsCreateRGBProfile(&white, &rgb, curves);
+  }
+  cmsFreeToneCurve(curve);
+  return SaveProfile(p);
+}
+
+// Adobe RGB (1998) in linear sRGB: its pure green is (-0.3982, 1, -0.0429).
+const double kAdobeGreenInSrgb[3] = {-0.3982, 1.0, -0.0429};
+
+TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
+  const double m = 128 / 255.0;
+  struct Case {
+    const char* name;
+    PngTags tags;
+    std::vector<uint8_t> pixel;
+    int depth;
+    Enc colour;
+    double expected[3];
+    double tolerance;
+  };
+  PngTags none, srgb, linear, square, nearSrgb, adobe, icc, greyIcc;
+  srgb.srgb = true;
+  linear.gammaFixed = 100000;
+  square.gammaFixed = 50000;  // stored = linear^0.5
+  nearSrgb.gammaFixed = 45455;
+  adobe.gammaFixed = 100000;
+  adobe.chrm = kAdobeRgb;
+  icc.icc = PowerProfile(1.8);
+  greyIcc.channels = 1;
+  greyIcc.icc = PowerProfile(1.0, true);
+  const double lin = LinearToSrgb(m);
+  const Case kCases[] = {
+      {"untagged is sRGB", none, {128, 64, 255}, 8, Enc::kSrgb, {m, 64 / 255.0, 1}, 0},
+      {"sRGB chunk into linear",
+       srgb,
+       {128, 128, 0},
+       32,
+       Enc::kLinear,
+       {SrgbToLinear(m), SrgbToLinear(m), 0},
+       1e-5},
+      {"gAMA 1 is linear", linear, {128, 0, 255}, 8, Enc::kSrgb, {lin, 0, 1}, 0.5 / 255 + 1e-6},
+      {"gAMA 0.5 is a power law", square, {128, 0, 255}, 32, Enc::kLinear, {m * m, 0, 1}, 1e-6},
+      {"gAMA 1/2.2 counts as sRGB",
+       nearSrgb,
+       {128, 7, 200},
+       8,
+       Enc::kSrgb,
+       {m, 7 / 255.0, 200 / 255.0},
+       0},
+      {"cHRM primaries",
+       adobe,
+       {0, 255, 0},
+       32,
+       Enc::kLinear,
+       {kAdobeGreenInSrgb[0], kAdobeGreenInSrgb[1], kAdobeGreenInSrgb[2]},
+       3e-3},
+      {"iCCP profile", icc, {128, 255, 0}, 32, Enc::kLinear, {std::pow(m, 1.8), 1, 0}, 1e-3},
+      {"grey iCCP profile", greyIcc, {128}, 8, Enc::kSrgb, {lin, lin, lin}, 1.0 / 255},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Scratch("tagged.png");
+    WritePngWith(path, c.pixel, c.tags);
+    std::unique_ptr<GX_World> w = ReadFile(path, c.depth, c.colour);
+    ASSERT_TRUE(w);
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(At(*w, 0, 0, ch + 1), c.expected[ch], c.tolerance) << ch;
+    EXPECT_EQ(At(*w, 0, 0, 0), 1.0);
+  }
+}
+
+// Files of other layouts
+// ====
+
+/// A TIFF made by libtiff: `tags` sets the fields, `rows` gives each scan line's bytes
+/// (or each tile's, for a tiled file).
+void WriteTiffWith(const std::string& path, const std::function<void(TIFF*)>& tags,
+                   const std::function<void(TIFF*)>& data) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  tags(tif);
+  data(tif);
+  TIFFClose(tif);
+}
+
+void Geometry(TIFF* t, uint32_t w, uint32_t h, uint16_t bits, uint16_t spp, uint16_t photometric) {
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(2));
+}
+
+template <class T>
+void Lines(TIFF* t, uint32_t h, const std::function<std::vector<T>(uint32_t)>& line) {
+  for (uint32_t y = 0; y < h; ++y) {
+    std::vector<T> l = line(y);
+    ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, 0), 1);
+  }
+}
+
+TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
+  const std::string path = Scratch("layout.tif");
+  {
+    SCOPED_TRACE("palette in several strips, through the RGBA interface");
+    std::vector<uint16_t> r(256), g(256), b(256, 0);
+    for (int i = 0; i < 256; ++i)
+      r[size_t(i)] = uint16_t(i * 257), g[size_t(i)] = uint16_t(65535 - i * 257);
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 3, 5, 8, 1, PHOTOMETRIC_PALETTE);
+          TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+        },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 5, [](uint32_t y) {
+            return std::vector<uint8_t>{uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)};
+          });
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    ASSERT_TRUE(w);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 3; ++x) {
+        EXPECT_NEAR(At(*w, x, y, 1) * 255, y * 40 + x, 0.5) << x << ", " << y;
+        EXPECT_NEAR(At(*w, x, y, 2) * 255, 255 - (y * 40 + x), 0.5) << x << ", " << y;
+        EXPECT_EQ(At(*w, x, y, 0), 1.0);
+      }
+  }
+  {
+    SCOPED_TRACE("16-bit RGB in tiles that overhang the image");
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 20, 18, 16, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
+          TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
+        },
+        [](TIFF* t) {
+          std::vector<uint16_t> tile(16 * 16 * 3);
+          for (uint32_t ty = 0; ty < 18; ty += 16)
+            for (uint32_t tx = 0; tx < 20; tx += 16) {
+              for (uint32_t y = 0; y < 16; ++y)
+                for (uint32_t x = 0; x < 16; ++x) {
+                  uint16_t* p = &tile[(y * 16 + x) * 3];
+                  p[0] = uint16_t((tx + x) * 1000), p[1] = uint16_t((ty + y) * 1000), p[2] = 7;
+                }
+              ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
+            }
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kSrgb);
+    ASSERT_TRUE(w);
+    ASSERT_EQ(w->Width(), 20);
+    ASSERT_EQ(w->Height(), 18);
+    for (int y = 0; y < 18; ++y)
+      for (int x = 0; x < 20; ++x) {
+        ASSERT_FLOAT_EQ(float(At(*w, x, y, 1)), float(x * 1000) / 65535.0f) << x << ", " << y;
+        ASSERT_FLOAT_EQ(float(At(*w, x, y, 2)), float(y * 1000) / 65535.0f) << x << ", " << y;
+      }
+  }
+  {
+    SCOPED_TRACE("separate planes");
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 4, 3, 8, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
+        },
+        [](TIFF* t) {
+          for (uint16_t s = 0; s < 3; ++s)
+            for (uint32_t y = 0; y < 3; ++y) {
+              std::vector<uint8_t> l(4);
+              for (uint32_t x = 0; x < 4; ++x) l[x] = uint8_t(s * 80 + y * 10 + x);
+              ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, s), 1);
+            }
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    ASSERT_TRUE(w);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x)
+        for (int s = 0; s < 3; ++s) EXPECT_EQ(At(*w, x, y, s + 1) * 255, s * 80 + y * 10 + x);
+  }
+  {
+    SCOPED_TRACE("white is zero");
+    WriteTiffWith(
+        path, [](TIFF* t) { Geometry(t, 2, 1, 8, 1, PHOTOMETRIC_MINISWHITE); },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{0, 200}; });
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    EXPECT_EQ(At(*w, 0, 0, 3), 1.0);
+    EXPECT_EQ(At(*w, 1, 0, 1) * 255, 55.0);
+  }
+  {
+    SCOPED_TRACE("float with associated alpha is linear and divided out");
+    WriteTiffWith(
+        path,
+        [](TIFF* t) {
+          Geometry(t, 1, 1, 32, 4, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+          const uint16_t assoc[1] = {EXTRASAMPLE_ASSOCALPHA};
+          TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), assoc);
+        },
+        [](TIFF* t) {
+          Lines<float>(t, 1, [](uint32_t) { return std::vector<float>{0.25f, 0.1f, 2.0f, 0.5f}; });
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 1)), 0.5f);
+    EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 2)), 0.2f);
+    EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 3)), 4.0f);
+    EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 0)), 0.5f);
+  }
+  {
+    // Found by fuzzing: a colour space no enumeration names once made the reader load
+    // an invalid enumeration value.
+    SCOPED_TRACE("a profile of an unknown colour space counts as none");
+    std::vector<unsigned char> icc = PowerProfile(1.8);
+    const unsigned char space[4] = {0xAE, 0xB8, 0x1F, 0xDD};
+    std::memcpy(icc.data() + 16, space, 4);
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 1, 1, 8, 3, PHOTOMETRIC_RGB);
+          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+        },
+        [](TIFF* t) {
+          Lines<uint8_t>(t, 1, [](uint32_t) { return std::vector<uint8_t>{10, 128, 250}; });
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    EXPECT_EQ(At(*w, 0, 0, 1) * 255, 10.0);
+    EXPECT_EQ(At(*w, 0, 0, 2) * 255, 128.0);
+    EXPECT_EQ(At(*w, 0, 0, 3) * 255, 250.0);
+  }
+  {
+    SCOPED_TRACE("16-bit grey and straight alpha with a power-law profile");
+    const std::vector<unsigned char> icc = PowerProfile(1.8, true);
+    WriteTiffWith(
+        path,
+        [&](TIFF* t) {
+          Geometry(t, 1, 1, 16, 2, PHOTOMETRIC_MINISBLACK);
+          const uint16_t unass[1] = {EXTRASAMPLE_UNASSALPHA};
+          TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), unass);
+          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+        },
+        [](TIFF* t) {
+          Lines<uint16_t>(t, 1, [](uint32_t) { return std::vector<uint16_t>{32768, 16384}; });
+        });
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    for (int c = 1; c <= 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c), std::pow(32768 / 65535.0, 1.8), 1e-3);
+    EXPECT_FLOAT_EQ(float(At(*w, 0, 0, 0)), 16384 / 65535.0f);
+  }
+}
+
+TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
+  const std::string path = Scratch("layout.exr");
+  {
+    SCOPED_TRACE("tiled half RGBA, tiles overhanging");
+    Imf::Header h(13, 9);
+    h.setTileDescription(Imf::TileDescription(8, 8));
+    const char* names[4] = {"R", "G", "B", "A"};
+    std::vector<Imath::half> px(13 * 9 * 4);
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 13; ++x) {
+        Imath::half* p = &px[size_t(y * 13 + x) * 4];
+        p[0] = float(x) * 0.25f, p[1] = float(y) * 0.5f, p[2] = -1.5f, p[3] = 1.0f;
+      }
+    Imf::FrameBuffer fb;
+    for (int c = 0; c < 4; ++c) {
+      h.channels().insert(names[c], Imf::Channel(Imf::HALF));
+      fb.insert(names[c],
+                Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&px[size_t(c)]), 8, 8 * 13));
+    }
+    {
+      Imf::TiledOutputFile out(path.c_str(), h);
+      out.setFrameBuffer(fb);
+      out.writeTiles(0, out.numXTiles() - 1, 0, out.numYTiles() - 1);
+    }
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    ASSERT_TRUE(w);
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 13; ++x) {
+        ASSERT_EQ(At(*w, x, y, 1), x * 0.25) << x << ", " << y;
+        ASSERT_EQ(At(*w, x, y, 2), y * 0.5) << x << ", " << y;
+        ASSERT_EQ(At(*w, x, y, 3), -1.5) << x << ", " << y;
+      }
+  }
+  auto scanLines = [&](const Imath::Box2i& window,
+                       std::vector<std::pair<const char*, float>> channels,
+                       const Imf::Chromaticities* chroma) {
+    Imf::Header h(window, window);
+    if (chroma) Imf::addChromaticities(h, *chroma);
+    const int w = window.max.x - window.min.x + 1, ht = window.max.y - window.min.y + 1;
+    std::vector<std::vector<float>> planes;
+    Imf::FrameBuffer fb;
+    for (auto& c : channels) {
+      h.channels().insert(c.first, Imf::Channel(Imf::FLOAT));
+      planes.emplace_back(size_t(w * ht), c.second);
+    }
+    for (size_t i = 0; i < channels.size(); ++i) {
+      char* base = reinterpret_cast<char*>(planes[i].data()) -
+                   (window.min.x + window.min.y * w) * long(sizeof(float));
+      fb.insert(channels[i].first,
+                Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * size_t(w)));
+    }
+    Imf::OutputFile out(path.c_str(), h);
+    out.setFrameBuffer(fb);
+    out.writePixels(ht);
+  };
+  {
+    SCOPED_TRACE("luminance only, data window away from the origin");
+    scanLines(Imath::Box2i(Imath::V2i(10, 20), Imath::V2i(14, 22)), {{"Y", 0.375f}}, nullptr);
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->Width(), 5);
+    EXPECT_EQ(w->Height(), 3);
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(At(*w, 4, 2, c), 0.375);
+    EXPECT_EQ(At(*w, 4, 2, 0), 1.0);
+  }
+  {
+    SCOPED_TRACE("missing channels: colour 0, alpha 1");
+    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(1, 1)), {{"R", 0.5f}, {"G", 2.0f}},
+              nullptr);
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    EXPECT_EQ(At(*w, 1, 1, 1), 0.5);
+    EXPECT_EQ(At(*w, 1, 1, 2), 2.0);
+    EXPECT_EQ(At(*w, 1, 1, 3), 0.0);
+    EXPECT_EQ(At(*w, 1, 1, 0), 1.0);
+  }
+  {
+    SCOPED_TRACE("chromaticities other than sRGB's");
+    const Imf::Chromaticities adobe(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
+                                    Imath::V2f(0.15f, 0.06f), Imath::V2f(0.3127f, 0.3290f));
+    scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(0, 0)), {{"R", 0}, {"G", 1}, {"B", 0}},
+              &adobe);
+    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c + 1), kAdobeGreenInSrgb[c], 3e-3) << c;
+  }
+}
+
+/// A JPEG of one flat colour of `colour.size()` samples.
+std::string FlatJpeg(int width, int height, J_COLOR_SPACE space, std::vector<uint8_t> colour,
+                     bool progressive = false, const std::vector<unsigned char>* icc = nullptr) {
+  return MakeJpeg(
+      width, height, space, int(colour.size()),
+      [&](int, uint8_t* row) {
+        for (int x = 0; x < width; ++x)
+          std::copy(colour.begin(), colour.end(), row + x * int(colour.size()));
+      },
+      100, progressive, icc);
+}
+
+TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
+  const std::vector<unsigned char> linear = PowerProfile(1.0);
+  const double lin = LinearToSrgb(128 / 255.0) * 255;
+  struct Case {
+    const char* name;
+    std::string file;
+    double rgb[3];
+    double tolerance;  ///< in 8-bit steps: JPEG is lossy even at quality 100
+  };
+  const Case kCases[] = {
+      {"baseline", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}), {200, 100, 50}, 2},
+      {"progressive", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}, true), {200, 100, 50}, 2},
+      {"grey", FlatJpeg(8, 8, JCS_GRAYSCALE, {77}), {77, 77, 77}, 1},
+      {"Adobe CMYK, 255 meaning no ink",
+       FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}),
+       {255, 0, 255},
+       3},
+      {"linear ICC profile",
+       FlatJpeg(8, 8, JCS_RGB, {128, 128, 128}, false, &linear),
+       {lin, lin, lin},
+       2},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Scratch("flat.jpg");
+    Spit(path, c.file);
+    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
+    ASSERT_TRUE(w);
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(At(*w, 3, 5, ch + 1) * 255, c.rgb[ch], c.tolerance) << ch;
+    EXPECT_EQ(At(*w, 3, 5, 0), 1.0);
+  }
+}
+
+// Damaged files
+// ====
+
+/// 64 × 64 pixels of noise, so that compression keeps the file large.
+std::unique_ptr<GX_World> Noise() {
+  std::unique_ptr<GX_World> w(GX_World::New(64, 64, 8, 0));
+  uint32_t s = 12345;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      s = s * 1664525u + 1013904223u;
+      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y)) = {
+          255, uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8)};
+    }
+  return w;
+}
+
+TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
+  std::unique_ptr<GX_World> noise = Noise();
+  std::string good[3];
+  const GX_ImageFormat written[3] = {GX_ImageFormat::kPng, GX_ImageFormat::kTiff,
+                                     GX_ImageFormat::kExr};
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = Scratch("good");
+    ASSERT_EQ(WriteFile(path, written[i], *noise->GetLayer(), GX_ImageWriteOptions()), 0);
+    good[i] = Slurp(path);
+  }
+  // Noise rows, so the entropy-coded data is most of the file.
+  uint32_t seed = 99;
+  const std::string jpeg = MakeJpeg(
+      64, 64, JCS_RGB, 3,
+      [&](int, uint8_t* row) {
+        for (int i = 0; i < 64 * 3; ++i)
+          row[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+      },
+      75);
+  auto cut = [](const std::string& s) { return s.substr(0, s.size() * 6 / 10); };
+  const std::string junk(40, '\x7F');
+  // What follows the path: after "cannot read '" or, when `quoted`, after "'".
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int32_t code;
+    bool quoted;
+    std::string message;
+    bool prefix;  ///< the message only starts so (the rest is the library's)
+  };
+  const std::string tooLarge =
+      "' is 40000 × 1 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";
+  const std::string bomb =
+      "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels in "
+      "all";
+  const Case kCases[] = {
+      {"PNG bad header", std::string("\x89PNG\r\n\x1A\n", 8) + junk, GX_Err_ImageFormat, false,
+       "': IHDR: missing", false},
+      {"PNG truncated", cut(good[0]), GX_Err_ImageFormat, false, "': ", true},
+      {"PNG too wide", image_bytes::PngClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"TIFF bad header", std::string("II*\0", 4) + junk, GX_Err_ImageFormat, false,
+       "': TIFFFetchDirectory: Can not read TIFF directory count", false},
+      {"TIFF truncated", cut(good[1]), GX_Err_ImageFormat, false, "': ", true},
+      {"TIFF too wide", image_bytes::TiffClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"TIFF bomb", image_bytes::TiffClaiming(20000, 20000), GX_Err_ImageTooLarge, true, bomb,
+       false},
+      {"OpenEXR bad header", std::string("\x76\x2f\x31\x01\x02\0\0\0", 8) + junk,
+       GX_Err_ImageFormat, false, "': header: a damaged attribute name", false},
+      {"OpenEXR no data window", std::string("\x76\x2f\x31\x01\x02\0\0\0\0", 9), GX_Err_ImageFormat,
+       false, "': header: dataWindow: missing", false},
+      {"OpenEXR truncated", cut(good[2]), GX_Err_ImageFormat, false, "': ", true},
+      {"OpenEXR too wide", image_bytes::ExrClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"JPEG bad header", std::string("\xFF\xD8\xFF", 3) + junk, GX_Err_ImageFormat, false,
+       "': ", true},
+      {"JPEG truncated", cut(jpeg), GX_Err_ImageFormat, false, "': Premature end of JPEG file",
+       false},
+      {"JPEG too wide", image_bytes::JpegClaiming(40000, 1), GX_Err_ImageTooLarge, true, tooLarge,
+       false},
+      {"no format", "GIF89a and so on", GX_Err_ImageFormat, true,
+       "' is not a PNG, JPEG, TIFF or OpenEXR file", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Scratch("damaged");
+    Spit(path, c.bytes);
+    GX_ImageReadOptions o;
+    o.maxSide = 30000;
+    o.maxPixels = int64_t(1) << 28;
+    GX_World* w = reinterpret_cast<GX_World*>(&o);  // any non-null value
+    EXPECT_EQ(GX_ReadImage(path.c_str(), 16, &w, &o), c.code);
+    EXPECT_EQ(w, nullptr);
+    const std::string m = GX_ImageLastMessage();
+    const std::string expected = (c.quoted ? "'" : "cannot read '") + path + c.message;
+    if (c.prefix) {
+      EXPECT_EQ(m.rfind(expected, 0), 0u) << m;
+      EXPECT_GT(m.size(), expected.size()) << "says what is wrong";
+    } else {
+      EXPECT_EQ(m, expected);
+    }
+    EXPECT_EQ(m.find('\n'), std::string::npos) << m;
+    EXPECT_LT(m.size(), 250u) << m;
+  }
+}
+
+// Progress
+// ====
+
+TEST_F(GxImage, AProgressAnswerStopsEveryReaderAndWriter) {
+  std::unique_ptr<GX_World> src = Pattern(8);
+  const std::string jpegPath = Scratch("stop.jpg");
+  Spit(jpegPath, FlatJpeg(23, 7, JCS_RGB, {1, 2, 3}));
+  for (GX_ImageFormat f :
+       {GX_ImageFormat::kPng, GX_ImageFormat::kTiff, GX_ImageFormat::kExr, GX_ImageFormat::kJpeg}) {
+    SCOPED_TRACE(GX_ImageFormatName(f));
+    const std::string path = f == GX_ImageFormat::kJpeg ? jpegPath : Scratch("stop.img");
+    ProgressRecorder rec;
+    rec.failAt = 2;
+    rec.failCode = GX_Err_Cancelled;
+    GX_ProgressInfo info = rec.Record();
+    if (f != GX_ImageFormat::kJpeg) {
+      GX_ImageWriteOptions w;
+      w.progress = &info;
+      EXPECT_EQ(WriteFile(path, f, *src->GetLayer(), w), GX_Err_Cancelled);
+      EXPECT_EQ(std::string(GX_ImageLastMessage()), "writing '" + path + "' was stopped");
+      EXPECT_EQ(rec.reports.back(), std::make_pair(int32_t(3), int32_t(7)));
+      ASSERT_EQ(WriteFile(path, f, *src->GetLayer(), GX_ImageWriteOptions()), 0);
+    }
+    rec.reports.clear();
+    GX_ImageReadOptions r;
+    r.progress = &info;
+    GX_World* w = nullptr;
+    EXPECT_EQ(GX_ReadImage(path.c_str(), 8, &w, &r), GX_Err_Cancelled);
+    EXPECT_EQ(w, nullptr);
+    EXPECT_EQ(std::string(GX_ImageLastMessage()), "reading '" + path + "' was stopped");
+    EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{1, 7}, {2, 7}, {3, 7}}));
+  }
+}
+
+TEST_F(GxImage, AProgressiveJpegAsksWhetherToStopWhileItsScansArrive) {
+  // The scans are decoded before the first row exists: the abort check is asked
+  // between them, and its answer stops the read before any row is reported.
+  const std::string path = Scratch("scans.jpg");
+  Spit(path, FlatJpeg(64, 64, JCS_RGB, {9, 99, 199}, true));
+  struct Asked {
+    int times = 0;
+  } asked;
+  GX_ProgressInfo info;
+  info.context = &asked;
+  info.abortCheck = [](void* c) -> int32_t {
+    return ++static_cast<Asked*>(c)->times == 3 ? GX_Err_Cancelled : 0;
+  };
+  info.progress = [](void*, int32_t, int32_t) -> int32_t {
+    ADD_FAILURE() << "a row was reported";
+    return 0;
+  };
+  GX_ImageReadOptions o;
+  o.progress = &info;
+  GX_World* w = nullptr;
+  EXPECT_EQ(GX_ReadImage(path.c_str(), 8, &w, &o), GX_Err_Cancelled);
+  EXPECT_EQ(w, nullptr);
+  EXPECT_EQ(asked.times, 3);
+  EXPECT_EQ(std::string(GX_ImageLastMessage()), "reading '" + path + "' was stopped");
+}
+
+}  // namespace
