@@ -21,6 +21,8 @@
 
 #include "tips/mip_pyramid.h"
 
+struct Kp_PyramidInk;
+
 using Fx16 = int32_t;  // 16.16 fixed point
 constexpr Fx16 kFx16One = 1 << 16;
 
@@ -55,6 +57,9 @@ struct Kp_SpanArgs {
   Fx16 dv = 0;            ///< row kernels: step per sample; block kernels: step per row
   int32_t rows = 1;       ///< block kernels
   int32_t rowBytes = 0;   ///< block kernels: destination bytes from row to row
+  /// Where the pyramid holds ink (raster/tip_ink.h), or null. The fast kernels write
+  /// zeros without sampling where none can reach; the reference ignores it.
+  const Kp_PyramidInk* ink = nullptr;
 };
 
 /// A row kernel or a block kernel with the destination as raw bytes.
@@ -69,15 +74,26 @@ void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// One row blending levels L and L + 1 (level L + 1 must exist). Same row rule.
 template <class P>
 void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// The row kernels with 32-byte vectors for rows along which v changes, where the
+/// processor has AVX2; elsewhere the forms above.
+template <class P>
+void BilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void TrilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// `rows` rows of `count` samples: row j samples v = v + j·dv with the same u run.
+/// Each level row is blended across once and kept for the rows that share it
+/// (raster/scaled_blocks.h).
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
-/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
-/// has AVX2 (the same results: the arithmetic is integer and identical).
+/// BilinearBlock with 32-byte vectors where the processor has AVX2 (the same results:
+/// the arithmetic is integer and identical); elsewhere BilinearBlock.
 template <class P>
 void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// TrilinearBlock with 32-byte vectors where the processor has AVX2.
+template <class P>
+void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// Destination (i, j) = level-0 sample (x0 + i, y0 + j), or 0 outside the bitmap. The
 /// sample size comes from the pyramid header.
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,
@@ -115,10 +131,6 @@ template <class P>
 void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
-/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
-/// has AVX2 (the same results: the arithmetic is integer and identical).
-template <class P>
-void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,

@@ -42,6 +42,7 @@ struct Kp_RasterContext {
   Fx16 scale = kFx16One;
   int32_t level = 0;
   const Kp_MIPPyramid* pyramid = nullptr;
+  const Kp_PyramidInk* ink = nullptr;  ///< optional (raster/tip_ink.h)
   int32_t depth = 8;                   ///< bits per sample: 8 or 16
   bool filtered = false;               ///< two levels are blended
   /// Raise the destination (max) instead of storing: only the level-0 unit-step block

@@ -15,6 +15,7 @@
 
 #include "kstroke/brush_mipmap.h"
 #include "raster/span_kernels.h"
+#include "raster/tip_ink.h"
 #include "raster/tip_polygon.h"
 #include "tips/mip_pyramid.h"
 
@@ -69,6 +70,7 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
   const double dv = (r.v - l.v) * q;
   Kp_SpanArgs a;
   a.pyramid = ctx.pyramid;
+  a.ink = ctx.ink;
   a.level = ctx.level;
   a.scale = ctx.scale;
   a.count = count;
@@ -128,6 +130,7 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     const double dv = (b->v - a->v) * q;
     Kp_SpanArgs s;
     s.pyramid = ctx.pyramid;
+    s.ink = ctx.ink;
     s.level = ctx.level;
     s.scale = ctx.scale;
     s.count = last - first + 1;
@@ -345,6 +348,7 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   ctx.data = static_cast<unsigned char*>(dst.GetData());
   ctx.rowBytes = dst.GetWidth() * ctx.depth / 8;
   ctx.pyramid = pyramid;
+  ctx.ink = ink.get();
   ctx.kernels = &Kp_Kernels(ctx.depth == 16);
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
@@ -371,6 +375,7 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
   ctx.data = mask.Row<unsigned char>(origin.y + box.top) +
              std::ptrdiff_t(origin.x + box.left) * (ctx.depth / 8);
   ctx.pyramid = pyramid;
+  ctx.ink = ink.get();
   ctx.kernels = &Kp_Kernels(ctx.depth == 16);
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
   if (ctx.level != 0 || ctx.filtered) return false;

@@ -31,6 +31,7 @@
 
 class K_BrushTip;
 struct Kp_MIPPyramid;
+struct Kp_PyramidInk;
 struct Kp_TipPolygon;
 
 class KSTROKE_API K_BrushMIPMap : public Y_MemTrackedObject {
@@ -76,11 +77,14 @@ public:
 
   /// The pyramid header at the start of the owned block (tests and benchmarks).
   const Kp_MIPPyramid& GetPyramid() const { return *pyramid; }
+  /// Where each level holds non-zero samples (tests).
+  const Kp_PyramidInk& GetInk() const { return *ink; }
   /// The current tip polygon.
   const Kp_TipPolygon& GetPolygon() const { return *polygon; }
 
 private:
   std::unique_ptr<unsigned char[]> block;  ///< header + all levels, zero-filled
   Kp_MIPPyramid* pyramid = nullptr;        ///< the header at the start of `block`
+  std::unique_ptr<Kp_PyramidInk> ink;      ///< where each level holds non-zero samples
   std::unique_ptr<Kp_TipPolygon> polygon;
 };

@@ -245,6 +245,7 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
   const int level = int(rng() % uint32_t(pair ? p.levelCount - 1 : 1));
   Kp_SpanArgs a;
   a.pyramid = &p;
+  a.ink = rng() % 4 == 0 ? nullptr : &map.GetInk();
   a.level = level;
   const Fx16 hi = kOne >> level, lo = kOne >> (level + 1);
   a.scale = rng() % 4 == 0 ? (rng() % 2 ? hi : lo + 1) : lo + Fx16(rng() % uint32_t(hi - lo + 1));
@@ -262,14 +263,20 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
     std::vector<T> got(samples, T(0xA5)), want(samples, T(0xA5));
     fast(a, got.data());
     ref(a, want.data());
-    ASSERT_EQ(got, want) << name << " differs from the reference in case " << caseIndex;
+    ASSERT_EQ(got, want) << name << " differs from the reference in case " << caseIndex << ": level "
+                         << a.level << ", scale " << a.scale << ", " << a.count << " x " << a.rows
+                         << ", u " << a.u << " + " << a.du << ", v " << a.v << " + " << a.dv
+                         << (a.ink ? ", with ink" : "");
   };
   check("BilinearSpan", &BilinearSpan<P>, &kp_ref::BilinearSpan<P>);
+  check("BilinearSpanAvx2", &BilinearSpanAvx2<P>, &kp_ref::BilinearSpan<P>);
   check("BilinearBlock", &BilinearBlock<P>, &kp_ref::BilinearBlock<P>);
   check("BilinearBlockAvx2", &BilinearBlockAvx2<P>, &kp_ref::BilinearBlock<P>);
   if (pair) {
     check("TrilinearSpan", &TrilinearSpan<P>, &kp_ref::TrilinearSpan<P>);
+    check("TrilinearSpanAvx2", &TrilinearSpanAvx2<P>, &kp_ref::TrilinearSpan<P>);
     check("TrilinearBlock", &TrilinearBlock<P>, &kp_ref::TrilinearBlock<P>);
+    check("TrilinearBlockAvx2", &TrilinearBlockAvx2<P>, &kp_ref::TrilinearBlock<P>);
   }
   const int32_t x0 = int32_t(rng() % uint32_t(extent + 10)) - 5;
   const int32_t y0 = int32_t(rng() % uint32_t(extent + 10)) - 5;

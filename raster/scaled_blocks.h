@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: MIT
+// Block kernels for scaled, unrotated tips, done separably. Every row of a block reads
+// the same columns, so a bilinear sample's horizontal blend (the `top` and `bottom` of
+// raster/span_kernels.h) depends only on the level row and the column. Each level row
+// the block touches is blended across once, for all columns, into a row of H values
+// kept while the next output rows need it; an output row then only blends two H rows
+// down (and, blending two levels, the two results). The arithmetic is the sampling
+// rule's, in the same order, so the results are the reference kernels' bit for bit.
+//
+// Column tables (index and fraction of every column at each level) are made once per
+// block. Wide blocks go in strips of kStripColumns columns, each a block of its own:
+// column i of a strip starting at s samples u + (s + i)·du, as in the whole block.
+// With the tip's ink (raster/tip_ink.h), a level row's H values are made only over
+// the columns its non-zero samples reach; all other H values and output samples are 0.
+//
+// The blending passes are a policy (`Passes`): ScalarPasses here, vector forms in
+// scaled_blocks_avx2.cpp.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "raster/span_kernels.h"
+#include "raster/tip_ink.h"
+
+namespace kp_blocks {
+
+constexpr int32_t kStripColumns = 512;
+/// H rows and column tables are padded to this many columns past a strip.
+constexpr int32_t kPadColumns = 32;
+constexpr int32_t kNoSample = INT32_MIN;  ///< a column outside the level: sample 0
+
+/// Index and fraction of every column of a strip at one level.
+struct Columns {
+  int32_t x[kStripColumns + kPadColumns];  ///< kNoSample outside −1 .. w(k) − 1
+  uint8_t f[kStripColumns + kPadColumns];
+  int32_t n = 0;
+
+  void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count) noexcept {
+    n = count;
+    step = du;
+    const int32_t w = p.Width(k);
+    uint32_t at = uint32_t(u);
+    in0 = count;
+    in1 = 0;
+    for (int32_t i = 0; i < count; ++i, at += uint32_t(du)) {
+      const int32_t xi = int32_t(at) >> (16 + k);
+      const bool inside = xi >= -1 && xi < w;
+      x[i] = inside ? xi : kNoSample;
+      f[i] = uint8_t((at >> (8 + k)) & 255u);
+      if (inside) {
+        in0 = std::min(in0, i);
+        in1 = i + 1;
+      }
+    }
+    for (int32_t i = count; i < count + kPadColumns; ++i) {
+      x[i] = kNoSample;
+      f[i] = 0;
+    }
+    const int64_t last = int64_t(u) + int64_t(du) * (count - 1);
+    ordered = last >= INT32_MIN && last <= INT32_MAX;
+    hint0 = hint1 = in0;
+  }
+
+  /// Columns [*c0, *c1) outside which the samples first..last of a row (and its
+  /// borders) give 0: those with first − 1 <= x <= last. When the coordinates wrap
+  /// along the strip, all. Neighbouring rows reach about as far, so the search walks
+  /// from the last answer.
+  void Reach(int32_t first, int32_t last, int32_t* c0, int32_t* c1) noexcept {
+    if (!ordered) {
+      *c0 = 0;
+      *c1 = n;
+      return;
+    }
+    if (step >= 0) {
+      hint0 = FirstWhere(hint0, [&](int32_t i) { return x[i] >= first - 1; });
+      hint1 = FirstWhere(hint1, [&](int32_t i) { return x[i] > last; });
+    } else {
+      hint0 = FirstWhere(hint0, [&](int32_t i) { return x[i] <= last; });
+      hint1 = FirstWhere(hint1, [&](int32_t i) { return x[i] < first - 1; });
+    }
+    *c0 = hint0;
+    *c1 = std::max(hint0, hint1);
+  }
+
+private:
+  Fx16 step = 0;
+  bool ordered = false;
+  int32_t in0 = 0, in1 = 0;  ///< columns inside the level: x runs in order there
+  int32_t hint0 = 0, hint1 = 0;
+
+  /// The first i in [in0, in1) where `pred` holds (in1 if none), for a predicate
+  /// that holds from some column on, searched from `from`.
+  template <class Pred>
+  int32_t FirstWhere(int32_t from, Pred pred) const noexcept {
+    int32_t i = std::clamp(from, in0, std::max(in0, in1));
+    while (i < in1 && !pred(i)) ++i;
+    while (i > in0 && pred(i - 1)) --i;
+    return i;
+  }
+};
+
+/// One level's H rows: the last two computed, each with the columns that may be
+/// non-zero; every H value outside them is 0.
+struct HRow {
+  int32_t row = INT32_MIN;
+  int32_t c0 = 0, c1 = 0;
+  alignas(32) uint16_t h[kStripColumns + kPadColumns];
+};
+
+template <class T>
+uint16_t HorizontalOne(const T* row, const Columns& cols, int32_t i) noexcept {
+  const int32_t x = cols.x[i];
+  if (x == kNoSample) return 0;
+  const uint32_t f = cols.f[i];
+  return uint16_t(Kp_Div255(uint32_t(row[x]) * (255 - f) + uint32_t(row[x + 1]) * f));
+}
+
+inline uint32_t VerticalOne(const uint16_t* h0, const uint16_t* h1, int32_t i, uint32_t fy) noexcept {
+  return Kp_Div255(uint32_t(h0[i]) * (255 - fy) + uint32_t(h1[i]) * fy);
+}
+
+/// The H rows and fractions an output row blends.
+struct OutRow {
+  const uint16_t* a0;  ///< level L, rows y and y + 1
+  const uint16_t* a1;
+  uint32_t fa;
+  const uint16_t* b0;  ///< level L + 1 (trilinear only)
+  const uint16_t* b1;
+  uint32_t fb;
+  uint32_t weight;     ///< of level L + 1
+};
+
+template <class T, bool kTrilinear>
+T OutputOne(const OutRow& r, int32_t i) noexcept {
+  const uint32_t a = VerticalOne(r.a0, r.a1, i, r.fa);
+  if (!kTrilinear) return T(a);
+  const uint32_t b = VerticalOne(r.b0, r.b1, i, r.fb);
+  return T(Kp_Div255((255 - r.weight) * a + r.weight * b));
+}
+
+/// The portable passes: one sample at a time from the tables.
+struct ScalarPasses {
+  static constexpr int32_t kStep = 1;  ///< columns per vector
+  template <class T>
+  struct Plan {
+    void Build(const Columns&, const Kp_MIPPyramid&, int32_t) noexcept {}
+  };
+  template <class T>
+  static void Horizontal(const Plan<T>&, const Columns& cols, const T* row, int32_t c0,
+                         int32_t c1, uint16_t* h) noexcept {
+    for (int32_t i = c0; i < c1; ++i) h[i] = HorizontalOne(row, cols, i);
+  }
+  template <class T, bool kTrilinear>
+  static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t, T* dst) noexcept {
+    for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
+  }
+};
+
+template <class T, class Passes>
+struct Level {
+  int32_t k = 0;
+  int32_t height = 0;
+  const Kp_MIPPyramid* pyramid = nullptr;
+  const Kp_LevelInk* ink = nullptr;
+  Columns cols;
+  typename Passes::template Plan<T> plan;
+  HRow slots[2];
+
+  void Set(const Kp_MIPPyramid& p, int32_t level, const Kp_PyramidInk* pyramidInk, Fx16 u,
+           Fx16 du, int32_t n) noexcept {
+    k = level;
+    height = p.Height(level);
+    pyramid = &p;
+    ink = pyramidInk ? &pyramidInk->levels[level] : nullptr;
+    cols.Build(p, level, u, du, n);
+    plan.Build(cols, p, level);
+    const int32_t padded = RoundUp(n);
+    for (HRow& s : slots) {
+      s.row = INT32_MIN;
+      s.c0 = s.c1 = 0;
+      std::memset(s.h, 0, std::size_t(padded) * sizeof(uint16_t));
+    }
+  }
+
+  static int32_t RoundUp(int32_t c) { return (c + Passes::kStep - 1) / Passes::kStep * Passes::kStep; }
+
+  /// H row r, made in the slot that does not hold row `keep` if it is not held yet.
+  const HRow& Get(int32_t r, int32_t keep) noexcept {
+    if (slots[0].row == r) return slots[0];
+    if (slots[1].row == r) return slots[1];
+    HRow& s = slots[0].row == keep ? slots[1] : slots[0];
+    int32_t c0 = 0, c1 = 0;
+    if (r >= 0 && r < height) {
+      if (!ink) {
+        c1 = cols.n;
+      } else if (ink->rows[r].first <= ink->rows[r].last) {
+        cols.Reach(ink->rows[r].first, ink->rows[r].last, &c0, &c1);
+      }
+    }
+    if (c1 > c0) {
+      c0 = c0 / Passes::kStep * Passes::kStep;
+      c1 = RoundUp(c1);
+    } else {
+      c0 = c1 = 0;
+    }
+    // Keep "0 outside [c0, c1)": clear what the old row left outside the new range.
+    if (s.c0 < std::min(s.c1, c0))
+      std::memset(s.h + s.c0, 0, std::size_t(std::min(s.c1, c0) - s.c0) * sizeof(uint16_t));
+    if (std::max(s.c0, c1) < s.c1)
+      std::memset(s.h + std::max(s.c0, c1), 0, std::size_t(s.c1 - std::max(s.c0, c1)) * sizeof(uint16_t));
+    if (c1 > c0) {
+      const T* row = reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
+      Passes::Horizontal(plan, cols, row, c0, c1, s.h);
+    }
+    s.row = r;
+    s.c0 = c0;
+    s.c1 = c1;
+    return s;
+  }
+};
+
+template <class T>
+void ClearSamples(T* dst, int32_t from, int32_t to) {
+  if (to > from) std::memset(dst + from, 0, std::size_t(to - from) * sizeof(T));
+}
+
+/// The block kernel: strips, then rows; a row whose level-L row lies outside the level
+/// is cleared, as the sampling rule for rows of constant v says.
+template <class T, class Passes, bool kTrilinear>
+void SeparableBlock(const Kp_SpanArgs& a, T* dst) noexcept {
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const int32_t level = a.level;
+  const uint32_t weight = kTrilinear ? uint32_t(Kp_TrilinearWeight(level, a.scale)) : 0;
+  Level<T, Passes> fine;
+  Level<T, Passes> coarse;
+  for (int32_t s = 0; s < a.count; s += kStripColumns) {
+    const int32_t n = std::min(kStripColumns, a.count - s);
+    const Fx16 us = Fx16(uint32_t(a.u) + uint32_t(s) * uint32_t(a.du));
+    fine.Set(p, level, a.ink, us, a.du, n);
+    if (kTrilinear) coarse.Set(p, level + 1, a.ink, us, a.du, n);
+    auto* out = reinterpret_cast<unsigned char*>(dst) + std::ptrdiff_t(s) * std::ptrdiff_t(sizeof(T));
+    uint32_t v = uint32_t(a.v);
+    for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
+      T* row = reinterpret_cast<T*>(out);
+      const int32_t y = int32_t(v) >> (16 + level);
+      if (y < -1 || y >= fine.height) {
+        ClearSamples(row, 0, n);
+        continue;
+      }
+      OutRow r{};
+      const HRow& a0 = fine.Get(y, y + 1);
+      const HRow& a1 = fine.Get(y + 1, y);
+      r.a0 = a0.h;
+      r.a1 = a1.h;
+      r.fa = (v >> (8 + level)) & 255u;
+      int32_t o0 = std::min(a0.c0 == a0.c1 ? INT32_MAX : a0.c0, a1.c0 == a1.c1 ? INT32_MAX : a1.c0);
+      int32_t o1 = std::max(a0.c1, a1.c1);
+      if (kTrilinear) {
+        // Level L's row is inside, so level L + 1's (half the index) is too.
+        const int32_t yc = int32_t(v) >> (17 + level);
+        const HRow& b0 = coarse.Get(yc, yc + 1);
+        const HRow& b1 = coarse.Get(yc + 1, yc);
+        r.b0 = b0.h;
+        r.b1 = b1.h;
+        r.fb = (v >> (9 + level)) & 255u;
+        r.weight = weight;
+        o0 = std::min({o0, b0.c0 == b0.c1 ? INT32_MAX : b0.c0, b1.c0 == b1.c1 ? INT32_MAX : b1.c0});
+        o1 = std::max({o1, b0.c1, b1.c1});
+      }
+      o1 = std::min(o1, n);
+      if (o1 <= o0) {
+        ClearSamples(row, 0, n);
+        continue;
+      }
+      ClearSamples(row, 0, o0);
+      ClearSamples(row, o1, n);
+      Passes::template Output<T, kTrilinear>(r, o0, o1, n, row);
+    }
+  }
+}
+
+}  // namespace kp_blocks
+
+/// SeparableBlock with the AVX2 passes (scaled_blocks_avx2.cpp); call only where
+/// Kp_HasAvx2().
+template <class P>
+void ScaledBilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void ScaledTrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;

@@ -1,0 +1,286 @@
+// SPDX-License-Identifier: MIT
+// The separable block kernels of scaled_blocks.h with 32-byte vectors, for processors
+// with AVX2 (chosen at run time; each function carries its own target attribute, so
+// nothing inline that other files share is built for AVX2).
+//
+// Horizontal pass: the columns of a strip fall into groups (8 at 8 bits, 4 at 16)
+// whose samples lie within 16 bytes of the level row. Per group the plan keeps that
+// window's start and a byte shuffle that picks each column's two neighbours out of
+// it, with their weights 255 − f and f; a column outside the level picks zero bytes.
+// Groups that do not fit a window (steps of two samples or more) are blended one
+// column at a time. Vertical pass and level blend: H rows are 16-bit, so at 8 bits
+// everything runs on 16-bit lanes and Kp_Div255 is one multiply-high (see Div255x8
+// in span_kernels.cpp); at 16 bits the pairs go through PMADDWD biased by −16384.
+#include "raster/scaled_blocks.h"
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define KSTROKE_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+using kp_blocks::Columns;
+using kp_blocks::HorizontalOne;
+using kp_blocks::kNoSample;
+using kp_blocks::kPadColumns;
+using kp_blocks::kStripColumns;
+using kp_blocks::OutRow;
+using kp_blocks::OutputOne;
+
+KSTROKE_AVX2 inline __m256i Div255Lanes16(__m256i sum) {  // sum ≤ 255 × 255
+  return _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
+}
+
+/// Kp_Div255 of a PMADDWD of samples biased by −16384 against weights summing to
+/// 255: the bias returns as 16384 × 255.
+KSTROKE_AVX2 inline __m256i Div255Biased32(__m256i madd) {
+  const __m256i t = _mm256_add_epi32(madd, _mm256_set1_epi32(16384 * 255 + 128));
+  return _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
+}
+
+KSTROKE_AVX2 inline __m256i Window(const unsigned char* row, int32_t byteA, int32_t byteB) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + byteA));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + byteB));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+KSTROKE_AVX2 inline __m256i Load32(const void* q) {
+  return _mm256_load_si256(static_cast<const __m256i*>(q));
+}
+
+// 8-bit samples
+// ====================================================================================
+
+struct Passes8 {
+  static constexpr int32_t kStep = 16;  ///< two groups of 8 columns
+  static constexpr int32_t kGroups = (kStripColumns + kPadColumns) / 8;
+
+  template <class T>
+  struct Plan {
+    int32_t base[kGroups];
+    bool wide[kGroups];
+    bool anyWide;
+    alignas(32) uint8_t ctrlA[kGroups][16];
+    alignas(32) uint8_t ctrlB[kGroups][16];
+    alignas(32) uint16_t w0[kGroups][8];
+    alignas(32) uint16_t w1[kGroups][8];
+
+    void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
+      const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
+      anyWide = false;
+      for (int32_t g = 0; g < groups; ++g) {
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int32_t j = 0; j < 8; ++j) {
+          const int32_t x = cols.x[8 * g + j];
+          if (x == kNoSample) continue;
+          lo = std::min(lo, x);
+          hi = std::max(hi, x);
+        }
+        base[g] = lo == INT32_MAX ? 0 : lo;
+        wide[g] = lo != INT32_MAX && hi - lo > 14;  // x + 1 must stay inside 16 bytes
+        anyWide = anyWide || wide[g];
+        for (int32_t j = 0; j < 8; ++j) {
+          const int32_t x = cols.x[8 * g + j];
+          const bool in = x != kNoSample && !wide[g];
+          ctrlA[g][2 * j] = in ? uint8_t(x - base[g]) : 0x80;
+          ctrlB[g][2 * j] = in ? uint8_t(x - base[g] + 1) : 0x80;
+          ctrlA[g][2 * j + 1] = ctrlB[g][2 * j + 1] = 0x80;
+          w0[g][j] = uint16_t(255 - cols.f[8 * g + j]);
+          w1[g][j] = cols.f[8 * g + j];
+        }
+      }
+    }
+  };
+
+  template <class T>
+  KSTROKE_AVX2 static void Horizontal(const Plan<T>& plan, const Columns& cols, const T* row,
+                                      int32_t c0, int32_t c1, uint16_t* h) noexcept {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+    for (int32_t c = c0; c < c1; c += kStep) {
+      const int32_t g = c / 8;
+      if (plan.anyWide && (plan.wide[g] || plan.wide[g + 1])) {
+        for (int32_t i = c; i < c + kStep; ++i) h[i] = HorizontalOne(row, cols, i);
+        continue;
+      }
+      const __m256i win = Window(bytes, plan.base[g], plan.base[g + 1]);
+      const __m256i a = _mm256_shuffle_epi8(win, Load32(plan.ctrlA[g]));
+      const __m256i b = _mm256_shuffle_epi8(win, Load32(plan.ctrlB[g]));
+      const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, Load32(plan.w0[g])),
+                                           _mm256_mullo_epi16(b, Load32(plan.w1[g])));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(h + c), Div255Lanes16(sum));
+    }
+  }
+
+  /// (255 − f) × h0 + f × h1, reduced, on 16 lanes.
+  KSTROKE_AVX2 static __m256i Vertical(const uint16_t* h0, const uint16_t* h1, int32_t i,
+                                       __m256i w0, __m256i w1) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h0 + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h1 + i));
+    return Div255Lanes16(_mm256_add_epi16(_mm256_mullo_epi16(a, w0), _mm256_mullo_epi16(b, w1)));
+  }
+
+  template <class T, bool kTrilinear>
+  KSTROKE_AVX2 static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
+    if (n < kStep) {
+      for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
+      return;
+    }
+    const __m256i fa0 = _mm256_set1_epi16(int16_t(255 - r.fa)), fa1 = _mm256_set1_epi16(int16_t(r.fa));
+    const __m256i fb0 = _mm256_set1_epi16(int16_t(255 - r.fb)), fb1 = _mm256_set1_epi16(int16_t(r.fb));
+    const __m256i l0 = _mm256_set1_epi16(int16_t(255 - r.weight)), l1 = _mm256_set1_epi16(int16_t(r.weight));
+    // Vectors over [o0, o1), the last moved back to end inside the strip: columns
+    // computed twice come out the same.
+    for (int32_t next = o0;; next += kStep) {
+      const int32_t i = std::min(next, n - kStep);
+      __m256i s = Vertical(r.a0, r.a1, i, fa0, fa1);
+      if (kTrilinear) {
+        const __m256i b = Vertical(r.b0, r.b1, i, fb0, fb1);
+        s = Div255Lanes16(_mm256_add_epi16(_mm256_mullo_epi16(s, l0), _mm256_mullo_epi16(b, l1)));
+      }
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(s, s), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm256_castsi256_si128(packed));
+      if (i + kStep >= o1) return;
+    }
+  }
+};
+
+// 16-bit samples
+// ====================================================================================
+
+struct Passes16 {
+  static constexpr int32_t kStep = 8;  ///< two groups of 4 columns
+  static constexpr int32_t kGroups = (kStripColumns + kPadColumns) / 4;
+
+  template <class T>
+  struct Plan {
+    int32_t base[kGroups];  ///< in bytes
+    bool wide[kGroups];
+    bool anyWide;
+    alignas(32) uint8_t ctrl[kGroups][16];
+    alignas(32) uint32_t w[kGroups][4];  ///< (255 − f) | f << 16
+
+    void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
+      const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
+      anyWide = false;
+      for (int32_t g = 0; g < groups; ++g) {
+        int32_t lo = INT32_MAX, hi = INT32_MIN;
+        for (int32_t j = 0; j < 4; ++j) {
+          const int32_t x = cols.x[4 * g + j];
+          if (x == kNoSample) continue;
+          lo = std::min(lo, x);
+          hi = std::max(hi, x);
+        }
+        const int32_t first = lo == INT32_MAX ? 0 : lo;
+        base[g] = 2 * first;
+        wide[g] = lo != INT32_MAX && hi - lo > 6;  // 8 samples per window
+        anyWide = anyWide || wide[g];
+        for (int32_t j = 0; j < 4; ++j) {
+          const int32_t x = cols.x[4 * g + j];
+          const bool in = x != kNoSample && !wide[g];
+          const uint8_t a = in ? uint8_t(2 * (x - first)) : 0;
+          const uint8_t pick[4] = {a, uint8_t(a + 1), uint8_t(a + 2), uint8_t(a + 3)};
+          for (int32_t q = 0; q < 4; ++q) ctrl[g][4 * j + q] = in ? pick[q] : 0x80;
+          // Outside the level both samples read 0; weights (255, 0) then give 0 (the
+          // bias term needs weights that sum to 255).
+          const uint32_t f = in ? cols.f[4 * g + j] : 0;
+          w[g][j] = (255 - f) | f << 16;
+        }
+      }
+    }
+  };
+
+  template <class T>
+  KSTROKE_AVX2 static void Horizontal(const Plan<T>& plan, const Columns& cols, const T* row,
+                                      int32_t c0, int32_t c1, uint16_t* h) noexcept {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+    const __m256i bias = _mm256_set1_epi16(16384);
+    for (int32_t c = c0; c < c1; c += kStep) {
+      const int32_t g = c / 4;
+      if (plan.anyWide && (plan.wide[g] || plan.wide[g + 1])) {
+        for (int32_t i = c; i < c + kStep; ++i) h[i] = HorizontalOne(row, cols, i);
+        continue;
+      }
+      const __m256i win = Window(bytes, plan.base[g], plan.base[g + 1]);
+      const __m256i pairs = _mm256_sub_epi16(
+          _mm256_shuffle_epi8(win, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.ctrl[g]))), bias);
+      const __m256i s = Div255Biased32(
+          _mm256_madd_epi16(pairs, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.w[g]))));
+      // 0..32768 packs unsigned; the lane order comes back with one permute.
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
+      _mm_store_si128(reinterpret_cast<__m128i*>(h + c), _mm256_castsi256_si128(packed));
+    }
+  }
+
+  /// Eight (255 − f) × h0 + f × h1, reduced, as 32-bit lanes in column order.
+  KSTROKE_AVX2 static __m256i Vertical(const uint16_t* h0, const uint16_t* h1, int32_t i, __m256i w) {
+    const __m128i bias = _mm_set1_epi16(16384);
+    const __m128i a = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h0 + i)), bias);
+    const __m128i b = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h1 + i)), bias);
+    const __m256i pairs = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
+                                                  _mm_unpackhi_epi16(a, b), 1);
+    return Div255Biased32(_mm256_madd_epi16(pairs, w));
+  }
+
+  template <class T, bool kTrilinear>
+  KSTROKE_AVX2 static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
+    if (n < kStep) {
+      for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
+      return;
+    }
+    const __m256i wa = _mm256_set1_epi32(int32_t((255 - r.fa) | r.fa << 16));
+    const __m256i wb = _mm256_set1_epi32(int32_t((255 - r.fb) | r.fb << 16));
+    const __m256i l0 = _mm256_set1_epi32(int32_t(255 - r.weight)), l1 = _mm256_set1_epi32(int32_t(r.weight));
+    const __m256i half = _mm256_set1_epi32(128);
+    for (int32_t next = o0;; next += kStep) {  // as in Passes8::Output
+      const int32_t i = std::min(next, n - kStep);
+      __m256i s = Vertical(r.a0, r.a1, i, wa);
+      if (kTrilinear) {
+        const __m256i b = Vertical(r.b0, r.b1, i, wb);
+        const __m256i t = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(s, l0), _mm256_mullo_epi32(b, l1)), half);
+        s = _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
+      }
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm256_castsi256_si128(packed));
+      if (i + kStep >= o1) return;
+    }
+  }
+};
+
+template <class T> struct PassesFor;
+template <> struct PassesFor<uint8_t> { using Type = Passes8; };
+template <> struct PassesFor<uint16_t> { using Type = Passes16; };
+
+}  // namespace
+
+template <class P>
+void ScaledBilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  using T = typename P::Value;
+  kp_blocks::SeparableBlock<T, typename PassesFor<T>::Type, false>(a, dst);
+}
+
+template <class P>
+void ScaledTrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  using T = typename P::Value;
+  kp_blocks::SeparableBlock<T, typename PassesFor<T>::Type, true>(a, dst);
+}
+
+#else
+
+// Without the AVX2 forms the table never picks these; they are the portable passes
+// so the names still link.
+template <class P>
+void ScaledBilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  kp_blocks::SeparableBlock<typename P::Value, kp_blocks::ScalarPasses, false>(a, dst);
+}
+template <class P>
+void ScaledTrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+  kp_blocks::SeparableBlock<typename P::Value, kp_blocks::ScalarPasses, true>(a, dst);
+}
+
+#endif
+
+template void ScaledBilinearBlockAvx2<Px8>(const Kp_SpanArgs&, Px8::Value*) noexcept;
+template void ScaledBilinearBlockAvx2<Px16>(const Kp_SpanArgs&, Px16::Value*) noexcept;
+template void ScaledTrilinearBlockAvx2<Px8>(const Kp_SpanArgs&, Px8::Value*) noexcept;
+template void ScaledTrilinearBlockAvx2<Px16>(const Kp_SpanArgs&, Px16::Value*) noexcept;
