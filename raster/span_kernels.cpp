@@ -816,17 +816,12 @@ KSTROKE_FAST_INSTANTIATE(Px16)
 
 namespace {
 
-template <class P, void (*kKernel)(const Kp_SpanArgs&, typename P::Value*) noexcept>
-void Erased(const Kp_SpanArgs& a, void* dst) noexcept {
-  kKernel(a, static_cast<typename P::Value*>(dst));
-}
-
 template <class P, bool kWide>
 constexpr Kp_KernelTable MakeTable() {
-  return {kWide ? &Erased<P, &BilinearSpanAvx2<P>> : &Erased<P, &BilinearSpan<P>>,
-          kWide ? &Erased<P, &TrilinearSpanAvx2<P>> : &Erased<P, &TrilinearSpan<P>>,
-          kWide ? &Erased<P, &BilinearBlockAvx2<P>> : &Erased<P, &BilinearBlock<P>>,
-          kWide ? &Erased<P, &TrilinearBlockAvx2<P>> : &Erased<P, &TrilinearBlock<P>>};
+  return {kWide ? &Kp_Erased<P, &BilinearSpanAvx2<P>> : &Kp_Erased<P, &BilinearSpan<P>>,
+          kWide ? &Kp_Erased<P, &TrilinearSpanAvx2<P>> : &Kp_Erased<P, &TrilinearSpan<P>>,
+          kWide ? &Kp_Erased<P, &BilinearBlockAvx2<P>> : &Kp_Erased<P, &BilinearBlock<P>>,
+          kWide ? &Kp_Erased<P, &TrilinearBlockAvx2<P>> : &Kp_Erased<P, &TrilinearBlock<P>>};
 }
 
 const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},

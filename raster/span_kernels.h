@@ -99,12 +99,20 @@ void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,
                int32_t rows, int32_t rowBytes, void* dst) noexcept;
 
+/// A typed kernel as a Kp_SpanProc.
+template <class P, void (*kKernel)(const Kp_SpanArgs&, typename P::Value*) noexcept>
+void Kp_Erased(const Kp_SpanArgs& a, void* dst) noexcept {
+  kKernel(a, static_cast<typename P::Value*>(dst));
+}
+
 /// Fast kernels by depth (index 0: 8 bits, 1: 16 bits).
 struct Kp_KernelTable {
   Kp_SpanProc bilinearSpan, trilinearSpan, bilinearBlock, trilinearBlock;
 };
 /// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;
+/// The reference kernels in a table (tests).
+const Kp_KernelTable& Kp_ReferenceKernels(bool deep) noexcept;
 /// With `avx2` false, the 16-byte forms even where AVX2 is present (tests hold the two
 /// against each other); with it true, the AVX2 forms if the processor has them.
 const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "host/gx/gx.h"
 #include "raster/span_kernels.h"
 
 struct Kp_PolygonVertex {
@@ -70,3 +71,8 @@ bool Kp_PolygonInRange(const Kp_TipPolygon& poly) noexcept;
 
 /// Scan-converts the polygon into the context's destination.
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept;
+
+/// K_BrushMIPMap::RenderInto with the given kernels and ink record (null: none), so
+/// tests can hold whole dabs drawn by the fast kernels to the reference kernels.
+void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                  const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept;

@@ -336,9 +336,10 @@ void K_BrushMIPMap::SetTransform(V_Vector2T<double> scale, double angleDeg, doub
   }
 }
 
-void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
-  if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return;
-  if (dst.GetDepth() != pyramid->bitsPerSample) return;
+void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                  const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept {
+  if (poly.vertexCount == 0 || !Kp_PolygonInRange(poly)) return;
+  if (dst.GetDepth() != p.bitsPerSample) return;
   Kp_RasterContext ctx;
   ctx.clipLeft = 0;
   ctx.clipTop = 0;
@@ -347,12 +348,17 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   ctx.depth = dst.GetDepth() == 16 ? 16 : 8;
   ctx.data = static_cast<unsigned char*>(dst.GetData());
   ctx.rowBytes = dst.GetWidth() * ctx.depth / 8;
-  ctx.pyramid = pyramid;
-  ctx.ink = ink.get();
-  ctx.kernels = &Kp_Kernels(ctx.depth == 16);
-  Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
+  ctx.pyramid = &p;
+  ctx.ink = ink;
+  ctx.kernels = &kernels;
+  Kp_SelectLevel(poly.minScale, p.levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
-  Kp_ScanPolygon(*polygon, ctx);
+  Kp_ScanPolygon(poly, ctx);
+}
+
+void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
+  if (!polygon) return;
+  Kp_RenderTip(*polygon, *pyramid, ink.get(), Kp_Kernels(dst.GetDepth() == 16), dst);
 }
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
