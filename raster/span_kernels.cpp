@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "raster/scaled_blocks.h"
-#include "raster/tip_ink.h"
 #include "raster/turned_spans.h"
 
 #if defined(__SSE2__)
@@ -612,18 +611,16 @@ uint32_t SampleChecked(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 v) {
 /// both axes at each level elsewhere (eight at a time with kWide).
 template <class T, bool kTrilinear, bool kWide>
 void TurnedSpan(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
-  int32_t begin = 0, end = 0;
-  Kp_SpanReach(a, kTrilinear, &begin, &end);
-  Clear(dst, begin);
-  Clear(dst + end, a.count - end);
-  if (end <= begin) return;
 #if defined(KSTROKE_HAVE_AVX2)
-  if (kWide) return Kp_TurnedRunAvx2<T, kTrilinear>(a, weight, begin, end, dst);
+  if (kWide && a.paired) return Kp_TurnedRowAvx2<T, kTrilinear>(a, weight, dst);
 #endif
+  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
+  Clear(dst, plan.begin);
+  Clear(dst + plan.end, a.count - plan.end);
   const Kp_MIPPyramid& p = *a.pyramid;
-  uint32_t u = uint32_t(a.u) + uint32_t(begin) * uint32_t(a.du);
-  uint32_t v = uint32_t(a.v) + uint32_t(begin) * uint32_t(a.dv);
-  for (int32_t i = begin; i < end; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
+  uint32_t u = uint32_t(a.u) + uint32_t(plan.begin) * uint32_t(a.du);
+  uint32_t v = uint32_t(a.v) + uint32_t(plan.begin) * uint32_t(a.dv);
+  for (int32_t i = plan.begin; i < plan.end; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
     const uint32_t s0 = SampleChecked<T>(p, a.level, Fx16(u), Fx16(v));
     if (!kTrilinear) {
       dst[i] = static_cast<T>(s0);

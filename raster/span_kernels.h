@@ -22,6 +22,8 @@
 #include "tips/mip_pyramid.h"
 
 struct Kp_PyramidInk;
+struct Kp_PairedRows;
+struct Kp_RowMemo;
 
 using Fx16 = int32_t;  // 16.16 fixed point
 constexpr Fx16 kFx16One = 1 << 16;
@@ -60,6 +62,12 @@ struct Kp_SpanArgs {
   /// Where the pyramid holds ink (raster/tip_ink.h), or null. The fast kernels write
   /// zeros without sampling where none can reach; the reference ignores it.
   const Kp_PyramidInk* ink = nullptr;
+  /// The pyramid's paired rows (raster/turned_spans.h), or null; the vector kernels of
+  /// turned rows need them and take the 16-byte path without.
+  const Kp_PairedRows* paired = nullptr;
+  /// Row kernels of turned dabs keep per-dab constants here between the rows of one
+  /// draw (raster/turned_spans.h), or work them out per row when null.
+  Kp_RowMemo* memo = nullptr;
 };
 
 /// A row kernel or a block kernel with the destination as raw bytes.

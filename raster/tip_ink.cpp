@@ -3,7 +3,6 @@
 #include "raster/tip_ink.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 
 namespace {
@@ -43,23 +42,6 @@ void MeasureLevel(const Kp_MIPPyramid& p, int32_t k, Kp_InkSpan* rows, Kp_LevelI
     level->minDiff = std::min(level->minDiff, first - y);
     level->maxDiff = std::max(level->maxDiff, last - y);
   }
-}
-
-bool NoWrap(int32_t start, int32_t step, int32_t count) {
-  const int64_t last = int64_t(start) + int64_t(step) * (count - 1);
-  return last >= INT32_MIN && last <= INT32_MAX;
-}
-
-/// Narrows the open interval (*lo, *hi) of t to where low < a + b·t < high.
-void Narrow(double a, double b, double low, double high, double* lo, double* hi) {
-  if (b == 0) {
-    if (!(low < a && a < high)) *hi = *lo;
-    return;
-  }
-  const double r = 1.0 / b;
-  const double t0 = (low - a) * r, t1 = (high - a) * r;
-  *lo = std::max(*lo, std::min(t0, t1));
-  *hi = std::min(*hi, std::max(t0, t1));
 }
 
 }  // namespace
@@ -113,41 +95,4 @@ void Kp_MeasureInk(const Kp_MIPPyramid& p, Kp_PyramidInk* ink) {
     Kp_LevelInk& l = ink->levels[k];
     l.pairReach = k + 1 < p.levelCount ? Join(l.reach, ink->levels[k + 1].reach) : l.reach;
   }
-}
-
-void Kp_InkInterval(const Kp_InkReach& reach, int32_t count, int32_t u, int32_t du, int32_t v,
-                    int32_t dv, int32_t* begin, int32_t* end) noexcept {
-  *begin = 0;
-  *end = count;
-  if (count <= 0 || !NoWrap(u, du, count) || !NoWrap(v, dv, count)) return;
-  if (!reach.any) {
-    *end = 0;
-    return;
-  }
-  // Every operand is an integer below 2^34, exact in a double; the quotients are off
-  // by far less than the sample added on each side below.
-  const double fu = u, fv = v, fdu = du, fdv = dv;
-  double lo = -1, hi = count;
-  Narrow(fu, fdu, reach.low[0], reach.high[0], &lo, &hi);
-  Narrow(fv, fdv, reach.low[1], reach.high[1], &lo, &hi);
-  Narrow(fu + fv, fdu + fdv, reach.low[2], reach.high[2], &lo, &hi);
-  Narrow(fu - fv, fdu - fdv, reach.low[3], reach.high[3], &lo, &hi);
-  if (!(hi > lo)) {
-    *end = 0;
-    return;
-  }
-  // Samples strictly between lo and hi, one more on each side.
-  *begin = int32_t(std::max(std::floor(lo), 0.0));
-  *end = int32_t(std::min(std::floor(hi) + 2.0, double(count)));
-  if (*end < *begin) *end = *begin;
-}
-
-void Kp_SpanReach(const Kp_SpanArgs& a, bool trilinear, int32_t* begin, int32_t* end) noexcept {
-  if (!a.ink) {
-    *begin = 0;
-    *end = a.count;
-    return;
-  }
-  const Kp_LevelInk& l = a.ink->levels[a.level];
-  Kp_InkInterval(trilinear ? l.pairReach : l.reach, a.count, a.u, a.du, a.v, a.dv, begin, end);
 }

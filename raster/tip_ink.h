@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "raster/span_kernels.h"
 #include "tips/mip_pyramid.h"
 
 /// Non-zero samples of one level row lie in [first, last]; first > last: none.
@@ -42,14 +41,3 @@ struct Kp_PyramidInk {
 
 /// Measures the ink of every level of `p`.
 void Kp_MeasureInk(const Kp_MIPPyramid& p, Kp_PyramidInk* ink);
-
-/// The samples [*begin, *end) of a row of `count` samples along (u + i·du, v + i·dv)
-/// (16.16, level-0 units) outside which `reach` says they are 0. Conservative:
-/// samples inside may still be 0. When the coordinates would wrap, the whole row.
-void Kp_InkInterval(const Kp_InkReach& reach, int32_t count, int32_t u, int32_t du, int32_t v,
-                    int32_t dv, int32_t* begin, int32_t* end) noexcept;
-
-/// The samples [*begin, *end) of a row kernel's row outside which every sample is 0:
-/// the intervals of level L and, blending, of level L + 1 joined; the whole row
-/// without ink information (a.ink null).
-void Kp_SpanReach(const Kp_SpanArgs& a, bool trilinear, int32_t* begin, int32_t* end) noexcept;

@@ -12,6 +12,7 @@
 
 #include "host/gx/gx.h"
 #include "raster/span_kernels.h"
+#include "raster/turned_spans.h"
 
 struct Kp_PolygonVertex {
   double x = 0, y = 0;  ///< destination pixels
@@ -44,12 +45,14 @@ struct Kp_RasterContext {
   int32_t level = 0;
   const Kp_MIPPyramid* pyramid = nullptr;
   const Kp_PyramidInk* ink = nullptr;  ///< optional (raster/tip_ink.h)
+  const Kp_PairedRows* paired = nullptr;  ///< optional (raster/turned_spans.h)
   int32_t depth = 8;                   ///< bits per sample: 8 or 16
   bool filtered = false;               ///< two levels are blended
   /// Raise the destination (max) instead of storing: only the level-0 unit-step block
   /// can; any other run sets `declined` and draws nothing.
   bool raise = false;
   mutable bool declined = false;
+  mutable Kp_RowMemo memo;  ///< shared by the rows of one draw
 
   int32_t BytesPerSample() const { return depth == 16 ? 2 : 1; }
 };
@@ -72,7 +75,8 @@ bool Kp_PolygonInRange(const Kp_TipPolygon& poly) noexcept;
 /// Scan-converts the polygon into the context's destination.
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept;
 
-/// K_BrushMIPMap::RenderInto with the given kernels and ink record (null: none), so
-/// tests can hold whole dabs drawn by the fast kernels to the reference kernels.
+/// K_BrushMIPMap::RenderInto with the given kernels, ink record and paired rows
+/// (either null: none), so tests can hold whole dabs drawn by the fast kernels to the
+/// reference kernels.
 void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
-                  const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept;
+                  const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept;

@@ -17,6 +17,7 @@
 #include "raster/span_kernels.h"
 #include "raster/tip_ink.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
 #include "tips/mip_pyramid.h"
 
 namespace {
@@ -71,6 +72,7 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
   Kp_SpanArgs a;
   a.pyramid = ctx.pyramid;
   a.ink = ctx.ink;
+  a.paired = ctx.paired;
   a.level = ctx.level;
   a.scale = ctx.scale;
   a.count = count;
@@ -131,6 +133,8 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     Kp_SpanArgs s;
     s.pyramid = ctx.pyramid;
     s.ink = ctx.ink;
+    s.paired = ctx.paired;
+    s.memo = &ctx.memo;
     s.level = ctx.level;
     s.scale = ctx.scale;
     s.count = last - first + 1;
@@ -238,6 +242,12 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
   ctx->level = std::min(level, last);
 }
 
+// The per-row set-up of turned dabs is mostly floor() of doubles, one instruction
+// with AVX (ROUNDSD) and a dozen without; the processor picks the build at load time.
+// Neither enables FMA, so every product and sum rounds as written.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__ELF__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
   const int32_t n = poly.vertexCount;
   if (n < 2) return;
@@ -337,7 +347,7 @@ void K_BrushMIPMap::SetTransform(V_Vector2T<double> scale, double angleDeg, doub
 }
 
 void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
-                  const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept {
+                  const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept {
   if (poly.vertexCount == 0 || !Kp_PolygonInRange(poly)) return;
   if (dst.GetDepth() != p.bitsPerSample) return;
   Kp_RasterContext ctx;
@@ -350,6 +360,7 @@ void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_Py
   ctx.rowBytes = dst.GetWidth() * ctx.depth / 8;
   ctx.pyramid = &p;
   ctx.ink = ink;
+  ctx.paired = paired;
   ctx.kernels = &kernels;
   Kp_SelectLevel(poly.minScale, p.levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
@@ -358,7 +369,7 @@ void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_Py
 
 void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   if (!polygon) return;
-  Kp_RenderTip(*polygon, *pyramid, ink.get(), Kp_Kernels(dst.GetDepth() == 16), dst);
+  Kp_RenderTip(*polygon, *pyramid, ink.get(), paired.get(), Kp_Kernels(dst.GetDepth() == 16), dst);
 }
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
@@ -382,6 +393,7 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
              std::ptrdiff_t(origin.x + box.left) * (ctx.depth / 8);
   ctx.pyramid = pyramid;
   ctx.ink = ink.get();
+  ctx.paired = paired.get();
   ctx.kernels = &Kp_Kernels(ctx.depth == 16);
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
   if (ctx.level != 0 || ctx.filtered) return false;

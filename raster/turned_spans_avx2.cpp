@@ -25,20 +25,18 @@
 namespace {
 
 struct LevelView {
-  const unsigned char* origin;  ///< sample (0, 0)
-  int32_t rowBytes;
-  __m128i shiftIndex;  ///< 16 + k
-  __m128i shiftFraction;  ///< 8 + k
-  __m256i width, height, stride;  ///< stride in samples
+  const unsigned char* origin;  ///< paired entry (0, 0)
+  __m128i shiftIndex;           ///< 16 + k
+  __m128i shiftFraction;        ///< 8 + k
+  __m256i width, height, stride;  ///< stride in entries
 
-  KSTROKE_AVX2 LevelView(const Kp_MIPPyramid& p, int32_t k)
-      : origin(p.levels[k]),
-        rowBytes(p.rowBytes[k]),
+  KSTROKE_AVX2 LevelView(const Kp_MIPPyramid& p, const Kp_PairedRows& paired, int32_t k)
+      : origin(paired.origin[k]),
         shiftIndex(_mm_cvtsi32_si128(16 + k)),
         shiftFraction(_mm_cvtsi32_si128(8 + k)),
         width(_mm256_set1_epi32(p.Width(k))),
         height(_mm256_set1_epi32(p.Height(k))),
-        stride(_mm256_set1_epi32(p.rowBytes[k] / p.BytesPerSample())) {}
+        stride(_mm256_set1_epi32(paired.rowBytes[k] / (2 * p.BytesPerSample()))) {}
 };
 
 /// Kp_Div255 on 32-bit lanes.
@@ -47,24 +45,27 @@ KSTROKE_AVX2 inline __m256i Div255x32(__m256i sum) {
   return _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
 }
 
-/// Index, fractions, bounds test and sample offset of eight lanes at one level.
+/// Fractions, bounds test and paired-entry index of eight lanes at one level; lanes
+/// outside the level index entry (0, 0).
 struct Lanes {
-  __m256i fx, fy, inside;
-  alignas(32) int32_t offset[8];
+  __m256i fx, fy, inside, entry;
 };
 
+/// kChecked false: every lane is known to lie inside the level (Kp_TurnedRow).
+template <bool kChecked>
 KSTROKE_AVX2 inline void Locate(const LevelView& l, __m256i u, __m256i v, Lanes* out) {
   const __m256i x = _mm256_sra_epi32(u, l.shiftIndex);
   const __m256i y = _mm256_sra_epi32(v, l.shiftIndex);
   const __m256i byte = _mm256_set1_epi32(255);
   out->fx = _mm256_and_si256(_mm256_srl_epi32(u, l.shiftFraction), byte);
   out->fy = _mm256_and_si256(_mm256_srl_epi32(v, l.shiftFraction), byte);
+  out->entry = _mm256_add_epi32(_mm256_mullo_epi32(y, l.stride), x);
+  if (!kChecked) return;
   const __m256i minus2 = _mm256_set1_epi32(-2);
   out->inside = _mm256_and_si256(
       _mm256_and_si256(_mm256_cmpgt_epi32(x, minus2), _mm256_cmpgt_epi32(l.width, x)),
       _mm256_and_si256(_mm256_cmpgt_epi32(y, minus2), _mm256_cmpgt_epi32(l.height, y)));
-  const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(y, l.stride), x);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(out->offset), _mm256_and_si256(offset, out->inside));
+  out->entry = _mm256_and_si256(out->entry, out->inside);
 }
 
 /// Vertical blend of (top, bottom) word pairs, reduced; fy per lane.
@@ -73,25 +74,18 @@ KSTROKE_AVX2 inline __m256i VerticalPairs(__m256i pairs, __m256i fy) {
   return Div255x32(_mm256_madd_epi16(pairs, wy));
 }
 
+template <bool kChecked>
 KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
   Lanes s;
-  Locate(l, u, v, &s);
-  uint32_t q[8];
-  for (int j = 0; j < 8; ++j) {
-    const unsigned char* at = l.origin + s.offset[j];
-    uint16_t top, bottom;
-    std::memcpy(&top, at, 2);
-    std::memcpy(&bottom, at + l.rowBytes, 2);
-    q[j] = uint32_t(top) | uint32_t(bottom) << 16;
-  }
-  const __m256i quad = _mm256_setr_epi32(int32_t(q[0]), int32_t(q[1]), int32_t(q[2]), int32_t(q[3]),
-                                         int32_t(q[4]), int32_t(q[5]), int32_t(q[6]), int32_t(q[7]));
+  Locate<kChecked>(l, u, v, &s);
+  // Bytes (a, c, b, d): row y at x, row y + 1 at x, then both at x + 1.
+  const __m256i quad = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), s.entry, 2);
   const __m256i pickLeft = _mm256_setr_epi8(  // words (a, c) of each lane
-      0, -128, 2, -128, 4, -128, 6, -128, 8, -128, 10, -128, 12, -128, 14, -128,
-      0, -128, 2, -128, 4, -128, 6, -128, 8, -128, 10, -128, 12, -128, 14, -128);
+      0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128,
+      0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128);
   const __m256i pickRight = _mm256_setr_epi8(  // words (b, d)
-      1, -128, 3, -128, 5, -128, 7, -128, 9, -128, 11, -128, 13, -128, 15, -128,
-      1, -128, 3, -128, 5, -128, 7, -128, 9, -128, 11, -128, 13, -128, 15, -128);
+      2, -128, 3, -128, 6, -128, 7, -128, 10, -128, 11, -128, 14, -128, 15, -128,
+      2, -128, 3, -128, 6, -128, 7, -128, 10, -128, 11, -128, 14, -128, 15, -128);
   const __m256i left = _mm256_shuffle_epi8(quad, pickLeft);
   const __m256i right = _mm256_shuffle_epi8(quad, pickRight);
   const __m256i w1 = _mm256_or_si256(s.fx, _mm256_slli_epi32(s.fx, 16));
@@ -100,7 +94,8 @@ KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
   // (sum + 128) × 257 >> 16 is Kp_Div255 for sums up to 255 × 255 (span_kernels.cpp).
   const __m256i topBottom =
       _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
-  return _mm256_and_si256(VerticalPairs(topBottom, s.fy), s.inside);
+  const __m256i r = VerticalPairs(topBottom, s.fy);
+  return kChecked ? _mm256_and_si256(r, s.inside) : r;
 }
 
 /// Kp_Div255 of a PMADDWD of samples biased by −16384 against weights summing to 255.
@@ -108,34 +103,47 @@ KSTROKE_AVX2 inline __m256i Div255Biased(__m256i madd) {
   return Div255x32(_mm256_add_epi32(madd, _mm256_set1_epi32(16384 * 255)));
 }
 
+/// At 16 bits the lanes come out in the order 0, 1, 4, 5, 2, 3, 6, 7 (see Sample16);
+/// both levels alike, so the blend of the two needs no reordering, only the store.
+template <bool kChecked>
 KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
   Lanes s;
-  Locate(l, u, v, &s);
-  uint32_t top[8], bottom[8];
-  for (int j = 0; j < 8; ++j) {
-    const unsigned char* at = l.origin + 2 * std::ptrdiff_t(s.offset[j]);
-    std::memcpy(&top[j], at, 4);
-    std::memcpy(&bottom[j], at + l.rowBytes, 4);
-  }
+  Locate<kChecked>(l, u, v, &s);
+  // Words (a, c, b, d) per sample, four samples per vector.
+  const auto* base = reinterpret_cast<const long long*>(l.origin);
+  const __m256i q0 = _mm256_i32gather_epi64(base, _mm256_castsi256_si128(s.entry), 4);
+  const __m256i q1 = _mm256_i32gather_epi64(base, _mm256_extracti128_si256(s.entry, 1), 4);
+  const __m256i order = _mm256_setr_epi8(  // words (a, b, c, d)
+      0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,
+      0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
   const __m256i bias = _mm256_set1_epi16(16384);
-  const __m256i a = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(top)), bias);
-  const __m256i b = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom)), bias);
+  const __m256i lo = _mm256_sub_epi16(
+      _mm256_shuffle_epi8(q0, order), bias);
+  const __m256i hi = _mm256_sub_epi16(
+      _mm256_shuffle_epi8(q1, order), bias);
+  // Weights (255 − fx, fx) for both pairs of each sample: lanes 0, 0, 1, 1, ... 7, 7.
   const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), s.fx), _mm256_slli_epi32(s.fx, 16));
-  const __m256i t = Div255Biased(_mm256_madd_epi16(a, wx));
-  const __m256i d = Div255Biased(_mm256_madd_epi16(b, wx));
+  const __m256i wLo = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+  const __m256i wHi = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
+  // (top, bottom) of samples 0..3 and 4..7 as 32-bit lanes, then as biased word pairs:
+  // the in-lane pack gives the samples in the order 0, 1, 4, 5, 2, 3, 6, 7.
   const __m256i bias32 = _mm256_set1_epi32(16384);
-  const __m256i pairs = _mm256_or_si256(_mm256_and_si256(_mm256_sub_epi32(t, bias32), _mm256_set1_epi32(0xFFFF)),
-                                        _mm256_slli_epi32(_mm256_sub_epi32(d, bias32), 16));
-  const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), s.fy), _mm256_slli_epi32(s.fy, 16));
-  return _mm256_and_si256(Div255Biased(_mm256_madd_epi16(pairs, wy)), s.inside);
+  const __m256i tbLo = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(lo, wLo)), bias32);
+  const __m256i tbHi = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(hi, wHi)), bias32);
+  const __m256i pairs = _mm256_packs_epi32(tbLo, tbHi);
+  const __m256i mixed = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+  const __m256i fy = _mm256_permutevar8x32_epi32(s.fy, mixed);
+  const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), fy), _mm256_slli_epi32(fy, 16));
+  const __m256i r = Div255Biased(_mm256_madd_epi16(pairs, wy));
+  return kChecked ? _mm256_and_si256(r, _mm256_permutevar8x32_epi32(s.inside, mixed)) : r;
 }
 
-template <class T>
+template <class T, bool kChecked>
 KSTROKE_AVX2 inline __m256i Sample(const LevelView& l, __m256i u, __m256i v) {
   if constexpr (sizeof(T) == 1)
-    return Sample8(l, u, v);
+    return Sample8<kChecked>(l, u, v);
   else
-    return Sample16(l, u, v);
+    return Sample16<kChecked>(l, u, v);
 }
 
 /// Eight results of 0..full into eight samples of T.
@@ -145,8 +153,11 @@ KSTROKE_AVX2 inline void Store8(uint8_t* dst, __m256i r) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes);
 }
 KSTROKE_AVX2 inline void Store8(uint16_t* dst, __m256i r) {
-  const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(r, r), 0x08);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(words));
+  // Lanes in the order 0, 1, 4, 5, 2, 3, 6, 7 (Sample16): the in-lane pack of r with
+  // itself puts 0, 1, 4, 5 in the low half and 2, 3, 6, 7 in the high half.
+  const __m256i words = _mm256_packus_epi32(r, r);
+  const __m128i lo = _mm256_castsi256_si128(words), hi = _mm256_extracti128_si256(words, 1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi32(lo, hi));
 }
 
 /// One sample by the rule, for the tail.
@@ -162,58 +173,90 @@ uint32_t SampleOne(const Kp_MIPPyramid& p, int32_t k, uint32_t u, uint32_t v) {
   return Kp_Div255(top * (255 - fy) + bottom * fy);
 }
 
+template <class T, bool kTrilinear, bool kChecked>
+KSTROKE_AVX2 inline __m256i Blend(const LevelView& fine, const LevelView& coarse, __m256i u, __m256i v,
+                                  __m256i w0, __m256i w1) {
+  const __m256i a = Sample<T, kChecked>(fine, u, v);
+  if (!kTrilinear) return a;
+  const __m256i b = Sample<T, kChecked>(coarse, u, v);
+  return Div255x32(_mm256_add_epi32(_mm256_mullo_epi32(a, w0), _mm256_mullo_epi32(b, w1)));
+}
+
 template <class T, bool kTrilinear>
-KSTROKE_AVX2 void TurnedRun(const Kp_SpanArgs& a, uint32_t weight, int32_t begin, int32_t end, T* dst) {
+KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
+  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
   const Kp_MIPPyramid& p = *a.pyramid;
-  const int32_t level = a.level;
-  if (a.count < 8) {
-    uint32_t u = uint32_t(a.u) + uint32_t(begin) * uint32_t(a.du);
-    uint32_t v = uint32_t(a.v) + uint32_t(begin) * uint32_t(a.dv);
-    for (int32_t i = begin; i < end; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
+  const int32_t level = a.level, count = a.count;
+  const uint32_t u0 = uint32_t(a.u), v0 = uint32_t(a.v), du = uint32_t(a.du), dv = uint32_t(a.dv);
+  T* const dst = out;
+  if (count < 8) {
+    uint32_t u = u0, v = v0;
+    for (int32_t i = 0; i < count; ++i, u += du, v += dv) {
+      if (i < plan.begin || i >= plan.end) {
+        dst[i] = 0;
+        continue;
+      }
       const uint32_t s0 = SampleOne<T>(p, level, u, v);
       dst[i] = static_cast<T>(
           kTrilinear ? Kp_Div255((255 - weight) * s0 + weight * SampleOne<T>(p, level + 1, u, v)) : s0);
     }
     return;
   }
-  const LevelView fine(p, level);
-  const LevelView coarse(p, kTrilinear ? level + 1 : level);
+  // Zeros outside [begin, end), in vectors that stay inside the row; any that reach
+  // into [begin, end) are overwritten below.
+  const __m256i zero = _mm256_setzero_si256();
+  for (int32_t i = 0; i < plan.begin; i += 8) Store8(dst + std::min(i, count - 8), zero);
+  for (int32_t i = plan.end; i < count; i += 8) Store8(dst + std::min(i, count - 8), zero);
+  if (plan.end <= plan.begin) return;
+
+  const LevelView fine(p, *a.paired, level);
+  const LevelView coarse(p, *a.paired, kTrilinear ? level + 1 : level);
   const __m256i laneU = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.du));
   const __m256i laneV = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.dv));
+  const __m256i step8U = _mm256_set1_epi32(int32_t(du * 8u)), step8V = _mm256_set1_epi32(int32_t(dv * 8u));
   const __m256i w0 = _mm256_set1_epi32(int32_t(255 - weight)), w1 = _mm256_set1_epi32(int32_t(weight));
   // Vectors of eight from `begin`, the last moved back to end inside the row: samples
-  // computed twice, or left of `begin` (zeros), come out as the rule gives them.
-  for (int32_t next = begin;; next += 8) {
-    const int32_t i = std::min(next, a.count - 8);
-    // Lane j samples u + (i + j)·du; the additions wrap as the coordinates do.
-    const __m256i uu = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(a.u) + uint32_t(i) * uint32_t(a.du))), laneU);
-    const __m256i vv = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(a.v) + uint32_t(i) * uint32_t(a.dv))), laneV);
-    __m256i r = Sample<T>(fine, uu, vv);
-    if (kTrilinear) {
-      const __m256i b = Sample<T>(coarse, uu, vv);
-      r = Div255x32(_mm256_add_epi32(_mm256_mullo_epi32(r, w0), _mm256_mullo_epi32(b, w1)));
-    }
+  // computed twice, or left of `begin` (zeros), come out as the rule gives them. Lane
+  // j samples u + (i + j)·du; the additions wrap as the coordinates do.
+  int32_t i = std::min(plan.begin, count - 8);
+  __m256i uu = _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0 + uint32_t(i) * du)), laneU);
+  __m256i vv = _mm256_add_epi32(_mm256_set1_epi32(int32_t(v0 + uint32_t(i) * dv)), laneV);
+  for (;;) {
+    const bool inside = i >= plan.insideBegin && i + 8 <= plan.insideEnd;
+    const __m256i r = inside ? Blend<T, kTrilinear, false>(fine, coarse, uu, vv, w0, w1)
+                             : Blend<T, kTrilinear, true>(fine, coarse, uu, vv, w0, w1);
     Store8(dst + i, r);
-    if (i + 8 >= end) return;
+    if (i + 8 >= plan.end) return;
+    if (i + 16 <= count) {
+      i += 8;
+      uu = _mm256_add_epi32(uu, step8U);
+      vv = _mm256_add_epi32(vv, step8V);
+    } else {
+      i = count - 8;
+      uu = _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0 + uint32_t(i) * du)), laneU);
+      vv = _mm256_add_epi32(_mm256_set1_epi32(int32_t(v0 + uint32_t(i) * dv)), laneV);
+    }
   }
 }
 
 }  // namespace
 
 template <class T, bool kTrilinear>
-void Kp_TurnedRunAvx2(const Kp_SpanArgs& a, uint32_t weight, int32_t begin, int32_t end,
-                      T* dst) noexcept {
-  TurnedRun<T, kTrilinear>(a, weight, begin, end, dst);
+void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
+  TurnedRow<T, kTrilinear>(a, weight, dst);
 }
 
 #else
 
 template <class T, bool kTrilinear>
-void Kp_TurnedRunAvx2(const Kp_SpanArgs&, uint32_t, int32_t, int32_t, T*) noexcept {}
+void Kp_TurnedRowAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
 
 #endif
 
-template void Kp_TurnedRunAvx2<uint8_t, false>(const Kp_SpanArgs&, uint32_t, int32_t, int32_t, uint8_t*) noexcept;
-template void Kp_TurnedRunAvx2<uint8_t, true>(const Kp_SpanArgs&, uint32_t, int32_t, int32_t, uint8_t*) noexcept;
-template void Kp_TurnedRunAvx2<uint16_t, false>(const Kp_SpanArgs&, uint32_t, int32_t, int32_t, uint16_t*) noexcept;
-template void Kp_TurnedRunAvx2<uint16_t, true>(const Kp_SpanArgs&, uint32_t, int32_t, int32_t, uint16_t*) noexcept;
+#define KSTROKE_TURNED_INSTANTIATE(T, kTrilinear) \
+  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;
+KSTROKE_TURNED_INSTANTIATE(uint8_t, false)
+KSTROKE_TURNED_INSTANTIATE(uint8_t, true)
+KSTROKE_TURNED_INSTANTIATE(uint16_t, false)
+KSTROKE_TURNED_INSTANTIATE(uint16_t, true)
+#undef KSTROKE_TURNED_INSTANTIATE

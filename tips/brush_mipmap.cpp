@@ -9,6 +9,7 @@
 #include "kstroke/brush_tip.h"
 #include "raster/tip_ink.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
 #include "tips/mip_pyramid.h"
 
 namespace {
@@ -93,6 +94,8 @@ K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
     BuildLevels<uint8_t>(pyramid, src, 255);
   ink.reset(new Kp_PyramidInk());
   Kp_MeasureInk(*pyramid, ink.get());
+  paired.reset(new Kp_PairedRows());
+  Kp_PairRows(*pyramid, paired.get());
 
   polygon.reset(new Kp_TipPolygon());
 }

@@ -31,6 +31,7 @@
 
 class K_BrushTip;
 struct Kp_MIPPyramid;
+struct Kp_PairedRows;
 struct Kp_PyramidInk;
 struct Kp_TipPolygon;
 
@@ -79,6 +80,8 @@ public:
   const Kp_MIPPyramid& GetPyramid() const { return *pyramid; }
   /// Where each level holds non-zero samples (tests).
   const Kp_PyramidInk& GetInk() const { return *ink; }
+  /// The levels with each sample paired with the one below (tests).
+  const Kp_PairedRows& GetPairedRows() const { return *paired; }
   /// The current tip polygon.
   const Kp_TipPolygon& GetPolygon() const { return *polygon; }
 
@@ -86,5 +89,6 @@ private:
   std::unique_ptr<unsigned char[]> block;  ///< header + all levels, zero-filled
   Kp_MIPPyramid* pyramid = nullptr;        ///< the header at the start of `block`
   std::unique_ptr<Kp_PyramidInk> ink;      ///< where each level holds non-zero samples
+  std::unique_ptr<Kp_PairedRows> paired;   ///< for turned dabs' vector kernels
   std::unique_ptr<Kp_TipPolygon> polygon;
 };

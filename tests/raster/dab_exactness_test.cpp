@@ -14,6 +14,7 @@
 #include "kstroke/brush_tip.h"
 #include "raster/span_kernels.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
 #include "test_support.h"
 
 namespace {
@@ -52,7 +53,8 @@ std::vector<uint8_t> Draw(const K_BrushMIPMap& map, const Kp_KernelTable& kernel
   GX_UnoBuffer dst(w, h, depth);
   // Not cleared to 0: every sample the scan covers must be written, zeros included.
   EXPECT_EQ(depth == 16 ? GX_FillDeepUnoBuffer(0xA5A5, &dst) : GX_FillUnoBuffer(0xA5, &dst), 0);
-  Kp_RenderTip(map.GetPolygon(), map.GetPyramid(), withInk ? &map.GetInk() : nullptr, kernels, dst);
+  Kp_RenderTip(map.GetPolygon(), map.GetPyramid(), withInk ? &map.GetInk() : nullptr,
+               withInk ? &map.GetPairedRows() : nullptr, kernels, dst);
   std::vector<uint8_t> bytes(std::size_t(dst.GetRowBytes()) * std::size_t(h));
   std::memcpy(bytes.data(), dst.GetData(), bytes.size());
   return bytes;
@@ -78,7 +80,7 @@ TEST_F(DabExactness, FastDabsMatchTheReferenceBitForBit) {
       for (bool avx2 : {false, true})
         for (bool withInk : {true, false}) {
           ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, avx2), withInk, w, h, depth), want)
-              << (avx2 ? "widest vectors" : "16-byte vectors") << (withInk ? ", ink skipped" : ", no ink record");
+              << (avx2 ? "widest vectors" : "16-byte vectors") << (withInk ? ", ink and paired rows" : ", neither");
         }
     }
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kstroke/brush_mipmap.h"
+#include "raster/turned_spans.h"
 #include "test_support.h"
 #include "tips/tip_fixtures.h"
 
@@ -246,6 +247,7 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
   Kp_SpanArgs a;
   a.pyramid = &p;
   a.ink = rng() % 4 == 0 ? nullptr : &map.GetInk();
+  a.paired = rng() % 4 == 0 ? nullptr : &map.GetPairedRows();
   a.level = level;
   const Fx16 hi = kOne >> level, lo = kOne >> (level + 1);
   a.scale = rng() % 4 == 0 ? (rng() % 2 ? hi : lo + 1) : lo + Fx16(rng() % uint32_t(hi - lo + 1));
