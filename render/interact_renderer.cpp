@@ -20,6 +20,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/tip_cache.h"
 #include "render/working_frame.h"
 
 namespace {
@@ -62,11 +63,13 @@ K_InteractRenderer::K_InteractRenderer(int16_t depth_, boost::shared_ptr<K_Paint
   if (!raw) throw std::bad_alloc();
   tipLocationCache.reset(new (raw) Kp_TipLocationCache(), &DeleteTipLocationCache);
   if (lazyCopy) lazyCopyPreStroke = *lazyCopy;
+  tipCache.reset(new Kp_TipCache());
 }
 
 K_InteractRenderer::~K_InteractRenderer() {
   // Reverse order of declaration, as the members would go anyway; spelled out because
   // the backup may be large and the mask is shared with the host.
+  tipCache.reset();
   lastTipBackup.reset();
   lazyCopyPreStroke.reset();
   tipLocationCache.reset();
@@ -111,7 +114,7 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
   std::srand(static_cast<unsigned>(seed));
-  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
+  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, seed, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   // NOTE: an empty area stays {0, 0, 0, 0}; its coordinates carry no meaning.
   if (!area->IsEmpty()) *area = V_OffsetRect(*area, -frame.destMoved.left, -frame.destMoved.top);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Tip stamping: the dab loop of RenderTips.
 //
-// The tip is computed once per call at the resolution of the less stretched axis
-// (AdjustTipScale) and drawn per dab through its MIP map into a scratch buffer of the
+// The tip is computed at the resolution of the less stretched axis (AdjustTipScale),
+// kept from call to call while the brush stays the same (render/tip_cache.h), and
+// drawn per dab through its MIP map into a scratch buffer of the
 // tip's maximum extent, which is then accumulated into the lazy-tiled paint mask with
 // the dab's opacity and flow; an opaque unrotated dab raises the mask in place instead
 // (K_BrushMIPMap::RaiseInto), which comes to the same. Placement repeats the previous
@@ -24,6 +25,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/tip_cache.h"
 #include "render/working_frame.h"
 
 namespace {
@@ -105,7 +107,8 @@ T* NewTracked(T* p) {
 void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                                    const Kp_StrokeTipLocsAndParams& list,
                                    const K_StrokeGlobalProperties& props, bool deep,
-                                   const V_Rect& clipped, double pixelAspect, V_Rect* area) {
+                                   const V_Rect& clipped, double pixelAspect, int32_t seed,
+                                   V_Rect* area) {
   ProgressSubRange range(progress, 4);
   *area = V_Rect();
   const auto& tips = list.tips;
@@ -131,9 +134,10 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
 
   const AdjustedTip adjusted =
       AdjustTipScale(props.diameter, V_Vector2T<double>(props.scale.x, props.scale.y));
-  std::unique_ptr<K_ComputedBrushTip> tip(NewTracked(new K_ComputedBrushTip(
-      adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep)));
-  K_BrushMIPMap mip(*tip);
+  tipCache->Prepare(Kp_TipCache::Key{adjusted.diameter, props.hardness, props.roundness,
+                                     props.dither, deep, seed});
+  K_ComputedBrushTip* tip = &tipCache->Tip();
+  K_BrushMIPMap& mip = tipCache->Map();
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
   // Made the first time a dab is drawn aside: opaque strokes may never need it.
   std::unique_ptr<GX_UnoBuffer> scratch;

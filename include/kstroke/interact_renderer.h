@@ -26,6 +26,7 @@ class K_PaintSource;
 class K_Shape;
 struct K_StrokeGlobalProperties;
 struct Kp_TipLocationCache;
+class Kp_TipCache;
 struct Kp_StrokeTipLocsAndParams;
 
 class KSTROKE_API K_InteractRenderer {
@@ -78,7 +79,7 @@ public:
 private:
   void StampTips(GX_ProgressInfo* progress, const Kp_StrokeTipLocsAndParams& tips,
                  const K_StrokeGlobalProperties& props, bool deep, const V_Rect& clipped,
-                 double pixelAspect, V_Rect* area);
+                 double pixelAspect, int32_t seed, V_Rect* area);
   void CompositePaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
                       GX_LayerDef* preStroke, const V_Rect& destMoved, const V_Rect& clipped,
                       double pixelAspect, const GX_UnoBuffer* mask, GX_LayerDef* dest,
@@ -92,6 +93,7 @@ private:
   boost::shared_ptr<Kp_TipLocationCache> tipLocationCache;
   boost::shared_ptr<GX_LazyTilesCondition> lazyCopyPreStroke;
   boost::shared_ptr<GX_UnoBuffer> lastTipBackup;
+  boost::shared_ptr<Kp_TipCache> tipCache;  ///< the last call's tip, for the next
   V_LRect lastTipRect;
   double lastTipTime = 0;
 };
