@@ -38,27 +38,26 @@ struct Columns {
   uint8_t f[kStripColumns + kPadColumns];
   int32_t n = 0;
 
-  void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count) noexcept {
+  /// `pad`: columns past the strip that read as outside the level.
+  void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count, int32_t pad) noexcept {
     n = count;
     step = du;
     const int32_t w = p.Width(k);
-    uint32_t at = uint32_t(u);
-    in0 = count;
-    in1 = 0;
-    for (int32_t i = 0; i < count; ++i, at += uint32_t(du)) {
+    const uint32_t start = uint32_t(u), stride = uint32_t(du);
+    for (int32_t i = 0; i < count; ++i) {
+      const uint32_t at = start + uint32_t(i) * stride;
       const int32_t xi = int32_t(at) >> (16 + k);
-      const bool inside = xi >= -1 && xi < w;
-      x[i] = inside ? xi : kNoSample;
+      x[i] = xi >= -1 && xi < w ? xi : kNoSample;
       f[i] = uint8_t((at >> (8 + k)) & 255u);
-      if (inside) {
-        in0 = std::min(in0, i);
-        in1 = i + 1;
-      }
     }
-    for (int32_t i = count; i < count + kPadColumns; ++i) {
+    for (int32_t i = count; i < count + pad; ++i) {
       x[i] = kNoSample;
       f[i] = 0;
     }
+    in0 = 0;
+    while (in0 < count && x[in0] == kNoSample) ++in0;
+    in1 = count;
+    while (in1 > in0 && x[in1 - 1] == kNoSample) --in1;
     const int64_t last = int64_t(u) + int64_t(du) * (count - 1);
     ordered = last >= INT32_MIN && last <= INT32_MAX;
     hint0 = hint1 = in0;
@@ -103,11 +102,13 @@ private:
 };
 
 /// One level's H rows: the last two computed, each with the columns that may be
-/// non-zero; every H value outside them is 0.
+/// non-zero (every H value outside them is 0). A row without ink points at the
+/// level's row of zeros instead of being written.
 struct HRow {
   int32_t row = INT32_MIN;
   int32_t c0 = 0, c1 = 0;
-  alignas(32) uint16_t h[kStripColumns + kPadColumns];
+  const uint16_t* h = nullptr;
+  alignas(32) uint16_t buffer[kStripColumns + kPadColumns];
 };
 
 template <class T>
@@ -148,14 +149,20 @@ struct ScalarPasses {
   struct Plan {
     void Build(const Columns&, const Kp_MIPPyramid&, int32_t) noexcept {}
   };
+  /// H values over [c0, c1) and zeros over the rest of [0, padded).
   template <class T>
   static void Horizontal(const Plan<T>&, const Columns& cols, const T* row, int32_t c0,
-                         int32_t c1, uint16_t* h) noexcept {
+                         int32_t c1, int32_t padded, uint16_t* h) noexcept {
+    for (int32_t i = 0; i < c0; ++i) h[i] = 0;
     for (int32_t i = c0; i < c1; ++i) h[i] = HorizontalOne(row, cols, i);
+    for (int32_t i = c1; i < padded; ++i) h[i] = 0;
   }
+  /// Output samples over [o0, o1) and zeros over the rest of the strip's n.
   template <class T, bool kTrilinear>
-  static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t, T* dst) noexcept {
+  static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
+    for (int32_t i = 0; i < o0; ++i) dst[i] = 0;
     for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
+    for (int32_t i = o1; i < n; ++i) dst[i] = 0;
   }
 };
 
@@ -165,9 +172,11 @@ struct Level {
   int32_t height = 0;
   const Kp_MIPPyramid* pyramid = nullptr;
   const Kp_LevelInk* ink = nullptr;
+  int32_t padded = 0;  ///< the strip's columns rounded up to whole vectors
   Columns cols;
   typename Passes::template Plan<T> plan;
   HRow slots[2];
+  alignas(32) uint16_t zeros[kStripColumns + kPadColumns];
 
   void Set(const Kp_MIPPyramid& p, int32_t level, const Kp_PyramidInk* pyramidInk, Fx16 u,
            Fx16 du, int32_t n) noexcept {
@@ -175,14 +184,11 @@ struct Level {
     height = p.Height(level);
     pyramid = &p;
     ink = pyramidInk ? &pyramidInk->levels[level] : nullptr;
-    cols.Build(p, level, u, du, n);
+    padded = RoundUp(n);
+    cols.Build(p, level, u, du, n, padded - n);
     plan.Build(cols, p, level);
-    const int32_t padded = RoundUp(n);
-    for (HRow& s : slots) {
-      s.row = INT32_MIN;
-      s.c0 = s.c1 = 0;
-      std::memset(s.h, 0, std::size_t(padded) * sizeof(uint16_t));
-    }
+    std::memset(zeros, 0, std::size_t(padded) * sizeof(uint16_t));
+    for (HRow& s : slots) s.row = INT32_MIN;
   }
 
   static int32_t RoundUp(int32_t c) { return (c + Passes::kStep - 1) / Passes::kStep * Passes::kStep; }
@@ -200,32 +206,20 @@ struct Level {
         cols.Reach(ink->rows[r].first, ink->rows[r].last, &c0, &c1);
       }
     }
-    if (c1 > c0) {
-      c0 = c0 / Passes::kStep * Passes::kStep;
-      c1 = RoundUp(c1);
-    } else {
-      c0 = c1 = 0;
-    }
-    // Keep "0 outside [c0, c1)": clear what the old row left outside the new range.
-    if (s.c0 < std::min(s.c1, c0))
-      std::memset(s.h + s.c0, 0, std::size_t(std::min(s.c1, c0) - s.c0) * sizeof(uint16_t));
-    if (std::max(s.c0, c1) < s.c1)
-      std::memset(s.h + std::max(s.c0, c1), 0, std::size_t(s.c1 - std::max(s.c0, c1)) * sizeof(uint16_t));
-    if (c1 > c0) {
-      const T* row = reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
-      Passes::Horizontal(plan, cols, row, c0, c1, s.h);
-    }
     s.row = r;
-    s.c0 = c0;
-    s.c1 = c1;
+    if (c1 <= c0) {
+      s.c0 = s.c1 = 0;
+      s.h = zeros;
+      return s;
+    }
+    s.c0 = c0 / Passes::kStep * Passes::kStep;
+    s.c1 = RoundUp(c1);
+    const T* row = reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
+    Passes::Horizontal(plan, cols, row, s.c0, s.c1, padded, s.buffer);
+    s.h = s.buffer;
     return s;
   }
 };
-
-template <class T>
-void ClearSamples(T* dst, int32_t from, int32_t to) {
-  if (to > from) std::memset(dst + from, 0, std::size_t(to - from) * sizeof(T));
-}
 
 /// The block kernel: strips, then rows; a row whose level-L row lies outside the level
 /// is cleared, as the sampling rule for rows of constant v says.
@@ -246,11 +240,11 @@ void SeparableBlock(const Kp_SpanArgs& a, T* dst) noexcept {
     for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
       T* row = reinterpret_cast<T*>(out);
       const int32_t y = int32_t(v) >> (16 + level);
+      OutRow r{};
       if (y < -1 || y >= fine.height) {
-        ClearSamples(row, 0, n);
+        Passes::template Output<T, kTrilinear>(r, 0, 0, n, row);  // zeros
         continue;
       }
-      OutRow r{};
       const HRow& a0 = fine.Get(y, y + 1);
       const HRow& a1 = fine.Get(y + 1, y);
       r.a0 = a0.h;
@@ -271,12 +265,7 @@ void SeparableBlock(const Kp_SpanArgs& a, T* dst) noexcept {
         o1 = std::max({o1, b0.c1, b1.c1});
       }
       o1 = std::min(o1, n);
-      if (o1 <= o0) {
-        ClearSamples(row, 0, n);
-        continue;
-      }
-      ClearSamples(row, 0, o0);
-      ClearSamples(row, o1, n);
+      if (o1 <= o0) o0 = o1 = 0;
       Passes::template Output<T, kTrilinear>(r, o0, o1, n, row);
     }
   }

@@ -25,7 +25,6 @@ using kp_blocks::kNoSample;
 using kp_blocks::kPadColumns;
 using kp_blocks::kStripColumns;
 using kp_blocks::OutRow;
-using kp_blocks::OutputOne;
 
 KSTROKE_AVX2 inline __m256i Div255Lanes16(__m256i sum) {  // sum ≤ 255 × 255
   return _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
@@ -48,6 +47,26 @@ KSTROKE_AVX2 inline __m256i Load32(const void* q) {
   return _mm256_load_si256(static_cast<const __m256i*>(q));
 }
 
+/// Zeros over [0, c0) and [c1, padded) of an H row; both ends are whole vectors of 16
+/// (8-bit passes) or 8 (16-bit passes) columns, so 8-column stores fit.
+KSTROKE_AVX2 inline void ZeroOutside(uint16_t* h, int32_t c0, int32_t c1, int32_t padded) {
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < c0; i += 8) _mm_store_si128(reinterpret_cast<__m128i*>(h + i), zero);
+  for (int32_t i = c1; i < padded; i += 8) _mm_store_si128(reinterpret_cast<__m128i*>(h + i), zero);
+}
+
+/// Zeros over [0, o0) and [o1, n) of an output row of at least `step` samples, in
+/// vectors that stay inside it; any that reach into [o0, o1) are overwritten after.
+template <class T>
+KSTROKE_AVX2 inline void ClearOutside(T* dst, int32_t o0, int32_t o1, int32_t n) {
+  constexpr int32_t kPer = int32_t(16 / sizeof(T));  // samples per 16-byte store
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < o0; i += kPer)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + std::min(i, n - kPer)), zero);
+  for (int32_t i = o1; i < n; i += kPer)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + std::min(i, n - kPer)), zero);
+}
+
 // 8-bit samples
 // ====================================================================================
 
@@ -65,20 +84,39 @@ struct Passes8 {
     alignas(32) uint16_t w0[kGroups][8];
     alignas(32) uint16_t w1[kGroups][8];
 
-    void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
+    KSTROKE_AVX2 void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
       const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
       anyWide = false;
       for (int32_t g = 0; g < groups; ++g) {
         int32_t lo = INT32_MAX, hi = INT32_MIN;
+        bool all = true;
         for (int32_t j = 0; j < 8; ++j) {
           const int32_t x = cols.x[8 * g + j];
-          if (x == kNoSample) continue;
+          if (x == kNoSample) {
+            all = false;
+            continue;
+          }
           lo = std::min(lo, x);
           hi = std::max(hi, x);
         }
         base[g] = lo == INT32_MAX ? 0 : lo;
         wide[g] = lo != INT32_MAX && hi - lo > 14;  // x + 1 must stay inside 16 bytes
         anyWide = anyWide || wide[g];
+        if (all && !wide[g]) {
+          // Every column inside: the shuffle picks byte x − base (then x − base + 1)
+          // into the low byte of each word and zero (0x80) into the high one.
+          const __m256i d = _mm256_sub_epi32(
+              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.x + 8 * g)), _mm256_set1_epi32(lo));
+          const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
+          const __m128i pickA = _mm_or_si128(words, _mm_set1_epi16(int16_t(0x8000)));
+          _mm_store_si128(reinterpret_cast<__m128i*>(ctrlA[g]), pickA);
+          _mm_store_si128(reinterpret_cast<__m128i*>(ctrlB[g]), _mm_add_epi16(pickA, _mm_set1_epi16(1)));
+          const __m128i f = _mm_unpacklo_epi8(
+              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cols.f + 8 * g)), _mm_setzero_si128());
+          _mm_store_si128(reinterpret_cast<__m128i*>(w1[g]), f);
+          _mm_store_si128(reinterpret_cast<__m128i*>(w0[g]), _mm_sub_epi16(_mm_set1_epi16(255), f));
+          continue;
+        }
         for (int32_t j = 0; j < 8; ++j) {
           const int32_t x = cols.x[8 * g + j];
           const bool in = x != kNoSample && !wide[g];
@@ -94,8 +132,9 @@ struct Passes8 {
 
   template <class T>
   KSTROKE_AVX2 static void Horizontal(const Plan<T>& plan, const Columns& cols, const T* row,
-                                      int32_t c0, int32_t c1, uint16_t* h) noexcept {
+                                      int32_t c0, int32_t c1, int32_t padded, uint16_t* h) noexcept {
     const auto* bytes = reinterpret_cast<const unsigned char*>(row);
+    ZeroOutside(h, c0, c1, padded);
     for (int32_t c = c0; c < c1; c += kStep) {
       const int32_t g = c / 8;
       if (plan.anyWide && (plan.wide[g] || plan.wide[g + 1])) {
@@ -121,10 +160,9 @@ struct Passes8 {
 
   template <class T, bool kTrilinear>
   KSTROKE_AVX2 static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
-    if (n < kStep) {
-      for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
-      return;
-    }
+    if (n < kStep) return kp_blocks::ScalarPasses::Output<T, kTrilinear>(r, o0, o1, n, dst);
+    ClearOutside(dst, o0, o1, n);
+    if (o1 <= o0) return;
     const __m256i fa0 = _mm256_set1_epi16(int16_t(255 - r.fa)), fa1 = _mm256_set1_epi16(int16_t(r.fa));
     const __m256i fb0 = _mm256_set1_epi16(int16_t(255 - r.fb)), fb1 = _mm256_set1_epi16(int16_t(r.fb));
     const __m256i l0 = _mm256_set1_epi16(int16_t(255 - r.weight)), l1 = _mm256_set1_epi16(int16_t(r.weight));
@@ -159,14 +197,18 @@ struct Passes16 {
     alignas(32) uint8_t ctrl[kGroups][16];
     alignas(32) uint32_t w[kGroups][4];  ///< (255 − f) | f << 16
 
-    void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
+    KSTROKE_AVX2 void Build(const Columns& cols, const Kp_MIPPyramid&, int32_t) noexcept {
       const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
       anyWide = false;
       for (int32_t g = 0; g < groups; ++g) {
         int32_t lo = INT32_MAX, hi = INT32_MIN;
+        bool all = true;
         for (int32_t j = 0; j < 4; ++j) {
           const int32_t x = cols.x[4 * g + j];
-          if (x == kNoSample) continue;
+          if (x == kNoSample) {
+            all = false;
+            continue;
+          }
           lo = std::min(lo, x);
           hi = std::max(hi, x);
         }
@@ -174,6 +216,22 @@ struct Passes16 {
         base[g] = 2 * first;
         wide[g] = lo != INT32_MAX && hi - lo > 6;  // 8 samples per window
         anyWide = anyWide || wide[g];
+        if (all && !wide[g]) {
+          // Every column inside: bytes 2d, 2d + 1, 2d + 2, 2d + 3 for d = x − first,
+          // the two samples of the column as words.
+          const __m128i d = _mm_slli_epi32(
+              _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cols.x + 4 * g)), _mm_set1_epi32(first)), 1);
+          const __m128i spread = _mm_or_si128(_mm_or_si128(d, _mm_slli_epi32(d, 8)),
+                                              _mm_or_si128(_mm_slli_epi32(d, 16), _mm_slli_epi32(d, 24)));
+          _mm_store_si128(reinterpret_cast<__m128i*>(ctrl[g]),
+                          _mm_add_epi8(spread, _mm_set1_epi32(0x03020100)));
+          const __m128i f = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(
+              int32_t(uint32_t(cols.f[4 * g]) | uint32_t(cols.f[4 * g + 1]) << 8 |
+                      uint32_t(cols.f[4 * g + 2]) << 16 | uint32_t(cols.f[4 * g + 3]) << 24)));
+          _mm_store_si128(reinterpret_cast<__m128i*>(w[g]),
+                          _mm_or_si128(_mm_sub_epi32(_mm_set1_epi32(255), f), _mm_slli_epi32(f, 16)));
+          continue;
+        }
         for (int32_t j = 0; j < 4; ++j) {
           const int32_t x = cols.x[4 * g + j];
           const bool in = x != kNoSample && !wide[g];
@@ -191,9 +249,10 @@ struct Passes16 {
 
   template <class T>
   KSTROKE_AVX2 static void Horizontal(const Plan<T>& plan, const Columns& cols, const T* row,
-                                      int32_t c0, int32_t c1, uint16_t* h) noexcept {
+                                      int32_t c0, int32_t c1, int32_t padded, uint16_t* h) noexcept {
     const auto* bytes = reinterpret_cast<const unsigned char*>(row);
     const __m256i bias = _mm256_set1_epi16(16384);
+    ZeroOutside(h, c0, c1, padded);
     for (int32_t c = c0; c < c1; c += kStep) {
       const int32_t g = c / 4;
       if (plan.anyWide && (plan.wide[g] || plan.wide[g + 1])) {
@@ -223,10 +282,9 @@ struct Passes16 {
 
   template <class T, bool kTrilinear>
   KSTROKE_AVX2 static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
-    if (n < kStep) {
-      for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
-      return;
-    }
+    if (n < kStep) return kp_blocks::ScalarPasses::Output<T, kTrilinear>(r, o0, o1, n, dst);
+    ClearOutside(dst, o0, o1, n);
+    if (o1 <= o0) return;
     const __m256i wa = _mm256_set1_epi32(int32_t((255 - r.fa) | r.fa << 16));
     const __m256i wb = _mm256_set1_epi32(int32_t((255 - r.fb) | r.fb << 16));
     const __m256i l0 = _mm256_set1_epi32(int32_t(255 - r.weight)), l1 = _mm256_set1_epi32(int32_t(r.weight));
