@@ -121,6 +121,52 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
   }
 }
 
+// 16-bit rows of every width up to five vectors, seeded, against the same rule: masks
+// and coverage at and past full included, at several opacity and flow pairs.
+TEST_F(GxAccumulate, SixteenBitBuildUpRowsFollowTheRuleAtEveryWidth) {
+  uint32_t seed = 777;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  auto value = [&] {
+    const uint32_t r = next();
+    switch (r & 7) {
+      case 0: return uint16_t(0);
+      case 1: return uint16_t(32768);
+      case 2: return uint16_t(32768 + (r >> 3) % 32768);  // past full
+      default: return uint16_t((r >> 3) % 32769);
+    }
+  };
+  const float settings[][2] = {{1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}, {0.999f, 0.0001f}};
+  for (const auto& s : settings) {
+    const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
+    for (int32_t width = 1; width <= 40; ++width) {
+      SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1] << " width " << width);
+      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+          dab.Row<uint16_t>(y)[x] = value();
+          mask.Row<uint16_t>(y)[x] = value();
+        }
+      GX_UnoBuffer before(width, 2, 16);
+      for (int32_t y = 0; y < 2; ++y)
+        std::copy(mask.Row<uint16_t>(y), mask.Row<uint16_t>(y) + width, before.Row<uint16_t>(y));
+      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2), P(0, 0), &mask),
+                0);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+          const int32_t m = before.Row<uint16_t>(y)[x];
+          const uint16_t c = std::min<uint16_t>(dab.Row<uint16_t>(y)[x], 32768);
+          const int32_t t = GXp_Px16::Mul(c, op);
+          int32_t want = m;
+          if (m < t) want = m + std::max<int32_t>(GXp_Px16::Mul(uint16_t(t - m), fl), fl > 0);
+          ASSERT_EQ(mask.Row<uint16_t>(y)[x], want) << "x " << x << " mask " << m << " coverage " << c;
+        }
+    }
+  }
+}
+
 // A plain opaque stroke makes each mask sample the larger of itself and the coverage
 // (coverage above full counting as full). The row works sixteen bytes at a time and
 // ends on a vector that overlaps the one before, so every width up to five vectors
