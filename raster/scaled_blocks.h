@@ -91,13 +91,36 @@ private:
   int32_t hint0 = 0, hint1 = 0;
 
   /// The first i in [in0, in1) where `pred` holds (in1 if none), for a predicate
-  /// that holds from some column on, searched from `from`.
+  /// that holds from some column on: steps of 1, 2, 4 ... away from `from` until the
+  /// answer is bracketed, then halving.
   template <class Pred>
   int32_t FirstWhere(int32_t from, Pred pred) const noexcept {
-    int32_t i = std::clamp(from, in0, std::max(in0, in1));
-    while (i < in1 && !pred(i)) ++i;
-    while (i > in0 && pred(i - 1)) --i;
-    return i;
+    const int32_t end = std::max(in0, in1);
+    int32_t i = std::clamp(from, in0, end);
+    int32_t lo, hi;  // the answer lies in (lo, hi]
+    if (i < end && !pred(i)) {
+      lo = i;
+      for (int32_t stride = 1;; stride *= 2) {
+        hi = std::min(lo + stride, end);
+        if (hi == end || pred(hi)) break;
+        lo = hi;
+      }
+    } else {
+      hi = i;
+      for (int32_t stride = 1;; stride *= 2) {
+        lo = std::max(hi - stride, in0 - 1);
+        if (lo < in0 || !pred(lo)) break;
+        hi = lo;
+      }
+    }
+    while (hi - lo > 1) {
+      const int32_t mid = lo + (hi - lo) / 2;
+      if (pred(mid))
+        hi = mid;
+      else
+        lo = mid;
+    }
+    return hi;
   }
 };
 

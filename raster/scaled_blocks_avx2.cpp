@@ -251,23 +251,44 @@ struct Passes16 {
   KSTROKE_AVX2 static void Horizontal(const Plan<T>& plan, const Columns& cols, const T* row,
                                       int32_t c0, int32_t c1, int32_t padded, uint16_t* h) noexcept {
     const auto* bytes = reinterpret_cast<const unsigned char*>(row);
-    const __m256i bias = _mm256_set1_epi16(16384);
     ZeroOutside(h, c0, c1, padded);
-    for (int32_t c = c0; c < c1; c += kStep) {
-      const int32_t g = c / 4;
-      if (plan.anyWide && (plan.wide[g] || plan.wide[g + 1])) {
-        for (int32_t i = c; i < c + kStep; ++i) h[i] = HorizontalOne(row, cols, i);
-        continue;
+    if (plan.anyWide) {
+      for (int32_t c = c0; c < c1; c += kStep) {
+        const int32_t g = c / 4;
+        if (plan.wide[g] || plan.wide[g + 1]) {
+          for (int32_t i = c; i < c + kStep; ++i) h[i] = HorizontalOne(row, cols, i);
+        } else {
+          _mm_store_si128(reinterpret_cast<__m128i*>(h + c), _mm256_castsi256_si128(Eight(plan, bytes, g)));
+        }
       }
-      const __m256i win = Window(bytes, plan.base[g], plan.base[g + 1]);
-      const __m256i pairs = _mm256_sub_epi16(
-          _mm256_shuffle_epi8(win, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.ctrl[g]))), bias);
-      const __m256i s = Div255Biased32(
-          _mm256_madd_epi16(pairs, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.w[g]))));
-      // 0..32768 packs unsigned; the lane order comes back with one permute.
-      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
-      _mm_store_si128(reinterpret_cast<__m128i*>(h + c), _mm256_castsi256_si128(packed));
+      return;
     }
+    // Sixteen columns per step: two vectors of eight results pack into one store.
+    int32_t c = c0;
+    for (; c + 16 <= c1; c += 16) {
+      const int32_t g = c >> 2;
+      const __m256i packed = _mm256_permute4x64_epi64(
+          _mm256_packus_epi32(Results(plan, bytes, g), Results(plan, bytes, g + 2)), 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(h + c), packed);
+    }
+    if (c < c1) _mm_store_si128(reinterpret_cast<__m128i*>(h + c), _mm256_castsi256_si128(Eight(plan, bytes, c >> 2)));
+  }
+
+  /// Columns 4g .. 4g + 7 as 32-bit results in column order.
+  template <class T>
+  KSTROKE_AVX2 static __m256i Results(const Plan<T>& plan, const unsigned char* bytes, int32_t g) {
+    const __m256i win = Window(bytes, plan.base[g], plan.base[g + 1]);
+    const __m256i pairs = _mm256_sub_epi16(
+        _mm256_shuffle_epi8(win, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.ctrl[g]))),
+        _mm256_set1_epi16(16384));
+    return Div255Biased32(_mm256_madd_epi16(pairs, _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.w[g]))));
+  }
+  /// The same packed to eight 16-bit values in the low half: 0..32768 packs unsigned,
+  /// and the lane order comes back with one permute.
+  template <class T>
+  KSTROKE_AVX2 static __m256i Eight(const Plan<T>& plan, const unsigned char* bytes, int32_t g) {
+    const __m256i s = Results(plan, bytes, g);
+    return _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
   }
 
   /// Eight (255 − f) × h0 + f × h1, reduced, as 32-bit lanes in column order.
