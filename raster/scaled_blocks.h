@@ -37,15 +37,22 @@ struct Columns {
   int32_t x[kStripColumns + kPadColumns];  ///< kNoSample outside −1 .. w(k) − 1
   uint8_t f[kStripColumns + kPadColumns];
   int32_t n = 0;
+  /// The columns inside the level, [in0, in1); in order along x unless the
+  /// coordinates wrap along the strip.
+  int32_t in0 = 0, in1 = 0;
+  bool ordered = false;
+  Fx16 step = 0;
 
   /// `pad`: columns past the strip that read as outside the level.
   void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count, int32_t pad) noexcept {
     n = count;
     step = du;
+    start = u;
+    shift = 16 + k;
     const int32_t w = p.Width(k);
-    const uint32_t start = uint32_t(u), stride = uint32_t(du);
+    const uint32_t origin = uint32_t(u), stride = uint32_t(du);
     for (int32_t i = 0; i < count; ++i) {
-      const uint32_t at = start + uint32_t(i) * stride;
+      const uint32_t at = origin + uint32_t(i) * stride;
       const int32_t xi = int32_t(at) >> (16 + k);
       x[i] = xi >= -1 && xi < w ? xi : kNoSample;
       f[i] = uint8_t((at >> (8 + k)) & 255u);
@@ -60,67 +67,48 @@ struct Columns {
     while (in1 > in0 && x[in1 - 1] == kNoSample) --in1;
     const int64_t last = int64_t(u) + int64_t(du) * (count - 1);
     ordered = last >= INT32_MIN && last <= INT32_MAX;
-    hint0 = hint1 = in0;
   }
 
   /// Columns [*c0, *c1) outside which the samples first..last of a row (and its
   /// borders) give 0: those with first − 1 <= x <= last. When the coordinates wrap
-  /// along the strip, all. Neighbouring rows reach about as far, so the search walks
-  /// from the last answer.
-  void Reach(int32_t first, int32_t last, int32_t* c0, int32_t* c1) noexcept {
+  /// along the strip, all.
+  void Reach(int32_t first, int32_t last, int32_t* c0, int32_t* c1) const noexcept {
     if (!ordered) {
       *c0 = 0;
       *c1 = n;
       return;
     }
+    // x reaches a sample index t where u + i·du passes t·2^shift; with no wrap along
+    // the strip that is one exact division.
     if (step >= 0) {
-      hint0 = FirstWhere(hint0, [&](int32_t i) { return x[i] >= first - 1; });
-      hint1 = FirstWhere(hint1, [&](int32_t i) { return x[i] > last; });
+      *c0 = Passing(first - 1);  // the first column with x >= first − 1
+      *c1 = Passing(last + 1);   // ... with x > last
     } else {
-      hint0 = FirstWhere(hint0, [&](int32_t i) { return x[i] <= last; });
-      hint1 = FirstWhere(hint1, [&](int32_t i) { return x[i] < first - 1; });
+      *c0 = Passing(last);       // the first column with x <= last
+      *c1 = Passing(first - 2);  // ... with x < first − 1
     }
-    *c0 = hint0;
-    *c1 = std::max(hint0, hint1);
+    if (*c1 < *c0) *c1 = *c0;
   }
 
 private:
-  Fx16 step = 0;
-  bool ordered = false;
-  int32_t in0 = 0, in1 = 0;  ///< columns inside the level: x runs in order there
-  int32_t hint0 = 0, hint1 = 0;
+  Fx16 start = 0;
+  int32_t shift = 16;
 
-  /// The first i in [in0, in1) where `pred` holds (in1 if none), for a predicate
-  /// that holds from some column on: steps of 1, 2, 4 ... away from `from` until the
-  /// answer is bracketed, then halving.
-  template <class Pred>
-  int32_t FirstWhere(int32_t from, Pred pred) const noexcept {
-    const int32_t end = std::max(in0, in1);
-    int32_t i = std::clamp(from, in0, end);
-    int32_t lo, hi;  // the answer lies in (lo, hi]
-    if (i < end && !pred(i)) {
-      lo = i;
-      for (int32_t stride = 1;; stride *= 2) {
-        hi = std::min(lo + stride, end);
-        if (hi == end || pred(hi)) break;
-        lo = hi;
-      }
+  /// The first column whose x is at or past t in the strip's direction (x >= t for a
+  /// rising step, x <= t for a falling one), clamped to the columns inside the level.
+  int32_t Passing(int32_t t) const noexcept {
+    const int64_t edge = int64_t(t) * (int64_t(1) << shift) - start;  // where x reaches t
+    int64_t i = 0;
+    if (step > 0) {
+      i = edge <= 0 ? 0 : (edge + step - 1) / step;  // the first i with i·step >= edge
+    } else if (step < 0) {
+      // x <= t while u + i·step < (t + 1)·2^shift: the first i with i·(−step) > edge' .
+      const int64_t beyond = edge + (int64_t(1) << shift);
+      i = beyond > 0 ? 0 : (-beyond) / -int64_t(step) + 1;
     } else {
-      hi = i;
-      for (int32_t stride = 1;; stride *= 2) {
-        lo = std::max(hi - stride, in0 - 1);
-        if (lo < in0 || !pred(lo)) break;
-        hi = lo;
-      }
+      i = edge <= 0 ? 0 : n;  // one x for every column
     }
-    while (hi - lo > 1) {
-      const int32_t mid = lo + (hi - lo) / 2;
-      if (pred(mid))
-        hi = mid;
-      else
-        lo = mid;
-    }
-    return hi;
+    return int32_t(std::clamp<int64_t>(i, in0, std::max(in0, in1)));
   }
 };
 

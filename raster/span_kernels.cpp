@@ -699,6 +699,19 @@ void BilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   BilinearSpan<P>(a, dst);
 }
 
+template <class P, bool kTrilinear>
+void SpanRaiseAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  // A row of constant v outside level L is all zeros by the row rule: nothing to raise.
+  if (a.dv == 0 && !RowInside(*a.pyramid, a.level, a.v)) return;
+  const uint32_t weight = kTrilinear ? uint32_t(Kp_TrilinearWeight(a.level, a.scale)) : 0;
+  Kp_TurnedRowRaiseAvx2<typename P::Value, kTrilinear>(a, weight, dst);
+#else
+  (void)a;
+  (void)dst;
+#endif
+}
+
 template <class P>
 void TrilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
@@ -818,7 +831,9 @@ constexpr Kp_KernelTable MakeTable() {
   return {kWide ? &Kp_Erased<P, &BilinearSpanAvx2<P>> : &Kp_Erased<P, &BilinearSpan<P>>,
           kWide ? &Kp_Erased<P, &TrilinearSpanAvx2<P>> : &Kp_Erased<P, &TrilinearSpan<P>>,
           kWide ? &Kp_Erased<P, &BilinearBlockAvx2<P>> : &Kp_Erased<P, &BilinearBlock<P>>,
-          kWide ? &Kp_Erased<P, &TrilinearBlockAvx2<P>> : &Kp_Erased<P, &TrilinearBlock<P>>};
+          kWide ? &Kp_Erased<P, &TrilinearBlockAvx2<P>> : &Kp_Erased<P, &TrilinearBlock<P>>,
+          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, false>> : nullptr,
+          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, true>> : nullptr};
 }
 
 const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},

@@ -116,6 +116,10 @@ void Kp_Erased(const Kp_SpanArgs& a, void* dst) noexcept {
 /// Fast kernels by depth (index 0: 8 bits, 1: 16 bits).
 struct Kp_KernelTable {
   Kp_SpanProc bilinearSpan, trilinearSpan, bilinearBlock, trilinearBlock;
+  /// Row kernels for rows with dv != 0 that raise each destination sample m to
+  /// max(m, min(s, full)) instead of storing s, leaving it where s is 0 (Kp_UnitBlockRaise
+  /// for turned dabs); null where the table has none. They need a.paired.
+  Kp_SpanProc bilinearSpanRaise = nullptr, trilinearSpanRaise = nullptr;
 };
 /// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;

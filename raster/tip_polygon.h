@@ -52,9 +52,14 @@ struct Kp_RasterContext {
   /// can; any other run sets `declined` and draws nothing.
   bool raise = false;
   mutable bool declined = false;
+  /// Raising, turned rows: the kernel (null: declined) and the left edge their set-up
+  /// clips at, left of clipLeft (INT32_MIN: clipLeft).
+  Kp_SpanProc raiseSpan = nullptr;
+  int32_t spanLeft = INT32_MIN;
   mutable Kp_RowMemo memo;  ///< shared by the rows of one draw
 
   int32_t BytesPerSample() const { return depth == 16 ? 2 : 1; }
+  int32_t SpanLeft() const { return spanLeft == INT32_MIN ? clipLeft : spanLeft; }
 };
 
 /// The last rotation's angle (degrees), cosine and sine; one per thread.

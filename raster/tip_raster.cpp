@@ -116,15 +116,19 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
 /// `rows` rows from y of a rotated polygon, one row kernel call per row.
 void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_EdgeState l,
                     Kp_EdgeState r) {
+  Kp_SpanProc kernel = ctx.span;
   if (ctx.raise) {
-    ctx.declined = true;
-    return;
+    kernel = ctx.raiseSpan;
+    if (!kernel) {
+      ctx.declined = true;
+      return;
+    }
   }
   for (int32_t j = 0; j < rows; ++j, Advance(&l, 1), Advance(&r, 1)) {
     const Kp_EdgeState* a = &l;
     const Kp_EdgeState* b = &r;
     if (a->x > b->x) std::swap(a, b);
-    const int32_t first = std::max(FloorToInt(a->x), ctx.clipLeft);
+    const int32_t first = std::max(FloorToInt(a->x), ctx.SpanLeft());
     const int32_t last = std::min(CeilToInt(b->x), ctx.clipRight - 1);
     if (last < first) continue;
     const double q = b->x == a->x ? 1.0 : 1.0 / (b->x - a->x);
@@ -142,7 +146,18 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     s.du = FloorFx(du);
     s.v = FloorFx(a->v + dv * (first - a->x));
     s.dv = FloorFx(dv);
-    ctx.span(s, DestAt(ctx, first, y + j));
+    if (first < ctx.clipLeft) {
+      // Set up from the left edge a draw into the whole buffer would start at; only
+      // the part inside the clip is drawn, each sample as that draw gives it.
+      if (last < ctx.clipLeft) continue;
+      const uint32_t skip = uint32_t(ctx.clipLeft - first);
+      s.u = Fx16(uint32_t(s.u) + skip * uint32_t(s.du));
+      s.v = Fx16(uint32_t(s.v) + skip * uint32_t(s.dv));
+      s.count -= int32_t(skip);
+      kernel(s, DestAt(ctx, ctx.clipLeft, y + j));
+      continue;
+    }
+    kernel(s, DestAt(ctx, first, y + j));
   }
 }
 
@@ -374,7 +389,7 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
   if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return true;
-  if (mask.GetDepth() != pyramid->bitsPerSample || !polygon->axisAligned) return false;
+  if (mask.GetDepth() != pyramid->bitsPerSample) return false;
   if (box.left < 0 || box.top < 0 || box.right <= box.left || box.bottom <= box.top ||
       origin.x + box.left < 0 || origin.y + box.top < 0 ||
       origin.x + box.right > mask.GetWidth() || origin.y + box.bottom > mask.GetHeight())
@@ -396,7 +411,16 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
   ctx.paired = paired.get();
   ctx.kernels = &Kp_Kernels(ctx.depth == 16);
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
-  if (ctx.level != 0 || ctx.filtered) return false;
+  if (polygon->axisAligned) {
+    if (ctx.level != 0 || ctx.filtered) return false;
+  } else {
+    // A turned row's first sample is set up where a draw into the buffer (from its
+    // column 0) would start, which may lie left of the box (edges extrapolated above
+    // their upper vertex); the box then cuts the row without moving its samples.
+    ctx.raiseSpan = ctx.filtered ? ctx.kernels->trilinearSpanRaise : ctx.kernels->bilinearSpanRaise;
+    if (!ctx.raiseSpan || !ctx.paired) return false;
+    ctx.spanLeft = 0;
+  }
   ctx.raise = true;
   Kp_ScanPolygon(*polygon, ctx);
   return !ctx.declined;

@@ -142,3 +142,8 @@ inline Kp_TurnedRow Kp_PlanTurnedRow(const Kp_SpanArgs& a, bool trilinear) noexc
 /// Kp_HasAvx2() and with a.paired set.
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept;
+/// The same raising each destination sample m to max(m, s) (s never passes full)
+/// instead of storing s, and writing nothing where s is 0. Any dv; with dv = 0 the
+/// caller has made sure the level-L row lies inside the level.
+template <class T, bool kTrilinear>
+void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept;

@@ -182,7 +182,24 @@ KSTROKE_AVX2 inline __m256i Blend(const LevelView& fine, const LevelView& coarse
   return Div255x32(_mm256_add_epi32(_mm256_mullo_epi32(a, w0), _mm256_mullo_epi32(b, w1)));
 }
 
-template <class T, bool kTrilinear>
+/// Raises eight mask samples to the results: max(m, min(s, full)); s never passes
+/// full, and raising twice to the same values is raising once.
+KSTROKE_AVX2 inline void Raise8(uint8_t* dst, __m256i r) {
+  const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(r, r), 0x08);
+  const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_castsi256_si128(words));
+  const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_max_epu8(m, bytes));
+}
+KSTROKE_AVX2 inline void Raise8(uint16_t* dst, __m256i r) {
+  const __m256i words = _mm256_packus_epi32(r, r);  // lane order as in Store8
+  const __m128i lo = _mm256_castsi256_si128(words), hi = _mm256_extracti128_si256(words, 1);
+  const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_max_epu16(m, _mm_unpacklo_epi32(lo, hi)));
+}
+
+/// kRaise: the results raise the destination (Raise8) and the zeros outside the ink's
+/// reach are not written, raising by 0 being no change.
+template <class T, bool kTrilinear, bool kRaise>
 KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
   const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
   const Kp_MIPPyramid& p = *a.pyramid;
@@ -193,20 +210,23 @@ KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
     uint32_t u = u0, v = v0;
     for (int32_t i = 0; i < count; ++i, u += du, v += dv) {
       if (i < plan.begin || i >= plan.end) {
-        dst[i] = 0;
+        if (!kRaise) dst[i] = 0;
         continue;
       }
       const uint32_t s0 = SampleOne<T>(p, level, u, v);
-      dst[i] = static_cast<T>(
+      const T s = static_cast<T>(
           kTrilinear ? Kp_Div255((255 - weight) * s0 + weight * SampleOne<T>(p, level + 1, u, v)) : s0);
+      dst[i] = kRaise ? std::max(dst[i], s) : s;
     }
     return;
   }
   // Zeros outside [begin, end), in vectors that stay inside the row; any that reach
   // into [begin, end) are overwritten below.
   const __m256i zero = _mm256_setzero_si256();
-  for (int32_t i = 0; i < plan.begin; i += 8) Store8(dst + std::min(i, count - 8), zero);
-  for (int32_t i = plan.end; i < count; i += 8) Store8(dst + std::min(i, count - 8), zero);
+  if (!kRaise) {
+    for (int32_t i = 0; i < plan.begin; i += 8) Store8(dst + std::min(i, count - 8), zero);
+    for (int32_t i = plan.end; i < count; i += 8) Store8(dst + std::min(i, count - 8), zero);
+  }
   if (plan.end <= plan.begin) return;
 
   const LevelView fine(p, *a.paired, level);
@@ -225,7 +245,10 @@ KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
     const bool inside = i >= plan.insideBegin && i + 8 <= plan.insideEnd;
     const __m256i r = inside ? Blend<T, kTrilinear, false>(fine, coarse, uu, vv, w0, w1)
                              : Blend<T, kTrilinear, true>(fine, coarse, uu, vv, w0, w1);
-    Store8(dst + i, r);
+    if (kRaise)
+      Raise8(dst + i, r);
+    else
+      Store8(dst + i, r);
     if (i + 8 >= plan.end) return;
     if (i + 16 <= count) {
       i += 8;
@@ -243,18 +266,26 @@ KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
 
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
-  TurnedRow<T, kTrilinear>(a, weight, dst);
+  TurnedRow<T, kTrilinear, false>(a, weight, dst);
+}
+
+template <class T, bool kTrilinear>
+void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
+  TurnedRow<T, kTrilinear, true>(a, weight, dst);
 }
 
 #else
 
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
+template <class T, bool kTrilinear>
+void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
 
 #endif
 
 #define KSTROKE_TURNED_INSTANTIATE(T, kTrilinear) \
-  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;
+  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept; \
+  template void Kp_TurnedRowRaiseAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;
 KSTROKE_TURNED_INSTANTIATE(uint8_t, false)
 KSTROKE_TURNED_INSTANTIATE(uint8_t, true)
 KSTROKE_TURNED_INSTANTIATE(uint16_t, false)

@@ -206,13 +206,14 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       }
       const float opacity = static_cast<float>(props.opacity * t.opacity);
       const float flow = static_cast<float>(props.flow * t.flow);
-      // An opaque dab within the mask and the scratch buffer raises the mask to itself
-      // in place (RaiseInto), which is what drawing it aside and accumulating gives,
-      // without the buffer's clearing, writing and reading back.
+      // An opaque dab within the mask raises the mask to itself in place (RaiseInto),
+      // which is what drawing it aside and accumulating gives, without the buffer's
+      // clearing, writing and reading back. Only the part of its bounds inside the
+      // scratch buffer is accumulated (a turned tip's corners reach past it).
+      const V_Rect inScratch = V_IntersectRect(b, V_Rect{0, 0, extent.y, extent.x});
       const bool raised =
           GX_AccumulateIsRaise(props.accumulateMode, opacity, flow, mask->GetDepth()) &&
-          b.left >= 0 && b.top >= 0 && b.right <= extent.x && b.bottom <= extent.y &&
-          mip.RaiseInto(*mask, V_LPoint{left, top}, b);
+          !inScratch.IsEmpty() && mip.RaiseInto(*mask, V_LPoint{left, top}, inScratch);
       if (raised) {
         mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
       } else {
