@@ -69,6 +69,28 @@ struct Columns {
     ordered = last >= INT32_MIN && last <= INT32_MAX;
   }
 
+  /// The least and greatest x of `size` columns from `first` that lie inside the level
+  /// (*lo > *hi when none does); answers whether all of them do.
+  bool GroupBounds(int32_t first, int32_t size, int32_t* lo, int32_t* hi) const noexcept {
+    if (ordered && first >= in0 && first + size <= in1) {  // x runs in order here
+      *lo = x[step >= 0 ? first : first + size - 1];
+      *hi = x[step >= 0 ? first + size - 1 : first];
+      return true;
+    }
+    *lo = INT32_MAX;
+    *hi = INT32_MIN;
+    bool all = true;
+    for (int32_t j = first; j < first + size; ++j) {
+      if (x[j] == kNoSample) {
+        all = false;
+        continue;
+      }
+      *lo = std::min(*lo, x[j]);
+      *hi = std::max(*hi, x[j]);
+    }
+    return all;
+  }
+
   /// Columns [*c0, *c1) outside which the samples first..last of a row (and its
   /// borders) give 0: those with first − 1 <= x <= last. When the coordinates wrap
   /// along the strip, all.

@@ -88,22 +88,8 @@ struct Passes8 {
       const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
       anyWide = false;
       for (int32_t g = 0; g < groups; ++g) {
-        int32_t lo = INT32_MAX, hi = INT32_MIN;
-        bool all = true;
-        if (cols.ordered && 8 * g >= cols.in0 && 8 * g + 8 <= cols.in1) {
-          lo = cols.x[8 * g + (cols.step >= 0 ? 0 : 7)];  // x runs in order here
-          hi = cols.x[8 * g + (cols.step >= 0 ? 7 : 0)];
-        } else {
-          for (int32_t j = 0; j < 8; ++j) {
-            const int32_t x = cols.x[8 * g + j];
-            if (x == kNoSample) {
-              all = false;
-              continue;
-            }
-            lo = std::min(lo, x);
-            hi = std::max(hi, x);
-          }
-        }
+        int32_t lo = 0, hi = 0;
+        const bool all = cols.GroupBounds(8 * g, 8, &lo, &hi);
         base[g] = lo == INT32_MAX ? 0 : lo;
         wide[g] = lo != INT32_MAX && hi - lo > 14;  // x + 1 must stay inside 16 bytes
         anyWide = anyWide || wide[g];
@@ -206,22 +192,8 @@ struct Passes16 {
       const int32_t groups = (cols.n + kStep - 1) / kStep * 2;
       anyWide = false;
       for (int32_t g = 0; g < groups; ++g) {
-        int32_t lo = INT32_MAX, hi = INT32_MIN;
-        bool all = true;
-        if (cols.ordered && 4 * g >= cols.in0 && 4 * g + 4 <= cols.in1) {
-          lo = cols.x[4 * g + (cols.step >= 0 ? 0 : 3)];  // x runs in order here
-          hi = cols.x[4 * g + (cols.step >= 0 ? 3 : 0)];
-        } else {
-          for (int32_t j = 0; j < 4; ++j) {
-            const int32_t x = cols.x[4 * g + j];
-            if (x == kNoSample) {
-              all = false;
-              continue;
-            }
-            lo = std::min(lo, x);
-            hi = std::max(hi, x);
-          }
-        }
+        int32_t lo = 0, hi = 0;
+        const bool all = cols.GroupBounds(4 * g, 4, &lo, &hi);
         const int32_t first = lo == INT32_MAX ? 0 : lo;
         base[g] = 2 * first;
         wide[g] = lo != INT32_MAX && hi - lo > 6;  // 8 samples per window
