@@ -18,6 +18,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -67,6 +68,7 @@ struct Columns {
     while (in1 > in0 && x[in1 - 1] == kNoSample) --in1;
     const int64_t last = int64_t(u) + int64_t(du) * (count - 1);
     ordered = last >= INT32_MIN && last <= INT32_MAX;
+    inverse = du != 0 ? 1.0 / std::fabs(double(du)) : 0.0;
   }
 
   /// The least and greatest x of `size` columns from `first` that lie inside the level
@@ -115,6 +117,7 @@ struct Columns {
 private:
   Fx16 start = 0;
   int32_t shift = 16;
+  double inverse = 0;  ///< 1 / |step|
 
   /// The first column whose x is at or past t in the strip's direction (x >= t for a
   /// rising step, x <= t for a falling one), clamped to the columns inside the level.
@@ -122,15 +125,26 @@ private:
     const int64_t edge = int64_t(t) * (int64_t(1) << shift) - start;  // where x reaches t
     int64_t i = 0;
     if (step > 0) {
-      i = edge <= 0 ? 0 : (edge + step - 1) / step;  // the first i with i·step >= edge
+      i = edge <= 0 ? 0 : FirstReaching(edge, step);  // the first i with i·step >= edge
     } else if (step < 0) {
-      // x <= t while u + i·step < (t + 1)·2^shift: the first i with i·(−step) > edge' .
+      // x <= t while u + i·step < (t + 1)·2^shift: the first i with i·(−step) > −beyond.
       const int64_t beyond = edge + (int64_t(1) << shift);
-      i = beyond > 0 ? 0 : (-beyond) / -int64_t(step) + 1;
+      i = beyond > 0 ? 0 : FirstReaching(1 - beyond, -int64_t(step));
     } else {
       i = edge <= 0 ? 0 : n;  // one x for every column
     }
     return int32_t(std::clamp<int64_t>(i, in0, std::max(in0, in1)));
+  }
+
+  /// The first i >= 0 with i·step >= edge (edge, step > 0), by the reciprocal of the
+  /// step and an exact correction: one row's reach costs no division.
+  int64_t FirstReaching(int64_t edge, int64_t stride) const noexcept {
+    const double guess = double(edge) * inverse;  // both exact below 2^53; off by 1 at most
+    if (!(guess < double(n) + 2)) return n;       // past the strip: clamped anyway
+    int64_t i = int64_t(guess);
+    while (i > 0 && (i - 1) * stride >= edge) --i;
+    while (i * stride < edge) ++i;
+    return i;
   }
 };
 
@@ -175,6 +189,24 @@ T OutputOne(const OutRow& r, int32_t i) noexcept {
   return T(Kp_Div255((255 - r.weight) * a + r.weight * b));
 }
 
+/// One H row to make: level row `row`, H values over [c0, c1), zeros over the rest of
+/// [0, padded), into `out`.
+template <class T>
+struct HJob {
+  const T* row;
+  int32_t c0, c1;
+  uint16_t* out;
+};
+
+/// One output row: the H rows and fractions it blends, the columns [o0, o1) that may
+/// be non-zero, and where it goes.
+template <class T>
+struct OutJob {
+  OutRow r;
+  int32_t o0, o1;
+  T* dst;
+};
+
 /// The portable passes: one sample at a time from the tables.
 struct ScalarPasses {
   static constexpr int32_t kStep = 1;  ///< columns per vector
@@ -196,6 +228,17 @@ struct ScalarPasses {
     for (int32_t i = 0; i < o0; ++i) dst[i] = 0;
     for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
     for (int32_t i = o1; i < n; ++i) dst[i] = 0;
+  }
+  template <class T>
+  static void HorizontalRows(const Plan<T>& plan, const Columns& cols, const HJob<T>* jobs,
+                             int32_t count, int32_t padded) noexcept {
+    for (int32_t k = 0; k < count; ++k)
+      Horizontal(plan, cols, jobs[k].row, jobs[k].c0, jobs[k].c1, padded, jobs[k].out);
+  }
+  template <class T, bool kTrilinear>
+  static void OutputRows(const OutJob<T>* jobs, int32_t count, int32_t n) noexcept {
+    for (int32_t k = 0; k < count; ++k)
+      Output<T, kTrilinear>(jobs[k].r, jobs[k].o0, jobs[k].o1, n, jobs[k].dst);
   }
 };
 
@@ -226,33 +269,139 @@ struct Level {
 
   static int32_t RoundUp(int32_t c) { return (c + Passes::kStep - 1) / Passes::kStep * Passes::kStep; }
 
+  /// The columns of level row r that may hold non-zero H values, rounded out to whole
+  /// vectors; false when none may (a border row, or a row without ink).
+  bool RowReach(int32_t r, int32_t* c0, int32_t* c1) const noexcept {
+    *c0 = *c1 = 0;
+    if (r >= 0 && r < height) {
+      if (!ink) {
+        *c1 = cols.n;
+      } else if (ink->rows[r].first <= ink->rows[r].last) {
+        cols.Reach(ink->rows[r].first, ink->rows[r].last, c0, c1);
+      }
+    }
+    if (*c1 <= *c0) return false;
+    *c0 = *c0 / Passes::kStep * Passes::kStep;
+    *c1 = RoundUp(*c1);
+    return true;
+  }
+
+  const T* LevelRow(int32_t r) const noexcept {
+    return reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
+  }
+
   /// H row r, made in the slot that does not hold row `keep` if it is not held yet.
   const HRow& Get(int32_t r, int32_t keep) noexcept {
     if (slots[0].row == r) return slots[0];
     if (slots[1].row == r) return slots[1];
     HRow& s = slots[0].row == keep ? slots[1] : slots[0];
-    int32_t c0 = 0, c1 = 0;
-    if (r >= 0 && r < height) {
-      if (!ink) {
-        c1 = cols.n;
-      } else if (ink->rows[r].first <= ink->rows[r].last) {
-        cols.Reach(ink->rows[r].first, ink->rows[r].last, &c0, &c1);
-      }
-    }
     s.row = r;
-    if (c1 <= c0) {
+    if (!RowReach(r, &s.c0, &s.c1)) {
       s.c0 = s.c1 = 0;
       s.h = zeros;
       return s;
     }
-    s.c0 = c0 / Passes::kStep * Passes::kStep;
-    s.c1 = RoundUp(c1);
-    const T* row = reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
-    Passes::Horizontal(plan, cols, row, s.c0, s.c1, padded, s.buffer);
+    Passes::Horizontal(plan, cols, LevelRow(r), s.c0, s.c1, padded, s.buffer);
     s.h = s.buffer;
     return s;
   }
 };
+
+/// Every H row a strip of a small block needs, made up front in one call of the
+/// passes (small dabs would otherwise spend more on calls and bookkeeping per row than
+/// on blending): level rows first .. first + count − 1.
+template <class T>
+struct AllRows {
+  static constexpr int32_t kEntries = 6144;  ///< H values held
+  static constexpr int32_t kRows = 128;
+  int32_t first = 0, count = 0;
+  const uint16_t* h[kRows];
+  int32_t c0[kRows], c1[kRows];
+  HJob<T> jobs[kRows];
+  alignas(32) uint16_t store[kEntries];
+
+  /// Makes rows lo .. hi of `level`; false, having made nothing, when they do not fit.
+  template <class Passes>
+  bool Make(Level<T, Passes>& level, int32_t lo, int32_t hi) noexcept {
+    first = lo;
+    count = hi - lo + 1;
+    if (count > kRows || int64_t(count) * level.padded > kEntries) return false;
+    int32_t jobCount = 0;
+    uint16_t* next = store;
+    for (int32_t i = 0; i < count; ++i) {
+      const int32_t r = lo + i;
+      if (!level.RowReach(r, &c0[i], &c1[i])) {
+        c0[i] = c1[i] = 0;
+        h[i] = level.zeros;
+        continue;
+      }
+      jobs[jobCount++] = HJob<T>{level.LevelRow(r), c0[i], c1[i], next};
+      h[i] = next;
+      next += level.padded;
+    }
+    Passes::HorizontalRows(level.plan, level.cols, jobs, jobCount, level.padded);
+    return true;
+  }
+};
+
+/// The least and greatest level-k row index of the rows of a block (no wrap along v).
+inline void RowSpan(const Kp_SpanArgs& a, int32_t k, int32_t* lo, int32_t* hi) {
+  const int32_t y0 = a.v >> (16 + k);
+  const int32_t y1 = Fx16(uint32_t(a.v) + uint32_t(a.rows - 1) * uint32_t(a.dv)) >> (16 + k);
+  *lo = std::min(y0, y1);
+  *hi = std::max(y0, y1);
+}
+
+/// A strip whose H rows all fit AllRows: each made once up front, then every output
+/// row in one call. False, having drawn nothing, when they do not fit.
+template <class T, class Passes, bool kTrilinear>
+bool SmallStrip(const Kp_SpanArgs& a, uint32_t weight, int32_t n, Level<T, Passes>* fine,
+                Level<T, Passes>* coarse, unsigned char* out) noexcept {
+  const int32_t level = a.level;
+  int32_t lo = 0, hi = 0;
+  RowSpan(a, level, &lo, &hi);
+  // Rows outside −1 .. h(L) − 1 are cleared without H rows; the others read y, y + 1.
+  lo = std::max(lo, -1);
+  hi = std::min(hi, fine->height - 1) + 1;
+  AllRows<T> fineRows, coarseRows;
+  if (hi >= lo && !fineRows.Make(*fine, lo, hi)) return false;
+  if (kTrilinear && hi >= lo && !coarseRows.Make(*coarse, lo >> 1, (hi >> 1) + 1)) return false;
+  OutJob<T> jobs[AllRows<T>::kRows];
+  if (a.rows > AllRows<T>::kRows) return false;
+  uint32_t v = uint32_t(a.v);
+  for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
+    OutJob<T>& job = jobs[j];
+    job.r = OutRow{};
+    job.dst = reinterpret_cast<T*>(out);
+    job.o0 = job.o1 = 0;
+    const int32_t y = int32_t(v) >> (16 + level);
+    if (y < -1 || y >= fine->height) continue;  // zeros
+    const int32_t i = y - fineRows.first;
+    job.r.a0 = fineRows.h[i];
+    job.r.a1 = fineRows.h[i + 1];
+    job.r.fa = (v >> (8 + level)) & 255u;
+    int32_t o0 = std::min(fineRows.c0[i] == fineRows.c1[i] ? INT32_MAX : fineRows.c0[i],
+                          fineRows.c0[i + 1] == fineRows.c1[i + 1] ? INT32_MAX : fineRows.c0[i + 1]);
+    int32_t o1 = std::max(fineRows.c1[i], fineRows.c1[i + 1]);
+    if (kTrilinear) {
+      const int32_t c = (int32_t(v) >> (17 + level)) - coarseRows.first;
+      job.r.b0 = coarseRows.h[c];
+      job.r.b1 = coarseRows.h[c + 1];
+      job.r.fb = (v >> (9 + level)) & 255u;
+      job.r.weight = weight;
+      o0 = std::min({o0, coarseRows.c0[c] == coarseRows.c1[c] ? INT32_MAX : coarseRows.c0[c],
+                     coarseRows.c0[c + 1] == coarseRows.c1[c + 1] ? INT32_MAX : coarseRows.c0[c + 1]});
+      o1 = std::max({o1, coarseRows.c1[c], coarseRows.c1[c + 1]});
+    }
+    o1 = std::min(o1, n);
+    if (o1 > o0) {
+      job.o0 = o0;
+      job.o1 = o1;
+    }
+  }
+  Passes::template OutputRows<T, kTrilinear>(jobs, a.rows, n);
+  return true;
+}
 
 /// The block kernel: strips, then rows; a row whose level-L row lies outside the level
 /// is cleared, as the sampling rule for rows of constant v says.
@@ -263,12 +412,15 @@ void SeparableBlock(const Kp_SpanArgs& a, T* dst) noexcept {
   const uint32_t weight = kTrilinear ? uint32_t(Kp_TrilinearWeight(level, a.scale)) : 0;
   Level<T, Passes> fine;
   Level<T, Passes> coarse;
+  const int64_t lastV = int64_t(a.v) + int64_t(a.dv) * (a.rows - 1);
+  const bool vInOrder = a.rows > 0 && lastV >= INT32_MIN && lastV <= INT32_MAX;
   for (int32_t s = 0; s < a.count; s += kStripColumns) {
     const int32_t n = std::min(kStripColumns, a.count - s);
     const Fx16 us = Fx16(uint32_t(a.u) + uint32_t(s) * uint32_t(a.du));
     fine.Set(p, level, a.ink, us, a.du, n);
     if (kTrilinear) coarse.Set(p, level + 1, a.ink, us, a.du, n);
     auto* out = reinterpret_cast<unsigned char*>(dst) + std::ptrdiff_t(s) * std::ptrdiff_t(sizeof(T));
+    if (vInOrder && SmallStrip<T, Passes, kTrilinear>(a, weight, n, &fine, &coarse, out)) continue;
     uint32_t v = uint32_t(a.v);
     for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
       T* row = reinterpret_cast<T*>(out);

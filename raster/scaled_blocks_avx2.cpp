@@ -67,10 +67,29 @@ KSTROKE_AVX2 inline void ClearOutside(T* dst, int32_t o0, int32_t o1, int32_t n)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + std::min(i, n - kPer)), zero);
 }
 
+/// The passes' calls for many rows at once (kp_blocks::AllRows), so a small block
+/// makes one call per pass instead of one per row; compiled for AVX2, so the row passes
+/// inline.
+template <class Passes>
+struct RowBatches {
+  template <class Plan, class T>
+  KSTROKE_AVX2 static void HorizontalRows(const Plan& plan, const Columns& cols, const kp_blocks::HJob<T>* jobs,
+                                          int32_t count, int32_t padded) noexcept {
+    for (int32_t k = 0; k < count; ++k)
+      Passes::Horizontal(plan, cols, jobs[k].row, jobs[k].c0, jobs[k].c1, padded, jobs[k].out);
+  }
+  template <class T, bool kTrilinear>
+  KSTROKE_AVX2 static void OutputRows(const kp_blocks::OutJob<T>* jobs, int32_t count,
+                                      int32_t n) noexcept {
+    for (int32_t k = 0; k < count; ++k)
+      Passes::template Output<T, kTrilinear>(jobs[k].r, jobs[k].o0, jobs[k].o1, n, jobs[k].dst);
+  }
+};
+
 // 8-bit samples
 // ====================================================================================
 
-struct Passes8 {
+struct Passes8 : RowBatches<Passes8> {
   static constexpr int32_t kStep = 16;  ///< two groups of 8 columns
   static constexpr int32_t kGroups = (kStripColumns + kPadColumns) / 8;
 
@@ -171,12 +190,13 @@ struct Passes8 {
       if (i + kStep >= o1) return;
     }
   }
+
 };
 
 // 16-bit samples
 // ====================================================================================
 
-struct Passes16 {
+struct Passes16 : RowBatches<Passes16> {
   static constexpr int32_t kStep = 8;  ///< two groups of 4 columns
   static constexpr int32_t kGroups = (kStripColumns + kPadColumns) / 4;
 
@@ -306,6 +326,7 @@ struct Passes16 {
       if (i + kStep >= o1) return;
     }
   }
+
 };
 
 template <class T> struct PassesFor;
