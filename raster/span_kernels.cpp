@@ -833,7 +833,11 @@ constexpr Kp_KernelTable MakeTable() {
           kWide ? &Kp_Erased<P, &BilinearBlockAvx2<P>> : &Kp_Erased<P, &BilinearBlock<P>>,
           kWide ? &Kp_Erased<P, &TrilinearBlockAvx2<P>> : &Kp_Erased<P, &TrilinearBlock<P>>,
           kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, false>> : nullptr,
-          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, true>> : nullptr};
+          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, true>> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, false, false> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, true, false> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, false, true> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, true, true> : nullptr};
 }
 
 const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},

@@ -73,6 +73,16 @@ struct Kp_SpanArgs {
 /// A row kernel or a block kernel with the destination as raw bytes.
 using Kp_SpanProc = void (*)(const Kp_SpanArgs& a, void* dst) noexcept;
 
+/// One row of a batch for the turned-row kernels: what differs from row to row.
+struct Kp_RowArgs {
+  int32_t count;
+  Fx16 u, du, v, dv;
+  void* dst;
+};
+/// Several rows of one dab in one call: `common` gives the pyramid, level, scale, ink,
+/// paired rows and memo; each row its own count, coordinates and destination.
+using Kp_RowsProc = void (*)(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;
+
 // Fast kernels ---------------------------------------------------------------------
 
 /// One row: sample i at (u + i·du, v + i·dv) at level L. With dv = 0 the row is tested
@@ -120,6 +130,11 @@ struct Kp_KernelTable {
   /// max(m, min(s, full)) instead of storing s, leaving it where s is 0 (Kp_UnitBlockRaise
   /// for turned dabs); null where the table has none. They need a.paired.
   Kp_SpanProc bilinearSpanRaise = nullptr, trilinearSpanRaise = nullptr;
+  /// The row kernels (storing, then raising) for a batch of rows, each row as its span
+  /// kernel above would draw it, with the per-dab set-up made once; null where the table
+  /// has none. They need a.paired.
+  Kp_RowsProc bilinearRows = nullptr, trilinearRows = nullptr;
+  Kp_RowsProc bilinearRowsRaise = nullptr, trilinearRowsRaise = nullptr;
 };
 /// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;

@@ -56,6 +56,9 @@ struct Kp_RasterContext {
   /// clips at, left of clipLeft (INT32_MIN: clipLeft).
   Kp_SpanProc raiseSpan = nullptr;
   int32_t spanLeft = INT32_MIN;
+  /// Turned rows in batches (the table's row kernels for the mode), or null: one span
+  /// kernel call per row. Needs `paired`.
+  Kp_RowsProc rows = nullptr;
   mutable Kp_RowMemo memo;  ///< shared by the rows of one draw
 
   int32_t BytesPerSample() const { return depth == 16 ? 2 : 1; }

@@ -124,6 +124,26 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
       return;
     }
   }
+  // Rows go to the batch kernel, when there is one, a few dozen at a time.
+  constexpr int32_t kBatch = 32;
+  Kp_RowArgs batch[kBatch];
+  int32_t batched = 0;
+  Kp_SpanArgs common;
+  common.pyramid = ctx.pyramid;
+  common.ink = ctx.ink;
+  common.paired = ctx.paired;
+  common.memo = &ctx.memo;
+  common.level = ctx.level;
+  common.scale = ctx.scale;
+  const auto flush = [&] {
+    if (batched > 0) ctx.rows(common, batch, batched);
+    batched = 0;
+  };
+  const auto draw = [&](const Kp_SpanArgs& s, unsigned char* dst) {
+    if (!ctx.rows) return kernel(s, dst);
+    batch[batched++] = Kp_RowArgs{s.count, s.u, s.du, s.v, s.dv, dst};
+    if (batched == kBatch) flush();
+  };
   for (int32_t j = 0; j < rows; ++j, Advance(&l, 1), Advance(&r, 1)) {
     const Kp_EdgeState* a = &l;
     const Kp_EdgeState* b = &r;
@@ -154,11 +174,12 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
       s.u = Fx16(uint32_t(s.u) + skip * uint32_t(s.du));
       s.v = Fx16(uint32_t(s.v) + skip * uint32_t(s.dv));
       s.count -= int32_t(skip);
-      kernel(s, DestAt(ctx, ctx.clipLeft, y + j));
+      draw(s, DestAt(ctx, ctx.clipLeft, y + j));
       continue;
     }
-    kernel(s, DestAt(ctx, first, y + j));
+    draw(s, DestAt(ctx, first, y + j));
   }
+  flush();
 }
 
 /// Rows y .. y + k − 1 between the two edge states, clipped top and bottom; the states
@@ -379,6 +400,7 @@ void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_Py
   ctx.kernels = &kernels;
   Kp_SelectLevel(poly.minScale, p.levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
+  if (paired) ctx.rows = ctx.filtered ? ctx.kernels->trilinearRows : ctx.kernels->bilinearRows;
   Kp_ScanPolygon(poly, ctx);
 }
 
@@ -419,6 +441,7 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
     // their upper vertex); the box then cuts the row without moving its samples.
     ctx.raiseSpan = ctx.filtered ? ctx.kernels->trilinearSpanRaise : ctx.kernels->bilinearSpanRaise;
     if (!ctx.raiseSpan || !ctx.paired) return false;
+    ctx.rows = ctx.filtered ? ctx.kernels->trilinearRowsRaise : ctx.kernels->bilinearRowsRaise;
     ctx.spanLeft = 0;
   }
   ctx.raise = true;

@@ -147,3 +147,7 @@ void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept;
 /// caller has made sure the level-L row lies inside the level.
 template <class T, bool kTrilinear>
 void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept;
+/// A batch of rows of one dab (Kp_RowsProc), storing or raising; rows with dv = 0 keep
+/// the rule for rows of constant v. Call only where Kp_HasAvx2() and with paired rows.
+template <class T, bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;

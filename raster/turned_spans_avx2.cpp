@@ -202,12 +202,27 @@ KSTROKE_AVX2 inline void Raise8(uint16_t* dst, __m256i r) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_max_epu16(m, _mm_unpacklo_epi32(lo, hi)));
 }
 
+/// What every row of one dab shares.
+struct DabSetUp {
+  LevelView fine, coarse;
+  uint32_t weight;
+  __m256i w0, w1;
+
+  KSTROKE_AVX2 DabSetUp(const Kp_SpanArgs& a, bool trilinear, uint32_t weight_)
+      : fine(*a.pyramid, *a.paired, a.level),
+        coarse(*a.pyramid, *a.paired, trilinear ? a.level + 1 : a.level),
+        weight(weight_),
+        w0(_mm256_set1_epi32(int32_t(255 - weight_))),
+        w1(_mm256_set1_epi32(int32_t(weight_))) {}
+};
+
 /// kRaise: the results raise the destination (Raise8) and the zeros outside the ink's
 /// reach are not written, raising by 0 being no change.
 template <class T, bool kTrilinear, bool kRaise>
-KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
+KSTROKE_AVX2 inline void TurnedRowWith(const DabSetUp& dab, const Kp_SpanArgs& a, T* out) {
   const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
   const Kp_MIPPyramid& p = *a.pyramid;
+  const uint32_t weight = dab.weight;
   const int32_t level = a.level, count = a.count;
   const uint32_t u0 = uint32_t(a.u), v0 = uint32_t(a.v), du = uint32_t(a.du), dv = uint32_t(a.dv);
   T* const dst = out;
@@ -234,12 +249,12 @@ KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
   }
   if (plan.end <= plan.begin) return;
 
-  const LevelView fine(p, *a.paired, level);
-  const LevelView coarse(p, *a.paired, kTrilinear ? level + 1 : level);
+  const LevelView& fine = dab.fine;
+  const LevelView& coarse = dab.coarse;
   const __m256i laneU = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.du));
   const __m256i laneV = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.dv));
   const __m256i step8U = _mm256_set1_epi32(int32_t(du * 8u)), step8V = _mm256_set1_epi32(int32_t(dv * 8u));
-  const __m256i w0 = _mm256_set1_epi32(int32_t(255 - weight)), w1 = _mm256_set1_epi32(int32_t(weight));
+  const __m256i w0 = dab.w0, w1 = dab.w1;
   // Vectors of eight from `begin`, the last moved back to end inside the row: samples
   // computed twice, or left of `begin` (zeros), come out as the rule gives them. Lane
   // j samples u + (i + j)·du; the additions wrap as the coordinates do.
@@ -267,6 +282,35 @@ KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
   }
 }
 
+template <class T, bool kTrilinear, bool kRaise>
+KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
+  const DabSetUp dab(a, kTrilinear, weight);
+  TurnedRowWith<T, kTrilinear, kRaise>(dab, a, out);
+}
+
+template <class T, bool kTrilinear, bool kRaise>
+KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) {
+  const DabSetUp dab(common, kTrilinear, kTrilinear ? uint32_t(Kp_TrilinearWeight(common.level, common.scale)) : 0);
+  const int32_t height = common.pyramid->Height(common.level);
+  Kp_SpanArgs a = common;
+  for (int32_t k = 0; k < n; ++k) {
+    const Kp_RowArgs& row = rows[k];
+    T* dst = static_cast<T*>(row.dst);
+    a.count = row.count;
+    a.u = row.u;
+    a.du = row.du;
+    a.v = row.v;
+    a.dv = row.dv;
+    // A row of constant v is judged once, at level L: outside it, all zeros.
+    const int32_t y = row.v >> (16 + common.level);
+    if (row.dv == 0 && (y < -1 || y >= height)) {
+      if (!kRaise) std::memset(dst, 0, std::size_t(row.count) * sizeof(T));
+      continue;
+    }
+    TurnedRowWith<T, kTrilinear, kRaise>(dab, a, dst);
+  }
+}
+
 }  // namespace
 
 template <class T, bool kTrilinear>
@@ -279,18 +323,27 @@ void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexce
   TurnedRow<T, kTrilinear, true>(a, weight, dst);
 }
 
+template <class T, bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept {
+  TurnedRows<T, kTrilinear, kRaise>(common, rows, n);
+}
+
 #else
 
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
 template <class T, bool kTrilinear>
 void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
+template <class T, bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx2(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept {}
 
 #endif
 
-#define KSTROKE_TURNED_INSTANTIATE(T, kTrilinear) \
-  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept; \
-  template void Kp_TurnedRowRaiseAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;
+#define KSTROKE_TURNED_INSTANTIATE(T, kTrilinear)                                                 \
+  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;        \
+  template void Kp_TurnedRowRaiseAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;   \
+  template void Kp_TurnedRowsAvx2<T, kTrilinear, false>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept; \
+  template void Kp_TurnedRowsAvx2<T, kTrilinear, true>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept;
 KSTROKE_TURNED_INSTANTIATE(uint8_t, false)
 KSTROKE_TURNED_INSTANTIATE(uint8_t, true)
 KSTROKE_TURNED_INSTANTIATE(uint16_t, false)
