@@ -69,6 +69,7 @@ struct Columns {
     const int64_t last = int64_t(u) + int64_t(du) * (count - 1);
     ordered = last >= INT32_MIN && last <= INT32_MAX;
     inverse = du != 0 ? 1.0 / std::fabs(double(du)) : 0.0;
+    BuildPasses();
   }
 
   /// The least and greatest x of `size` columns from `first` that lie inside the level
@@ -119,9 +120,44 @@ private:
   int32_t shift = 16;
   double inverse = 0;  ///< 1 / |step|
 
+  /// With ordered columns inside the level, passes[t − passLo] is Passing(t) for t over
+  /// passLo .. passHi, the x those columns take (passHi < passLo: no table; a level
+  /// sampled far apart falls back to the search below).
+  int16_t passes[2 * kStripColumns + 8];
+  int32_t passLo = 0, passHi = -1;
+
+  void BuildPasses() noexcept {
+    passLo = 0;
+    passHi = -1;
+    if (!ordered || in1 <= in0) return;
+    const bool rising = step >= 0;
+    const int32_t lo = rising ? x[in0] : x[in1 - 1], hi = rising ? x[in1 - 1] : x[in0];
+    if (int64_t(hi) - lo >= int64_t(sizeof(passes) / sizeof(passes[0]))) return;
+    int32_t i = in0;
+    if (rising) {
+      for (int32_t t = lo; t <= hi; ++t) {
+        while (x[i] < t) ++i;
+        passes[t - lo] = int16_t(i);
+      }
+    } else {
+      for (int32_t t = hi; t >= lo; --t) {
+        while (x[i] > t) ++i;
+        passes[t - lo] = int16_t(i);
+      }
+    }
+    passLo = lo;
+    passHi = hi;
+  }
+
   /// The first column whose x is at or past t in the strip's direction (x >= t for a
   /// rising step, x <= t for a falling one), clamped to the columns inside the level.
   int32_t Passing(int32_t t) const noexcept {
+    if (passHi >= passLo) {
+      // The columns past in1 are further along, those before in0 not as far.
+      if (step >= 0 ? t <= passLo : t >= passHi) return in0;
+      if (step >= 0 ? t > passHi : t < passLo) return in1;
+      return passes[t - passLo];
+    }
     const int64_t edge = int64_t(t) * (int64_t(1) << shift) - start;  // where x reaches t
     int64_t i = 0;
     if (step > 0) {
