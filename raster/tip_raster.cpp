@@ -282,7 +282,7 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
 // with AVX (ROUNDSD) and a dozen without; the processor picks the build at load time.
 // Neither enables FMA, so every product and sum rounds as written.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__ELF__)
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("avx2", "default"), flatten))
 #endif
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
   const int32_t n = poly.vertexCount;
