@@ -124,10 +124,8 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
       return;
     }
   }
-  // Rows go to the batch kernel, when there is one, a few dozen at a time.
-  constexpr int32_t kBatch = 32;
-  Kp_RowArgs batch[kBatch];
-  int32_t batched = 0;
+  // What every row shares. Rows go to the batch kernel, when there is one, a few dozen
+  // at a time.
   Kp_SpanArgs common;
   common.pyramid = ctx.pyramid;
   common.ink = ctx.ink;
@@ -135,6 +133,9 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
   common.memo = &ctx.memo;
   common.level = ctx.level;
   common.scale = ctx.scale;
+  constexpr int32_t kBatch = 32;
+  Kp_RowArgs batch[kBatch];
+  int32_t batched = 0;
   const auto flush = [&] {
     if (batched > 0) ctx.rows(common, batch, batched);
     batched = 0;
@@ -154,13 +155,7 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     const double q = b->x == a->x ? 1.0 : 1.0 / (b->x - a->x);
     const double du = (b->u - a->u) * q;
     const double dv = (b->v - a->v) * q;
-    Kp_SpanArgs s;
-    s.pyramid = ctx.pyramid;
-    s.ink = ctx.ink;
-    s.paired = ctx.paired;
-    s.memo = &ctx.memo;
-    s.level = ctx.level;
-    s.scale = ctx.scale;
+    Kp_SpanArgs s = common;
     s.count = last - first + 1;
     s.u = FloorFx(a->u + du * (first - a->x));
     s.du = FloorFx(du);
