@@ -13,6 +13,9 @@
 #include <cstring>
 #include <utility>
 
+#include "raster/scaled_blocks.h"
+#include "raster/turned_spans.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -604,11 +607,42 @@ uint32_t SampleChecked(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 v) {
                uint32_t(v >> (8 + k)) & 255u);
 }
 
+/// A row with dv != 0: zeros where the ink does not reach, each sample tested on
+/// both axes at each level elsewhere (eight at a time with kWide).
+template <class T, bool kTrilinear, bool kWide>
+void TurnedSpan(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (kWide && a.paired) return Kp_TurnedRowAvx2<T, kTrilinear>(a, weight, dst);
+#endif
+  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
+  Clear(dst, plan.begin);
+  Clear(dst + plan.end, a.count - plan.end);
+  const Kp_MIPPyramid& p = *a.pyramid;
+  uint32_t u = uint32_t(a.u) + uint32_t(plan.begin) * uint32_t(a.du);
+  uint32_t v = uint32_t(a.v) + uint32_t(plan.begin) * uint32_t(a.dv);
+  for (int32_t i = plan.begin; i < plan.end; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
+    const uint32_t s0 = SampleChecked<T>(p, a.level, Fx16(u), Fx16(v));
+    if (!kTrilinear) {
+      dst[i] = static_cast<T>(s0);
+      continue;
+    }
+    const uint32_t s1 = SampleChecked<T>(p, a.level + 1, Fx16(u), Fx16(v));
+    dst[i] = static_cast<T>(Kp_Div255((255 - weight) * s0 + weight * s1));
+  }
+}
+
 }  // namespace
 
 int32_t Kp_TrilinearWeight(int32_t level, Fx16 scale) noexcept {
-  const double w = 255.0 / double(65536 >> (level + 1)) * double((65536 >> level) - scale) + 0.5;
-  return static_cast<int32_t>(std::clamp(std::trunc(w), 0.0, 255.0));
+  // 255 / (65536 >> (L + 1)) for every level, the same quotients a division gives;
+  // the row kernels of turned dabs ask once per row.
+  static constexpr double kPerStep[16] = {
+      255.0 / 32768, 255.0 / 16384, 255.0 / 8192, 255.0 / 4096, 255.0 / 2048, 255.0 / 1024,
+      255.0 / 512,   255.0 / 256,   255.0 / 128,  255.0 / 64,   255.0 / 32,   255.0 / 16,
+      255.0 / 8,     255.0 / 4,     255.0 / 2,    255.0 / 1};
+  const double w = kPerStep[level & 15] * double((65536 >> level) - scale) + 0.5;
+  // Truncation and the clamp commute here: both ends are whole numbers.
+  return static_cast<int32_t>(std::clamp(w, 0.0, 255.0));
 }
 
 template <class P>
@@ -625,9 +659,7 @@ void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
       dst[i] = static_cast<T>(rows.Sample(Fx16(u)));
     return;
   }
-  uint32_t u = uint32_t(a.u), v = uint32_t(a.v);
-  for (int32_t i = 0; i < a.count; ++i, u += uint32_t(a.du), v += uint32_t(a.dv))
-    dst[i] = static_cast<T>(SampleChecked<T>(p, a.level, Fx16(u), Fx16(v)));
+  TurnedSpan<T, false, false>(a, 0, dst);
 }
 
 template <class P>
@@ -656,17 +688,43 @@ void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
       dst[i] = static_cast<T>(Kp_Div255(w0 * fine.Sample(Fx16(u)) + w1 * coarse.Sample(Fx16(u))));
     return;
   }
-  uint32_t u = uint32_t(a.u), v = uint32_t(a.v);
-  for (int32_t i = 0; i < a.count; ++i, u += uint32_t(a.du), v += uint32_t(a.dv)) {
-    const uint32_t s0 = SampleChecked<T>(p, a.level, Fx16(u), Fx16(v));
-    const uint32_t s1 = SampleChecked<T>(p, a.level + 1, Fx16(u), Fx16(v));
-    dst[i] = static_cast<T>(Kp_Div255(w0 * s0 + w1 * s1));
-  }
+  TurnedSpan<T, true, false>(a, w1, dst);
+}
+
+template <class P>
+void BilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (a.dv != 0 && Kp_HasAvx2()) return TurnedSpan<typename P::Value, false, true>(a, 0, dst);
+#endif
+  BilinearSpan<P>(a, dst);
+}
+
+template <class P, bool kTrilinear>
+void SpanRaiseAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  // A row of constant v outside level L is all zeros by the row rule: nothing to raise.
+  if (a.dv == 0 && !RowInside(*a.pyramid, a.level, a.v)) return;
+  const uint32_t weight = kTrilinear ? uint32_t(Kp_TrilinearWeight(a.level, a.scale)) : 0;
+  Kp_TurnedRowRaiseAvx2<typename P::Value, kTrilinear>(a, weight, dst);
+#else
+  (void)a;
+  (void)dst;
+#endif
+}
+
+template <class P>
+void TrilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (a.dv != 0 && Kp_HasAvx2())
+    return TurnedSpan<typename P::Value, true, true>(a, uint32_t(Kp_TrilinearWeight(a.level, a.scale)), dst);
+#endif
+  TrilinearSpan<P>(a, dst);
 }
 
 namespace {
 
-/// Block = one constant-v row kernel call per row.
+/// Block = one constant-v row kernel call per row: for blocks too small to repay the
+/// separable set-up.
 template <class P, void (*kRow)(const Kp_SpanArgs&, typename P::Value*) noexcept>
 void BlockRows(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   Kp_SpanArgs row = a;
@@ -679,18 +737,28 @@ void BlockRows(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   }
 }
 
+// Below this many samples a block is drawn row by row.
+constexpr int64_t kSeparableMinSamples = 64;
+
+bool Small(const Kp_SpanArgs& a) { return int64_t(a.count) * a.rows < kSeparableMinSamples; }
+
 }  // namespace
 
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (UnitBlock(a, dst)) return;
-  BlockRows<P, &BilinearSpan<P>>(a, dst);
+  if (Small(a)) return BlockRows<P, &BilinearSpan<P>>(a, dst);
+  kp_blocks::SeparableBlock<typename P::Value, kp_blocks::ScalarPasses, false>(a, dst);
 }
 
 template <class P>
 void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
-  if (Kp_HasAvx2() && UnitBlockAvx2(a, dst)) return;
+  if (Kp_HasAvx2()) {
+    if (UnitBlockAvx2(a, dst)) return;
+    if (Small(a)) return BlockRows<P, &BilinearSpan<P>>(a, dst);
+    return ScaledBilinearBlockAvx2<P>(a, dst);
+  }
 #endif
   BilinearBlock<P>(a, dst);
 }
@@ -711,7 +779,16 @@ bool Kp_HasAvx2() noexcept {
 
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
-  BlockRows<P, &TrilinearSpan<P>>(a, dst);
+  if (Small(a)) return BlockRows<P, &TrilinearSpan<P>>(a, dst);
+  kp_blocks::SeparableBlock<typename P::Value, kp_blocks::ScalarPasses, true>(a, dst);
+}
+
+template <class P>
+void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  if (Kp_HasAvx2() && !Small(a)) return ScaledTrilinearBlockAvx2<P>(a, dst);
+#endif
+  TrilinearBlock<P>(a, dst);
 }
 
 void CopyBlock(const Kp_MIPPyramid& p, int32_t x0, int32_t y0, int32_t count, int32_t rows,
@@ -737,25 +814,30 @@ void CopyBlock(const Kp_MIPPyramid& p, int32_t x0, int32_t y0, int32_t count, in
 #define KSTROKE_FAST_INSTANTIATE(P)                                        \
   template void BilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;   \
   template void TrilinearSpan<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
+  template void BilinearSpanAvx2<P>(const Kp_SpanArgs&, P::Value*) noexcept;   \
+  template void TrilinearSpanAvx2<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
   template void BilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
   template void BilinearBlockAvx2<P>(const Kp_SpanArgs&, P::Value*) noexcept;  \
-  template void TrilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;
+  template void TrilinearBlock<P>(const Kp_SpanArgs&, P::Value*) noexcept;   \
+  template void TrilinearBlockAvx2<P>(const Kp_SpanArgs&, P::Value*) noexcept;
 KSTROKE_FAST_INSTANTIATE(Px8)
 KSTROKE_FAST_INSTANTIATE(Px16)
 #undef KSTROKE_FAST_INSTANTIATE
 
 namespace {
 
-template <class P, void (*kKernel)(const Kp_SpanArgs&, typename P::Value*) noexcept>
-void Erased(const Kp_SpanArgs& a, void* dst) noexcept {
-  kKernel(a, static_cast<typename P::Value*>(dst));
-}
-
 template <class P, bool kWide>
 constexpr Kp_KernelTable MakeTable() {
-  return {&Erased<P, &BilinearSpan<P>>, &Erased<P, &TrilinearSpan<P>>,
-          kWide ? &Erased<P, &BilinearBlockAvx2<P>> : &Erased<P, &BilinearBlock<P>>,
-          &Erased<P, &TrilinearBlock<P>>};
+  return {kWide ? &Kp_Erased<P, &BilinearSpanAvx2<P>> : &Kp_Erased<P, &BilinearSpan<P>>,
+          kWide ? &Kp_Erased<P, &TrilinearSpanAvx2<P>> : &Kp_Erased<P, &TrilinearSpan<P>>,
+          kWide ? &Kp_Erased<P, &BilinearBlockAvx2<P>> : &Kp_Erased<P, &BilinearBlock<P>>,
+          kWide ? &Kp_Erased<P, &TrilinearBlockAvx2<P>> : &Kp_Erased<P, &TrilinearBlock<P>>,
+          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, false>> : nullptr,
+          kWide ? &Kp_Erased<P, &SpanRaiseAvx2<P, true>> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, false, false> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, true, false> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, false, true> : nullptr,
+          kWide ? &Kp_TurnedRowsAvx2<typename P::Value, true, true> : nullptr};
 }
 
 const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},

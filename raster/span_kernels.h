@@ -21,6 +21,10 @@
 
 #include "tips/mip_pyramid.h"
 
+struct Kp_PyramidInk;
+struct Kp_PairedRows;
+struct Kp_RowMemo;
+
 using Fx16 = int32_t;  // 16.16 fixed point
 constexpr Fx16 kFx16One = 1 << 16;
 
@@ -55,10 +59,29 @@ struct Kp_SpanArgs {
   Fx16 dv = 0;            ///< row kernels: step per sample; block kernels: step per row
   int32_t rows = 1;       ///< block kernels
   int32_t rowBytes = 0;   ///< block kernels: destination bytes from row to row
+  /// Where the pyramid holds ink (raster/tip_ink.h), or null. The fast kernels write
+  /// zeros without sampling where none can reach; the reference ignores it.
+  const Kp_PyramidInk* ink = nullptr;
+  /// The pyramid's paired rows (raster/turned_spans.h), or null; the vector kernels of
+  /// turned rows need them and take the 16-byte path without.
+  const Kp_PairedRows* paired = nullptr;
+  /// Row kernels of turned dabs keep per-dab constants here between the rows of one
+  /// draw (raster/turned_spans.h), or work them out per row when null.
+  Kp_RowMemo* memo = nullptr;
 };
 
 /// A row kernel or a block kernel with the destination as raw bytes.
 using Kp_SpanProc = void (*)(const Kp_SpanArgs& a, void* dst) noexcept;
+
+/// One row of a batch for the turned-row kernels: what differs from row to row.
+struct Kp_RowArgs {
+  int32_t count;
+  Fx16 u, du, v, dv;
+  void* dst;
+};
+/// Several rows of one dab in one call: `common` gives the pyramid, level, scale, ink,
+/// paired rows and memo; each row its own count, coordinates and destination.
+using Kp_RowsProc = void (*)(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;
 
 // Fast kernels ---------------------------------------------------------------------
 
@@ -69,26 +92,54 @@ void BilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// One row blending levels L and L + 1 (level L + 1 must exist). Same row rule.
 template <class P>
 void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// The row kernels with 32-byte vectors for rows along which v changes, where the
+/// processor has AVX2; elsewhere the forms above.
+template <class P>
+void BilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+template <class P>
+void TrilinearSpanAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// `rows` rows of `count` samples: row j samples v = v + j·dv with the same u run.
+/// Each level row is blended across once and kept for the rows that share it
+/// (raster/scaled_blocks.h).
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
-/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
-/// has AVX2 (the same results: the arithmetic is integer and identical).
+/// BilinearBlock with 32-byte vectors where the processor has AVX2 (the same results:
+/// the arithmetic is integer and identical); elsewhere BilinearBlock.
 template <class P>
 void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
+/// TrilinearBlock with 32-byte vectors where the processor has AVX2.
+template <class P>
+void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 /// Destination (i, j) = level-0 sample (x0 + i, y0 + j), or 0 outside the bitmap. The
 /// sample size comes from the pyramid header.
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,
                int32_t rows, int32_t rowBytes, void* dst) noexcept;
 
+/// A typed kernel as a Kp_SpanProc.
+template <class P, void (*kKernel)(const Kp_SpanArgs&, typename P::Value*) noexcept>
+void Kp_Erased(const Kp_SpanArgs& a, void* dst) noexcept {
+  kKernel(a, static_cast<typename P::Value*>(dst));
+}
+
 /// Fast kernels by depth (index 0: 8 bits, 1: 16 bits).
 struct Kp_KernelTable {
   Kp_SpanProc bilinearSpan, trilinearSpan, bilinearBlock, trilinearBlock;
+  /// Row kernels for rows with dv != 0 that raise each destination sample m to
+  /// max(m, min(s, full)) instead of storing s, leaving it where s is 0 (Kp_UnitBlockRaise
+  /// for turned dabs); null where the table has none. They need a.paired.
+  Kp_SpanProc bilinearSpanRaise = nullptr, trilinearSpanRaise = nullptr;
+  /// The row kernels (storing, then raising) for a batch of rows, each row as its span
+  /// kernel above would draw it, with the per-dab set-up made once; null where the table
+  /// has none. They need a.paired.
+  Kp_RowsProc bilinearRows = nullptr, trilinearRows = nullptr;
+  Kp_RowsProc bilinearRowsRaise = nullptr, trilinearRowsRaise = nullptr;
 };
 /// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;
+/// The reference kernels in a table (tests).
+const Kp_KernelTable& Kp_ReferenceKernels(bool deep) noexcept;
 /// With `avx2` false, the 16-byte forms even where AVX2 is present (tests hold the two
 /// against each other); with it true, the AVX2 forms if the processor has them.
 const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;
@@ -115,10 +166,6 @@ template <class P>
 void TrilinearSpan(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void BilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
-/// BilinearBlock with 32-byte vectors for level 0 at unit steps, where the processor
-/// has AVX2 (the same results: the arithmetic is integer and identical).
-template <class P>
-void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept;
 void CopyBlock(const Kp_MIPPyramid& pyramid, int32_t x0, int32_t y0, int32_t count,

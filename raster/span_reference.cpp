@@ -127,3 +127,17 @@ KSTROKE_REF_INSTANTIATE(Px16)
 #undef KSTROKE_REF_INSTANTIATE
 
 }  // namespace kp_ref
+
+namespace {
+
+template <class P>
+constexpr Kp_KernelTable MakeReferenceTable() {
+  return {&Kp_Erased<P, &kp_ref::BilinearSpan<P>>, &Kp_Erased<P, &kp_ref::TrilinearSpan<P>>,
+          &Kp_Erased<P, &kp_ref::BilinearBlock<P>>, &Kp_Erased<P, &kp_ref::TrilinearBlock<P>>};
+}
+
+const Kp_KernelTable kReferenceTables[2] = {MakeReferenceTable<Px8>(), MakeReferenceTable<Px16>()};
+
+}  // namespace
+
+const Kp_KernelTable& Kp_ReferenceKernels(bool deep) noexcept { return kReferenceTables[deep ? 1 : 0]; }

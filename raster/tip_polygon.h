@@ -10,7 +10,9 @@
 
 #include <cstdint>
 
+#include "host/gx/gx.h"
 #include "raster/span_kernels.h"
+#include "raster/turned_spans.h"
 
 struct Kp_PolygonVertex {
   double x = 0, y = 0;  ///< destination pixels
@@ -42,14 +44,25 @@ struct Kp_RasterContext {
   Fx16 scale = kFx16One;
   int32_t level = 0;
   const Kp_MIPPyramid* pyramid = nullptr;
+  const Kp_PyramidInk* ink = nullptr;  ///< optional (raster/tip_ink.h)
+  const Kp_PairedRows* paired = nullptr;  ///< optional (raster/turned_spans.h)
   int32_t depth = 8;                   ///< bits per sample: 8 or 16
   bool filtered = false;               ///< two levels are blended
   /// Raise the destination (max) instead of storing: only the level-0 unit-step block
   /// can; any other run sets `declined` and draws nothing.
   bool raise = false;
   mutable bool declined = false;
+  /// Raising, turned rows: the kernel (null: declined) and the left edge their set-up
+  /// clips at, left of clipLeft (INT32_MIN: clipLeft).
+  Kp_SpanProc raiseSpan = nullptr;
+  int32_t spanLeft = INT32_MIN;
+  /// Turned rows in batches (the table's row kernels for the mode), or null: one span
+  /// kernel call per row. Needs `paired`.
+  Kp_RowsProc rows = nullptr;
+  mutable Kp_RowMemo memo;  ///< shared by the rows of one draw
 
   int32_t BytesPerSample() const { return depth == 16 ? 2 : 1; }
+  int32_t SpanLeft() const { return spanLeft == INT32_MIN ? clipLeft : spanLeft; }
 };
 
 /// The last rotation's angle (degrees), cosine and sine; one per thread.
@@ -69,3 +82,9 @@ bool Kp_PolygonInRange(const Kp_TipPolygon& poly) noexcept;
 
 /// Scan-converts the polygon into the context's destination.
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept;
+
+/// K_BrushMIPMap::RenderInto with the given kernels, ink record and paired rows
+/// (either null: none), so tests can hold whole dabs drawn by the fast kernels to the
+/// reference kernels.
+void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                  const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept;

@@ -15,7 +15,9 @@
 
 #include "kstroke/brush_mipmap.h"
 #include "raster/span_kernels.h"
+#include "raster/tip_ink.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
 #include "tips/mip_pyramid.h"
 
 namespace {
@@ -69,6 +71,8 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
   const double dv = (r.v - l.v) * q;
   Kp_SpanArgs a;
   a.pyramid = ctx.pyramid;
+  a.ink = ctx.ink;
+  a.paired = ctx.paired;
   a.level = ctx.level;
   a.scale = ctx.scale;
   a.count = count;
@@ -112,31 +116,65 @@ void DrawAxisAlignedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows,
 /// `rows` rows from y of a rotated polygon, one row kernel call per row.
 void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_EdgeState l,
                     Kp_EdgeState r) {
+  Kp_SpanProc kernel = ctx.span;
   if (ctx.raise) {
-    ctx.declined = true;
-    return;
+    kernel = ctx.raiseSpan;
+    if (!kernel) {
+      ctx.declined = true;
+      return;
+    }
   }
+  // What every row shares. Rows go to the batch kernel, when there is one, a few dozen
+  // at a time.
+  Kp_SpanArgs common;
+  common.pyramid = ctx.pyramid;
+  common.ink = ctx.ink;
+  common.paired = ctx.paired;
+  common.memo = &ctx.memo;
+  common.level = ctx.level;
+  common.scale = ctx.scale;
+  constexpr int32_t kBatch = 32;
+  Kp_RowArgs batch[kBatch];
+  int32_t batched = 0;
+  const auto flush = [&] {
+    if (batched > 0) ctx.rows(common, batch, batched);
+    batched = 0;
+  };
+  const auto draw = [&](const Kp_SpanArgs& s, unsigned char* dst) {
+    if (!ctx.rows) return kernel(s, dst);
+    batch[batched++] = Kp_RowArgs{s.count, s.u, s.du, s.v, s.dv, dst};
+    if (batched == kBatch) flush();
+  };
   for (int32_t j = 0; j < rows; ++j, Advance(&l, 1), Advance(&r, 1)) {
     const Kp_EdgeState* a = &l;
     const Kp_EdgeState* b = &r;
     if (a->x > b->x) std::swap(a, b);
-    const int32_t first = std::max(FloorToInt(a->x), ctx.clipLeft);
+    const int32_t first = std::max(FloorToInt(a->x), ctx.SpanLeft());
     const int32_t last = std::min(CeilToInt(b->x), ctx.clipRight - 1);
     if (last < first) continue;
     const double q = b->x == a->x ? 1.0 : 1.0 / (b->x - a->x);
     const double du = (b->u - a->u) * q;
     const double dv = (b->v - a->v) * q;
-    Kp_SpanArgs s;
-    s.pyramid = ctx.pyramid;
-    s.level = ctx.level;
-    s.scale = ctx.scale;
+    Kp_SpanArgs s = common;
     s.count = last - first + 1;
     s.u = FloorFx(a->u + du * (first - a->x));
     s.du = FloorFx(du);
     s.v = FloorFx(a->v + dv * (first - a->x));
     s.dv = FloorFx(dv);
-    ctx.span(s, DestAt(ctx, first, y + j));
+    if (first < ctx.clipLeft) {
+      // Set up from the left edge a draw into the whole buffer would start at; only
+      // the part inside the clip is drawn, each sample as that draw gives it.
+      if (last < ctx.clipLeft) continue;
+      const uint32_t skip = uint32_t(ctx.clipLeft - first);
+      s.u = Fx16(uint32_t(s.u) + skip * uint32_t(s.du));
+      s.v = Fx16(uint32_t(s.v) + skip * uint32_t(s.dv));
+      s.count -= int32_t(skip);
+      draw(s, DestAt(ctx, ctx.clipLeft, y + j));
+      continue;
+    }
+    draw(s, DestAt(ctx, first, y + j));
   }
+  flush();
 }
 
 /// Rows y .. y + k − 1 between the two edge states, clipped top and bottom; the states
@@ -235,6 +273,12 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
   ctx->level = std::min(level, last);
 }
 
+// The per-row set-up of turned dabs is mostly floor() of doubles, one instruction
+// with AVX (ROUNDSD) and a dozen without; the processor picks the build at load time.
+// Neither enables FMA, so every product and sum rounds as written.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__ELF__)
+__attribute__((target_clones("avx2", "default"), flatten))
+#endif
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
   const int32_t n = poly.vertexCount;
   if (n < 2) return;
@@ -333,9 +377,10 @@ void K_BrushMIPMap::SetTransform(V_Vector2T<double> scale, double angleDeg, doub
   }
 }
 
-void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
-  if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return;
-  if (dst.GetDepth() != pyramid->bitsPerSample) return;
+void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                  const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept {
+  if (poly.vertexCount == 0 || !Kp_PolygonInRange(poly)) return;
+  if (dst.GetDepth() != p.bitsPerSample) return;
   Kp_RasterContext ctx;
   ctx.clipLeft = 0;
   ctx.clipTop = 0;
@@ -344,16 +389,24 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   ctx.depth = dst.GetDepth() == 16 ? 16 : 8;
   ctx.data = static_cast<unsigned char*>(dst.GetData());
   ctx.rowBytes = dst.GetWidth() * ctx.depth / 8;
-  ctx.pyramid = pyramid;
-  ctx.kernels = &Kp_Kernels(ctx.depth == 16);
-  Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
+  ctx.pyramid = &p;
+  ctx.ink = ink;
+  ctx.paired = paired;
+  ctx.kernels = &kernels;
+  Kp_SelectLevel(poly.minScale, p.levelCount, &ctx);
   ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
-  Kp_ScanPolygon(*polygon, ctx);
+  if (paired) ctx.rows = ctx.filtered ? ctx.kernels->trilinearRows : ctx.kernels->bilinearRows;
+  Kp_ScanPolygon(poly, ctx);
+}
+
+void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
+  if (!polygon) return;
+  Kp_RenderTip(*polygon, *pyramid, ink.get(), paired.get(), Kp_Kernels(dst.GetDepth() == 16), dst);
 }
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
   if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return true;
-  if (mask.GetDepth() != pyramid->bitsPerSample || !polygon->axisAligned) return false;
+  if (mask.GetDepth() != pyramid->bitsPerSample) return false;
   if (box.left < 0 || box.top < 0 || box.right <= box.left || box.bottom <= box.top ||
       origin.x + box.left < 0 || origin.y + box.top < 0 ||
       origin.x + box.right > mask.GetWidth() || origin.y + box.bottom > mask.GetHeight())
@@ -371,9 +424,21 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
   ctx.data = mask.Row<unsigned char>(origin.y + box.top) +
              std::ptrdiff_t(origin.x + box.left) * (ctx.depth / 8);
   ctx.pyramid = pyramid;
+  ctx.ink = ink.get();
+  ctx.paired = paired.get();
   ctx.kernels = &Kp_Kernels(ctx.depth == 16);
   Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
-  if (ctx.level != 0 || ctx.filtered) return false;
+  if (polygon->axisAligned) {
+    if (ctx.level != 0 || ctx.filtered) return false;
+  } else {
+    // A turned row's first sample is set up where a draw into the buffer (from its
+    // column 0) would start, which may lie left of the box (edges extrapolated above
+    // their upper vertex); the box then cuts the row without moving its samples.
+    ctx.raiseSpan = ctx.filtered ? ctx.kernels->trilinearSpanRaise : ctx.kernels->bilinearSpanRaise;
+    if (!ctx.raiseSpan || !ctx.paired) return false;
+    ctx.rows = ctx.filtered ? ctx.kernels->trilinearRowsRaise : ctx.kernels->bilinearRowsRaise;
+    ctx.spanLeft = 0;
+  }
   ctx.raise = true;
   Kp_ScanPolygon(*polygon, ctx);
   return !ctx.declined;

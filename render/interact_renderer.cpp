@@ -7,6 +7,7 @@
 // area back relative to destRect's top-left on every path.
 #include "kstroke/interact_renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/tip_cache.h"
 #include "render/working_frame.h"
 
 namespace {
@@ -42,6 +44,21 @@ private:
   V_Rect* area;
   int32_t dx, dy;
 };
+
+// GX_ConvertDeepUnoBuffer over the mask's inked runs of `rect`, row by row, with the
+// progress reports the conversion of the whole rectangle makes (every 64 rows); as
+// that conversion's answer is, a cancel stops the conversion and is not raised here.
+void ConvertInkedToFloat(GX_ProgressInfo* progress, const GX_UnoBuffer& mask, const V_LRect& rect,
+                         GX_UnoBuffer* out) {
+  const int32_t top = std::max(rect.top, 0), bottom = std::min(rect.bottom, mask.GetHeight());
+  const int32_t left = std::max(rect.left, 0), right = std::min(rect.right, mask.GetWidth());
+  for (int32_t y = top; y < bottom; ++y) {
+    GX_ForEachInkRun(mask, y, left, right, [&](int32_t x0, int32_t x1) {
+      (void)GX_ConvertDeepUnoBuffer(nullptr, &mask, V_LRect{x0, y, x1, y + 1}, kGX_Full16, out);
+    });
+    if (((y - top) & 63) == 63 && GX_ReportProgress(progress, y - top + 1, bottom - top) != 0) return;
+  }
+}
 
 void DeleteTipLocationCache(Kp_TipLocationCache* cache) {
   cache->~Kp_TipLocationCache();
@@ -64,11 +81,13 @@ K_InteractRenderer::K_InteractRenderer(int16_t depth_, boost::shared_ptr<K_Paint
   if (!raw) throw std::bad_alloc();
   tipLocationCache.reset(new (raw) Kp_TipLocationCache(), &DeleteTipLocationCache);
   if (lazyCopy) lazyCopyPreStroke = *lazyCopy;
+  tipCache.reset(new Kp_TipCache());
 }
 
 K_InteractRenderer::~K_InteractRenderer() {
   // Reverse order of declaration, as the members would go anyway; spelled out because
   // the backup may be large and the mask is shared with the host.
+  tipCache.reset();
   lastTipBackup.reset();
   lazyCopyPreStroke.reset();
   tipLocationCache.reset();
@@ -118,8 +137,7 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
   shape->GetTipParamsList(progress, &frame.destMoved, pixelAspect, &props,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
-  tipNoise.Seed(static_cast<uint32_t>(seed));
-  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, area);
+  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, seed, area);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   if (JOT_HasSink()) {
     char text[96];
@@ -163,11 +181,13 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
   std::unique_ptr<GX_UnoBuffer> floatMask;
   const GX_UnoBuffer* mask = maskBuffer;
   if (depth == 32) {
-    floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32));
+    // A zeroed buffer (from the host's pool of cleared blocks) with an ink map: only
+    // the cells the mask has inked are converted and marked, so the composite passes
+    // over the rest of the area, where the mask is 0 and the float mask 0.0 as well.
+    floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32,
+                                     GX_UnoBuffer::kZeroed));
     if (!floatMask) throw std::bad_alloc();
-    // Only the area is converted; the rest of the float mask is never read.
-    (void)GX_ConvertDeepUnoBuffer(progress, maskBuffer, Kp_ToLRect(*area), kGX_Full16,
-                                  floatMask.get());
+    ConvertInkedToFloat(progress, *maskBuffer, Kp_ToLRect(*area), floatMask.get());
     mask = floatMask.get();
   }
   CompositePaint(progress, props, frame.second, frame.destMoved, frame.clipped, pixelAspect,

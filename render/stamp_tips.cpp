@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Tip stamping: the dab loop of RenderTips.
 //
-// The tip is computed once per call at the resolution of the less stretched axis
-// (AdjustTipScale) and drawn per dab through its MIP map into a scratch buffer of the
+// The tip is computed at the resolution of the less stretched axis (AdjustTipScale),
+// kept from call to call while the brush stays the same (render/tip_cache.h), and
+// drawn per dab through its MIP map into a scratch buffer of the
 // tip's maximum extent, which is then accumulated into the lazy-tiled paint mask with
 // the dab's opacity and flow; an opaque unrotated dab raises the mask in place instead
 // (K_BrushMIPMap::RaiseInto), which comes to the same. Placement repeats the previous
@@ -24,6 +25,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/tip_cache.h"
 #include "render/working_frame.h"
 
 namespace {
@@ -105,7 +107,8 @@ T* NewTracked(T* p) {
 void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                                    const Kp_StrokeTipLocsAndParams& list,
                                    const K_StrokeGlobalProperties& props, bool deep,
-                                   const V_Rect& clipped, double pixelAspect, V_Rect* area) {
+                                   const V_Rect& clipped, double pixelAspect, int32_t seed,
+                                   V_Rect* area) {
   ProgressSubRange range(progress, 4);
   *area = V_Rect();
   const auto& tips = list.tips;
@@ -131,9 +134,10 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
 
   const AdjustedTip adjusted =
       AdjustTipScale(props.diameter, V_Vector2T<double>(props.scale.x, props.scale.y));
-  std::unique_ptr<K_ComputedBrushTip> tip(NewTracked(new K_ComputedBrushTip(
-      adjusted.diameter, props.hardness, props.roundness, 0.0, props.dither, deep, &tipNoise)));
-  K_BrushMIPMap mip(*tip);
+  tipCache->Prepare(Kp_TipCache::Key{adjusted.diameter, props.hardness, props.roundness,
+                                     props.dither, deep, seed});
+  K_ComputedBrushTip* tip = &tipCache->Tip();
+  K_BrushMIPMap& mip = tipCache->Map();
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
   // Made the first time a dab is drawn aside: opaque strokes may never need it.
   std::unique_ptr<GX_UnoBuffer> scratch;
@@ -204,13 +208,14 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       }
       const float opacity = static_cast<float>(props.opacity * t.opacity);
       const float flow = static_cast<float>(props.flow * t.flow);
-      // An opaque dab within the mask and the scratch buffer raises the mask to itself
-      // in place (RaiseInto), which is what drawing it aside and accumulating gives,
-      // without the buffer's clearing, writing and reading back.
+      // An opaque dab within the mask raises the mask to itself in place (RaiseInto),
+      // which is what drawing it aside and accumulating gives, without the buffer's
+      // clearing, writing and reading back. Only the part of its bounds inside the
+      // scratch buffer is accumulated (a turned tip's corners reach past it).
+      const V_Rect inScratch = V_IntersectRect(b, V_Rect{0, 0, extent.y, extent.x});
       const bool raised =
           GX_AccumulateIsRaise(props.accumulateMode, opacity, flow, mask->GetDepth()) &&
-          b.left >= 0 && b.top >= 0 && b.right <= extent.x && b.bottom <= extent.y &&
-          mip.RaiseInto(*mask, V_LPoint{left, top}, b);
+          !inScratch.IsEmpty() && mip.RaiseInto(*mask, V_LPoint{left, top}, inScratch);
       if (raised) {
         mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
       } else {

@@ -23,6 +23,7 @@
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
+#include "host/seq/seq.h"
 #include "stroke/time_lookup.h"
 
 namespace {
@@ -58,7 +59,10 @@ void K_Shape::GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRec
   }
 
   K_Shape tipSpace(*this);
-  WS_RelToAbs(V_FloatShortRect{0, 0, 1, 1}, &tipSpace);  // values unchanged; result unused
+  // Converting to absolute coordinates with the unit rectangle maps each point p to
+  // 0 + p·1, which is p again, and clears the relative flag: only the flag needs doing.
+  if (tipSpace.Flags() & kWS_FlagRelative)
+    tipSpace.SetFlags(static_cast<unsigned char>(tipSpace.Flags() & ~kWS_FlagRelative));
 
   // 16-bit differences, as the rectangle's own fields are.
   const auto width = static_cast<int16_t>(layerRect->right - layerRect->left);
@@ -68,7 +72,17 @@ void K_Shape::GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRec
   toTipSpace.Translate(-props->anchor.x, -props->anchor.y);
   toTipSpace.Scale(width * pixelAspect, height);
   toTipSpace.Rotate(props->rotation);
-  tipSpace.Transform(toTipSpace);
+  // Placement reads only the segments from where the cache says it stopped, so only
+  // their points are moved (one segment before, to spare the boundary any doubt), as
+  // WS_Shape::Transform moves each: through doubles, stored back as floats. A stroke
+  // rendered as it grows would otherwise move its whole path again on every call.
+  const int32_t firstPoint = 3 * std::max(cache->segment - 1, 0);
+  auto* points = static_cast<V_Vector2T<float>*>(SEQ_Items(tipSpace.Points()));
+  for (int32_t i = firstPoint, count = SEQ_Count(tipSpace.Points()); i < count; ++i) {
+    V_Vector2T<double> d(points[i].x, points[i].y);
+    toTipSpace.TransformPoint(&d);
+    points[i] = V_Vector2T<float>(float(d.x), float(d.y));
+  }
 
   {
     CRVTableCache tables;

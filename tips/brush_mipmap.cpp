@@ -7,13 +7,18 @@
 #include <vector>
 
 #include "kstroke/brush_tip.h"
+#include "raster/tip_ink.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
 #include "tips/mip_pyramid.h"
 
 namespace {
 
 // Sample data starts at a multiple of 16 after the header.
 constexpr std::size_t kHeaderBytes = (sizeof(Kp_MIPPyramid) + 15) & ~std::size_t(15);
+// Zero bytes after the last level: vector kernels load 16 bytes from any sample of a
+// row, which reaches past the end of the last level's bottom border.
+constexpr std::size_t kTailBytes = 64;
 
 /// Zeroes the top and bottom border rows and the side samples of every interior row.
 template <class T>
@@ -67,7 +72,7 @@ K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
   }
   const std::size_t planeBytes = samples * std::size_t(bytes);
 
-  block.reset(new unsigned char[kHeaderBytes + planeBytes]());
+  block.reset(new unsigned char[kHeaderBytes + planeBytes + kTailBytes]());
   pyramid = reinterpret_cast<Kp_MIPPyramid*>(block.get());
   pyramid->formatTag = kKp_MIPFormatTag;
   pyramid->bitsPerSample = bytes * 8;
@@ -87,6 +92,10 @@ K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
     BuildLevels<uint16_t>(pyramid, src, 32768);
   else
     BuildLevels<uint8_t>(pyramid, src, 255);
+  ink.reset(new Kp_PyramidInk());
+  Kp_MeasureInk(*pyramid, ink.get());
+  paired.reset(new Kp_PairedRows());
+  Kp_PairRows(*pyramid, paired.get());
 
   polygon.reset(new Kp_TipPolygon());
 }

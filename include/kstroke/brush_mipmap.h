@@ -31,6 +31,8 @@
 
 class K_BrushTip;
 struct Kp_MIPPyramid;
+struct Kp_PairedRows;
+struct Kp_PyramidInk;
 struct Kp_TipPolygon;
 
 class KSTROKE_API K_BrushMIPMap : public Y_MemTrackedObject {
@@ -61,12 +63,13 @@ public:
   /// Draws the part of the current polygon inside `box` (RenderInto's coordinates;
   /// the rendered bounds, typically) at `origin` of `mask`, raising each mask sample m
   /// under a drawn sample s to max(m, min(s, full)) instead of storing s: an opaque dab
-  /// taken straight into a paint mask, the same as drawing it into a cleared buffer and
-  /// keeping the larger values inside `box`. Only the common case is drawn this way, an
-  /// unrotated dab sampled from the full-size level at unit steps and lying inside the
-  /// mask; for any other it answers false. It may have raised some samples by then,
-  /// which does no harm: raising twice to the same values is raising once. True, with
-  /// nothing drawn, when RenderInto would draw nothing.
+  /// taken straight into a paint mask, the same as drawing it into a cleared buffer
+  /// (whose column 0 is `box`'s origin) and keeping the larger values inside `box`.
+  /// Drawn this way: an unrotated dab sampled from the full-size level at unit steps,
+  /// and, where the processor has the vector row kernels (AVX2), any turned dab; the
+  /// box must lie inside the mask. For any other it answers false. It may have raised
+  /// some samples by then, which does no harm: raising twice to the same values is
+  /// raising once. True, with nothing drawn, when RenderInto would draw nothing.
   bool RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const;
 
   /// (floor of least y, floor of least x, ceiling of greatest y, ceiling of greatest x)
@@ -76,11 +79,17 @@ public:
 
   /// The pyramid header at the start of the owned block (tests and benchmarks).
   const Kp_MIPPyramid& GetPyramid() const { return *pyramid; }
+  /// Where each level holds non-zero samples (tests).
+  const Kp_PyramidInk& GetInk() const { return *ink; }
+  /// The levels with each sample paired with the one below (tests).
+  const Kp_PairedRows& GetPairedRows() const { return *paired; }
   /// The current tip polygon.
   const Kp_TipPolygon& GetPolygon() const { return *polygon; }
 
 private:
   std::unique_ptr<unsigned char[]> block;  ///< header + all levels, zero-filled
   Kp_MIPPyramid* pyramid = nullptr;        ///< the header at the start of `block`
+  std::unique_ptr<Kp_PyramidInk> ink;      ///< where each level holds non-zero samples
+  std::unique_ptr<Kp_PairedRows> paired;   ///< for turned dabs' vector kernels
   std::unique_ptr<Kp_TipPolygon> polygon;
 };

@@ -18,7 +18,6 @@
 
 #include "host/gx/gx.h"
 #include "host/v/v.h"
-#include "kstroke/brush_tip.h"
 #include "kstroke/kstroke_export.h"
 
 class GX_LazyTiles;
@@ -27,6 +26,7 @@ class K_PaintSource;
 class K_Shape;
 struct K_StrokeGlobalProperties;
 struct Kp_TipLocationCache;
+class Kp_TipCache;
 struct Kp_StrokeTipLocsAndParams;
 
 class KSTROKE_API K_InteractRenderer {
@@ -61,9 +61,9 @@ public:
 
   /// Renders what is new in `shape` into `layer` over `destRect` (layer pixels; may
   /// extend past the layer). `area` (may be null) receives the changed rectangle,
-  /// relative to destRect's top-left. `seed` seeds the dither of the computed tip:
-  /// each renderer draws from its own generator (`tipNoise`), so renderers on different
-  /// threads give the pixels they give one after the other. A destRect that misses
+  /// relative to destRect's top-left. `seed` seeds the dither of the computed tip: the
+  /// noise comes from a generator of the call's own (K_TipNoise), so renderers on
+  /// different threads give the pixels they give one after the other. A destRect that misses
   /// the layer changes nothing and gives an empty area.
   /// Throws a long: host and progress codes unchanged, 3 for a failed check.
   void Render(GX_ProgressInfo* progress, K_Shape* shape, const K_StrokeGlobalProperties& props,
@@ -82,7 +82,7 @@ public:
 private:
   void StampTips(GX_ProgressInfo* progress, const Kp_StrokeTipLocsAndParams& tips,
                  const K_StrokeGlobalProperties& props, bool deep, const V_Rect& clipped,
-                 double pixelAspect, V_Rect* area);
+                 double pixelAspect, int32_t seed, V_Rect* area);
   void CompositePaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
                       GX_LayerDef* preStroke, const V_Rect& destMoved, const V_Rect& clipped,
                       double pixelAspect, const GX_UnoBuffer* mask, GX_LayerDef* dest,
@@ -96,7 +96,7 @@ private:
   boost::shared_ptr<Kp_TipLocationCache> tipLocationCache;
   boost::shared_ptr<GX_LazyTilesCondition> lazyCopyPreStroke;
   boost::shared_ptr<GX_UnoBuffer> lastTipBackup;
+  boost::shared_ptr<Kp_TipCache> tipCache;  ///< the last call's tip, for the next
   V_LRect lastTipRect;
   double lastTipTime = 0;
-  K_TipNoise tipNoise;  ///< reseeded with `seed` by every call
 };

@@ -121,6 +121,61 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
   }
 }
 
+/// Seeded samples of a depth: an eighth each 0, full and (at 16 bits) past full, the
+/// rest anywhere from 0 to full.
+template <class Traits>
+class SampleValues {
+public:
+  explicit SampleValues(uint32_t seed_) : seed(seed_) {}
+  typename Traits::Value operator()() {
+    using V = typename Traits::Value;
+    seed = seed * 1664525u + 1013904223u;
+    const uint32_t r = seed >> 8;
+    switch (r & 7) {
+      case 0: return V(0);
+      case 1: return V(Traits::kFull);
+      case 2: return V(sizeof(V) == 1 ? 254u : 32768u + (r >> 3) % 32768u);
+      default: return V((r >> 3) % (uint32_t(Traits::kFull) + 1));
+    }
+  }
+
+private:
+  uint32_t seed;
+};
+
+// 16-bit rows of every width up to five vectors, seeded, against the same rule: masks
+// and coverage at and past full included, at several opacity and flow pairs.
+TEST_F(GxAccumulate, SixteenBitBuildUpRowsFollowTheRuleAtEveryWidth) {
+  SampleValues<GXp_Px16> value(777);
+  const float settings[][2] = {{1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}, {0.999f, 0.0001f}};
+  for (const auto& s : settings) {
+    const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
+    for (int32_t width = 1; width <= 40; ++width) {
+      SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1] << " width " << width);
+      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+          dab.Row<uint16_t>(y)[x] = value();
+          mask.Row<uint16_t>(y)[x] = value();
+        }
+      GX_UnoBuffer before(width, 2, 16);
+      for (int32_t y = 0; y < 2; ++y)
+        std::copy(mask.Row<uint16_t>(y), mask.Row<uint16_t>(y) + width, before.Row<uint16_t>(y));
+      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2), P(0, 0), &mask),
+                0);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+          const int32_t m = before.Row<uint16_t>(y)[x];
+          const uint16_t c = std::min<uint16_t>(dab.Row<uint16_t>(y)[x], 32768);
+          const int32_t t = GXp_Px16::Mul(c, op);
+          int32_t want = m;
+          if (m < t) want = m + std::max<int32_t>(GXp_Px16::Mul(uint16_t(t - m), fl), fl > 0);
+          ASSERT_EQ(mask.Row<uint16_t>(y)[x], want) << "x " << x << " mask " << m << " coverage " << c;
+        }
+    }
+  }
+}
+
 // A plain opaque stroke makes each mask sample the larger of itself and the coverage
 // (coverage above full counting as full). The row works sixteen bytes at a time and
 // ends on a vector that overlaps the one before, so every width up to five vectors
@@ -128,20 +183,7 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
 template <class Traits>
 void CheckLargerOfMaskAndCoverage(int32_t depth) {
   using V = typename Traits::Value;
-  uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1664525u + 1013904223u;
-    return seed >> 8;
-  };
-  auto value = [&] {
-    const uint32_t r = next();
-    switch (r & 7) {
-      case 0: return V(0);
-      case 1: return V(Traits::kFull);
-      case 2: return V(sizeof(V) == 1 ? 254 : 65535);  // past full at 16 bits
-      default: return V(r >> 3);
-    }
-  };
+  SampleValues<Traits> value(12345);
   for (int32_t width = 1; width <= 80; ++width) {
     SCOPED_TRACE(testing::Message() << depth << " bits, width " << width);
     GX_UnoBuffer dab(width, 3, depth), mask(width + 5, 3, depth);

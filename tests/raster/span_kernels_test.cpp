@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "kstroke/brush_mipmap.h"
+#include "raster/scaled_blocks.h"
+#include "raster/turned_spans.h"
 #include "test_support.h"
 #include "tips/tip_fixtures.h"
 
@@ -245,6 +247,8 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
   const int level = int(rng() % uint32_t(pair ? p.levelCount - 1 : 1));
   Kp_SpanArgs a;
   a.pyramid = &p;
+  a.ink = rng() % 4 == 0 ? nullptr : &map.GetInk();
+  a.paired = rng() % 4 == 0 ? nullptr : &map.GetPairedRows();
   a.level = level;
   const Fx16 hi = kOne >> level, lo = kOne >> (level + 1);
   a.scale = rng() % 4 == 0 ? (rng() % 2 ? hi : lo + 1) : lo + Fx16(rng() % uint32_t(hi - lo + 1));
@@ -262,14 +266,20 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
     std::vector<T> got(samples, T(0xA5)), want(samples, T(0xA5));
     fast(a, got.data());
     ref(a, want.data());
-    ASSERT_EQ(got, want) << name << " differs from the reference in case " << caseIndex;
+    ASSERT_EQ(got, want) << name << " differs from the reference in case " << caseIndex << ": level "
+                         << a.level << ", scale " << a.scale << ", " << a.count << " x " << a.rows
+                         << ", u " << a.u << " + " << a.du << ", v " << a.v << " + " << a.dv
+                         << (a.ink ? ", with ink" : "");
   };
   check("BilinearSpan", &BilinearSpan<P>, &kp_ref::BilinearSpan<P>);
+  check("BilinearSpanAvx2", &BilinearSpanAvx2<P>, &kp_ref::BilinearSpan<P>);
   check("BilinearBlock", &BilinearBlock<P>, &kp_ref::BilinearBlock<P>);
   check("BilinearBlockAvx2", &BilinearBlockAvx2<P>, &kp_ref::BilinearBlock<P>);
   if (pair) {
     check("TrilinearSpan", &TrilinearSpan<P>, &kp_ref::TrilinearSpan<P>);
+    check("TrilinearSpanAvx2", &TrilinearSpanAvx2<P>, &kp_ref::TrilinearSpan<P>);
     check("TrilinearBlock", &TrilinearBlock<P>, &kp_ref::TrilinearBlock<P>);
+    check("TrilinearBlockAvx2", &TrilinearBlockAvx2<P>, &kp_ref::TrilinearBlock<P>);
   }
   const int32_t x0 = int32_t(rng() % uint32_t(extent + 10)) - 5;
   const int32_t y0 = int32_t(rng() % uint32_t(extent + 10)) - 5;
@@ -397,6 +407,66 @@ TEST_F(SpanKernels, RaiseBlocksTakeTheLargerOfMaskAndReferenceAtEveryWidth) {
     b.rowBytes = 8;
     EXPECT_FALSE(Kp_UnitBlockRaise(false, true, b, mask.data()));
     EXPECT_EQ(mask, std::vector<uint8_t>(64, 7));
+  }
+}
+
+// A block's level rows are blended only over the columns their inked samples reach:
+// exactly the columns inside the level whose x lies in first − 1 .. last, found by a
+// table over the strip's x or, sampling far apart across a level wider than the table,
+// by a search.
+TEST_F(SpanKernels, BlockColumnsReachExactlyTheInkedSamples) {
+  TestTip tip(TestTip::Flat(2400, 2, 255), false);
+  K_BrushMIPMap map(tip);
+  const Kp_MIPPyramid& p = map.GetPyramid();
+  struct Case {
+    const char* name;
+    Fx16 duLo, duHi;  ///< step range, in 1/65536 of a level-0 sample
+    bool whole;       ///< u and du whole samples of level 2: columns land on sample edges
+  };
+  const Case kCases[] = {{"magnified", kOne / 7, kOne, false},
+                         {"shrunk", kOne, 3 * kOne, false},
+                         {"backwards", -3 * kOne, -kOne / 5, false},
+                         {"still", 0, 0, false},
+                         {"far apart", 3 * kOne, 40 * kOne, false},
+                         {"far apart backwards", -40 * kOne, -3 * kOne, false},
+                         {"on edges", kOne, 3 * kOne, true},
+                         {"far apart on edges", -40 * kOne, 40 * kOne, true}};
+  std::mt19937 rng(1717);
+  auto cols = std::make_unique<kp_blocks::Columns>();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (int trial = 0; trial < 300; ++trial) {
+      const int k = int(rng() % 3);
+      const int n = 1 + int(rng() % kp_blocks::kStripColumns);
+      Fx16 du = c.duLo + Fx16(rng() % uint32_t(c.duHi - c.duLo + 1));
+      Fx16 u = Fx16(int64_t(rng() % uint32_t(2500 * kOne)) - 50 * int64_t(kOne));
+      if (c.whole) {
+        du &= ~(4 * kOne - 1);
+        u &= ~(4 * kOne - 1);
+      }
+      cols->Build(p, k, u, du, n, 0);
+      const int w = p.Width(k);
+      const int first = int(rng() % uint32_t(w + 4)) - 2;
+      const int last = first + int(rng() % 40) - 5;
+      int c0 = -1, c1 = -1;
+      cols->Reach(first, last, &c0, &c1);
+      int want0 = INT32_MAX, want1 = INT32_MIN;
+      for (int i = 0; i < n; ++i) {
+        const int x = int32_t(uint32_t(u) + uint32_t(i) * uint32_t(du)) >> (16 + k);
+        if (x < -1 || x >= w || x < first - 1 || x > last) continue;
+        want0 = std::min(want0, i);
+        want1 = std::max(want1, i + 1);
+      }
+      SCOPED_TRACE(testing::Message() << "u " << u << " du " << du << " n " << n << " level " << k
+                                      << " reach " << first << ".." << last);
+      ASSERT_TRUE(cols->ordered);  // the steps are kept small enough not to wrap
+      if (want0 > want1) {
+        EXPECT_EQ(c0, c1);
+      } else {
+        EXPECT_EQ(c0, want0);
+        EXPECT_EQ(c1, want1);
+      }
+    }
   }
 }
 

@@ -335,8 +335,12 @@ namespace {
 // Raising the mask to a dab in place must give, bit for bit, what drawing the dab into
 // a cleared buffer and accumulating it at full opacity and flow gives: soft and hard
 // round tips of several sizes at both depths, every kind of sub-pixel offset, over
-// masks already holding ink (16-bit values past full included). Dabs the raise form
-// cannot draw (turned, scaled, squeezed) are declined.
+// masks already holding ink (16-bit values past full included), unturned at their own
+// size and, where the processor has the vector row kernels, turned at several scales,
+// also in a buffer just large enough for the tip's ellipse, which a turned tip's
+// corners overhang (only the bounds inside the buffer are raised and accumulated).
+// Dabs the raise form cannot draw (scaled and unturned; turned without those kernels)
+// are declined.
 TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
   std::mt19937 rng(99);
   for (bool deep : {false, true}) {
@@ -345,16 +349,26 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
       for (double hardness : {0.0, 0.8, 1.0}) {
         SCOPED_TRACE(testing::Message() << depth << " bits, diameter " << diameter
                                         << ", hardness " << hardness);
-        K_ComputedBrushTip tip(diameter, hardness, 1.0, 0.0, 0.0, deep);
+        K_ComputedBrushTip tip(diameter, hardness, 0.6, 0.0, 0.0, deep);
         K_BrushMIPMap map(tip);
-        const V_Vector2T<short> extent = tip.GetMaximumExtent(1.0, V_Vector2T<double>(1, 1));
-        GX_UnoBuffer scratch(extent.x, extent.y, depth);
-        for (int trial = 0; trial < 12; ++trial) {
+        struct Placement {
+          double scale, angle;
+        };
+        const Placement kPlacements[] = {{1, 0}, {1, 30}, {0.7, 33}, {1.3, -60}, {0.45, 71}, {1, 45}};
+        for (int trial = 0; trial < 48; ++trial) {
+          const Placement& at = kPlacements[trial % 6];
+          // Room for the whole turned tip rectangle (up to √2 of the tip), or the
+          // stamping buffer's own size, which holds the ellipse at any angle.
+          const bool tight = trial % 12 >= 6;
+          const double room = tight ? at.scale : 2.0;
+          const V_Vector2T<short> extent = tip.GetMaximumExtent(1.0, V_Vector2T<double>(room, room));
+          GX_UnoBuffer scratch(extent.x, extent.y, depth);
           const double fx = trial == 0 ? 0.0 : double(rng() % 1000) / 1000.0;
           const double fy = trial == 1 ? 0.0 : double(rng() % 1000) / 1000.0;
-          map.SetTransform(V_Vector2T<double>(1, 1), 0.0, 1.0, 1.0,
+          map.SetTransform(V_Vector2T<double>(at.scale, at.scale), at.angle, 1.0, 1.0,
                            V_Vector2T<double>(extent.x / 2 + fx, extent.y / 2 + fy));
           const V_Rect b = map.GetRenderedBounds();
+          const V_Rect box = V_IntersectRect(b, V_Rect{0, 0, extent.y, extent.x});
           const int32_t w = extent.x + 20, h = extent.y + 20;
           GX_UnoBuffer raised(w, h, depth), accumulated(w, h, depth);
           for (int32_t y = 0; y < h; ++y)
@@ -367,7 +381,11 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
               }
             }
           const V_LPoint origin{int32_t(rng() % 20), int32_t(rng() % 20)};
-          ASSERT_TRUE(map.RaiseInto(raised, origin, b)) << "trial " << trial;
+          if (at.angle != 0 && !Kp_HasAvx2()) {
+            EXPECT_FALSE(map.RaiseInto(raised, origin, box));
+            continue;
+          }
+          ASSERT_TRUE(map.RaiseInto(raised, origin, box)) << "trial " << trial;
           ASSERT_EQ(deep ? GX_FillDeepUnoBuffer(0, &scratch) : GX_FillUnoBuffer(0, &scratch), 0);
           map.RenderInto(scratch);
           ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &scratch, int32_t(GX_AccumulateMode::kBuildUp),
@@ -379,11 +397,10 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
           ASSERT_EQ(std::memcmp(raised.GetData(), accumulated.GetData(), bytes), 0)
               << "trial " << trial << " offset " << fx << ", " << fy;
         }
-        // Turned or scaled: not the unit-step case, so declined.
+        // Scaled and unturned: not the unit-step case, so declined.
+        const V_Vector2T<short> extent = tip.GetMaximumExtent(1.0, V_Vector2T<double>(1, 1));
         GX_UnoBuffer mask(extent.x * 2 + 8, extent.y * 2 + 8, depth);
         const V_Vector2T<double> centre(extent.x / 2 + 0.3, extent.y / 2 + 0.6);
-        map.SetTransform(V_Vector2T<double>(1, 1), 30.0, 1.0, 1.0, centre);
-        EXPECT_FALSE(map.RaiseInto(mask, V_LPoint{0, 0}, map.GetRenderedBounds()));
         map.SetTransform(V_Vector2T<double>(0.7, 0.7), 0.0, 1.0, 1.0, centre);
         EXPECT_FALSE(map.RaiseInto(mask, V_LPoint{0, 0}, map.GetRenderedBounds()));
       }

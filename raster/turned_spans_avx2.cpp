@@ -1,0 +1,351 @@
+// SPDX-License-Identifier: MIT
+// Rows of turned dabs, eight samples at a time with AVX2 (chosen at run time; each
+// function carries its own target attribute).
+//
+// Per level, each lane computes its sample index, row and fractions and the bounds
+// test of the sampling rule; lanes outside the level read row 0 and are zeroed at the
+// end. The two neighbours of a sample sit next to each other in a level row, so each
+// of its two rows is one load: 16 bits at 8-bit depth, 32 at 16-bit. Then:
+//   8 bits:  lane = bytes (a, b, c, d) = row y at x, x + 1, row y + 1 at x, x + 1;
+//            words (a, c) × (255 − fx) + (b, d) × fx on 16-bit lanes gives (top, bottom),
+//            and PMADDWD with (255 − fy, fy) the vertical sum.
+//   16 bits: (a, b) and (c, d) as biased word pairs through PMADDWD (see Passes16 in
+//            scaled_blocks_avx2.cpp), then (top, bottom) the same way.
+// Every sum is reduced with Kp_Div255's formula, in the sampling rule's order.
+#include "raster/turned_spans.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define KSTROKE_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+struct LevelView {
+  const unsigned char* origin;  ///< paired entry (0, 0)
+  __m128i shiftIndex;           ///< 16 + k
+  __m128i shiftFraction;        ///< 8 + k
+  __m256i width, height, stride;  ///< stride in entries
+
+  KSTROKE_AVX2 LevelView(const Kp_MIPPyramid& p, const Kp_PairedRows& paired, int32_t k)
+      : origin(paired.origin[k]),
+        shiftIndex(_mm_cvtsi32_si128(16 + k)),
+        shiftFraction(_mm_cvtsi32_si128(8 + k)),
+        width(_mm256_set1_epi32(p.Width(k))),
+        height(_mm256_set1_epi32(p.Height(k))),
+        stride(_mm256_set1_epi32(paired.rowBytes[k] / (2 * p.BytesPerSample()))) {}
+};
+
+/// Kp_Div255 on 32-bit lanes.
+KSTROKE_AVX2 inline __m256i Div255x32(__m256i sum) {
+  const __m256i t = _mm256_add_epi32(sum, _mm256_set1_epi32(128));
+  return _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
+}
+
+/// Fractions, bounds test and paired-entry index of eight lanes at one level; lanes
+/// outside the level index entry (0, 0).
+struct Lanes {
+  __m256i fx, fy, inside, entry;
+};
+
+/// kChecked false: every lane is known to lie inside the level (Kp_TurnedRow).
+template <bool kChecked>
+KSTROKE_AVX2 inline void Locate(const LevelView& l, __m256i u, __m256i v, Lanes* out) {
+  const __m256i x = _mm256_sra_epi32(u, l.shiftIndex);
+  const __m256i y = _mm256_sra_epi32(v, l.shiftIndex);
+  const __m256i byte = _mm256_set1_epi32(255);
+  out->fx = _mm256_and_si256(_mm256_srl_epi32(u, l.shiftFraction), byte);
+  out->fy = _mm256_and_si256(_mm256_srl_epi32(v, l.shiftFraction), byte);
+  out->entry = _mm256_add_epi32(_mm256_mullo_epi32(y, l.stride), x);
+  if (!kChecked) return;
+  const __m256i minus2 = _mm256_set1_epi32(-2);
+  out->inside = _mm256_and_si256(
+      _mm256_and_si256(_mm256_cmpgt_epi32(x, minus2), _mm256_cmpgt_epi32(l.width, x)),
+      _mm256_and_si256(_mm256_cmpgt_epi32(y, minus2), _mm256_cmpgt_epi32(l.height, y)));
+  out->entry = _mm256_and_si256(out->entry, out->inside);
+}
+
+/// Vertical blend of (top, bottom) word pairs, reduced; fy per lane.
+KSTROKE_AVX2 inline __m256i VerticalPairs(__m256i pairs, __m256i fy) {
+  const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), fy), _mm256_slli_epi32(fy, 16));
+  return Div255x32(_mm256_madd_epi16(pairs, wy));
+}
+
+template <bool kChecked>
+KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
+  Lanes s;
+  Locate<kChecked>(l, u, v, &s);
+  // Bytes (a, c, b, d): row y at x, row y + 1 at x, then both at x + 1.
+  const __m256i quad = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), s.entry, 2);
+  const __m256i pickLeft = _mm256_setr_epi8(  // words (a, c) of each lane
+      0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128,
+      0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128);
+  const __m256i pickRight = _mm256_setr_epi8(  // words (b, d)
+      2, -128, 3, -128, 6, -128, 7, -128, 10, -128, 11, -128, 14, -128, 15, -128,
+      2, -128, 3, -128, 6, -128, 7, -128, 10, -128, 11, -128, 14, -128, 15, -128);
+  const __m256i left = _mm256_shuffle_epi8(quad, pickLeft);
+  const __m256i right = _mm256_shuffle_epi8(quad, pickRight);
+  const __m256i w1 = _mm256_or_si256(s.fx, _mm256_slli_epi32(s.fx, 16));
+  const __m256i w0 = _mm256_sub_epi16(_mm256_set1_epi16(255), w1);
+  const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(left, w0), _mm256_mullo_epi16(right, w1));
+  // (sum + 128) × 257 >> 16 is Kp_Div255 for sums up to 255 × 255 (span_kernels.cpp).
+  const __m256i topBottom =
+      _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
+  const __m256i r = VerticalPairs(topBottom, s.fy);
+  return kChecked ? _mm256_and_si256(r, s.inside) : r;
+}
+
+/// Kp_Div255 of a PMADDWD of samples biased by −16384 against weights summing to 255.
+KSTROKE_AVX2 inline __m256i Div255Biased(__m256i madd) {
+  return Div255x32(_mm256_add_epi32(madd, _mm256_set1_epi32(16384 * 255)));
+}
+
+/// At 16 bits the lanes come out in the order 0, 1, 4, 5, 2, 3, 6, 7 (see Sample16);
+/// both levels alike, so the blend of the two needs no reordering, only the store.
+template <bool kChecked>
+KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
+  Lanes s;
+  Locate<kChecked>(l, u, v, &s);
+  // Words (a, c, b, d) per sample, four samples per vector.
+  // Eight 64-bit loads: this processor's gathers take about a cycle per element, and
+  // plain loads do as well here, ahead of the arithmetic.
+  alignas(32) int32_t e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), s.entry);
+  alignas(32) uint64_t q[8];
+  for (int j = 0; j < 8; ++j) std::memcpy(&q[j], l.origin + 4 * std::ptrdiff_t(e[j]), 8);
+  const __m256i q0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q));
+  const __m256i q1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q + 4));
+  const __m256i order = _mm256_setr_epi8(  // words (a, b, c, d)
+      0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,
+      0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
+  const __m256i bias = _mm256_set1_epi16(16384);
+  const __m256i lo = _mm256_sub_epi16(
+      _mm256_shuffle_epi8(q0, order), bias);
+  const __m256i hi = _mm256_sub_epi16(
+      _mm256_shuffle_epi8(q1, order), bias);
+  // Weights (255 − fx, fx) for both pairs of each sample: lanes 0, 0, 1, 1, ... 7, 7.
+  const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), s.fx), _mm256_slli_epi32(s.fx, 16));
+  const __m256i wLo = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+  const __m256i wHi = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
+  // (top, bottom) of samples 0..3 and 4..7 as 32-bit lanes, then as biased word pairs:
+  // the in-lane pack gives the samples in the order 0, 1, 4, 5, 2, 3, 6, 7.
+  const __m256i bias32 = _mm256_set1_epi32(16384);
+  const __m256i tbLo = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(lo, wLo)), bias32);
+  const __m256i tbHi = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(hi, wHi)), bias32);
+  const __m256i pairs = _mm256_packs_epi32(tbLo, tbHi);
+  const __m256i mixed = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+  const __m256i fy = _mm256_permutevar8x32_epi32(s.fy, mixed);
+  const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), fy), _mm256_slli_epi32(fy, 16));
+  const __m256i r = Div255Biased(_mm256_madd_epi16(pairs, wy));
+  return kChecked ? _mm256_and_si256(r, _mm256_permutevar8x32_epi32(s.inside, mixed)) : r;
+}
+
+template <class T, bool kChecked>
+KSTROKE_AVX2 inline __m256i Sample(const LevelView& l, __m256i u, __m256i v) {
+  if constexpr (sizeof(T) == 1)
+    return Sample8<kChecked>(l, u, v);
+  else
+    return Sample16<kChecked>(l, u, v);
+}
+
+/// Eight results of 0..full into eight samples of T.
+KSTROKE_AVX2 inline void Store8(uint8_t* dst, __m256i r) {
+  const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(r, r), 0x08);
+  const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_castsi256_si128(words));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes);
+}
+KSTROKE_AVX2 inline void Store8(uint16_t* dst, __m256i r) {
+  // Lanes in the order 0, 1, 4, 5, 2, 3, 6, 7 (Sample16): the in-lane pack of r with
+  // itself puts 0, 1, 4, 5 in the low half and 2, 3, 6, 7 in the high half.
+  const __m256i words = _mm256_packus_epi32(r, r);
+  const __m128i lo = _mm256_castsi256_si128(words), hi = _mm256_extracti128_si256(words, 1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi32(lo, hi));
+}
+
+/// One sample by the rule, for the tail.
+template <class T>
+uint32_t SampleOne(const Kp_MIPPyramid& p, int32_t k, uint32_t u, uint32_t v) {
+  const int32_t x = int32_t(u) >> (16 + k), y = int32_t(v) >> (16 + k);
+  if (x < -1 || x >= p.Width(k) || y < -1 || y >= p.Height(k)) return 0;
+  const T* r0 = reinterpret_cast<const T*>(p.levels[k] + std::ptrdiff_t(y) * p.rowBytes[k]);
+  const T* r1 = reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(r0) + p.rowBytes[k]);
+  const uint32_t fx = (u >> (8 + k)) & 255u, fy = (v >> (8 + k)) & 255u;
+  const uint32_t top = Kp_Div255(uint32_t(r0[x]) * (255 - fx) + uint32_t(r0[x + 1]) * fx);
+  const uint32_t bottom = Kp_Div255(uint32_t(r1[x]) * (255 - fx) + uint32_t(r1[x + 1]) * fx);
+  return Kp_Div255(top * (255 - fy) + bottom * fy);
+}
+
+template <class T, bool kTrilinear, bool kChecked>
+KSTROKE_AVX2 inline __m256i Blend(const LevelView& fine, const LevelView& coarse, __m256i u, __m256i v,
+                                  __m256i w0, __m256i w1) {
+  const __m256i a = Sample<T, kChecked>(fine, u, v);
+  if (!kTrilinear) return a;
+  const __m256i b = Sample<T, kChecked>(coarse, u, v);
+  return Div255x32(_mm256_add_epi32(_mm256_mullo_epi32(a, w0), _mm256_mullo_epi32(b, w1)));
+}
+
+/// Raises eight mask samples to the results: max(m, min(s, full)); s never passes
+/// full, and raising twice to the same values is raising once.
+KSTROKE_AVX2 inline void Raise8(uint8_t* dst, __m256i r) {
+  const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(r, r), 0x08);
+  const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_castsi256_si128(words));
+  const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_max_epu8(m, bytes));
+}
+KSTROKE_AVX2 inline void Raise8(uint16_t* dst, __m256i r) {
+  const __m256i words = _mm256_packus_epi32(r, r);  // lane order as in Store8
+  const __m128i lo = _mm256_castsi256_si128(words), hi = _mm256_extracti128_si256(words, 1);
+  const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_max_epu16(m, _mm_unpacklo_epi32(lo, hi)));
+}
+
+/// What every row of one dab shares.
+struct DabSetUp {
+  LevelView fine, coarse;
+  uint32_t weight;
+  __m256i w0, w1;
+
+  KSTROKE_AVX2 DabSetUp(const Kp_SpanArgs& a, bool trilinear, uint32_t weight_)
+      : fine(*a.pyramid, *a.paired, a.level),
+        coarse(*a.pyramid, *a.paired, trilinear ? a.level + 1 : a.level),
+        weight(weight_),
+        w0(_mm256_set1_epi32(int32_t(255 - weight_))),
+        w1(_mm256_set1_epi32(int32_t(weight_))) {}
+};
+
+/// kRaise: the results raise the destination (Raise8) and the zeros outside the ink's
+/// reach are not written, raising by 0 being no change.
+template <class T, bool kTrilinear, bool kRaise>
+KSTROKE_AVX2 inline void TurnedRowWith(const DabSetUp& dab, const Kp_SpanArgs& a, T* out) {
+  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const uint32_t weight = dab.weight;
+  const int32_t level = a.level, count = a.count;
+  const uint32_t u0 = uint32_t(a.u), v0 = uint32_t(a.v), du = uint32_t(a.du), dv = uint32_t(a.dv);
+  T* const dst = out;
+  if (count < 8) {
+    uint32_t u = u0, v = v0;
+    for (int32_t i = 0; i < count; ++i, u += du, v += dv) {
+      if (i < plan.begin || i >= plan.end) {
+        if (!kRaise) dst[i] = 0;
+        continue;
+      }
+      const uint32_t s0 = SampleOne<T>(p, level, u, v);
+      const T s = static_cast<T>(
+          kTrilinear ? Kp_Div255((255 - weight) * s0 + weight * SampleOne<T>(p, level + 1, u, v)) : s0);
+      dst[i] = kRaise ? std::max(dst[i], s) : s;
+    }
+    return;
+  }
+  // Zeros outside [begin, end), in vectors that stay inside the row; any that reach
+  // into [begin, end) are overwritten below.
+  const __m256i zero = _mm256_setzero_si256();
+  if (!kRaise) {
+    for (int32_t i = 0; i < plan.begin; i += 8) Store8(dst + std::min(i, count - 8), zero);
+    for (int32_t i = plan.end; i < count; i += 8) Store8(dst + std::min(i, count - 8), zero);
+  }
+  if (plan.end <= plan.begin) return;
+
+  const LevelView& fine = dab.fine;
+  const LevelView& coarse = dab.coarse;
+  const __m256i laneU = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.du));
+  const __m256i laneV = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(a.dv));
+  const __m256i step8U = _mm256_set1_epi32(int32_t(du * 8u)), step8V = _mm256_set1_epi32(int32_t(dv * 8u));
+  const __m256i w0 = dab.w0, w1 = dab.w1;
+  // Vectors of eight from `begin`, the last moved back to end inside the row: samples
+  // computed twice, or left of `begin` (zeros), come out as the rule gives them. Lane
+  // j samples u + (i + j)·du; the additions wrap as the coordinates do.
+  int32_t i = std::min(plan.begin, count - 8);
+  __m256i uu = _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0 + uint32_t(i) * du)), laneU);
+  __m256i vv = _mm256_add_epi32(_mm256_set1_epi32(int32_t(v0 + uint32_t(i) * dv)), laneV);
+  for (;;) {
+    const bool inside = i >= plan.insideBegin && i + 8 <= plan.insideEnd;
+    const __m256i r = inside ? Blend<T, kTrilinear, false>(fine, coarse, uu, vv, w0, w1)
+                             : Blend<T, kTrilinear, true>(fine, coarse, uu, vv, w0, w1);
+    if (kRaise)
+      Raise8(dst + i, r);
+    else
+      Store8(dst + i, r);
+    if (i + 8 >= plan.end) return;
+    if (i + 16 <= count) {
+      i += 8;
+      uu = _mm256_add_epi32(uu, step8U);
+      vv = _mm256_add_epi32(vv, step8V);
+    } else {
+      i = count - 8;
+      uu = _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0 + uint32_t(i) * du)), laneU);
+      vv = _mm256_add_epi32(_mm256_set1_epi32(int32_t(v0 + uint32_t(i) * dv)), laneV);
+    }
+  }
+}
+
+template <class T, bool kTrilinear, bool kRaise>
+KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
+  const DabSetUp dab(a, kTrilinear, weight);
+  TurnedRowWith<T, kTrilinear, kRaise>(dab, a, out);
+}
+
+template <class T, bool kTrilinear, bool kRaise>
+KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) {
+  const DabSetUp dab(common, kTrilinear, kTrilinear ? uint32_t(Kp_TrilinearWeight(common.level, common.scale)) : 0);
+  const int32_t height = common.pyramid->Height(common.level);
+  Kp_SpanArgs a = common;
+  for (int32_t k = 0; k < n; ++k) {
+    const Kp_RowArgs& row = rows[k];
+    T* dst = static_cast<T*>(row.dst);
+    a.count = row.count;
+    a.u = row.u;
+    a.du = row.du;
+    a.v = row.v;
+    a.dv = row.dv;
+    // A row of constant v is judged once, at level L: outside it, all zeros.
+    const int32_t y = row.v >> (16 + common.level);
+    if (row.dv == 0 && (y < -1 || y >= height)) {
+      if (!kRaise) std::memset(dst, 0, std::size_t(row.count) * sizeof(T));
+      continue;
+    }
+    TurnedRowWith<T, kTrilinear, kRaise>(dab, a, dst);
+  }
+}
+
+}  // namespace
+
+template <class T, bool kTrilinear>
+void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
+  TurnedRow<T, kTrilinear, false>(a, weight, dst);
+}
+
+template <class T, bool kTrilinear>
+void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
+  TurnedRow<T, kTrilinear, true>(a, weight, dst);
+}
+
+template <class T, bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept {
+  TurnedRows<T, kTrilinear, kRaise>(common, rows, n);
+}
+
+#else
+
+template <class T, bool kTrilinear>
+void Kp_TurnedRowAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
+template <class T, bool kTrilinear>
+void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
+template <class T, bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx2(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept {}
+
+#endif
+
+#define KSTROKE_TURNED_INSTANTIATE(T, kTrilinear)                                                 \
+  template void Kp_TurnedRowAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;        \
+  template void Kp_TurnedRowRaiseAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;   \
+  template void Kp_TurnedRowsAvx2<T, kTrilinear, false>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept; \
+  template void Kp_TurnedRowsAvx2<T, kTrilinear, true>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept;
+KSTROKE_TURNED_INSTANTIATE(uint8_t, false)
+KSTROKE_TURNED_INSTANTIATE(uint8_t, true)
+KSTROKE_TURNED_INSTANTIATE(uint16_t, false)
+KSTROKE_TURNED_INSTANTIATE(uint16_t, true)
+#undef KSTROKE_TURNED_INSTANTIATE

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+#include "render/tip_cache.h"
+
+#include <new>
+
+void Kp_TipCache::Prepare(const Key& key) {
+  if (tip && map && key == kept) return;
+  map.reset();
+  tip.reset();
+  // Tracked allocation answers null when the host's allocator refuses.
+  // The dither's noise comes from a generator of the renderer's own, seeded as every
+  // call seeds it, so equal seeds give equal tips on any thread.
+  K_TipNoise noise(static_cast<uint32_t>(key.seed));
+  std::unique_ptr<K_ComputedBrushTip> fresh(new K_ComputedBrushTip(
+      key.diameter, key.hardness, key.roundness, 0.0, key.dither, key.deep, &noise));
+  if (!fresh) throw std::bad_alloc();
+  std::unique_ptr<K_BrushMIPMap> freshMap(new K_BrushMIPMap(*fresh));
+  if (!freshMap) throw std::bad_alloc();
+  tip = std::move(fresh);
+  map = std::move(freshMap);
+  kept = key;
+  ++computed;
+}

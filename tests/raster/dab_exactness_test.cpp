@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+// Whole dabs drawn by the fast kernels against the same dabs drawn by the reference
+// kernels: computed tips of many sizes and softnesses, at scales that pick single
+// levels and blended pairs, turned and unturned, squeezed, mirrored, stretched by the
+// pixel aspect, at random sub-pixel phases, partly off the buffer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "kstroke/brush_mipmap.h"
+#include "kstroke/brush_tip.h"
+#include "raster/span_kernels.h"
+#include "raster/tip_polygon.h"
+#include "raster/turned_spans.h"
+#include "test_support.h"
+
+namespace {
+
+class DabExactness : public TrackedTest {};
+
+struct Dab {
+  double diameter, hardness, tipRoundness;
+  double sx, sy, angle, roundness, aspect;
+  double cx, cy;  ///< centre as a fraction of the buffer
+};
+
+Dab RandomDab(std::mt19937& rng) {
+  const auto pick = [&](std::initializer_list<double> v) { return *(v.begin() + rng() % v.size()); };
+  const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * double(rng() % 100001) / 100000.0; };
+  Dab d;
+  d.diameter = pick({1.5, 3, 7, 12, 20, 33, 45, 64, 90, 130});
+  d.hardness = pick({0.0, 0.2, 0.5, 0.8, 1.0});
+  d.tipRoundness = pick({1.0, 1.0, 0.6, 0.3});
+  // Exact powers of two and 1 select single levels; the rest blend pairs.
+  const double s = rng() % 4 == 0 ? pick({1.0, 0.5, 0.25, 2.0}) : std::exp(uniform(std::log(0.03), std::log(2.5)));
+  d.sx = d.sy = s;
+  if (rng() % 5 == 0) d.sy = s * uniform(0.4, 1.6);
+  if (rng() % 6 == 0) d.sx = -d.sx;
+  if (rng() % 6 == 0) d.sy = -d.sy;
+  d.angle = rng() % 2 == 0 ? 0.0 : uniform(-180, 180);
+  d.roundness = rng() % 3 == 0 ? uniform(0.1, 1.0) : 1.0;
+  d.aspect = rng() % 6 == 0 ? pick({0.7, 1.6, 2.5}) : 1.0;
+  d.cx = rng() % 5 == 0 ? uniform(-0.2, 1.2) : uniform(0.45, 0.55);
+  d.cy = rng() % 5 == 0 ? uniform(-0.2, 1.2) : uniform(0.45, 0.55);
+  return d;
+}
+
+std::vector<uint8_t> Draw(const K_BrushMIPMap& map, const Kp_KernelTable& kernels, bool withInk,
+                          int w, int h, int depth) {
+  GX_UnoBuffer dst(w, h, depth);
+  // Not cleared to 0: every sample the scan covers must be written, zeros included.
+  EXPECT_EQ(depth == 16 ? GX_FillDeepUnoBuffer(0xA5A5, &dst) : GX_FillUnoBuffer(0xA5, &dst), 0);
+  Kp_RenderTip(map.GetPolygon(), map.GetPyramid(), withInk ? &map.GetInk() : nullptr,
+               withInk ? &map.GetPairedRows() : nullptr, kernels, dst);
+  std::vector<uint8_t> bytes(std::size_t(dst.GetRowBytes()) * std::size_t(h));
+  std::memcpy(bytes.data(), dst.GetData(), bytes.size());
+  return bytes;
+}
+
+TEST_F(DabExactness, FastDabsMatchTheReferenceBitForBit) {
+  std::mt19937 rng(1707);
+  for (int depth : {8, 16}) {
+    const bool deep = depth == 16;
+    for (int trial = 0; trial < 300; ++trial) {
+      const Dab d = RandomDab(rng);
+      SCOPED_TRACE(testing::Message() << depth << " bits, trial " << trial << ": diameter " << d.diameter
+                                      << ", hardness " << d.hardness << ", tip roundness " << d.tipRoundness
+                                      << ", scale " << d.sx << " x " << d.sy << ", angle " << d.angle
+                                      << ", roundness " << d.roundness << ", aspect " << d.aspect
+                                      << ", centre " << d.cx << ", " << d.cy);
+      K_ComputedBrushTip tip(d.diameter, d.hardness, d.tipRoundness, 0.0, false, deep);
+      K_BrushMIPMap map(tip);
+      const V_Vector2T<short> e = tip.GetMaximumExtent(d.aspect, {d.sx, d.sy});
+      const int w = std::max<int>(e.x, 1), h = std::max<int>(e.y, 1);
+      map.SetTransform({d.sx, d.sy}, d.angle, d.roundness, d.aspect, {w * d.cx, h * d.cy});
+      const std::vector<uint8_t> want = Draw(map, Kp_ReferenceKernels(deep), false, w, h, depth);
+      for (bool avx2 : {false, true})
+        for (bool withInk : {true, false}) {
+          ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, avx2), withInk, w, h, depth), want)
+              << (avx2 ? "widest vectors" : "16-byte vectors") << (withInk ? ", ink and paired rows" : ", neither");
+        }
+    }
+  }
+}
+
+// Dabs wider than one strip of the separable blocks (512 samples), and a turned one
+// as wide, at both depths.
+TEST_F(DabExactness, WideDabsMatchTheReference) {
+  struct Case {
+    double scale, angle;
+  };
+  const Case kCases[] = {{0.93, 0}, {0.61, 0}, {1.0, 0}, {0.93, 21}};
+  for (bool deep : {false, true}) {
+    K_ComputedBrushTip tip(900, 0.3, 1.0, 0.0, false, deep);  // a soft tip, 1.35 times as wide
+    K_BrushMIPMap map(tip);
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(testing::Message() << (deep ? 16 : 8) << " bits, scale " << c.scale << ", angle " << c.angle);
+      const V_Vector2T<short> e = tip.GetMaximumExtent(1.0, {c.scale, c.scale});
+      map.SetTransform({c.scale, c.scale}, c.angle, 1.0, 1.0, {e.x * 0.5 + 0.37, e.y * 0.5 + 0.81});
+      ASSERT_GT(map.GetRenderedBounds().Width(), 600);
+      const std::vector<uint8_t> want = Draw(map, Kp_ReferenceKernels(deep), false, e.x, e.y, deep ? 16 : 8);
+      for (bool avx2 : {false, true})
+        ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, avx2), true, e.x, e.y, deep ? 16 : 8), want)
+            << (avx2 ? "widest vectors" : "16-byte vectors");
+    }
+  }
+}
+
+}  // namespace

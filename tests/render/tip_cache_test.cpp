@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#include "render/tip_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace {
+
+class TipCache : public TrackedTest {};
+
+bool SameBitmap(const K_BrushTip& a, const K_BrushTip& b) {
+  const GX_UnoBuffer& x = *a.GetTip();
+  const GX_UnoBuffer& y = *b.GetTip();
+  if (x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight() || x.GetDepth() != y.GetDepth())
+    return false;
+  for (int32_t row = 0; row < x.GetHeight(); ++row)
+    if (std::memcmp(x.Row<unsigned char>(row), y.Row<unsigned char>(row),
+                    std::size_t(x.GetWidth() * x.GetBytesPerSample())) != 0)
+      return false;
+  return true;
+}
+
+// The tip is kept while its key holds and computed afresh when any of its parameters
+// changes; the seed counts only for a dithered tip. A kept or recomputed tip is the
+// one a fresh computation with noise seeded with the seed gives.
+TEST_F(TipCache, KeepsTheTipOnlyWhileItsParametersHold) {
+  const Kp_TipCache::Key base{30.0, 0.6, 0.8, false, false, 7};
+  struct Case {
+    const char* name;
+    Kp_TipCache::Key key;
+    bool kept;
+  };
+  auto with = [&](auto change) {
+    Kp_TipCache::Key k = base;
+    change(k);
+    return k;
+  };
+  const Case kCases[] = {
+      {"the same brush", base, true},
+      {"another seed, not dithered", with([](Kp_TipCache::Key& k) { k.seed = 8; }), true},
+      {"another diameter", with([](Kp_TipCache::Key& k) { k.diameter = 30.5; }), false},
+      {"another hardness", with([](Kp_TipCache::Key& k) { k.hardness = 0.61; }), false},
+      {"another roundness", with([](Kp_TipCache::Key& k) { k.roundness = 0.9; }), false},
+      {"16 bits", with([](Kp_TipCache::Key& k) { k.deep = true; }), false},
+      {"dithered", with([](Kp_TipCache::Key& k) { k.dither = true; }), false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Kp_TipCache cache;
+    cache.Prepare(base);
+    cache.Prepare(c.key);
+    EXPECT_EQ(cache.Computed(), c.kept ? 1 : 2);
+    K_TipNoise noise(uint32_t(c.key.seed));
+    K_ComputedBrushTip fresh(c.key.diameter, c.key.hardness, c.key.roundness, 0.0, c.key.dither,
+                             c.key.deep, &noise);
+    EXPECT_TRUE(SameBitmap(cache.Tip(), fresh));
+  }
+  // A dithered tip is kept for the same seed and recomputed for another.
+  Kp_TipCache cache;
+  Kp_TipCache::Key dithered = with([](Kp_TipCache::Key& k) { k.dither = true; });
+  cache.Prepare(dithered);
+  cache.Prepare(dithered);
+  EXPECT_EQ(cache.Computed(), 1);
+  dithered.seed = 99;
+  cache.Prepare(dithered);
+  EXPECT_EQ(cache.Computed(), 2);
+  K_TipNoise noise(99);
+  K_ComputedBrushTip fresh(dithered.diameter, dithered.hardness, dithered.roundness, 0.0, true,
+                           false, &noise);
+  EXPECT_TRUE(SameBitmap(cache.Tip(), fresh));
+}
+
+}  // namespace
