@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/progress_bar.h"
-#include "app/recorded_shape.h"
-#include "app/render_job.h"
-#include "app/stroke_input.h"
-#include "app/symmetry.h"
+#include "document/progress_records.h"
+#include "document/recorded_shape.h"
+#include "document/render_document.h"
+#include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "host/ws/ws.h"
 
 namespace {
@@ -86,7 +86,7 @@ bool ReadCount(const std::string& s, int* out) {
 }
 
 // Draws a frame on a new canvas; each stroke is one render call, one unit of progress.
-std::unique_ptr<GX_World> Draw(const Frame& f, ConsoleProgress* progress, CloneImages* images) {
+std::unique_ptr<GX_World> Draw(const Frame& f, ProgressRecords* progress, CloneImages* images) {
   std::unique_ptr<GX_World> canvas = NewCanvas(f.doc);
   for (size_t i = 0; i < f.shapes.size(); ++i)
     if (f.shapes[i]) RenderStroke(f.doc, i, canvas.get(), progress, f.shapes[i].get(), images);
@@ -197,9 +197,10 @@ Frame Animation::MakeFrame(int frame, int count) const {
 }
 
 std::unique_ptr<GX_World> Animation::RenderFrame(int frame, int count,
-                                                 ConsoleProgress* progress) const {
-  if (progress) progress->SetUnits(int32_t(a.strokes.size()));
-  return Draw(MakeFrame(frame, count), progress, &images);
+                                                 kstroke::Progress* progress) const {
+  if (progress) progress->Begin(int32_t(a.strokes.size()));
+  ProgressRecords records(progress);
+  return Draw(MakeFrame(frame, count), &records, &images);
 }
 
 std::string Animation::Extension(const FrameFormat& format) const {
@@ -208,7 +209,7 @@ std::string Animation::Extension(const FrameFormat& format) const {
 }
 
 void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
-                             ConsoleProgress* progress, int* written,
+                             kstroke::Progress* progress, int* written,
                              const FrameFormat& format) const {
   if (written) *written = 0;
   const std::string extension = Extension(format);
@@ -217,13 +218,13 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   std::filesystem::create_directories(folder, ec);
   if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
   const int64_t units = int64_t(range.last - range.first + 1) * int64_t(a.strokes.size());
-  if (progress) progress->SetUnits(int32_t(std::min<int64_t>(units, INT32_MAX)));
+  if (progress) progress->Begin(int32_t(std::min<int64_t>(units, INT32_MAX)));
+  ProgressRecords records(progress);
   for (int k = range.first; k <= range.last; ++k) {
-    const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), progress, &images);
+    const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), &records, &images);
     const std::string path = (std::filesystem::path(folder) / FrameFileName(k, extension)).string();
-    WriteCanvas(*canvas, CanvasEncoding(a), ChooseOutput(path, format.sample),
-                progress ? progress->CancelOnly() : nullptr);
+    WriteCanvas(*canvas, CanvasEncoding(a), ChooseOutput(path, format.sample), records.CancelOnly());
     if (written) ++*written;
   }
-  if (progress) progress->Finish();
+  if (progress) progress->End();
 }

@@ -33,12 +33,12 @@
 #include <string>
 #include <vector>
 
-#include "app/render_job.h"
-#include "app/stroke_doc.h"
+#include "document/render_document.h"
+#include "kstroke/kstroke.hpp"
+#include "document/stroke_doc.h"
 #include "host/gx/gx.h"
 #include "kstroke/shape.h"
 
-class ConsoleProgress;
 
 /// A keyframe or frame-range problem; the message is one line.
 struct AnimateError : std::runtime_error {
@@ -88,7 +88,7 @@ struct Frame {
 class Animation {
 public:
   /// Records the keyframes' strokes (events or recorded shapes; symmetry copies are
-  /// strokes of their own, app/symmetry.h). Without `b`, only
+  /// strokes of their own, document/symmetry.h). Without `b`, only
   /// write-on is possible. Throws AnimateError when the keyframes hold different
   /// numbers of strokes, when `writeOn` meets a stroke that does not end after time
   /// 0, and for a stroke the engine refuses to record.
@@ -99,7 +99,7 @@ public:
   Frame MakeFrame(int frame, int count) const;
 
   /// Frame `frame` of `count` drawn on a new canvas.
-  std::unique_ptr<GX_World> RenderFrame(int frame, int count, ConsoleProgress* progress) const;
+  std::unique_ptr<GX_World> RenderFrame(int frame, int count, kstroke::Progress* progress) const;
 
   /// Renders frames `range.first` … `range.last` into `folder` (created when missing),
   /// one image each (FrameFileName) in `format`, each written whole or not at all;
@@ -107,7 +107,7 @@ public:
   /// spans the range. Throws OutputChoiceError for a format that cannot hold the
   /// sample type (before anything is drawn), AnimateError, RenderError, or long
   /// GX_Err_Cancelled after Ctrl-C, when the frame being drawn is not written.
-  void RenderFrames(const FrameRange& range, const std::string& folder, ConsoleProgress* progress,
+  void RenderFrames(const FrameRange& range, const std::string& folder, kstroke::Progress* progress,
                     int* written = nullptr, const FrameFormat& format = FrameFormat()) const;
 
   /// The extension of the frames' files in `format`.

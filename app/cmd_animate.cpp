@@ -5,9 +5,9 @@
 #include "app/animate.h"
 #include "app/commands.h"
 #include "app/progress_bar.h"
-#include "app/render_job.h"
+#include "document/render_document.h"
 #include "app/signals.h"
-#include "app/stroke_file.h"
+#include "document/stroke_file.h"
 #include "host/y/errors.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/brush_presets.h"
+#include "document/brush_presets.h"
 #include "app/commands.h"
-#include "app/output_file.h"
+#include "document/output_file.h"
 #include "app/progress_bar.h"
-#include "app/render_job.h"
+#include "document/render_document.h"
 #include "app/signals.h"
 #include "host/inkwork/inkwork.h"
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "app/commands.h"
-#include "app/output_file.h"
+#include "document/output_file.h"
 #include "app/signals.h"
-#include "app/stroke_file.h"
+#include "document/stroke_file.h"
 
 namespace {
 

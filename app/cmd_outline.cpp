@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/output_file.h"
+#include "document/output_file.h"
 #include "app/signals.h"
 #include "host/inkwork/inkwork_cairo.h"
 #include "kstroke/tip_outline.h"

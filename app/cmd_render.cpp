@@ -7,9 +7,10 @@
 
 #include "app/commands.h"
 #include "app/progress_bar.h"
-#include "app/render_job.h"
+#include "document/progress_records.h"
+#include "document/render_document.h"
 #include "app/signals.h"
-#include "app/stroke_file.h"
+#include "document/stroke_file.h"
 #include "host/y/errors.h"
 
 namespace {
@@ -62,7 +63,8 @@ int RunRender(const RenderOptions& o) {
       out = ChooseOutput(doc.depth == 32 ? "kstroke.exr" : "kstroke.png", o.fileDepth);
     ConsoleProgress progress("render", o.quiet);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, &progress);
-    WriteCanvas(*canvas, CanvasEncoding(doc), out, progress.CancelOnly());
+    ProgressRecords records(&progress);
+    WriteCanvas(*canvas, CanvasEncoding(doc), out, records.CancelOnly());
     if (!o.quiet && out.path != "-") std::fprintf(stderr, "wrote %s\n", out.path.c_str());
     return kExitOk;
   } catch (const OutputChoiceError& e) {

@@ -3,9 +3,10 @@
 #include <cstdio>
 
 #include "app/commands.h"
-#include "app/output_file.h"
+#include "app/progress_bar.h"
+#include "document/output_file.h"
 #include "app/signals.h"
-#include "app/stroke_file.h"
+#include "document/stroke_file.h"
 
 namespace {
 
@@ -17,7 +18,8 @@ struct SaveOptions {
 
 int RunSave(const SaveOptions& o) {
   try {
-    SaveStrokeFile(LoadStrokeInput(o.input), o.output);
+    ConsoleProgress signals("save", true);
+    SaveStrokeFile(LoadStrokeInput(o.input), o.output, &signals);
     if (!o.quiet) std::fprintf(stderr, "wrote %s\n", o.output.c_str());
     return kExitOk;
   } catch (const StrokeDocError& e) {

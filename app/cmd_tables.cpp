@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "app/commands.h"
-#include "app/recorded_shape.h"
-#include "app/stroke_file.h"
-#include "app/stroke_input.h"
-#include "app/symmetry.h"
+#include "document/recorded_shape.h"
+#include "document/stroke_file.h"
+#include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "kstroke/shape.h"
 
 namespace {

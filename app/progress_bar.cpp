@@ -9,49 +9,37 @@
 #include "app/signals.h"
 
 ConsoleProgress::ConsoleProgress(std::string label_, bool quiet)
-    : label(std::move(label_)), draw(!quiet && isatty(STDERR_FILENO)) {
-  record.context = this;
-  record.progress = &OnProgress;
-  record.abortCheck = &OnAbort;
-  cancelOnly.context = this;
-  cancelOnly.progress = &OnCancelCheck;
-  cancelOnly.abortCheck = &OnAbort;
-}
+    : label(std::move(label_)), draw(!quiet && isatty(STDERR_FILENO)) {}
 
 ConsoleProgress::~ConsoleProgress() {
   if (draw && lastPermille >= 0 && lastPermille < 1000) std::fputc('\n', stderr);
 }
 
-void ConsoleProgress::SetUnits(int32_t count) {
+void ConsoleProgress::Begin(int32_t count) {
   units = count > 0 ? count : 1;
   unit = -1;
   shown = 0;
   Draw(0.0);
 }
 
-void ConsoleProgress::StartUnit() {
+void ConsoleProgress::NextUnit() {
   if (unit + 1 < units) ++unit;
   Draw(double(unit) / units);
 }
 
-void ConsoleProgress::Finish() {
+void ConsoleProgress::End() {
   Draw(1.0);
 }
 
-int32_t ConsoleProgress::OnProgress(void* context, int32_t done, int32_t total) {
-  auto* self = static_cast<ConsoleProgress*>(context);
-  if (CancelRequested()) return GX_Err_Cancelled;
+bool ConsoleProgress::Report(int32_t done, int32_t total) {
+  if (CancelRequested()) return false;
   double f = total > 0 ? double(done) / double(total) : 0.0;
   f = f < 0 ? 0 : (f > 1 ? 1 : f);
-  self->Draw((std::max(self->unit, 0) + f) / self->units);
-  return 0;
+  Draw((std::max(unit, 0) + f) / units);
+  return true;
 }
 
-int32_t ConsoleProgress::OnCancelCheck(void*, int32_t, int32_t) {
-  return CancelRequested() ? GX_Err_Cancelled : 0;
-}
-
-int32_t ConsoleProgress::OnAbort(void*) { return CancelRequested() ? GX_Err_Cancelled : 0; }
+bool ConsoleProgress::KeepGoing() { return !CancelRequested(); }
 
 void ConsoleProgress::Draw(double fraction) {
   if (fraction < shown) return;

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Writes OUT, a C++ source holding every brushes/*.json of DIR as text, for
-# app/brush_presets.h. Run at build time, so a changed preset is built in again.
+# document/brush_presets.h. Run at build time, so a changed preset is built in again.
 file(GLOB presets "${DIR}/*.json")
 list(SORT presets)
 set(body "")
@@ -12,7 +12,7 @@ foreach(path ${presets})
   string(APPEND body "      {\"${name}\", \"${description}\", R\"kstroke_preset(${text})kstroke_preset\"},\n")
 endforeach()
 file(WRITE ${OUT}.tmp "// Generated from brushes/ by cmake/embed_brushes.cmake: do not edit.\n"
-  "#include \"app/brush_presets.h\"\n\n"
+  "#include \"document/brush_presets.h\"\n\n"
   "const std::vector<BrushPresetText>& BrushPresetTexts() {\n"
   "  static const std::vector<BrushPresetText> presets = {\n${body}  };\n"
   "  return presets;\n}\n")

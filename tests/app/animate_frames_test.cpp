@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/stroke_input.h"
+#include "document/stroke_input.h"
 #include "app/animate.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +13,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/progress_bar.h"
-#include "app/recorded_shape.h"
-#include "app/render_job.h"
+#include "document/recorded_shape.h"
+#include "document/render_document.h"
 #include "host/y/errors.h"
 #include "program_support.h"
 
@@ -293,22 +292,19 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
   // lands in the third frame. (Counting reports would not do: threaded rows report
   // from the calling thread only, and how many rows that takes varies run to run.)
   const std::string folder = FreshFolder("cancel");
-  struct Canceller {
+  struct Canceller : kstroke::Progress {
+    explicit Canceller(fs::path second_) : second(std::move(second_)) {}
+    bool Report(int32_t, int32_t) override {
+      if (!fs::exists(second)) return true;
+      ++reportsAfter;
+      return false;
+    }
     fs::path second;
     int32_t reportsAfter = 0;
-    static int32_t Callback(void* context, int32_t, int32_t) {
-      auto* self = static_cast<Canceller*>(context);
-      if (!fs::exists(self->second)) return 0;
-      ++self->reportsAfter;
-      return GX_Err_Cancelled;
-    }
   } canceller{fs::path(folder) / "frame_0001.png"};
-  ConsoleProgress progress("cancel", true);
-  progress.Record()->context = &canceller;
-  progress.Record()->progress = &Canceller::Callback;
   int written = -1;
   EXPECT_EQ(ThrownCode([&] {
-              animation.RenderFrames({4, 0, 3}, folder, &progress, &written);
+              animation.RenderFrames({4, 0, 3}, folder, &canceller, &written);
             }),
             GX_Err_Cancelled);
   EXPECT_GE(canceller.reportsAfter, 1);

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/animate.h"
-#include "app/render_job.h"
+#include "document/render_document.h"
 #include "golden_support.h"
 #include "host/gx/gx_image.h"
 #include "host/gx/gx_transfer.h"

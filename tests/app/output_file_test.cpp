@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Outputs are written whole or not at all, through temporaries nobody can predict or
 // redirect, and a signal leaves nothing behind.
-#include "app/output_file.h"
+#include "document/output_file.h"
 
 #include <gtest/gtest.h>
 

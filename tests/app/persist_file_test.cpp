@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "app/stroke_input.h"
-#include "app/stroke_file.h"
+#include "document/stroke_input.h"
+#include "document/stroke_file.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/recorded_shape.h"
-#include "app/render_job.h"
+#include "document/recorded_shape.h"
+#include "document/render_document.h"
 #include "program_support.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Stroke description parsing and validation.
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
-#include "app/brush_presets.h"
-#include "app/input_file.h"
-#include "app/json_text.h"
+#include "document/brush_presets.h"
+#include "document/input_file.h"
+#include "document/json_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/input_file.h"
+#include "document/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/dynamics.h"
+#include "document/dynamics.h"
 
 #include <gtest/gtest.h>
 

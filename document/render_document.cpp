@@ -1,38 +1,32 @@
 // SPDX-License-Identifier: MIT
-#include "app/render_job.h"
+#include "document/render_document.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-
-#include <boost/scoped_ptr.hpp>
-#include <boost/shared_ptr.hpp>
-
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include "app/output_file.h"
-#include "app/progress_bar.h"
-#include "app/recorded_shape.h"
-#include "app/signals.h"
-#include "app/stroke_input.h"
-#include "app/symmetry.h"
+#include "document/output_file.h"
+#include "document/progress_records.h"
+#include "document/recorded_shape.h"
+#include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "host/gx/gx_channels.h"
+#include "host/gx/gx_image.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
-#include "host/gx/gx_image.h"
 #include "host/gx/gx_png.h"
 #include "host/gx/gx_transfer.h"
 #include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
 #include "kstroke/fill_paint_source.h"
-#include "kstroke/interact_renderer.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/shape.h"
-#include "kstroke/stroke_props.h"
+
+#include <boost/scoped_ptr.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -52,36 +46,16 @@ T* Checked(T* p) {
   return p;
 }
 
-boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
-                                            const DocStroke& stroke, CloneImages* images,
-                                            GX_ProgressInfo* cancel) {
-  const DocSource& s = stroke.source;
-  const GX_LinearBlendingTables* tables = BlendingTablesFor(doc);
-  if (s.type == "clone") {
-    GX_World* world = images->Get(doc, index, cancel);
-    V_Rect sourceRect;
-    sourceRect.right = static_cast<int16_t>(world->Width());
-    sourceRect.bottom = static_cast<int16_t>(world->Height());
-    return boost::shared_ptr<K_PaintSource>(Checked(new K_ClonePaintSource(
-        tables, world, s.sourcePixelAspect,
-        V_Vector2T<double>(s.sourcePoint[0], s.sourcePoint[1]), sourceRect)));
-  }
-  GX_PixelFloat colour{static_cast<float>(s.colour[3]), static_cast<float>(s.colour[0]),
-                       static_cast<float>(s.colour[1]), static_cast<float>(s.colour[2])};
-  return boost::shared_ptr<K_PaintSource>(Checked(new K_FillPaintSource(tables, colour)));
-}
-
 // One line per stroke for -v: what was recorded, placed and drawn, and how long it took.
-void LogStroke(const StrokeDoc& doc, size_t index, const K_Shape& shape, size_t calls,
-               std::chrono::steady_clock::duration rendering,
-               std::chrono::steady_clock::duration total) {
-  using Ms = std::chrono::duration<double, std::milli>;
+void LogStroke(const StrokeDoc& doc, size_t index, const StrokeSession& session,
+               double totalMs) {
   char text[256];
   std::snprintf(text, sizeof text,
                 "%s: %zu events, %d vertices, %zu render calls; %.1f ms rendering, "
                 "%.1f ms recording",
-                Where(doc, index).c_str(), doc.strokes[index].events.size(), shape.NumVertices(),
-                calls, Ms(rendering).count(), Ms(total - rendering).count());
+                Where(doc, index).c_str(), doc.strokes[index].events.size(),
+                session.Shape().NumVertices(), session.Calls(), session.RenderMilliseconds(),
+                totalMs - session.RenderMilliseconds());
   JOT_Log(10, "kstroke", "Stroke", text);
 }
 
@@ -91,8 +65,9 @@ std::unique_ptr<GX_World> NewDocWorld(const StrokeDoc& doc, const char* what) {
     return std::unique_ptr<GX_World>(GX_World::New(doc.width, doc.height, doc.depth, 0));
   } catch (const std::bad_alloc&) {
     throw RenderError((doc.path.empty() ? std::string("built-in stroke") : doc.path) +
-                      ": out of memory for the " + what + ": " +
-                      WorldSize(doc.width, doc.height, doc.depth));
+                          ": out of memory for the " + what + ": " +
+                          WorldSize(doc.width, doc.height, doc.depth),
+                      Y_Err_OutOfMemory);
   }
 }
 
@@ -129,7 +104,8 @@ GX_World* CloneImages::Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* 
   GX_World* world = nullptr;
   const int32_t rc = GX_ReadImage(path.c_str(), doc.depth, &world, &options);
   if (rc == GX_Err_Cancelled) throw long(rc);
-  if (rc != 0) throw RenderError(Where(doc, index) + ".source.image: " + GX_ImageLastMessage());
+  if (rc != 0)
+    throw RenderError(Where(doc, index) + ".source.image: " + GX_ImageLastMessage(), rc);
   return (images[key] = std::unique_ptr<GX_World>(world)).get();
 }
 
@@ -211,56 +187,110 @@ std::unique_ptr<GX_World> NewCanvas(const StrokeDoc& doc) {
   return canvas;
 }
 
-void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
-                  ConsoleProgress* progress, const K_Shape* recorded, CloneImages* images) {
-  const DocStroke& stroke = doc.strokes.at(index);
-  const K_StrokeGlobalProperties props = PropertiesFor(doc, stroke);
-  CloneImages ownImages;
-  boost::shared_ptr<K_PaintSource> source = MakeSource(
-      doc, index, stroke, images ? images : &ownImages, progress ? progress->CancelOnly() : nullptr);
+boost::shared_ptr<K_PaintSource> MakeFillSource(const StrokeDoc& doc,
+                                                const std::array<double, 4>& c) {
+  const GX_PixelFloat colour{float(c[3]), float(c[0]), float(c[1]), float(c[2])};
+  return boost::shared_ptr<K_PaintSource>(
+      Checked(new K_FillPaintSource(BlendingTablesFor(doc), colour)));
+}
 
+boost::shared_ptr<K_PaintSource> MakeCloneSource(const StrokeDoc& doc, GX_World* image,
+                                                 const DocSource& s) {
+  V_Rect sourceRect;
+  sourceRect.right = static_cast<int16_t>(image->Width());
+  sourceRect.bottom = static_cast<int16_t>(image->Height());
+  return boost::shared_ptr<K_PaintSource>(Checked(new K_ClonePaintSource(
+      BlendingTablesFor(doc), image, s.sourcePixelAspect,
+      V_Vector2T<double>(s.sourcePoint[0], s.sourcePoint[1]), sourceRect)));
+}
+
+boost::shared_ptr<K_PaintSource> MakeSource(const StrokeDoc& doc, size_t index,
+                                            CloneImages* images, GX_ProgressInfo* cancel) {
+  const DocSource& s = doc.strokes.at(index).source;
+  if (s.type == "clone") return MakeCloneSource(doc, images->Get(doc, index, cancel), s);
+  return MakeFillSource(doc, s.colour);
+}
+
+StrokeSession::StrokeSession(const StrokeDoc& doc_, const DocStroke& stroke, std::string where_,
+                             GX_World* canvas_, boost::shared_ptr<K_PaintSource> source)
+    : doc(doc_),
+      where(std::move(where_)),
+      canvas(canvas_),
+      props(PropertiesFor(doc_, stroke)),
+      seed(stroke.seed),
+      shape(Checked(new K_Shape())) {
   // The pre-stroke copy is filled lazily, tile by tile, just before the renderer first
   // paints over a tile; the renderer restores from it so repeated calls never paint
   // the same coverage twice.
-  boost::shared_ptr<GX_World> preStroke(NewDocWorld(doc, "pre-stroke copy").release());
+  preStroke.reset(NewDocWorld(doc, "pre-stroke copy").release());
   boost::scoped_ptr<GX_LazyOperator> copier(Checked(new GX_LazyWorldCopyOperator(preStroke)));
-  boost::shared_ptr<GX_LazyTilesCondition> lazyCopy(
-      Checked(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier)));
-  K_InteractRenderer renderer(static_cast<int16_t>(doc.depth), source, preStroke, &lazyCopy,
-                              true);
+  lazyCopy.reset(Checked(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier)));
+  renderer = std::make_unique<K_InteractRenderer>(static_cast<int16_t>(doc.depth), source,
+                                                  preStroke, &lazyCopy, true);
+  recorder = std::make_unique<StrokeRecorder>(stroke, doc.width, doc.height, where);
+}
 
+StrokeSession::~StrokeSession() = default;
+
+size_t StrokeSession::Events() const { return recorder->Events(); }
+
+void StrokeSession::Add(const DocEvent& e, size_t index) {
+  try {
+    recorder->Add(e, index, shape.get());
+  } catch (const RecordError& error) {
+    throw RenderError(error.what());
+  }
+}
+
+void StrokeSession::Finish() {
+  try {
+    recorder->Finish(shape.get());
+  } catch (const RecordError& error) {
+    throw RenderError(error.what());
+  }
+}
+
+void StrokeSession::UseShape(const K_Shape& whole) {
+  shape.reset(static_cast<K_Shape*>(Checked(whole.Clone())));
+}
+
+V_Rect StrokeSession::Render(GX_ProgressInfo* progress) {
+  V_Rect area;
+  // A stroke records nothing before its second sample: nothing to draw yet.
+  if (shape->timeDistanceTable.empty()) return area;
   V_Rect destRect;
   destRect.right = static_cast<int16_t>(doc.width);
   destRect.bottom = static_cast<int16_t>(doc.height);
-  GX_ProgressInfo* record = progress ? progress->Record() : nullptr;
-  auto render = [&](K_Shape* shape) {
-    V_Rect area;
-    try {
-      renderer.Render(record, shape, props, destRect, doc.pixelAspect, stroke.seed,
-                      canvas->GetLayer(), &area);
-    } catch (long code) {
-      if (code == GX_Err_Cancelled) throw;
-      throw RenderError(Where(doc, index) + ": " + EngineMessage(code));
-    } catch (const std::bad_alloc&) {
-      throw RenderError(Where(doc, index) + ": out of memory while rendering on a canvas of " +
-                        WorldSize(doc.width, doc.height, doc.depth));
-    }
-  };
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    renderer->Render(progress, shape.get(), props, destRect, doc.pixelAspect, seed,
+                     canvas->GetLayer(), &area);
+  } catch (long code) {
+    if (code == GX_Err_Cancelled) throw;
+    throw RenderError(where + ": " + EngineMessage(code), code);
+  } catch (const std::bad_alloc&) {
+    throw RenderError(where + ": out of memory while rendering on a canvas of " +
+                          WorldSize(doc.width, doc.height, doc.depth),
+                      Y_Err_OutOfMemory);
+  }
+  rendering += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                   .count();
+  ++calls;
+  return area;
+}
 
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point started = Clock::now();
-  Clock::duration rendering{};
-  size_t calls = 0;
-  const auto timedRender = [&](K_Shape* shape) {
-    if (progress) progress->StartUnit();
-    // A curve's first vertex waits for the second sample: nothing to draw yet.
-    if (shape->timeDistanceTable.empty()) return;
-    const Clock::time_point before = Clock::now();
-    render(shape);
-    rendering += Clock::now() - before;
-    ++calls;
+void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
+                  ProgressRecords* progress, const K_Shape* recorded, CloneImages* images) {
+  const auto started = std::chrono::steady_clock::now();
+  const DocStroke& stroke = doc.strokes.at(index);
+  CloneImages ownImages;
+  StrokeSession session(doc, stroke, Where(doc, index), canvas,
+                        MakeSource(doc, index, images ? images : &ownImages,
+                                   progress ? progress->CancelOnly() : nullptr));
+  const auto render = [&] {
+    if (progress && progress->Get()) progress->Get()->NextUnit();
+    session.Render(progress ? progress->Record() : nullptr);
   };
-
   // A recorded stroke has no events to replay, and a trimmed one is trimmed by
   // fractions of its whole duration, known only once it is complete: both are
   // rendered whole, in one call.
@@ -273,46 +303,42 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
     }
     recorded = whole.get();
   }
-  std::unique_ptr<K_Shape> shape;
   if (recorded) {
-    shape.reset(static_cast<K_Shape*>(Checked(recorded->Clone())));
-    timedRender(shape.get());
+    session.UseShape(*recorded);
+    render();
   } else {
-    shape.reset(Checked(new K_Shape()));
-    try {
-      StrokeRecorder recorder(stroke, doc.width, doc.height, Where(doc, index));
-      const size_t n = recorder.Events();
-      for (size_t k = 0; k < n; ++k) {
-        recorder.Feed(k, shape.get());
-        if (k + 1 == n) recorder.Finish(shape.get());
-        if ((k + 1) % size_t(doc.batch) == 0 || k + 1 == n) timedRender(shape.get());
-      }
-    } catch (const RecordError& e) {
-      throw RenderError(e.what());
+    const size_t n = stroke.events.size();
+    for (size_t k = 0; k < n; ++k) {
+      session.Add(stroke.events[k], k);
+      if (k + 1 == n) session.Finish();
+      if ((k + 1) % size_t(doc.batch) == 0 || k + 1 == n) render();
     }
   }
-  if (JOT_HasSink()) LogStroke(doc, index, *shape, calls, rendering, Clock::now() - started);
+  if (JOT_HasSink())
+    LogStroke(doc, index, session,
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                  .count());
 }
 
-// Render calls a stroke takes: RenderStroke's batches.
-static size_t RenderCalls(const StrokeDoc& doc, size_t index) {
+size_t RenderCalls(const StrokeDoc& doc, size_t index) {
   const DocStroke& s = doc.strokes.at(index);
   if (s.recorded || s.trim[0] != 0.0 || s.trim[1] != 1.0) return 1;
   return (s.events.size() + size_t(doc.batch) - 1) / size_t(doc.batch);
 }
 
-std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& original, ConsoleProgress* progress) {
+std::unique_ptr<GX_World> RenderDocument(const StrokeDoc& original, kstroke::Progress* progress) {
   const StrokeDoc doc = ExpandSymmetry(original);
   std::unique_ptr<GX_World> canvas = NewCanvas(doc);
   CloneImages images;
+  ProgressRecords records(progress);
   if (progress) {
     size_t calls = 0;
     for (size_t i = 0; i < doc.strokes.size(); ++i) calls += RenderCalls(doc, i);
-    progress->SetUnits(int32_t(std::min<size_t>(calls, INT32_MAX)));
+    progress->Begin(int32_t(std::min<size_t>(calls, INT32_MAX)));
   }
   for (size_t i = 0; i < doc.strokes.size(); ++i)
-    RenderStroke(doc, i, canvas.get(), progress, nullptr, &images);
-  if (progress) progress->Finish();
+    RenderStroke(doc, i, canvas.get(), &records, nullptr, &images);
+  if (progress) progress->End();
   return canvas;
 }
 
@@ -352,12 +378,12 @@ void WriteCanvas(const GX_World& canvas, GX_ColourEncoding colour, const ImageOu
   options.progress = cancel;
   auto check = [&](int32_t rc, const std::string& failed) {
     if (rc == GX_Err_Cancelled) throw long(rc);
-    if (rc != 0) throw RenderError(failed);
+    if (rc != 0) throw RenderError(failed, rc);
   };
   if (out.path == "-") {
     // A stream of its own on standard output's descriptor: a failed write is reported
     // here, once, and leaves nothing in stdout's buffer for the program's last flush.
-    ThrowIfCancelled();
+    if (GX_ReportProgress(cancel, 0, 1) != 0) throw long(GX_Err_Cancelled);
     std::fflush(stdout);
     const int fd = ::dup(STDOUT_FILENO);
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "wb");
@@ -379,7 +405,8 @@ void WriteCanvas(const GX_World& canvas, GX_ColourEncoding colour, const ImageOu
     const int32_t rc = GX_WriteImageStream(file.Stream(), out.path.c_str(), out.format,
                                            *canvas.GetLayer(), &options);
     check(rc, out.path + ": " + GX_ImageLastMessage());
-    ThrowIfCancelled();
+    // A stop asked for once the last row is out still keeps the file from its place.
+    if (GX_ReportProgress(cancel, 1, 1) != 0) throw long(GX_Err_Cancelled);
     file.Commit();
   } catch (const OutputError& e) {
     throw RenderError(e.what());

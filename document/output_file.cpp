@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/output_file.h"
+#include "document/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

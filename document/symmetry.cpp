@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Symmetry copies; the rules are at the top of app/symmetry.h.
-#include "app/symmetry.h"
+// Symmetry copies; the rules are at the top of document/symmetry.h.
+#include "document/symmetry.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Brush dynamics; the inputs, units and curves are described in app/dynamics.h.
-#include "app/dynamics.h"
+// Brush dynamics; the inputs, units and curves are described in document/dynamics.h.
+#include "document/dynamics.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/recorded_shape.h"
+#include "document/recorded_shape.h"
 
 #include "host/seq/seq.h"
 

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Between a stroke description and the engine's K_Shape: building a shape from a
 // recorded description, and describing a shape. Events are recorded by
-// app/stroke_input.h.
+// document/stroke_input.h.
 #pragma once
 
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 #include "kstroke/shape.h"
 
 /// The engine refused an event; the message is one line naming the file and event.

@@ -11,7 +11,7 @@
 //   2. Samples on the position of the one before (in the engine's single precision)
 //      add no vertex and are dropped, unless they ask to be kept (addIfUnmoved).
 //   3. Each sample's factors: its own `params`, or the brush's dynamics over its inputs
-//      (app/dynamics.h), speed and direction taken from the stabilised positions.
+//      (document/dynamics.h), speed and direction taken from the stabilised positions.
 //   4. The first sample forces a tip (spacing off), so every stroke starts with a dab
 //      where the pen lands, a tap included.
 //   5. Vertices are appended with K_Shape::AppendVertex. With smoothing "curve" each
@@ -22,7 +22,9 @@
 //      sample is known: the stroke is one sample behind until it is finished.
 //
 // What a stroke records does not depend on how its events are fed: one at a time or
-// all at once give the same shape.
+// all at once give the same shape. The first vertex waits for the second sample too,
+// whose motion it takes (app/dynamics.h), so a stroke records nothing until its second
+// sample or its end.
 #pragma once
 
 #include <array>
@@ -31,41 +33,55 @@
 #include <string>
 #include <vector>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 #include "kstroke/shape.h"
 
 class StrokeRecorder {
 public:
-  /// `where` names the stroke in messages ("a.json: strokes[0]").
+  /// Records a stroke with `stroke`'s brush, seed and symmetry move (its events are not
+  /// read). `where` names the stroke in messages ("a.json: strokes[0]").
   StrokeRecorder(const DocStroke& stroke, int canvasWidth, int canvasHeight, std::string where);
 
-  /// Records what event `k` makes final (events are fed in order, each once). Answers
-  /// the number of vertices appended. Throws RecordError naming the event when the
-  /// engine refuses one.
-  size_t Feed(size_t k, K_Shape* shape);
-  /// Records the rest: the vertex held back for its curve and the stabiliser's
-  /// catch-up. Answers the number of vertices appended.
+  /// Records what event `e` makes final; events come in order, each once, and `index`
+  /// names `e` in messages. Answers the number of vertices appended. Throws RecordError
+  /// naming the event when its time is not after the one before or the engine refuses
+  /// a vertex.
+  size_t Add(const DocEvent& e, size_t index, K_Shape* shape);
+  /// Records the rest: the vertices held back for their curve or their motion, and the
+  /// stabiliser's catch-up. Answers the number of vertices appended.
   size_t Finish(K_Shape* shape);
 
-  /// The events the stroke has.
+  /// The events added so far.
   size_t Events() const { return events; }
 
 private:
-  struct Vertex {
-    PaintPointerEvent event;
-    std::array<double, 2> pixel;  ///< position in canvas pixels
-    size_t source;                ///< the event it came from (the last for catch-up)
+  struct Sample {
+    std::array<double, 2> pixel;   ///< the stabilised brush, canvas pixels
+    std::array<double, 2> placed;  ///< where a symmetry copy puts it
+    double time;
+    DocEvent event;                ///< the inputs, factors and flags it came with
+    size_t source;                 ///< the event's index
+    bool catchUp;
   };
-  size_t AppendUpTo(size_t end, K_Shape* shape);
+  void Keep(const Sample& s);
+  void Build(bool final);
+  size_t AppendReady(bool final, K_Shape* shape);
   void SetCurve(size_t v, K_Shape* shape) const;
 
-  std::vector<Vertex> vertices;
-  std::vector<size_t> knownAfter;  ///< per event: vertices known once it has arrived
-  size_t events = 0;
-  size_t appended = 0;
-  bool curve = false;
+  DocStroke settings;  ///< brush, seed and move; no events
+  bool curve;
+  double follow;       ///< 1 − the stabiliser's strength
   double width, height;
   std::string where;
+  size_t events = 0;
+  double firstTime = 0, lastTime = 0;
+  DocEvent lastEvent;    ///< where the catch-up goes
+  size_t lastIndex = 0;
+  std::array<double, 2> brush{{0, 0}};
+  std::vector<Sample> kept;
+  std::vector<PaintPointerEvent> built;  ///< the vertices of kept[0 … built)
+  size_t appended = 0;
+  bool finished = false;
 };
 
 /// The shape of a whole stroke: its events recorded (all fed, then Finish), or its

@@ -1,23 +1,22 @@
 // SPDX-License-Identifier: MIT
-// Stroke files; the layout is at the top of app/stroke_file.h.
+// Stroke files; the layout is at the top of document/stroke_file.h.
 //
 // Reading walks the children of the "kstk" list with plain reads, because the strokes
 // share one tag and a descent finds only the first chunk of a tag. Each stroke's list
 // is copied into a memory file of its own; every chunk the host and engine readers
 // will visit is first entered once here, so a defect is reported with the name of the
 // chunk that has it, and only then do WS_ReadShapeChunk and ReadExtraChunks run.
-#include "app/stroke_file.h"
+#include "document/stroke_file.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
-#include "app/input_file.h"
-#include "app/output_file.h"
-#include "app/recorded_shape.h"
-#include "app/signals.h"
-#include "app/stroke_input.h"
-#include "app/symmetry.h"
+#include "document/input_file.h"
+#include "document/output_file.h"
+#include "document/recorded_shape.h"
+#include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 
@@ -185,7 +184,7 @@ std::array<bool, kTableCount> CheckShapeChunks(DKF_File* file, const DKF_ChunkIn
   return present;
 }
 
-// Tables a file leaves out (see the top of app/stroke_file.h).
+// Tables a file leaves out (see the top of document/stroke_file.h).
 void FillAbsentTables(const std::array<bool, kTableCount>& present, K_Shape* shape) {
   const auto& td = shape->timeDistanceTable;
   if (td.empty()) return;  // refused later, by name
@@ -281,12 +280,12 @@ std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc) {
   return bytes;
 }
 
-void SaveStrokeFile(const StrokeDoc& doc, const std::string& path) {
+void SaveStrokeFile(const StrokeDoc& doc, const std::string& path, kstroke::Progress* progress) {
   // Symmetry copies are strokes of their own in the file: it holds what is drawn.
   const std::vector<uint8_t> bytes = StrokeFileBytes(RelocateDoc(ExpandSymmetry(doc), path));
   AtomicOutput out(path);
   out.Write(std::string(bytes.begin(), bytes.end()));
-  ThrowIfCancelled();
+  if (progress && !progress->KeepGoing()) throw long(GX_Err_Cancelled);
   out.Commit();
 }
 

@@ -11,7 +11,7 @@
 // factor, and the turn adds to the brush angle.
 #pragma once
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 /// `doc` with each stroke replaced by its symmetry's copies, the stroke itself first and
 /// then by turn (r = 0 … N − 1) and mirror (none, vertical, horizontal, both); every

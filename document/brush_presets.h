@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The brush presets of brushes/, built into the program so that one binary has them
-// wherever it is installed. Each is a brush file (app/stroke_doc.h ParseBrushPreset).
+// wherever it is installed. Each is a brush file (document/stroke_doc.h ParseBrushPreset).
 #pragma once
 
 #include <vector>

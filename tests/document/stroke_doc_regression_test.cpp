@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Inputs the fuzzer (fuzz/fuzz_stroke_doc) found to escape the loader's own error:
 // each must end in one StrokeDocError with a message naming the file.
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 #include <gtest/gtest.h>
 

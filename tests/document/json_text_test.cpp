@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "app/json_text.h"
+#include "document/json_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 namespace {
 

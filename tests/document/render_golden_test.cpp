@@ -9,9 +9,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/progress_bar.h"
-#include "app/signals.h"
-#include "app/render_job.h"
+#include "document/progress_records.h"
+#include "document/render_document.h"
 #include "golden_support.h"
 #include "test_support.h"
 
@@ -106,25 +105,27 @@ TEST_F(ExampleRenders, CloneImagesAreReadOncePerDocument) {
   EXPECT_EQ(stop.reports.size(), 3u);
 }
 
-TEST_F(ExampleRenders, CancelStopsTheRenderOrTheWriteAndLeavesNoFile) {
-  // A signal before the render stops the render; one that arrives once the picture is
-  // drawn stops the write, row by row, and the temporary goes too.
+TEST_F(ExampleRenders, AStopStopsTheRenderOrTheWriteAndLeavesNoFile) {
+  // A progress that says stop before the render stops the render; one that says so once
+  // the picture is drawn stops the write, row by row, or at the latest before the file
+  // is put in place, and the temporary goes too.
   const std::filesystem::path folder = std::filesystem::path(TestScratchDir()) / "cancel";
   std::filesystem::create_directories(folder);
   const std::string out = (folder / "cancelled.png").string();
-  InstallCancelSignals();
-  ConsoleProgress progress("test", true);
+  struct Stopper : kstroke::Progress {
+    bool Report(int32_t, int32_t) override { return go; }
+    bool KeepGoing() override { return go; }
+    bool go = true;
+  } stopper;
   const StrokeDoc doc = LoadStrokeDoc(Example("fill.json"));
-  const std::unique_ptr<GX_World> drawn = RenderDocument(doc, &progress);
-  std::raise(SIGTERM);
-  ASSERT_TRUE(CancelRequested());
-  EXPECT_EQ(CancelledStatus(), 143);
-  EXPECT_EQ(ThrownCode([&] { RenderDocument(doc, &progress); }), GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out), progress.CancelOnly()); }),
+  const std::unique_ptr<GX_World> drawn = RenderDocument(doc, &stopper);
+  stopper.go = false;
+  EXPECT_EQ(ThrownCode([&] { RenderDocument(doc, &stopper); }), GX_Err_Cancelled);
+  ProgressRecords records(&stopper);
+  EXPECT_EQ(ThrownCode([&] {
+              WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out), records.CancelOnly());
+            }),
             GX_Err_Cancelled);
-  EXPECT_EQ(ThrownCode([&] { WriteCanvas(*drawn, GX_ColourEncoding::kSrgb, ChooseOutput(out)); }), GX_Err_Cancelled)
-      << "nothing is renamed into place once a signal has arrived";
-  ResetCancel();
   EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

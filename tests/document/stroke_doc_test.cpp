@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 #include <gtest/gtest.h>
 
-#include "app/brush_presets.h"
+#include "document/brush_presets.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Pointer events as painters expect them: taps, curves, the stabiliser, symmetry and a
-// progress bar that only moves forward.
-#include "app/stroke_input.h"
+// Pointer events as painters expect them: taps, curves, the stabiliser and symmetry.
+#include "document/stroke_input.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/progress_bar.h"
-#include "app/render_job.h"
-#include "app/symmetry.h"
+#include "document/render_document.h"
+#include "document/symmetry.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
 #include "test_support.h"
@@ -208,33 +206,6 @@ TEST_F(StrokeInput, SymmetryCopiesAreMovedStrokes) {
     }
   EXPECT_LE(worst, 3);
   EXPECT_GT(painted, 2000);
-}
-
-TEST_F(StrokeInput, TheProgressBarOnlyMovesForward) {
-  // 120 events in calls of 4: 30 units. Each call's phases report from 0 again; the
-  // bar holds, and reaches the end only with the last call.
-  ConsoleProgress progress("test", true);
-  struct Spy {
-    ConsoleProgress* bar;
-    GX_ProgressInfo original;
-    std::vector<double> seen;
-    static int32_t Callback(void* context, int32_t done, int32_t total) {
-      auto* self = static_cast<Spy*>(context);
-      const int32_t rc = self->original.progress(self->original.context, done, total);
-      self->seen.push_back(self->bar->Fraction());
-      return rc;
-    }
-  } spy{&progress, *progress.Record(), {}};
-  progress.Record()->context = &spy;
-  progress.Record()->progress = &Spy::Callback;
-  const StrokeDoc doc = LoadStrokeDoc(KSTROKE_SOURCE_DIR "/examples/pressure.json");
-  RenderDocument(doc, &progress);
-  ASSERT_GT(spy.seen.size(), 100u);
-  for (size_t i = 1; i < spy.seen.size(); ++i) ASSERT_GE(spy.seen[i], spy.seen[i - 1]) << i;
-  EXPECT_LT(spy.seen[spy.seen.size() / 2], 0.75);
-  EXPECT_GT(spy.seen[spy.seen.size() / 2], 0.25);
-  EXPECT_GE(spy.seen.back(), 29.0 / 30);
-  EXPECT_EQ(progress.Fraction(), 1.0);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@
 #include <string>
 #include <vector>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
+#include "kstroke/kstroke.hpp"
 
 struct StrokeFileError : StrokeDocError {
   using StrokeDocError::StrokeDocError;
@@ -45,9 +46,11 @@ constexpr uint32_t kStrokeFileVersion = 2;
 /// The stroke file of `doc`. Throws StrokeFileError (a stroke the engine refuses to
 /// record, or a recorded shape that would not read back).
 std::vector<uint8_t> StrokeFileBytes(const StrokeDoc& doc);
-/// Writes StrokeFileBytes(doc) to `path` through a temporary file (app/output_file.h).
-/// Throws StrokeFileError, OutputError, or long GX_Err_Cancelled after a signal.
-void SaveStrokeFile(const StrokeDoc& doc, const std::string& path);
+/// Writes StrokeFileBytes(doc) to `path` through a temporary file (document/output_file.h).
+/// `progress` (may be null) is asked before the file is put in place. Throws
+/// StrokeFileError, OutputError, or long GX_Err_Cancelled when `progress` said stop.
+void SaveStrokeFile(const StrokeDoc& doc, const std::string& path,
+                    kstroke::Progress* progress = nullptr);
 
 /// Reads a stroke file; `path` names it in messages and becomes the document's path.
 StrokeDoc ParseStrokeFile(const std::vector<uint8_t>& bytes, const std::string& path);

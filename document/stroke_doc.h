@@ -10,7 +10,7 @@
 //
 // A stroke is described either by its pointer `events` or as `recorded`: the path and
 // time tables a recorded K_Shape holds, which is what a stroke file stores (see
-// app/stroke_file.h). Numbers round-trip exactly: doubles are printed with enough
+// document/stroke_file.h). Numbers round-trip exactly: doubles are printed with enough
 // digits to read back the same value, and float values (path points, factors) are
 // printed as the shortest decimal that reads back as the same float.
 #pragma once
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dynamics.h"
+#include "document/dynamics.h"
 
 /// Largest canvas side: the engine keeps rectangles in 16-bit fields.
 constexpr int kMaxCanvasSide = 30000;
@@ -44,9 +44,9 @@ struct DocBrush {
   double flow = 1;         ///< 0..1, share each dab adds
   bool dither = false;
   std::string accumulate = "build-up";  ///< "build-up" or "additive"
-  Dynamics dynamics = DefaultDynamics();  ///< app/dynamics.h
+  Dynamics dynamics = DefaultDynamics();  ///< document/dynamics.h
   /// "none": samples joined by straight segments; "curve": a centripetal Catmull-Rom
-  /// curve through every sample (app/stroke_input.h).
+  /// curve through every sample (document/stroke_input.h).
   std::string smoothing = "none";
   /// 0..0.99: how far the brush lags behind the pointer; 0 follows it exactly.
   double stabiliser = 0;
@@ -55,7 +55,7 @@ struct DocBrush {
 struct DocEvent {
   double time = 0;
   double x = 0, y = 0;  ///< fractions of the canvas
-  /// The pointer's inputs (units in app/dynamics.h); pressure absent reads as 1.
+  /// The pointer's inputs (units in document/dynamics.h); pressure absent reads as 1.
   std::optional<double> pressure;
   double tiltX = 0, tiltY = 0, twist = 0;
   /// Diameter, opacity, flow and roundness factors (1 = the brush's own value) and the
@@ -130,7 +130,7 @@ struct DocSymmetry {
   }
 };
 
-/// A symmetry copy's move (app/symmetry.h): set by ExpandSymmetry for strokes of events,
+/// A symmetry copy's move (document/symmetry.h): set by ExpandSymmetry for strokes of events,
 /// never read from or written to a file.
 struct DocCopy {
   double mirrorX = 1, mirrorY = 1;  ///< −1 mirrors that coordinate about the centre
@@ -160,7 +160,7 @@ struct DocStroke {
   std::optional<DocRecorded> recorded;
   int seed = 1;
   DocSymmetry symmetry;
-  std::optional<DocCopy> copy;  ///< a symmetry copy's move (app/symmetry.h)
+  std::optional<DocCopy> copy;  ///< a symmetry copy's move (document/symmetry.h)
 };
 
 struct StrokeDoc {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// JSON parsing with field names in its errors, and excerpts; see app/json_text.h.
-#include "app/json_text.h"
+// JSON parsing with field names in its errors, and excerpts; see document/json_text.h.
+#include "document/json_text.h"
 
 #include <vector>
 
-#include "app/stroke_doc.h"
+#include "document/stroke_doc.h"
 
 using nlohmann::json;
 
