@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -655,6 +656,14 @@ DocBrushPreset ParseBrushPreset(const std::string& text, const std::string& file
 DocBrushPreset LoadBrush(const std::string& nameOrPath) {
   for (const BrushPresetText& p : BrushPresetTexts())
     if (nameOrPath == p.name) return ParseBrushPreset(p.text, std::string("brush preset ") + p.name);
+  // A bare word that names no file was meant as a preset.
+  if (nameOrPath.find('/') == std::string::npos && !std::filesystem::exists(nameOrPath)) {
+    std::string list;
+    for (const BrushPresetText& p : BrushPresetTexts())
+      list += (list.empty() ? "" : ", ") + std::string(p.name);
+    throw StrokeDocError("unknown brush preset " + JsonExcerpt(json(nameOrPath)) + " (one of: " +
+                         list + "), and no brush file of that name");
+  }
   const std::vector<uint8_t> bytes = ReadInputFile(nameOrPath);
   return ParseBrushPreset(std::string(bytes.begin(), bytes.end()), nameOrPath);
 }

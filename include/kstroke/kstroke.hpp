@@ -237,7 +237,7 @@ private:
 struct Event {
   double t = 0;          ///< time; each event's is after the one before
   double x = 0, y = 0;   ///< fractions of the canvas
-  std::optional<double> pressure;  ///< 0..1; none reads as 1
+  std::optional<double> pressure{};  ///< 0..1; none reads as 1
   double tiltX = 0, tiltY = 0;     ///< degrees, −90..90
   double twist = 0;                ///< degrees, 0..360
   bool spacing = true;             ///< false forces a dab at this event

@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+// The C++ facade as a host uses it: strokes painted event by event, documents, errors
+// with their codes, and the README's program built against an installed kstroke.
+#include "kstroke/kstroke.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "document/render_document.h"
+#include "golden_support.h"
+#include "host/gx/gx_image.h"
+#include "host/y/errors.h"
+#include "kstroke/shape.h"
+#include "test_support.h"
+
+// The README's program, compiled here from the file an installed kstroke builds.
+#define main EmbedExampleMain
+#include "examples/embed/stroke.cpp"
+#undef main
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs `body` in a folder of its own, so files it writes by bare name land there.
+template <class F>
+void InFolder(const fs::path& folder, F&& body) {
+  fs::create_directories(folder);
+  const fs::path back = fs::current_path();
+  fs::current_path(folder);
+  body();
+  fs::current_path(back);
+}
+
+std::unique_ptr<GX_World> ReadPng(const fs::path& path) {
+  GX_World* w = nullptr;
+  EXPECT_EQ(GX_ReadImage(path.c_str(), 8, &w, nullptr), 0) << GX_ImageLastMessage();
+  return std::unique_ptr<GX_World>(w);
+}
+
+long CodeOf(const std::function<void()>& f, std::string* message = nullptr) {
+  try {
+    f();
+  } catch (const kstroke::Error& e) {
+    if (message) *message = e.what();
+    return e.Code();
+  }
+  return -1;
+}
+
+TEST(Facade, TheReadmeProgramDrawsItsStroke) {
+  const fs::path folder = fs::path(TestScratchDir()) / "readme";
+  InFolder(folder, [] { EXPECT_EQ(EmbedExampleMain(), 0); });
+  const std::unique_ptr<GX_World> drawn = ReadPng(folder / "stroke.png");
+  ASSERT_TRUE(drawn);
+  ExpectMatchesGolden(*drawn, "facade", "stroke.png", 0.0);
+  // The README shows that very program.
+  std::ifstream readme(KSTROKE_SOURCE_DIR "/README.md"), example(KSTROKE_SOURCE_DIR "/examples/embed/stroke.cpp");
+  std::stringstream r, e;
+  r << readme.rdbuf();
+  e << example.rdbuf();
+  const std::string code = e.str().substr(e.str().find("#include <cmath>"));
+  EXPECT_NE(r.str().find(code), std::string::npos) << "README.md does not show examples/embed/stroke.cpp";
+}
+
+TEST(Facade, AStrokePaintsWhatTheSameDescriptionPaints) {
+  // The same brush, colour and events as a description, one render call per event:
+  // the facade's stroke and the document's go through the same session.
+  const std::string json = R"({"canvas": {"width": 200, "height": 120, "depth": 16},
+    "batch": 1, "brush": {"preset": "brush-pen", "diameter": 16, "stabiliser": 0.3},
+    "source": {"colour": [0.8, 0.2, 0.1]}, "transfer": "multiply",
+    "strokes": [{"seed": 5, "events": [)";
+  std::string events;
+  kstroke::Canvas canvas(200, 120, kstroke::Depth::k16);
+  kstroke::Stroke stroke(canvas, kstroke::Brush::Preset("brush-pen").Diameter(16).Stabiliser(0.3),
+                         kstroke::Source::Fill({0.8, 0.2, 0.1}));
+  stroke.Transfer("multiply").Seed(5);
+  for (int i = 0; i < 30; ++i) {
+    const kstroke::Event e{i * 0.02, 0.1 + 0.027 * i, 0.5 + 0.3 * std::sin(i / 5.0), 0.2 + 0.025 * i};
+    events += (i ? "," : "") + std::string(R"({"t": )") + std::to_string(e.t) + R"(, "x": )" +
+              std::to_string(e.x) + R"(, "y": )" + std::to_string(e.y) + R"(, "pressure": )" +
+              std::to_string(*e.pressure) + "}";
+    // The description's numbers are printed: the stroke takes the same decimals.
+    stroke.Add({std::stod(std::to_string(e.t)), std::stod(std::to_string(e.x)),
+                std::stod(std::to_string(e.y)), std::stod(std::to_string(*e.pressure))});
+    stroke.Render();
+  }
+  stroke.Finish();
+  const kstroke::Canvas expected =
+      kstroke::Document::Parse(json + events + "]}]}", "same.json").Render();
+  const kstroke::PixelView a = canvas.Pixels(), b = const_cast<kstroke::Canvas&>(expected).Pixels();
+  ASSERT_EQ(a.rowBytes, b.rowBytes);
+  long differing = 0;
+  for (int y = 0; y < a.height; ++y)
+    differing += std::memcmp(static_cast<char*>(a.data) + y * a.rowBytes,
+                             static_cast<char*>(b.data) + y * b.rowBytes, size_t(a.width) * 8) != 0;
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(stroke.Shape().NumVertices(), 29);
+}
+
+TEST(Facade, FailuresCarryTheirCodeAndNameWhatFailed) {
+  kstroke::Canvas canvas(64, 64);
+  kstroke::Canvas deep(16, 16, kstroke::Depth::k16);
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    long code;
+    std::string message;
+  };
+  const Case kCases[] = {
+      {"canvas too wide", [] { kstroke::Canvas(30001, 10); }, 0,
+       "canvas.width: expected 1 to 30000, got 30001"},
+      {"diameter", [] { kstroke::Brush().Diameter(0); }, 0,
+       "brush.diameter: expected a number above 0 up to 10000, got 0"},
+      {"curve of no points", [] { kstroke::Brush().Map(kstroke::Factor::kFlow, kstroke::Input::kSpeed, {}); },
+       0, "brush.dynamics.flow.curve: expected 1 to 8 points, got 0"},
+      {"unknown preset", [] { kstroke::Brush::Preset("crayon"); }, 0,
+       "unknown brush preset \"crayon\" (one of: airbrush, brush-pen, "},
+      {"clone of another depth",
+       [&] { kstroke::Stroke(canvas, kstroke::Brush(), kstroke::Source::Clone(deep)); }, 0,
+       "source.image: a clone image of depth 16 on a canvas of depth 8"},
+      {"unknown transfer", [&] { kstroke::Stroke(canvas).Transfer("glow"); }, 0,
+       "unknown transfer mode \"glow\""},
+      {"time going back",
+       [&] {
+         kstroke::Stroke s(canvas);
+         s.Add({1, 0.5, 0.5});
+         s.Add({0.5, 0.6, 0.5});
+       },
+       0, "event 1.t: expected a time after 1 (the event before), got 0.5"},
+      {"settings after the first event",
+       [&] {
+         kstroke::Stroke s(canvas);
+         s.Add({0, 0.5, 0.5});
+         s.Seed(3);
+       },
+       0, "seed: set before the first event"},
+      {"an event after the end",
+       [&] {
+         kstroke::Stroke s(canvas);
+         s.Add({0, 0.5, 0.5});
+         s.Finish();
+         s.Add({1, 0.6, 0.5});
+       },
+       0, "event 1: the stroke is finished"},
+      {"stopped by the progress",
+       [&] {
+         struct Stop : kstroke::Progress {
+           bool Report(int32_t, int32_t) override { return false; }
+         } stop;
+         kstroke::Stroke s(canvas);
+         s.Add({0, 0.2, 0.5});
+         s.Add({1, 0.8, 0.5});
+         s.Render(&stop);
+       },
+       GX_Err_Cancelled, "stopped"},
+      {"malformed description", [] { kstroke::Document::Parse("{", "x.json"); }, 0,
+       "x.json: not valid JSON: parse error at line 1, column 2: syntax error while parsing "
+       "object key - unexpected end of input; expected string literal"},
+      {"unwritable file", [&] { canvas.Write("/nonexistent/o.png"); }, 0,
+       "/nonexistent/o.png: cannot create the output file: No such file or directory"},
+      {"unknown format", [&] { canvas.Write("o.bmp"); }, 0, "o.bmp: no image format"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::string message;
+    EXPECT_EQ(CodeOf(c.call, &message), c.code);
+    EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+  }
+}
+
+TEST(Facade, CanvasesShareTheirPixelsAndTravelThroughFiles) {
+  kstroke::Canvas canvas(8, 4, kstroke::Depth::kFloat, {0.25, 0.5, 2.0, 1});
+  EXPECT_EQ(canvas.Space(), kstroke::ColourSpace::kLinear);
+  kstroke::PixelView view = canvas.Pixels();
+  const float* pixel = static_cast<const float*>(view.data);
+  EXPECT_EQ(pixel[0], 1.0f);   // alpha first
+  EXPECT_EQ(pixel[3], 2.0f);   // blue, past 1 on a float canvas
+  static_cast<float*>(view.data)[1] = -0.5f;
+  const kstroke::Canvas copy = canvas;
+  EXPECT_EQ(static_cast<const float*>(copy.World().GetLayer()->data)[1], -0.5f) << "copies share";
+  const fs::path exr = fs::path(TestScratchDir()) / "facade.exr";
+  canvas.Write(exr.string(), "float");
+  kstroke::Canvas back = kstroke::Canvas::Read(exr.string(), kstroke::Depth::kFloat);
+  EXPECT_EQ(static_cast<const float*>(back.Pixels().data)[1], -0.5f);
+  EXPECT_EQ(static_cast<const float*>(back.Pixels().data)[3], 2.0f);
+}
+
+TEST(Facade, DocumentsLoadSaveAndTakeABrush) {
+  const fs::path kst = fs::path(TestScratchDir()) / "facade.kst";
+  kstroke::Document doc = kstroke::Document::Load(KSTROKE_SOURCE_DIR "/examples/fill.json");
+  EXPECT_EQ(doc.Width(), 384);
+  EXPECT_EQ(doc.Strokes(), 1u);
+  doc.Save(kst.string());
+  const kstroke::Document loaded = kstroke::Document::Load(kst.string());
+  const kstroke::Canvas a = doc.Render(), b = loaded.Render();
+  EXPECT_EQ(std::memcmp(a.World().GetLayer()->data, b.World().GetLayer()->data,
+                        size_t(a.World().GetLayer()->rowBytes) * 256),
+            0);
+  doc.UseBrush(kstroke::Brush::Preset("soft-eraser"));
+  EXPECT_NE(doc.ToJson().find("\"transfer\": \"erase\""), std::string::npos);
+}
+
+// The README's program built against a staged install, as its folder's CMakeLists.txt
+// and as a plain compiler line with pkg-config; each must draw what the golden holds.
+TEST(Facade, AnInstalledKstrokeBuildsTheEmbedExample) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer build's libraries need the sanitizer in the consumer too";
+#endif
+  const fs::path work = fs::path(TestScratchDir()) / "embed";
+  const fs::path stage = work / "stage";
+  fs::create_directories(work);
+  const auto run = [&](const std::string& cmd) {
+    const std::string logged = cmd + " >" + (work / "log.txt").string() + " 2>&1";
+    const int rc = std::system(logged.c_str());
+    std::ifstream log(work / "log.txt");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_EQ(rc, 0) << cmd << "\n" << text.str();
+    return rc == 0;
+  };
+  ASSERT_TRUE(run("cmake --install " KSTROKE_BINARY_DIR " --prefix " + stage.string()));
+  EXPECT_FALSE(fs::exists(stage / "include" / "host")) << "headers go under include/kstroke/";
+  EXPECT_TRUE(fs::exists(stage / "include" / "kstroke" / "host" / "gx" / "gx.h"));
+  const fs::path cmakeBuild = work / "cmake";
+  ASSERT_TRUE(run("cmake -S " KSTROKE_SOURCE_DIR "/examples/embed -B " + cmakeBuild.string() +
+                  " -DCMAKE_PREFIX_PATH=" + stage.string()));
+  ASSERT_TRUE(run("cmake --build " + cmakeBuild.string()));
+  const fs::path pcBuild = work / "pkgconfig";
+  fs::create_directories(pcBuild);
+  ASSERT_TRUE(run("c++ " KSTROKE_SOURCE_DIR "/examples/embed/stroke.cpp -o " +
+                  (pcBuild / "stroke").string() + " -Wl,-rpath," + (stage / "lib").string() +
+                  " $(PKG_CONFIG_PATH=" +
+                  (stage / "lib" / "pkgconfig").string() + " pkg-config --cflags --libs kstroke)"));
+  for (const fs::path& dir : {cmakeBuild, pcBuild}) {
+    SCOPED_TRACE(dir.filename().string());
+    ASSERT_TRUE(run("cd " + dir.string() + " && ./stroke"));
+    const std::unique_ptr<GX_World> drawn = ReadPng(dir / "stroke.png");
+    ASSERT_TRUE(drawn);
+    ExpectMatchesGolden(*drawn, "facade", "stroke.png", 0.0);
+  }
+}
+
+}  // namespace
