@@ -4,6 +4,7 @@
 #include "kstroke/kstroke.hpp"
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 #include "document/brush_presets.h"
@@ -316,6 +317,20 @@ Source Source::Clone(const Canvas& image, double sourceX, double sourceY, double
   return s;
 }
 
+Source Source::CloneFile(const std::string& path, double sourceX, double sourceY, double aspect) {
+  if (path.empty()) throw Error(0, "source.image: expected a file name");
+  Source s;
+  s.impl->source.type = "clone";
+  // Absolute, so a document saved elsewhere still finds it.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  s.impl->source.image = ec ? path : absolute.lexically_normal().string();
+  s.impl->source.sourcePoint = {{Checked("source.sourcePoint[0]", sourceX, -100, 100),
+                                 Checked("source.sourcePoint[1]", sourceY, -100, 100)}};
+  s.impl->source.sourcePixelAspect = Checked("source.sourcePixelAspect", aspect, 0, 100, true);
+  return s;
+}
+
 // Stroke
 // ====================================================================================
 
@@ -364,10 +379,12 @@ Stroke::Stroke(Canvas& canvas, const Brush& brush, const Source& source)
   if (brush.impl->preset.transfer) impl->stroke.transfer = *brush.impl->preset.transfer;
   impl->stroke.source = source.impl->source;
   impl->source = std::make_shared<Source::Impl>(*source.impl);
+  if (impl->stroke.source.type == "clone" && !impl->source->image)
+    impl->source->image = Canvas::Read(impl->stroke.source.image, canvas.GetDepth(), canvas.Space()).impl;
   if (impl->stroke.source.type == "clone" &&
-      source.impl->image->world->GetLayer()->depth != impl->settings.depth)
+      impl->source->image->world->GetLayer()->depth != impl->settings.depth)
     throw Error(0, "source.image: a clone image of depth " +
-                       std::to_string(source.impl->image->world->GetLayer()->depth) +
+                       std::to_string(impl->source->image->world->GetLayer()->depth) +
                        " on a canvas of depth " + std::to_string(impl->settings.depth));
 }
 
@@ -419,6 +436,7 @@ void Stroke::Add(const Event& event) {
   }
   Guard([&] { impl->Session().Add(e, Events()); });
   impl->lastTime = e.time;
+  impl->stroke.events.push_back(e);
 }
 
 Rect Stroke::Render(Progress* progress) {
@@ -482,6 +500,59 @@ int32_t Document::Width() const { return impl->doc.width; }
 int32_t Document::Height() const { return impl->doc.height; }
 Depth Document::GetDepth() const { return Depth(impl->doc.depth); }
 std::size_t Document::Strokes() const { return impl->doc.strokes.size(); }
+
+Document Document::New(int32_t width, int32_t height, Depth depth, Colour background,
+                       ColourSpace space) {
+  const Canvas blank(1, 1, depth, background, space);  // checks the depth and colours
+  for (const auto& side : {std::make_pair("canvas.width", width), std::make_pair("canvas.height", height)})
+    if (side.second < 1 || side.second > kMaxCanvasSide)
+      throw Error(0, std::string(side.first) + ": expected 1 to " + std::to_string(kMaxCanvasSide) +
+                         ", got " + std::to_string(side.second));
+  Document d;
+  d.impl->doc.width = width;
+  d.impl->doc.height = height;
+  d.impl->doc.depth = int(depth);
+  d.impl->doc.background = {{background.red, background.green, background.blue, background.alpha}};
+  d.impl->doc.colour = blank.Space() == ColourSpace::kLinear ? "linear" : "srgb";
+  return d;
+}
+
+Document& Document::Add(const Stroke& stroke) {
+  const StrokeDoc& from = stroke.impl->settings;
+  StrokeDoc& doc = impl->doc;
+  if (from.width != doc.width || from.height != doc.height || from.depth != doc.depth) {
+    std::ostringstream text;
+    text << "stroke: painted on a " << from.width << "x" << from.height << " canvas of depth "
+         << from.depth << ", the document's is " << doc.width << "x" << doc.height
+         << " of depth " << doc.depth;
+    throw Error(0, text.str());
+  }
+  if (!doc.strokes.empty() && from.blending != doc.blending)
+    throw Error(0, "stroke: blends " + std::string(from.blending == "linear" ? "in linear light" : "the stored values") +
+                       ", the document's strokes the other way");
+  const DocStroke& s = stroke.impl->stroke;
+  if (s.source.type == "clone" && !s.source.image.empty() && s.source.image[0] == '(')
+    throw Error(0, "source.image: a clone of an image in memory has no file a document can "
+                   "name (use Source::CloneFile)");
+  doc.blending = from.blending;
+  doc.strokes.push_back(s);
+  return *this;
+}
+
+Document& Document::Keep(std::size_t count) {
+  if (count < impl->doc.strokes.size()) impl->doc.strokes.resize(count);
+  return *this;
+}
+
+Canvas Document::Blank() const {
+  return Guard([&] {
+    auto canvas = std::make_shared<Canvas::Impl>();
+    canvas->world = NewCanvas(impl->doc);
+    canvas->space = CanvasEncoding(impl->doc) == GX_ColourEncoding::kLinear ? ColourSpace::kLinear
+                                                                           : ColourSpace::kSrgb;
+    return Canvas(canvas);
+  });
+}
 
 Document& Document::UseBrush(const Brush& brush) {
   ApplyBrush(brush.impl->preset, &impl->doc);

@@ -222,6 +222,10 @@ public:
   /// at (`sourceX`, `sourceY`), fractions of the image, lands on the canvas's (0, 0).
   static Source Clone(const Canvas& image, double sourceX = 0, double sourceY = 0,
                       double sourcePixelAspect = 1);
+  /// Pixels of the image file at `path`, read when a stroke starts, at that canvas's
+  /// depth and colour space. A document a stroke of it is added to names the file.
+  static Source CloneFile(const std::string& path, double sourceX = 0, double sourceY = 0,
+                          double sourcePixelAspect = 1);
   ~Source();
   Source(const Source& other);
   Source& operator=(const Source& other);
@@ -283,6 +287,7 @@ public:
 private:
   struct Impl;
   std::unique_ptr<Impl> impl;
+  friend class Document;
 };
 
 /// A stroke description or stroke file: a canvas's settings and strokes, as the kstroke
@@ -296,6 +301,11 @@ public:
   static Document Parse(const std::string& json, const std::string& name = "description");
   /// The built-in stroke.
   static Document BuiltIn();
+  /// A document of no strokes, for a canvas as Canvas's constructor makes it. Throws
+  /// Error for a size out of range.
+  static Document New(int32_t width, int32_t height, Depth depth = Depth::k8,
+                      Colour background = {1, 1, 1, 1},
+                      ColourSpace space = ColourSpace::kDepthDefault);
   ~Document();
   Document(const Document& other);
   Document& operator=(const Document& other);
@@ -312,6 +322,15 @@ public:
   std::size_t Strokes() const;
   /// Paints every stroke with `brush` (and its transfer, when it has one).
   Document& UseBrush(const Brush& brush);
+  /// Appends `stroke` as painted so far: its brush, source, transfer, channels, seed
+  /// and events. Throws Error when its canvas is not of the document's size and depth,
+  /// it blends otherwise than the document's earlier strokes, or it clones an image in
+  /// memory (a description names its clone images by file: Source::CloneFile).
+  Document& Add(const Stroke& stroke);
+  /// Keeps the first `count` strokes (an undo of the ones after).
+  Document& Keep(std::size_t count);
+  /// A canvas of the document's size, depth, colour space and background, unpainted.
+  Canvas Blank() const;
 
   /// Renders every stroke onto a new canvas, as a painting host would while the pen
   /// moved. Throws Error.

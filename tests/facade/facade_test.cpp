@@ -210,6 +210,76 @@ TEST(Facade, DocumentsLoadSaveAndTakeABrush) {
   EXPECT_NE(doc.ToJson().find("\"transfer\": \"erase\""), std::string::npos);
 }
 
+// What a painting host keeps: strokes painted live, added to a document, saved; the
+// document read back renders the very pixels the canvas holds.
+TEST(Facade, PaintedStrokesMakeADocumentThatRendersThem) {
+  kstroke::Document doc = kstroke::Document::New(160, 100, kstroke::Depth::k16, {0.9, 0.9, 0.8, 1});
+  kstroke::Canvas canvas = doc.Blank();
+  const struct {
+    kstroke::Source source;
+    const char* brush;
+    double y;
+  } kStrokes[] = {
+      {kstroke::Source::Fill({0.7, 0.1, 0.2}), "ink", 0.3},
+      {kstroke::Source::CloneFile(KSTROKE_SOURCE_DIR "/examples/clone_source.png", 0.1, 0.2), "clone", 0.6},
+      {kstroke::Source::Fill({0.1, 0.1, 0.7, 0.5}), "airbrush", 0.8},
+  };
+  for (const auto& s : kStrokes) {
+    kstroke::Stroke stroke(canvas, kstroke::Brush::Preset(s.brush).Diameter(12), s.source);
+    for (int i = 0; i < 24; ++i) {
+      stroke.Add({i * 0.01, 0.1 + 0.035 * i, s.y + 0.1 * std::sin(i / 4.0), 0.4 + 0.02 * i});
+      if (i % 4 == 3) stroke.Render();  // the document's batch
+    }
+    stroke.Finish();
+    doc.Add(stroke);
+  }
+  ASSERT_EQ(doc.Strokes(), 3u);
+  const fs::path saved = fs::path(TestScratchDir()) / "painted.json";
+  {
+    std::ofstream out(saved);
+    out << doc.ToJson();
+  }
+  const kstroke::Canvas rendered = kstroke::Document::Load(saved.string()).Render();
+  const GX_LayerDef& a = *canvas.World().GetLayer();
+  const GX_LayerDef& b = *rendered.World().GetLayer();
+  long differing = 0;
+  for (int y = 0; y < 100; ++y)
+    differing += std::memcmp(static_cast<char*>(a.data) + y * a.rowBytes,
+                             static_cast<char*>(b.data) + y * b.rowBytes, 160 * 8) != 0;
+  EXPECT_EQ(differing, 0) << "rows differing of 100";
+  const kstroke::Canvas blank = doc.Blank();
+  long painted = 0;
+  for (int y = 0; y < 100; ++y)
+    painted += std::memcmp(static_cast<char*>(a.data) + y * a.rowBytes,
+                           static_cast<char*>(blank.World().GetLayer()->data) + y * a.rowBytes, 160 * 8) != 0;
+  EXPECT_GT(painted, 50) << "the strokes cover most rows";
+
+  // Undo keeps the first strokes; keeping more than there are changes nothing.
+  EXPECT_EQ(doc.Keep(1).Strokes(), 1u);
+  EXPECT_EQ(doc.Keep(5).Strokes(), 1u);
+
+  kstroke::Canvas other(80, 100, kstroke::Depth::k16);
+  kstroke::Stroke elsewhere(other);
+  kstroke::Canvas image(16, 16, kstroke::Depth::k16);
+  kstroke::Stroke inMemory(canvas, kstroke::Brush(), kstroke::Source::Clone(image));
+  kstroke::Stroke linear(canvas);
+  linear.LinearBlending(true);
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { doc.Add(elsewhere); }, &message), 0);
+  EXPECT_EQ(message, "stroke: painted on a 80x100 canvas of depth 16, the document's is 160x100 of depth 16");
+  EXPECT_EQ(CodeOf([&] { doc.Add(inMemory); }, &message), 0);
+  EXPECT_EQ(message, "source.image: a clone of an image in memory has no file a document can name "
+                     "(use Source::CloneFile)");
+  EXPECT_EQ(CodeOf([&] { doc.Add(linear); }, &message), 0);
+  EXPECT_EQ(message, "stroke: blends in linear light, the document's strokes the other way");
+  EXPECT_EQ(CodeOf([&] { kstroke::Stroke(canvas, kstroke::Brush(), kstroke::Source::CloneFile("/no/such.png")); },
+                   &message),
+            GX_Err_ImageOpen);
+  EXPECT_NE(message.find("/no/such.png"), std::string::npos) << message;
+  EXPECT_EQ(CodeOf([] { kstroke::Document::New(0, 5); }, &message), 0);
+  EXPECT_EQ(message, "canvas.width: expected 1 to 30000, got 0");
+}
+
 // The README's program built against a staged install, as its folder's CMakeLists.txt
 // and as a plain compiler line with pkg-config; each must draw what the golden holds.
 TEST(Facade, AnInstalledKstrokeBuildsTheEmbedExample) {
