@@ -24,7 +24,7 @@ FUZZ_MAX_LEN_image := 65536
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo install bench fuzz tsan clean
+.PHONY: all deps configure build test demo install docs bench fuzz tsan clean
 
 all: build
 
@@ -46,6 +46,12 @@ demo: build
 # The libraries, their headers, CMake package and pkg-config files, and the program.
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The reference of the public headers, docs/api/index.html. Fails on any warning.
+docs: deps
+	@rm -rf docs/api && mkdir -p docs/api
+	@{ cat docs/Doxyfile; echo "OUTPUT_DIRECTORY = docs/api"; } | doxygen - \
+	  && echo "docs/api/index.html"
 
 bench: deps
 	@cmake -S . -B build-bench -DKSTROKE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null

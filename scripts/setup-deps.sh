@@ -17,6 +17,7 @@ packages=(
   libtbb-dev            # threaded row iteration
   libgtest-dev libgmock-dev
   libbenchmark-dev
+  doxygen               # the API reference (make docs), checked by make test
   clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
 )
 # Extra packages for one job only, e.g. KSTROKE_EXTRA_PACKAGES=libmypaint-dev from

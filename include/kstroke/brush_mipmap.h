@@ -1,24 +1,25 @@
 // SPDX-License-Identifier: MIT
-// The MIP pyramid of a brush tip and the transformed-tip rasterizer that draws from it.
-//
-// A K_BrushMIPMap is built from a tip just before the tip is drawn at some scale. It
-// holds the tip's bitmap and ever smaller copies (each level half the size of the one
-// before, 7-tap half-band filtered, with a one-sample zero border), and the tip polygon
-// of the current dab. Per dab: SetTransform, clear the destination, RenderInto,
-// GetRenderedBounds.
-//
-// Choices where the rasterizer's rules leave room:
-// - Coordinate range. The scan keeps its running minimum and maximum y from ±30000, so
-//   a polygon with a vertex coordinate not strictly inside (−30000, 30000), or not
-//   finite (a zero pixel aspect, an infinite scale), is not drawn at all, and its
-//   rendered bounds are empty. Callers keep dab buffers far below that size.
-// - Level pair past the pyramid. A scale picks level L alone or the pair (L, L + 1).
-//   When the pair would read past the last level of this pyramid, the last level is
-//   sampled alone (bilinear, unblended); a single level past the end becomes the last
-//   level. The 0.26-pixel minimum size keeps the pair inside for tips up to 4259
-//   samples on the longer side, so this only matters for larger tips.
-// - Texture steps beyond the 16.16 range (a very large tip squeezed to 0.26 pixel)
-//   saturate at the 32-bit limits instead of wrapping.
+/// @file
+/// The MIP pyramid of a brush tip and the transformed-tip rasterizer that draws from it.
+///
+/// A K_BrushMIPMap is built from a tip just before the tip is drawn at some scale. It
+/// holds the tip's bitmap and ever smaller copies (each level half the size of the one
+/// before, 7-tap half-band filtered, with a one-sample zero border), and the tip polygon
+/// of the current dab. Per dab: SetTransform, clear the destination, RenderInto,
+/// GetRenderedBounds.
+///
+/// Choices where the rasterizer's rules leave room:
+/// - Coordinate range. The scan keeps its running minimum and maximum y from ±30000, so
+///   a polygon with a vertex coordinate not strictly inside (−30000, 30000), or not
+///   finite (a zero pixel aspect, an infinite scale), is not drawn at all, and its
+///   rendered bounds are empty. Callers keep dab buffers far below that size.
+/// - Level pair past the pyramid. A scale picks level L alone or the pair (L, L + 1).
+///   When the pair would read past the last level of this pyramid, the last level is
+///   sampled alone (bilinear, unblended); a single level past the end becomes the last
+///   level. The 0.26-pixel minimum size keeps the pair inside for tips up to 4259
+///   samples on the longer side, so this only matters for larger tips.
+/// - Texture steps beyond the 16.16 range (a very large tip squeezed to 0.26 pixel)
+///   saturate at the 32-bit limits instead of wrapping.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Brush tips: a single-channel coverage bitmap with a hot spot, and the computed soft
-// round or elliptical tip the stamping loop draws every dab from.
-//
-// Geometry units: the hot spot and the tip's semi-axes are in quarter pixels; the
-// bitmap's pixel (0, 0) is its top-left corner. Coverage is 0..255 at 8 bits and
-// 0..32768 at 16 bits (32768 = full).
+/// @file
+/// Brush tips: a single-channel coverage bitmap with a hot spot, and the computed soft
+/// round or elliptical tip the stamping loop draws every dab from.
+///
+/// Geometry units: the hot spot and the tip's semi-axes are in quarter pixels; the
+/// bitmap's pixel (0, 0) is its top-left corner. Coverage is 0..255 at 8 bits and
+/// 0..32768 at 16 bits (32768 = full).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// K_CheckoutManager: the host's hook for supplying a clone source's source layer.
+/// @file
+/// K_CheckoutManager: the host's hook for supplying a clone source's source layer.
 #pragma once
 
 #include "kstroke/kstroke_export.h"

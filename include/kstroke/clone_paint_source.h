@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
-// K_ClonePaintSource: paints pixels taken from a source layer under the clone transform.
-//
-// Geometry. The source rectangle is where the source layer's pixels lie (source pixel
-// coordinates); the source point is a point of it as fractions of its width and height;
-// the source pixel aspect makes source pixels square. The source-to-destination matrix
-// is, in call order (V_Matrix3 composes in call order):
-//   Translate(-s0 - o) · Scale(sourceAspect·scale.x, scale.y) · Rotate(rotation)
-//   · Scale(1 / pixelAspect, 1) · Translate(destRect.left + dW·position.x,
-//                                           destRect.top + dH·position.y)
-// with s0 the source point in source pixels and o = (dW·anchor.x, dH·anchor.y) ·
-// pixelAspect / sourceAspect. When that is a whole-pixel shift ("in place"),
-// destination pixel p takes source pixel p - floor(offset + 0.5), with no resampling.
+/// @file
+/// K_ClonePaintSource: paints pixels taken from a source layer under the clone transform.
+///
+/// Geometry. The source rectangle is where the source layer's pixels lie (source pixel
+/// coordinates); the source point is a point of it as fractions of its width and height;
+/// the source pixel aspect makes source pixels square. The source-to-destination matrix
+/// is, in call order (V_Matrix3 composes in call order):
+///   Translate(-s0 - o) · Scale(sourceAspect·scale.x, scale.y) · Rotate(rotation)
+///   · Scale(1 / pixelAspect, 1) · Translate(destRect.left + dW·position.x,
+///                                           destRect.top + dH·position.y)
+/// with s0 the source point in source pixels and o = (dW·anchor.x, dH·anchor.y) ·
+/// pixelAspect / sourceAspect. When that is a whole-pixel shift ("in place"),
+/// destination pixel p takes source pixel p - floor(offset + 0.5), with no resampling.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// K_FillPaintSource: a constant colour laid down through the paint mask.
-//
-// Colour conversion to a destination depth (single precision): 8 bits
-// truncate(c·255 + 0.5) clamped to 0..255, 16 bits truncate(c·32768 + 0.5) clamped to
-// 0..32768, float unchanged. Alpha is always full. The direct path converts the
-// opacity by truncation (0.5 → 127 at 8 bits, 16384 at 16 bits).
+/// @file
+/// K_FillPaintSource: a constant colour laid down through the paint mask.
+///
+/// Colour conversion to a destination depth (single precision): 8 bits
+/// truncate(c·255 + 0.5) clamped to 0..255, 16 bits truncate(c·32768 + 0.5) clamped to
+/// 0..32768, float unchanged. Alpha is always full. The direct path converts the
+/// opacity by truncation (0.5 → 127 at 8 bits, 16384 at 16 bits).
 #pragma once
 
 #include <cstdint>

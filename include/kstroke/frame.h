@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Library entry points the host calls after loading and before unloading libkstroke.
+/// @file
+/// Library entry points the host calls after loading and before unloading libkstroke.
 #pragma once
 
 #include <cstdint>

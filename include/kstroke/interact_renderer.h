@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
-// K_InteractRenderer: renders one brush stroke, incrementally, while it is drawn.
-//
-// One Render call places the tips that are new since the previous call, stamps them
-// into the stroke's paint mask (RenderTips), then composites the paint source through
-// the whole mask over the changed area (RenderPaint). The mask, the placement cache and
-// the backup of the mask under the provisional last dab live across calls, held by
-// shared pointers: copies of a renderer continue the same stroke.
-//
-// Working frame: the destination layer's pixel grid with its origin at the top-left of
-// destRect clipped to the layer. The mask and tip positions are in working-frame
-// pixels; the `area` arguments are relative to destRect's top-left corner.
+/// @file
+/// K_InteractRenderer: renders one brush stroke, incrementally, while it is drawn.
+///
+/// One Render call places the tips that are new since the previous call, stamps them
+/// into the stroke's paint mask (RenderTips), then composites the paint source through
+/// the whole mask over the changed area (RenderPaint). The mask, the placement cache and
+/// the backup of the mask under the provisional last dab live across calls, held by
+/// shared pointers: copies of a renderer continue the same stroke.
+///
+/// Working frame: the destination layer's pixel grid with its origin at the top-left of
+/// destRect clipped to the layer. The mask and tip positions are in working-frame
+/// pixels; the `area` arguments are relative to destRect's top-left corner.
 #pragma once
 
 #include <cstdint>

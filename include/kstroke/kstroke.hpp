@@ -1,25 +1,26 @@
 // SPDX-License-Identifier: MIT
-// kstroke's C++ facade: a canvas, a brush, a paint source, and a stroke that records
-// pointer events and renders them into the canvas as they arrive; a document that reads,
-// writes and renders stroke descriptions and stroke files.
-//
-// It sits on the engine's own classes (K_Shape, K_InteractRenderer, the paint sources)
-// and keeps what a host must otherwise set up by hand: the pre-stroke copy of the canvas
-// and its lazy tiles, the working rectangle, the recording of events (dynamics, curves,
-// the stabiliser) and the batching of render calls. The kstroke program and the Python
-// module render through it: there is one way to render a stroke.
-//
-//   kstroke::Canvas canvas(512, 512);
-//   kstroke::Stroke stroke(canvas, kstroke::Brush::Preset("ink"),
-//                          kstroke::Source::Fill({0.1, 0.2, 0.6}));
-//   for (int i = 0; i <= 100; ++i)
-//     stroke.Add({i / 100.0, 0.1 + 0.008 * i, 0.5 + 0.3 * std::sin(i / 16.0)});
-//   stroke.Finish();
-//   canvas.Write("stroke.png");
-//
-// Failures are thrown as kstroke::Error, which carries the engine's or host's code.
-// Units are the stroke description's (README.md): positions are fractions of the
-// canvas, times increase, colours are red, green, blue, alpha.
+/// @file
+/// kstroke's C++ facade: a canvas, a brush, a paint source, and a stroke that records
+/// pointer events and renders them into the canvas as they arrive; a document that reads,
+/// writes and renders stroke descriptions and stroke files.
+///
+/// It sits on the engine's own classes (K_Shape, K_InteractRenderer, the paint sources)
+/// and keeps what a host must otherwise set up by hand: the pre-stroke copy of the canvas
+/// and its lazy tiles, the working rectangle, the recording of events (dynamics, curves,
+/// the stabiliser) and the batching of render calls. The kstroke program and the Python
+/// module render through it: there is one way to render a stroke.
+///
+///   kstroke::Canvas canvas(512, 512);
+///   kstroke::Stroke stroke(canvas, kstroke::Brush::Preset("ink"),
+///                          kstroke::Source::Fill({0.1, 0.2, 0.6}));
+///   for (int i = 0; i <= 100; ++i)
+///     stroke.Add({i / 100.0, 0.1 + 0.008 * i, 0.5 + 0.3 * std::sin(i / 16.0)});
+///   stroke.Finish();
+///   canvas.Write("stroke.png");
+///
+/// Failures are thrown as kstroke::Error, which carries the engine's or host's code.
+/// Units are the stroke description's (README.md): positions are fractions of the
+/// canvas, times increase, colours are red, green, blue, alpha.
 #pragma once
 
 #include <array>

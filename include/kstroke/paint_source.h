@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Paint sources: what is laid down where the paint mask has coverage.
-//
-// K_PaintSource is the root the renderer holds; K_PixelBasedPaintSource composites a
-// concrete source's pixels through the mask into the destination with the host's blend
-// operations. Coordinates: a V_Rect is {top, left, bottom, right}; "area coordinates"
-// are the paint mask's, and area pixel (x, y) is destination pixel
-// (boundsRect.left + x, boundsRect.top + y).
+/// @file
+/// Paint sources: what is laid down where the paint mask has coverage.
+///
+/// K_PaintSource is the root the renderer holds; K_PixelBasedPaintSource composites a
+/// concrete source's pixels through the mask into the destination with the host's blend
+/// operations. Coordinates: a V_Rect is {top, left, bottom, right}; "area coordinates"
+/// are the paint mask's, and area pixel (x, y) is destination pixel
+/// (boundsRect.left + x, boundsRect.top + y).
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// ProgressSubRange: divides the host's progress range into equal steps for the length
-// of one scope.
-//
-// While open, the host record's context points at the sub-range and its callbacks at
-// forwarders, so anything that reports through the record lands inside the current
-// step: a report (done d, total t) reaches the saved callback as (step·t + d, count·t),
-// in 32-bit wrap-around arithmetic. Sub-ranges nest because each saves whatever the
-// record held when it opened. The record is restored on every exit, exceptions too.
+/// @file
+/// ProgressSubRange: divides the host's progress range into equal steps for the length
+/// of one scope.
+///
+/// While open, the host record's context points at the sub-range and its callbacks at
+/// forwarders, so anything that reports through the record lands inside the current
+/// step: a report (done d, total t) reaches the saved callback as (step·t + d, count·t),
+/// in 32-bit wrap-around arithmetic. Sub-ranges nest because each saves whatever the
+/// record held when it opened. The record is restored on every exit, exceptions too.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// K_Shape: a recorded brush stroke. A host Bezier path (WS_Shape, open, coordinates
-// relative to the layer rectangle) with time added: each vertex has the time the
-// pointer passed it, and the stroke carries time tables of the spacing flag and of
-// five brush parameter factors.
-//
-// Time tables are vectors of (time, value) entries with strictly increasing times.
-// A path position is a vertex number, fractional between vertices.
+/// @file
+/// K_Shape: a recorded brush stroke. A host Bezier path (WS_Shape, open, coordinates
+/// relative to the layer rectangle) with time added: each vertex has the time the
+/// pointer passed it, and the stroke carries time tables of the spacing flag and of
+/// five brush parameter factors.
+///
+/// Time tables are vectors of (time, value) entries with strictly increasing times.
+/// A path position is a vertex number, fractional between vertices.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Stroke-wide brush settings the host passes to tip placement and rendering, and the
-// channel selection of the paint.
+/// @file
+/// Stroke-wide brush settings the host passes to tip placement and rendering, and the
+/// channel selection of the paint.
 #pragma once
 
 #include <cstdint>

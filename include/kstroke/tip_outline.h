@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Brush tip outlines for the host's interface (cursors, previews), drawn through the
-// host's drawing interface: the effective size, roundness and angle of the tip, the hard
-// core on request, and a centre mark whose colour and shape encode a style. Everything
-// is drawn twice: a thin black shadow offset by about one pixel, then the colour.
+/// @file
+/// Brush tip outlines for the host's interface (cursors, previews), drawn through the
+/// host's drawing interface: the effective size, roundness and angle of the tip, the hard
+/// core on request, and a centre mark whose colour and shape encode a style. Everything
+/// is drawn twice: a thin black shadow offset by about one pixel, then the colour.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// K_Transform: the destination layer's transform, as the clone source reads it.
+/// @file
+/// K_Transform: the destination layer's transform, as the clone source reads it.
 #pragma once
 
 #include "host/v/v.h"

@@ -1,21 +1,22 @@
 // SPDX-License-Identifier: MIT
-// Host Bezier library: arc length of cubic Bezier curves and the point at a given
-// arc length.
-//
-// Arc length is the integral of the speed |B'(t)|. A query builds, on first use, an
-// arc-length table for the curve: n equal parameter intervals, each integrated with
-// 4-point Gauss-Legendre, stored as n + 1 cumulative (t, s) samples in a SEQ_ list.
-// `resolution` is the most intervals a table may have; a curve gets one interval per
-// pixel of its control polygon's length, |dx| + |dy| per side (at least one), since
-// shorter intervals of a smooth cubic add nothing to the accuracy and a stroke has
-// hundreds of short curves.
-// The caller keeps the table in a slot (a `SEQ_Head**`) and passes the slot with every
-// later query on the same curve; a slot built at another resolution is rebuilt in
-// place. Queries inside an interval integrate the remainder again, so
-// results are accurate to about 1e-12 of the length on smooth curves (a cusp, where
-// the speed touches zero, costs accuracy only in its own interval). The table belongs
-// to the caller, who disposes it with SEQ_Dispose(table, 0); passing one curve's
-// table with another curve gives meaningless answers.
+/// @file
+/// Host Bezier library: arc length of cubic Bezier curves and the point at a given
+/// arc length.
+///
+/// Arc length is the integral of the speed |B'(t)|. A query builds, on first use, an
+/// arc-length table for the curve: n equal parameter intervals, each integrated with
+/// 4-point Gauss-Legendre, stored as n + 1 cumulative (t, s) samples in a SEQ_ list.
+/// `resolution` is the most intervals a table may have; a curve gets one interval per
+/// pixel of its control polygon's length, |dx| + |dy| per side (at least one), since
+/// shorter intervals of a smooth cubic add nothing to the accuracy and a stroke has
+/// hundreds of short curves.
+/// The caller keeps the table in a slot (a `SEQ_Head**`) and passes the slot with every
+/// later query on the same curve; a slot built at another resolution is rebuilt in
+/// place. Queries inside an interval integrate the remainder again, so
+/// results are accurate to about 1e-12 of the length on smooth curves (a cusp, where
+/// the speed touches zero, costs accuracy only in its own interval). The table belongs
+/// to the caller, who disposes it with SEQ_Dispose(table, 0); passing one curve's
+/// table with another curve gives meaningless answers.
 #pragma once
 
 #include <cstdint>

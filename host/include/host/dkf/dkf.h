@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Host chunk-file library: a big-endian chunked format on disk or in memory, written
-// chunk by chunk and read by scoped descents, with a reader hardened against hostile files.
+/// @file
+/// Host chunk-file library: a big-endian chunked format on disk or in memory, written
+/// chunk by chunk and read by scoped descents, with a reader hardened against hostile files.
 #pragma once
 
 // File layout

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A host shape in a chunk file: its kind, flags, relative rectangle and Bezier points,
-// followed by whatever the shape adds through WriteExtraChunks.
+/// @file
+/// A host shape in a chunk file: its kind, flags, relative rectangle and Bezier points,
+/// followed by whatever the shape adds through WriteExtraChunks.
 #pragma once
 
 // Chunk layout (big-endian, see host/dkf/dkf.h for the chunk format)

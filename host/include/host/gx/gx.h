@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Host pixel library, core: pixel types, layers, worlds, single-channel buffers, the
-// progress record and flat fills.
-//
-// Pixels have four channels, alpha first (alpha, red, green, blue). Full value is 255
-// at 8 bits, 32768 at 16 bits ("deep") and 1.0 in float; single-channel coverage uses
-// the same full values. Rows may be padded: always step by rowBytes. Every call that
-// answers int32_t answers 0 for success or a host error code (host/y/errors.h).
+/// @file
+/// Host pixel library, core: pixel types, layers, worlds, single-channel buffers, the
+/// progress record and flat fills.
+///
+/// Pixels have four channels, alpha first (alpha, red, green, blue). Full value is 255
+/// at 8 bits, 32768 at 16 bits ("deep") and 1.0 in float; single-channel coverage uses
+/// the same full values. Rows may be padded: always step by rowBytes. Every call that
+/// answers int32_t answers 0 for success or a host error code (host/y/errors.h).
 #pragma once
 
 #include <cstddef>

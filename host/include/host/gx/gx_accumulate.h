@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Dab accumulation: one rendered brush dab laid into the single-channel paint mask.
+/// @file
+/// Dab accumulation: one rendered brush dab laid into the single-channel paint mask.
 #pragma once
 
 #include "host/gx/gx.h"

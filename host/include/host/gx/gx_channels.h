@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Channel and rectangle moves: one channel out of or into 4-channel pixels, depth
-// conversion of a single-channel buffer, rectangle copies and alpha clearing.
+/// @file
+/// Channel and rectangle moves: one channel out of or into 4-channel pixels, depth
+/// conversion of a single-channel buffer, rectangle copies and alpha clearing.
 #pragma once
 
 #include "host/gx/gx.h"

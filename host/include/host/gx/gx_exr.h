@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: MIT
-// Host pixel library, OpenEXR files (OpenEXR 3). Colour, limits, progress and messages:
-// host/gx/gx_image.h.
-//
-// Layers are written as scan-line RGBA files of half or float channels, ZIP-compressed,
-// linear light with sRGB's (Rec. 709) chromaticities, colour premultiplied by alpha as
-// the format expects. Float samples are written as they are: values above 1 and below
-// 0 survive, and a float layer written as float and read back into a float linear
-// layer is unchanged wherever alpha is 1 (elsewhere within the rounding of one
-// multiplication and division; colour under alpha 0 reads as 0).
-//
-// Reading takes the first part of any scan-line or tiled file (level 0 of a mipmapped
-// one): R, G, B and A, each optional (colour 0, alpha 1), or Y as grey when there is no
-// colour channel; other channels are ignored. The data window is the image. Colour is
-// converted from the file's chromaticities when they are not sRGB's. The data window
-// and tile size are read from the header and checked before the library is given the
-// file.
+/// @file
+/// Host pixel library, OpenEXR files (OpenEXR 3). Colour, limits, progress and messages:
+/// host/gx/gx_image.h.
+///
+/// Layers are written as scan-line RGBA files of half or float channels, ZIP-compressed,
+/// linear light with sRGB's (Rec. 709) chromaticities, colour premultiplied by alpha as
+/// the format expects. Float samples are written as they are: values above 1 and below
+/// 0 survive, and a float layer written as float and read back into a float linear
+/// layer is unchanged wherever alpha is 1 (elsewhere within the rounding of one
+/// multiplication and division; colour under alpha 0 reads as 0).
+///
+/// Reading takes the first part of any scan-line or tiled file (level 0 of a mipmapped
+/// one): R, G, B and A, each optional (colour 0, alpha 1), or Y as grey when there is no
+/// colour channel; other channels are ignored. The data window is the image. Colour is
+/// converted from the file's chromaticities when they are not sRGB's. The data window
+/// and tile size are read from the header and checked before the library is given the
+/// file.
 #pragma once
 
 #include <cstdint>

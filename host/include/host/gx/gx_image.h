@@ -1,31 +1,32 @@
 // SPDX-License-Identifier: MIT
-// Host pixel library, image files: which format a file is, and reading and writing every
-// supported format through that format's own library (gx_png.h, gx_tiff.h, gx_exr.h,
-// gx_jpeg.h hold the per-format calls).
-//
-// Formats. PNG (libpng) reads and writes 8 and 16 bits; TIFF (libtiff) 8 and 16 bits
-// and 32-bit float; OpenEXR (OpenEXR 3) half and float; JPEG (libjpeg-turbo) is read
-// only. A file to read is recognised by its first bytes, whatever its name; a file to
-// write takes the format its name's extension gives.
-//
-// Colour. A layer's colour channels are either sRGB-encoded or linear light
-// (GX_ColourEncoding); alpha is always linear coverage and layers are never
-// premultiplied. Files are written in their format's own colour and tagged with it:
-// PNG and integer TIFF sRGB-encoded (PNG with its sRGB chunk, TIFF with an sRGB ICC
-// profile), float TIFF and OpenEXR linear light with sRGB primaries (TIFF with a
-// linear ICC profile, OpenEXR with its chromaticities), OpenEXR premultiplied as the
-// format expects. Files are read from the colour they are tagged with (an ICC profile,
-// PNG's sRGB, gAMA and cHRM chunks, OpenEXR chromaticities) into the layer's encoding;
-// an untagged file is taken to be in its format's own colour. Conversions between
-// sRGB and linear use GX_LinearBlendingTables::Srgb(), profiles go through Little CMS.
-//
-// Every call answers 0 or a GX_Err_* code, and GX_ImageLastMessage() then holds a
-// one-line description naming the file. Readers check the size a file's header gives
-// against their limits before they set aside memory for pixels, then decode row by row
-// straight into the new world (formats whose layout forbids it keep one band of rows,
-// such as a row of tiles). Readers and writers report (row, height) once per row to a
-// progress record where one is given; a non-zero answer stops the call, which answers
-// that code and leaves no world.
+/// @file
+/// Host pixel library, image files: which format a file is, and reading and writing every
+/// supported format through that format's own library (gx_png.h, gx_tiff.h, gx_exr.h,
+/// gx_jpeg.h hold the per-format calls).
+///
+/// Formats. PNG (libpng) reads and writes 8 and 16 bits; TIFF (libtiff) 8 and 16 bits
+/// and 32-bit float; OpenEXR (OpenEXR 3) half and float; JPEG (libjpeg-turbo) is read
+/// only. A file to read is recognised by its first bytes, whatever its name; a file to
+/// write takes the format its name's extension gives.
+///
+/// Colour. A layer's colour channels are either sRGB-encoded or linear light
+/// (GX_ColourEncoding); alpha is always linear coverage and layers are never
+/// premultiplied. Files are written in their format's own colour and tagged with it:
+/// PNG and integer TIFF sRGB-encoded (PNG with its sRGB chunk, TIFF with an sRGB ICC
+/// profile), float TIFF and OpenEXR linear light with sRGB primaries (TIFF with a
+/// linear ICC profile, OpenEXR with its chromaticities), OpenEXR premultiplied as the
+/// format expects. Files are read from the colour they are tagged with (an ICC profile,
+/// PNG's sRGB, gAMA and cHRM chunks, OpenEXR chromaticities) into the layer's encoding;
+/// an untagged file is taken to be in its format's own colour. Conversions between
+/// sRGB and linear use GX_LinearBlendingTables::Srgb(), profiles go through Little CMS.
+///
+/// Every call answers 0 or a GX_Err_* code, and GX_ImageLastMessage() then holds a
+/// one-line description naming the file. Readers check the size a file's header gives
+/// against their limits before they set aside memory for pixels, then decode row by row
+/// straight into the new world (formats whose layout forbids it keep one band of rows,
+/// such as a row of tiles). Readers and writers report (row, height) once per row to a
+/// progress record where one is given; a non-zero answer stops the call, which answers
+/// that code and leaves no world.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Index iteration: a routine run once per index, on several threads or on the caller's.
+/// @file
+/// Index iteration: a routine run once per index, on several threads or on the caller's.
 #pragma once
 
 #include <cstdint>

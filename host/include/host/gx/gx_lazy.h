@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Lazy tiles: a pixel grid made valid tile by tile, on demand, by an operator.
-//
-// Coordinates are the grid's own pixels: (0, 0) is the top-left pixel of the
-// operator's extent (for the paint mask, the mask buffer; for a pre-stroke copy, the
-// destination buffer). Tile (tx, ty) covers x in [tx × size, (tx + 1) × size) and
-// y likewise, clipped to the extent. Requests are clipped to the extent, so any
-// rectangle, even one partly or wholly outside, is a valid request.
-//
-// Not safe for concurrent use: one thread at a time, like the renderer that owns it.
+/// @file
+/// Lazy tiles: a pixel grid made valid tile by tile, on demand, by an operator.
+///
+/// Coordinates are the grid's own pixels: (0, 0) is the top-left pixel of the
+/// operator's extent (for the paint mask, the mask buffer; for a pre-stroke copy, the
+/// destination buffer). Tile (tx, ty) covers x in [tx × size, (tx + 1) × size) and
+/// y likewise, clipped to the extent. Requests are clipped to the extent, so any
+/// rectangle, even one partly or wholly outside, is a valid request.
+///
+/// Not safe for concurrent use: one thread at a time, like the renderer that owns it.
 #pragma once
 
 #include "host/gx/gx.h"

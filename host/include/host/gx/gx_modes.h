@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Numbers of the host's transfer (blend) modes and paint-mask accumulation modes.
-// These numbers cross the engine boundary and are stored in stroke settings: never
-// renumber them.
+/// @file
+/// Numbers of the host's transfer (blend) modes and paint-mask accumulation modes.
+/// These numbers cross the engine boundary and are stored in stroke settings: never
+/// renumber them.
 #pragma once
 
 #include <cstdint>

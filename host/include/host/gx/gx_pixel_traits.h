@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Pixel traits: one struct per depth, so each pixel kernel is written once as a
-// template over GXp_Px8, GXp_Px16 or GXp_PxF.
-//
-// Fixed point: an 8-bit value v stands for v / 255, a 16-bit value for v / 32768 (full
-// is a power of two so that 16-bit products divide by a shift), float for itself.
-// Integer products are divided back to the value range by GXp_DivFull8 / GXp_DivFull16
-// only, and values become unit fractions through ToUnit only; conversion back from a
-// unit fraction (FromUnit) rounds to nearest and clamps to 0..full.
+/// @file
+/// Pixel traits: one struct per depth, so each pixel kernel is written once as a
+/// template over GXp_Px8, GXp_Px16 or GXp_PxF.
+///
+/// Fixed point: an 8-bit value v stands for v / 255, a 16-bit value for v / 32768 (full
+/// is a power of two so that 16-bit products divide by a shift), float for itself.
+/// Integer products are divided back to the value range by GXp_DivFull8 / GXp_DivFull16
+/// only, and values become unit fractions through ToUnit only; conversion back from a
+/// unit fraction (FromUnit) rounds to nearest and clamps to 0..full.
 #pragma once
 
 #include "host/gx/gx.h"

@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: MIT
-// Host pixel library, PNG files (libpng): layers and single-channel buffers out,
-// worlds in. Colour, limits, progress and messages: host/gx/gx_image.h.
-//
-// Layers are written as RGBA, 8 bits per channel or 16, sRGB-encoded and tagged so
-// (sRGB chunk, with the gAMA and cHRM chunks that stand for it); channels are straight,
-// as stored. Value scaling between full values (255, 32768, 1.0) and the file's (255,
-// 65535) rounds to nearest; float is clamped to 0..1 (NaN as 0).
-//
-// Reading takes the file's colour from, in this order: an iCCP profile; the sRGB
-// chunk; gAMA (a value within 1 % of 1/2.2 counts as sRGB, 1.0 as linear, anything
-// else as that power law) with cHRM's primaries; nothing, which means sRGB. Rows are
-// read one at a time straight into the world (an interlaced file, whose passes revisit
-// every row, is read whole first).
+/// @file
+/// Host pixel library, PNG files (libpng): layers and single-channel buffers out,
+/// worlds in. Colour, limits, progress and messages: host/gx/gx_image.h.
+///
+/// Layers are written as RGBA, 8 bits per channel or 16, sRGB-encoded and tagged so
+/// (sRGB chunk, with the gAMA and cHRM chunks that stand for it); channels are straight,
+/// as stored. Value scaling between full values (255, 32768, 1.0) and the file's (255,
+/// 65535) rounds to nearest; float is clamped to 0..1 (NaN as 0).
+///
+/// Reading takes the file's colour from, in this order: an iCCP profile; the sRGB
+/// chunk; gAMA (a value within 1 % of 1/2.2 counts as sRGB, 1.0 as linear, anything
+/// else as that power law) with cHRM's primaries; nothing, which means sRGB. Rows are
+/// read one at a time straight into the world (an interlaced file, whose passes revisit
+/// every row, is read whole first).
 #pragma once
 
 #include <cstdint>

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Host pixel library, TIFF files (libtiff). Colour, limits, progress and messages:
-// host/gx/gx_image.h.
-//
-// Layers are written as RGBA with unassociated (straight) alpha, Deflate-compressed
-// with a predictor, one strip per few rows: 8- and 16-bit files sRGB-encoded, float
-// files linear light, each with the ICC profile that says so.
-//
-// Reading: grey, grey with alpha, RGB and RGBA images of 8 or 16 bits or 32-bit float,
-// interleaved, in strips or tiles, are read at their own precision, a row (or a row of
-// tiles) at a time; associated alpha is divided out. Every other kind libtiff decodes
-// (palette, 1 to 4 bits, separate planes, YCbCr, CMYK, JPEG-compressed, ...) is read
-// through libtiff's RGBA interface at 8 bits, a strip at a time. Colour comes from an
-// embedded ICC profile; without one, integer files are taken as sRGB and float files
-// as linear light. Only the first image of a file is read.
+/// @file
+/// Host pixel library, TIFF files (libtiff). Colour, limits, progress and messages:
+/// host/gx/gx_image.h.
+///
+/// Layers are written as RGBA with unassociated (straight) alpha, Deflate-compressed
+/// with a predictor, one strip per few rows: 8- and 16-bit files sRGB-encoded, float
+/// files linear light, each with the ICC profile that says so.
+///
+/// Reading: grey, grey with alpha, RGB and RGBA images of 8 or 16 bits or 32-bit float,
+/// interleaved, in strips or tiles, are read at their own precision, a row (or a row of
+/// tiles) at a time; associated alpha is divided out. Every other kind libtiff decodes
+/// (palette, 1 to 4 bits, separate planes, YCbCr, CMYK, JPEG-compressed, ...) is read
+/// through libtiff's RGBA interface at 8 bits, a strip at a time. Colour comes from an
+/// embedded ICC profile; without one, integer files are taken as sRGB and float files
+/// as linear light. Only the first image of a file is read.
 #pragma once
 
 #include <cstdint>

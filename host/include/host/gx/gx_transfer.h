@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Transfers: blending a source into a destination through a mask, per pixel, per row,
-// per rectangle, on one channel or on four.
-//
-// Modes and their formulas: host/gx/gx_modes.h. Colour is straight (not
-// premultiplied). The blend runs in single-precision unit fractions and is rounded
-// back to the depth once per channel, so 8- and 16-bit results are exact to the
-// nearest value. Coverage 0 leaves a pixel untouched in every mode.
+/// @file
+/// Transfers: blending a source into a destination through a mask, per pixel, per row,
+/// per rectangle, on one channel or on four.
+///
+/// Modes and their formulas: host/gx/gx_modes.h. Colour is straight (not
+/// premultiplied). The blend runs in single-precision unit fractions and is rounded
+/// back to the depth once per channel, so 8- and 16-bit results are exact to the
+/// nearest value. Coverage 0 leaves a pixel untouched in every mode.
 #pragma once
 
 #include "host/gx/gx.h"

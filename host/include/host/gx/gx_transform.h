@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Resampling a world through an affine matrix.
+/// @file
+/// Resampling a world through an affine matrix.
 #pragma once
 
 #include "host/gx/gx.h"

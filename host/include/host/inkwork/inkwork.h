@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: MIT
-// Host 2-D drawing interface: a supplier makes pens, paths and surfaces; a surface
-// strokes paths with pens under a transform stack and hands out its picture as an image.
-//
-// Conventions of the whole interface:
-// - Coordinates are single-precision pixels, y down; pixel centres sit at +0.5.
-// - Angles are degrees; a positive sweep turns from +x toward +y (clockwise on screen).
-// - Colours are four floats red, green, blue, alpha, each 0..1, not premultiplied.
-// - Transforms are 3 × 3 floats in the row-vector convention: (x', y', 1) = (x, y, 1) · M,
-//   translation in the third row. Only affine transforms are accepted: the third
-//   column must be (0, 0, 1).
-// - Every object handed out is reference-counted and held by a holder (PenP, PathP,
-//   SurfaceP, ImageP); the last holder to let go frees it. Objects are allocated
-//   through the tracked allocator, so tests see leaks.
-// - Failures are thrown: inkwork::Error carrying a host error code (INK_Err_*), or
-//   std::bad_alloc when the tracked allocator refuses an object.
+/// @file
+/// Host 2-D drawing interface: a supplier makes pens, paths and surfaces; a surface
+/// strokes paths with pens under a transform stack and hands out its picture as an image.
+///
+/// Conventions of the whole interface:
+/// - Coordinates are single-precision pixels, y down; pixel centres sit at +0.5.
+/// - Angles are degrees; a positive sweep turns from +x toward +y (clockwise on screen).
+/// - Colours are four floats red, green, blue, alpha, each 0..1, not premultiplied.
+/// - Transforms are 3 × 3 floats in the row-vector convention: (x', y', 1) = (x, y, 1) · M,
+///   translation in the third row. Only affine transforms are accepted: the third
+///   column must be (0, 0, 1).
+/// - Every object handed out is reference-counted and held by a holder (PenP, PathP,
+///   SurfaceP, ImageP); the last holder to let go frees it. Objects are allocated
+///   through the tracked allocator, so tests see leaks.
+/// - Failures are thrown: inkwork::Error carrying a host error code (INK_Err_*), or
+///   std::bad_alloc when the tracked allocator refuses an object.
 #pragma once
 
 #include <atomic>

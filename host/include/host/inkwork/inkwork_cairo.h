@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The drawing interface on Cairo: image surfaces are Cairo ARGB32 image surfaces.
+/// @file
+/// The drawing interface on Cairo: image surfaces are Cairo ARGB32 image surfaces.
 #pragma once
 
 #include "host/inkwork/inkwork.h"

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A drawing interface that records every operation, for tests: what was stroked, with
-// which pen, under which transform. It can pass each operation on to another
-// implementation (to get real pixels too) and can be made to fail at a chosen operation.
+/// @file
+/// A drawing interface that records every operation, for tests: what was stroked, with
+/// which pen, under which transform. It can pass each operation on to another
+/// implementation (to get real pixels too) and can be made to fail at a chosen operation.
 #pragma once
 
 #include <utility>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Host logging library. Lines go to a sink the host program chooses; with no sink set
-// (the default) logging costs one branch.
+/// @file
+/// Host logging library. Lines go to a sink the host program chooses; with no sink set
+/// (the default) logging costs one branch.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Host list library: growable lists of fixed-size items, held through handles.
-//
-// A list is always reached through a `SEQ_Head**` handle: the handle cell stays put
-// while the block it points at may move when the list grows, so a handle stays valid
-// across inserts. Every call answers 0 or a host error code (SEQ_Err_*, or
-// Y_Err_OutOfMemory when the tracked allocator refuses); items are copied in and out
-// by value. Storage comes from the tracked allocator, so a list that is never
-// disposed shows up as a leak in Y_MemTrackedObject's counters.
+/// @file
+/// Host list library: growable lists of fixed-size items, held through handles.
+///
+/// A list is always reached through a `SEQ_Head**` handle: the handle cell stays put
+/// while the block it points at may move when the list grows, so a handle stays valid
+/// across inserts. Every call answers 0 or a host error code (SEQ_Err_*, or
+/// Y_Err_OutOfMemory when the tracked allocator refuses); items are copied in and out
+/// by value. Storage comes from the tracked allocator, so a list that is never
+/// disposed shows up as a leak in Y_MemTrackedObject's counters.
 #pragma once
 
 #include <cstdint>

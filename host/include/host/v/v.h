@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Host math library: rectangles, points, vectors and the 2-D affine matrix.
-//
-// V_Matrix3 maps column vectors (x, y, 1): p' = M · p. Translate, Scale and Rotate
-// compose in call order: each applies to points after the operations already in the
-// matrix (M := Op · M). Rotate(+deg) turns +x toward +y, which on a y-down pixel grid
-// is clockwise on screen.
+/// @file
+/// Host math library: rectangles, points, vectors and the 2-D affine matrix.
+///
+/// V_Matrix3 maps column vectors (x, y, 1): p' = M · p. Translate, Scale and Rotate
+/// compose in call order: each applies to points after the operations already in the
+/// matrix (M := Op · M). Rotate(+deg) turns +x toward +y, which on a y-down pixel grid
+/// is clockwise on screen.
 #pragma once
 
 #include <cstdint>

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Host shape library: the Bezier path object and its free functions.
-//
-// Point list layout: three V_Vector2T<float> items per vertex, in a SEQ_ list:
-//   item 3k     vertex k
-//   item 3k + 1 vertex k's outgoing tangent point (toward vertex k + 1)
-//   item 3k + 2 vertex k + 1's incoming tangent point
-// Segment k is the cubic through items 3k … 3k + 3, taken modulo the item count so
-// that the last segment of a closed path wraps to vertex 0. An open path of n
-// vertices has n − 1 segments (its last vertex's two tangent items are unused); a
-// closed one has n (n ≥ 2). A path position is a vertex number, fractional between
-// vertices: position k + f lies on segment k at Bezier parameter f.
-//
-// Every operation that answers int32_t answers 0 or a host error code (WS_Err_*,
-// SEQ_Err_*, Y_Err_OutOfMemory).
+/// @file
+/// Host shape library: the Bezier path object and its free functions.
+///
+/// Point list layout: three V_Vector2T<float> items per vertex, in a SEQ_ list:
+///   item 3k     vertex k
+///   item 3k + 1 vertex k's outgoing tangent point (toward vertex k + 1)
+///   item 3k + 2 vertex k + 1's incoming tangent point
+/// Segment k is the cubic through items 3k … 3k + 3, taken modulo the item count so
+/// that the last segment of a closed path wraps to vertex 0. An open path of n
+/// vertices has n − 1 segments (its last vertex's two tangent items are unused); a
+/// closed one has n (n ≥ 2). A path position is a vertex number, fractional between
+/// vertices: position k + f lies on segment k at Bezier parameter f.
+///
+/// Every operation that answers int32_t answers 0 or a host error code (WS_Err_*,
+/// SEQ_Err_*, Y_Err_OutOfMemory).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Host error codes. Every host call answers 0 for success or one of these; the engine
-// throws the code unchanged. Each library owns a range so a code names its origin.
+/// @file
+/// Host error codes. Every host call answers 0 for success or one of these; the engine
+/// throws the code unchanged. Each library owns a range so a code names its origin.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Host utility library: tracked allocation, failed-verification reports, exception
-// translation and floating-point byte swaps.
+/// @file
+/// Host utility library: tracked allocation, failed-verification reports, exception
+/// translation and floating-point byte swaps.
 #pragma once
 
 #include <cstddef>
