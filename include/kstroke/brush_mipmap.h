@@ -36,6 +36,8 @@ struct Kp_PairedRows;
 struct Kp_PyramidInk;
 struct Kp_TipPolygon;
 
+/// A brush tip's MIP pyramid and the rasterizer that draws the tip from it under a
+/// dab's transform (this file's opening comment has the order of calls).
 class KSTROKE_API K_BrushMIPMap : public Y_MemTrackedObject {
 public:
   /// Builds the pyramid from the tip's buffer (8 or 16 bits, rows exactly w × bytes per

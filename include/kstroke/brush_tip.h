@@ -32,6 +32,7 @@ public:
   bool IsDeep() const;
   /// The tip's centre in quarter pixels from the bitmap's top-left corner.
   V_Vector2T<short> GetHotSpot() const { return hotSpot; }
+  /// Moves the centre, in quarter pixels from the top-left corner; the bitmap stays.
   void SetHotSpot(V_Vector2T<short> spot) { hotSpot = spot; }
 
   /// Resamples the bitmap in place by `scale` (x, y) through the tip's MIP pyramid and
@@ -54,8 +55,8 @@ protected:
   /// so there is nothing to clear; kept so every allocation has one place to hook.
   void ClearTipOutline() {}
 
-  GX_UnoBuffer* tipBuffer = nullptr;
-  V_Vector2T<short> hotSpot{0, 0};
+  GX_UnoBuffer* tipBuffer = nullptr;  ///< the bitmap, owned; null before the first allocation
+  V_Vector2T<short> hotSpot{0, 0};    ///< the centre, quarter pixels from the top-left corner
 };
 
 /// The dithering noise of computed tips: the sequence the GNU C library's rand() gives
@@ -66,6 +67,7 @@ protected:
 /// platform. A seed of 0 counts as 1, as there.
 class KSTROKE_API K_TipNoise {
 public:
+  /// The sequence from `seed`.
   explicit K_TipNoise(uint32_t seed = 1) { Seed(seed); }
   /// Restarts the sequence, as srand(seed) does.
   void Seed(uint32_t seed);

@@ -27,6 +27,8 @@
 #include "kstroke/paint_source.h"
 #include "kstroke/transform.h"
 
+/// Paints pixels of a source layer, placed by the clone transform (this file's opening
+/// comment has the geometry): whole-pixel shifts are copied, others resampled.
 class KSTROKE_API K_ClonePaintSource : public K_PixelBasedPaintSource {
 public:
   /// Untransformed: sampling is always the whole-pixel shift from `sourceRect` to the
@@ -79,6 +81,8 @@ public:
   /// Points at new source pixels and moves sourceRect's top-left corner to `origin`
   /// (x is left, y is top), keeping its size.
   void SetSourceWorld(GX_World* world, V_Vector2T<int16_t> origin);
+  /// The host's hook asked for the source layer before a render and told after; may
+  /// be null.
   void SetCheckoutManager(boost::shared_ptr<K_CheckoutManager> manager);
   /// The manager, or null.
   const K_CheckoutManager* GetCheckoutManager() const { return checkoutManager.get(); }
@@ -89,10 +93,16 @@ public:
   /// Keeps `object` alive at least as long as this source and every copy of it.
   void OwnObject(boost::shared_ptr<void> object);
 
+  /// The source pixels (not owned), or null.
   GX_World* GetSourceWorld() const { return sourceWorld; }
+  /// Where the source pixels lie, in source pixel coordinates.
   const V_Rect& GetSourceRect() const { return sourceRect; }
+  /// Width over height of a source pixel.
   double GetSourcePixelAspect() const { return sourcePixelAspect; }
+  /// The point of the source rectangle, as fractions of its width and height, that
+  /// lands on the destination's anchor.
   const V_Vector2T<double>& GetSourcePoint() const { return sourcePoint; }
+  /// True when sampling is always the whole-pixel shift, whatever the transform says.
   bool IsUntransformed() const { return untransformed; }
 
 protected:

@@ -16,6 +16,7 @@
 #include "kstroke/kstroke_export.h"
 #include "kstroke/paint_source.h"
 
+/// Lays one opaque colour down through the paint mask.
 class KSTROKE_API K_FillPaintSource : public K_PixelBasedPaintSource {
 public:
   /// `colour` is copied with its alpha set to 1.0: a fill is always opaque paint.
@@ -48,6 +49,7 @@ public:
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
               V_Rect* area, GX_LayerDef* dest) const override;
 
+  /// The colour, alpha 1.
   const GX_PixelFloat& GetColour() const { return colour; }
 
 protected:

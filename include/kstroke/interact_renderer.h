@@ -30,6 +30,8 @@ struct Kp_TipLocationCache;
 class Kp_TipCache;
 struct Kp_StrokeTipLocsAndParams;
 
+/// Renders one stroke into a layer while it is drawn: each Render call stamps the tips
+/// new since the last one into the paint mask and composites the changed area.
 class KSTROKE_API K_InteractRenderer {
 public:
   /// `depth` 8, 16 or 32 (float) is the destination's; 8 gives an 8-bit mask, deeper
@@ -40,23 +42,39 @@ public:
                      boost::shared_ptr<GX_World> preStroke,
                      boost::shared_ptr<GX_LazyTilesCondition>* lazyCopy,
                      bool restoreFromPreStroke);
+  /// A copy shares everything the original holds: mask, paint source, pre-stroke
+  /// buffer, lazy copy and caches; the two then render one stroke.
+  ///@{
   K_InteractRenderer(const K_InteractRenderer&) = default;
   K_InteractRenderer& operator=(const K_InteractRenderer&) = default;
+  ///@}
   ~K_InteractRenderer();
 
   /// The mask, shared with the caller, who may write its samples directly: its
   /// buffer's ink map is dropped first, so from then on compositing reads the whole
   /// area instead of only the cells the renderer knows it inked.
   boost::shared_ptr<GX_LazyTiles> GetPaintMask() const;
+  /// Strokes into `mask` from now on (one channel, the mask depth above).
   void SetPaintMask(boost::shared_ptr<GX_LazyTiles> mask) { paintMask = mask; }
+  /// What the mask lays down: the stroke's paint source.
+  ///@{
   boost::shared_ptr<K_PaintSource>& GetPaintSource() { return paintSource; }
   void SetPaintSource(boost::shared_ptr<K_PaintSource> source) { paintSource = source; }
+  ///@}
+  /// The layer as it was before the stroke, which restoring reads; of the layer's
+  /// size and depth.
+  ///@{
   boost::shared_ptr<GX_World>& GetPreStrokeBuffer() { return preStrokeBuffer; }
   void SetPreStrokeBuffer(boost::shared_ptr<GX_World> buffer) { preStrokeBuffer = buffer; }
+  ///@}
+  /// The lazy tiles that fill the pre-stroke buffer from the layer the first time each
+  /// tile is needed; null when the buffer is complete already.
+  ///@{
   boost::shared_ptr<GX_LazyTilesCondition>& GetLazyCopyPreStroke() { return lazyCopyPreStroke; }
   void SetLazyCopyPreStroke(boost::shared_ptr<GX_LazyTilesCondition> copy) {
     lazyCopyPreStroke = copy;
   }
+  ///@}
   /// The time of the last tip of the latest call that placed tips (informational).
   double GetLastTipTime() const { return lastTipTime; }
 

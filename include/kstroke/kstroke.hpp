@@ -77,7 +77,10 @@ public:
 /// A colour: red, green, blue, alpha. Fractions 0..1; a float canvas takes any value
 /// for red, green and blue.
 struct Colour {
-  double red = 0, green = 0, blue = 0, alpha = 1;
+  double red = 0;    ///< 0..1; any value on a float canvas
+  double green = 0;  ///< 0..1; any value on a float canvas
+  double blue = 0;   ///< 0..1; any value on a float canvas
+  double alpha = 1;  ///< 0..1
 };
 
 /// Bits per channel of a canvas.
@@ -97,16 +100,19 @@ enum class ColourSpace : int32_t {
 /// A canvas's pixels where they lie: `height` rows `rowBytes` apart, each of `width`
 /// pixels of four channels in the order alpha, red, green, blue, of the depth's type.
 struct PixelView {
-  void* data = nullptr;  ///< pixel (0, 0)
-  int32_t width = 0;
-  int32_t height = 0;
-  std::ptrdiff_t rowBytes = 0;
-  Depth depth = Depth::k8;
+  void* data = nullptr;         ///< pixel (0, 0)
+  int32_t width = 0;            ///< pixels a row
+  int32_t height = 0;           ///< rows
+  std::ptrdiff_t rowBytes = 0;  ///< bytes from a row to the next, at least width × 4 samples
+  Depth depth = Depth::k8;      ///< the samples' type
 };
 
 /// A rectangle of canvas pixels, right and bottom exclusive.
 struct Rect {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  int32_t left = 0;    ///< first column
+  int32_t top = 0;     ///< first row
+  int32_t right = 0;   ///< column after the last
+  int32_t bottom = 0;  ///< row after the last
   /// True when it holds no pixel.
   bool Empty() const noexcept { return right <= left || bottom <= top; }
 };
@@ -125,9 +131,9 @@ public:
                      ColourSpace space = ColourSpace::kDepthDefault,
                      Progress* progress = nullptr);
 
-  int32_t Width() const;
-  int32_t Height() const;
-  Depth GetDepth() const;
+  int32_t Width() const;   ///< pixels
+  int32_t Height() const;  ///< pixels
+  Depth GetDepth() const;  ///< bits per channel
   /// The canvas's colour space: never kDepthDefault.
   ColourSpace Space() const;
   /// The pixels, to read or change in place.
@@ -164,38 +170,72 @@ class KSTROKE_API Brush {
 public:
   Brush();
   ~Brush();
+  /// Copies every setting.
+  ///@{
   Brush(const Brush& other);
   Brush& operator=(const Brush& other);
+  ///@}
 
   /// A built-in preset (PresetNames) or a brush file. Throws Error.
   static Brush Preset(const std::string& nameOrFile);
   /// The built-in presets' names, in order.
   static std::vector<std::string> PresetNames();
 
-  double Diameter() const;        ///< pixels
-  Brush& Diameter(double pixels);  ///< above 0, up to 10000
+  /// The tip's diameter in pixels: above 0, up to 10000.
+  ///@{
+  double Diameter() const;
+  Brush& Diameter(double pixels);
+  ///@}
+  /// How much of the tip is solid before its edge falls off: 0..1.
+  ///@{
   double Hardness() const;
-  Brush& Hardness(double fraction);  ///< 0..1
+  Brush& Hardness(double fraction);
+  ///@}
+  /// The tip's short axis over its long one: 0..1.
+  ///@{
   double Roundness() const;
-  Brush& Roundness(double fraction);  ///< 0..1
+  Brush& Roundness(double fraction);
+  ///@}
+  /// The tip's long axis in degrees counter-clockwise: −3600..3600.
+  ///@{
   double Angle() const;
-  Brush& Angle(double degrees);  ///< counter-clockwise, −3600..3600
+  Brush& Angle(double degrees);
+  ///@}
+  /// The distance between dabs, a fraction of the diameter: above 0, up to 100.
+  ///@{
   double Spacing() const;
-  Brush& Spacing(double fraction);  ///< of the diameter, above 0, up to 100
+  Brush& Spacing(double fraction);
+  ///@}
+  /// The most paint the stroke lays down: 0..1.
+  ///@{
   double Opacity() const;
-  Brush& Opacity(double fraction);  ///< 0..1, caps the stroke
+  Brush& Opacity(double fraction);
+  ///@}
+  /// The share of the opacity each dab adds: 0..1.
+  ///@{
   double Flow() const;
-  Brush& Flow(double fraction);  ///< 0..1, the share each dab adds
+  Brush& Flow(double fraction);
+  ///@}
+  /// Dithers the paint, hiding bands in slow gradients at 8 bits.
+  ///@{
   bool Dither() const;
   Brush& Dither(bool on);
-  bool Additive() const;
+  ///@}
   /// Dabs add up instead of building up to the opacity.
+  ///@{
+  bool Additive() const;
   Brush& Additive(bool on);
-  bool Curve() const;
+  ///@}
   /// Joins the samples with a curve through them instead of straight segments.
+  ///@{
+  bool Curve() const;
   Brush& Curve(bool on);
+  ///@}
+  /// How far the brush lags behind the pointer: 0..0.99, 0 follows it exactly.
+  ///@{
   double Stabiliser() const;
-  Brush& Stabiliser(double strength);  ///< 0..0.99: how far the brush lags the pointer
+  Brush& Stabiliser(double strength);
+  ///@}
 
   /// Removes every dynamics mapping: every factor constant (1; the angle 0).
   Brush& ClearDynamics();
@@ -228,8 +268,11 @@ public:
   static Source CloneFile(const std::string& path, double sourceX = 0, double sourceY = 0,
                           double sourcePixelAspect = 1);
   ~Source();
+  /// Copies share a clone's image.
+  ///@{
   Source(const Source& other);
   Source& operator=(const Source& other);
+  ///@}
 
 private:
   struct Impl;
@@ -240,12 +283,14 @@ private:
 
 /// One pointer sample.
 struct Event {
-  double t = 0;          ///< time; each event's is after the one before
-  double x = 0, y = 0;   ///< fractions of the canvas
+  double t = 0;                      ///< time; each event's is after the one before
+  double x = 0;                      ///< fraction of the canvas's width
+  double y = 0;                      ///< fraction of the canvas's height
   std::optional<double> pressure{};  ///< 0..1; none reads as 1
-  double tiltX = 0, tiltY = 0;     ///< degrees, −90..90
-  double twist = 0;                ///< degrees, 0..360
-  bool spacing = true;             ///< false forces a dab at this event
+  double tiltX = 0;                  ///< degrees, + to the right, −90..90
+  double tiltY = 0;                  ///< degrees, + towards the user, −90..90
+  double twist = 0;                  ///< degrees, 0..360
+  bool spacing = true;               ///< false forces a dab at this event
 };
 
 /// One stroke being painted into a canvas: events come in as the pen moves and each
@@ -308,17 +353,20 @@ public:
                       Colour background = {1, 1, 1, 1},
                       ColourSpace space = ColourSpace::kDepthDefault);
   ~Document();
+  /// Copies every setting and stroke.
+  ///@{
   Document(const Document& other);
   Document& operator=(const Document& other);
+  ///@}
 
   /// The description as JSON, every field written.
   std::string ToJson() const;
   /// Writes the strokes recorded into a stroke file at `path`. Throws Error.
   void Save(const std::string& path) const;
 
-  int32_t Width() const;
-  int32_t Height() const;
-  Depth GetDepth() const;
+  int32_t Width() const;   ///< the canvas's, pixels
+  int32_t Height() const;  ///< the canvas's, pixels
+  Depth GetDepth() const;  ///< the canvas's bits per channel
   /// Strokes before symmetry copies.
   std::size_t Strokes() const;
   /// Paints every stroke with `brush` (and its transfer, when it has one).

@@ -46,13 +46,18 @@ public:
   /// Replaces the lazy copy of the destination (the previous one is released). The
   /// host sets it; the source makes its tiles valid before writing over them.
   void SetLazyCopy(boost::shared_ptr<GX_LazyTilesCondition> copy) const;
+  /// The lazy copy of the destination, or null.
   const boost::shared_ptr<GX_LazyTilesCondition>& GetLazyCopy() const { return lazyCopy; }
 
 protected:
   K_PaintSource() = default;
+  /// A copy shares the lazy copy.
+  ///@{
   K_PaintSource(const K_PaintSource&) = default;
   K_PaintSource& operator=(const K_PaintSource&) = default;
+  ///@}
 
+  /// The lazy copy of the destination (SetLazyCopy), or null.
   mutable boost::shared_ptr<GX_LazyTilesCondition> lazyCopy;
 };
 
@@ -83,8 +88,10 @@ protected:
   /// `tables` are the host's, not owned, passed to every blend call.
   explicit K_PixelBasedPaintSource(const GX_LinearBlendingTables* tables);
   /// Shares the lazy copy and copies the tables pointer.
+  ///@{
   K_PixelBasedPaintSource(const K_PixelBasedPaintSource& other) = default;
   K_PixelBasedPaintSource& operator=(const K_PixelBasedPaintSource& other) = default;
+  ///@}
 
   /// True for the target channels that take the composite path (1 and 2).
   static bool IsComposite(K_TargetChannel channel);
@@ -107,5 +114,5 @@ protected:
                                                           int16_t depth, int32_t transferMode,
                                                           const V_Rect* maskRect) const = 0;
 
-  const GX_LinearBlendingTables* blendingTables;
+  const GX_LinearBlendingTables* blendingTables;  ///< the host's, not owned; null blends stored values
 };

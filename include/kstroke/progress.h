@@ -15,6 +15,7 @@
 #include "host/gx/gx.h"
 #include "kstroke/kstroke_export.h"
 
+/// Divides the host's progress range into equal steps for the length of one scope.
 class KSTROKE_API ProgressSubRange {
 public:
   /// Opens a range of `count` steps on `record` (may be null: then nothing is patched
@@ -29,8 +30,8 @@ public:
   /// non-zero answer is thrown as a long.
   void Advance(int32_t k);
 
-  int32_t Step() const { return step; }
-  int32_t Count() const { return count; }
+  int32_t Step() const { return step; }    ///< the step reached, 0..Count()
+  int32_t Count() const { return count; }  ///< the range's steps
 
 private:
   static int32_t ForwardAbort(void* context);

@@ -25,8 +25,8 @@ class CRVTableCache;
 /// One entry of a stroke time table.
 template <class T>
 struct K_TimeTableEntry {
-  double time;
-  T value;
+  double time;  ///< seconds from the stroke's start
+  T value;      ///< the value from that time on
 };
 
 /// Index of `K_Shape::paramTables` and of `PaintPointerEvent::params`. The values
@@ -38,7 +38,7 @@ enum K_StrokeParam : int32_t {
   K_StrokeParam_Angle = 3,  ///< degrees
   K_StrokeParam_Roundness = 4,
 };
-constexpr int kK_StrokeParamCount = 5;
+constexpr int kK_StrokeParamCount = 5;  ///< the factors K_StrokeParam names
 
 /// Most vertices AppendVertex records in one stroke. It appends at the fixed path
 /// position 10922, which stops being past the end once the stroke has 10924 vertices;
@@ -59,10 +59,15 @@ struct PaintPointerEvent {
   bool addIfUnmoved = false;
 };
 
+/// A recorded brush stroke: the host's Bezier path with the time the pointer passed
+/// each vertex, and time tables of the spacing flag and the parameter factors.
 class KSTROKE_API K_Shape : public WS_Shape {
 public:
+  /// Arc length along the path at each time.
   using TimeDistanceTable = std::vector<K_TimeTableEntry<double>>;
+  /// Whether tips follow the spacing from each time on (false forces one per sample).
   using TipSpacingTable = std::vector<K_TimeTableEntry<bool>>;
+  /// One factor (K_StrokeParam) from each time on.
   using ParamTable = std::vector<K_TimeTableEntry<float>>;
 
   /// An empty stroke with no relative rectangle.
@@ -72,8 +77,10 @@ public:
   /// cannot allocate its point list.
   explicit K_Shape(const V_FloatShortRect* relRect);
   /// Copies the host shape and every table.
+  ///@{
   K_Shape(const K_Shape& other);
   K_Shape& operator=(const K_Shape& other);
+  ///@}
   ~K_Shape() override;
 
   /// A new copy, null when the tracked allocator fails.
@@ -118,9 +125,12 @@ public:
 
   /// Equal host shapes, then equal parameter tables, time-distance table and spacing
   /// table, entry by entry, compared exactly (a NaN never compares equal).
+  ///@{
   bool operator==(const K_Shape& other) const;
   bool operator!=(const K_Shape& other) const { return !(*this == other); }
+  ///@}
 
+  /// The arc length reached at each recorded time.
   const TimeDistanceTable& GetTimeDistanceTable() const { return timeDistanceTable; }
 
   // Arc length, timing and evaluation ------------------------------------------

@@ -36,7 +36,7 @@ struct K_StrokeGlobalProperties {
   double hardness = 1.0;       ///< brush hardness
   double spacing = 0.25;       ///< tip distance as a fraction of the diameter; must be > 0
   int32_t transferMode = 0;    ///< transfer mode of the paint
-  K_TargetChannel targetChannel = K_TargetChannel_RGBA;
+  K_TargetChannel targetChannel = K_TargetChannel_RGBA;  ///< the channels painted
   V_Vector2T<double> anchor{0.0, 0.0};    ///< stroke anchor, fraction of the layer rectangle
   V_Vector2T<double> position{0.0, 0.0};  ///< where the anchor lands, same units
   V_Vector2T<double> scale{1.0, 1.0};     ///< stroke scale factors
