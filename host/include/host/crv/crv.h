@@ -31,14 +31,15 @@ constexpr int16_t kCRV_CubicPlanar = 2;
 /// control points, each a pair of doubles (x, y): start, start tangent, end tangent,
 /// end. The curve does not own the points.
 struct CRV_Curve {
-  int16_t kind = kCRV_CubicPlanar;
+  int16_t kind = kCRV_CubicPlanar;  ///< kCRV_CubicPlanar; any other kind is refused
+  /// Start, start tangent, end tangent, end; each points at x then y.
   const double* points[4] = {nullptr, nullptr, nullptr, nullptr};
 };
 
 /// One sample of an arc-length table: parameter and arc length from the start.
 struct CRV_ArcSample {
-  double t;
-  double s;
+  double t;  ///< Bezier parameter, 0..1
+  double s;  ///< arc length from the curve's start to t, in the points' units
 };
 
 /// Point of the curve at parameter t (no table needed).

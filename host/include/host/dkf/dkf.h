@@ -83,8 +83,10 @@ struct DKF_File;
 constexpr int32_t kDKF_MaxDepth = 32;
 
 /// Size of a chunk header (tag and size) and of a list type, in bytes.
+///@{
 constexpr int32_t kDKF_HeaderBytes = 8;
 constexpr int32_t kDKF_ListTypeBytes = 4;
+///@}
 
 /// The 32-bit value of a four-character tag, first character most significant.
 constexpr uint32_t DKF_Tag(const char (&s)[5]) noexcept {
@@ -92,6 +94,7 @@ constexpr uint32_t DKF_Tag(const char (&s)[5]) noexcept {
          (uint32_t(uint8_t(s[2])) << 8) | uint32_t(uint8_t(s[3]));
 }
 
+/// Tag of a list chunk, whose body starts with a list type and holds sub-chunks.
 constexpr uint32_t kDKF_TagList = DKF_Tag("LIST");
 
 /// Where a chunk lies in its file, as found by a descent (or the whole file for the root).
@@ -100,6 +103,7 @@ public:
   /// An empty description (no chunk): zero tag, size and offset.
   DKF_ChunkInfo() = default;
 
+  /// The chunk's four-character tag (see DKF_Tag); 0 for the root.
   uint32_t Tag() const noexcept { return tag_; }
   /// The list type of a "LIST" chunk, 0 for any other chunk and for the root.
   uint32_t ListType() const noexcept { return listType_; }
@@ -156,17 +160,20 @@ int32_t DKF_GetRootInfo(DKF_File* file, DKF_ChunkInfo* info);
 class DKF_ScFile {
 public:
   DKF_ScFile() = default;
+  /// Takes ownership of `file` (null: holds nothing).
   explicit DKF_ScFile(DKF_File* file) noexcept : file_(file) {}
   ~DKF_ScFile() { Close(); }
   DKF_ScFile(const DKF_ScFile&) = delete;
   DKF_ScFile& operator=(const DKF_ScFile&) = delete;
 
+  /// The file held, still owned by this object; null when none.
   DKF_File* Get() const noexcept { return file_; }
   /// For the out-parameter of the open and create calls; closes any file held first.
   DKF_File** Out() noexcept {
     Close();
     return &file_;
   }
+  /// Closes the file now and answers DKF_CloseFile's code (0 when nothing was held).
   int32_t Close() noexcept {
     DKF_File* f = file_;
     file_ = nullptr;
@@ -214,6 +221,9 @@ int32_t DKF_CheckStructure(DKF_File* file);
 /// objects are).
 class DKF_ScDescend {
 public:
+  /// Searches and enters at once; the outcome is in Result() and Entered(). A
+  /// `parent` must come from the same file (else DKF_Err_BadArgument), and no chunk may
+  /// be open for writing (else DKF_Err_BadState).
   DKF_ScDescend(DKF_File* file, uint32_t tag, uint32_t type, const DKF_ChunkInfo* parent,
                 bool* found);
   ~DKF_ScDescend();
@@ -222,6 +232,7 @@ public:
 
   /// 0 when the chunk was entered or (with a found flag) is absent; else the failure.
   int32_t Result() const noexcept { return result_; }
+  /// Whether the chunk was found and entered: reads now come from it.
   bool Entered() const noexcept { return entered_; }
   /// The chunk entered; an empty description when nothing was entered.
   const DKF_ChunkInfo* GetChunkInfo() const noexcept { return &info_; }
@@ -241,22 +252,30 @@ private:
 /// Result() keeps the first code. Preflight checks count × size before array reads.
 class DKF_ReadCursor {
 public:
+  /// A cursor at the file's current read position; the file must outlive it.
   explicit DKF_ReadCursor(DKF_File* file) noexcept : file_(file) {}
 
+  /// Reads `count` raw bytes into `data` (zeroed on failure); false once failed.
   bool Bytes(void* data, int32_t count);
+  /// Reads one big-endian field into `*v` (F32, F64: the IEEE bit pattern, unchanged);
+  /// false, and `*v` zero, once the cursor has failed.
+  ///@{
   bool U8(uint8_t* v);
   bool U16(uint16_t* v);
   bool U32(uint32_t* v);
   bool I32(int32_t* v);
   bool F32(float* v);
   bool F64(double* v);
+  ///@}
   /// Checks that `count` elements of `elementSize` bytes fit in 32 bits (else
   /// DKF_Err_Overflow) and in what is left of the chunk (else DKF_Err_PastChunkEnd).
   bool Preflight(int32_t count, int32_t elementSize);
   /// Marks the cursor failed with `code` (0 is ignored); for checks of the caller's own.
   void Fail(int32_t code) noexcept;
 
+  /// True while no read or check has failed.
   bool Ok() const noexcept { return result_ == 0; }
+  /// 0, or the code of the first failure.
   int32_t Result() const noexcept { return result_; }
 
 private:
@@ -268,17 +287,25 @@ private:
 /// DKF_ReadCursor.
 class DKF_WriteCursor {
 public:
+  /// A cursor at the end of the innermost chunk being written; the file must outlive it.
   explicit DKF_WriteCursor(DKF_File* file) noexcept : file_(file) {}
 
+  /// Appends `count` raw bytes from `data`; false, writing nothing, once failed.
   bool Bytes(const void* data, int32_t count);
+  /// Appends `v` big-endian (F32, F64: the IEEE bit pattern, unchanged); false,
+  /// writing nothing, once the cursor has failed.
+  ///@{
   bool U8(uint8_t v);
   bool U16(uint16_t v);
   bool U32(uint32_t v);
   bool I32(int32_t v);
   bool F32(float v);
   bool F64(double v);
+  ///@}
 
+  /// True while no write has failed.
   bool Ok() const noexcept { return result_ == 0; }
+  /// 0, or the code of the first failure.
   int32_t Result() const noexcept { return result_; }
 
 private:

@@ -16,28 +16,46 @@
 #include "host/v/v.h"
 #include "host/y/y.h"
 
+/// An 8-bit pixel, channels 0..255, colour straight (not premultiplied).
 struct GX_Pixel8 {
+  /// Channels in memory order, alpha first; 255 is full.
+  ///@{
   uint8_t alpha, red, green, blue;
+  ///@}
 };
+/// A 16-bit ("deep") pixel, channels 0..32768, colour straight.
 struct GX_Pixel16 {
+  /// Channels in memory order, alpha first; 32768 is full.
+  ///@{
   uint16_t alpha, red, green, blue;
+  ///@}
 };
+/// A float pixel, colour straight; 1.0 is full, and colour may leave 0..1.
 struct GX_PixelFloat {
+  /// Channels in memory order, alpha first; 1.0 is full.
+  ///@{
   float alpha, red, green, blue;
+  ///@}
 };
 
+/// Full value of an 8-bit and of a 16-bit sample (float: 1.0).
+///@{
 constexpr int32_t kGX_Full8 = 255;
 constexpr int32_t kGX_Full16 = 32768;
+///@}
 
 /// Progress and cancellation, patched in place by the engine while it works.
 /// `progress` answers 0 to go on; any other value stops the operation and becomes its
 /// error code. `abortCheck` answers non-zero when the user asked to stop.
 using GX_AbortCheckProc = int32_t (*)(void* context);
+/// Told that `done` of `total` units (rows, mostly) are finished; answers 0 to go on.
 using GX_ProgressProc = int32_t (*)(void* context, int32_t done, int32_t total);
+/// The progress record a long call reports through; a null record, or null callbacks,
+/// mean nobody is listening.
 struct GX_ProgressInfo {
-  void* context = nullptr;
-  GX_AbortCheckProc abortCheck = nullptr;
-  GX_ProgressProc progress = nullptr;
+  void* context = nullptr;                 ///< passed to both callbacks; not owned
+  GX_AbortCheckProc abortCheck = nullptr;  ///< asked between steps of long work; may be null
+  GX_ProgressProc progress = nullptr;      ///< called by GX_ReportProgress; may be null
 };
 /// Reports (done, total) through the record when it has a callback; 0 otherwise.
 int32_t GX_ReportProgress(GX_ProgressInfo* progress, int32_t done, int32_t total);
@@ -45,11 +63,11 @@ int32_t GX_ReportProgress(GX_ProgressInfo* progress, int32_t done, int32_t total
 /// A 4-channel image: `depth` bits per channel (8, 16 or 32 = float), `rowBytes` from
 /// one row to the next (at least width × 4 × depth / 8). Does not own its pixels.
 struct GX_LayerDef {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t rowBytes = 0;
-  int16_t depth = 8;
-  void* data = nullptr;
+  int32_t width = 0;     ///< pixels per row
+  int32_t height = 0;    ///< rows
+  int32_t rowBytes = 0;  ///< bytes from the start of one row to the next
+  int16_t depth = 8;     ///< bits per channel: 8, 16 or 32 (float)
+  void* data = nullptr;  ///< pixel (0, 0); may be null only for an empty layer
 };
 
 /// 8, 16 or 32 (float) for a layer; 0 for none or an unknown depth.
@@ -84,11 +102,19 @@ public:
   GX_World(const GX_World&) = delete;
   GX_World& operator=(const GX_World&) = delete;
 
+  /// The world's layer record, valid as long as the world; the pixels may be written
+  /// through it.
+  ///@{
   GX_LayerDef* GetLayer() { return &layer; }
   const GX_LayerDef* GetLayer() const { return &layer; }
+  ///@}
+  /// Size in pixels and depth in bits per channel (8, 16, 32), as in the layer record.
+  ///@{
   int32_t Width() const { return layer.width; }
   int32_t Height() const { return layer.height; }
   int32_t Depth() const { return layer.depth; }
+  ///@}
+  /// True for a world made by New, which frees its pixels; false for a reference.
   bool OwnsPixels() const { return owned != nullptr; }
 
 private:
@@ -138,13 +164,24 @@ public:
   GX_UnoBuffer(const GX_UnoBuffer&) = delete;
   GX_UnoBuffer& operator=(const GX_UnoBuffer&) = delete;
 
+  /// Size in samples and depth in bits per sample (8, 16, 32), fixed at construction.
+  ///@{
   int32_t GetWidth() const { return width; }
   int32_t GetHeight() const { return height; }
   int32_t GetDepth() const { return depth; }
+  ///@}
+  /// 1, 2 or 4.
   int32_t GetBytesPerSample() const { return depth / 8; }
+  /// Bytes of one row, width × bytes per sample: rows are not padded.
   int32_t GetRowBytes() const { return width * (depth / 8); }
+  /// Sample (0, 0), owned by the buffer. Writing here bypasses the ink map (see above).
+  ///@{
   void* GetData() { return data; }
   const void* GetData() const { return data; }
+  ///@}
+  /// Sample 0 of row y as T (uint8_t, uint16_t or float, matching the depth); no range
+  /// check. Writing through it bypasses the ink map (see above).
+  ///@{
   template <class T>
   T* Row(int32_t y) {
     return reinterpret_cast<T*>(static_cast<unsigned char*>(data) + std::ptrdiff_t(y) * GetRowBytes());
@@ -154,10 +191,12 @@ public:
     return reinterpret_cast<const T*>(static_cast<const unsigned char*>(data) +
                                       std::ptrdiff_t(y) * GetRowBytes());
   }
+  ///@}
 
   // Ink map
   // ----
 
+  /// Whether the buffer keeps an ink map; without one every cell counts as marked.
   bool HasInkMap() const { return hasInkMap; }
   /// Starts a map with every cell marked (nothing is known of the contents yet); keeps
   /// the map there is.
@@ -232,18 +271,25 @@ void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32
   }
 }
 
-/// Flat fills of a whole buffer. Each answers GX_Err_BadDepth when the buffer's depth
-/// does not match the call (8, 16, 32), GX_Err_BadArgument for a null buffer.
+/// Flat fills of a whole buffer, with a value in the buffer's own units. Each answers
+/// GX_Err_BadDepth when the buffer's depth does not match the call (8, 16, 32),
+/// GX_Err_BadArgument for a null buffer. A value of all zero bytes clears the ink map,
+/// any other marks every cell.
+///@{
 int32_t GX_FillUnoBuffer(uint8_t value, GX_UnoBuffer* buffer);
 int32_t GX_FillDeepUnoBuffer(uint16_t value, GX_UnoBuffer* buffer);
 int32_t GX_FillFloatUnoBuffer(float value, GX_UnoBuffer* buffer);
+///@}
 
 /// Flat fill of a rectangle of a layer (clipped to it) with a colour of the layer's
-/// depth; GX_Err_BadDepth when they differ. Reports progress per row band and answers
-/// the callback's code when it cancels.
+/// depth; GX_Err_BadDepth when they differ, GX_Err_BadArgument for a null layer or a
+/// non-empty one without pixels. Reports progress every 64 rows and answers the
+/// callback's code when it cancels (the rows before stay filled).
+///@{
 int32_t GX_Fill(GX_ProgressInfo* progress, const GX_Pixel8& colour, const V_LRect& rect,
                 GX_LayerDef* layer);
 int32_t GX_Fill16(GX_ProgressInfo* progress, const GX_Pixel16& colour, const V_LRect& rect,
                   GX_LayerDef* layer);
 int32_t GX_FillFloat(GX_ProgressInfo* progress, const GX_PixelFloat& colour,
                      const V_LRect& rect, GX_LayerDef* layer);
+///@}

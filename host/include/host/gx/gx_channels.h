@@ -29,6 +29,8 @@ int32_t GX_Interleave1to4(const void* src, int32_t srcRowBytes, void* dst, int32
                           const V_Vector2T<int32_t>& size, const V_LPoint& srcOrigin,
                           const V_LPoint& dstOrigin);
 
+/// Built once, in the library, for the three sample types; see the templates above.
+///@{
 extern template int32_t GX_Deinterleave1<unsigned char>(const void*, int32_t, int32_t, void*,
                                                         int32_t, const V_Vector2T<int32_t>&,
                                                         const V_LPoint&, const V_LPoint&);
@@ -47,6 +49,7 @@ extern template int32_t GX_Interleave1to4<unsigned short>(const void*, int32_t, 
 extern template int32_t GX_Interleave1to4<float>(const void*, int32_t, void*, int32_t,
                                                  const V_Vector2T<int32_t>&, const V_LPoint&,
                                                  const V_LPoint&);
+///@}
 
 /// Converts the region `rect` of an 8- or 16-bit buffer into the same region of a
 /// float buffer: value / `fullValue`, so `fullValue` maps to 1.0 (the deep paint mask

@@ -40,6 +40,7 @@ enum class GX_ColourEncoding : int32_t {
   kLinear = 1,  ///< linear light with sRGB primaries
 };
 
+/// An image file format; kUnknown for none recognised.
 enum class GX_ImageFormat : int32_t { kUnknown = 0, kPng = 1, kTiff = 2, kExr = 3, kJpeg = 4 };
 
 /// Sample type of a written file.
@@ -56,18 +57,18 @@ enum class GX_SampleType : int32_t {
 /// claims a huge image costs nothing. `progress` may be null. `colour` is the encoding
 /// of the new world: the file's values are converted into it.
 struct GX_ImageReadOptions {
-  int32_t maxSide = 0;
-  int64_t maxPixels = 0;
-  GX_ProgressInfo* progress = nullptr;
-  GX_ColourEncoding colour = GX_ColourEncoding::kSrgb;
+  int32_t maxSide = 0;                  ///< widest and tallest image accepted; 0: any
+  int64_t maxPixels = 0;                ///< most pixels (width × height) accepted; 0: any
+  GX_ProgressInfo* progress = nullptr;  ///< per-row reports and cancellation; not owned
+  GX_ColourEncoding colour = GX_ColourEncoding::kSrgb;  ///< encoding of the new world
 };
 
 /// How a layer is written: `colour` is the layer's encoding (the writer converts to the
 /// file's), `sample` the file's sample type. `progress` may be null.
 struct GX_ImageWriteOptions {
-  GX_SampleType sample = GX_SampleType::kDefault;
-  GX_ColourEncoding colour = GX_ColourEncoding::kSrgb;
-  GX_ProgressInfo* progress = nullptr;
+  GX_SampleType sample = GX_SampleType::kDefault;       ///< the file's sample type
+  GX_ColourEncoding colour = GX_ColourEncoding::kSrgb;  ///< the layer's encoding
+  GX_ProgressInfo* progress = nullptr;                  ///< per-row reports; not owned
 };
 
 /// The format a file name's extension gives (.png; .tif, .tiff; .exr; .jpg, .jpeg;
@@ -77,7 +78,7 @@ GX_ImageFormat GX_ImageFormatForName(const char* name);
 GX_ImageFormat GX_ImageFormatOfBytes(const unsigned char* head, std::size_t size);
 /// "PNG", "TIFF", "OpenEXR", "JPEG"; "unknown".
 const char* GX_ImageFormatName(GX_ImageFormat format);
-/// "8", "16", "half", "float"; "default".
+/// "8-bit", "16-bit", "half", "float"; "default" for kDefault or any other value.
 const char* GX_SampleTypeName(GX_SampleType sample);
 
 /// Whether `format` writes files of `sample` (kDefault: whether it writes at all).
@@ -86,7 +87,7 @@ bool GX_ImageWrites(GX_ImageFormat format, GX_SampleType sample);
 /// 8 bits for 8-bit layers, else 16; TIFF 8, 16 or float as the layer; OpenEXR float for
 /// float layers, else half. kDefault for a format that does not write.
 GX_SampleType GX_ImageDefaultSample(GX_ImageFormat format, int32_t depth);
-/// What can be written, for messages: "PNG (.png: 8 or 16 bits), TIFF (...), ...".
+/// What can be written, for messages: "PNG (.png: 8-bit or 16-bit), TIFF (...), ...".
 const char* GX_ImageWritableFormats();
 
 /// Reads an image of any supported format into a new world of `depth` 8, 16 or 32

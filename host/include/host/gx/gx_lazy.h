@@ -26,8 +26,10 @@ class GX_LazyOperator : public Y_MemTrackedObject {
 public:
   ~GX_LazyOperator() override = default;
   /// Width and height of the grid, in pixels; fixed for the operator's life.
+  ///@{
   virtual int32_t GetWidth() const = 0;
   virtual int32_t GetHeight() const = 0;
+  ///@}
   /// Makes the pixels of `tile` (inside the extent, never empty) valid. Answers 0, or
   /// a host error code, in which case the tile stays invalid and is tried again on
   /// the next request.
@@ -50,9 +52,14 @@ public:
 
   /// The operator, owned by the tiles. Callers find its kind with dynamic_cast.
   GX_LazyOperator* GetOperator() const { return op.get(); }
+  /// Side of a tile in pixels, as constructed.
   int32_t GetTileSize() const { return tileSize; }
+  /// Tiles per row and per column of the grid: the extent divided by the tile size,
+  /// rounded up (0 for an empty extent).
+  ///@{
   int32_t GetTilesAcross() const { return tilesAcross; }
   int32_t GetTilesDown() const { return tilesDown; }
+  ///@}
 
   /// Runs the operator once on every not-yet-valid tile meeting `rect` (clipped to
   /// the extent; an empty rectangle does nothing), row by row, left to right.
@@ -63,6 +70,7 @@ public:
 
   /// Marks the tiles meeting `rect` invalid again, so the next request redoes them.
   void Invalidate(const V_LRect& rect);
+  /// Marks every tile invalid.
   void InvalidateAll();
   /// Whether tile (tx, ty) is valid; false outside the grid.
   bool IsTileValid(int32_t tx, int32_t ty) const;
@@ -92,6 +100,7 @@ using GX_LazyTileConditionProc = bool (*)(void* context, const V_LRect& tile);
 /// source region valid only while the clone reads the layer it paints into.
 class GX_LazyTilesCondition : public GX_LazyTiles {
 public:
+  /// As GX_LazyTiles; the condition starts unset (always holds).
   GX_LazyTilesCondition(int32_t size, boost::scoped_ptr<GX_LazyOperator>* takeOver)
       : GX_LazyTiles(size, takeOver) {}
 
@@ -103,9 +112,12 @@ public:
   }
 
   /// Like MakeValid, but skips tiles for which the condition does not hold (they stay
-  /// invalid). Answers 0 or the first operator error.
+  /// invalid). Answers 0 or the first operator error. The condition is asked only for
+  /// tiles that are not valid yet. Takes a rectangle of either kind.
+  ///@{
   int32_t ConditionalMakeValid(const V_LRect& rect);
   int32_t ConditionalMakeValid(const V_Rect& rect);
+  ///@}
 
 private:
   GX_LazyTileConditionProc condition = nullptr;
@@ -116,14 +128,15 @@ private:
 class GX_LazyFillUnoBufferOperator : public GX_LazyOperator {
 public:
   /// Takes over the buffer held by `*takeOver` (left empty). `fillValue` is a sample in
-  /// the buffer's own units (255 or 32768 is full for 8 or 16 bits), rounded and
-  /// clamped to the sample range for integer depths. Throws std::invalid_argument
-  /// when there is no buffer.
+  /// the buffer's own units (255 or 32768 is full for 8 or 16 bits), rounded to nearest
+  /// and clamped to the sample type's range for integer depths (0..255, 0..65535; NaN
+  /// gives 0). Throws std::invalid_argument when there is no buffer.
   GX_LazyFillUnoBufferOperator(boost::scoped_ptr<GX_UnoBuffer>* takeOver, double fillValue);
   ~GX_LazyFillUnoBufferOperator() override;
 
   /// The buffer, owned by the operator; valid pixels only where tiles are valid.
   GX_UnoBuffer* GetBuffer() const { return buffer.get(); }
+  /// The fill value as given, before rounding and clamping.
   double GetFill() const { return fill; }
 
   int32_t GetWidth() const override;
@@ -146,7 +159,7 @@ class GX_LazyWorldCopyOperator : public GX_LazyOperator {
 public:
   /// `dest` is shared with the host; its size is the grid's extent. `origin` is the
   /// source position of destination pixel (0, 0). Throws std::invalid_argument when
-  /// `dest` is empty.
+  /// `dest` is null.
   explicit GX_LazyWorldCopyOperator(boost::shared_ptr<GX_World> dest,
                                     const V_LPoint& origin = V_LPoint());
   ~GX_LazyWorldCopyOperator() override;
@@ -155,10 +168,17 @@ public:
   /// while there is no source answers GX_Err_BadArgument and stays invalid; a source
   /// of another depth than the destination answers GX_Err_BadDepth.
   void SetSourceLayer(const GX_LayerDef* layer);
+  /// Whether a source layer is set.
   bool HasSourceLayer() const { return hasSource; }
+  /// The copied source record; an empty record when none is set.
   const GX_LayerDef& GetSourceLayer() const { return source; }
+  /// Source position of destination pixel (0, 0). A change affects only tiles made
+  /// valid afterwards: invalidate the tiles to recopy them.
+  ///@{
   void SetSourceOrigin(const V_LPoint& origin) { sourceOrigin = origin; }
   V_LPoint GetSourceOrigin() const { return sourceOrigin; }
+  ///@}
+  /// The destination world, shared with the host.
   GX_World* GetDestination() const { return destination.get(); }
 
   int32_t GetWidth() const override;

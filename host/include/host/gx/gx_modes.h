@@ -41,6 +41,7 @@ enum class GX_TransferMode : int32_t {
 
 constexpr int32_t kGX_TransferModeFirst = -2;  ///< lowest valid table index
 constexpr int32_t kGX_TransferModeLast = 11;   ///< highest valid table index
+/// Entries of each transfer table (14), the unnumbered slots included.
 constexpr int32_t kGX_TransferModeCount = kGX_TransferModeLast - kGX_TransferModeFirst + 1;
 
 /// True for every index the transfer tables accept (-2..11, the unnumbered slots
@@ -63,4 +64,5 @@ enum class GX_AccumulateMode : int32_t {
   kMaximum = 2,
 };
 
+/// True for the GX_AccumulateMode values 0..2.
 constexpr bool GX_IsValidAccumulateMode(int32_t mode) { return mode >= 0 && mode <= 2; }

@@ -26,11 +26,12 @@ constexpr uint32_t GXp_DivFull8(uint32_t x) {
 /// Rounded x / 32768 (halves up) for 0 ≤ x < 2^32 − 2^14.
 constexpr uint32_t GXp_DivFull16(uint32_t x) { return (x + 16384u) >> 15; }
 
+/// Traits of 8-bit pixels: full is 255.
 struct GXp_Px8 {
-  using Value = uint8_t;
-  using Pixel = GX_Pixel8;
-  static constexpr int32_t kDepth = 8;
-  static constexpr Value kFull = 255;
+  using Value = uint8_t;    ///< one sample
+  using Pixel = GX_Pixel8;  ///< one 4-channel pixel
+  static constexpr int32_t kDepth = 8;  ///< bits per sample, as in GX_LayerDef::depth
+  static constexpr Value kFull = 255;   ///< the value that stands for 1
   /// a × b / full, rounded.
   static constexpr Value Mul(Value a, Value b) {
     return static_cast<Value>(GXp_DivFull8(uint32_t(a) * b));
@@ -43,14 +44,17 @@ struct GXp_Px8 {
   }
 };
 
+/// Traits of 16-bit ("deep") pixels: full is 32768.
 struct GXp_Px16 {
-  using Value = uint16_t;
-  using Pixel = GX_Pixel16;
-  static constexpr int32_t kDepth = 16;
-  static constexpr Value kFull = 32768;
+  using Value = uint16_t;    ///< one sample
+  using Pixel = GX_Pixel16;  ///< one 4-channel pixel
+  static constexpr int32_t kDepth = 16;  ///< bits per sample, as in GX_LayerDef::depth
+  static constexpr Value kFull = 32768;  ///< the value that stands for 1
+  /// a × b / full, rounded (halves up).
   static constexpr Value Mul(Value a, Value b) {
     return static_cast<Value>(GXp_DivFull16(uint32_t(a) * b));
   }
+  /// v / 32768, exact (a power of two), so FromUnit(ToUnit(v)) == v for 0..full.
   static constexpr float ToUnit(Value v) { return float(v) / 32768.0f; }
   /// Rounds to nearest, clamps to 0..32768; NaN gives 0.
   static constexpr Value FromUnit(float f) {
@@ -61,18 +65,27 @@ struct GXp_Px16 {
 
 /// Float values are not clamped: colour may lie outside 0..1 (high dynamic range).
 struct GXp_PxF {
-  using Value = float;
-  using Pixel = GX_PixelFloat;
-  static constexpr int32_t kDepth = 32;
-  static constexpr Value kFull = 1.0f;
+  using Value = float;          ///< one sample
+  using Pixel = GX_PixelFloat;  ///< one 4-channel pixel
+  static constexpr int32_t kDepth = 32;  ///< bits per sample, as in GX_LayerDef::depth
+  static constexpr Value kFull = 1.0f;   ///< the value that stands for 1
+  /// The plain product, unrounded and unclamped.
   static constexpr Value Mul(Value a, Value b) { return a * b; }
+  /// The value itself, in either direction: float samples are unit fractions already.
+  ///@{
   static constexpr float ToUnit(Value v) { return v; }
   static constexpr Value FromUnit(float f) { return f; }
+  ///@}
 };
 
-/// Traits for a sample type: GXp_PxOf<uint16_t> is GXp_Px16.
+/// Traits for a sample type: GXp_PxOf<uint16_t> is GXp_Px16. Only uint8_t, uint16_t and
+/// float have them.
 template <class T> struct GXp_PxOfT;
-template <> struct GXp_PxOfT<uint8_t> { using Type = GXp_Px8; };
-template <> struct GXp_PxOfT<uint16_t> { using Type = GXp_Px16; };
-template <> struct GXp_PxOfT<float> { using Type = GXp_PxF; };
+/// 8-bit samples.
+template <> struct GXp_PxOfT<uint8_t> { using Type = GXp_Px8; /**< their traits */ };
+/// 16-bit samples.
+template <> struct GXp_PxOfT<uint16_t> { using Type = GXp_Px16; /**< their traits */ };
+/// Float samples.
+template <> struct GXp_PxOfT<float> { using Type = GXp_PxF; /**< their traits */ };
+/// The traits struct of sample type T (GXp_Px8, GXp_Px16 or GXp_PxF).
 template <class T> using GXp_PxOf = typename GXp_PxOfT<T>::Type;

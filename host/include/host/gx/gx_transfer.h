@@ -53,8 +53,11 @@ struct GX_TransferSettings {
 /// A 4-channel mask image whose first channel (alpha) is the coverage.
 struct GX_MaskRecord {
   GX_LayerDef layer;  ///< copy of the mask world's record; same depth as the destination
-  int32_t x = 0;      ///< destination position of mask pixel (0, 0)
+  /// Destination position of mask pixel (0, 0).
+  ///@{
+  int32_t x = 0;
   int32_t y = 0;
+  ///@}
   int32_t flags = 0;  ///< reserved, 0
 };
 
@@ -65,20 +68,27 @@ template <class P>
 using GX_XferFunc = void (*)(const typename P::Pixel& src, const GX_LinearBlendingTables* tables,
                              typename P::Value mask, typename P::Value opacity,
                              typename P::Pixel* dst);
+/// The per-pixel function at 8 bits, 16 bits and float.
+///@{
 using GX_XferFunc8 = GX_XferFunc<GXp_Px8>;
 using GX_XferFunc16 = GX_XferFunc<GXp_Px16>;
 using GX_XferFuncF = GX_XferFunc<GXp_PxF>;
+///@}
 
 /// Transfer tables, one per depth, indexed directly by transfer mode: table[mode] for
 /// every mode with GX_IsValidTransferMode(mode), -2 included (each pointer points into
 /// the middle of its array). No range check: callers pass valid modes. Dissolve's
 /// per-pixel functions dither by a hash of the destination pixel's address.
+///@{
 extern const GX_XferFunc8* const GXp_G_Xfer1_Opacity2_table8;
 extern const GX_XferFunc16* const GXp_G_Xfer1_Opacity2_table16;
 extern const GX_XferFuncF* const GXp_G_Xfer1_Opacity2_tableF;
+///@}
 
 /// The table for a depth, for code written as a template over the pixel traits.
 template <class P> const GX_XferFunc<P>* GXp_XferTable();
+/// GXp_G_Xfer1_Opacity2_table8, table16 and tableF.
+///@{
 template <> inline const GX_XferFunc8* GXp_XferTable<GXp_Px8>() {
   return GXp_G_Xfer1_Opacity2_table8;
 }
@@ -88,19 +98,25 @@ template <> inline const GX_XferFunc16* GXp_XferTable<GXp_Px16>() {
 template <> inline const GX_XferFuncF* GXp_XferTable<GXp_PxF>() {
   return GXp_G_Xfer1_Opacity2_tableF;
 }
+///@}
 
 /// Blends `value` into the first (alpha) channel of `count` 4-channel pixels: each
 /// becomes d + (value − d) × mask × opacity (a Normal mix on one channel); the other
 /// channels are untouched. P is GX_Pixel8 / GX_Pixel16 / GX_PixelFloat with T its
-/// sample type (unsigned char, unsigned short, float). `mask` has `count` values.
+/// sample type (unsigned char, unsigned short, float). `mask` has `count` values;
+/// `opacity`, `value` and the mask are values of the depth. A null mask or `dst` does
+/// nothing.
 template <class P, class T>
 void GX_BlendSingleChannel(int32_t count, T opacity, T value, const T* mask, P* dst);
+/// Built once, in the library, for the three depths; see the template above.
+///@{
 extern template void GX_BlendSingleChannel<GX_Pixel8, unsigned char>(
     int32_t, unsigned char, unsigned char, const unsigned char*, GX_Pixel8*);
 extern template void GX_BlendSingleChannel<GX_Pixel16, unsigned short>(
     int32_t, unsigned short, unsigned short, const unsigned short*, GX_Pixel16*);
 extern template void GX_BlendSingleChannel<GX_PixelFloat, float>(int32_t, float, float,
                                                                  const float*, GX_PixelFloat*);
+///@}
 
 /// One colour blended in the Normal mode into `count` pixels through `count` mask
 /// values, without linear-light tables: pixel i ends exactly as
@@ -119,10 +135,14 @@ template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
                              typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                              std::ptrdiff_t prefetchAhead = 0, bool streamFullLines = false);
+/// The portable form of GX_BlendColourNormalRow, one pixel at a time: the reference
+/// the SSE2 form must match bit for bit.
 template <class P>
 void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
                                     const typename P::Value* mask, typename P::Value opacity,
                                     int32_t count, typename P::Pixel* dst);
+/// Built once, in the library, for 8 and 16 bits; see the templates above.
+///@{
 extern template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
                                                       int32_t, GX_Pixel8*, std::ptrdiff_t, bool);
 extern template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
@@ -133,6 +153,7 @@ extern template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, c
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&,
                                                               const uint16_t*, uint16_t,
                                                               int32_t, GX_Pixel16*);
+///@}
 
 /// Single-channel transfer through a mask. For each (x, y) in `srcRect`, with
 /// s = src(x, y), m = mask(x, y) (the mask is addressed by source coordinates; null

@@ -29,40 +29,54 @@
 
 #include "host/y/y.h"
 
+/// Cairo's image surface, declared here so this header needs no Cairo include.
 typedef struct _cairo_surface cairo_surface_t;
 
 namespace kelvo {
 namespace inkwork {
 
+/// A position in pixels (see the conventions above).
 struct Point {
+  /// Coordinates, y down.
+  ///@{
   float x = 0;
   float y = 0;
+  ///@}
 };
 
 /// Straight (not premultiplied) colour, each channel 0..1.
 struct Color {
+  /// Channels 0..1; the default is opaque black.
+  ///@{
   float red = 0;
   float green = 0;
   float blue = 0;
   float alpha = 1;
+  ///@}
 };
 
 /// Affine transform in the row-vector convention (see the file comment).
 struct Transform {
+  /// Elements, m[row][column]; translation in m[2][0], m[2][1]. The default is the
+  /// identity.
   float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
+  /// A transform that moves points by (dx, dy).
   static Transform Translation(float dx, float dy);
   /// The point `p` mapped by this transform.
   Point Apply(Point p) const;
   /// `first` followed by `then`: (x, y, 1) · first · then.
   static Transform Compose(const Transform& first, const Transform& then);
+  /// Exact comparison of all nine elements.
   bool operator==(const Transform& o) const;
 };
 
 /// A failure of the drawing interface. `code` is one of the INK_Err_* host codes.
 class Error : public std::runtime_error {
 public:
+  /// `message` is one line naming the thing and the value; what() answers it.
   Error(int32_t errorCode, const std::string& message);
+  /// The INK_Err_* code the error carries.
   int32_t code() const noexcept { return code_; }
 
 private:
@@ -80,8 +94,12 @@ public:
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
+  /// The holders' hooks: count one holder more, or one less and free the object with
+  /// the last.
+  ///@{
   friend void intrusive_ptr_add_ref(const Object* o) noexcept;
   friend void intrusive_ptr_release(const Object* o) noexcept;
+  ///@}
 
 protected:
   ~Object() override = default;
@@ -90,17 +108,25 @@ private:
   mutable std::atomic<int32_t> refs_{0};
 };
 
+/// Counts one holder more, or one less; the last release frees the object. Called by
+/// the holders, not by users.
+///@{
 void intrusive_ptr_add_ref(const Object* o) noexcept;
 void intrusive_ptr_release(const Object* o) noexcept;
+///@}
 
 class Pen;
 class Path;
 class Surface;
 class Image;
+/// Holders of the interface's objects: copying one adds a reference, and the object
+/// goes with its last holder.
+///@{
 using PenP = boost::intrusive_ptr<Pen>;
 using PathP = boost::intrusive_ptr<Path>;
 using SurfaceP = boost::intrusive_ptr<Surface>;
 using ImageP = boost::intrusive_ptr<Image>;
+///@}
 
 // Pens and paths
 // ==================================================================================
@@ -112,7 +138,9 @@ class Pen : public Object {
 public:
   /// Throws Error(INK_Err_BadArgument) for a negative or non-finite width.
   static PenP Create(const Color& color, float width);
+  /// The colour, as given.
   const Color& GetColor() const noexcept { return color_; }
+  /// The line width in device pixels, as given; 0 strokes nothing.
   float GetWidth() const noexcept { return width_; }
 
 private:
@@ -123,8 +151,9 @@ private:
 
 /// One element of a path, kept as given (device independent).
 struct PathElement {
+  /// What the element does: start a figure, draw a line to a point, or add an arc.
   enum class Kind : int32_t { kMoveTo = 0, kLineTo = 1, kArc = 2 };
-  Kind kind = Kind::kMoveTo;
+  Kind kind = Kind::kMoveTo;  ///< which of the three this element is
   Point point;            ///< target of a move or line; centre of an arc
   float radius = 0;       ///< arcs only
   float startDeg = 0;     ///< arcs only
@@ -138,12 +167,17 @@ struct PathElement {
 /// before); a sweep of 360 degrees or more is a closed circle, drawn without caps.
 class Path : public Object {
 public:
+  /// A new, empty path.
   static PathP Create();
+  /// Starts a new figure at `p`.
   void MoveTo(Point p);
+  /// Adds a straight line from the current point to `p`.
   void LineTo(Point p);
   /// Throws Error(INK_Err_BadArgument) for a negative or non-finite radius or angle.
   void AddArc(Point center, float radius, float startDeg, float sweepDeg);
+  /// The elements in the order they were added.
   const std::vector<PathElement>& GetElements() const noexcept { return elements_; }
+  /// True when nothing was added; an empty path strokes nothing.
   bool IsEmpty() const noexcept { return elements_.empty(); }
 
 private:
@@ -165,12 +199,18 @@ public:
   /// Reads a PNG file. Throws Error(INK_Err_Io) when it cannot be read.
   static ImageP ReadPng(const std::string& path);
 
+  /// Size in pixels, 1..32767.
+  ///@{
   int32_t GetWidth() const noexcept;
   int32_t GetHeight() const noexcept;
+  ///@}
+  /// Bytes from one row to the next (at least width × 4).
   int32_t GetRowBytes() const noexcept;
+  /// Pixel (0, 0), for reading; owned by the image.
   const uint8_t* GetData() const noexcept;
   /// Pixels for writing; call MarkDirty when done so later drawing sees the change.
   uint8_t* GetData() noexcept;
+  /// Tells the image its pixels were written through GetData().
   void MarkDirty() noexcept;
   /// Premultiplied (alpha, red, green, blue) of pixel (x, y), 0..255. No bounds check
   /// beyond an assert.
@@ -228,7 +268,9 @@ protected:
 class SupplierInterface {
 public:
   virtual ~SupplierInterface() = default;
+  /// A new, empty path.
   virtual PathP MakePath() = 0;
+  /// A new pen; throws Error(INK_Err_BadArgument) for a negative or non-finite width.
   virtual PenP MakePen(const Color& color, float width) = 0;
   /// A transparent image surface of width × height pixels (each 1..32767). `options`
   /// is reserved and must be 0; anything else throws Error(INK_Err_BadArgument).
@@ -239,9 +281,12 @@ public:
 /// supplier; holds a reference to the surface.
 class Inkwork {
 public:
+  /// `supplier` must outlive the context.
   Inkwork(SupplierInterface* supplier, SurfaceP surface)
       : supplier_(supplier), surface_(std::move(surface)) {}
+  /// The supplier, as given (not owned).
   SupplierInterface* GetSupplier() const noexcept { return supplier_; }
+  /// The surface, kept alive by the context.
   Surface* GetSurface() const noexcept { return surface_.get(); }
 
 private:

@@ -12,8 +12,11 @@ namespace inkwork {
 /// state, so one instance may serve any number of drawings.
 class CairoSupplier : public SupplierInterface {
 public:
+  /// A plain Path::Create() and Pen::Create(): paths and pens hold no Cairo state.
+  ///@{
   PathP MakePath() override;
   PenP MakePen(const Color& color, float width) override;
+  ///@}
   SurfaceP MakeImageSurface(int32_t width, int32_t height, int32_t options) override;
 };
 

@@ -17,6 +17,7 @@ namespace inkwork {
 
 /// One operation on a recording surface.
 struct RecordedOp {
+  /// The Surface call recorded, one value per method.
   enum class Kind : int32_t {
     kSaveState = 0,
     kRestoreState = 1,
@@ -25,7 +26,7 @@ struct RecordedOp {
     kSetMode = 4,
     kGetImage = 5,
   };
-  Kind kind = Kind::kSaveState;
+  Kind kind = Kind::kSaveState;  ///< which call this was
   Transform matrix;    ///< kConcat: the argument
   Transform current;   ///< the transform in force after the operation (a stroke's transform)
   int32_t depth = 0;   ///< saved states outstanding after the operation
@@ -37,8 +38,10 @@ struct RecordedOp {
 };
 
 class RecordingSurface;
+/// Holder of a recording surface, with its own type so tests reach the log directly.
 using RecordingSurfaceP = boost::intrusive_ptr<RecordingSurface>;
 
+/// A surface's log, in call order.
 using RecordedOps = std::vector<RecordedOp>;
 
 /// Records operations, keeping its own transform stack. Images come from `inner` when
@@ -57,9 +60,13 @@ public:
   void SetMode(int32_t mode) override;
   ImageP GetImage() override;
 
+  /// Everything recorded so far.
   const RecordedOps& GetOps() const noexcept { return *ops_; }
+  /// The size given to Create.
+  ///@{
   int32_t GetWidth() const noexcept { return width_; }
   int32_t GetHeight() const noexcept { return height_; }
+  ///@}
   /// Operation number `index` (0-based, counting every call) throws
   /// Error(INK_Err_Backend) instead of running; -1 (the default) never fails.
   void FailAtOp(long index) noexcept { failAt_ = index; }
@@ -86,21 +93,32 @@ private:
 /// both read what was drawn and see that the surface was released.
 class RecordingSupplier : public SupplierInterface {
 public:
+  /// The arguments of one MakeImageSurface call, refused ones included.
   struct SurfaceRequest {
+    /// As passed.
+    ///@{
     int32_t width;
     int32_t height;
     int32_t options;
+    ///@}
   };
 
+  /// `inner` (optional, not owned) must outlive the supplier and what it makes.
   explicit RecordingSupplier(SupplierInterface* inner = nullptr) : inner_(inner) {}
 
+  /// From `inner` when there is one, else Path::Create and Pen::Create; counted either
+  /// way once made.
+  ///@{
   PathP MakePath() override;
   PenP MakePen(const Color& color, float width) override;
+  ///@}
   SurfaceP MakeImageSurface(int32_t width, int32_t height, int32_t options) override;
 
+  /// How many paths were made.
   int32_t PathsMade() const noexcept { return pathsMade_; }
   /// The pens made, in order.
   const std::vector<std::pair<Color, float>>& PensMade() const noexcept { return pens_; }
+  /// Every MakeImageSurface call, in order.
   const std::vector<SurfaceRequest>& SurfaceRequests() const noexcept { return requests_; }
   /// The log of surface number `index` (in the order made); empty if out of range.
   const RecordedOps& SurfaceOps(std::size_t index) const noexcept;

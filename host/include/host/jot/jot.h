@@ -12,7 +12,8 @@ using JOT_Sink = void (*)(void* context, int32_t level, const char* module,
 
 /// Installs the sink (null removes it). Not thread-safe against concurrent logging.
 void JOT_SetSink(JOT_Sink sink, void* context) noexcept;
-/// A sink that writes "[module] event: text" to stderr.
+/// A sink that writes "[module] event: text" to stderr, "[error module] event: text"
+/// for level 1 and below.
 void JOT_StderrSink(void* context, int32_t level, const char* module, const char* event,
                     const char* text);
 /// Whether a sink is set: lines worth computing only for a reader can be skipped.

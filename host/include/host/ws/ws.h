@@ -55,9 +55,11 @@ public:
   /// Deep copy of kind, flags, rectangle and points; strong guarantee (throws
   /// std::bad_alloc and leaves this shape unchanged when the copy fails).
   WS_Shape& operator=(const WS_Shape& other);
-  /// Same kind, flags, rectangle (presence and value) and every point item.
+  /// Equal when kind, flags, rectangle (presence and value) and every point item match.
+  ///@{
   bool operator==(const WS_Shape& other) const;
   bool operator!=(const WS_Shape& other) const { return !(*this == other); }
+  ///@}
 
   ~WS_Shape() override;
   /// A new copy of this shape, null when the allocator fails.
@@ -66,15 +68,22 @@ public:
   /// allocator fails. A plain shape has no default geometry, so `makeDefault` is
   /// ignored here; derived shapes give it a meaning.
   virtual WS_Shape* CloneDefault(bool makeDefault);
-  /// Extra file data of derived shapes. A plain host shape has none: these do nothing.
+  /// Extra file data of derived shapes, read from inside the shape's list `parent` or
+  /// written into the list being written; failures are thrown (a long code or a
+  /// std::exception). A plain host shape has none: these do nothing.
+  ///@{
   virtual void ReadExtraChunks(DKF_File* file, const DKF_ChunkInfo* parent);
   virtual void WriteExtraChunks(DKF_File* file);
+  ///@}
   /// Inserts a vertex at path `position` and answers its list index (a multiple of 3)
   /// in `*index`. Inside segment k (k ≤ position < k + 1) the segment is split at
   /// parameter position − k, so the path keeps its shape. A position past the last
   /// segment (or any position on a path with no segment) appends a vertex equal to
-  /// the last one, with its tangent points on it; a negative position prepends a copy
-  /// of vertex 0. The first vertex of an empty path is (0, 0).
+  /// the last one: on an open path with its tangent points on it, on a closed path
+  /// taking over the closing segment's tangent points so the path keeps its shape. A
+  /// negative position prepends a copy of vertex 0, tangent points on it. The first
+  /// vertex of an empty path is (0, 0). WS_Err_BadArgument for a NaN position or a
+  /// null `index`.
   virtual int32_t AddBezVertex(double position, int32_t* index);
   /// Removes the vertex at list index `index` (a multiple of 3) with its two tangent
   /// points; its neighbours keep their own tangents. WS_Err_BadIndex otherwise.
@@ -93,15 +102,21 @@ public:
   /// Number of Bezier segments: n − 1 for an open path of n ≥ 1 vertices, n for a
   /// closed one of n ≥ 2, else 0.
   int32_t BezTrueNumSegs() const;
+  /// Number of vertices: the point list's items / 3.
   int32_t NumVertices() const { return SEQ_Count(pointList) / 3; }
   /// Maps every point item (vertices and tangent points) through `m`.
   void Transform(const V_Matrix3& m);
 
   /// The point list (three items per vertex, see the top of this header).
   SEQ_Head** Points() const { return pointList; }
+  /// The kind given at construction (kWS_KindMask, kWS_KindStroke, or a host's own).
   unsigned char Kind() const { return shapeKind; }
+  /// The flag byte (kWS_Flag* bits); SetFlags replaces it whole and moves no point.
+  ///@{
   unsigned char Flags() const { return flagBits; }
   void SetFlags(unsigned char f) { flagBits = f; }
+  ///@}
+  /// True unless kWS_FlagOpen is set.
   bool IsClosed() const { return (flagBits & kWS_FlagOpen) == 0; }
   /// The relative rectangle, or null when the shape has none.
   const V_FloatShortRect* RelRect() const { return hasRect ? &rect : nullptr; }
@@ -135,6 +150,7 @@ int32_t WS_RelToAbs(const V_FloatShortRect& rect, WS_Shape* shape);
 /// b): every point item is a + (b − a)·t. `out` keeps its own kind, flags and
 /// rectangle. When the vertex counts differ, the shorter path is padded with copies
 /// of its last vertex (three items each), so the longer path's extra vertices grow
-/// out of that end; two empty shapes give an empty shape. Then calls
+/// out of that end; an empty shape stands for the other one, and two empty shapes give
+/// an empty shape. Then calls
 /// out->PostProcessInterpolate(&a, &b, t), whose exceptions pass to the caller.
 int32_t WS_InterpolateShapes(const WS_Shape& a, const WS_Shape& b, double t, WS_Shape* out);
