@@ -122,7 +122,8 @@ int Prepare(Job* job, std::size_t scanBytes) noexcept {
   return kDone;
 }
 
-// CMYK as Adobe writes it (inverted: 255 is no ink) or plain, to RGB without a profile.
+// CMYK inverted (255 is no ink, as files with an APP14 marker store it) or plain, to RGB
+// without a profile.
 void CmykToRgba(const unsigned char* in, bool inverted, uint32_t width, unsigned char* out) {
   for (uint32_t x = 0; x < width; ++x, in += 4, out += 4) {
     const unsigned k = inverted ? in[3] : 255u - in[3];

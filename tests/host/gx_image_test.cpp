@@ -455,7 +455,7 @@ void WritePngWith(const std::string& path, const std::vector<uint8_t>& pixel, co
   std::fclose(f);
 }
 
-const double kAdobeRgb[8] = {0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+const double kWideGamutRgb[8] = {0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
 
 std::vector<unsigned char> SaveProfile(cmsHPROFILE p) {
   cmsUInt32Number size = 0;
@@ -482,8 +482,9 @@ std::vector<unsigned char> PowerProfile(double gamma, bool grey = false) {
   return SaveProfile(p);
 }
 
-// Adobe RGB (1998) in linear sRGB: its pure green is (-0.3982, 1, -0.0429).
-const double kAdobeGreenInSrgb[3] = {-0.3982, 1.0, -0.0429};
+// A wide-gamut RGB (primaries 0.64/0.33, 0.21/0.71, 0.15/0.06) in linear sRGB: its pure
+// green is (-0.3982, 1, -0.0429).
+const double kWideGreenInSrgb[3] = {-0.3982, 1.0, -0.0429};
 
 TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
   const double m = 128 / 255.0;
@@ -496,13 +497,13 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
     double expected[3];
     double tolerance;
   };
-  PngTags none, srgb, linear, square, nearSrgb, adobe, icc, greyIcc;
+  PngTags none, srgb, linear, square, nearSrgb, wideGamut, icc, greyIcc;
   srgb.srgb = true;
   linear.gammaFixed = 100000;
   square.gammaFixed = 50000;  // stored = linear^0.5
   nearSrgb.gammaFixed = 45455;
-  adobe.gammaFixed = 100000;
-  adobe.chrm = kAdobeRgb;
+  wideGamut.gammaFixed = 100000;
+  wideGamut.chrm = kWideGamutRgb;
   icc.icc = PowerProfile(1.8);
   greyIcc.channels = 1;
   greyIcc.icc = PowerProfile(1.0, true);
@@ -526,11 +527,11 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
        {m, 7 / 255.0, 200 / 255.0},
        0},
       {"cHRM primaries",
-       adobe,
+       wideGamut,
        {0, 255, 0},
        32,
        Enc::kLinear,
-       {kAdobeGreenInSrgb[0], kAdobeGreenInSrgb[1], kAdobeGreenInSrgb[2]},
+       {kWideGreenInSrgb[0], kWideGreenInSrgb[1], kWideGreenInSrgb[2]},
        3e-3},
       {"iCCP profile", icc, {128, 255, 0}, 32, Enc::kLinear, {std::pow(m, 1.8), 1, 0}, 1e-3},
       {"grey iCCP profile", greyIcc, {128}, 8, Enc::kSrgb, {lin, lin, lin}, 1.0 / 255},
@@ -807,12 +808,12 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
   }
   {
     SCOPED_TRACE("chromaticities other than sRGB's");
-    const Imf::Chromaticities adobe(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
+    const Imf::Chromaticities wide(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
                                     Imath::V2f(0.15f, 0.06f), Imath::V2f(0.3127f, 0.3290f));
     scanLines(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(0, 0)), {{"R", 0}, {"G", 1}, {"B", 0}},
-              &adobe);
+              &wide);
     std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c + 1), kAdobeGreenInSrgb[c], 3e-3) << c;
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(At(*w, 0, 0, c + 1), kWideGreenInSrgb[c], 3e-3) << c;
   }
 }
 
@@ -841,7 +842,7 @@ TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
       {"baseline", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}), {200, 100, 50}, 2},
       {"progressive", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}, true), {200, 100, 50}, 2},
       {"grey", FlatJpeg(8, 8, JCS_GRAYSCALE, {77}), {77, 77, 77}, 1},
-      {"Adobe CMYK, 255 meaning no ink",
+      {"inverted CMYK (APP14), 255 meaning no ink",
        FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}),
        {255, 0, 255},
        3},
