@@ -13,9 +13,11 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -226,16 +228,21 @@ void SetBrushFields(const char* func, Brush& brush, const py::kwargs& kwargs) {
   for (const auto& item : kwargs) {
     const std::string name = item.first.cast<std::string>();
     bool known = false;
-    for (const NumberField& f : kNumberFields)
-      if (name == f.name) {
-        (brush.*f.set)(item.second.cast<double>());
-        known = true;
-      }
-    for (const FlagField& f : kFlagFields)
-      if (name == f.name) {
-        (brush.*f.set)(item.second.cast<bool>());
-        known = true;
-      }
+    try {
+      for (const NumberField& f : kNumberFields)
+        if (name == f.name) {
+          (brush.*f.set)(item.second.cast<double>());
+          known = true;
+        }
+      for (const FlagField& f : kFlagFields)
+        if (name == f.name) {
+          (brush.*f.set)(item.second.cast<bool>());
+          known = true;
+        }
+    } catch (const py::cast_error&) {
+      throw py::type_error(Where(func, name.c_str()) + "expected a number or a bool, got " +
+                           Repr(item.second));
+    }
     if (!known) throw py::type_error(std::string(func) + ": unexpected brush field '" + name + "'");
   }
 }
@@ -314,7 +321,7 @@ struct PyStroke {
   struct Use {
     explicit Use(PyStroke& s, const char* func) : stroke(s) {
       if (stroke.busy.exchange(true))
-        throw py::value_error(std::string(func) + ": the stroke is in use by another thread");
+        throw std::runtime_error(std::string(func) + ": the stroke is in use by another thread");
     }
     ~Use() { stroke.busy = false; }
     PyStroke& stroke;
@@ -408,8 +415,11 @@ kstroke::Document DocumentArg(const char* func, const py::object& value, const s
                        "expected a file name, a description (dict) or a Document, got " + Repr(value));
 }
 
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+// Whether a file name ends in ".json", in any case.
+bool NamesJson(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".json";
 }
 
 std::string DocumentRepr(const kstroke::Document& d) {
@@ -826,8 +836,9 @@ clone image paths are relative to its folder (the current one by default).)")
           "save",
           [](const kstroke::Document& d, const std::filesystem::path& path) {
             const std::string file = PathArg(path);
+            const bool json = NamesJson(path);
             py::gil_scoped_release release;
-            if (EndsWith(file, ".json"))
+            if (json)
               d.SaveDescription(file);
             else
               d.Save(file);
@@ -846,7 +857,10 @@ under a temporary name and renamed when complete. Runs without the GIL.)")
            "Paints every stroke with `brush` (and its transfer, when it has one). Answers the document.")
       .def(
           "add",
-          [](kstroke::Document& d, const PyStroke& s) -> kstroke::Document& { return d.Add(*s.stroke); },
+          [](kstroke::Document& d, PyStroke& s) -> kstroke::Document& {
+            PyStroke::Use use(s, "Document.add");
+            return d.Add(*s.stroke);
+          },
           py::arg("stroke"), py::return_value_policy::reference_internal,
           R"(Appends `stroke` as painted so far: its brush, source, transfer, channels, seed and
 events. Answers the document.)")

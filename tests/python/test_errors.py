@@ -122,6 +122,8 @@ ARGUMENT_ERRORS = [
      "Brush.map: curve: expected [input, factor] pairs, an array of shape (n, 2), got shape (2,)"),
     ("misspelt field", lambda: kstroke.Brush.preset("ink", diamter=3), TypeError,
      "Brush.preset: unexpected brush field 'diamter'"),
+    ("field of another type", lambda: kstroke.Brush.preset("ink", diameter="big"), TypeError,
+     "Brush.preset: diameter: expected a number or a bool, got 'big'"),
     ("brush of another kind", lambda: stroke(brush=3), TypeError,
      "Stroke: brush: expected a Brush, a preset's name or None, got 3"),
     ("render a number", lambda: kstroke.render(3), TypeError,
