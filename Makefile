@@ -92,4 +92,4 @@ tsan: deps
 	  --gtest_filter='Errors.EachThreadKeepsItsOwnLastReport'
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-tsan out
+	rm -rf build build-asan build-bench build-fuzz build-tsan out python/kstroke*.so
