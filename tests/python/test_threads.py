@@ -90,27 +90,26 @@ def test_jobs_let_other_threads_run(name, tmp_path, gil_only_when_given_up):
     assert done and ran_while_working, f"{name} kept the GIL"
 
 
-def test_a_stroke_at_work_on_one_thread_refuses_another(tmp_path, gil_only_when_given_up):
-    # However short the render, the worker cannot leave it before this thread, holding
-    # the GIL, gives it up again.
+def test_a_stroke_at_work_on_one_thread_refuses_another():
     stroke = kstroke.Stroke(kstroke.Canvas(300, 300), kstroke.Brush(diameter=50))
     stroke.add_events(np.linspace(0, 1, 20), np.linspace(0.1, 0.9, 20), np.full(20, 0.5))
-    started = threading.Event()
+    inside, may_go_on = threading.Event(), threading.Event()
 
-    def work():
-        started.set()
-        stroke.render()
+    def hold(fraction):
+        # The render's first report holds it until this test has tried the stroke.
+        inside.set()
+        may_go_on.wait()
 
-    worker = threading.Thread(target=work)
+    worker = threading.Thread(target=lambda: stroke.render(progress=hold))
     worker.start()
-    started.wait()  # and the worker gave the GIL up: it is inside the render
+    inside.wait()
     refused = []
-    for name, call in [("add", lambda: stroke.add(5, 0.5, 0.5)), ("render", stroke.render),
-                       ("add_events", lambda: stroke.add_events([5], [0.5], [0.5])),
-                       ("Document.add", lambda: kstroke.Document.new(300, 300).add(stroke))]:
+    for call in [lambda: stroke.add(5, 0.5, 0.5), stroke.render, lambda: stroke.add_events([5], [0.5], [0.5]),
+                 lambda: kstroke.Document.new(300, 300).add(stroke)]:
         with pytest.raises(RuntimeError) as caught:
             call()
         refused.append(str(caught.value))
+    may_go_on.set()
     worker.join()
     assert refused == [f"{name}: the stroke is in use by another thread"
                        for name in ["Stroke.add", "Stroke.render", "Stroke.add_events", "Document.add"]]
