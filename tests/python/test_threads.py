@@ -30,33 +30,38 @@ def heavy(width=1200, strokes=1, events=300, diameter=300):
     }
 
 
-def heavy_stroke(tmp_path):
-    canvas = kstroke.Canvas(int(1500 * SIDE), int(1500 * SIDE))
-    stroke = kstroke.Stroke(canvas, kstroke.Brush(diameter=400 * SIDE, hardness=0.3, spacing=0.02))
-    t = np.linspace(0, 1, 400)
-    stroke.add_events(t, 0.1 + 0.8 * t, 0.5 + 0.3 * np.sin(20 * t))
-    return stroke
+def long_stroke():
+    """One render call of some seconds: ten thousand large dabs along the canvas's bottom."""
+    side = int(2000 * SIDE)
+    canvas = kstroke.Canvas(side, side)
+    stroke = kstroke.Stroke(canvas, kstroke.Brush(diameter=300 * SIDE, hardness=0.3, spacing=0.02))
+    i = np.arange(10000)
+    stroke.add_events(i * 0.001, 0.1 + 0.8 * np.abs(i / 100 % 2 - 1), 0.9 + 0.02 * np.sin(i / 50))
+    return canvas, stroke
 
 
-def noisy_canvas(tmp_path):
-    canvas = kstroke.Canvas(1000, 1000)
+def noisy_canvas(side):
+    canvas = kstroke.Canvas(side, side)
     canvas.pixels[...] = np.random.default_rng(1).integers(0, 256, canvas.shape, np.uint8)
     return canvas
 
 
 def written(tmp_path):
-    noisy_canvas(tmp_path).write(tmp_path / "noise.tif")
+    noisy_canvas(1000).write(tmp_path / "noise.tif")
     return tmp_path / "noise.tif"
 
 
+# Each job gets a progress callable that stops it once the test's main thread has run:
+# those that take one are made long (seconds) and end early; the two that take none
+# are short.
 JOBS = {
-    "Stroke.render": lambda tmp: heavy_stroke(tmp).render,
-    "Stroke.finish": lambda tmp: heavy_stroke(tmp).finish,
-    "Document.render": lambda tmp: kstroke.Document.parse(heavy()).render,
-    "kstroke.render": lambda tmp: (lambda d=heavy(): kstroke.render(d)),
-    "Canvas.write": lambda tmp: (lambda c=noisy_canvas(tmp): c.write(tmp / "out.png")),
-    "Canvas.read": lambda tmp: (lambda p=written(tmp): kstroke.Canvas.read(p)),
-    "Document.save": lambda tmp: (lambda d=kstroke.Document.parse(heavy(events=5000, diameter=5)):
+    "Stroke.render": lambda tmp: (lambda p, s=long_stroke()[1]: s.render(progress=p)),
+    "Stroke.finish": lambda tmp: (lambda p, s=long_stroke()[1]: s.finish(progress=p)),
+    "Document.render": lambda tmp: (lambda p, d=kstroke.Document.parse(heavy(2000, 10, 300, 600)): d.render(p)),
+    "kstroke.render": lambda tmp: (lambda p, d=heavy(2000, 10, 300, 600): kstroke.render(d, p)),
+    "Canvas.write": lambda tmp: (lambda p, c=noisy_canvas(3000): c.write(tmp / "out.png", progress=p)),
+    "Canvas.read": lambda tmp: (lambda p, f=written(tmp): kstroke.Canvas.read(f)),
+    "Document.save": lambda tmp: (lambda p, d=kstroke.Document.parse(heavy(events=5000, diameter=5)):
                                   d.save(tmp / "out.kst")),
 }
 
@@ -74,11 +79,14 @@ def gil_only_when_given_up():
 @pytest.mark.parametrize("name", JOBS)
 def test_jobs_let_other_threads_run(name, tmp_path, gil_only_when_given_up):
     job = JOBS[name](tmp_path)
-    started, done = threading.Event(), []
+    started, done, main_ran = threading.Event(), [], []
 
     def work():
         started.set()
-        job()
+        try:
+            job(lambda fraction: False if main_ran else None)
+        except kstroke.Error as e:
+            assert e.code == kstroke.CANCELLED
         done.append(True)
 
     worker = threading.Thread(target=work)
@@ -86,6 +94,7 @@ def test_jobs_let_other_threads_run(name, tmp_path, gil_only_when_given_up):
     started.wait()
     # The worker gave the GIL up: either inside the job, or once finished with it.
     ran_while_working = not done
+    main_ran.append(True)
     worker.join()
     assert done and ran_while_working, f"{name} kept the GIL"
 
