@@ -1,7 +1,8 @@
 # The two entry points: `make demo` and `make test`. Both install what is missing first.
 # Also: `make test SANITIZE=1` (AddressSanitizer + UBSan, build-asan), `make bench`
 # (Release, build-bench), `make fuzz` (clang + libFuzzer, build-fuzz; FUZZ_SECONDS each),
-# `make tsan` (ThreadSanitizer over the threaded fill rows, build-tsan).
+# `make tsan` (ThreadSanitizer over the threaded fill rows, build-tsan), `make python`
+# (the Python module alone, in place in python/).
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
@@ -24,7 +25,7 @@ FUZZ_MAX_LEN_image := 65536
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo install docs bench fuzz tsan clean
+.PHONY: all deps configure build test demo install docs python bench fuzz tsan clean
 
 all: build
 
@@ -53,8 +54,13 @@ docs: deps
 	@{ cat docs/Doxyfile; echo "OUTPUT_DIRECTORY = docs/api"; } | doxygen - \
 	  && echo "docs/api/index.html"
 
+# The Python module in place: python/kstroke.cpython-*.so, so that
+# `PYTHONPATH=python /usr/bin/python3 -c "import kstroke"` works from the checkout.
+python: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target kstroke_python -- --no-print-directory
+
 bench: deps
-	@cmake -S . -B build-bench -DKSTROKE_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake -S . -B build-bench -DKSTROKE_BENCH=ON -DBUILD_TESTING=OFF -DKSTROKE_PYTHON=OFF >/dev/null
 	@cmake --build build-bench -j$(JOBS)
 	@bash scripts/bench.sh build-bench
 
@@ -92,4 +98,4 @@ tsan: deps
 	  --gtest_filter='Errors.EachThreadKeepsItsOwnLastReport'
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz build-tsan out
+	rm -rf build build-asan build-bench build-fuzz build-tsan out python/kstroke*.so

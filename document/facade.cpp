@@ -496,6 +496,14 @@ void Document::Save(const std::string& path) const {
   Guard([&] { SaveStrokeFile(impl->doc, path); });
 }
 
+void Document::SaveDescription(const std::string& path) const {
+  Guard([&] {
+    AtomicOutput out(path);
+    out.Write(StrokeDocToJson(RelocateDoc(impl->doc, path)));
+    out.Commit();
+  });
+}
+
 int32_t Document::Width() const { return impl->doc.width; }
 int32_t Document::Height() const { return impl->doc.height; }
 Depth Document::GetDepth() const { return Depth(impl->doc.depth); }

@@ -19,6 +19,7 @@ packages=(
   libbenchmark-dev
   doxygen               # the API reference (make docs), checked by make test
   clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
+  python3-dev python3-pybind11 python3-numpy python3-pytest   # the Python module (python/)
 )
 # Extra packages for one job only, e.g. KSTROKE_EXTRA_PACKAGES=libmypaint-dev from
 # scripts/bench.sh.

@@ -363,6 +363,10 @@ public:
   std::string ToJson() const;
   /// Writes the strokes recorded into a stroke file at `path`. Throws Error.
   void Save(const std::string& path) const;
+  /// Writes the description as JSON to `path`, as `kstroke load` does: clone images
+  /// named by a relative path are named relative to `path`'s folder, and the file is
+  /// written under a temporary name and renamed when complete. Throws Error.
+  void SaveDescription(const std::string& path) const;
 
   int32_t Width() const;   ///< the canvas's, pixels
   int32_t Height() const;  ///< the canvas's, pixels

@@ -210,6 +210,30 @@ TEST(Facade, DocumentsLoadSaveAndTakeABrush) {
   EXPECT_NE(doc.ToJson().find("\"transfer\": \"erase\""), std::string::npos);
 }
 
+// A description saved in another folder still finds its clone image, and renders the
+// same pixels as the original.
+TEST(Facade, ADescriptionSavedElsewhereKeepsItsCloneImage) {
+  const fs::path folder = fs::path(TestScratchDir()) / "described" / "deeper";
+  fs::create_directories(folder);
+  const fs::path saved = folder / "clone.json";
+  const kstroke::Document doc = kstroke::Document::Load(KSTROKE_SOURCE_DIR "/examples/clone.json");
+  doc.SaveDescription(saved.string());
+  std::ifstream in(saved);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string relative =
+      fs::relative(KSTROKE_SOURCE_DIR "/examples/clone_source.png", folder).string();
+  EXPECT_NE(text.str().find("\"image\": \"" + relative + "\""), std::string::npos) << text.str();
+  const kstroke::Canvas a = doc.Render(), b = kstroke::Document::Load(saved.string()).Render();
+  EXPECT_EQ(std::memcmp(a.World().GetLayer()->data, b.World().GetLayer()->data,
+                        size_t(a.World().GetLayer()->rowBytes) * 256),
+            0);
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { doc.SaveDescription("/nonexistent/d.json"); }, &message), 0);
+  EXPECT_EQ(message, "/nonexistent/d.json: cannot create the output file: No such file or directory");
+  EXPECT_FALSE(fs::exists(folder / "d.json"));
+}
+
 // What a painting host keeps: strokes painted live, added to a document, saved; the
 // document read back renders the very pixels the canvas holds.
 TEST(Facade, PaintedStrokesMakeADocumentThatRendersThem) {
