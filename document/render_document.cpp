@@ -258,6 +258,11 @@ V_Rect StrokeSession::Render(GX_ProgressInfo* progress) {
   V_Rect area;
   // A stroke records nothing before its second sample: nothing to draw yet.
   if (shape->timeDistanceTable.empty()) return area;
+  // Nothing recorded since the last call: the engine would only redraw the last dab
+  // over itself, so no pixel changes and the answer is an empty area.
+  const int32_t vertices = shape->NumVertices();
+  if (vertices == renderedVertices) return area;
+  renderedVertices = vertices;
   V_Rect destRect;
   destRect.right = static_cast<int16_t>(doc.width);
   destRect.bottom = static_cast<int16_t>(doc.height);

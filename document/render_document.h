@@ -136,6 +136,7 @@ private:
   std::unique_ptr<K_Shape> shape;
   size_t calls = 0;
   double rendering = 0;
+  int32_t renderedVertices = -1;  ///< the shape's vertices at the last render call
 };
 
 /// Render calls stroke `index` of `doc` takes in RenderStroke.

@@ -109,6 +109,11 @@ void StrokeRecorder::Build(bool final) {
     std::array<float, 5> factors =
         s.event.params ? *s.event.params : ApplyDynamics(settings.brush.dynamics, inputs[1]);
     if (flips) factors[3] = -factors[3];
+    // The engine interpolates the angle between vertices: a dynamics angle that wraps
+    // (the direction passing ±180) takes the short way round, not a spin of the tip.
+    // Whole turns change no dab.
+    if (!s.event.params && !built.empty())
+      factors[3] += 360.0f * std::round((built.back().params[3] - factors[3]) / 360.0f);
     PaintPointerEvent out;
     out.time = s.time;
     out.x = s.placed[0] / width;

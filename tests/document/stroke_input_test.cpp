@@ -209,3 +209,30 @@ TEST_F(StrokeInput, SymmetryCopiesAreMovedStrokes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two turns round a circle, the tip's angle following the direction: the recorded
+// angles never jump by more than half a turn (the engine interpolates between them, so
+// a jump would spin the tip), and each is the direction of its motion up to whole turns.
+TEST_F(StrokeInput, AnAngleFollowingTheDirectionTakesTheShortWayRound) {
+  DocStroke s = Circle(100, 10, 720);
+  s.brush.dynamics = Dynamics();
+  s.brush.dynamics.factors[3] = {{DynamicsInput::kDirection, {{-180, -180}, {180, 180}}}};
+  const std::unique_ptr<K_Shape> shape = RecordStroke(s, 512, 512, "t");
+  const auto& angles = shape->paramTables[K_StrokeParam_Angle];
+  ASSERT_EQ(angles.size(), s.events.size());
+  for (size_t k = 1; k < angles.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_LE(std::fabs(angles[k].value - angles[k - 1].value), 180.0f);
+    // The motion into sample k runs along the tangent at (k − ½)·10°, clockwise on the
+    // screen: −((k − ½)·10 + 90) degrees up from the x axis. The factor is its negative
+    // (the engine turns tips clockwise).
+    const double heading = -(std::fmod((k - 0.5) * 10 + 90, 360.0));
+    const double turns = (-angles[k].value - heading) / 360;
+    EXPECT_NEAR(turns, std::round(turns), 1e-4) << angles[k].value << " vs " << heading;
+  }
+  EXPECT_GT(angles.back().value, 600.0f) << "two clockwise turns accumulate";
+}
+
+}  // namespace

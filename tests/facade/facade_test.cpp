@@ -94,6 +94,7 @@ TEST(Facade, AStrokePaintsWhatTheSameDescriptionPaints) {
                 std::stod(std::to_string(e.y)), std::stod(std::to_string(*e.pressure))});
     stroke.Render();
   }
+  EXPECT_TRUE(stroke.Render().Empty()) << "nothing new, nothing changed";
   stroke.Finish();
   const kstroke::Canvas expected =
       kstroke::Document::Parse(json + events + "]}]}", "same.json").Render();
