@@ -228,7 +228,7 @@ TEST_F(StrokeInput, AnAngleFollowingTheDirectionTakesTheShortWayRound) {
     // The motion into sample k runs along the tangent at (k − ½)·10°, clockwise on the
     // screen: −((k − ½)·10 + 90) degrees up from the x axis. The factor is its negative
     // (the engine turns tips clockwise).
-    const double heading = -(std::fmod((k - 0.5) * 10 + 90, 360.0));
+    const double heading = -(std::fmod((static_cast<double>(k) - 0.5) * 10 + 90, 360.0));
     const double turns = (-angles[k].value - heading) / 360;
     EXPECT_NEAR(turns, std::round(turns), 1e-4) << angles[k].value << " vs " << heading;
   }
