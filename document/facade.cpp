@@ -14,6 +14,7 @@
 #include "document/render_document.h"
 #include "document/stroke_file.h"
 #include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "host/y/errors.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/shape.h"
@@ -416,6 +417,42 @@ Stroke& Stroke::LinearBlending(bool on) {
   return *this;
 }
 
+Stroke& Stroke::Symmetry(const std::string& mirror, int32_t rotate, double centreX,
+                         double centreY) {
+  impl->Unstarted("symmetry");
+  if (impl->stroke.copy) throw Error(0, "symmetry: set before AsCopy");
+  if (mirror != "none" && mirror != "vertical" && mirror != "horizontal" && mirror != "both")
+    throw Error(0, "symmetry.mirror: expected \"none\", \"vertical\", \"horizontal\" or "
+                   "\"both\", got \"" + mirror + "\"");
+  if (rotate < 1 || rotate > 64)
+    throw Error(0, "symmetry.rotate: expected 1 to 64, got " + std::to_string(rotate));
+  DocSymmetry& s = impl->stroke.symmetry;
+  s.mirror = mirror;
+  s.rotate = rotate;
+  s.centre = {{Checked("symmetry.centre[0]", centreX, -100, 100),
+               Checked("symmetry.centre[1]", centreY, -100, 100)}};
+  return *this;
+}
+
+std::size_t Stroke::Copies() const {
+  const DocSymmetry& s = impl->stroke.symmetry;
+  const std::size_t mirrors = s.mirror == "both" ? 4 : s.mirror == "none" ? 1 : 2;
+  return mirrors * std::size_t(s.rotate);
+}
+
+Stroke& Stroke::AsCopy(std::size_t index) {
+  impl->Unstarted("copy");
+  if (impl->stroke.copy) throw Error(0, "copy: the stroke is a copy already");
+  if (index < 1 || index >= Copies())
+    throw Error(0, "copy: expected 1 to " + std::to_string(Copies() - 1) + ", got " +
+                       std::to_string(index));
+  // The copy exactly as a document expands it: one stroke of the canvas's size.
+  StrokeDoc one = impl->settings;
+  one.strokes = {impl->stroke};
+  impl->stroke = ExpandSymmetry(one).strokes.at(index);
+  return *this;
+}
+
 void Stroke::Add(const Event& event) {
   const std::string at = "event " + std::to_string(Events());
   if (impl->finished) throw Error(0, at + ": the stroke is finished");
@@ -531,6 +568,7 @@ Document& Document::Add(const Stroke& stroke) {
     throw Error(0, "stroke: blends " + std::string(from.blending == "linear" ? "in linear light" : "the stored values") +
                        ", the document's strokes the other way");
   const DocStroke& s = stroke.impl->stroke;
+  if (s.copy) throw Error(0, "stroke: a symmetry copy is drawn by its original, not added");
   if (s.source.type == "clone" && !s.source.image.empty() && s.source.image[0] == '(')
     throw Error(0, "source.image: a clone of an image in memory has no file a document can "
                    "name (use Source::CloneFile)");
