@@ -332,6 +332,13 @@ Source Source::CloneFile(const std::string& path, double sourceX, double sourceY
   return s;
 }
 
+Source Source::CloneFile(const Canvas& image, const std::string& path, double sourceX,
+                         double sourceY, double aspect) {
+  Source s = CloneFile(path, sourceX, sourceY, aspect);
+  s.impl->image = image.impl;
+  return s;
+}
+
 // Stroke
 // ====================================================================================
 

@@ -226,6 +226,11 @@ public:
   /// depth and colour space. A document a stroke of it is added to names the file.
   static Source CloneFile(const std::string& path, double sourceX = 0, double sourceY = 0,
                           double sourcePixelAspect = 1);
+  /// The same, with the file's pixels already read into `image` (at the depth and colour
+  /// space of the canvases it is painted on): a host that paints many strokes from one
+  /// file reads it once. A document still names the file.
+  static Source CloneFile(const Canvas& image, const std::string& path, double sourceX = 0,
+                          double sourceY = 0, double sourcePixelAspect = 1);
   ~Source();
   Source(const Source& other);
   Source& operator=(const Source& other);

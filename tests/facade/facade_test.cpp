@@ -279,6 +279,25 @@ TEST(Facade, PaintedStrokesMakeADocumentThatRendersThem) {
                    &message),
             GX_Err_ImageOpen);
   EXPECT_NE(message.find("/no/such.png"), std::string::npos) << message;
+  // A clone file read once paints what the file read by the stroke paints, and a
+  // document names the file either way.
+  const std::string clonePath = KSTROKE_SOURCE_DIR "/examples/clone_source.png";
+  kstroke::Canvas fromFile = doc.Blank(), preloaded = doc.Blank();
+  const kstroke::Canvas pixels = kstroke::Canvas::Read(clonePath, kstroke::Depth::k16);
+  kstroke::Stroke readByStroke(fromFile, kstroke::Brush(), kstroke::Source::CloneFile(clonePath, 0.3, 0.1));
+  kstroke::Stroke readOnce(preloaded, kstroke::Brush(), kstroke::Source::CloneFile(pixels, clonePath, 0.3, 0.1));
+  for (kstroke::Stroke* s : {&readByStroke, &readOnce}) {
+    s->Add({0, 0.2, 0.2});
+    s->Add({1, 0.8, 0.7});
+    s->Finish();
+  }
+  EXPECT_EQ(std::memcmp(fromFile.Pixels().data, preloaded.Pixels().data, 160 * 100 * 8), 0);
+  EXPECT_NE(kstroke::Document::New(160, 100, kstroke::Depth::k16).Add(readOnce).ToJson().find(clonePath),
+            std::string::npos);
+  const kstroke::Canvas shallow = kstroke::Canvas::Read(clonePath);
+  EXPECT_EQ(CodeOf([&] { kstroke::Stroke(canvas, kstroke::Brush(), kstroke::Source::CloneFile(shallow, clonePath)); },
+                   &message), 0);
+  EXPECT_EQ(message, "source.image: a clone image of depth 8 on a canvas of depth 16");
   EXPECT_EQ(CodeOf([] { kstroke::Document::New(0, 5); }, &message), 0);
   EXPECT_EQ(message, "canvas.width: expected 1 to 30000, got 0");
 }
