@@ -350,8 +350,13 @@ void StudioServer::Run(const std::function<bool()>& stop) {
     impl->acceptor.close(ignored);
     const auto tabs = impl->tabs;
     for (const auto& t : tabs) t->Close(websocket::close_code::going_away);
-    poll.expires_after(std::chrono::seconds(1));
-    poll.async_wait([this](beast::error_code) { impl->io.stop(); });
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    std::function<void(beast::error_code)> wait = [&, deadline](beast::error_code) {
+      if (impl->tabs.empty() || Clock::now() >= deadline) return impl->io.stop();
+      poll.expires_after(std::chrono::milliseconds(20));
+      poll.async_wait(wait);
+    };
+    wait({});
   };
   poll.expires_after(std::chrono::milliseconds(0));
   poll.async_wait(check);

@@ -376,7 +376,8 @@ struct StudioSession::Impl {
     image = kstroke::Canvas::Read(imagePath, canvas.GetDepth(), canvas.Space());
   }
 
-  std::vector<Outgoing> StateAndPicture() const { return {State(), Whole()}; }
+  // The picture first: a page that has the state has the picture too.
+  std::vector<Outgoing> StateAndPicture() const { return {Whole(), State()}; }
 
   std::string InFolder(const std::string& file) const {
     return (fs::path(settings.folder) / file).string();
@@ -609,7 +610,7 @@ StudioSession::~StudioSession() = default;
 std::vector<Outgoing> StudioSession::Start() {
   json presets = json::array();
   for (const BrushPresetText& p : BrushPresetTexts()) presets.push_back(json::parse(p.text));
-  return {Text({{"type", "presets"}, {"presets", presets}}), impl->State(), impl->Whole()};
+  return {Text({{"type", "presets"}, {"presets", presets}}), impl->Whole(), impl->State()};
 }
 
 std::vector<Outgoing> StudioSession::Handle(std::string_view data, bool binary) {
