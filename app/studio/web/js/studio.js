@@ -100,6 +100,9 @@ function text(m) {
     case 'replayed':
       replayFrames.push(null);
       break;
+    case 'stats':
+      studio.lastStats = m;
+      break;
     case 'closed':
       status('closed after being idle: reload to start again', true);
       break;
