@@ -60,7 +60,7 @@ try {
     await page.goto(`${origin}/`);
     await page.waitForFunction(() => window.studio && window.studio.state && window.studio.replies.includes('tool'));
     await page.evaluate((d) => window.studio.send({ type: 'new', width: 2048, height: 2048, depth: d }), depth);
-    await page.waitForFunction(() => window.studio.state.width === 2048 && window.studio.replies.length > 4);
+    await page.waitForFunction(() => window.studio.state.width === 2048);
     await page.evaluate(() => window.studio.send({ type: 'tool', brush: { preset: 'round', diameter: 64 } }));
     const cdp = await page.context().newCDPSession(page);
     const box = await page.locator('#picture').boundingBox();
@@ -76,11 +76,15 @@ try {
         await pen(i ? 'mouseMoved' : 'mousePressed', 0.05 + 0.9 * f, y + 0.06 * Math.sin(f * 12), 0.3 + 0.7 * f);
       }
       await pen('mouseReleased', 0.95, y, 0);
-      await page.waitForFunction((n) => window.studio.strokesEnded > n, ended);
+      await page.waitForFunction((n) => window.studio.strokesEnded > n, ended).catch(async (e) => {
+        console.log(await page.evaluate(() => JSON.stringify([window.studio.errors, window.studio.replies.slice(-5),
+          window.studio.painter.stroke && { id: window.studio.painter.stroke.id, inFlight: [...window.studio.painter.stroke.inFlight.keys()], ended: window.studio.painter.stroke.ended }])));
+        throw e;
+      });
     }
     const seen = await page.evaluate(() => window.studio.replies.length);
     await page.evaluate(() => window.studio.send({ type: 'stats' }));
-    await page.waitForFunction((n) => window.studio.replies.slice(n).includes('stats'), seen);
+    await page.waitForFunction((n) => window.studio.replies.slice(n).includes('stats'), seen, { timeout: 120000 });
     const { endToEnd, server: stats } = await page.evaluate(() => ({
       endToEnd: window.studio.painter.latencies,
       server: window.studio.lastStats,

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <algorithm>
+#include <cctype>
 #include <set>
+#include <sstream>
 
 #include "document/json_text.h"
 #include "document/stroke_doc.h"

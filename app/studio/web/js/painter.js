@@ -88,7 +88,10 @@ export class Painter {
       s.pending.push(sample);
     }
     s.pendingEvents.push(stamp);
-    if (!s.frame) s.frame = requestAnimationFrame(() => { s.frame = 0; this.flush(false); });
+    // Pointer moves come once per animation frame, their samples coalesced: with no
+    // batch in flight they go at once; else when the batch before is drawn, or next frame.
+    if (!s.inFlight.size) this.flush(false);
+    else if (!s.frame) s.frame = requestAnimationFrame(() => { s.frame = 0; this.flush(false); });
   }
 
   // Sends what is pending: each animation frame, as soon as the batch before is drawn,

@@ -115,8 +115,9 @@ function pictureMessage(p) {
   if (p.kind === PictureKind.patch) painter.patch(p);
   else if (p.kind === PictureKind.whole) {
     stopReplay();
+    const resized = picture.width !== p.width || picture.height !== p.height;
     painter.draw(p);
-    fit(false);
+    if (resized) fit();
   } else if (p.kind === PictureKind.frame) {
     replayFrames.push(p);
     if (!replayTimer) replayTimer = setInterval(nextFrame, 1000 / 24);
@@ -187,19 +188,14 @@ function setZoom(zoom) {
   requestCursor();
 }
 
-let fitted = false;
-function fit(force) {
-  if (fitted && !force && picture.style.width) {
-    setZoom(studio.zoom);
-    return;
-  }
-  fitted = true;
+// The whole canvas in the window, never larger than its pixels.
+function fit() {
   const view = $('view');
   const zoom = Math.min(1, (view.clientWidth - 40) / picture.width, (view.clientHeight - 40) / picture.height);
   setZoom(Math.max(0.05, zoom));
 }
 
-$('zoom-fit').addEventListener('click', () => fit(true));
+$('zoom-fit').addEventListener('click', () => fit());
 $('zoom-one').addEventListener('click', () => setZoom(1));
 
 // Document buttons
@@ -228,7 +224,6 @@ $('new-dialog').addEventListener('close', () => {
   if ($('new-dialog').returnValue !== 'ok') return;
   const hex = $('new-background').value;
   const rgb = [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16) / 255);
-  fitted = false;
   whenIdle({
     type: 'new',
     width: Number($('new-width').value),
@@ -268,7 +263,6 @@ $('files-list').addEventListener('change', () => { $('files-name').value = $('fi
 $('files-dialog').addEventListener('close', () => {
   if ($('files-dialog').returnValue !== 'ok') return;
   const name = $('files-name').value.trim();
-  if (filesMode === 'open') fitted = false;
   whenIdle({ type: filesMode, name });
 });
 $('open').addEventListener('click', () => askFiles('open'));
@@ -283,5 +277,5 @@ $('clone-file').addEventListener('change', async () => {
   panels.changed();
 });
 
-window.addEventListener('resize', () => fit(true));
+window.addEventListener('resize', () => fit());
 connection.opened.then(() => status('connected'), () => status('cannot connect', true));
