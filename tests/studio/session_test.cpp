@@ -387,6 +387,23 @@ TEST_F(StudioSessionTest, TheCursorIsTheBrushOutlineAtTheViewsZoom) {
   }
 }
 
+TEST_F(StudioSessionTest, ADocumentGivenAtTheStartOpensInEveryTab) {
+  settings.start = kstroke::Document::Load(KSTROKE_SOURCE_DIR "/examples/clone.json");
+  settings.startName = "clone.json";
+  const std::vector<uint8_t> rendered = Display(settings.start->Render());
+  for (int tab = 0; tab < 2; ++tab) {
+    SCOPED_TRACE(tab);
+    session.reset();
+    page = Page();
+    Session();
+    EXPECT_EQ(page.rgba, rendered);
+    EXPECT_EQ(page.Last("state")["name"], "clone.json");
+    EXPECT_EQ(page.Last("state")["strokes"], settings.start->Strokes());
+    Send({{"type", "undo"}});
+    EXPECT_NE(page.rgba, rendered) << "the tab's own copy changes";
+  }
+}
+
 TEST(StudioStats, PercentilesAreNearestRank) {
   const std::vector<double> values = {5, 1, 4, 2, 3, 10, 9, 8, 7, 6};
   EXPECT_EQ(Percentile(values, 0.5), 5);
