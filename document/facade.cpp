@@ -123,6 +123,13 @@ Canvas::Canvas(int32_t width, int32_t height, Depth depth, Colour background, Co
   doc.height = height;
   doc.depth = int(depth);
   doc.background = {{background.red, background.green, background.blue, background.alpha}};
+  // An integer canvas's fill rounds each component into its range, so they are 0 to 1
+  // there, as in a description; a float canvas holds any colour (alpha 0 to 1).
+  const double components[4] = {background.red, background.green, background.blue, background.alpha};
+  const bool anyColour = depth == Depth::kFloat;
+  for (int i = 0; i < 4; ++i)
+    Checked(("canvas.background[" + std::to_string(i) + "]").c_str(), components[i],
+            anyColour && i < 3 ? -1e30 : 0, anyColour && i < 3 ? 1e30 : 1);
   impl->world = Guard([&] { return NewCanvas(doc); });
   impl->space = Resolved(space, depth);
 }

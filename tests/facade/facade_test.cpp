@@ -122,6 +122,10 @@ TEST(Facade, FailuresCarryTheirCodeAndNameWhatFailed) {
   const Case kCases[] = {
       {"canvas too wide", [] { kstroke::Canvas(30001, 10); }, 0,
        "canvas.width: expected 1 to 30000, got 30001"},
+      {"background past full", [] { kstroke::Canvas(4, 4, kstroke::Depth::k16, {1, 2, 0, 1}); }, 0,
+       "canvas.background[1]: expected a number from 0 to 1, got 2"},
+      {"document background", [] { kstroke::Document::New(4, 4, kstroke::Depth::k8, {0, 0, 0, -1}); }, 0,
+       "canvas.background[3]: expected a number from 0 to 1, got -1"},
       {"diameter", [] { kstroke::Brush().Diameter(0); }, 0,
        "brush.diameter: expected a number above 0 up to 10000, got 0"},
       {"curve of no points", [] { kstroke::Brush().Map(kstroke::Factor::kFlow, kstroke::Input::kSpeed, {}); },
