@@ -31,7 +31,11 @@ double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-Outgoing Text(const json& value) { return {false, value.dump(), false}; }
+// Messages quote what the page sent, which need not be UTF-8: such bytes are replaced,
+// so a reply is always valid JSON.
+Outgoing Text(const json& value) {
+  return {false, value.dump(-1, ' ', false, json::error_handler_t::replace), false};
+}
 
 Outgoing ErrorReply(const std::string& request, const std::string& message) {
   return Text({{"type", "error"}, {"request", request}, {"message", message}});
@@ -525,13 +529,7 @@ struct StudioSession::Impl {
   std::vector<Outgoing> NextFrame() {
     Replay& r = *replay;
     const auto started = Clock::now();
-    std::unique_ptr<GX_World> world;
-    try {
-      world = r.animation->RenderFrame(r.next, r.frames, nullptr);
-    } catch (const RenderError& e) {
-      replay.reset();
-      return {ErrorReply("replay", e.what()), Whole()};
-    }
+    const std::unique_ptr<GX_World> world = r.animation->RenderFrame(r.next, r.frames, nullptr);
     kstroke::Canvas frame(canvas.Width(), canvas.Height(), canvas.GetDepth(), {0, 0, 0, 0},
                           canvas.Space());
     CopyWorld(*world, &frame);
@@ -630,6 +628,11 @@ std::vector<Outgoing> StudioSession::Handle(std::string_view data, bool binary) 
     out.push_back(ErrorReply(request, e.what()));
   } catch (const kstroke::Error& e) {
     out.push_back(ErrorReply(request, e.what()));
+  } catch (long code) {
+    // The engine's codes that got past the facade: one message is refused, the tab goes on.
+    out.push_back(ErrorReply(request, "engine error " + std::to_string(code)));
+  } catch (const std::exception& e) {
+    out.push_back(ErrorReply(request, e.what()));
   }
   return out;
 }
@@ -638,7 +641,12 @@ bool StudioSession::Busy() const { return impl->replay.has_value(); }
 
 std::vector<Outgoing> StudioSession::Continue() {
   if (!impl->replay) return {};
-  return impl->NextFrame();
+  try {
+    return impl->NextFrame();
+  } catch (const std::exception& e) {
+    impl->replay.reset();
+    return {ErrorReply("replay", e.what()), impl->Whole()};
+  }
 }
 
 void StudioSession::RecordBatch(double ms) {

@@ -68,7 +68,7 @@ public:
   /// The first messages: the presets, the state and the whole picture.
   std::vector<Outgoing> Start();
   /// Takes one message; answers what goes back, an error among it when the message was
-  /// malformed, out of order or failed. Never throws but std::bad_alloc.
+  /// malformed, out of order or failed (out of memory included). Never throws.
   std::vector<Outgoing> Handle(std::string_view data, bool binary);
   /// A replay has frames still to draw: Continue draws the next.
   bool Busy() const;

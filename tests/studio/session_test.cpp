@@ -404,6 +404,17 @@ TEST_F(StudioSessionTest, ADocumentGivenAtTheStartOpensInEveryTab) {
   }
 }
 
+// Found by the fuzz target: an error quoting bytes that are not UTF-8 could not be
+// written as JSON, and the exception ended the server.
+TEST_F(StudioSessionTest, RepliesAreJsonWhateverBytesTheMessageHeld) {
+  Session();
+  page.Take(Session().Handle("{\"type\": \"\xff\xff_p\"}", false));
+  page.Take(Session().Handle("{\"type\": \"open\", \"name\": \"\xc3\"}", false));
+  page.Take(Session().Handle("KSIM\x05\xff.png", true));
+  ASSERT_EQ(page.Errors().size(), 3u);
+  EXPECT_EQ(page.Errors()[0].substr(0, 40), "message: message: type: not valid JSON: ");
+}
+
 TEST(StudioStats, PercentilesAreNearestRank) {
   const std::vector<double> values = {5, 1, 4, 2, 3, 10, 9, 8, 7, 6};
   EXPECT_EQ(Percentile(values, 0.5), 5);
