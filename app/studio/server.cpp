@@ -337,6 +337,13 @@ std::size_t StudioServer::Sessions() const {
 void StudioServer::Run(const std::function<bool()>& stop) {
   impl->Accept();
   net::steady_timer poll(impl->io);
+  // Once stopping: until every tab has closed, or a second has passed.
+  Clock::time_point deadline;
+  std::function<void(beast::error_code)> wait = [&](beast::error_code) {
+    if (impl->tabs.empty() || Clock::now() >= deadline) return impl->io.stop();
+    poll.expires_after(std::chrono::milliseconds(20));
+    poll.async_wait(wait);
+  };
   std::function<void(beast::error_code)> check = [&](beast::error_code ec) {
     if (ec) return;
     if (!stop()) {
@@ -344,18 +351,13 @@ void StudioServer::Run(const std::function<bool()>& stop) {
       poll.async_wait(check);
       return;
     }
-    // Every tab is told the server goes away; what does not close in a second is cut.
+    // Every tab is told the server goes away; what has not closed in a second is cut.
     impl->stopping = true;
     beast::error_code ignored;
     impl->acceptor.close(ignored);
     const auto tabs = impl->tabs;
     for (const auto& t : tabs) t->Close(websocket::close_code::going_away);
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
-    std::function<void(beast::error_code)> wait = [&, deadline](beast::error_code) {
-      if (impl->tabs.empty() || Clock::now() >= deadline) return impl->io.stop();
-      poll.expires_after(std::chrono::milliseconds(20));
-      poll.async_wait(wait);
-    };
+    deadline = Clock::now() + std::chrono::seconds(1);
     wait({});
   };
   poll.expires_after(std::chrono::milliseconds(0));
