@@ -49,7 +49,8 @@ export class Painter {
     this.stroke = {
       id: this.nextStroke++,
       pointer: event.pointerId,
-      pen: event.pointerType !== 'mouse',
+      // A pen's pressure feeds the dynamics; a mouse or a finger paints at pressure 1.
+      pen: event.pointerType === 'pen',
       box,
       start: event.timeStamp,
       last: -1,

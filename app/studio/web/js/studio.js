@@ -168,12 +168,10 @@ function showCursor(p) {
 }
 
 picture.addEventListener('pointermove', (e) => {
-  const box = picture.getBoundingClientRect();
   const stage = $('stage').getBoundingClientRect();
   cursor.style.display = 'block';
   cursor.style.transform =
     `translate(${e.clientX - stage.left - cursorCentre[0]}px, ${e.clientY - stage.top - cursorCentre[1]}px)`;
-  void box;
 });
 picture.addEventListener('pointerleave', () => { cursor.style.display = 'none'; });
 
