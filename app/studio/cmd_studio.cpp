@@ -50,6 +50,7 @@ int RunStudio(const StudioCommandOptions& o) {
       return kExitFailure;
     }
     settings.startName = fs::path(o.document).filename().string();
+    settings.startPath = o.document;
   }
   settings.folder = !o.folder.empty()   ? o.folder
                     : o.document.empty() ? std::string(".")

@@ -144,7 +144,7 @@ struct StudioSession::Impl {
                          : kstroke::Document::New(s.newWidth, s.newHeight)),
         canvas(timeline.Blank()),
         name(s.startName),
-        path((fs::path(s.folder) / s.startName).string()),
+        path(s.startPath.empty() ? (fs::path(s.folder) / s.startName).string() : s.startPath),
         brush(kstroke::Brush::Preset("round")) {
     visible = timeline.Strokes();
     if (visible) canvas = timeline.Render();
@@ -394,7 +394,14 @@ struct StudioSession::Impl {
     const fs::path folder = fs::path(settings.uploads);
     auto fix = [&](json& source) {
       if (!source.is_object() || !source.contains("image") || !source["image"].is_string()) return;
-      const fs::path file = source["image"].get<std::string>();
+      fs::path file = source["image"].get<std::string>();
+      if (file.is_relative()) {
+        // Relative to the document as it was opened; saved elsewhere, it names it whole.
+        const fs::path from = fs::absolute(fs::path(path).parent_path() / file).lexically_normal();
+        if (from.parent_path() != fs::absolute(target).parent_path().lexically_normal())
+          source["image"] = from.string();
+        return;
+      }
       if (folder.empty() || file.parent_path().parent_path() != folder) return;
       const fs::path beside = fs::path(target).parent_path() / file.filename();
       fs::copy_file(file, beside, fs::copy_options::overwrite_existing);
@@ -424,8 +431,8 @@ struct StudioSession::Impl {
     } catch (const fs::filesystem_error& e) {
       throw kstroke::Error(0, m.name + ": cannot copy its clone image: " + e.code().message());
     }
+    // The document in memory keeps its names, so `path` stays where they are relative to.
     name = m.name;
-    path = target;
     return {Text({{"type", "saved"}, {"name", m.name}, {"url", "/files/" + m.name}}), State()};
   }
 

@@ -51,6 +51,7 @@ struct StudioSettings {
   /// The document each session starts with, and the name saving gives it.
   std::optional<kstroke::Document> start;
   std::string startName = "untitled.json";
+  std::string startPath;  ///< where it was read from (its clone images are beside it)
   int32_t newWidth = 1024, newHeight = 768;
 };
 

@@ -390,6 +390,7 @@ TEST_F(StudioSessionTest, TheCursorIsTheBrushOutlineAtTheViewsZoom) {
 TEST_F(StudioSessionTest, ADocumentGivenAtTheStartOpensInEveryTab) {
   settings.start = kstroke::Document::Load(KSTROKE_SOURCE_DIR "/examples/clone.json");
   settings.startName = "clone.json";
+  settings.startPath = KSTROKE_SOURCE_DIR "/examples/clone.json";
   const std::vector<uint8_t> rendered = Display(settings.start->Render());
   for (int tab = 0; tab < 2; ++tab) {
     SCOPED_TRACE(tab);
@@ -402,6 +403,15 @@ TEST_F(StudioSessionTest, ADocumentGivenAtTheStartOpensInEveryTab) {
     Send({{"type", "undo"}});
     EXPECT_NE(page.rgba, rendered) << "the tab's own copy changes";
   }
+  // Saved in the studio's folder, its clone image is still found: it is named whole.
+  Send({{"type", "redo"}});
+  const std::vector<uint8_t> shown = page.rgba;
+  Send({{"type", "save"}, {"name", "elsewhere.json"}});
+  EXPECT_EQ(Display(kstroke::Document::Load((folder / "elsewhere.json").string()).Render()), shown);
+  Send({{"type", "replay"}, {"frames", 3}});
+  while (Session().Busy()) page.Take(Session().Continue());
+  EXPECT_EQ(page.rgba, shown);
+  EXPECT_EQ(page.Errors(), std::vector<std::string>{});
 }
 
 // Found by the fuzz target: an error quoting bytes that are not UTF-8 could not be
