@@ -15,10 +15,10 @@ ifeq ($(CI),true)
 endif
 
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := shape_chunks stroke_doc image_png image_tiff image_exr image_jpeg
+FUZZ_TARGETS := shape_chunks stroke_doc image_png image_tiff image_exr image_jpeg studio_message
 # Largest input per target: libFuzzer's default is the largest seed, which would keep
 # the stroke loader from ever seeing the deep nesting or long strings hostile files have.
-# The image readers get 64 KiB.
+# The image readers get 64 KiB, and so do runs of studio messages.
 FUZZ_MAX_LEN_shape_chunks := 65536
 FUZZ_MAX_LEN_stroke_doc := 262144
 FUZZ_MAX_LEN_image := 65536

@@ -14,6 +14,7 @@
 #include "document/render_document.h"
 #include "document/stroke_file.h"
 #include "document/stroke_input.h"
+#include "document/symmetry.h"
 #include "host/y/errors.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/shape.h"
@@ -122,6 +123,13 @@ Canvas::Canvas(int32_t width, int32_t height, Depth depth, Colour background, Co
   doc.height = height;
   doc.depth = int(depth);
   doc.background = {{background.red, background.green, background.blue, background.alpha}};
+  // An integer canvas's fill rounds each component into its range, so they are 0 to 1
+  // there, as in a description; a float canvas holds any colour (alpha 0 to 1).
+  const double components[4] = {background.red, background.green, background.blue, background.alpha};
+  const bool anyColour = depth == Depth::kFloat;
+  for (int i = 0; i < 4; ++i)
+    Checked(("canvas.background[" + std::to_string(i) + "]").c_str(), components[i],
+            anyColour && i < 3 ? -1e30 : 0, anyColour && i < 3 ? 1e30 : 1);
   impl->world = Guard([&] { return NewCanvas(doc); });
   impl->space = Resolved(space, depth);
 }
@@ -331,6 +339,13 @@ Source Source::CloneFile(const std::string& path, double sourceX, double sourceY
   return s;
 }
 
+Source Source::CloneFile(const Canvas& image, const std::string& path, double sourceX,
+                         double sourceY, double aspect) {
+  Source s = CloneFile(path, sourceX, sourceY, aspect);
+  s.impl->image = image.impl;
+  return s;
+}
+
 // Stroke
 // ====================================================================================
 
@@ -413,6 +428,42 @@ Stroke& Stroke::Seed(int32_t seed) {
 Stroke& Stroke::LinearBlending(bool on) {
   impl->Unstarted("blending");
   impl->settings.blending = on ? "linear" : "encoded";
+  return *this;
+}
+
+Stroke& Stroke::Symmetry(const std::string& mirror, int32_t rotate, double centreX,
+                         double centreY) {
+  impl->Unstarted("symmetry");
+  if (impl->stroke.copy) throw Error(0, "symmetry: set before AsCopy");
+  if (mirror != "none" && mirror != "vertical" && mirror != "horizontal" && mirror != "both")
+    throw Error(0, "symmetry.mirror: expected \"none\", \"vertical\", \"horizontal\" or "
+                   "\"both\", got \"" + mirror + "\"");
+  if (rotate < 1 || rotate > 64)
+    throw Error(0, "symmetry.rotate: expected 1 to 64, got " + std::to_string(rotate));
+  DocSymmetry& s = impl->stroke.symmetry;
+  s.mirror = mirror;
+  s.rotate = rotate;
+  s.centre = {{Checked("symmetry.centre[0]", centreX, -100, 100),
+               Checked("symmetry.centre[1]", centreY, -100, 100)}};
+  return *this;
+}
+
+std::size_t Stroke::Copies() const {
+  const DocSymmetry& s = impl->stroke.symmetry;
+  const std::size_t mirrors = s.mirror == "both" ? 4 : s.mirror == "none" ? 1 : 2;
+  return mirrors * std::size_t(s.rotate);
+}
+
+Stroke& Stroke::AsCopy(std::size_t index) {
+  impl->Unstarted("copy");
+  if (impl->stroke.copy) throw Error(0, "copy: the stroke is a copy already");
+  if (index < 1 || index >= Copies())
+    throw Error(0, "copy: expected 1 to " + std::to_string(Copies() - 1) + ", got " +
+                       std::to_string(index));
+  // The copy exactly as a document expands it: one stroke of the canvas's size.
+  StrokeDoc one = impl->settings;
+  one.strokes = {impl->stroke};
+  impl->stroke = ExpandSymmetry(one).strokes.at(index);
   return *this;
 }
 
@@ -539,6 +590,7 @@ Document& Document::Add(const Stroke& stroke) {
     throw Error(0, "stroke: blends " + std::string(from.blending == "linear" ? "in linear light" : "the stored values") +
                        ", the document's strokes the other way");
   const DocStroke& s = stroke.impl->stroke;
+  if (s.copy) throw Error(0, "stroke: a symmetry copy is drawn by its original, not added");
   if (s.source.type == "clone" && !s.source.image.empty() && s.source.image[0] == '(')
     throw Error(0, "source.image: a clone of an image in memory has no file a document can "
                    "name (use Source::CloneFile)");

@@ -26,3 +26,6 @@ echo "  out/pressure.kst   (the pressure stroke saved as a stroke file, rendered
 "$bin" animate examples/keyframe_a.json examples/keyframe_b.json --frames 5 -q -o out/frames/
 echo "  out/frames/frame_000[0-4].png   (from keyframe A to keyframe B)"
 echo "Rendered into $(pwd)/out"
+echo
+echo "Paint in the browser: $bin studio   (open the address it prints; Ctrl-C stops it)"
+echo "  or: $bin studio examples/pressure.json --port 0   (start from a document, any free port)"

@@ -20,11 +20,23 @@ packages=(
   doxygen               # the API reference (make docs), checked by make test
   clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
   python3-dev python3-pybind11 python3-numpy python3-pytest   # the Python module (python/)
+  chromium              # the studio's tests in a real browser, headless
 )
+# Node.js runs those tests (playwright-core): Debian's, unless a Node.js is there already.
+command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 # Extra packages for one job only, e.g. KSTROKE_EXTRA_PACKAGES=libmypaint-dev from
 # scripts/bench.sh.
 read -r -a extra <<< "${KSTROKE_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
+
+# The browser tests' one npm package, pinned by its lock file; it downloads no browser.
+install_browser_tests() {
+  local dir
+  dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/studio/browser"
+  [ -d "$dir/node_modules/playwright-core" ] && return 0
+  echo "setup-deps: installing playwright-core for tests/studio/browser" >&2
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$dir" --no-audit --no-fund --silent >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -32,7 +44,10 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  install_browser_tests
+  exit 0
+fi
 
 echo "setup-deps: installing ${missing[*]}" >&2
 SUDO=""
@@ -40,3 +55,4 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq >/dev/null
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_browser_tests

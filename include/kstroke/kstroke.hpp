@@ -267,6 +267,11 @@ public:
   /// depth and colour space. A document a stroke of it is added to names the file.
   static Source CloneFile(const std::string& path, double sourceX = 0, double sourceY = 0,
                           double sourcePixelAspect = 1);
+  /// The same, with the file's pixels already read into `image` (at the depth and colour
+  /// space of the canvases it is painted on): a host that paints many strokes from one
+  /// file reads it once. A document still names the file.
+  static Source CloneFile(const Canvas& image, const std::string& path, double sourceX = 0,
+                          double sourceY = 0, double sourcePixelAspect = 1);
   ~Source();
   /// Copies share a clone's image.
   ///@{
@@ -314,6 +319,20 @@ public:
   Stroke& Seed(int32_t seed);
   /// Blend in linear light rather than the stored values (an sRGB canvas only differs).
   Stroke& LinearBlending(bool on);
+  /// Copies of the stroke mirrored and turned about a centre (README.md, Symmetry):
+  /// `mirror` "none", "vertical", "horizontal" or "both", `rotate` 1 to 64 turns, the
+  /// centre in fractions of the canvas. A document the stroke is added to draws every
+  /// copy; the stroke itself paints the original only, and a host paints copy k live
+  /// with a Stroke of its own given the same symmetry and AsCopy(k). Before the first
+  /// event.
+  Stroke& Symmetry(const std::string& mirror, int32_t rotate = 1, double centreX = 0.5,
+                   double centreY = 0.5);
+  /// Strokes the symmetry draws, the original included (1 without symmetry).
+  std::size_t Copies() const;
+  /// Paints copy `index` (1 to Copies() − 1) of the symmetry instead of the original, as
+  /// a document draws it: the events moved, the tip turned and mirrored with them. A
+  /// copy is not added to a document (its original carries it). Before the first event.
+  Stroke& AsCopy(std::size_t index);
 
   /// Adds a sample. Throws Error naming the event when its time is not after the last
   /// one's or a value is out of range, and when the stroke is finished.

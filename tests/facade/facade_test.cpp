@@ -12,8 +12,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "document/render_document.h"
 #include "golden_support.h"
@@ -120,6 +123,10 @@ TEST(Facade, FailuresCarryTheirCodeAndNameWhatFailed) {
   const Case kCases[] = {
       {"canvas too wide", [] { kstroke::Canvas(30001, 10); }, 0,
        "canvas.width: expected 1 to 30000, got 30001"},
+      {"background past full", [] { kstroke::Canvas(4, 4, kstroke::Depth::k16, {1, 2, 0, 1}); }, 0,
+       "canvas.background[1]: expected a number from 0 to 1, got 2"},
+      {"document background", [] { kstroke::Document::New(4, 4, kstroke::Depth::k8, {0, 0, 0, -1}); }, 0,
+       "canvas.background[3]: expected a number from 0 to 1, got -1"},
       {"diameter", [] { kstroke::Brush().Diameter(0); }, 0,
        "brush.diameter: expected a number above 0 up to 10000, got 0"},
       {"curve of no points", [] { kstroke::Brush().Map(kstroke::Factor::kFlow, kstroke::Input::kSpeed, {}); },
@@ -301,8 +308,107 @@ TEST(Facade, PaintedStrokesMakeADocumentThatRendersThem) {
                    &message),
             GX_Err_ImageOpen);
   EXPECT_NE(message.find("/no/such.png"), std::string::npos) << message;
+  // A clone file read once paints what the file read by the stroke paints, and a
+  // document names the file either way.
+  const std::string clonePath = KSTROKE_SOURCE_DIR "/examples/clone_source.png";
+  kstroke::Canvas fromFile = doc.Blank(), preloaded = doc.Blank();
+  const kstroke::Canvas pixels = kstroke::Canvas::Read(clonePath, kstroke::Depth::k16);
+  kstroke::Stroke readByStroke(fromFile, kstroke::Brush(), kstroke::Source::CloneFile(clonePath, 0.3, 0.1));
+  kstroke::Stroke readOnce(preloaded, kstroke::Brush(), kstroke::Source::CloneFile(pixels, clonePath, 0.3, 0.1));
+  for (kstroke::Stroke* s : {&readByStroke, &readOnce}) {
+    s->Add({0, 0.2, 0.2});
+    s->Add({1, 0.8, 0.7});
+    s->Finish();
+  }
+  EXPECT_EQ(std::memcmp(fromFile.Pixels().data, preloaded.Pixels().data, 160 * 100 * 8), 0);
+  EXPECT_NE(kstroke::Document::New(160, 100, kstroke::Depth::k16).Add(readOnce).ToJson().find(clonePath),
+            std::string::npos);
+  const kstroke::Canvas shallow = kstroke::Canvas::Read(clonePath);
+  EXPECT_EQ(CodeOf([&] { kstroke::Stroke(canvas, kstroke::Brush(), kstroke::Source::CloneFile(shallow, clonePath)); },
+                   &message), 0);
+  EXPECT_EQ(message, "source.image: a clone image of depth 8 on a canvas of depth 16");
   EXPECT_EQ(CodeOf([] { kstroke::Document::New(0, 5); }, &message), 0);
   EXPECT_EQ(message, "canvas.width: expected 1 to 30000, got 0");
+}
+
+// Symmetry painted live: the original and each copy a stroke of its own, painted one
+// after the other, give the pixels of the document the original is added to.
+TEST(Facade, SymmetryCopiesPaintWhatTheDocumentDraws) {
+  const struct {
+    const char* mirror;
+    int32_t rotate;
+    std::size_t copies;
+  } kCases[] = {{"vertical", 1, 2}, {"both", 1, 4}, {"horizontal", 3, 6}, {"none", 5, 5}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mirror + std::string(" ") + std::to_string(c.rotate));
+    kstroke::Document doc = kstroke::Document::New(120, 100);
+    kstroke::Canvas canvas = doc.Blank();
+    const kstroke::Brush brush = kstroke::Brush::Preset("calligraphy").Diameter(9);
+    std::vector<std::unique_ptr<kstroke::Stroke>> strokes;
+    for (std::size_t k = 0; k < c.copies; ++k) {
+      auto s = std::make_unique<kstroke::Stroke>(canvas, brush, kstroke::Source::Fill({0.6, 0.1, 0.3}));
+      s->Symmetry(c.mirror, c.rotate, 0.45, 0.55);
+      EXPECT_EQ(s->Copies(), c.copies);
+      if (k > 0) s->AsCopy(k);
+      for (int i = 0; i < 20; ++i) {
+        s->Add({i * 0.01, 0.2 + 0.02 * i, 0.3 + 0.1 * std::sin(i / 3.0), 0.5 + 0.02 * i, 20, -10});
+        if (i % 4 == 3) s->Render();
+      }
+      s->Finish();
+      strokes.push_back(std::move(s));
+    }
+    doc.Add(*strokes[0]);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { doc.Add(*strokes[1]); }, &message), 0);
+    EXPECT_EQ(message, "stroke: a symmetry copy is drawn by its original, not added");
+    const kstroke::Canvas rendered = doc.Render();
+    const GX_LayerDef& a = *canvas.World().GetLayer();
+    const GX_LayerDef& b = *rendered.World().GetLayer();
+    long differing = 0, painted = 0;
+    const kstroke::Canvas blank = doc.Blank();
+    for (int y = 0; y < 100; ++y) {
+      differing += std::memcmp(static_cast<char*>(a.data) + y * a.rowBytes,
+                               static_cast<char*>(b.data) + y * b.rowBytes, 120 * 4) != 0;
+      painted += std::memcmp(static_cast<char*>(a.data) + y * a.rowBytes,
+                             static_cast<char*>(blank.World().GetLayer()->data) + y * a.rowBytes,
+                             120 * 4) != 0;
+    }
+    EXPECT_EQ(differing, 0) << "rows differing of 100";
+    EXPECT_GT(painted, 20) << "the copies reach across the canvas";
+  }
+  kstroke::Canvas canvas(32, 32);
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    std::string message;
+  };
+  const Case kErrors[] = {
+      {"mirror", [&] { kstroke::Stroke(canvas).Symmetry("diagonal"); },
+       "symmetry.mirror: expected \"none\", \"vertical\", \"horizontal\" or \"both\", got \"diagonal\""},
+      {"rotate", [&] { kstroke::Stroke(canvas).Symmetry("none", 65); },
+       "symmetry.rotate: expected 1 to 64, got 65"},
+      {"centre", [&] { kstroke::Stroke(canvas).Symmetry("none", 2, 0.5, 101); },
+       "symmetry.centre[1]: expected a number from -100 to 100, got 101"},
+      {"copy past the last", [&] { kstroke::Stroke(canvas).Symmetry("both", 2).AsCopy(8); },
+       "copy: expected 1 to 7, got 8"},
+      {"copy without symmetry", [&] { kstroke::Stroke(canvas).AsCopy(1); },
+       "copy: expected 1 to 0, got 1"},
+      {"copy of a copy", [&] { kstroke::Stroke(canvas).Symmetry("vertical").AsCopy(1).AsCopy(1); },
+       "copy: the stroke is a copy already"},
+      {"after the first event",
+       [&] {
+         kstroke::Stroke s(canvas);
+         s.Add({0, 0.5, 0.5});
+         s.Symmetry("vertical");
+       },
+       "symmetry: set before the first event"},
+  };
+  for (const Case& c : kErrors) {
+    SCOPED_TRACE(c.name);
+    std::string message;
+    EXPECT_EQ(CodeOf(c.call, &message), 0);
+    EXPECT_EQ(message, c.message);
+  }
 }
 
 // The README's program built against a staged install, as its folder's CMakeLists.txt
