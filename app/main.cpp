@@ -11,6 +11,7 @@
 #include "host/y/errors.h"
 #include "host/jot/jot.h"
 #include "kstroke/frame.h"
+#include "raster/span_kernels.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"kstroke: record brush strokes and render them into images"};
@@ -35,6 +36,11 @@ int main(int argc, char** argv) {
   InstallCancelSignals();
 
   K_Birth();
+  // Which kernels the processor got: frames must not depend on it, and -v says so.
+  JOT_Log(10, "kstroke", "Kernels",
+          Kp_HasAvx2()          ? "AVX2 (KSTROKE_PORTABLE=1 turns them off)"
+          : Kp_PortableForced() ? "portable (KSTROKE_PORTABLE is set)"
+                                : "portable (this processor or build has no AVX2)");
   int status = kExitFailure;
   std::string who = "kstroke";
   for (auto& r : runs) {
