@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/signals.h"
@@ -27,8 +28,12 @@ int main(int argc, char** argv) {
     CLI::App* sub = app.add_subcommand(c.name, c.help);
     runs.emplace_back(sub, c.setup(*sub));
   }
+  std::vector<std::string> args(argv, argv + argc);
+  SplitPassOn(&args);
+  std::vector<const char*> words;
+  for (const std::string& a : args) words.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }

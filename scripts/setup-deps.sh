@@ -15,6 +15,7 @@ packages=(
   nlohmann-json3-dev    # stroke descriptions
   libcli11-dev          # the kstroke command line
   libtbb-dev            # threaded row iteration
+  libssl-dev            # SHA-256 of frames in the frame manifest (libcrypto)
   libgtest-dev libgmock-dev
   libbenchmark-dev
   clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
