@@ -16,6 +16,7 @@ packages=(
   libcli11-dev          # the kstroke command line
   libtbb-dev            # threaded row iteration
   libssl-dev            # SHA-256 of frames in the frame manifest (libcrypto)
+  slurm-wlm munge       # the one-node cluster the submit tests render on (scripts/local-slurm.sh)
   libgtest-dev libgmock-dev
   libbenchmark-dev
   clang libclang-rt-14-dev   # the libFuzzer targets CI runs (fuzz/)
