@@ -49,8 +49,10 @@ int RunAnimate(const AnimateOptions& o) {
     ChooseOutput(FrameFileName(range.first, extension), o.format.sample);
     std::optional<FrameLedger> ledger;
     if (o.resume)
-      ledger.emplace(o.output, IdentifyAnimation(o.keyframes, o.writeOn, range.count, extension,
-                                                 o.format.sample));
+      ledger.emplace(o.output,
+                     IdentifyAnimation(o.keyframes, o.writeOn, range.count, extension,
+                                       o.format.sample),
+                     range.first, range.last);
     FrameHooks hooks;
     hooks.skip = [&](int k) {
       if (ledger && ledger->Complete(k)) return true;
@@ -59,7 +61,15 @@ int RunAnimate(const AnimateOptions& o) {
     };
     if (ledger) hooks.written = [&](int k) { ledger->Record(k); };
     ConsoleProgress progress("animate", o.quiet);
-    animation.RenderFrames(range, o.output, &progress, &written, o.format, hooks);
+    try {
+      animation.RenderFrames(range, o.output, &progress, &written, o.format, hooks);
+    } catch (long) {
+      // Cancelled (a time limit's SIGTERM): what is done goes into the manifest all
+      // the same, which a signal cannot stop.
+      if (ledger) ledger->Merge();
+      throw;
+    }
+    if (ledger) ledger->Merge();
     if (!o.quiet) {
       const int total = range.last - range.first + 1;
       if (!o.resume)

@@ -214,6 +214,7 @@ int RunSubmit(const SubmitOptions& o) {
     fs::create_directories(LogFolder(job), ec);
     if (ec) Fail(o.output + ": cannot create the folder: " + ec.message());
     FrameLedger ledger(job.folder, identity);
+    ledger.MergeAll();
     AtomicOutput file(scriptPath);
     file.Write(script);
     file.Commit();

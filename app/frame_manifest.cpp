@@ -116,6 +116,61 @@ std::string ToText(const FrameManifest& m) {
   return text;
 }
 
+constexpr const char* kPartFolder = ".manifest.d";
+
+// The manifest file at `path`, alone; nothing when there is none.
+std::optional<FrameManifest> ReadManifestFile(const std::string& path) {
+  std::error_code ec;
+  if (!fs::exists(path, ec) && !ec) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ManifestError(SystemError(path + ": cannot open file", errno));
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw ManifestError(path + ": cannot read file");
+  try {
+    return FromJson(Json::parse(text.str()));
+  } catch (const std::exception& e) {
+    // json's messages are one line; ours say which part.
+    throw ManifestError(path + ": not a frame manifest: " + e.what());
+  }
+}
+
+void WriteManifestFile(const std::string& path, const FrameManifest& m) {
+  try {
+    AtomicOutput out(path);
+    out.Write(ToText(m));
+    out.Commit();
+  } catch (const OutputError& e) {
+    throw ManifestError(e.what());
+  }
+}
+
+// The parts runs left in the folder, sorted.
+std::vector<std::string> PartPaths(const std::string& folder) {
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(PathIn(folder, kPartFolder), ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("frames_", 0) == 0 && e.path().extension() == ".json") paths.push_back(e.path().string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// Adds the records of the folder's parts of m's animation to `m`.
+void AddParts(const std::string& folder, FrameManifest* m) {
+  for (const std::string& path : PartPaths(folder)) {
+    std::optional<FrameManifest> part;
+    try {
+      part = ReadManifestFile(path);
+    } catch (const ManifestError&) {
+      continue;  // a part is written whole, so this is not one of ours
+    }
+    if (part && part->animation.Difference(m->animation).empty())
+      for (auto& [frame, record] : part->frames) m->frames[frame] = std::move(record);
+  }
+}
+
 struct DigestContext {
   DigestContext() : ctx(EVP_MD_CTX_new()) {
     if (!ctx || EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) != 1) {
@@ -168,30 +223,13 @@ AnimationIdentity IdentifyAnimation(const std::vector<std::string>& keyframes, b
 }
 
 std::optional<FrameManifest> FrameManifest::Read(const std::string& folder) {
-  const std::string path = PathIn(folder, kFileName);
-  std::error_code ec;
-  if (!fs::exists(path, ec) && !ec) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ManifestError(SystemError(path + ": cannot open file", errno));
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw ManifestError(path + ": cannot read file");
-  try {
-    return FromJson(Json::parse(text.str()));
-  } catch (const std::exception& e) {
-    // json's messages are one line; ours say which part.
-    throw ManifestError(path + ": not a frame manifest: " + e.what());
-  }
+  std::optional<FrameManifest> m = ReadManifestFile(PathIn(folder, kFileName));
+  if (m) AddParts(folder, &*m);
+  return m;
 }
 
 void FrameManifest::Write(const std::string& folder) const {
-  try {
-    AtomicOutput out(PathIn(folder, kFileName));
-    out.Write(ToText(*this));
-    out.Commit();
-  } catch (const OutputError& e) {
-    throw ManifestError(e.what());
-  }
+  WriteManifestFile(PathIn(folder, kFileName), *this);
 }
 
 std::string FileSha256(const std::string& path, uint64_t* size) {
@@ -248,40 +286,76 @@ FrameCheck CheckFrame(const std::string& folder, const FrameManifest& manifest, 
   return {FrameState::kComplete, file, ""};
 }
 
-FrameLedger::FrameLedger(std::string folder_, AnimationIdentity animation)
+FrameLedger::FrameLedger(std::string folder_, AnimationIdentity animation, int first, int last)
     : folder(std::move(folder_)) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) throw ManifestError(folder + ": cannot create the folder: " + ec.message());
+  part = (fs::path(folder) / kPartFolder /
+          ("frames_" + std::to_string(first) + "-" + std::to_string(last) + ".json"))
+             .string();
   const ManifestLock lock(folder);
-  std::optional<FrameManifest> found = FrameManifest::Read(folder);
-  if (found) {
-    const std::string difference = animation.Difference(found->animation);
+  std::optional<FrameManifest> m = ReadManifestFile(PathIn(folder, FrameManifest::kFileName));
+  if (m) {
+    const std::string difference = animation.Difference(m->animation);
     if (!difference.empty())
       throw ManifestError(PathIn(folder, FrameManifest::kFileName) +
                           ": the folder holds another animation's frames (" + difference +
                           "); render into another folder");
-    manifest = std::move(*found);
-    return;
+  } else {
+    m.emplace();
+    m->animation = std::move(animation);
+    m->Write(folder);
   }
-  manifest.animation = std::move(animation);
-  manifest.Write(folder);
+  AddParts(folder, &*m);
+  found = std::move(*m);
+  try {
+    std::optional<FrameManifest> earlier = ReadManifestFile(part);
+    if (earlier && earlier->animation.Difference(found.animation).empty()) mine = std::move(earlier->frames);
+  } catch (const ManifestError&) {
+    // Not a part of ours: this run's first record replaces it.
+  }
 }
 
 bool FrameLedger::Complete(int frame) const {
-  return CheckFrame(folder, manifest, frame).state == FrameState::kComplete;
+  return CheckFrame(folder, found, frame).state == FrameState::kComplete;
 }
 
 void FrameLedger::Record(int frame) {
   FrameRecord record;
-  record.file = FrameFileOf(manifest.animation, frame);
+  record.file = FrameFileOf(found.animation, frame);
   record.sha256 = FileSha256(PathIn(folder, record.file), &record.size);
+  mine[frame] = std::move(record);
+  std::error_code ec;
+  fs::create_directories(fs::path(part).parent_path(), ec);
+  if (ec) throw ManifestError(fs::path(part).parent_path().string() + ": cannot create the folder: " + ec.message());
+  FrameManifest m;
+  m.animation = found.animation;
+  m.frames = mine;
+  WriteManifestFile(part, m);
+}
+
+void FrameLedger::Merge() {
+  if (mine.empty()) return;
   const ManifestLock lock(folder);
-  // Other tasks may have recorded frames since: start from what is there now.
-  std::optional<FrameManifest> now = FrameManifest::Read(folder);
-  if (now && now->animation.Difference(manifest.animation).empty()) manifest.frames = std::move(now->frames);
-  manifest.frames[frame] = std::move(record);
-  manifest.Write(folder);
+  std::optional<FrameManifest> m = ReadManifestFile(PathIn(folder, FrameManifest::kFileName));
+  if (!m || !m->animation.Difference(found.animation).empty()) {
+    m.emplace();
+    m->animation = found.animation;
+  }
+  for (const auto& [frame, record] : mine) m->frames[frame] = record;
+  m->Write(folder);
+  ::unlink(part.c_str());
+  ::rmdir(PathIn(folder, kPartFolder).c_str());  // when no other run's part is left
+}
+
+void FrameLedger::MergeAll() {
+  const ManifestLock lock(folder);
+  std::optional<FrameManifest> all = FrameManifest::Read(folder);
+  if (!all) return;
+  all->Write(folder);
+  for (const std::string& path : PartPaths(folder)) ::unlink(path.c_str());
+  ::rmdir(PathIn(folder, kPartFolder).c_str());
 }
 
 std::vector<std::string> LeftoverTemporaries(const std::string& folder) {

@@ -15,13 +15,18 @@
 //     ]
 //   }
 //
-// Frames are renamed into place only when whole (document/output_file.h), and a frame
-// is added to the manifest right after, so a frame on disk with a matching record is
-// complete. Every change is a read, modify and atomic rewrite of the whole manifest made
-// under an exclusive lock of DIR/.manifest.lock (flock, which NFS clients carry over to
-// the server), so tasks on several machines may record into one folder. A frame whose
-// record was lost (its task killed between the rename and the record, or a folder
-// without working locks) is drawn again rather than trusted.
+// Frames are renamed into place only when whole (document/output_file.h) and recorded
+// right after, so a frame on disk with a matching record is complete. A run (one array
+// task) records each frame as it completes in a part of its own,
+// DIR/.manifest.d/frames_FIRST-LAST.json, laid out as the manifest and replaced whole
+// each time; it has one writer, so it needs no lock. When the run ends, its records
+// move into manifest.json in one read, change and atomic rewrite under an exclusive
+// lock of DIR/.manifest.lock (flock, which NFS clients carry over to the server), and
+// the part goes. Writing a frame thus costs one small rewrite, and the manifest one
+// rewrite per task, however many frames and tasks share the folder. Readers take the
+// manifest together with any parts a killed run left. A frame whose record was lost
+// (its run killed between the rename and the record, or a folder without working
+// locks) is drawn again rather than trusted.
 #pragma once
 
 #include <cstdint>
@@ -73,8 +78,9 @@ struct FrameManifest {
   AnimationIdentity animation;
   std::map<int, FrameRecord> frames;
 
-  /// DIR/manifest.json, or nothing when the folder has none. Throws ManifestError for
-  /// one that cannot be read or is not a manifest.
+  /// DIR/manifest.json with the records of the parts in DIR/.manifest.d/ of the same
+  /// animation (a part's record wins), or nothing when the folder has no manifest.
+  /// Throws ManifestError for one that cannot be read or is not a manifest.
   static std::optional<FrameManifest> Read(const std::string& folder);
   /// Replaces DIR/manifest.json whole (document/output_file.h). Throws ManifestError.
   void Write(const std::string& folder) const;
@@ -106,20 +112,30 @@ std::string FrameFileOf(const AnimationIdentity& animation, int frame);
 class FrameLedger {
 public:
   /// Creates `folder` when missing and starts its manifest with `animation`, or checks
-  /// that the manifest there is of the same animation. Throws ManifestError (for
-  /// another animation: "DIR/manifest.json: the folder holds another animation's frames
-  /// (48 frames, not 24); render into another folder").
-  FrameLedger(std::string folder, AnimationIdentity animation);
+  /// that the manifest there is of the same animation; a run of frames `first` …
+  /// `last` takes over the part an earlier run of those frames left. Throws
+  /// ManifestError (for another animation: "DIR/manifest.json: the folder holds another
+  /// animation's frames (48 frames, not 24); render into another folder").
+  FrameLedger(std::string folder, AnimationIdentity animation, int first = 0, int last = -1);
 
-  /// True when frame `frame` is complete in the folder, as the manifest read at the
-  /// start or since recorded says.
+  /// True when frame `frame` is complete in the folder, as the records read at the
+  /// start say.
   bool Complete(int frame) const;
-  /// Sums frame `frame`'s file, now in place, and records it. Throws ManifestError.
+  /// Sums frame `frame`'s file, now in place, and records it in this run's part.
+  /// Throws ManifestError.
   void Record(int frame);
+  /// Moves this run's records into the manifest and removes its part. Throws
+  /// ManifestError.
+  void Merge();
+  /// Moves the records of every part into the manifest and removes the parts: for a
+  /// new submission, before any of its tasks runs. Throws ManifestError.
+  void MergeAll();
 
 private:
   std::string folder;
-  FrameManifest manifest;
+  std::string part;  ///< this run's part, a path
+  FrameManifest found;  ///< the manifest and every part, as read at the start
+  std::map<int, FrameRecord> mine;  ///< what this run (and the one before it) recorded
 };
 
 /// Unfinished temporaries in `folder` (".kstroke-XXXXXX", which a process killed

@@ -158,7 +158,8 @@ stop() {
 # Ends the cluster once no owner is left alive; runs detached, outside the marker.
 watch() {
   while sleep 2; do
-    exec 9>"$link.lock"
+    # Opened for reading, so a lock file removed with its folder is not made again.
+    exec 9<"$link.lock" 2>/dev/null || exit 0
     flock 9
     running || exit 0
     if [ -z "$(live_owners "$(readlink "$link")")" ]; then

@@ -78,13 +78,22 @@ inline std::map<std::string, FileStamp> FrameStamps(const std::string& folder) {
   return stamps;
 }
 
-/// The frames DIR/manifest.json records, by file name, with their sizes.
-inline std::map<std::string, uint64_t> RecordedFrames(const std::string& folder) {
+/// The frames DIR/manifest.json records, by file name, with their sizes; with
+/// `parts`, also those the parts of runs in DIR/.manifest.d/ hold.
+inline std::map<std::string, uint64_t> RecordedFrames(const std::string& folder, bool parts = false) {
   std::map<std::string, uint64_t> frames;
-  std::ifstream in(folder + "/manifest.json");
-  if (!in) return frames;
-  const nlohmann::json m = nlohmann::json::parse(in);
-  for (const auto& f : m.at("frames")) frames[f.at("file")] = f.at("size");
+  std::vector<std::string> files{folder + "/manifest.json"};
+  std::error_code ec;
+  if (parts)
+    for (const auto& e : std::filesystem::directory_iterator(folder + "/.manifest.d", ec))
+      if (e.path().extension() == ".json") files.push_back(e.path().string());
+  for (const std::string& file : files) {
+    std::ifstream in(file);
+    if (!in) continue;
+    const nlohmann::json m = nlohmann::json::parse(in, nullptr, false);
+    if (m.is_discarded()) continue;
+    for (const auto& f : m.at("frames")) frames[f.at("file")] = f.at("size");
+  }
   return frames;
 }
 

@@ -92,6 +92,9 @@ TEST(FrameManifest, CheckReportsEachDamageAndResumeRendersOnlyThoseFrames) {
   r = RunKstroke("submit --check " + dir);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, dir + ": all 6 frames complete\n");
+  // The run's records went into the manifest, and its part with them.
+  EXPECT_EQ(RecordedFrames(dir).size(), 6u);
+  EXPECT_EQ(NamesIn(dir, "."), (std::vector<std::string>{".manifest.lock"}));
 }
 
 TEST(FrameManifest, FoldersOfOtherAnimationsAndBadManifestsAreRefused) {

@@ -173,4 +173,21 @@ TEST(Submit, ScriptTasksRenderEveryFrameOnce) {
   EXPECT_EQ(bare.out, "");
 }
 
+TEST(Submit, ReadmeShowsTheScriptDryRunPrints) {
+  // The README's example runs in /shared/shot12, which holds the two keyframes.
+  const std::string shot = NewFolder("shot12");
+  fs::copy_file(Example("keyframe_a.json"), shot + "/a.json");
+  fs::copy_file(Example("keyframe_b.json"), shot + "/b.json");
+  const std::string command =
+      "kstroke submit a.json b.json --count 240 --chunk 24 -o frames/ --partition render "
+      "--time 30 --program /opt/kstroke/bin/kstroke --dry-run -- --mem=2G";
+  const ProgramRun r = RunKstroke(command.substr(8), "cd " + shot + " &&");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string shown = Replaced(r.out, shot, "/shared/shot12");
+  const std::string readme = SlurpFile(KSTROKE_SOURCE_DIR "/README.md");
+  EXPECT_NE(readme.find("$ " + command + "\n"), std::string::npos) << "the README's command differs";
+  EXPECT_NE(readme.find("```bash\n" + shown + "```\n"), std::string::npos)
+      << "the README should show, in a bash block:\n" << shown;
+}
+
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   const auto deadline = Clock::now() + std::chrono::seconds(120);
   while (killedIn < 0 && Clock::now() < deadline && !fs::exists(out + "/" + name(2))) {
     if (!task0) task0 = AnimateProcess(out, "0:2");
-    const auto recorded = RecordedFrames(out);
+    const auto recorded = RecordedFrames(out, true);
     for (int k = 1; k <= 2 && task0 && killedIn < 0; ++k)
       if (recorded.count(name(k - 1)) && WritingFrame(task0, out) && !fs::exists(out + "/" + name(k)))
         killedIn = k;
@@ -174,7 +174,7 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   // landed), and none after it was begun.
   SCOPED_TRACE("killed while writing frame " + std::to_string(killedIn));
   const auto kept = FrameStamps(out);
-  const auto recorded = RecordedFrames(out);
+  const auto recorded = RecordedFrames(out, true);
   for (int k : {0, 3, 4, 5}) {
     if (k < killedIn || k >= 3) {
       EXPECT_TRUE(recorded.count(name(k))) << name(k);
