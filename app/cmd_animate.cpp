@@ -122,12 +122,7 @@ const KstrokeCommand kAnimate(
       sub.add_flag("--write-on", o->writeOn, "draw each stroke along its path, frame by frame");
       sub.add_option("-o,--output", o->output, "folder for frame_0000.png …")
           ->capture_default_str();
-      sub.add_option("--format", o->format.extension,
-                     "frame files: png, tif, tiff or exr (default: png, exr for a float canvas)")
-          ->check(CLI::IsMember({"png", "tif", "tiff", "exr"}));
-      sub.add_option("--file-depth", o->format.sample,
-                     "samples of the files: 8, 16, half or float (default: the format's choice)")
-          ->check(CLI::IsMember({"8", "16", "half", "float"}));
+      AddFrameFileOptions(sub, &o->format);
       sub.add_flag("--resume", o->resume,
                    "pass over the frames complete in the folder (its manifest.json holds "
                    "them, intact) and record there each frame written");

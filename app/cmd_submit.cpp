@@ -255,12 +255,7 @@ const KstrokeCommand kSubmit(
                                       "the frames' folder, the same path on every node");
       sub.add_option("--partition", o->partition, "the Slurm partition (default: the cluster's)");
       sub.add_option("--time", o->time, "time limit of each task, as sbatch --time takes it");
-      sub.add_option("--format", o->format.extension,
-                     "frame files: png, tif, tiff or exr (default: png, exr for a float canvas)")
-          ->check(CLI::IsMember({"png", "tif", "tiff", "exr"}));
-      sub.add_option("--file-depth", o->format.sample,
-                     "samples of the files: 8, 16, half or float (default: the format's choice)")
-          ->check(CLI::IsMember({"8", "16", "half", "float"}));
+      AddFrameFileOptions(sub, &o->format);
       sub.add_option("--program", o->program,
                      "the kstroke the nodes run (default: this one's absolute path)");
       sub.add_flag("--dry-run", o->dryRun, "print the batch script instead of submitting it");

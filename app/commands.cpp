@@ -2,6 +2,8 @@
 // The subcommand registry (outside main.cpp so tests can link the commands).
 #include "app/commands.h"
 
+#include "app/animate.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -47,4 +49,13 @@ bool FlushStandardOutput(const char* who) {
                error ? std::strerror(error) : "");
   std::clearerr(stdout);
   return false;
+}
+
+void AddFrameFileOptions(CLI::App& sub, FrameFormat* format) {
+  sub.add_option("--format", format->extension,
+                 "frame files: png, tif, tiff or exr (default: png, exr for a float canvas)")
+      ->check(CLI::IsMember({"png", "tif", "tiff", "exr"}));
+  sub.add_option("--file-depth", format->sample,
+                 "samples of the files: 8, 16, half or float (default: the format's choice)")
+      ->check(CLI::IsMember({"8", "16", "half", "float"}));
 }

@@ -38,6 +38,10 @@ std::vector<std::string>& CommandPassOn();
 /// prints "`who`: cannot write to standard output: <reason>" and answers false.
 bool FlushStandardOutput(const char* who);
 
+struct FrameFormat;
+/// --format and --file-depth, the frame files of animate and submit.
+void AddFrameFileOptions(CLI::App& sub, FrameFormat* format);
+
 /// Exit statuses shared by every command.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;     ///< bad input or a failed render: one-line message

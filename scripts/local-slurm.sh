@@ -22,6 +22,8 @@
 # succeeds, so the tests that need the cluster skip with that reason. Any other failure
 # to start prints the daemons' logs and fails.
 set -uo pipefail
+# The daemons live in sbin, which a user's PATH often lacks.
+PATH=$PATH:/usr/sbin:/sbin
 
 usage() {
   echo "usage: $0 start|stop LINK" >&2
@@ -55,10 +57,10 @@ free_port() {
 
 pid_of() { [ -s "$1" ] && cat "$1"; }
 
-# Whether process $1 runs. An ended daemon whose parent does not reap it (pid 1 in some
-# containers) stays a zombie, which kill -0 still finds.
+# Whether process $1 runs, whoever owns it. An ended daemon whose parent does not reap
+# it (pid 1 in some containers) stays a zombie, which counts as ended.
 alive() {
-  [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null || return 1
+  [ -n "${1:-}" ] || return 1
   local stat
   stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
   stat=${stat##*) }
@@ -170,6 +172,20 @@ watch() {
   done
 }
 
+# A cluster that did not come up: as root that is a failure, with the logs; as another
+# user the daemons may simply not run without root.
+not_started() {
+  local dir
+  dir=$(readlink "$link")
+  if [ "$(id -u)" -ne 0 ]; then
+    unavailable "$1 as $(id -un), not root: $(tail -qn 1 "$dir"/log/slurm*.log 2>/dev/null | tail -n 1)"
+  fi
+  log "$1"
+  show_logs "$dir"
+  stop_now
+  exit 1
+}
+
 start() {
   local program
   for program in munged slurmctld slurmd sbatch squeue scontrol scancel; do
@@ -185,6 +201,7 @@ start() {
 
   local dir
   dir=$(mktemp -d /tmp/kstroke-slurm.XXXXXX) || exit 1
+  chmod 0711 "$dir"  # munged wants its socket's folder open to every client
   mkdir -p "$dir/state" "$dir/spool" "$dir/log"
   ln -s "$dir" "$link"
   echo "$owner" >"$dir/owners"
@@ -264,10 +281,7 @@ EOF
 
   if ! slurmctld -i </dev/null >>"$dir/log/slurmctld.log" 2>&1 9>&- ||
     ! slurmd -N kstroke-node </dev/null >>"$dir/log/slurmd.log" 2>&1 9>&-; then
-    log "a daemon did not start"
-    show_logs "$dir"
-    stop_now
-    exit 1
+    not_started "a daemon did not start"
   fi
   # Ready once the node has registered and is idle.
   local state=""
@@ -277,10 +291,7 @@ EOF
     sleep 0.2
   done
   if [ "$state" != "idle" ]; then
-    log "the node did not come up (state: ${state:-none})"
-    show_logs "$dir"
-    stop_now
-    exit 1
+    not_started "the node did not come up (state: ${state:-none})"
   fi
   log "cluster up in $dir (slurmctld on port $ctldport, node$node); SLURM_CONF=$link/slurm.conf"
 }

@@ -32,6 +32,7 @@ protected:
     const std::string link = KSTROKE_SLURM_LINK;
     if (fs::exists(link + "/unavailable")) {
       skipReason = "Slurm cannot run here: " + SlurpFile(link + "/unavailable");
+      while (!skipReason.empty() && skipReason.back() == '\n') skipReason.pop_back();
       return;
     }
     setenv("SLURM_CONF", (link + "/slurm.conf").c_str(), 1);
