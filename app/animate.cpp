@@ -210,21 +210,25 @@ std::string Animation::Extension(const FrameFormat& format) const {
 
 void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
                              kstroke::Progress* progress, int* written,
-                             const FrameFormat& format) const {
+                             const FrameFormat& format, const FrameHooks& hooks) const {
   if (written) *written = 0;
   const std::string extension = Extension(format);
   ChooseOutput(FrameFileName(range.first, extension), format.sample);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
-  const int64_t units = int64_t(range.last - range.first + 1) * int64_t(a.strokes.size());
+  std::vector<int> frames;
+  for (int k = range.first; k <= range.last; ++k)
+    if (!hooks.skip || !hooks.skip(k)) frames.push_back(k);
+  const int64_t units = int64_t(frames.size()) * int64_t(a.strokes.size());
   if (progress) progress->Begin(int32_t(std::min<int64_t>(units, INT32_MAX)));
   ProgressRecords records(progress);
-  for (int k = range.first; k <= range.last; ++k) {
+  for (const int k : frames) {
     const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), &records, &images);
     const std::string path = (std::filesystem::path(folder) / FrameFileName(k, extension)).string();
     WriteCanvas(*canvas, CanvasEncoding(a), ChooseOutput(path, format.sample), records.CancelOnly());
     if (written) ++*written;
+    if (hooks.written) hooks.written(k);
   }
   if (progress) progress->End();
 }

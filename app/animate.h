@@ -27,6 +27,7 @@
 // draws nothing. A stroke must end after time 0 to be written on.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -78,6 +79,15 @@ struct FrameFormat {
 /// table (linear between entries). 1 for share 1; 0 for share 0.
 double WriteOnEnd(const K_Shape& shape, double share);
 
+/// What Animation::RenderFrames asks and tells around each frame; either may be empty.
+struct FrameHooks {
+  /// True for a frame to pass over (already complete in the folder): it is neither
+  /// drawn nor counted. Asked once per frame of the range, before any is drawn.
+  std::function<bool(int frame)> skip;
+  /// Hears of each frame once its file is in place.
+  std::function<void(int frame)> written;
+};
+
 /// One frame: the document whose settings it is drawn with, and each stroke's shape
 /// (null for a stroke that draws nothing in this frame).
 struct Frame {
@@ -104,11 +114,13 @@ public:
   /// Renders frames `range.first` … `range.last` into `folder` (created when missing),
   /// one image each (FrameFileName) in `format`, each written whole or not at all;
   /// `*written` (optional) counts the frames finished. `progress` may be null; its bar
-  /// spans the range. Throws OutputChoiceError for a format that cannot hold the
-  /// sample type (before anything is drawn), AnimateError, RenderError, or long
-  /// GX_Err_Cancelled after Ctrl-C, when the frame being drawn is not written.
+  /// spans the frames drawn. `hooks` may pass frames over and hear of those written.
+  /// Throws OutputChoiceError for a format that cannot hold the sample type (before
+  /// anything is drawn), AnimateError, RenderError, or long GX_Err_Cancelled after
+  /// Ctrl-C, when the frame being drawn is not written; what a hook throws goes through.
   void RenderFrames(const FrameRange& range, const std::string& folder, kstroke::Progress* progress,
-                    int* written = nullptr, const FrameFormat& format = FrameFormat()) const;
+                    int* written = nullptr, const FrameFormat& format = FrameFormat(),
+                    const FrameHooks& hooks = FrameHooks()) const;
 
   /// The extension of the frames' files in `format`.
   std::string Extension(const FrameFormat& format) const;

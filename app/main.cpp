@@ -5,12 +5,14 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/signals.h"
 #include "host/y/errors.h"
 #include "host/jot/jot.h"
 #include "kstroke/frame.h"
+#include "raster/span_kernels.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"kstroke: record brush strokes and render them into images"};
@@ -26,8 +28,12 @@ int main(int argc, char** argv) {
     CLI::App* sub = app.add_subcommand(c.name, c.help);
     runs.emplace_back(sub, c.setup(*sub));
   }
+  std::vector<std::string> args(argv, argv + argc);
+  SplitPassOn(&args);
+  std::vector<const char*> words;
+  for (const std::string& a : args) words.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
@@ -35,6 +41,11 @@ int main(int argc, char** argv) {
   InstallCancelSignals();
 
   K_Birth();
+  // Which kernels the processor got: frames must not depend on it, and -v says so.
+  JOT_Log(10, "kstroke", "Kernels",
+          Kp_HasAvx2()          ? "AVX2 (KSTROKE_PORTABLE=1 turns them off)"
+          : Kp_PortableForced() ? "portable (KSTROKE_PORTABLE is set)"
+                                : "portable (this processor or build has no AVX2)");
   int status = kExitFailure;
   std::string who = "kstroke";
   for (auto& r : runs) {

@@ -143,8 +143,16 @@ const Kp_KernelTable& Kp_ReferenceKernels(bool deep) noexcept;
 /// With `avx2` false, the 16-byte forms even where AVX2 is present (tests hold the two
 /// against each other); with it true, the AVX2 forms if the processor has them.
 const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;
-/// True when the processor runs AVX2 and this build has the AVX2 forms.
+/// True when the processor runs AVX2, this build has the AVX2 forms, and the portable
+/// path is not forced (Kp_PortableForced). Decided once per process.
 bool Kp_HasAvx2() noexcept;
+/// True when the environment variable KSTROKE_PORTABLE is set to anything but "" or
+/// "0": every path picked by the processor's features at run time (the AVX2 kernels and
+/// the AVX2 build of the scan, raster/tip_raster.cpp) gives way to the one every x86-64
+/// processor runs (SSE2, which x86-64 includes, is chosen at build time, not here). The
+/// pixels are the same either way; the variable is there to show it, and to rule the
+/// vector paths out when frames from different machines are compared. Read once.
+bool Kp_PortableForced() noexcept;
 
 /// BilinearBlock's level-0 unit-step case, but each result s raises the destination
 /// sample m to max(m, min(s, full)) instead of replacing it, and samples outside the

@@ -273,13 +273,10 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
   ctx->level = std::min(level, last);
 }
 
-// The per-row set-up of turned dabs is mostly floor() of doubles, one instruction
-// with AVX (ROUNDSD) and a dozen without; the processor picks the build at load time.
-// Neither enables FMA, so every product and sum rounds as written.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__ELF__)
-__attribute__((target_clones("avx2", "default"), flatten))
-#endif
-void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
+namespace {
+
+// The scan with everything it calls inlined; built twice below.
+inline void ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
   const int32_t n = poly.vertexCount;
   if (n < 2) return;
   double ymin = kCoordLimit, ymax = -kCoordLimit;
@@ -313,6 +310,32 @@ void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noex
     if (k > 0) DrawEdgeSpans(poly, ctx, y, k, &left.edge, &right.edge);
     y += k;
   }
+}
+
+// The per-row set-up of turned dabs is mostly floor() of doubles, one instruction
+// with AVX (ROUNDSD) and a dozen without. Kp_HasAvx2() picks the build, so
+// KSTROKE_PORTABLE turns this one off with the vector kernels. Neither enables FMA, so
+// every product and sum rounds as written and both give the same rows.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KSTROKE_SCAN_AVX2 1
+__attribute__((target("avx2"), flatten)) void ScanPolygonAvx2(const Kp_TipPolygon& poly,
+                                                              const Kp_RasterContext& ctx) noexcept {
+  ScanPolygon(poly, ctx);
+}
+#endif
+
+__attribute__((flatten)) void ScanPolygonPlain(const Kp_TipPolygon& poly,
+                                               const Kp_RasterContext& ctx) noexcept {
+  ScanPolygon(poly, ctx);
+}
+
+}  // namespace
+
+void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
+#if defined(KSTROKE_SCAN_AVX2)
+  if (Kp_HasAvx2()) return ScanPolygonAvx2(poly, ctx);
+#endif
+  ScanPolygonPlain(poly, ctx);
 }
 
 // K_BrushMIPMap: transform, render, bounds

@@ -15,6 +15,8 @@ packages=(
   nlohmann-json3-dev    # stroke descriptions
   libcli11-dev          # the kstroke command line
   libtbb-dev            # threaded row iteration
+  libssl-dev            # SHA-256 of frames in the frame manifest (libcrypto)
+  slurm-wlm munge       # the one-node cluster the submit tests render on (scripts/local-slurm.sh)
   libgtest-dev libgmock-dev
   libbenchmark-dev
   doxygen               # the API reference (make docs), checked by make test
