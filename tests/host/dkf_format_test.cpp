@@ -95,42 +95,30 @@ void CheckSample(DKF_File* f) {
 
 class DkfFormat : public TrackedTest {};
 
-TEST_F(DkfFormat, TagsPackTheFirstCharacterHighest) {
-  EXPECT_EQ(DKF_Tag("LIST"), 0x4C495354u);
+TEST_F(DkfFormat, TheSampleHasExactBytesAndReadsBackInMemoryOnDiskAndFromACopy) {
+  // Tags pack their first character highest.
   EXPECT_EQ(DKF_Tag("pnts"), 0x706E7473u);
   EXPECT_EQ(kDKF_TagList, 0x4C495354u);
-}
-
-TEST_F(DkfFormat, MemoryFileHasExactBytesAndReadsBack) {
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
-  WriteSample(f.Get());
-  EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
-  CheckSample(f.Get());
-  EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
-  EXPECT_EQ(f.Close(), 0);
-}
-
-TEST_F(DkfFormat, DiskFileRoundTripsTheSameBytes) {
-  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/dkf_roundtrip_test.dkf";
-  {
+  const std::string path = TestScratchDir() + "sample.dkf";
+  for (const std::string how : {"memory", "disk", "copy"}) {
+    SCOPED_TRACE(how);
     DKF_ScFile f;
-    ASSERT_EQ(DKF_CreateFile(path.c_str(), f.Out()), 0);
-    WriteSample(f.Get());
-    ASSERT_EQ(f.Close(), 0);
+    if (how == "copy") {
+      ASSERT_EQ(DKF_OpenMemory(kSampleBytes.data(), kSampleBytes.size(), f.Out()), 0);
+    } else if (how == "memory") {
+      ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
+      WriteSample(f.Get());
+    } else {
+      ASSERT_EQ(DKF_CreateFile(path.c_str(), f.Out()), 0);
+      WriteSample(f.Get());
+      ASSERT_EQ(f.Close(), 0);
+      ASSERT_EQ(DKF_OpenFile(path.c_str(), f.Out()), 0);
+    }
+    EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
+    CheckSample(f.Get());
+    EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
+    EXPECT_EQ(f.Close(), 0);
   }
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_OpenFile(path.c_str(), f.Out()), 0);
-  EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
-  CheckSample(f.Get());
-  EXPECT_EQ(f.Close(), 0);
-  std::remove(path.c_str());
-}
-
-TEST_F(DkfFormat, OpenMemoryReadsAForeignCopy) {
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_OpenMemory(kSampleBytes.data(), kSampleBytes.size(), f.Out()), 0);
-  CheckSample(f.Get());
 }
 
 TEST_F(DkfFormat, EndPatchesAWrongAnnouncementAndPadsOddData) {

@@ -60,11 +60,7 @@ TEST_F(SeqList, BulkAppendAndInPlaceItemsAgreeWithSingleItems) {
   EXPECT_EQ(v, -4);
   EXPECT_EQ(SEQ_Items(nullptr), nullptr);
 
-  struct Case {
-    const char* name;
-    int32_t got;
-    int32_t want;
-  };
+  struct Case { const char* name; int32_t got; int32_t want; };
   const Case cases[] = {
       {"null handle", SEQ_AppendItems(nullptr, 1, block), SEQ_Err_BadHandle},
       {"no items", SEQ_AppendItems(h, 1, nullptr), SEQ_Err_BadHandle},
@@ -85,11 +81,7 @@ TEST_F(SeqList, BadArgumentsAnswerCodes) {
   SEQ_Head** h = nullptr;
   ASSERT_EQ(SEQ_New(8, 2, &h), 0);
   double d = 1;
-  struct Case {
-    const char* name;
-    int32_t got;
-    int32_t want;
-  };
+  struct Case { const char* name; int32_t got; int32_t want; };
   const Case cases[] = {
       {"get from empty", SEQ_GetItem(h, 0, &d), SEQ_Err_BadIndex},
       {"insert past end", SEQ_Insert(h, 1, &d), SEQ_Err_BadIndex},
