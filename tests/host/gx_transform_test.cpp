@@ -12,6 +12,16 @@ namespace {
 constexpr int32_t kTransparent = int32_t(GX_EdgeMode::kTransparent);
 constexpr int32_t kClamp = int32_t(GX_EdgeMode::kClamp);
 
+/// Transforms `src` (null: none) into the whole of `dst` through `m`, source to
+/// destination unless `backward`, at `s`, with the source's alpha and no dither.
+int32_t Transform(const GX_World* src, const V_Matrix3& m, GX_World* dst,
+                  const GX_TransferSettings& s = {}, const GX_MaskRecord* mask = nullptr,
+                  int32_t quality = 1, int32_t edge = kTransparent, bool backward = false) {
+  return GX_TransformWorld(nullptr, quality, 1, 0, src ? src->GetLayer() : nullptr, s, nullptr,
+                           mask, m, edge, !backward, L(0, 0, dst->Width(), dst->Height()),
+                           dst->GetLayer());
+}
+
 class GxTransform : public TrackedTest {
 protected:
   /// Resamples `src` through source-to-destination `m` into a new transparent world.
@@ -19,10 +29,7 @@ protected:
                                             int32_t h, int32_t quality = 1,
                                             int32_t edge = kTransparent) {
     std::unique_ptr<GX_World> dst = NewWorld(w, h, src->Depth());
-    GX_TransferSettings s;  // Normal, opacity 1
-    EXPECT_EQ(GX_TransformWorld(nullptr, quality, 1, 0, src->GetLayer(), s, nullptr, nullptr, m,
-                                edge, true, L(0, 0, w, h), dst->GetLayer()),
-              0);
+    EXPECT_EQ(Transform(src, m, dst.get(), {}, nullptr, quality, edge), 0);
     return dst;
   }
 };
@@ -55,10 +62,7 @@ void CheckIdentityAndTranslate(int32_t depth) {
     V_Matrix3 m;
     m.Translate(c.dx, c.dy);
     std::unique_ptr<GX_World> dst = NewWorld(8, 7, depth);
-    GX_TransferSettings s;
-    ASSERT_EQ(GX_TransformWorld(nullptr, 1, 1, 0, src->GetLayer(), s, nullptr, nullptr, m,
-                                kTransparent, true, L(0, 0, 8, 7), dst->GetLayer()),
-              0);
+    ASSERT_EQ(Transform(src.get(), m, dst.get()), 0);
     for (int32_t y = 0; y < 7; ++y) {
       for (int32_t x = 0; x < 8; ++x) {
         SCOPED_TRACE(testing::Message() << x << "," << y);
@@ -130,10 +134,7 @@ TEST_F(GxTransform, RotationMapsRowToColumnAndLeavesTheRestAlone) {
   m.Rotate(90);
   m.Translate(1, 0);
   std::unique_ptr<GX_World> dst = FilledWorld(3, 3, {9, 9, 9, 9});
-  GX_TransferSettings s;
-  ASSERT_EQ(GX_TransformWorld(nullptr, 1, 1, 0, src->GetLayer(), s, nullptr, nullptr, m,
-                              kTransparent, true, L(0, 0, 3, 3), dst->GetLayer()),
-            0);
+  ASSERT_EQ(Transform(src.get(), m, dst.get()), 0);
   for (int32_t y = 0; y < 3; ++y) {
     EXPECT_EQ(PixelOf(*dst, 0, y).red, 50 * y + 10);
     EXPECT_EQ(PixelOf(*dst, 0, y).alpha, 255);
@@ -146,9 +147,7 @@ TEST_F(GxTransform, RotationMapsRowToColumnAndLeavesTheRestAlone) {
   back.Translate(-1, 0);
   back.Rotate(-90);
   std::unique_ptr<GX_World> dst2 = NewWorld(3, 3);
-  ASSERT_EQ(GX_TransformWorld(nullptr, 1, 1, 0, src->GetLayer(), s, nullptr, nullptr, back,
-                              kTransparent, false, L(0, 0, 3, 3), dst2->GetLayer()),
-            0);
+  ASSERT_EQ(Transform(src.get(), back, dst2.get(), {}, nullptr, 1, kTransparent, true), 0);
   EXPECT_EQ(PixelOf(*dst2, 0, 2).red, 110);
 }
 
@@ -197,10 +196,7 @@ TEST_F(GxTransform, RejectsBadArgumentsWithExactCodes) {
   }
   // No source layer: the destination stays as it was.
   GX_Fill(nullptr, GX_Pixel8{1, 2, 3, 4}, L(0, 0, 2, 2), w8->GetLayer());
-  GX_TransferSettings s;
-  ASSERT_EQ(GX_TransformWorld(nullptr, 1, 1, 0, nullptr, s, nullptr, nullptr, identity,
-                              kTransparent, true, L(0, 0, 2, 2), w8->GetLayer()),
-            0);
+  ASSERT_EQ(Transform(nullptr, identity, w8.get()), 0);
   EXPECT_EQ(PixelOf(*w8, 1, 1).alpha, 1);
 }
 
