@@ -152,15 +152,12 @@ TEST_F(GxAccumulate, SixteenBitBuildUpRowsFollowTheRuleAtEveryWidth) {
     const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
     for (int32_t width = 1; width <= 40; ++width) {
       SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1] << " width " << width);
-      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16);
+      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16), before(width, 2, 16);
       for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < width; ++x) {
           dab.Row<uint16_t>(y)[x] = value();
-          mask.Row<uint16_t>(y)[x] = value();
+          before.Row<uint16_t>(y)[x] = mask.Row<uint16_t>(y)[x] = value();
         }
-      GX_UnoBuffer before(width, 2, 16);
-      for (int32_t y = 0; y < 2; ++y)
-        std::copy(mask.Row<uint16_t>(y), mask.Row<uint16_t>(y) + width, before.Row<uint16_t>(y));
       ASSERT_EQ(Accumulate(dab, kBuildUp, s[0], s[1], &mask), 0);
       for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < width; ++x) {

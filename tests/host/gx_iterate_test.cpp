@@ -68,13 +68,13 @@ TEST(GxIterate, ThrownCodesAndBadArgumentsBecomeResults) {
   const auto throwsStd = [](void*, int32_t, int32_t) -> int32_t {
     throw std::invalid_argument("bad row");
   };
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, throwsLong), 42);
-  EXPECT_EQ(GX_IterateGeneric_Static(10, nullptr, throwsLong), 42);
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, throwsStd), Y_Err_InvalidArg);
-  EXPECT_EQ(GX_IterateGeneric_Static(10, nullptr, throwsStd), Y_Err_InvalidArg);
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, nullptr), GX_Err_BadArgument);
-  EXPECT_EQ(GX_IterateGeneric_Static(-1, nullptr, throwsLong), GX_Err_BadArgument);
-  EXPECT_EQ(GX_IterateGeneric(-1, nullptr, throwsLong), GX_Err_BadArgument);
+  for (auto iterate : {&GX_IterateGeneric, &GX_IterateGeneric_Static}) {
+    SCOPED_TRACE(iterate == &GX_IterateGeneric ? "threaded" : "static");
+    EXPECT_EQ(iterate(10, nullptr, throwsLong), 42);
+    EXPECT_EQ(iterate(10, nullptr, throwsStd), Y_Err_InvalidArg);
+    EXPECT_EQ(iterate(10, nullptr, nullptr), GX_Err_BadArgument);
+    EXPECT_EQ(iterate(-1, nullptr, throwsLong), GX_Err_BadArgument);
+  }
 }
 
 /// Rows of a transfer blend into one world. Dissolve's dither is fixed per pixel, so
