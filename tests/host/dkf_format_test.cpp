@@ -193,9 +193,10 @@ TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
   // Each call starts on an empty memory file, an empty read-only one, or a memory file
   // with a "data" chunk begun on `st`.
   enum Start { kEmpty, kReadOnly, kWriting };
-  using Op = std::function<int32_t(DKF_File* f, DKF_ChunkWriteState* st)>;
+  using S = DKF_ChunkWriteState;
+  using Op = std::function<int32_t(DKF_File* f, S* st)>;
   struct Case { const char* name; Start start; Op op; int32_t code; };
-  const auto begin = [](DKF_File* f, const char (&tag)[5], DKF_ChunkWriteState* st) {
+  const auto begin = [](DKF_File* f, const char (&tag)[5], S* st) {
     return DKF_BeginChunkWrite(f, DKF_Tag(tag), 0, 0, st);
   };
   const auto write = [](DKF_File* f, int32_t n) {
@@ -203,45 +204,45 @@ TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
     return DKF_WriteChunkData(f, &n, &b);
   };
   const Case cases[] = {
-      {"end without begin", kEmpty, [](DKF_File* f, DKF_ChunkWriteState* st) { return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
+      {"end without begin", kEmpty, [](DKF_File* f, S* st) { return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
       {"end of the outer chunk while the inner is open", kEmpty,
-       [&](DKF_File* f, DKF_ChunkWriteState* outer) {
+       [&](DKF_File* f, S* outer) {
          DKF_ChunkWriteState inner;
          begin(f, "LIST", outer);  // rejected: no list type
          begin(f, "outr", outer);
          begin(f, "innr", &inner);
          return DKF_EndChunkWrite(f, outer);
        }, DKF_Err_BadState},
-      {"end twice", kWriting, [](DKF_File* f, DKF_ChunkWriteState* st) { DKF_EndChunkWrite(f, st); return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
-      {"write outside any chunk", kEmpty, [&](DKF_File* f, DKF_ChunkWriteState*) { return write(f, 1); }, DKF_Err_BadState},
-      {"LIST without a list type", kEmpty, [](DKF_File* f, DKF_ChunkWriteState* st) { return DKF_BeginChunkWrite(f, kDKF_TagList, 0, 0, st); }, DKF_Err_BadArgument},
-      {"list type on a plain chunk", kEmpty, [](DKF_File* f, DKF_ChunkWriteState* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, DKF_Tag("type"), st); }, DKF_Err_BadArgument},
-      {"negative size", kEmpty, [](DKF_File* f, DKF_ChunkWriteState* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), -1, 0, st); }, DKF_Err_BadArgument},
-      {"negative write count", kWriting, [&](DKF_File* f, DKF_ChunkWriteState*) { return write(f, -1); }, DKF_Err_BadArgument},
-      {"null state", kEmpty, [](DKF_File* f, DKF_ChunkWriteState*) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, 0, nullptr); }, DKF_Err_BadArgument},
-      {"begin on a read-only file", kReadOnly, [&](DKF_File* f, DKF_ChunkWriteState* st) { return begin(f, "data", st); }, DKF_Err_ReadOnly},
-      {"write on a read-only file", kReadOnly, [&](DKF_File* f, DKF_ChunkWriteState*) { return write(f, 1); }, DKF_Err_ReadOnly},
+      {"end twice", kWriting, [](DKF_File* f, S* st) { DKF_EndChunkWrite(f, st); return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
+      {"write outside any chunk", kEmpty, [&](DKF_File* f, S*) { return write(f, 1); }, DKF_Err_BadState},
+      {"LIST without a list type", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, kDKF_TagList, 0, 0, st); }, DKF_Err_BadArgument},
+      {"list type on a plain chunk", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, DKF_Tag("type"), st); }, DKF_Err_BadArgument},
+      {"negative size", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), -1, 0, st); }, DKF_Err_BadArgument},
+      {"negative write count", kWriting, [&](DKF_File* f, S*) { return write(f, -1); }, DKF_Err_BadArgument},
+      {"null state", kEmpty, [](DKF_File* f, S*) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, 0, nullptr); }, DKF_Err_BadArgument},
+      {"begin on a read-only file", kReadOnly, [&](DKF_File* f, S* st) { return begin(f, "data", st); }, DKF_Err_ReadOnly},
+      {"write on a read-only file", kReadOnly, [&](DKF_File* f, S*) { return write(f, 1); }, DKF_Err_ReadOnly},
       {"descend while writing", kWriting,
-       [](DKF_File* f, DKF_ChunkWriteState*) {
+       [](DKF_File* f, S*) {
          bool found = false;
          return DKF_ScDescend(f, DKF_Tag("data"), 0, nullptr, &found).Result();
        }, DKF_Err_BadState},
-      {"read while writing", kWriting, [](DKF_File* f, DKF_ChunkWriteState*) { int32_t n = 0; return DKF_ReadChunkData(f, &n, nullptr); }, DKF_Err_BadState},
+      {"read while writing", kWriting, [](DKF_File* f, S*) { int32_t n = 0; return DKF_ReadChunkData(f, &n, nullptr); }, DKF_Err_BadState},
       {"begin while a descent is entered", kWriting,
-       [&](DKF_File* f, DKF_ChunkWriteState* st) {
+       [&](DKF_File* f, S* st) {
          DKF_EndChunkWrite(f, st);
          DKF_ScDescend d(f, DKF_Tag("data"), 0, nullptr, nullptr);
          return begin(f, "more", st);
        }, DKF_Err_BadState},
       {"write nested beyond the depth limit", kEmpty,
-       [](DKF_File* f, DKF_ChunkWriteState*) {
+       [](DKF_File* f, S*) {
          std::vector<DKF_ChunkWriteState> st(kDKF_MaxDepth + 1);
          for (int32_t i = 0; i < kDKF_MaxDepth; ++i)
            if (DKF_BeginChunkWrite(f, kDKF_TagList, 0, DKF_Tag("nest"), &st[size_t(i)])) return -1;
          return DKF_BeginChunkWrite(f, kDKF_TagList, 0, DKF_Tag("nest"), &st.back());
        }, DKF_Err_TooDeep},
       {"descend with another file's chunk info", kEmpty,
-       [](DKF_File* f, DKF_ChunkWriteState*) {
+       [](DKF_File* f, S*) {
          DKF_ScFile other;
          DKF_NewMemoryFile(other.Out());
          DKF_ChunkInfo root;
@@ -249,7 +250,7 @@ TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
          return DKF_ScDescend(f, DKF_Tag("data"), 0, &root, nullptr).Result();
        }, DKF_Err_BadArgument},
       {"read past the end of the chunk", kEmpty,
-       [](DKF_File* f, DKF_ChunkWriteState*) {
+       [](DKF_File* f, S*) {
          WriteChunk(f, "data", {1, 2, 3}, 3);
          DKF_ScDescend d(f, DKF_Tag("data"), 0, nullptr, nullptr);
          uint8_t b[4] = {9, 9, 9, 9};
@@ -259,14 +260,14 @@ TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
          return n == 0 && b[0] == 9 ? rc : -1;
        }, DKF_Err_PastChunkEnd},
       {"close with a chunk still open", kEmpty,
-       [&](DKF_File*, DKF_ChunkWriteState* st) {
+       [&](DKF_File*, S* st) {
          DKF_File* g = nullptr;
          DKF_NewMemoryFile(&g);
          begin(g, "open", st);
          return DKF_CloseFile(g);
        }, DKF_Err_BadState},
-      {"open a missing file", kEmpty, [](DKF_File*, DKF_ChunkWriteState*) { DKF_ScFile g; return DKF_OpenFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
-      {"create in a missing directory", kEmpty, [](DKF_File*, DKF_ChunkWriteState*) { DKF_ScFile g; return DKF_CreateFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
+      {"open a missing file", kEmpty, [](DKF_File*, S*) { DKF_ScFile g; return DKF_OpenFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
+      {"create in a missing directory", kEmpty, [](DKF_File*, S*) { DKF_ScFile g; return DKF_CreateFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -46,7 +46,12 @@ class GxAccumulate : public TrackedTest {};
 
 TEST_F(GxAccumulate, ModesMatchHandComputedMasksAtEveryDepth) {
   // Values of the depth; the mask after one and after two dabs.
-  struct Case { const char* name; int32_t depth, mode; float opacity, flow; double coverage, start, after1, after2; };
+  struct Case {
+    const char* name;
+    int32_t depth, mode;
+    float opacity, flow;
+    double coverage, start, after1, after2;
+  };
   const Case kCases[] = {
       // Target 255 × 128/255 = 128; 128 × 128/255 = 64.25 → 64; then 64 + 32.1 → 96.
       {"build-up halves the way", 8, kBuildUp, 0.5f, 0.5f, 255, 0, 64, 96},
@@ -237,7 +242,14 @@ TEST_F(GxAccumulate, DabIsClippedToMaskAndSource) {
 TEST_F(GxAccumulate, RejectsBadArgumentsWithExactCodes) {
   GX_UnoBuffer a(2, 2, 8), b(2, 2, 8), deep(2, 2, 16);
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  struct Case { const char* name; const GX_UnoBuffer* src; int32_t mode; float opacity, flow; GX_UnoBuffer* mask; int32_t code; };
+  struct Case {
+    const char* name;
+    const GX_UnoBuffer* src;
+    int32_t mode;
+    float opacity, flow;
+    GX_UnoBuffer* mask;
+    int32_t code;
+  };
   const Case kCases[] = {
       {"null dab", nullptr, kBuildUp, 1, 1, &b, GX_Err_BadArgument},
       {"null mask", &a, kBuildUp, 1, 1, nullptr, GX_Err_BadArgument},

@@ -176,7 +176,8 @@ TEST_F(GxCopyBits, ClearAlphaExceptRectKeepsColourAndTheRectangle) {
     ASSERT_EQ(GX_ClearAlphaExceptRect(nullptr, c.keep, w->GetLayer()), 0);
     for (int32_t i = 0; i < 12; ++i) {
       const uint16_t alpha = c.alive[i] == '#' ? 32768 : 0;
-      EXPECT_TRUE(SamePixel(PixelOf<GX_Pixel16>(*w, i % 4, i / 4), GX_Pixel16{alpha, 1, 2, 3})) << i;
+      EXPECT_TRUE(SamePixel(PixelOf<GX_Pixel16>(*w, i % 4, i / 4), GX_Pixel16{alpha, 1, 2, 3}))
+          << i;
     }
   }
   GX_LayerDef odd;

@@ -51,22 +51,21 @@ TEST_F(GxCore, ImageSizedBlocksAreZeroedAndStartOnAHugePage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "@" << c.depth);
-    std::unique_ptr<GX_World> w(GX_World::New(c.width, c.height, c.depth, 0));
+    // Every 4093rd byte and the last are zero.
+    const auto expectZeroed = [](const void* data, std::size_t size) {
+      const auto* bytes = static_cast<const unsigned char*>(data);
+      std::size_t nonzero = bytes[size - 1];
+      for (std::size_t i = 0; i < size; i += 4093) nonzero += bytes[i] != 0;
+      EXPECT_EQ(nonzero, 0u);
+    };
+    std::unique_ptr<GX_World> w = NewWorld(c.width, c.height, c.depth);
     const GX_LayerDef& l = *w->GetLayer();
-    const auto* bytes = static_cast<const unsigned char*>(l.data);
     const std::size_t size = std::size_t(l.rowBytes) * std::size_t(l.height);
-    std::size_t nonzero = 0;
-    for (std::size_t i = 0; i < size; i += 4093) nonzero += bytes[i] != 0;
-    EXPECT_EQ(nonzero + bytes[size - 1], 0u);
+    expectZeroed(l.data, size);
     static_cast<unsigned char*>(l.data)[size - 1] = 7;  // the last byte is ours
-
     // A single-channel buffer of the same byte size: four samples to the pixel.
     GX_UnoBuffer b(4 * c.width, c.height, c.depth, GX_UnoBuffer::kZeroed);
-    const auto* samples = static_cast<const unsigned char*>(b.GetData());
-    const std::size_t bufferSize = std::size_t(b.GetRowBytes()) * std::size_t(b.GetHeight());
-    nonzero = 0;
-    for (std::size_t i = 0; i < bufferSize; i += 4093) nonzero += samples[i] != 0;
-    EXPECT_EQ(nonzero + samples[bufferSize - 1], 0u);
+    expectZeroed(b.GetData(), std::size_t(b.GetRowBytes()) * std::size_t(b.GetHeight()));
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(l.data) % kHuge == 0, c.aligned);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.GetData()) % kHuge == 0, c.aligned);

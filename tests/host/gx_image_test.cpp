@@ -443,7 +443,14 @@ const double kWideGreenInSrgb[3] = {-0.3982, 1.0, -0.0429};
 
 TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
   const double m = 128 / 255.0, lin = LinearToSrgb(m);
-  struct Case { const char* name; PngTags tags; std::vector<uint8_t> pixel; int depth; Enc colour; double expected[3]; double tolerance; };
+  struct Case {
+    const char* name;
+    PngTags tags;
+    std::vector<uint8_t> pixel;
+    int depth;
+    Enc colour;
+    double expected[3], tolerance;
+  };
   const Case kCases[] = {
       {"untagged is sRGB", PngTags(), {128, 64, 255}, 8, Enc::kSrgb, {m, 64 / 255.0, 1}, 0},
       {"sRGB chunk into linear", PngTags(3, true), {128, 128, 0}, 32, Enc::kLinear,
@@ -457,10 +464,10 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
        {m, 7 / 255.0, 200 / 255.0}, 0},
       {"cHRM primaries", PngTags(3, false, 100000, kWideGamutRgb), {0, 255, 0}, 32, Enc::kLinear,
        {kWideGreenInSrgb[0], kWideGreenInSrgb[1], kWideGreenInSrgb[2]}, 3e-3},
-      {"iCCP profile", PngTags(3, false, 0, nullptr, PowerProfile(1.8)), {128, 255, 0}, 32, Enc::kLinear,
-       {std::pow(m, 1.8), 1, 0}, 1e-3},
-      {"grey iCCP profile", PngTags(1, false, 0, nullptr, PowerProfile(1.0, true)), {128}, 8, Enc::kSrgb,
-       {lin, lin, lin}, 1.0 / 255},
+      {"iCCP profile", PngTags(3, false, 0, nullptr, PowerProfile(1.8)), {128, 255, 0}, 32,
+       Enc::kLinear, {std::pow(m, 1.8), 1, 0}, 1e-3},
+      {"grey iCCP profile", PngTags(1, false, 0, nullptr, PowerProfile(1.0, true)), {128}, 8,
+       Enc::kSrgb, {lin, lin, lin}, 1.0 / 255},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -477,7 +484,7 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
 // Files of other layouts
 // ====
 
-/// A TIFF made by libtiff: `tags` sets the fields, `rows` gives each scan line's bytes
+/// A TIFF made by libtiff: `tags` sets the fields, `data` writes each scan line's bytes
 /// (or each tile's, for a tiled file).
 void WriteTiffWith(const std::string& path, const std::function<void(TIFF*)>& tags,
                    const std::function<void(TIFF*)>& data) {
@@ -498,14 +505,6 @@ void Geometry(TIFF* t, uint32_t w, uint32_t h, uint16_t bits, uint16_t spp, uint
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(2));
 }
 
-template <class T>
-void Lines(TIFF* t, uint32_t h, const std::function<std::vector<T>(uint32_t)>& line) {
-  for (uint32_t y = 0; y < h; ++y) {
-    std::vector<T> l = line(y);
-    ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, 0), 1);
-  }
-}
-
 TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   const std::string path = Scratch("layout.tif");
   {
@@ -520,9 +519,10 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
           TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
         },
         [](TIFF* t) {
-          Lines<uint8_t>(t, 5, [](uint32_t y) {
-            return std::vector<uint8_t>{uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)};
-          });
+          for (uint32_t y = 0; y < 5; ++y) {
+            uint8_t l[3] = {uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)};
+            ASSERT_EQ(TIFFWriteScanline(t, l, y, 0), 1);
+          }
         });
     std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
     ASSERT_TRUE(w);
@@ -587,12 +587,24 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
         for (int s = 0; s < 3; ++s) EXPECT_EQ(At(*w, x, y, s + 1) * 255, s * 80 + y * 10 + x);
   }
   // One row of samples, its geometry, and the fields each file sets beyond it.
-  struct Row { const char* name; uint32_t width; uint16_t bits, spp, photometric; std::function<void(TIFF*)> tags; std::vector<double> samples; int depth; Enc colour; std::vector<double> argb; double tolerance; };
+  struct Row {
+    const char* name;
+    uint32_t width;
+    uint16_t bits, spp, photometric;
+    std::function<void(TIFF*)> tags;
+    std::vector<double> samples;
+    int depth;
+    Enc colour;
+    std::vector<double> argb;  ///< each pixel's
+    double tolerance;          ///< on colour
+  };
   const std::vector<unsigned char> greyPower = PowerProfile(1.8, true);
   std::vector<unsigned char> unknownSpace = PowerProfile(1.8);
   const unsigned char space[4] = {0xAE, 0xB8, 0x1F, 0xDD};
   std::memcpy(unknownSpace.data() + 16, space, 4);
-  const auto extra = [](TIFF* t, uint16_t kind) { TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &kind); };
+  const auto extra = [](TIFF* t, uint16_t kind) {
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &kind);
+  };
   const double g = std::pow(32768 / 65535.0, 1.8);
   const Row kRows[] = {
       {"white is zero", 2, 8, 1, PHOTOMETRIC_MINISWHITE, nullptr, {0, 200}, 8, Enc::kSrgb,
@@ -679,7 +691,13 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
   // Scan-line files of float planes, each plane flat.
   const Imf::Chromaticities wide(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
                                   Imath::V2f(0.15f, 0.06f), Imath::V2f(0.3127f, 0.3290f));
-  struct Case { const char* name; Imath::Box2i window; std::vector<std::pair<const char*, float>> planes; const Imf::Chromaticities* chroma; double argb[4]; double tolerance; };
+  struct Case {
+    const char* name;
+    Imath::Box2i window;
+    std::vector<std::pair<const char*, float>> planes;
+    const Imf::Chromaticities* chroma;
+    double argb[4], tolerance;
+  };
   const Case kCases[] = {
       {"luminance only, data window away from the origin", {{10, 20}, {14, 22}}, {{"Y", 0.375f}},
        nullptr, {1, 0.375, 0.375, 0.375}, 0},
@@ -715,7 +733,8 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
     for (int y = 0; y < size.y; ++y)
       for (int x = 0; x < size.x; ++x)
         for (int ch = 0; ch < 4; ++ch)
-          EXPECT_NEAR(At(*w, x, y, ch), c.argb[ch], c.tolerance) << x << ", " << y << " channel " << ch;
+          EXPECT_NEAR(At(*w, x, y, ch), c.argb[ch], c.tolerance)
+              << x << ", " << y << " channel " << ch;
   }
 }
 
@@ -795,7 +814,14 @@ TEST_F(GxImage, DamagedFilesOfEveryFormatEndInOneLine) {
   const std::string junk(40, '\x7F');
   // What follows the path: after "cannot read '" or, when `quoted`, after "'"; with
   // `prefix`, the message only starts so (the rest is the library's).
-  struct Case { const char* name; std::string bytes; int32_t code; bool quoted; std::string message; bool prefix; };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int32_t code;
+    bool quoted;
+    std::string message;
+    bool prefix;
+  };
   const int32_t kFormat = GX_Err_ImageFormat, kLarge = GX_Err_ImageTooLarge;
   const std::string tooLarge =
       "' is 40000 × 1 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";

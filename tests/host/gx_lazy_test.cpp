@@ -189,7 +189,8 @@ TEST_F(GxLazy, FillOperatorUsesAndKeepsTheInkMap) {
 TEST_F(GxLazy, WorldCopyOperatorCopiesFromAShiftedSourceSetLater) {
   std::unique_ptr<GX_World> source = NewWorld(100, 100);
   for (int32_t y = 0; y < 100; ++y)
-    for (int32_t x = 0; x < 100; ++x) PixelOf(*source, x, y) = GX_Pixel8{255, uint8_t(x), uint8_t(y), 9};
+    for (int32_t x = 0; x < 100; ++x)
+      PixelOf(*source, x, y) = GX_Pixel8{255, uint8_t(x), uint8_t(y), 9};
   boost::shared_ptr<GX_World> preStroke(FilledWorld(150, 140, {1, 1, 1, 1}).release());
   // Destination (x, y) shows source (x − 10, y + 20).
   auto* copy = new GX_LazyWorldCopyOperator(preStroke, P(-10, 20));

@@ -44,7 +44,8 @@ std::unique_ptr<GX_World> Pattern() {
   std::unique_ptr<GX_World> w = NewWorld(7, 5);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 7; ++x)
-      PixelOf(*w, x, y) = GX_Pixel8{uint8_t(255 - x), uint8_t(30 * x), uint8_t(40 * y), uint8_t(x * y)};
+      PixelOf(*w, x, y) =
+          GX_Pixel8{uint8_t(255 - x), uint8_t(30 * x), uint8_t(40 * y), uint8_t(x * y)};
   return w;
 }
 
@@ -81,7 +82,8 @@ TEST_F(GxPng, SixteenBitLayerRoundTripsEveryValue) {
   EXPECT_TRUE(SamePixels(*src, back));
   std::unique_ptr<GX_World> narrow = Read(path, 8);
   ASSERT_TRUE(narrow);
-  EXPECT_EQ(PixelOf(*narrow, 16384, 0).alpha, 128);  // 16384 → 32768 in the file → 127.5 rounds up
+  // 16384 is 32768 in the file, 127.5 at 8 bits: rounds up.
+  EXPECT_EQ(PixelOf(*narrow, 16384, 0).alpha, 128);
   EXPECT_EQ(PixelOf(*narrow, 16384, 0).green, 64);
 }
 

@@ -21,8 +21,9 @@ constexpr int32_t kNormal = int32_t(M::kNormal);
 
 TEST(GxTransferModes, NumbersAreFixed) {
   // These numbers are stored with strokes and cross the engine boundary.
-  const M kModes[] = {M::kCopy,    M::kNormal, M::kDissolve, M::kAdd,        M::kMultiply, M::kScreen,
-                      M::kOverlay, M::kDarken, M::kLighten,  M::kDifference, M::kErase};
+  const M kModes[] = {M::kCopy,     M::kNormal,  M::kDissolve, M::kAdd,
+                      M::kMultiply, M::kScreen,  M::kOverlay,  M::kDarken,
+                      M::kLighten,  M::kDifference, M::kErase};
   const int32_t kNumbers[] = {-2, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
   for (int i = 0; i < 11; ++i) EXPECT_EQ(int32_t(kModes[i]), kNumbers[i]) << i;
   EXPECT_TRUE(GX_IsValidTransferMode(-2));
@@ -76,8 +77,10 @@ TEST(GxTransferTables, ModesMatchHandComputedPixelsAtEveryDepth) {
       // 0.2 × min(1, cb + cs) + 0.8 cb: 40 + 80, 51 + 80, 4 + 8.
       {"add 0.2", M::kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 51, {255, 120, 131, 12}},
       // cb 0.2 ≤ ½: 2 · 0.2 · 0.6 = 0.24 → 61.2; cb 0.8: screen(0.6, 0.6) = 0.84 → 214.2.
-      {"overlay", M::kOverlay, {255, 153, 153, 153}, {255, 51, 204, 0}, 255, 255, {255, 61, 214, 0}},
-      {"darken", M::kDarken, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 50, 100, 20}},
+      {"overlay", M::kOverlay, {255, 153, 153, 153}, {255, 51, 204, 0}, 255, 255,
+       {255, 61, 214, 0}},
+      {"darken", M::kDarken, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
+       {255, 50, 100, 20}},
       {"lighten", M::kLighten, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
        {255, 100, 150, 100}},
       {"difference", M::kDifference, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
@@ -137,7 +140,8 @@ TEST(GxTransferTables, DissolveTakesAboutTheWeightedShareOfPixelsRepeatably) {
   std::vector<GX_Pixel8> row(n, GX_Pixel8{255, 0, 0, 0});
   // Source alpha 0.6 × weight 0.5 (mask 255, opacity 0.5 rounded as 128/255).
   const GX_Pixel8 src{153, 200, 100, 50};
-  for (GX_Pixel8& d : row) GXp_G_Xfer1_Opacity2_table8[int32_t(M::kDissolve)](src, nullptr, 255, 128, &d);
+  const GX_XferFunc8 dissolve = GXp_G_Xfer1_Opacity2_table8[int32_t(M::kDissolve)];
+  for (GX_Pixel8& d : row) dissolve(src, nullptr, 255, 128, &d);
   int32_t taken = 0;
   for (const GX_Pixel8& d : row) {
     if (d.red == 200) {
@@ -153,7 +157,7 @@ TEST(GxTransferTables, DissolveTakesAboutTheWeightedShareOfPixelsRepeatably) {
   for (GX_Pixel8& d : row) {
     const bool wasTaken = d.red == 200;
     d = GX_Pixel8{255, 0, 0, 0};
-    GXp_G_Xfer1_Opacity2_table8[int32_t(M::kDissolve)](src, nullptr, 255, 128, &d);
+    dissolve(src, nullptr, 255, 128, &d);
     EXPECT_EQ(d.red == 200, wasTaken);
   }
 }
@@ -337,7 +341,13 @@ TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
 
 TEST_F(GxTransfer, SingleChannelRejectsBadArguments) {
   GX_UnoBuffer a(2, 2, 8), b(2, 2, 8), deep(2, 2, 16);
-  struct Case { const char* name; const GX_UnoBuffer *src, *mask; int32_t mode; GX_UnoBuffer* dst; int32_t code; };
+  struct Case {
+    const char* name;
+    const GX_UnoBuffer *src, *mask;
+    int32_t mode;
+    GX_UnoBuffer* dst;
+    int32_t code;
+  };
   const Case kCases[] = {
       {"null source", nullptr, &b, kNormal, &a, GX_Err_BadArgument},
       {"null destination", &a, &b, kNormal, nullptr, GX_Err_BadArgument},

@@ -175,7 +175,14 @@ TEST_F(GxTransform, RejectsBadArgumentsWithExactCodes) {
   std::unique_ptr<GX_World> w8 = NewWorld(2, 2), w16 = NewWorld(2, 2, 16);
   V_Matrix3 singular;
   singular.Scale(0, 1);
-  struct Case { const char* name; int32_t quality, edge, mode; const GX_LayerDef* src; const V_Matrix3* matrix; GX_LayerDef* dest; int32_t code; };
+  struct Case {
+    const char* name;
+    int32_t quality, edge, mode;
+    const GX_LayerDef* src;
+    const V_Matrix3* matrix;
+    GX_LayerDef* dest;
+    int32_t code;
+  };
   const V_Matrix3 identity;
   GX_LayerDef* l8 = w8->GetLayer();
   const Case kCases[] = {

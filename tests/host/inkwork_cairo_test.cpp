@@ -112,9 +112,11 @@ TEST_F(InkworkCairo, PenWidthIsInDevicePixels) {
 }
 
 TEST_F(InkworkCairo, ModesDecideTheEdges) {
-  struct Case { const char* name; int32_t mode; bool partial; };  // partial: some pixels partly covered
-  const Case kCases[] = {
-      {"aliased", ink::kModeAliased, false}, {"fast", ink::kModeFast, true}, {"smooth", ink::kModeSmooth, true}};
+  // partial: some pixels are partly covered.
+  struct Case { const char* name; int32_t mode; bool partial; };
+  const Case kCases[] = {{"aliased", ink::kModeAliased, false},
+                         {"fast", ink::kModeFast, true},
+                         {"smooth", ink::kModeSmooth, true}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     ink::SurfaceP surface = supplier.MakeImageSurface(30, 30, 0);
