@@ -93,7 +93,7 @@ TEST_F(WsChunks, ShapesRoundTripBitForBit) {
       {"closed path with awkward floats, on disk", false, kWS_FlagSelected,
        {{-0.0f, 1e-40f}, {3.4e38f, -1.17549435e-38f}, {1.0f / 3.0f, 2.0f / 3.0f}}, true, true},
   };
-  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/dkf_ws_chunks_test.dkf";
+  const std::string path = TestScratchDir() + "shape.dkf";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WS_Shape shape(kWS_KindMask, c.withRect ? &rect : nullptr);
@@ -116,7 +116,6 @@ TEST_F(WsChunks, ShapesRoundTripBitForBit) {
     EXPECT_TRUE(SameBits(back, shape));
     EXPECT_EQ(back.RelRect() != nullptr, c.withRect);
   }
-  std::remove(path.c_str());
 }
 
 TEST_F(WsChunks, ExtraChunksGoInsideTheShapeList) {

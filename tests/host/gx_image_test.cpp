@@ -42,7 +42,7 @@
 #include "host/gx/gx_tiff.h"
 #include "image_bytes.h"
 #include "image_files.h"
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
@@ -54,16 +54,6 @@ double SrgbToLinear(double v) {
 }
 double LinearToSrgb(double v) {
   return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
-}
-
-std::string Scratch(const std::string& name) { return TestScratchDir() + name; }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-void Spit(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 /// Channel c (0 alpha, 1 red, 2 green, 3 blue) of pixel (x, y) as a unit value.

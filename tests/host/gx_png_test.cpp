@@ -19,8 +19,6 @@
 
 namespace {
 
-std::string Path(const char* name) { return TestScratchDir() + name; }
-
 std::unique_ptr<GX_World> Read(const std::string& path, int depth) {
   GX_World* w = nullptr;
   EXPECT_EQ(GX_ReadPng(path.c_str(), depth, &w), 0) << GX_PngLastMessage();
@@ -56,7 +54,7 @@ TEST_F(GxPng, EightBitFilesReadAtSixteenBitsScaleToNearest) {
   std::unique_ptr<GX_World> src = NewWorld(1, 2);
   PixelOf(*src, 0, 0) = GX_Pixel8{0, 0, 200, 255};
   PixelOf(*src, 0, 1) = GX_Pixel8{1, 0, 201, 255};
-  const std::string path = Path("rgba8.png");
+  const std::string path = Scratch("rgba8.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0) << GX_PngLastMessage();
   EXPECT_STREQ(GX_PngLastMessage(), "");
   EXPECT_TRUE(SamePixels(*src, Read(path, 8)));  // colour kept where alpha is 0
@@ -75,7 +73,7 @@ TEST_F(GxPng, SixteenBitLayerRoundTripsEveryValue) {
   for (int x = 0; x < n; ++x)
     PixelOf<GX_Pixel16>(*src, x, 0) =
         GX_Pixel16{uint16_t(x), uint16_t(n - 1 - x), uint16_t(x / 2), uint16_t(32768)};
-  const std::string path = Path("rgba16.png");
+  const std::string path = Scratch("rgba16.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0) << GX_PngLastMessage();
   std::unique_ptr<GX_World> back = Read(path, 16);
   ASSERT_TRUE(back);
@@ -92,7 +90,7 @@ TEST_F(GxPng, FloatLayerIsWrittenAtSixteenBits) {
   const float values[4] = {0.0f, 0.25f, 1.0f, 2.0f};
   for (int x = 0; x < 4; ++x)
     PixelOf<GX_PixelFloat>(*src, x, 0) = GX_PixelFloat{values[x], -1.0f, 0.5f, values[3 - x]};
-  const std::string path = Path("float.png");
+  const std::string path = Scratch("float.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   std::unique_ptr<GX_World> back = Read(path, 32);
   ASSERT_TRUE(back);
@@ -119,7 +117,7 @@ TEST_F(GxPng, UnoBuffersAreGrey) {
                        : c.depth == 16 ? GX_FillDeepUnoBuffer(uint16_t(c.value * 32768), &b)
                                        : GX_FillFloatUnoBuffer(float(c.value), &b);
     ASSERT_EQ(rc, 0);
-    const std::string path = Path("grey.png");
+    const std::string path = Scratch("grey.png");
     ASSERT_EQ(GX_WriteUnoPng(path.c_str(), b), 0) << GX_PngLastMessage();
     std::unique_ptr<GX_World> back = Read(path, 8);
     ASSERT_TRUE(back);
@@ -130,7 +128,7 @@ TEST_F(GxPng, UnoBuffersAreGrey) {
 
 TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("pattern.png");
+  const std::string path = Scratch("pattern.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   int32_t w = 0, h = 0;
   ASSERT_EQ(GX_ReadPngSize(path.c_str(), &w, &h), 0);
@@ -165,13 +163,13 @@ TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
 
 TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("stopped.png");
+  const std::string path = Scratch("stopped.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   for (long stopAt : {0L, 3L}) {
     SCOPED_TRACE(stopAt);
     ProgressRecorder rec(stopAt, GX_Err_Cancelled);
     GX_ProgressInfo info = rec.Record();
-    const std::string out = Path("not_written.png");
+    const std::string out = Scratch("not_written.png");
     GX_ImageWriteOptions writing;
     writing.progress = &info;
     EXPECT_EQ(GX_WritePng(out.c_str(), *src->GetLayer(), &writing), GX_Err_Cancelled);
@@ -190,7 +188,7 @@ TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
   GX_ProgressInfo info = rec.Record();
   GX_ImageWriteOptions writing;
   writing.progress = &info;
-  ASSERT_EQ(GX_WritePng(Path("reported.png").c_str(), *src->GetLayer(), &writing), 0);
+  ASSERT_EQ(GX_WritePng(Scratch("reported.png").c_str(), *src->GetLayer(), &writing), 0);
   EXPECT_EQ(rec.reports,
             (std::vector<std::pair<int32_t, int32_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 }
@@ -198,7 +196,7 @@ TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
 TEST_F(GxPng, InterlacedFilesReadAsTheirPixels) {
   // Written here with libpng's Adam7 interlacing, which the writer never uses.
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("interlaced.png");
+  const std::string path = Scratch("interlaced.png");
   {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -250,28 +248,24 @@ TEST(GxPngMemory, WritingTakesRowsFromTheLayerWithoutASecondCopy) {
   // A writer that copied the image first could not get its copy under the cap. (The
   // sanitizers reserve more address space than the cap allows.)
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = Path("big.png");
+  const std::string path = Scratch("big.png");
   EXPECT_EXIT(std::exit(WriteBigLayerUnderCap(path)), ::testing::ExitedWithCode(0), "");
 }
 #endif
 
 TEST_F(GxPng, FailuresAnswerCodesAndName) {
-  const std::string text = Path("not_a_png.png");
-  std::ofstream(text) << "hello, this is text";
+  const std::string text = Scratch("not_a_png.png");
+  Spit(text, "hello, this is text");
   // A real PNG cut short after its header.
   std::unique_ptr<GX_World> src = NewWorld(40, 40);
-  const std::string whole = Path("whole.png");
+  const std::string whole = Scratch("whole.png");
   ASSERT_EQ(GX_WritePng(whole.c_str(), *src->GetLayer()), 0);
-  const std::string cut = Path("cut.png");
-  {
-    std::ifstream in(whole, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(cut, std::ios::binary).write(bytes.data(), 50);
-  }
-  const std::string missing = Path("no/such/dir/x.png");
+  const std::string cut = Scratch("cut.png");
+  Spit(cut, Slurp(whole).substr(0, 50));
+  const std::string missing = Scratch("no/such/dir/x.png");
 
   struct Case { const char* name; std::string path; int depth; int32_t code; std::string message; };
-  const std::string absent = Path("missing.png");
+  const std::string absent = Scratch("missing.png");
   const Case kCases[] = {
       {"missing file", absent, 8, GX_Err_ImageOpen,
        "cannot open '" + absent + "': No such file or directory"},

@@ -1,14 +1,29 @@
 // SPDX-License-Identifier: MIT
-// Pixel access, comparison and set-up shared by the host pixel tests.
+// Scratch files, pixel access, comparison and set-up shared by the host pixel tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
 
 #include "host/gx/gx.h"
 #include "test_support.h"
+
+/// A file of this test process's scratch folder.
+inline std::string Scratch(const std::string& name) { return TestScratchDir() + name; }
+
+/// A whole file's bytes, and a file written with `bytes`.
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+inline void Spit(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
 
 /// Pixel (x, y) of a world, as its depth's pixel type.
 template <class Pixel = GX_Pixel8>

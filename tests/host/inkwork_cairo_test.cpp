@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 
@@ -153,10 +152,9 @@ TEST_F(InkworkCairo, PngRoundTripKeepsTransparency) {
   path->AddArc({12, 8}, 5, 0, 360);
   surface->StrokePath(*path, *supplier.MakePen({0.2f, 0.6f, 1.0f, 0.5f}, 3));
   ink::ImageP image = surface->GetImage();
-  const std::string file = std::string(KSTROKE_BINARY_DIR) + "/inkwork_roundtrip.png";
+  const std::string file = TestScratchDir() + "inkwork_roundtrip.png";
   image->WritePng(file);
   ink::ImageP back = ink::Image::ReadPng(file);
-  std::remove(file.c_str());
   ASSERT_EQ(back->GetWidth(), 24);
   ASSERT_EQ(back->GetHeight(), 16);
   int maxDiff = 0, seen = 0;
@@ -175,7 +173,7 @@ TEST_F(InkworkCairo, PngRoundTripKeepsTransparency) {
 }
 
 TEST_F(InkworkCairo, RefusedArgumentsAndStates) {
-  const std::string badFile = std::string(KSTROKE_BINARY_DIR) + "/no/such/dir/out.png";
+  const std::string badFile = TestScratchDir() + "no/such/dir/out.png";
   struct Case { const char* name; std::function<void(ink::CairoSupplier&)> call; int32_t code; };
   const auto onSurface = [](std::function<void(ink::Surface&)> f) {
     return [f](ink::CairoSupplier& s) { f(*s.MakeImageSurface(8, 8, 0)); };
