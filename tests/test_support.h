@@ -23,6 +23,10 @@ struct ProgressRecorder {
   long failAt = -1;       ///< index of the report that answers `failCode`
   int32_t failCode = 0;
 
+  ProgressRecorder() = default;
+  /// Answers `code` at report `at` (0 the first).
+  ProgressRecorder(long at, int32_t code) : failAt(at), failCode(code) {}
+
   GX_ProgressInfo Record() {
     GX_ProgressInfo info;
     info.context = this;

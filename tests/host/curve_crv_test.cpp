@@ -28,11 +28,7 @@ Bez QuarterArc(double r) {
 class CrvCurve : public TrackedTest {};
 
 TEST_F(CrvCurve, StraightLineLengthsAreExact) {
-  struct Case {
-    const char* name;
-    Bez bez;
-    double length;
-  };
+  struct Case { const char* name; Bez bez; double length; };
   const Case cases[] = {
       {"3-4-5 handles on ends", Bez({0, 0}, {0, 0}, {3, 4}, {3, 4}), 5},
       {"uniform thirds", Bez({1, 1}, {2, 1}, {3, 1}, {4, 1}), 3},
@@ -86,11 +82,7 @@ TEST_F(CrvCurve, QuarterArcLengthAndPointAtLength) {
 
 TEST_F(CrvCurve, TableIntervalsFollowLengthUpToResolution) {
   // A quarter arc's control polygon, measured |dx| + |dy| per side, is 2·r long.
-  struct Case {
-    double radius;
-    int32_t resolution;
-    int32_t samples;
-  };
+  struct Case { double radius; int32_t resolution; int32_t samples; };
   const Case cases[] = {
       {0.4, 500, 2},      // shorter than one interval: one
       {12.3, 500, 26},    // ceil(24.6) = 25 intervals

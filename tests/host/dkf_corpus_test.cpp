@@ -12,6 +12,7 @@
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 #include "test_support.h"
+#include "ws_test_support.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ std::string CorpusPath(const char* name) {
   return std::string(KSTROKE_SOURCE_DIR) + "/tests/host/corpus/" + name;
 }
 
-struct Step {
-  uint32_t tag;
-  uint32_t type;
-};
+struct Step { uint32_t tag; uint32_t type; };
 
 // Descends along `path`, each step inside the previous one, and answers the first
 // non-zero result (or 0). The descents are left in reverse order.
@@ -113,11 +111,7 @@ TEST_F(DkfCorpus, EmptyAndPadlessFilesAreWellFormed) {
 std::vector<uint8_t> ShapeFile() {
   V_FloatShortRect rect;
   WS_Shape shape(kWS_KindMask, &rect);
-  for (float x : {0.1f, 0.7f, 0.4f}) {
-    int32_t index = 0;
-    EXPECT_EQ(shape.AddBezVertex(10922.0, &index), 0);
-    EXPECT_EQ(WS_ShapeMoveBezVertex(&shape, index, V_Vector2T<float>(x, 1 - x), 0, false), 0);
-  }
+  for (float x : {0.1f, 0.7f, 0.4f}) AppendAt(&shape, Pt(x, 1 - x));
   DKF_ScFile f;
   EXPECT_EQ(DKF_NewMemoryFile(f.Out()), 0);
   EXPECT_EQ(WS_WriteShapeChunk(f.Get(), &shape), 0);

@@ -95,42 +95,30 @@ void CheckSample(DKF_File* f) {
 
 class DkfFormat : public TrackedTest {};
 
-TEST_F(DkfFormat, TagsPackTheFirstCharacterHighest) {
-  EXPECT_EQ(DKF_Tag("LIST"), 0x4C495354u);
+TEST_F(DkfFormat, TheSampleHasExactBytesAndReadsBackInMemoryOnDiskAndFromACopy) {
+  // Tags pack their first character highest.
   EXPECT_EQ(DKF_Tag("pnts"), 0x706E7473u);
   EXPECT_EQ(kDKF_TagList, 0x4C495354u);
-}
-
-TEST_F(DkfFormat, MemoryFileHasExactBytesAndReadsBack) {
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
-  WriteSample(f.Get());
-  EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
-  CheckSample(f.Get());
-  EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
-  EXPECT_EQ(f.Close(), 0);
-}
-
-TEST_F(DkfFormat, DiskFileRoundTripsTheSameBytes) {
-  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/dkf_roundtrip_test.dkf";
-  {
+  const std::string path = TestScratchDir() + "sample.dkf";
+  for (const std::string how : {"memory", "disk", "copy"}) {
+    SCOPED_TRACE(how);
     DKF_ScFile f;
-    ASSERT_EQ(DKF_CreateFile(path.c_str(), f.Out()), 0);
-    WriteSample(f.Get());
-    ASSERT_EQ(f.Close(), 0);
+    if (how == "copy") {
+      ASSERT_EQ(DKF_OpenMemory(kSampleBytes.data(), kSampleBytes.size(), f.Out()), 0);
+    } else if (how == "memory") {
+      ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
+      WriteSample(f.Get());
+    } else {
+      ASSERT_EQ(DKF_CreateFile(path.c_str(), f.Out()), 0);
+      WriteSample(f.Get());
+      ASSERT_EQ(f.Close(), 0);
+      ASSERT_EQ(DKF_OpenFile(path.c_str(), f.Out()), 0);
+    }
+    EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
+    CheckSample(f.Get());
+    EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
+    EXPECT_EQ(f.Close(), 0);
   }
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_OpenFile(path.c_str(), f.Out()), 0);
-  EXPECT_EQ(FileBytes(f.Get()), kSampleBytes);
-  CheckSample(f.Get());
-  EXPECT_EQ(f.Close(), 0);
-  std::remove(path.c_str());
-}
-
-TEST_F(DkfFormat, OpenMemoryReadsAForeignCopy) {
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_OpenMemory(kSampleBytes.data(), kSampleBytes.size(), f.Out()), 0);
-  CheckSample(f.Get());
 }
 
 TEST_F(DkfFormat, EndPatchesAWrongAnnouncementAndPadsOddData) {
@@ -202,82 +190,67 @@ TEST_F(DkfFormat, DescentMatchesListTypeAndReportsAbsence) {
 }
 
 TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
-  using Op = std::function<int32_t(DKF_File*)>;
-  struct Case { const char* name; bool readOnly; Op op; int32_t code; };
-  const auto begin = [](DKF_File* f, const char (&tag)[5], DKF_ChunkWriteState* st) {
+  // Each call starts on an empty memory file, an empty read-only one, or a memory file
+  // with a "data" chunk begun on `st`.
+  enum Start { kEmpty, kReadOnly, kWriting };
+  using S = DKF_ChunkWriteState;
+  using Op = std::function<int32_t(DKF_File* f, S* st)>;
+  struct Case { const char* name; Start start; Op op; int32_t code; };
+  const auto begin = [](DKF_File* f, const char (&tag)[5], S* st) {
     return DKF_BeginChunkWrite(f, DKF_Tag(tag), 0, 0, st);
   };
+  const auto write = [](DKF_File* f, int32_t n) {
+    uint8_t b = 0;
+    return DKF_WriteChunkData(f, &n, &b);
+  };
   const Case cases[] = {
-      {"end without begin", false, [](DKF_File* f) { DKF_ChunkWriteState st; return DKF_EndChunkWrite(f, &st); }, DKF_Err_BadState},
-      {"end of the outer chunk while the inner is open", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState outer, inner;
-         begin(f, "LIST", &outer);  // rejected: no list type
-         begin(f, "outr", &outer);
+      {"end without begin", kEmpty, [](DKF_File* f, S* st) { return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
+      {"end of the outer chunk while the inner is open", kEmpty,
+       [&](DKF_File* f, S* outer) {
+         DKF_ChunkWriteState inner;
+         begin(f, "LIST", outer);  // rejected: no list type
+         begin(f, "outr", outer);
          begin(f, "innr", &inner);
-         return DKF_EndChunkWrite(f, &outer);
+         return DKF_EndChunkWrite(f, outer);
        }, DKF_Err_BadState},
-      {"end twice", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState st;
-         begin(f, "once", &st);
-         DKF_EndChunkWrite(f, &st);
-         return DKF_EndChunkWrite(f, &st);
-       }, DKF_Err_BadState},
-      {"write outside any chunk", false, [](DKF_File* f) { int32_t n = 1; uint8_t b = 0; return DKF_WriteChunkData(f, &n, &b); }, DKF_Err_BadState},
-      {"LIST without a list type", false, [](DKF_File* f) { DKF_ChunkWriteState st; return DKF_BeginChunkWrite(f, kDKF_TagList, 0, 0, &st); }, DKF_Err_BadArgument},
-      {"list type on a plain chunk", false, [](DKF_File* f) { DKF_ChunkWriteState st; return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, DKF_Tag("type"), &st); }, DKF_Err_BadArgument},
-      {"negative size", false, [](DKF_File* f) { DKF_ChunkWriteState st; return DKF_BeginChunkWrite(f, DKF_Tag("data"), -1, 0, &st); }, DKF_Err_BadArgument},
-      {"negative write count", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState st;
-         begin(f, "data", &st);
-         int32_t n = -1;
-         uint8_t b = 0;
-         return DKF_WriteChunkData(f, &n, &b);
-       }, DKF_Err_BadArgument},
-      {"null state", false, [](DKF_File* f) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, 0, nullptr); }, DKF_Err_BadArgument},
-      {"begin on a read-only file", true, [&](DKF_File* f) { DKF_ChunkWriteState st; return begin(f, "data", &st); }, DKF_Err_ReadOnly},
-      {"write on a read-only file", true, [](DKF_File* f) { int32_t n = 1; uint8_t b = 0; return DKF_WriteChunkData(f, &n, &b); }, DKF_Err_ReadOnly},
-      {"descend while writing", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState st;
-         begin(f, "data", &st);
+      {"end twice", kWriting, [](DKF_File* f, S* st) { DKF_EndChunkWrite(f, st); return DKF_EndChunkWrite(f, st); }, DKF_Err_BadState},
+      {"write outside any chunk", kEmpty, [&](DKF_File* f, S*) { return write(f, 1); }, DKF_Err_BadState},
+      {"LIST without a list type", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, kDKF_TagList, 0, 0, st); }, DKF_Err_BadArgument},
+      {"list type on a plain chunk", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, DKF_Tag("type"), st); }, DKF_Err_BadArgument},
+      {"negative size", kEmpty, [](DKF_File* f, S* st) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), -1, 0, st); }, DKF_Err_BadArgument},
+      {"negative write count", kWriting, [&](DKF_File* f, S*) { return write(f, -1); }, DKF_Err_BadArgument},
+      {"null state", kEmpty, [](DKF_File* f, S*) { return DKF_BeginChunkWrite(f, DKF_Tag("data"), 0, 0, nullptr); }, DKF_Err_BadArgument},
+      {"begin on a read-only file", kReadOnly, [&](DKF_File* f, S* st) { return begin(f, "data", st); }, DKF_Err_ReadOnly},
+      {"write on a read-only file", kReadOnly, [&](DKF_File* f, S*) { return write(f, 1); }, DKF_Err_ReadOnly},
+      {"descend while writing", kWriting,
+       [](DKF_File* f, S*) {
          bool found = false;
          return DKF_ScDescend(f, DKF_Tag("data"), 0, nullptr, &found).Result();
        }, DKF_Err_BadState},
-      {"read while writing", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState st;
-         begin(f, "data", &st);
-         int32_t n = 0;
-         return DKF_ReadChunkData(f, &n, nullptr);
-       }, DKF_Err_BadState},
-      {"begin while a descent is entered", false,
-       [&](DKF_File* f) {
-         DKF_ChunkWriteState st;
-         begin(f, "data", &st);
-         DKF_EndChunkWrite(f, &st);
+      {"read while writing", kWriting, [](DKF_File* f, S*) { int32_t n = 0; return DKF_ReadChunkData(f, &n, nullptr); }, DKF_Err_BadState},
+      {"begin while a descent is entered", kWriting,
+       [&](DKF_File* f, S* st) {
+         DKF_EndChunkWrite(f, st);
          DKF_ScDescend d(f, DKF_Tag("data"), 0, nullptr, nullptr);
-         return begin(f, "more", &st);
+         return begin(f, "more", st);
        }, DKF_Err_BadState},
-      {"write nested beyond the depth limit", false,
-       [](DKF_File* f) {
+      {"write nested beyond the depth limit", kEmpty,
+       [](DKF_File* f, S*) {
          std::vector<DKF_ChunkWriteState> st(kDKF_MaxDepth + 1);
          for (int32_t i = 0; i < kDKF_MaxDepth; ++i)
            if (DKF_BeginChunkWrite(f, kDKF_TagList, 0, DKF_Tag("nest"), &st[size_t(i)])) return -1;
          return DKF_BeginChunkWrite(f, kDKF_TagList, 0, DKF_Tag("nest"), &st.back());
        }, DKF_Err_TooDeep},
-      {"descend with another file's chunk info", false,
-       [](DKF_File* f) {
+      {"descend with another file's chunk info", kEmpty,
+       [](DKF_File* f, S*) {
          DKF_ScFile other;
          DKF_NewMemoryFile(other.Out());
          DKF_ChunkInfo root;
          DKF_GetRootInfo(other.Get(), &root);
          return DKF_ScDescend(f, DKF_Tag("data"), 0, &root, nullptr).Result();
        }, DKF_Err_BadArgument},
-      {"read past the end of the chunk", false,
-       [](DKF_File* f) {
+      {"read past the end of the chunk", kEmpty,
+       [](DKF_File* f, S*) {
          WriteChunk(f, "data", {1, 2, 3}, 3);
          DKF_ScDescend d(f, DKF_Tag("data"), 0, nullptr, nullptr);
          uint8_t b[4] = {9, 9, 9, 9};
@@ -286,26 +259,29 @@ TEST_F(DkfFormat, CallsOutOfOrderAnswerTheirCodes) {
          // All or nothing: nothing was transferred.
          return n == 0 && b[0] == 9 ? rc : -1;
        }, DKF_Err_PastChunkEnd},
-      {"close with a chunk still open", false,
-       [&](DKF_File*) {
+      {"close with a chunk still open", kEmpty,
+       [&](DKF_File*, S* st) {
          DKF_File* g = nullptr;
          DKF_NewMemoryFile(&g);
-         DKF_ChunkWriteState st;
-         begin(g, "open", &st);
+         begin(g, "open", st);
          return DKF_CloseFile(g);
        }, DKF_Err_BadState},
-      {"open a missing file", false, [](DKF_File*) { DKF_ScFile g; return DKF_OpenFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
-      {"create in a missing directory", false, [](DKF_File*) { DKF_ScFile g; return DKF_CreateFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
+      {"open a missing file", kEmpty, [](DKF_File*, S*) { DKF_ScFile g; return DKF_OpenFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
+      {"create in a missing directory", kEmpty, [](DKF_File*, S*) { DKF_ScFile g; return DKF_CreateFile("/nonexistent/dir/x.dkf", g.Out()); }, DKF_Err_Io},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DKF_ScFile f;
-    if (c.readOnly) {
+    DKF_ChunkWriteState st;
+    if (c.start == kReadOnly) {
       ASSERT_EQ(DKF_OpenMemory(nullptr, 0, f.Out()), 0);
     } else {
       ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
     }
-    EXPECT_EQ(c.op(f.Get()), c.code);
+    if (c.start == kWriting) {
+      ASSERT_EQ(begin(f.Get(), "data", &st), 0);
+    }
+    EXPECT_EQ(c.op(f.Get(), &st), c.code);
   }
 }
 

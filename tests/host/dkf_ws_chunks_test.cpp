@@ -15,27 +15,14 @@
 
 #include "chunk_bytes.h"
 #include "test_support.h"
+#include "ws_test_support.h"
 
 namespace {
-
-using Pt = V_Vector2T<float>;
-
-std::vector<Pt> Items(const WS_Shape& s) {
-  std::vector<Pt> out(size_t(SEQ_Count(s.Points())));
-  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(SEQ_GetItem(s.Points(), int32_t(i), &out[i]), 0);
-  return out;
-}
 
 bool SameBits(const WS_Shape& a, const WS_Shape& b) {
   const auto ia = Items(a), ib = Items(b);
   if (ia.size() != ib.size()) return false;
   return ia.empty() || std::memcmp(ia.data(), ib.data(), ia.size() * sizeof(Pt)) == 0;
-}
-
-void Append(WS_Shape* s, Pt p) {
-  int32_t index = -1;
-  ASSERT_EQ(s->AddBezVertex(10922.0, &index), 0);
-  ASSERT_EQ(WS_ShapeMoveBezVertex(s, index, p, 0, false), 0);
 }
 
 int32_t ReadFrom(const Bytes& bytes, WS_Shape* shape) {
@@ -76,7 +63,7 @@ TEST_F(WsChunks, SmallShapeHasExactBytes) {
   rect.bottom = 50;
   WS_Shape shape(kWS_KindMask, &rect);
   shape.SetFlags(kWS_FlagOpen | kWS_FlagRelative);
-  Append(&shape, Pt(1, 2));
+  AppendAt(&shape, Pt(1, 2));
   DKF_ScFile f;
   ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
   ASSERT_EQ(WS_WriteShapeChunk(f.Get(), &shape), 0);
@@ -106,11 +93,11 @@ TEST_F(WsChunks, ShapesRoundTripBitForBit) {
       {"closed path with awkward floats, on disk", false, kWS_FlagSelected,
        {{-0.0f, 1e-40f}, {3.4e38f, -1.17549435e-38f}, {1.0f / 3.0f, 2.0f / 3.0f}}, true, true},
   };
-  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/dkf_ws_chunks_test.dkf";
+  const std::string path = TestScratchDir() + "shape.dkf";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WS_Shape shape(kWS_KindMask, c.withRect ? &rect : nullptr);
-    for (Pt p : c.points) Append(&shape, p);
+    for (Pt p : c.points) AppendAt(&shape, p);
     if (c.smooth) {
       ASSERT_EQ(shape.MakeTangentsRavlo(nullptr), 0);
     }
@@ -123,18 +110,17 @@ TEST_F(WsChunks, ShapesRoundTripBitForBit) {
       ASSERT_EQ(DKF_OpenFile(path.c_str(), f.Out()), 0);
     }
     WS_Shape back(kWS_KindMask, &rect);
-    Append(&back, Pt(5, 5));
+    AppendAt(&back, Pt(5, 5));
     ASSERT_EQ(WS_ReadShapeChunk(f.Get(), nullptr, &back), 0);
     EXPECT_TRUE(back == shape);
     EXPECT_TRUE(SameBits(back, shape));
     EXPECT_EQ(back.RelRect() != nullptr, c.withRect);
   }
-  std::remove(path.c_str());
 }
 
 TEST_F(WsChunks, ExtraChunksGoInsideTheShapeList) {
   HookShape shape;
-  Append(&shape, Pt(0.5f, 0.5f));
+  AppendAt(&shape, Pt(0.5f, 0.5f));
   shape.extra = 0xC3;
   DKF_ScFile f;
   ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
@@ -201,7 +187,7 @@ TEST_F(WsChunks, MalformedShapeChunksAnswerTheirCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WS_Shape shape(kWS_KindMask, nullptr);
-    Append(&shape, Pt(5, 6));
+    AppendAt(&shape, Pt(5, 6));
     const WS_Shape before = shape;
     EXPECT_EQ(ReadFrom(c.file, &shape), c.code);
     EXPECT_TRUE(shape == before) << "a failed read changed the shape";
@@ -222,7 +208,7 @@ TEST_F(WsChunks, NonFiniteGeometryIsNeverWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WS_Shape shape(kWS_KindMask, c.badRect ? &infinite : nullptr);
-    Append(&shape, c.point);
+    AppendAt(&shape, c.point);
     DKF_ScFile f;
     ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
     EXPECT_EQ(WS_WriteShapeChunk(f.Get(), &shape), DKF_Err_BadArgument);

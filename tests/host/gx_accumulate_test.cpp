@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/gx/gx_pixel_traits.h"
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
@@ -35,46 +35,55 @@ TEST(GxFixedPoint, DivisionHelpersRoundToNearest) {
   for (int32_t v = 0; v <= 255; ++v) ASSERT_EQ(GXp_Px8::FromUnit(GXp_Px8::ToUnit(uint8_t(v))), v);
 }
 
+/// Accumulates all of `dab` into `mask` at (0, 0).
+int32_t Accumulate(const GX_UnoBuffer& dab, int32_t mode, float opacity, float flow,
+                   GX_UnoBuffer* mask) {
+  return GX_AccumulateUnoBuffers(nullptr, &dab, mode, opacity, flow,
+                                 L(0, 0, dab.GetWidth(), dab.GetHeight()), P(0, 0), mask);
+}
+
 class GxAccumulate : public TrackedTest {};
 
-TEST_F(GxAccumulate, ModesMatchHandComputedMasks) {
+TEST_F(GxAccumulate, ModesMatchHandComputedMasksAtEveryDepth) {
+  // Values of the depth; the mask after one and after two dabs.
   struct Case {
     const char* name;
-    int32_t mode;
+    int32_t depth, mode;
     float opacity, flow;
-    uint8_t coverage;
-    uint8_t start;
-    uint8_t after1, after2;  // the mask after one and after two dabs
+    double coverage, start, after1, after2;
   };
   const Case kCases[] = {
       // Target 255 × 128/255 = 128; 128 × 128/255 = 64.25 → 64; then 64 + 32.1 → 96.
-      {"build-up halves the way", kBuildUp, 0.5f, 0.5f, 255, 0, 64, 96},
-      {"build-up above target stays", kBuildUp, 0.5f, 0.5f, 255, 200, 200, 200},
-      {"build-up full flow jumps to target", kBuildUp, 0.5f, 1.0f, 255, 10, 128, 128},
+      {"build-up halves the way", 8, kBuildUp, 0.5f, 0.5f, 255, 0, 64, 96},
+      {"build-up above target stays", 8, kBuildUp, 0.5f, 0.5f, 255, 200, 200, 200},
+      {"build-up full flow jumps to target", 8, kBuildUp, 0.5f, 1.0f, 255, 10, 128, 128},
       // Partial coverage 102 = 0.4: target 102 × 128/255 = 51.2 → 51; 51 × 0.2 = 10.2 → 10.
-      {"build-up partial coverage", kBuildUp, 0.5f, 0.2f, 102, 0, 10, 18},
-      {"no coverage changes nothing", kBuildUp, 1.0f, 1.0f, 0, 33, 33, 33},
+      {"build-up partial coverage", 8, kBuildUp, 0.5f, 0.2f, 102, 0, 10, 18},
+      {"no coverage changes nothing", 8, kBuildUp, 1.0f, 1.0f, 0, 33, 33, 33},
       // 255 × 0.2 = 51 added each time, capped at 255.
-      {"additive", kAdditive, 1.0f, 0.2f, 255, 100, 151, 202},
-      {"additive caps at full", kAdditive, 1.0f, 0.5f, 255, 200, 255, 255},
+      {"additive", 8, kAdditive, 1.0f, 0.2f, 255, 100, 151, 202},
+      {"additive caps at full", 8, kAdditive, 1.0f, 0.5f, 255, 200, 255, 255},
       // 128 × 0.5 → 64; the mask keeps the larger value.
-      {"maximum", kMaximum, 0.5f, 1.0f, 128, 50, 64, 64},
-      {"maximum keeps higher mask", kMaximum, 1.0f, 1.0f, 128, 200, 200, 200},
-      {"opacity clamps to one", kMaximum, 3.0f, 1.0f, 128, 0, 128, 128},
+      {"maximum", 8, kMaximum, 0.5f, 1.0f, 128, 50, 64, 64},
+      {"maximum keeps higher mask", 8, kMaximum, 1.0f, 1.0f, 128, 200, 200, 200},
+      {"opacity clamps to one", 8, kMaximum, 3.0f, 1.0f, 128, 0, 128, 128},
+      // Target 16384; 16384 × 0.25 = 4096, then 4096 + 12288 × 0.25.
+      {"16-bit build-up", 16, kBuildUp, 0.5f, 0.25f, 32768, 0, 4096, 7168},
+      {"16-bit additive caps at full", 16, kAdditive, 1.0f, 0.25f, 32768, 30000, 32768, 32768},
+      // 0.1 + (0.5 − 0.1) × 0.5 = 0.3, then 0.3 + 0.2 × 0.5.
+      {"float build-up", 32, kBuildUp, 0.5f, 0.5f, 1, 0.1, 0.3, 0.4},
+      {"float additive caps at one", 32, kAdditive, 1.0f, 0.5f, 1, 0.9, 1, 1},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    GX_UnoBuffer dab(1, 1, 8), mask(1, 1, 8);
-    GX_FillUnoBuffer(c.coverage, &dab);
-    GX_FillUnoBuffer(c.start, &mask);
-    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, c.mode, c.opacity, c.flow, L(0, 0, 1, 1),
-                                      P(0, 0), &mask),
-              0);
-    EXPECT_EQ(mask.Row<uint8_t>(0)[0], c.after1);
-    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, c.mode, c.opacity, c.flow, L(0, 0, 1, 1),
-                                      P(0, 0), &mask),
-              0);
-    EXPECT_EQ(mask.Row<uint8_t>(0)[0], c.after2);
+    GX_UnoBuffer dab(1, 1, c.depth), mask(1, 1, c.depth);
+    FillUno(&dab, c.coverage);
+    FillUno(&mask, c.start);
+    const double tolerance = c.depth == 32 ? 1e-7 : 0;
+    ASSERT_EQ(Accumulate(dab, c.mode, c.opacity, c.flow, &mask), 0);
+    EXPECT_NEAR(SampleOf(mask, 0, 0), c.after1, tolerance);
+    ASSERT_EQ(Accumulate(dab, c.mode, c.opacity, c.flow, &mask), 0);
+    EXPECT_NEAR(SampleOf(mask, 0, 0), c.after2, tolerance);
   }
 }
 
@@ -84,9 +93,7 @@ TEST_F(GxAccumulate, BuildUpReachesButNeverPassesTheOpacity) {
   GX_FillUnoBuffer(0, &mask);
   uint8_t previous = 0;
   for (int32_t i = 0; i < 40; ++i) {
-    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, 0.5f, 0.3f, L(0, 0, 1, 1),
-                                      P(0, 0), &mask),
-              0);
+    ASSERT_EQ(Accumulate(dab, kBuildUp, 0.5f, 0.3f, &mask), 0);
     const uint8_t m = mask.Row<uint8_t>(0)[0];
     EXPECT_GE(m, previous);
     EXPECT_LE(m, 128);
@@ -107,9 +114,7 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
     SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1]);
     for (int32_t y = 0; y < 256; ++y)
       for (int32_t x = 0; x < 256; ++x) mask.Row<uint8_t>(y)[x] = uint8_t(y);
-    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, 256, 256),
-                                      P(0, 0), &mask),
-              0);
+    ASSERT_EQ(Accumulate(dab, kBuildUp, s[0], s[1], &mask), 0);
     const uint8_t op = GXp_Px8::FromUnit(s[0]), fl = GXp_Px8::FromUnit(s[1]);
     for (int32_t m = 0; m < 256; ++m)
       for (int32_t c = 0; c < 256; ++c) {
@@ -152,17 +157,13 @@ TEST_F(GxAccumulate, SixteenBitBuildUpRowsFollowTheRuleAtEveryWidth) {
     const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
     for (int32_t width = 1; width <= 40; ++width) {
       SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1] << " width " << width);
-      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16);
+      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16), before(width, 2, 16);
       for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < width; ++x) {
           dab.Row<uint16_t>(y)[x] = value();
-          mask.Row<uint16_t>(y)[x] = value();
+          before.Row<uint16_t>(y)[x] = mask.Row<uint16_t>(y)[x] = value();
         }
-      GX_UnoBuffer before(width, 2, 16);
-      for (int32_t y = 0; y < 2; ++y)
-        std::copy(mask.Row<uint16_t>(y), mask.Row<uint16_t>(y) + width, before.Row<uint16_t>(y));
-      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2), P(0, 0), &mask),
-                0);
+      ASSERT_EQ(Accumulate(dab, kBuildUp, s[0], s[1], &mask), 0);
       for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < width; ++x) {
           const int32_t m = before.Row<uint16_t>(y)[x];
@@ -214,43 +215,9 @@ TEST_F(GxAccumulate, OpaqueBuildUpTakesTheLargerOfMaskAndCoverageAtEveryWidth) {
   CheckLargerOfMaskAndCoverage<GXp_Px16>(16);
 }
 
-TEST_F(GxAccumulate, SixteenBitAndFloatFollowTheSameRules) {
-  GX_UnoBuffer dab16(1, 1, 16), mask16(1, 1, 16);
-  GX_FillDeepUnoBuffer(32768, &dab16);
-  GX_FillDeepUnoBuffer(0, &mask16);
-  // Target 16384; 16384 × 0.25 = 4096.
-  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab16, kBuildUp, 0.5f, 0.25f, L(0, 0, 1, 1),
-                                    P(0, 0), &mask16),
-            0);
-  EXPECT_EQ(mask16.Row<uint16_t>(0)[0], 4096);
-  GX_FillDeepUnoBuffer(30000, &mask16);
-  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab16, kAdditive, 1.0f, 0.25f, L(0, 0, 1, 1),
-                                    P(0, 0), &mask16),
-            0);
-  EXPECT_EQ(mask16.Row<uint16_t>(0)[0], 32768);
-
-  GX_UnoBuffer dabF(1, 1, 32), maskF(1, 1, 32);
-  GX_FillFloatUnoBuffer(1.0f, &dabF);
-  GX_FillFloatUnoBuffer(0.1f, &maskF);
-  // 0.1 + (0.5 − 0.1) × 0.5 = 0.3.
-  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dabF, kBuildUp, 0.5f, 0.5f, L(0, 0, 1, 1), P(0, 0),
-                                    &maskF),
-            0);
-  EXPECT_FLOAT_EQ(maskF.Row<float>(0)[0], 0.3f);
-  GX_FillFloatUnoBuffer(0.9f, &maskF);
-  ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dabF, kAdditive, 1.0f, 0.5f, L(0, 0, 1, 1), P(0, 0),
-                                    &maskF),
-            0);
-  EXPECT_FLOAT_EQ(maskF.Row<float>(0)[0], 1.0f);
-}
-
 TEST_F(GxAccumulate, DabIsClippedToMaskAndSource) {
-  struct Case {
-    const char* name;
-    V_LRect srcRect;
-    V_LPoint dstPoint;
-    const char* want;  // 4 × 4 mask, '#' = 255 and '.' = 0
-  };
+  struct Case { const char* name; V_LRect srcRect; V_LPoint dstPoint; const char* want; };
+  // want: the 4 × 4 mask, '#' = 255 and '.' = 0.
   const Case kCases[] = {
       {"inside", L(0, 0, 3, 3), P(1, 0), ".###.###.###...."},
       {"hangs off top left", L(0, 0, 3, 3), P(-1, -2), "##.............."},
@@ -300,9 +267,7 @@ TEST_F(GxAccumulate, RejectsBadArgumentsWithExactCodes) {
               c.code);
   }
   GX_UnoBuffer tall(1, 100, 8), tallMask(1, 100, 8);
-  ProgressRecorder rec;
-  rec.failAt = 0;
-  rec.failCode = 5;
+  ProgressRecorder rec(0, 5);
   GX_ProgressInfo info = rec.Record();
   EXPECT_EQ(GX_AccumulateUnoBuffers(&info, &tall, kBuildUp, 1, 1, L(0, 0, 1, 100), P(0, 0),
                                     &tallMask),

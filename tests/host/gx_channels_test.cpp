@@ -6,14 +6,15 @@
 #include <memory>
 #include <vector>
 
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
 /// Moves a 3 × 2 region of the alpha channel of a 5 × 4 image (rows padded by one
 /// pixel) out into a plane and back into a second image, for one sample type.
 template <class T>
-void CheckChannelRoundTrip() {
+void CheckChannelRoundTrip(const char* type) {
+  SCOPED_TRACE(type);
   const int32_t w = 5, h = 4, rowPixels = 6;
   std::vector<T> image(std::size_t(rowPixels * h * 4));
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = T(i % 200);
@@ -52,18 +53,9 @@ void CheckChannelRoundTrip() {
 }
 
 TEST(GxChannels, DeinterleaveAndInterleaveRoundTripAtEveryDepth) {
-  {
-    SCOPED_TRACE("unsigned char");
-    CheckChannelRoundTrip<unsigned char>();
-  }
-  {
-    SCOPED_TRACE("unsigned short");
-    CheckChannelRoundTrip<unsigned short>();
-  }
-  {
-    SCOPED_TRACE("float");
-    CheckChannelRoundTrip<float>();
-  }
+  CheckChannelRoundTrip<unsigned char>("unsigned char");
+  CheckChannelRoundTrip<unsigned short>("unsigned short");
+  CheckChannelRoundTrip<float>("float");
 }
 
 TEST(GxChannels, PlaneMovesRejectBadArguments) {
@@ -108,27 +100,20 @@ TEST_F(GxConvert, DeepRegionBecomesFloatWithFullAtOne) {
 
 class GxCopyBits : public TrackedTest {
 protected:
-  static GX_Pixel8& At(GX_World* w, int32_t x, int32_t y) {
-    return *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y));
-  }
   /// A 4 × 4 source whose pixel (x, y) has red x, green y.
   static std::unique_ptr<GX_World> Numbered() {
-    std::unique_ptr<GX_World> w(GX_World::New(4, 4, 8, 0));
+    std::unique_ptr<GX_World> w = NewWorld(4, 4);
     for (int32_t y = 0; y < 4; ++y)
-      for (int32_t x = 0; x < 4; ++x) At(w.get(), x, y) = GX_Pixel8{255, uint8_t(x), uint8_t(y), 0};
+      for (int32_t x = 0; x < 4; ++x) PixelOf(*w, x, y) = GX_Pixel8{255, uint8_t(x), uint8_t(y), 0};
     return w;
   }
 };
 
 TEST_F(GxCopyBits, CopiesClipsAndScalesByNearestNeighbour) {
   auto src = Numbered();
-  struct Case {
-    const char* name;
-    V_LRect srcRect, dstRect;
-    // Expected source pixel shown at destination (x, y) of a 4 × 4 destination, as
-    // "xy" pairs, or ".." for untouched.
-    const char* want[4];
-  };
+  // want: the source pixel shown at destination (x, y) of a 4 × 4 destination, as
+  // "xy" pairs, or ".." for untouched.
+  struct Case { const char* name; V_LRect srcRect, dstRect; const char* want[4]; };
   const Case kCases[] = {
       {"same size shifted", L(0, 0, 2, 2), L(1, 2, 3, 4),
        {"........", "........", "..0010..", "..0111.."}},
@@ -141,13 +126,13 @@ TEST_F(GxCopyBits, CopiesClipsAndScalesByNearestNeighbour) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    std::unique_ptr<GX_World> dst(GX_World::New(4, 4, 8, 0));
+    std::unique_ptr<GX_World> dst = NewWorld(4, 4);
     ASSERT_EQ(GX_CopyBits_Draft(nullptr, src->GetLayer(), dst->GetLayer(), c.srcRect, c.dstRect), 0);
     for (int32_t y = 0; y < 4; ++y) {
       for (int32_t x = 0; x < 4; ++x) {
         SCOPED_TRACE(testing::Message() << x << "," << y);
         const char* cell = c.want[y] + 2 * x;
-        const GX_Pixel8 got = At(dst.get(), x, y);
+        const GX_Pixel8 got = PixelOf(*dst, x, y);
         if (cell[0] == '.') {
           EXPECT_EQ(got.alpha, 0);
         } else {
@@ -162,16 +147,14 @@ TEST_F(GxCopyBits, CopiesClipsAndScalesByNearestNeighbour) {
 
 TEST_F(GxCopyBits, RejectsBadArgumentsAndCancels) {
   auto src = Numbered();
-  std::unique_ptr<GX_World> deep(GX_World::New(4, 4, 16, 0));
+  std::unique_ptr<GX_World> deep = NewWorld(4, 4, 16);
   EXPECT_EQ(GX_CopyBits_Draft(nullptr, nullptr, src->GetLayer(), L(0, 0, 1, 1), L(0, 0, 1, 1)),
             GX_Err_BadArgument);
   EXPECT_EQ(GX_CopyBits_Draft(nullptr, src->GetLayer(), deep->GetLayer(), L(0, 0, 1, 1),
                               L(0, 0, 1, 1)),
             GX_Err_BadDepth);
-  std::unique_ptr<GX_World> tall(GX_World::New(1, 128, 8, 0)), tall2(GX_World::New(1, 128, 8, 0));
-  ProgressRecorder rec;
-  rec.failAt = 0;
-  rec.failCode = 9;
+  std::unique_ptr<GX_World> tall = NewWorld(1, 128), tall2 = NewWorld(1, 128);
+  ProgressRecorder rec(0, 9);
   GX_ProgressInfo info = rec.Record();
   EXPECT_EQ(GX_CopyBits_Draft(&info, tall->GetLayer(), tall2->GetLayer(), L(0, 0, 1, 128),
                               L(0, 0, 1, 128)),
@@ -179,11 +162,7 @@ TEST_F(GxCopyBits, RejectsBadArgumentsAndCancels) {
 }
 
 TEST_F(GxCopyBits, ClearAlphaExceptRectKeepsColourAndTheRectangle) {
-  struct Case {
-    const char* name;
-    V_LRect keep;
-    const char* alive;  // 4 × 3 pixels, '#' where alpha survives
-  };
+  struct Case { const char* name; V_LRect keep; const char* alive; };  // '#': alpha survives
   const Case kCases[] = {
       {"inner rectangle", L(1, 1, 3, 2), ".....##....."},
       {"rectangle past the layer", L(2, -5, 9, 2), "..##..##...."},
@@ -192,14 +171,13 @@ TEST_F(GxCopyBits, ClearAlphaExceptRectKeepsColourAndTheRectangle) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    std::unique_ptr<GX_World> w(GX_World::New(4, 3, 16, 0));
+    std::unique_ptr<GX_World> w = NewWorld(4, 3, 16);
     GX_Fill16(nullptr, GX_Pixel16{32768, 1, 2, 3}, L(0, 0, 4, 3), w->GetLayer());
     ASSERT_EQ(GX_ClearAlphaExceptRect(nullptr, c.keep, w->GetLayer()), 0);
     for (int32_t i = 0; i < 12; ++i) {
-      const auto* p = static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), i % 4, i / 4));
-      EXPECT_EQ(p->alpha, c.alive[i] == '#' ? 32768 : 0) << i;
-      EXPECT_EQ(p->red, 1);
-      EXPECT_EQ(p->blue, 3);
+      const uint16_t alpha = c.alive[i] == '#' ? 32768 : 0;
+      EXPECT_TRUE(SamePixel(PixelOf<GX_Pixel16>(*w, i % 4, i / 4), GX_Pixel16{alpha, 1, 2, 3}))
+          << i;
     }
   }
   GX_LayerDef odd;

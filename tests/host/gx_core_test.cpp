@@ -7,46 +7,43 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
-#include <random>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
 class GxCore : public TrackedTest {};
 
 TEST_F(GxCore, NewWorldIsZeroedAndReferencesSharePixels) {
-  std::unique_ptr<GX_World> w(GX_World::New(5, 4, 16, 0));
+  std::unique_ptr<GX_World> w = NewWorld(5, 4, 16);
   EXPECT_EQ(GXp_WorldDepth(w->GetLayer()), 16);
   EXPECT_GE(w->GetLayer()->rowBytes, 5 * 8);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 5; ++x)
-      EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), x, y))->alpha, 0);
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(PixelOf<GX_Pixel16>(*w, x, y).alpha, 0);
 
   std::unique_ptr<GX_World> sub(GX_World::NewReference(w.get(), V_Rect{1, 2, 3, 9}));
-  EXPECT_EQ(sub->Width(), 3);   // right clipped from 9 to 5
+  EXPECT_EQ(sub->Width(), 3);  // right clipped from 9 to 5
   EXPECT_EQ(sub->Height(), 2);
-  ASSERT_EQ(GX_Fill16(nullptr, GX_Pixel16{32768, 1, 2, 3}, V_LRect{0, 0, 100, 100}, sub->GetLayer()), 0);
-  EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 2, 1))->alpha, 32768);
-  EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 1, 1))->alpha, 0);
-  EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 4, 2))->blue, 3);
-  EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), 4, 3))->alpha, 0);
+  ASSERT_EQ(GX_Fill16(nullptr, GX_Pixel16{32768, 1, 2, 3}, L(0, 0, 100, 100), sub->GetLayer()), 0);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*w, 2, 1).alpha, 32768);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*w, 1, 1).alpha, 0);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*w, 4, 2).blue, 3);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*w, 4, 3).alpha, 0);
 }
 
 TEST_F(GxCore, ImageSizedBlocksAreZeroedAndStartOnAHugePage) {
   // Worlds and buffers of 2 MB and more are mapped on their own, 2 MB aligned, so the
   // kernel can back them with huge pages; smaller ones come from the heap.
   constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
-  struct Case {
-    int32_t width, height, depth;
-    bool aligned;
-  } const cases[] = {
+  struct Case { int32_t width, height, depth; bool aligned; } const cases[] = {
       {1024, 511, 8, false},   // 4 KB under 2 MB
       {1024, 512, 8, true},    // exactly 2 MB
       {1000, 700, 16, true},   // 5.6 MB: not a whole number of huge pages
@@ -54,22 +51,21 @@ TEST_F(GxCore, ImageSizedBlocksAreZeroedAndStartOnAHugePage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "@" << c.depth);
-    std::unique_ptr<GX_World> w(GX_World::New(c.width, c.height, c.depth, 0));
+    // Every 4093rd byte and the last are zero.
+    const auto expectZeroed = [](const void* data, std::size_t size) {
+      const auto* bytes = static_cast<const unsigned char*>(data);
+      std::size_t nonzero = bytes[size - 1];
+      for (std::size_t i = 0; i < size; i += 4093) nonzero += bytes[i] != 0;
+      EXPECT_EQ(nonzero, 0u);
+    };
+    std::unique_ptr<GX_World> w = NewWorld(c.width, c.height, c.depth);
     const GX_LayerDef& l = *w->GetLayer();
-    const auto* bytes = static_cast<const unsigned char*>(l.data);
     const std::size_t size = std::size_t(l.rowBytes) * std::size_t(l.height);
-    std::size_t nonzero = 0;
-    for (std::size_t i = 0; i < size; i += 4093) nonzero += bytes[i] != 0;
-    EXPECT_EQ(nonzero + bytes[size - 1], 0u);
+    expectZeroed(l.data, size);
     static_cast<unsigned char*>(l.data)[size - 1] = 7;  // the last byte is ours
-
     // A single-channel buffer of the same byte size: four samples to the pixel.
     GX_UnoBuffer b(4 * c.width, c.height, c.depth, GX_UnoBuffer::kZeroed);
-    const auto* samples = static_cast<const unsigned char*>(b.GetData());
-    const std::size_t bufferSize = std::size_t(b.GetRowBytes()) * std::size_t(b.GetHeight());
-    nonzero = 0;
-    for (std::size_t i = 0; i < bufferSize; i += 4093) nonzero += samples[i] != 0;
-    EXPECT_EQ(nonzero + samples[bufferSize - 1], 0u);
+    expectZeroed(b.GetData(), std::size_t(b.GetRowBytes()) * std::size_t(b.GetHeight()));
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(l.data) % kHuge == 0, c.aligned);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b.GetData()) % kHuge == 0, c.aligned);
@@ -90,77 +86,51 @@ TEST_F(GxCore, FillsCheckDepthAndCancel) {
   EXPECT_EQ(GX_FillUnoBuffer(1, &b16), GX_Err_BadDepth);
   EXPECT_EQ(GX_FillDeepUnoBuffer(1, nullptr), GX_Err_BadArgument);
 
-  std::unique_ptr<GX_World> w(GX_World::New(4, 200, 8, 0));
-  EXPECT_EQ(GX_Fill16(nullptr, GX_Pixel16{}, V_LRect{0, 0, 4, 4}, w->GetLayer()), GX_Err_BadDepth);
-  ProgressRecorder rec;
-  rec.failAt = 0;
-  rec.failCode = 99;
+  std::unique_ptr<GX_World> w = NewWorld(4, 200);
+  EXPECT_EQ(GX_Fill16(nullptr, GX_Pixel16{}, L(0, 0, 4, 4), w->GetLayer()), GX_Err_BadDepth);
+  ProgressRecorder rec(0, 99);
   GX_ProgressInfo info = rec.Record();
-  EXPECT_EQ(GX_Fill(&info, GX_Pixel8{255, 0, 0, 0}, V_LRect{0, 0, 4, 200}, w->GetLayer()), 99);
+  EXPECT_EQ(GX_Fill(&info, GX_Pixel8{255, 0, 0, 0}, L(0, 0, 4, 200), w->GetLayer()), 99);
 }
 
 // Fills of 4 MB and more stream past the cache: the same pixels, the edges of the
 // rectangle included, whatever the depth, and a cancel still stops them.
 TEST_F(GxCore, LargeFillsWriteExactlyTheirRectangle) {
-  struct Case {
-    int32_t width, depth;
-  } const cases[] = {{1100, 8}, {600, 16}, {300, 32}};  // 4.4, 4.8 and 4.8 MB
   constexpr int32_t kHeight = 1000;
-  const V_LRect rect{3, 2, 0, kHeight - 2};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.depth << " bits");
-    std::unique_ptr<GX_World> w(GX_World::New(c.width, kHeight, c.depth, 0));
+  for (int32_t depth : {8, 16, 32}) {
+    SCOPED_TRACE(testing::Message() << depth << " bits");
+    const int32_t width = depth == 8 ? 1100 : depth == 16 ? 600 : 300;  // 4.4, 4.8, 4.8 MB
+    std::unique_ptr<GX_World> w = NewWorld(width, kHeight, depth);
     GX_LayerDef* l = w->GetLayer();
-    V_LRect r = rect;
-    r.right = c.width - 1;  // odd start and end: vectors meet single pixels on both sides
-    int32_t rc = 0;
-    switch (c.depth) {
-      case 8: rc = GX_Fill(nullptr, GX_Pixel8{255, 1, 2, 3}, r, l); break;
-      case 16: rc = GX_Fill16(nullptr, GX_Pixel16{32768, 1, 2, 3}, r, l); break;
-      default: rc = GX_FillFloat(nullptr, GX_PixelFloat{1.0f, 0.25f, 0.5f, 0.75f}, r, l); break;
-    }
-    ASSERT_EQ(rc, 0);
+    // Odd start and end: vectors meet single pixels on both sides.
+    const V_LRect r = L(3, 2, width - 1, kHeight - 2);
+    const GX_Pixel8 p8{255, 1, 2, 3};
+    const GX_Pixel16 p16{32768, 1, 2, 3};
+    const GX_PixelFloat pf{1.0f, 0.25f, 0.5f, 0.75f};
+    const void* fill = depth == 8 ? static_cast<const void*>(&p8)
+                       : depth == 16 ? static_cast<const void*>(&p16) : &pf;
+    ASSERT_EQ(depth == 8    ? GX_Fill(nullptr, p8, r, l)
+              : depth == 16 ? GX_Fill16(nullptr, p16, r, l)
+                            : GX_FillFloat(nullptr, pf, r, l),
+              0);
+    const unsigned char clear[16] = {};
+    const std::size_t pixelBytes = std::size_t(depth / 2);
     int64_t wrong = 0;
     for (int32_t y = 0; y < kHeight; ++y)
-      for (int32_t x = 0; x < c.width; ++x) {
+      for (int32_t x = 0; x < width; ++x) {
         const bool inside = x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-        const void* px = GXp_PixelAddress(*l, x, y);
-        bool filled = false, clear = false;
-        switch (c.depth) {
-          case 8: {
-            const auto& p = *static_cast<const GX_Pixel8*>(px);
-            filled = p.alpha == 255 && p.red == 1 && p.green == 2 && p.blue == 3;
-            clear = p.alpha == 0 && p.red == 0 && p.green == 0 && p.blue == 0;
-            break;
-          }
-          case 16: {
-            const auto& p = *static_cast<const GX_Pixel16*>(px);
-            filled = p.alpha == 32768 && p.red == 1 && p.green == 2 && p.blue == 3;
-            clear = p.alpha == 0 && p.red == 0 && p.green == 0 && p.blue == 0;
-            break;
-          }
-          default: {
-            const auto& p = *static_cast<const GX_PixelFloat*>(px);
-            filled = p.alpha == 1.0f && p.red == 0.25f && p.green == 0.5f && p.blue == 0.75f;
-            clear = p.alpha == 0 && p.red == 0 && p.green == 0 && p.blue == 0;
-            break;
-          }
-        }
-        wrong += inside ? !filled : !clear;
+        wrong += std::memcmp(GXp_PixelAddress(*l, x, y), inside ? fill : clear, pixelBytes) != 0;
       }
     EXPECT_EQ(wrong, 0);
   }
 
-  std::unique_ptr<GX_World> w(GX_World::New(1100, kHeight, 8, 0));
-  ProgressRecorder rec;
-  rec.failAt = 0;
-  rec.failCode = 42;
+  std::unique_ptr<GX_World> w = NewWorld(1100, kHeight);
+  ProgressRecorder rec(0, 42);
   GX_ProgressInfo info = rec.Record();
-  EXPECT_EQ(GX_Fill(&info, GX_Pixel8{255, 9, 9, 9}, V_LRect{0, 0, 1100, kHeight}, w->GetLayer()),
-            42);
+  EXPECT_EQ(GX_Fill(&info, GX_Pixel8{255, 9, 9, 9}, L(0, 0, 1100, kHeight), w->GetLayer()), 42);
   // The first report comes after 64 rows; nothing below them was written.
-  EXPECT_EQ(static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), 0, 63))->alpha, 255);
-  EXPECT_EQ(static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), 0, 64))->alpha, 0);
+  EXPECT_EQ(PixelOf(*w, 0, 63).alpha, 255);
+  EXPECT_EQ(PixelOf(*w, 0, 64).alpha, 0);
 }
 
 TEST_F(GxCore, RejectsBadSizesAndDepths) {
@@ -168,10 +138,6 @@ TEST_F(GxCore, RejectsBadSizesAndDepths) {
   EXPECT_THROW(GX_World::New(-1, 1, 8, 0), std::invalid_argument);
   EXPECT_EQ(GXp_WorldDepth(nullptr), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // The cells of row y that GX_ForEachInkRun reports, as [x0, x1) pairs.
 std::vector<std::pair<int32_t, int32_t>> Runs(const GX_UnoBuffer& b, int32_t y, int32_t left,
@@ -195,11 +161,7 @@ TEST_F(GxCore, InkMapKeepsTheCellsThatMayHoldInk) {
   zeroed.MarkInk(V_LRect{70, 1, 130, 3});  // cells 1 and 2, rows 1 and 2
   zeroed.MarkInk(V_LRect{290, 2, 400, 9});  // clipped: the last cell, rows 2 and 3
   EXPECT_EQ(zeroed.CountInkCells(), 6);
-  const struct {
-    const char* name;
-    int32_t y, left, right;
-    RunList expected;
-  } kCases[] = {
+  const struct { const char* name; int32_t y, left, right; RunList expected; } kCases[] = {
       {"unmarked row", 0, 0, 300, {}},
       {"one run", 1, 0, 300, {{64, 192}}},
       {"clipped to the range", 1, 100, 150, {{100, 150}}},
@@ -325,28 +287,27 @@ TEST_F(GxCore, FillsAndWritersKeepTheInkMap) {
 TEST_F(GxCore, AFreedBufferClearsItsInkForTheNextZeroedOne) {
   // 1024 × 1024 at 8 bits is pooled (outside AddressSanitizer): the next kZeroed buffer
   // of the size gets the same memory back, which must read as zero everywhere.
+  const auto nonzero = [](const GX_UnoBuffer& b) {
+    int64_t n = 0;
+    for (int32_t y = 0; y < 1024; ++y)
+      for (int32_t x = 0; x < 1024; ++x) n += b.Row<uint8_t>(y)[x] != 0;
+    return n;
+  };
   {
     GX_UnoBuffer used(1024, 1024, 8, GX_UnoBuffer::kZeroed);
     for (int32_t y = 100; y < 300; ++y)
       for (int32_t x = 500; x < 700; ++x) used.Row<uint8_t>(y)[x] = 200;
-    used.MarkInk(V_LRect{500, 100, 700, 300});
+    used.MarkInk(L(500, 100, 700, 300));
   }
   {
     GX_UnoBuffer next(1024, 1024, 8, GX_UnoBuffer::kZeroed);
     EXPECT_EQ(next.CountInkCells(), 0);
-    int64_t nonzero = 0;
-    for (int32_t y = 0; y < 1024; ++y)
-      for (int32_t x = 0; x < 1024; ++x) nonzero += next.Row<uint8_t>(y)[x] != 0;
-    EXPECT_EQ(nonzero, 0);
+    EXPECT_EQ(nonzero(next), 0);
     // Leave it dirty without a map: a zeroed buffer after it is still zero.
     for (int32_t y = 0; y < 1024; ++y) next.Row<uint8_t>(y)[y] = 1;
     next.DropInkMap();
   }
-  GX_UnoBuffer last(1024, 1024, 8, GX_UnoBuffer::kZeroed);
-  int64_t nonzero = 0;
-  for (int32_t y = 0; y < 1024; ++y)
-    for (int32_t x = 0; x < 1024; ++x) nonzero += last.Row<uint8_t>(y)[x] != 0;
-  EXPECT_EQ(nonzero, 0);
+  EXPECT_EQ(nonzero(GX_UnoBuffer(1024, 1024, 8, GX_UnoBuffer::kZeroed)), 0);
 }
 
 TEST_F(GxCore, LargeBuffersAreRecycledForTheNextOfTheirSize) {

@@ -10,7 +10,7 @@
 
 #include "host/gx/gx_transfer.h"
 #include "host/y/errors.h"
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
@@ -68,21 +68,18 @@ TEST(GxIterate, ThrownCodesAndBadArgumentsBecomeResults) {
   const auto throwsStd = [](void*, int32_t, int32_t) -> int32_t {
     throw std::invalid_argument("bad row");
   };
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, throwsLong), 42);
-  EXPECT_EQ(GX_IterateGeneric_Static(10, nullptr, throwsLong), 42);
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, throwsStd), Y_Err_InvalidArg);
-  EXPECT_EQ(GX_IterateGeneric_Static(10, nullptr, throwsStd), Y_Err_InvalidArg);
-  EXPECT_EQ(GX_IterateGeneric(10, nullptr, nullptr), GX_Err_BadArgument);
-  EXPECT_EQ(GX_IterateGeneric_Static(-1, nullptr, throwsLong), GX_Err_BadArgument);
-  EXPECT_EQ(GX_IterateGeneric(-1, nullptr, throwsLong), GX_Err_BadArgument);
+  for (auto iterate : {&GX_IterateGeneric, &GX_IterateGeneric_Static}) {
+    SCOPED_TRACE(iterate == &GX_IterateGeneric ? "threaded" : "static");
+    EXPECT_EQ(iterate(10, nullptr, throwsLong), 42);
+    EXPECT_EQ(iterate(10, nullptr, throwsStd), Y_Err_InvalidArg);
+    EXPECT_EQ(iterate(10, nullptr, nullptr), GX_Err_BadArgument);
+    EXPECT_EQ(iterate(-1, nullptr, throwsLong), GX_Err_BadArgument);
+  }
 }
 
 /// Rows of a transfer blend into one world. Dissolve's dither is fixed per pixel, so
 /// it too must not depend on which thread ran a row.
-struct RowJob {
-  GX_World* world;
-  int32_t mode;
-};
+struct RowJob { GX_World* world; int32_t mode; };
 
 int32_t BlendRow(void* context, int32_t, int32_t row) {
   const auto* job = static_cast<const RowJob*>(context);
@@ -101,27 +98,22 @@ class GxIterateImage : public TrackedTest {};
 TEST_F(GxIterateImage, ThreadedAndStaticRowLoopsGiveIdenticalPixels) {
   for (int32_t mode : {2, 3, 7}) {
     SCOPED_TRACE(mode);
-    std::unique_ptr<GX_World> w(GX_World::New(97, 61, 16, 0));
-    const V_LRect all{0, 0, 97, 61};
+    std::unique_ptr<GX_World> w = NewWorld(97, 61, 16);
+    const V_LRect all = L(0, 0, 97, 61);
     const GX_Pixel16 start{16384, 5000, 6000, 7000};
     RowJob job{w.get(), mode};
     GX_Fill16(nullptr, start, all, w->GetLayer());
     ASSERT_EQ(GX_IterateGeneric(61, &job, &BlendRow), 0);
     std::vector<GX_Pixel16> threaded;
     for (int32_t y = 0; y < 61; ++y)
-      for (int32_t x = 0; x < 97; ++x)
-        threaded.push_back(*static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), x, y)));
+      for (int32_t x = 0; x < 97; ++x) threaded.push_back(PixelOf<GX_Pixel16>(*w, x, y));
     GX_Fill16(nullptr, start, all, w->GetLayer());
     ASSERT_EQ(GX_IterateGeneric_Static(61, &job, &BlendRow), 0);
     int32_t changed = 0;
     for (int32_t y = 0; y < 61; ++y) {
       for (int32_t x = 0; x < 97; ++x) {
-        const auto& a = threaded[std::size_t(y * 97 + x)];
-        const auto* b = static_cast<GX_Pixel16*>(GXp_PixelAddress(*w->GetLayer(), x, y));
-        ASSERT_EQ(a.alpha, b->alpha) << x << "," << y;
-        ASSERT_EQ(a.red, b->red) << x << "," << y;
-        ASSERT_EQ(a.green, b->green) << x << "," << y;
-        ASSERT_EQ(a.blue, b->blue) << x << "," << y;
+        const GX_Pixel16& a = threaded[std::size_t(y * 97 + x)];
+        ASSERT_TRUE(SamePixel(a, PixelOf<GX_Pixel16>(*w, x, y))) << x << "," << y;
         changed += a.red != 5000;
       }
     }

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
@@ -44,11 +44,7 @@ protected:
 };
 
 TEST_F(GxLazy, OperatorRunsOnlyOnTilesMeetingTheRequest) {
-  struct Case {
-    const char* name;
-    V_LRect request;
-    std::vector<V_LRect> tiles;
-  };
+  struct Case { const char* name; V_LRect request; std::vector<V_LRect> tiles; };
   const Case kCases[] = {
       {"inside first tile", L(10, 10, 20, 20), {L(0, 0, 128, 128)}},
       {"one pixel of the second tile", L(128, 0, 129, 1), {L(128, 0, 256, 128)}},
@@ -133,12 +129,7 @@ TEST_F(GxLazy, ConstructorTakesOverTheOperatorOrRejects) {
 }
 
 TEST_F(GxLazy, FillOperatorClearsOnlyRequestedTiles) {
-  struct Case {
-    const char* name;
-    int32_t depth;
-    double fill;
-    double expected;  // sample written
-  };
+  struct Case { const char* name; int32_t depth; double fill, expected; };  // expected: written
   const Case kCases[] = {
       {"8-bit zero", 8, 0.0, 0},
       {"8-bit rounded", 8, 254.6, 255},
@@ -150,14 +141,7 @@ TEST_F(GxLazy, FillOperatorClearsOnlyRequestedTiles) {
     SCOPED_TRACE(c.name);
     boost::scoped_ptr<GX_UnoBuffer> buffer(new GX_UnoBuffer(200, 150, c.depth));
     GX_UnoBuffer* raw = buffer.get();
-    // Mark every sample so untouched ones are visible.
-    for (int32_t y = 0; y < 150; ++y) {
-      for (int32_t x = 0; x < 200; ++x) {
-        if (c.depth == 8) raw->Row<uint8_t>(y)[x] = 7;
-        if (c.depth == 16) raw->Row<uint16_t>(y)[x] = 7;
-        if (c.depth == 32) raw->Row<float>(y)[x] = 7;
-      }
-    }
+    ASSERT_EQ(FillUno(raw, 7), 0);  // so that untouched samples show
     boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyFillUnoBufferOperator(&buffer, c.fill));
     EXPECT_EQ(buffer.get(), nullptr);
     GX_LazyTiles tiles(128, &op);
@@ -165,16 +149,11 @@ TEST_F(GxLazy, FillOperatorClearsOnlyRequestedTiles) {
     ASSERT_NE(fill, nullptr);
     EXPECT_EQ(fill->GetBuffer(), raw);
     ASSERT_EQ(tiles.MakeValid(V_Rect{130, 150, 131, 151}), 0);  // tile (1, 1): x 128..200, y 128..150
-    const auto at = [&](int32_t x, int32_t y) -> double {
-      if (c.depth == 8) return raw->Row<uint8_t>(y)[x];
-      if (c.depth == 16) return raw->Row<uint16_t>(y)[x];
-      return raw->Row<float>(y)[x];
-    };
-    EXPECT_EQ(at(128, 128), c.expected);
-    EXPECT_EQ(at(199, 149), c.expected);
-    EXPECT_EQ(at(127, 149), 7);
-    EXPECT_EQ(at(199, 127), 7);
-    EXPECT_EQ(at(0, 0), 7);
+    EXPECT_EQ(SampleOf(*raw, 128, 128), c.expected);
+    EXPECT_EQ(SampleOf(*raw, 199, 149), c.expected);
+    EXPECT_EQ(SampleOf(*raw, 127, 149), 7);
+    EXPECT_EQ(SampleOf(*raw, 199, 127), 7);
+    EXPECT_EQ(SampleOf(*raw, 0, 0), 7);
   }
   boost::scoped_ptr<GX_UnoBuffer> none;
   EXPECT_THROW(GX_LazyFillUnoBufferOperator(&none, 0), std::invalid_argument);
@@ -208,36 +187,26 @@ TEST_F(GxLazy, FillOperatorUsesAndKeepsTheInkMap) {
 }
 
 TEST_F(GxLazy, WorldCopyOperatorCopiesFromAShiftedSourceSetLater) {
-  std::unique_ptr<GX_World> source(GX_World::New(100, 100, 8, 0));
+  std::unique_ptr<GX_World> source = NewWorld(100, 100);
   for (int32_t y = 0; y < 100; ++y)
     for (int32_t x = 0; x < 100; ++x)
-      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*source->GetLayer(), x, y)) =
-          GX_Pixel8{255, uint8_t(x), uint8_t(y), 9};
-  boost::shared_ptr<GX_World> preStroke(GX_World::New(150, 140, 8, 0));
-  GX_Fill(nullptr, GX_Pixel8{1, 1, 1, 1}, V_LRect{0, 0, 150, 140}, preStroke->GetLayer());
-  V_LPoint origin;
-  origin.x = -10;  // destination (x, y) shows source (x − 10, y + 20)
-  origin.y = 20;
-  auto* copy = new GX_LazyWorldCopyOperator(preStroke, origin);
+      PixelOf(*source, x, y) = GX_Pixel8{255, uint8_t(x), uint8_t(y), 9};
+  boost::shared_ptr<GX_World> preStroke(FilledWorld(150, 140, {1, 1, 1, 1}).release());
+  // Destination (x, y) shows source (x − 10, y + 20).
+  auto* copy = new GX_LazyWorldCopyOperator(preStroke, P(-10, 20));
   boost::scoped_ptr<GX_LazyOperator> op(copy);
   GX_LazyTilesCondition tiles(128, &op);
 
   // No source yet: the request fails and the tile stays invalid.
   EXPECT_EQ(tiles.MakeValid(L(0, 0, 1, 1)), GX_Err_BadArgument);
   EXPECT_FALSE(tiles.IsTileValid(0, 0));
-  std::unique_ptr<GX_World> deep(GX_World::New(100, 100, 16, 0));
+  std::unique_ptr<GX_World> deep = NewWorld(100, 100, 16);
   copy->SetSourceLayer(deep->GetLayer());
   EXPECT_EQ(tiles.MakeValid(L(0, 0, 1, 1)), GX_Err_BadDepth);
 
   copy->SetSourceLayer(source->GetLayer());
   ASSERT_EQ(tiles.MakeValid(L(0, 0, 1, 1)), 0);
-  const auto px = [&](int32_t x, int32_t y) {
-    return *static_cast<GX_Pixel8*>(GXp_PixelAddress(*preStroke->GetLayer(), x, y));
-  };
-  struct Probe {
-    int32_t x, y;
-    GX_Pixel8 expected;
-  };
+  struct Probe { int32_t x, y; GX_Pixel8 expected; };
   const Probe kProbes[] = {
       {10, 0, {255, 0, 20, 9}},     // source (0, 20)
       {50, 30, {255, 40, 50, 9}},   // source (40, 50)
@@ -249,12 +218,7 @@ TEST_F(GxLazy, WorldCopyOperatorCopiesFromAShiftedSourceSetLater) {
       {5, 130, {1, 1, 1, 1}},       // tile (0, 1) not requested
   };
   for (const Probe& p : kProbes) {
-    SCOPED_TRACE(testing::Message() << p.x << "," << p.y);
-    const GX_Pixel8 got = px(p.x, p.y);
-    EXPECT_EQ(got.alpha, p.expected.alpha);
-    EXPECT_EQ(got.red, p.expected.red);
-    EXPECT_EQ(got.green, p.expected.green);
-    EXPECT_EQ(got.blue, p.expected.blue);
+    EXPECT_TRUE(SamePixel(PixelOf(*preStroke, p.x, p.y), p.expected)) << p.x << "," << p.y;
   }
   EXPECT_THROW(GX_LazyWorldCopyOperator(boost::shared_ptr<GX_World>()), std::invalid_argument);
 }
@@ -268,9 +232,7 @@ TEST_F(GxLazy, ConditionalRequestsHonourTheHostPredicate) {
   EXPECT_EQ(log.size(), 1u);
 
   // Only tiles of the first column qualify.
-  struct Ctx {
-    int32_t asked = 0;
-  } ctx;
+  struct Ctx { int32_t asked = 0; } ctx;
   tiles.SetCondition(
       [](void* context, const V_LRect& tile) {
         ++static_cast<Ctx*>(context)->asked;

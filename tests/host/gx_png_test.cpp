@@ -15,20 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
-
-class GxPng : public TrackedTest {
-protected:
-  void SetUp() override {
-    TrackedTest::SetUp();
-    dir = std::filesystem::path(KSTROKE_BINARY_DIR) / "test_out" / "gx_png";
-    std::filesystem::create_directories(dir);
-  }
-  std::string Path(const char* name) const { return (dir / name).string(); }
-  std::filesystem::path dir;
-};
 
 std::unique_ptr<GX_World> Read(const std::string& path, int depth) {
   GX_World* w = nullptr;
@@ -36,88 +25,91 @@ std::unique_ptr<GX_World> Read(const std::string& path, int depth) {
   return std::unique_ptr<GX_World>(w);
 }
 
-TEST_F(GxPng, EightBitLayerRoundTripsExactly) {
-  std::unique_ptr<GX_World> src(GX_World::New(3, 2, 8, 0));
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 3; ++x)
-      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*src->GetLayer(), x, y)) =
-          GX_Pixel8{uint8_t(40 * x + y), uint8_t(x), uint8_t(200 + y), uint8_t(255 - x)};
-  const std::string path = Path("rgba8.png");
+/// Whether two worlds of one depth hold the same bytes (none when `b` is null).
+bool SamePixels(const GX_World& a, const std::unique_ptr<GX_World>& bp) {
+  if (!bp) return false;
+  const GX_World& b = *bp;
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.Depth() != b.Depth()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    if (std::memcmp(GXp_PixelAddress(*a.GetLayer(), 0, y), GXp_PixelAddress(*b.GetLayer(), 0, y),
+                    std::size_t(a.Width()) * std::size_t(a.Depth() / 2)) != 0)
+      return false;
+  return true;
+}
+
+// A 7 × 5 layer whose every pixel differs, at 8 bits.
+std::unique_ptr<GX_World> Pattern() {
+  std::unique_ptr<GX_World> w = NewWorld(7, 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x)
+      PixelOf(*w, x, y) =
+          GX_Pixel8{uint8_t(255 - x), uint8_t(30 * x), uint8_t(40 * y), uint8_t(x * y)};
+  return w;
+}
+
+class GxPng : public TrackedTest {};
+
+// Exact 8-bit round trips: HeaderLimitsHoldBeforeAnyPixelIsRead and GxImage's round trips.
+TEST_F(GxPng, EightBitFilesReadAtSixteenBitsScaleToNearest) {
+  std::unique_ptr<GX_World> src = NewWorld(1, 2);
+  PixelOf(*src, 0, 0) = GX_Pixel8{0, 0, 200, 255};
+  PixelOf(*src, 0, 1) = GX_Pixel8{1, 0, 201, 255};
+  const std::string path = Scratch("rgba8.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0) << GX_PngLastMessage();
   EXPECT_STREQ(GX_PngLastMessage(), "");
-  std::unique_ptr<GX_World> back = Read(path, 8);
-  ASSERT_TRUE(back);
-  ASSERT_EQ(back->Width(), 3);
-  ASSERT_EQ(back->Height(), 2);
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 3; ++x) {
-      const auto* a = static_cast<GX_Pixel8*>(GXp_PixelAddress(*src->GetLayer(), x, y));
-      const auto* b = static_cast<GX_Pixel8*>(GXp_PixelAddress(*back->GetLayer(), x, y));
-      EXPECT_EQ(std::vector<int>({a->alpha, a->red, a->green, a->blue}),
-                std::vector<int>({b->alpha, b->red, b->green, b->blue}));
-    }
-  // At 16 bits, 8-bit 255 is full (32768) and 128 scales by 32768/255.
+  EXPECT_TRUE(SamePixels(*src, Read(path, 8)));  // colour kept where alpha is 0
+  // At 16 bits, 8-bit 255 is full (32768) and the rest scales by 32768/255.
   std::unique_ptr<GX_World> deep = Read(path, 16);
-  const auto* p = static_cast<GX_Pixel16*>(GXp_PixelAddress(*deep->GetLayer(), 0, 0));
-  EXPECT_EQ(p->alpha, 0);
-  EXPECT_EQ(p->green, 25700);  // 200 × 32768 / 255 = 25700.4
-  const auto* q = static_cast<GX_Pixel16*>(GXp_PixelAddress(*deep->GetLayer(), 0, 1));
-  EXPECT_EQ(q->alpha, 129);  // 1 × 32768 / 255 = 128.5 rounds up
-  EXPECT_EQ(q->blue, 32768);
+  ASSERT_TRUE(deep);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 0).alpha, 0);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 0).green, 25700);  // 200 × 32768 / 255 = 25700.4
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 1).alpha, 129);    // 1 × 32768 / 255 = 128.5 rounds up
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 1).blue, 32768);
 }
 
 TEST_F(GxPng, SixteenBitLayerRoundTripsEveryValue) {
   const int n = 32769;
-  std::unique_ptr<GX_World> src(GX_World::New(n, 1, 16, 0));
+  std::unique_ptr<GX_World> src = NewWorld(n, 1, 16);
   for (int x = 0; x < n; ++x)
-    *static_cast<GX_Pixel16*>(GXp_PixelAddress(*src->GetLayer(), x, 0)) =
+    PixelOf<GX_Pixel16>(*src, x, 0) =
         GX_Pixel16{uint16_t(x), uint16_t(n - 1 - x), uint16_t(x / 2), uint16_t(32768)};
-  const std::string path = Path("rgba16.png");
+  const std::string path = Scratch("rgba16.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0) << GX_PngLastMessage();
   std::unique_ptr<GX_World> back = Read(path, 16);
   ASSERT_TRUE(back);
-  for (int x = 0; x < n; ++x) {
-    const auto* a = static_cast<GX_Pixel16*>(GXp_PixelAddress(*src->GetLayer(), x, 0));
-    const auto* b = static_cast<GX_Pixel16*>(GXp_PixelAddress(*back->GetLayer(), x, 0));
-    ASSERT_EQ(a->alpha, b->alpha) << x;
-    ASSERT_EQ(a->red, b->red) << x;
-    ASSERT_EQ(a->green, b->green) << x;
-    ASSERT_EQ(a->blue, b->blue) << x;
-  }
+  EXPECT_TRUE(SamePixels(*src, back));
   std::unique_ptr<GX_World> narrow = Read(path, 8);
-  const auto* mid = static_cast<GX_Pixel8*>(GXp_PixelAddress(*narrow->GetLayer(), 16384, 0));
-  EXPECT_EQ(mid->alpha, 128);  // 16384 → 32768 in the file → 127.5 rounds up
-  EXPECT_EQ(mid->green, 64);
+  ASSERT_TRUE(narrow);
+  // 16384 is 32768 in the file, 127.5 at 8 bits: rounds up.
+  EXPECT_EQ(PixelOf(*narrow, 16384, 0).alpha, 128);
+  EXPECT_EQ(PixelOf(*narrow, 16384, 0).green, 64);
 }
 
 TEST_F(GxPng, FloatLayerIsWrittenAtSixteenBits) {
-  std::unique_ptr<GX_World> src(GX_World::New(4, 1, 32, 0));
+  std::unique_ptr<GX_World> src = NewWorld(4, 1, 32);
   const float values[4] = {0.0f, 0.25f, 1.0f, 2.0f};
   for (int x = 0; x < 4; ++x)
-    *static_cast<GX_PixelFloat*>(GXp_PixelAddress(*src->GetLayer(), x, 0)) =
-        GX_PixelFloat{values[x], -1.0f, 0.5f, values[3 - x]};
-  const std::string path = Path("float.png");
+    PixelOf<GX_PixelFloat>(*src, x, 0) = GX_PixelFloat{values[x], -1.0f, 0.5f, values[3 - x]};
+  const std::string path = Scratch("float.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   std::unique_ptr<GX_World> back = Read(path, 32);
+  ASSERT_TRUE(back);
   const float expectedAlpha[4] = {0.0f, 0.25f, 1.0f, 1.0f};  // clamped to 0..1
   for (int x = 0; x < 4; ++x) {
-    const auto* p = static_cast<GX_PixelFloat*>(GXp_PixelAddress(*back->GetLayer(), x, 0));
-    EXPECT_NEAR(p->alpha, expectedAlpha[x], 1.0 / 65535);
-    EXPECT_EQ(p->red, 0.0f);
-    EXPECT_NEAR(p->green, 0.5f, 1.0 / 65535);
+    const GX_PixelFloat& p = PixelOf<GX_PixelFloat>(*back, x, 0);
+    EXPECT_NEAR(p.alpha, expectedAlpha[x], 1.0 / 65535);
+    EXPECT_EQ(p.red, 0.0f);
+    EXPECT_NEAR(p.green, 0.5f, 1.0 / 65535);
   }
   std::unique_ptr<GX_World> deep = Read(path, 16);
-  EXPECT_EQ(static_cast<GX_Pixel16*>(GXp_PixelAddress(*deep->GetLayer(), 2, 0))->alpha, 32768);
+  ASSERT_TRUE(deep);
+  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 2, 0).alpha, 32768);
 }
 
 TEST_F(GxPng, UnoBuffersAreGrey) {
-  struct Case {
-    const char* name;
-    int depth;
-    double value;  // fraction of full
-    int read8;
-  };
-  const Case kCases[] = {{"8-bit", 8, 200.0 / 255, 200}, {"16-bit", 16, 0.5, 128}, {"float", 32, 0.25, 64}};
+  struct Case { const char* name; int depth; double value; uint8_t read8; };  // value: of full
+  const Case kCases[] = {
+      {"8-bit", 8, 200.0 / 255, 200}, {"16-bit", 16, 0.5, 128}, {"float", 32, 0.25, 64}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     GX_UnoBuffer b(5, 3, c.depth);
@@ -125,53 +117,26 @@ TEST_F(GxPng, UnoBuffersAreGrey) {
                        : c.depth == 16 ? GX_FillDeepUnoBuffer(uint16_t(c.value * 32768), &b)
                                        : GX_FillFloatUnoBuffer(float(c.value), &b);
     ASSERT_EQ(rc, 0);
-    const std::string path = Path("grey.png");
+    const std::string path = Scratch("grey.png");
     ASSERT_EQ(GX_WriteUnoPng(path.c_str(), b), 0) << GX_PngLastMessage();
     std::unique_ptr<GX_World> back = Read(path, 8);
     ASSERT_TRUE(back);
-    const auto* p = static_cast<GX_Pixel8*>(GXp_PixelAddress(*back->GetLayer(), 4, 2));
-    EXPECT_EQ(p->alpha, 255) << "grey files read as opaque";
-    EXPECT_EQ(p->red, c.read8);
-    EXPECT_EQ(p->green, c.read8);
-    EXPECT_EQ(p->blue, c.read8);
+    // Grey files read as opaque.
+    EXPECT_TRUE(SamePixel(PixelOf(*back, 4, 2), GX_Pixel8{255, c.read8, c.read8, c.read8}));
   }
-}
-
-// A 7 × 5 layer whose every pixel differs, at 8 bits.
-std::unique_ptr<GX_World> Pattern() {
-  std::unique_ptr<GX_World> w(GX_World::New(7, 5, 8, 0));
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 7; ++x)
-      *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y)) =
-          GX_Pixel8{uint8_t(255 - x), uint8_t(30 * x), uint8_t(40 * y), uint8_t(x * y)};
-  return w;
-}
-
-bool SamePixels(const GX_World& a, const GX_World& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    if (std::memcmp(GXp_PixelAddress(*a.GetLayer(), 0, y), GXp_PixelAddress(*b.GetLayer(), 0, y),
-                    std::size_t(a.Width()) * 4) != 0)
-      return false;
-  return true;
 }
 
 TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("pattern.png");
+  const std::string path = Scratch("pattern.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   int32_t w = 0, h = 0;
   ASSERT_EQ(GX_ReadPngSize(path.c_str(), &w, &h), 0);
   EXPECT_EQ(w, 7);
   EXPECT_EQ(h, 5);
-  struct Case {
-    const char* name;
-    int32_t maxSide;
-    int64_t maxPixels;
-    std::string limit;  ///< empty: read
-  };
+  struct Case { const char* name; int32_t maxSide; int64_t maxPixels; std::string limit; };
   const Case kCases[] = {
-      {"within both", 7, 35, ""},
+      {"within both", 7, 35, ""},  // no limit passed: read
       {"too wide", 6, 0, "6 pixels a side"},
       {"too many pixels", 0, 34, "34 pixels in all"},
       {"both named", 5, 30, "5 pixels a side and 30 pixels in all"},
@@ -186,7 +151,7 @@ TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
     std::unique_ptr<GX_World> back(raw);
     if (c.limit.empty()) {
       ASSERT_EQ(rc, 0);
-      EXPECT_TRUE(SamePixels(*src, *back));
+      EXPECT_TRUE(SamePixels(*src, back));
     } else {
       EXPECT_EQ(rc, GX_Err_ImageTooLarge);
       EXPECT_EQ(back, nullptr);
@@ -198,15 +163,13 @@ TEST_F(GxPng, HeaderLimitsHoldBeforeAnyPixelIsRead) {
 
 TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("stopped.png");
+  const std::string path = Scratch("stopped.png");
   ASSERT_EQ(GX_WritePng(path.c_str(), *src->GetLayer()), 0);
   for (long stopAt : {0L, 3L}) {
     SCOPED_TRACE(stopAt);
-    ProgressRecorder rec;
-    rec.failAt = stopAt;
-    rec.failCode = GX_Err_Cancelled;
+    ProgressRecorder rec(stopAt, GX_Err_Cancelled);
     GX_ProgressInfo info = rec.Record();
-    const std::string out = Path("not_written.png");
+    const std::string out = Scratch("not_written.png");
     GX_ImageWriteOptions writing;
     writing.progress = &info;
     EXPECT_EQ(GX_WritePng(out.c_str(), *src->GetLayer(), &writing), GX_Err_Cancelled);
@@ -225,14 +188,15 @@ TEST_F(GxPng, AProgressAnswerStopsReadingAndWritingAtThatRow) {
   GX_ProgressInfo info = rec.Record();
   GX_ImageWriteOptions writing;
   writing.progress = &info;
-  ASSERT_EQ(GX_WritePng(Path("reported.png").c_str(), *src->GetLayer(), &writing), 0);
-  EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
+  ASSERT_EQ(GX_WritePng(Scratch("reported.png").c_str(), *src->GetLayer(), &writing), 0);
+  EXPECT_EQ(rec.reports,
+            (std::vector<std::pair<int32_t, int32_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
 }
 
 TEST_F(GxPng, InterlacedFilesReadAsTheirPixels) {
   // Written here with libpng's Adam7 interlacing, which the writer never uses.
   std::unique_ptr<GX_World> src = Pattern();
-  const std::string path = Path("interlaced.png");
+  const std::string path = Scratch("interlaced.png");
   {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -246,8 +210,8 @@ TEST_F(GxPng, InterlacedFilesReadAsTheirPixels) {
     std::vector<png_bytep> pointers;
     for (int y = 0; y < 5; ++y) {
       for (int x = 0; x < 7; ++x) {
-        const auto* p = static_cast<GX_Pixel8*>(GXp_PixelAddress(*src->GetLayer(), x, y));
-        const png_byte rgba[4] = {p->red, p->green, p->blue, p->alpha};
+        const GX_Pixel8& p = PixelOf(*src, x, y);
+        const png_byte rgba[4] = {p.red, p.green, p.blue, p.alpha};
         std::memcpy(&rows[std::size_t(y)][std::size_t(4 * x)], rgba, 4);
       }
       pointers.push_back(rows[std::size_t(y)].data());
@@ -259,7 +223,7 @@ TEST_F(GxPng, InterlacedFilesReadAsTheirPixels) {
   }
   std::unique_ptr<GX_World> back = Read(path, 8);
   ASSERT_TRUE(back);
-  EXPECT_TRUE(SamePixels(*src, *back));
+  EXPECT_TRUE(SamePixels(*src, back));
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -274,7 +238,7 @@ int WriteBigLayerUnderCap(const std::string& path) {
   rlimit cap;
   cap.rlim_cur = cap.rlim_max = used + layerBytes + (std::size_t(48) << 20);
   if (setrlimit(RLIMIT_AS, &cap) != 0) return 2;
-  std::unique_ptr<GX_World> big(GX_World::New(4000, 6000, 8, 0));
+  std::unique_ptr<GX_World> big = NewWorld(4000, 6000);
   const int32_t rc = GX_WritePng(path.c_str(), *big->GetLayer());
   std::remove(path.c_str());
   return rc == 0 ? 0 : 1;
@@ -284,36 +248,27 @@ TEST(GxPngMemory, WritingTakesRowsFromTheLayerWithoutASecondCopy) {
   // A writer that copied the image first could not get its copy under the cap. (The
   // sanitizers reserve more address space than the cap allows.)
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string path = std::string(KSTROKE_BINARY_DIR) + "/test_out/gx_png/big.png";
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const std::string path = Scratch("big.png");
   EXPECT_EXIT(std::exit(WriteBigLayerUnderCap(path)), ::testing::ExitedWithCode(0), "");
 }
 #endif
 
 TEST_F(GxPng, FailuresAnswerCodesAndName) {
-  const std::string text = Path("not_a_png.png");
-  std::ofstream(text) << "hello, this is text";
+  const std::string text = Scratch("not_a_png.png");
+  Spit(text, "hello, this is text");
   // A real PNG cut short after its header.
-  std::unique_ptr<GX_World> src(GX_World::New(40, 40, 8, 0));
-  const std::string whole = Path("whole.png");
+  std::unique_ptr<GX_World> src = NewWorld(40, 40);
+  const std::string whole = Scratch("whole.png");
   ASSERT_EQ(GX_WritePng(whole.c_str(), *src->GetLayer()), 0);
-  const std::string cut = Path("cut.png");
-  {
-    std::ifstream in(whole, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(cut, std::ios::binary).write(bytes.data(), 50);
-  }
-  const std::string missing = Path("no/such/dir/x.png");
+  const std::string cut = Scratch("cut.png");
+  Spit(cut, Slurp(whole).substr(0, 50));
+  const std::string missing = Scratch("no/such/dir/x.png");
 
-  struct Case {
-    const char* name;
-    std::string path;
-    int depth;
-    int32_t code;
-    std::string message;
-  };
+  struct Case { const char* name; std::string path; int depth; int32_t code; std::string message; };
+  const std::string absent = Scratch("missing.png");
   const Case kCases[] = {
-      {"missing file", Path("missing.png"), 8, GX_Err_ImageOpen, "cannot open '" + Path("missing.png") + "': No such file or directory"},
+      {"missing file", absent, 8, GX_Err_ImageOpen,
+       "cannot open '" + absent + "': No such file or directory"},
       {"text file", text, 8, GX_Err_ImageFormat, "'" + text + "' is not a PNG file"},
       {"truncated", cut, 8, GX_Err_ImageFormat, "cannot read '" + cut + "': "},
       {"bad depth", whole, 12, GX_Err_BadDepth, "cannot read '" + whole + "' at depth 12"},
@@ -327,7 +282,8 @@ TEST_F(GxPng, FailuresAnswerCodesAndName) {
   }
 
   EXPECT_EQ(GX_WritePng(missing.c_str(), *src->GetLayer()), GX_Err_ImageOpen);
-  EXPECT_EQ(std::string(GX_PngLastMessage()), "cannot create '" + missing + "': No such file or directory");
+  EXPECT_EQ(std::string(GX_PngLastMessage()),
+            "cannot create '" + missing + "': No such file or directory");
   GX_LayerDef odd = *src->GetLayer();
   odd.depth = 12;
   EXPECT_EQ(GX_WritePng(whole.c_str(), odd), GX_Err_BadDepth);

@@ -12,102 +12,112 @@
 #include <random>
 #include <vector>
 
-#include "test_support.h"
+#include "gx_test_support.h"
 
 namespace {
 
-template <class Pixel>
-::testing::AssertionResult SamePixel(const Pixel& got, const Pixel& want) {
-  if (got.alpha == want.alpha && got.red == want.red && got.green == want.green &&
-      got.blue == want.blue)
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "got (" << +got.alpha << ", " << +got.red << ", " << +got.green << ", "
-         << +got.blue << ") want (" << +want.alpha << ", " << +want.red << ", " << +want.green
-         << ", " << +want.blue << ")";
-}
-
-constexpr int32_t kCopy = int32_t(GX_TransferMode::kCopy);
-constexpr int32_t kNormal = int32_t(GX_TransferMode::kNormal);
-constexpr int32_t kDissolve = int32_t(GX_TransferMode::kDissolve);
-constexpr int32_t kAdd = int32_t(GX_TransferMode::kAdd);
-constexpr int32_t kMultiply = int32_t(GX_TransferMode::kMultiply);
-constexpr int32_t kScreen = int32_t(GX_TransferMode::kScreen);
-constexpr int32_t kOverlay = int32_t(GX_TransferMode::kOverlay);
-constexpr int32_t kDarken = int32_t(GX_TransferMode::kDarken);
-constexpr int32_t kLighten = int32_t(GX_TransferMode::kLighten);
-constexpr int32_t kDifference = int32_t(GX_TransferMode::kDifference);
-constexpr int32_t kErase = int32_t(GX_TransferMode::kErase);
+using M = GX_TransferMode;
+constexpr int32_t kNormal = int32_t(M::kNormal);
 
 TEST(GxTransferModes, NumbersAreFixed) {
   // These numbers are stored with strokes and cross the engine boundary.
-  EXPECT_EQ(kCopy, -2);
-  EXPECT_EQ(kNormal, 2);
-  EXPECT_EQ(kDissolve, 3);
-  EXPECT_EQ(kAdd, 4);
-  EXPECT_EQ(kMultiply, 5);
-  EXPECT_EQ(kScreen, 6);
-  EXPECT_EQ(kOverlay, 7);
-  EXPECT_EQ(kDarken, 8);
-  EXPECT_EQ(kLighten, 9);
-  EXPECT_EQ(kDifference, 10);
-  EXPECT_EQ(kErase, 11);
+  const M kModes[] = {M::kCopy,     M::kNormal,  M::kDissolve, M::kAdd,
+                      M::kMultiply, M::kScreen,  M::kOverlay,  M::kDarken,
+                      M::kLighten,  M::kDifference, M::kErase};
+  const int32_t kNumbers[] = {-2, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(int32_t(kModes[i]), kNumbers[i]) << i;
   EXPECT_TRUE(GX_IsValidTransferMode(-2));
   EXPECT_FALSE(GX_IsValidTransferMode(-3));
   EXPECT_FALSE(GX_IsValidTransferMode(12));
 }
 
-TEST(GxTransferTables, EightBitModesMatchHandComputedPixels) {
-  struct Case {
-    const char* name;
-    int32_t mode;
-    GX_Pixel8 src, dst;
-    uint8_t mask, opacity;
-    GX_Pixel8 want;
-  };
-  const Case kCases[] = {
-      // Full weight, opaque source: a plain store.
-      {"normal full", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 255, {255, 200, 100, 50}},
-      // w = 51/255 = 0.2 over an opaque backdrop: 0.2 cs + 0.8 cb.
-      {"normal 0.2", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
-      {"mask and opacity multiply", kNormal, {255, 200, 100, 50}, {255, 0, 0, 255}, 51, 255,
-       {255, 40, 20, 214}},
-      // Over a transparent backdrop the colour is the source's, the alpha 0.2.
-      {"normal over clear", kNormal, {255, 200, 100, 50}, {0, 0, 0, 0}, 255, 51, {51, 200, 100, 50}},
-      // Source alpha 102 = 0.4 over opaque white: 0.4 cs + 0.6 cb.
-      {"normal half alpha", kNormal, {102, 0, 100, 255}, {255, 255, 255, 255}, 255, 255,
-       {255, 153, 193, 255}},
-      {"unnumbered -1 is normal", -1, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
-      {"unnumbered 0 is normal", 0, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
-      {"unnumbered 1 is normal", 1, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
-      // 200 × 128 / 255 = 100.39.
-      {"multiply", kMultiply, {255, 128, 255, 0}, {255, 200, 200, 200}, 255, 255, {255, 100, 200, 0}},
-      // 100 + 100 − 100·100/255 = 160.78; 10 + 255 − 10 = 255.
-      {"screen", kScreen, {255, 100, 0, 255}, {255, 100, 50, 10}, 255, 255, {255, 161, 50, 255}},
-      {"add caps at full", kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 255, {255, 200, 255, 20}},
-      // 0.2 × min(1, cb + cs) + 0.8 cb: 40 + 80, 51 + 80, 4 + 8.
-      {"add 0.2", kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 51, {255, 120, 131, 12}},
-      // cb 0.2 ≤ ½: 2 · 0.2 · 0.6 = 0.24 → 61.2; cb 0.8: screen(0.6, 0.6) = 0.84 → 214.2.
-      {"overlay", kOverlay, {255, 153, 153, 153}, {255, 51, 204, 0}, 255, 255, {255, 61, 214, 0}},
-      {"darken", kDarken, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 50, 100, 20}},
-      {"lighten", kLighten, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 100, 150, 100}},
-      {"difference", kDifference, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255, {255, 50, 50, 80}},
-      // Erase: 200 × (1 − 0.2) = 160; colour kept.
-      {"erase", kErase, {255, 1, 2, 3}, {200, 10, 20, 30}, 255, 51, {160, 10, 20, 30}},
-      // Copy replaces alpha too: a transparent source at full weight clears.
-      {"copy clear source", kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 255, {0, 10, 20, 30}},
-      // Premultiplied mix at 0.2: alpha 0.8, colour the backdrop's.
-      {"copy clear source 0.2", kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 51,
-       {204, 100, 100, 100}},
-      {"copy onto clear 0.2", kCopy, {255, 0, 0, 0}, {0, 50, 50, 50}, 255, 51, {51, 0, 0, 0}},
-      {"copy opaque 0.2", kCopy, {255, 200, 100, 50}, {255, 0, 0, 255}, 255, 51, {255, 40, 20, 214}},
-  };
-  for (const Case& c : kCases) {
+/// One pixel through a depth's per-pixel function.
+template <class P>
+struct XferCase {
+  const char* name;
+  M mode;
+  typename P::Pixel src, dst;
+  typename P::Value mask, opacity;
+  typename P::Pixel want;
+};
+
+template <class P>
+void ExpectXfers(std::initializer_list<XferCase<P>> cases, double tolerance = 0) {
+  for (const XferCase<P>& c : cases) {
     SCOPED_TRACE(c.name);
-    GX_Pixel8 d = c.dst;
-    GXp_G_Xfer1_Opacity2_table8[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
-    EXPECT_TRUE(SamePixel(d, c.want));
+    typename P::Pixel d = c.dst;
+    GXp_XferTable<P>()[int32_t(c.mode)](c.src, nullptr, c.mask, c.opacity, &d);
+    EXPECT_TRUE(SamePixel(d, c.want, tolerance));
   }
+}
+
+TEST(GxTransferTables, ModesMatchHandComputedPixelsAtEveryDepth) {
+  const GX_Pixel8 kSrc{255, 200, 100, 50}, kBlue{255, 0, 0, 255}, kMix{255, 40, 20, 214};
+  ExpectXfers<GXp_Px8>({
+      // Full weight, opaque source: a plain store.
+      {"normal full", M::kNormal, kSrc, kBlue, 255, 255, kSrc},
+      // w = 51/255 = 0.2 over an opaque backdrop: 0.2 cs + 0.8 cb.
+      {"normal 0.2", M::kNormal, kSrc, kBlue, 255, 51, kMix},
+      {"mask and opacity multiply", M::kNormal, kSrc, kBlue, 51, 255, kMix},
+      // Over a transparent backdrop the colour is the source's, the alpha 0.2.
+      {"normal over clear", M::kNormal, kSrc, {0, 0, 0, 0}, 255, 51, {51, 200, 100, 50}},
+      // Source alpha 102 = 0.4 over opaque white: 0.4 cs + 0.6 cb.
+      {"normal half alpha", M::kNormal, {102, 0, 100, 255}, {255, 255, 255, 255}, 255, 255,
+       {255, 153, 193, 255}},
+      {"unnumbered -1 is normal", M(-1), kSrc, kBlue, 255, 51, kMix},
+      {"unnumbered 0 is normal", M(0), kSrc, kBlue, 255, 51, kMix},
+      {"unnumbered 1 is normal", M(1), kSrc, kBlue, 255, 51, kMix},
+      // 200 × 128 / 255 = 100.39.
+      {"multiply", M::kMultiply, {255, 128, 255, 0}, {255, 200, 200, 200}, 255, 255,
+       {255, 100, 200, 0}},
+      // 100 + 100 − 100·100/255 = 160.78; 10 + 255 − 10 = 255.
+      {"screen", M::kScreen, {255, 100, 0, 255}, {255, 100, 50, 10}, 255, 255, {255, 161, 50, 255}},
+      {"add caps at full", M::kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 255,
+       {255, 200, 255, 20}},
+      // 0.2 × min(1, cb + cs) + 0.8 cb: 40 + 80, 51 + 80, 4 + 8.
+      {"add 0.2", M::kAdd, {255, 100, 200, 10}, {255, 100, 100, 10}, 255, 51, {255, 120, 131, 12}},
+      // cb 0.2 ≤ ½: 2 · 0.2 · 0.6 = 0.24 → 61.2; cb 0.8: screen(0.6, 0.6) = 0.84 → 214.2.
+      {"overlay", M::kOverlay, {255, 153, 153, 153}, {255, 51, 204, 0}, 255, 255,
+       {255, 61, 214, 0}},
+      {"darken", M::kDarken, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
+       {255, 50, 100, 20}},
+      {"lighten", M::kLighten, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
+       {255, 100, 150, 100}},
+      {"difference", M::kDifference, {255, 50, 150, 20}, {255, 100, 100, 100}, 255, 255,
+       {255, 50, 50, 80}},
+      // Erase: 200 × (1 − 0.2) = 160; colour kept.
+      {"erase", M::kErase, {255, 1, 2, 3}, {200, 10, 20, 30}, 255, 51, {160, 10, 20, 30}},
+      // Copy replaces alpha too: a transparent source at full weight clears.
+      {"copy clear source", M::kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 255,
+       {0, 10, 20, 30}},
+      // Premultiplied mix at 0.2: alpha 0.8, colour the backdrop's.
+      {"copy clear source 0.2", M::kCopy, {0, 10, 20, 30}, {255, 100, 100, 100}, 255, 51,
+       {204, 100, 100, 100}},
+      {"copy onto clear 0.2", M::kCopy, {255, 0, 0, 0}, {0, 50, 50, 50}, 255, 51, {51, 0, 0, 0}},
+      {"copy opaque 0.2", M::kCopy, kSrc, kBlue, 255, 51, kMix},
+  });
+  ExpectXfers<GXp_Px16>({
+      // w = 8192 / 32768 = 0.25: 0.25 cs + 0.75 cb.
+      {"16-bit normal 0.25", M::kNormal, {32768, 32768, 0, 16384}, {32768, 0, 32768, 0}, 32768,
+       8192, {32768, 8192, 24576, 4096}},
+      {"16-bit multiply", M::kMultiply, {32768, 16384, 32768, 0}, {32768, 16384, 1000, 5}, 32768,
+       32768, {32768, 8192, 1000, 0}},
+      // 16384 × (1 − 0.25) = 12288.
+      {"16-bit erase", M::kErase, {32768, 0, 0, 0}, {16384, 7, 8, 9}, 8192, 32768,
+       {12288, 7, 8, 9}},
+      {"16-bit add caps at full", M::kAdd, {32768, 20000, 1, 0}, {32768, 20000, 2, 0}, 32768,
+       32768, {32768, 32768, 3, 0}},
+  });
+  ExpectXfers<GXp_PxF>(
+      {
+          // Float colour is not clamped: 0.25 × 2.0, 0.25 × 0.5, 0.25 × −1.
+          {"float normal keeps range", M::kNormal, {1, 2.0f, 0.5f, -1.0f}, {1, 0, 0, 0}, 0.5f,
+           0.5f, {1, 0.5f, 0.125f, -0.25f}},
+          {"float add above one", M::kAdd, {1, 0.75f, 0.5f, 0}, {1, 0.5f, 0.25f, 0}, 1, 1,
+           {1, 1.25f, 0.75f, 0}},
+          {"float copy", M::kCopy, {0.5f, 1, 1, 1}, {1, 0, 0, 0}, 1, 1, {0.5f, 1, 1, 1}},
+      },
+      1e-6);
 }
 
 TEST(GxTransferTables, ZeroCoverageLeavesEveryModeAlone) {
@@ -125,63 +135,13 @@ TEST(GxTransferTables, ZeroCoverageLeavesEveryModeAlone) {
   }
 }
 
-TEST(GxTransferTables, SixteenBitAndFloatModesMatchHandComputedPixels) {
-  struct Case16 {
-    const char* name;
-    int32_t mode;
-    GX_Pixel16 src, dst;
-    uint16_t mask, opacity;
-    GX_Pixel16 want;
-  };
-  const Case16 k16[] = {
-      // w = 8192 / 32768 = 0.25: 0.25 cs + 0.75 cb.
-      {"normal 0.25", kNormal, {32768, 32768, 0, 16384}, {32768, 0, 32768, 0}, 32768, 8192,
-       {32768, 8192, 24576, 4096}},
-      {"multiply", kMultiply, {32768, 16384, 32768, 0}, {32768, 16384, 1000, 5}, 32768, 32768,
-       {32768, 8192, 1000, 0}},
-      // 16384 × (1 − 0.25) = 12288.
-      {"erase", kErase, {32768, 0, 0, 0}, {16384, 7, 8, 9}, 8192, 32768, {12288, 7, 8, 9}},
-      {"add caps at full", kAdd, {32768, 20000, 1, 0}, {32768, 20000, 2, 0}, 32768, 32768,
-       {32768, 32768, 3, 0}},
-  };
-  for (const Case16& c : k16) {
-    SCOPED_TRACE(c.name);
-    GX_Pixel16 d = c.dst;
-    GXp_G_Xfer1_Opacity2_table16[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
-    EXPECT_TRUE(SamePixel(d, c.want));
-  }
-
-  struct CaseF {
-    const char* name;
-    int32_t mode;
-    GX_PixelFloat src, dst;
-    float mask, opacity;
-    GX_PixelFloat want;
-  };
-  const CaseF kF[] = {
-      // Float colour is not clamped: 0.25 × 2.0, 0.25 × 0.5, 0.25 × −1.
-      {"normal keeps range", kNormal, {1, 2.0f, 0.5f, -1.0f}, {1, 0, 0, 0}, 0.5f, 0.5f,
-       {1, 0.5f, 0.125f, -0.25f}},
-      {"add above one", kAdd, {1, 0.75f, 0.5f, 0}, {1, 0.5f, 0.25f, 0}, 1, 1, {1, 1.25f, 0.75f, 0}},
-      {"copy", kCopy, {0.5f, 1, 1, 1}, {1, 0, 0, 0}, 1, 1, {0.5f, 1, 1, 1}},
-  };
-  for (const CaseF& c : kF) {
-    SCOPED_TRACE(c.name);
-    GX_PixelFloat d = c.dst;
-    GXp_G_Xfer1_Opacity2_tableF[c.mode](c.src, nullptr, c.mask, c.opacity, &d);
-    EXPECT_NEAR(d.alpha, c.want.alpha, 1e-6);
-    EXPECT_NEAR(d.red, c.want.red, 1e-6);
-    EXPECT_NEAR(d.green, c.want.green, 1e-6);
-    EXPECT_NEAR(d.blue, c.want.blue, 1e-6);
-  }
-}
-
 TEST(GxTransferTables, DissolveTakesAboutTheWeightedShareOfPixelsRepeatably) {
   const int32_t n = 20000;
   std::vector<GX_Pixel8> row(n, GX_Pixel8{255, 0, 0, 0});
   // Source alpha 0.6 × weight 0.5 (mask 255, opacity 0.5 rounded as 128/255).
   const GX_Pixel8 src{153, 200, 100, 50};
-  for (GX_Pixel8& d : row) GXp_G_Xfer1_Opacity2_table8[kDissolve](src, nullptr, 255, 128, &d);
+  const GX_XferFunc8 dissolve = GXp_G_Xfer1_Opacity2_table8[int32_t(M::kDissolve)];
+  for (GX_Pixel8& d : row) dissolve(src, nullptr, 255, 128, &d);
   int32_t taken = 0;
   for (const GX_Pixel8& d : row) {
     if (d.red == 200) {
@@ -197,7 +157,7 @@ TEST(GxTransferTables, DissolveTakesAboutTheWeightedShareOfPixelsRepeatably) {
   for (GX_Pixel8& d : row) {
     const bool wasTaken = d.red == 200;
     d = GX_Pixel8{255, 0, 0, 0};
-    GXp_G_Xfer1_Opacity2_table8[kDissolve](src, nullptr, 255, 128, &d);
+    dissolve(src, nullptr, 255, 128, &d);
     EXPECT_EQ(d.red == 200, wasTaken);
   }
 }
@@ -361,7 +321,9 @@ TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
     for (int32_t x = 0; x < 5; ++x) EXPECT_EQ(dst.Row<uint8_t>(y)[x], want[y][x]) << x << "," << y;
 
   // Erase on one channel: d × (1 − m); a point hanging off the right edge is clipped.
-  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &src, &mask, kErase, L(1, 1, 3, 3), P(4, 3), &dst), 0);
+  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &src, &mask, int32_t(M::kErase), L(1, 1, 3, 3),
+                                  P(4, 3), &dst),
+            0);
   EXPECT_EQ(dst.Row<uint8_t>(3)[4], 0);
   EXPECT_EQ(dst.Row<uint8_t>(4)[4], 0);
   EXPECT_EQ(dst.Row<uint8_t>(3)[3], 100);
@@ -370,7 +332,9 @@ TEST_F(GxTransfer, SingleChannelBlendsThroughMaskAtOffsets) {
   GX_UnoBuffer s16(2, 2, 16), d16(2, 2, 16);
   GX_FillDeepUnoBuffer(1234, &s16);
   GX_FillDeepUnoBuffer(9, &d16);
-  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &s16, nullptr, kCopy, L(0, 0, 2, 1), P(0, 1), &d16), 0);
+  ASSERT_EQ(GX_TransferUnoBuffers(nullptr, &s16, nullptr, int32_t(M::kCopy), L(0, 0, 2, 1),
+                                  P(0, 1), &d16),
+            0);
   EXPECT_EQ(d16.Row<uint16_t>(0)[0], 9);
   EXPECT_EQ(d16.Row<uint16_t>(1)[1], 1234);
 }
@@ -379,8 +343,7 @@ TEST_F(GxTransfer, SingleChannelRejectsBadArguments) {
   GX_UnoBuffer a(2, 2, 8), b(2, 2, 8), deep(2, 2, 16);
   struct Case {
     const char* name;
-    const GX_UnoBuffer* src;
-    const GX_UnoBuffer* mask;
+    const GX_UnoBuffer *src, *mask;
     int32_t mode;
     GX_UnoBuffer* dst;
     int32_t code;
@@ -400,31 +363,19 @@ TEST_F(GxTransfer, SingleChannelRejectsBadArguments) {
   }
 }
 
-class GxTransferRect : public TrackedTest {
-protected:
-  static GX_Pixel8& At(GX_World* w, int32_t x, int32_t y) {
-    return *static_cast<GX_Pixel8*>(GXp_PixelAddress(*w->GetLayer(), x, y));
-  }
-};
-
-TEST_F(GxTransferRect, BlendsSourceRectangleThroughPositionedMask) {
-  std::unique_ptr<GX_World> src(GX_World::New(4, 4, 8, 0));
-  std::unique_ptr<GX_World> dest(GX_World::New(6, 6, 8, 0));
-  std::unique_ptr<GX_World> maskWorld(GX_World::New(2, 2, 8, 0));
-  GX_Fill(nullptr, GX_Pixel8{255, 200, 100, 50}, V_LRect{0, 0, 4, 4}, src->GetLayer());
-  GX_Fill(nullptr, GX_Pixel8{255, 0, 0, 255}, V_LRect{0, 0, 6, 6}, dest->GetLayer());
-  At(maskWorld.get(), 0, 0).alpha = 255;
-  At(maskWorld.get(), 1, 0).alpha = 51;
-  At(maskWorld.get(), 0, 1).alpha = 0;
-  At(maskWorld.get(), 1, 1).alpha = 255;
+TEST_F(GxTransfer, RectBlendsSourceRectangleThroughPositionedMask) {
+  std::unique_ptr<GX_World> src = FilledWorld(4, 4, {255, 200, 100, 50});
+  std::unique_ptr<GX_World> dest = FilledWorld(6, 6, {255, 0, 0, 255});
+  std::unique_ptr<GX_World> maskWorld = NewWorld(2, 2);
+  PixelOf(*maskWorld, 0, 0).alpha = 255;
+  PixelOf(*maskWorld, 1, 0).alpha = 51;
+  PixelOf(*maskWorld, 1, 1).alpha = 255;
   GX_MaskRecord mask;
   mask.layer = *maskWorld->GetLayer();
   mask.x = 2;
   mask.y = 3;
-  GX_TransferSettings settings;
-  settings.mode = kNormal;
-  ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(1, 1, 4, 4), src->GetLayer(), settings, nullptr,
-                            &mask, 2, 3, dest->GetLayer()),
+  ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(1, 1, 4, 4), src->GetLayer(), GX_TransferSettings(),
+                            nullptr, &mask, 2, 3, dest->GetLayer()),
             0);
   for (int32_t y = 0; y < 6; ++y) {
     for (int32_t x = 0; x < 6; ++x) {
@@ -432,46 +383,43 @@ TEST_F(GxTransferRect, BlendsSourceRectangleThroughPositionedMask) {
       GX_Pixel8 want{255, 0, 0, 255};
       if ((x == 2 && y == 3) || (x == 3 && y == 4)) want = GX_Pixel8{255, 200, 100, 50};
       if (x == 3 && y == 3) want = GX_Pixel8{255, 40, 20, 214};  // mask 0.2
-      EXPECT_TRUE(SamePixel(At(dest.get(), x, y), want));
+      EXPECT_TRUE(SamePixel(PixelOf(*dest, x, y), want));
     }
   }
 }
 
-TEST_F(GxTransferRect, ColourOnlyKeepsAlphaAndOpaqueFlagIgnoresSourceAlpha) {
-  std::unique_ptr<GX_World> src(GX_World::New(2, 1, 8, 0));
-  std::unique_ptr<GX_World> dest(GX_World::New(2, 1, 8, 0));
-  GX_Fill(nullptr, GX_Pixel8{0, 200, 100, 50}, V_LRect{0, 0, 2, 1}, src->GetLayer());
-  GX_Fill(nullptr, GX_Pixel8{100, 0, 0, 0}, V_LRect{0, 0, 2, 1}, dest->GetLayer());
+TEST_F(GxTransfer, RectColourOnlyKeepsAlphaAndOpaqueFlagIgnoresSourceAlpha) {
+  std::unique_ptr<GX_World> src = FilledWorld(2, 1, {0, 200, 100, 50});
+  std::unique_ptr<GX_World> dest = FilledWorld(2, 1, {100, 0, 0, 0});
   GX_TransferSettings settings;
-  settings.mode = kNormal;
   settings.colourOnly = 1;
   // useSourceAlpha 0: the transparent source counts as opaque.
   ASSERT_EQ(GX_TransferRect(nullptr, 1, 0, 0, L(0, 0, 1, 1), src->GetLayer(), settings, nullptr,
                             nullptr, 0, 0, dest->GetLayer()),
             0);
-  EXPECT_TRUE(SamePixel(At(dest.get(), 0, 0), GX_Pixel8{100, 200, 100, 50}));
-  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{100, 0, 0, 0}));
+  EXPECT_TRUE(SamePixel(PixelOf(*dest, 0, 0), GX_Pixel8{100, 200, 100, 50}));
+  EXPECT_TRUE(SamePixel(PixelOf(*dest, 1, 0), GX_Pixel8{100, 0, 0, 0}));
   // With its alpha the source is transparent and nothing changes.
   settings.colourOnly = 0;
   ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(1, 0, 2, 1), src->GetLayer(), settings, nullptr,
                             nullptr, 1, 0, dest->GetLayer()),
             0);
-  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{100, 0, 0, 0}));
+  EXPECT_TRUE(SamePixel(PixelOf(*dest, 1, 0), GX_Pixel8{100, 0, 0, 0}));
   // Opacity 0.2 with a missing source and Copy: a transparent source fades alpha
   // 100 → 80 and keeps the colour.
-  settings.mode = kCopy;
+  settings.mode = int32_t(M::kCopy);
   settings.opacity = 0.2f;
   ASSERT_EQ(GX_TransferRect(nullptr, 1, 1, 0, L(0, 0, 1, 1), nullptr, settings, nullptr, nullptr,
                             1, 0, dest->GetLayer()),
             0);
-  EXPECT_TRUE(SamePixel(At(dest.get(), 1, 0), GX_Pixel8{80, 0, 0, 0}));
+  EXPECT_TRUE(SamePixel(PixelOf(*dest, 1, 0), GX_Pixel8{80, 0, 0, 0}));
 }
 
-TEST_F(GxTransferRect, RejectsBadArgumentsWithExactCodes) {
-  std::unique_ptr<GX_World> w8(GX_World::New(2, 2, 8, 0));
-  std::unique_ptr<GX_World> w16(GX_World::New(2, 2, 16, 0));
+TEST_F(GxTransfer, RectRejectsBadArgumentsAndCancelsWithTheCallbacksCode) {
+  std::unique_ptr<GX_World> w8 = NewWorld(2, 2), w16 = NewWorld(2, 2, 16);
   GX_MaskRecord deepMask;
   deepMask.layer = *w16->GetLayer();
+  GX_LayerDef* l8 = w8->GetLayer();
   struct Case {
     const char* name;
     int32_t quality, useSourceAlpha;
@@ -484,14 +432,13 @@ TEST_F(GxTransferRect, RejectsBadArgumentsWithExactCodes) {
   };
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const Case kCases[] = {
-      {"null destination", 1, 1, w8->GetLayer(), kNormal, 1, nullptr, nullptr, GX_Err_BadArgument},
-      {"quality 2", 2, 1, w8->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(), GX_Err_BadArgument},
-      {"source alpha flag 3", 1, 3, w8->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(),
-       GX_Err_BadArgument},
-      {"opacity NaN", 1, 1, w8->GetLayer(), kNormal, nan, nullptr, w8->GetLayer(), GX_Err_BadArgument},
-      {"source depth", 1, 1, w16->GetLayer(), kNormal, 1, nullptr, w8->GetLayer(), GX_Err_BadDepth},
-      {"mask depth", 1, 1, w8->GetLayer(), kNormal, 1, &deepMask, w8->GetLayer(), GX_Err_BadDepth},
-      {"mode 12", 1, 1, w8->GetLayer(), 12, 1, nullptr, w8->GetLayer(), GX_Err_BadMode},
+      {"null destination", 1, 1, l8, kNormal, 1, nullptr, nullptr, GX_Err_BadArgument},
+      {"quality 2", 2, 1, l8, kNormal, 1, nullptr, l8, GX_Err_BadArgument},
+      {"source alpha flag 3", 1, 3, l8, kNormal, 1, nullptr, l8, GX_Err_BadArgument},
+      {"opacity NaN", 1, 1, l8, kNormal, nan, nullptr, l8, GX_Err_BadArgument},
+      {"source depth", 1, 1, w16->GetLayer(), kNormal, 1, nullptr, l8, GX_Err_BadDepth},
+      {"mask depth", 1, 1, l8, kNormal, 1, &deepMask, l8, GX_Err_BadDepth},
+      {"mode 12", 1, 1, l8, 12, 1, nullptr, l8, GX_Err_BadMode},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -502,22 +449,14 @@ TEST_F(GxTransferRect, RejectsBadArgumentsWithExactCodes) {
                               nullptr, c.mask, 0, 0, c.dest),
               c.code);
   }
-}
 
-TEST_F(GxTransferRect, ProgressCancelsWithTheCallbacksCode) {
-  std::unique_ptr<GX_World> src(GX_World::New(3, 200, 16, 0));
-  std::unique_ptr<GX_World> dest(GX_World::New(3, 200, 16, 0));
-  ProgressRecorder rec;
-  rec.failAt = 1;
-  rec.failCode = 42;
+  std::unique_ptr<GX_World> src = NewWorld(3, 200, 16), dest = NewWorld(3, 200, 16);
+  ProgressRecorder rec(1, 42);
   GX_ProgressInfo info = rec.Record();
-  GX_TransferSettings s;
-  EXPECT_EQ(GX_TransferRect(&info, 1, 1, 0, L(0, 0, 3, 200), src->GetLayer(), s, nullptr, nullptr,
-                            0, 0, dest->GetLayer()),
+  EXPECT_EQ(GX_TransferRect(&info, 1, 1, 0, L(0, 0, 3, 200), src->GetLayer(), GX_TransferSettings(),
+                            nullptr, nullptr, 0, 0, dest->GetLayer()),
             42);
-  ASSERT_EQ(rec.reports.size(), 2u);
-  EXPECT_EQ(rec.reports[0], std::make_pair(64, 200));
-  EXPECT_EQ(rec.reports[1], std::make_pair(128, 200));
+  EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{64, 200}, {128, 200}}));
 }
 
 }  // namespace

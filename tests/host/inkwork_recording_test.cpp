@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "host/inkwork/inkwork_cairo.h"
 #include "test_support.h"
 
@@ -12,6 +14,15 @@ namespace {
 
 namespace ink = kelvo::inkwork;
 using Kind = ink::RecordedOp::Kind;
+
+int32_t ErrorCode(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ink::Error& e) {
+    return e.code();
+  }
+  return 0;
+}
 
 class InkworkRecording : public TrackedTest {};
 
@@ -91,21 +102,12 @@ TEST_F(InkworkRecording, FailuresAndRefusals) {
   ink::RecordingSurfaceP surface = ink::RecordingSurface::Create(8, 8);
   surface->FailAtOp(1);
   surface->SaveState();
-  try {
-    surface->SaveState();
-    ADD_FAILURE() << "operation 1 did not fail";
-  } catch (const ink::Error& e) {
-    EXPECT_EQ(e.code(), INK_Err_Backend);
-  }
+  EXPECT_EQ(ErrorCode([&] { surface->SaveState(); }), INK_Err_Backend);
   surface->RestoreState();  // operation 2 runs again
   EXPECT_EQ(surface->GetOps().size(), 2u);
   EXPECT_EQ(surface->GetOps().back().depth, 0);
 
-  struct Case {
-    const char* name;
-    std::function<void()> call;
-    int32_t code;
-  };
+  struct Case { const char* name; std::function<void()> call; int32_t code; };
   ink::RecordingSupplier supplier;
   const Case kCases[] = {
       {"restore unsaved", [&] { surface->RestoreState(); }, INK_Err_BadState},
@@ -114,14 +116,7 @@ TEST_F(InkworkRecording, FailuresAndRefusals) {
       {"size", [&] { supplier.MakeImageSurface(8, -1, 0); }, INK_Err_BadArgument},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    int32_t code = 0;
-    try {
-      c.call();
-    } catch (const ink::Error& e) {
-      code = e.code();
-    }
-    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(ErrorCode(c.call), c.code) << c.name;
   }
 
   supplier.FailSurfacesAtOp(0);

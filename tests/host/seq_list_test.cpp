@@ -5,6 +5,13 @@
 
 namespace {
 
+/// Item i of a list of int32_t.
+int32_t ItemAt(SEQ_Head** h, int32_t i) {
+  int32_t v = -999;
+  EXPECT_EQ(SEQ_GetItem(h, i, &v), 0) << i;
+  return v;
+}
+
 class SeqList : public TrackedTest {};
 
 TEST_F(SeqList, InsertRemoveKeepOrderAcrossGrowth) {
@@ -15,23 +22,19 @@ TEST_F(SeqList, InsertRemoveKeepOrderAcrossGrowth) {
   ASSERT_EQ(SEQ_Insert(h, 0, &front), 0);
   ASSERT_EQ(SEQ_Remove(h, 50), 0);  // drops the value 49
   ASSERT_EQ(SEQ_Count(h), 100);
-  int32_t v = 0;
-  ASSERT_EQ(SEQ_GetItem(h, 0, &v), 0);
-  EXPECT_EQ(v, -1);
-  ASSERT_EQ(SEQ_GetItem(h, 50, &v), 0);
-  EXPECT_EQ(v, 50);
-  ASSERT_EQ(SEQ_GetItem(h, 99, &v), 0);
-  EXPECT_EQ(v, 99);
+  EXPECT_EQ(ItemAt(h, 0), -1);
+  EXPECT_EQ(ItemAt(h, 50), 50);
+  EXPECT_EQ(ItemAt(h, 99), 99);
   const int32_t seven = 7;
   ASSERT_EQ(SEQ_SetItem(h, 99, &seven), 0);
-  ASSERT_EQ(SEQ_GetItem(h, 99, &v), 0);
-  EXPECT_EQ(v, 7);
+  EXPECT_EQ(ItemAt(h, 99), 7);
 
   SEQ_Head** copy = nullptr;
   ASSERT_EQ(SEQ_Clone(h, &copy), 0);
   ASSERT_EQ(SEQ_Clear(h), 0);
   EXPECT_EQ(SEQ_Count(h), 0);
   EXPECT_EQ(SEQ_Count(copy), 100);
+  EXPECT_EQ(ItemAt(copy, 99), 7);
   EXPECT_EQ(SEQ_Dispose(copy, 0), 0);
   EXPECT_EQ(SEQ_Dispose(h, 0), 0);
 }
@@ -49,22 +52,15 @@ TEST_F(SeqList, BulkAppendAndInPlaceItemsAgreeWithSingleItems) {
   auto* items = static_cast<int32_t*>(SEQ_Items(h));
   ASSERT_NE(items, nullptr);
   EXPECT_EQ(items[0], 5);
-  int32_t v = 0;
   for (int32_t i = 1; i < 38; ++i) {
-    ASSERT_EQ(SEQ_GetItem(h, i, &v), 0);
-    EXPECT_EQ(v, 99 + i);
-    EXPECT_EQ(items[i], v);
+    EXPECT_EQ(ItemAt(h, i), 99 + i);
+    EXPECT_EQ(items[i], 99 + i);
   }
   items[37] = -4;  // written in place, read back by value
-  ASSERT_EQ(SEQ_GetItem(h, 37, &v), 0);
-  EXPECT_EQ(v, -4);
+  EXPECT_EQ(ItemAt(h, 37), -4);
   EXPECT_EQ(SEQ_Items(nullptr), nullptr);
 
-  struct Case {
-    const char* name;
-    int32_t got;
-    int32_t want;
-  };
+  struct Case { const char* name; int32_t got; int32_t want; };
   const Case cases[] = {
       {"null handle", SEQ_AppendItems(nullptr, 1, block), SEQ_Err_BadHandle},
       {"no items", SEQ_AppendItems(h, 1, nullptr), SEQ_Err_BadHandle},
@@ -85,11 +81,7 @@ TEST_F(SeqList, BadArgumentsAnswerCodes) {
   SEQ_Head** h = nullptr;
   ASSERT_EQ(SEQ_New(8, 2, &h), 0);
   double d = 1;
-  struct Case {
-    const char* name;
-    int32_t got;
-    int32_t want;
-  };
+  struct Case { const char* name; int32_t got; int32_t want; };
   const Case cases[] = {
       {"get from empty", SEQ_GetItem(h, 0, &d), SEQ_Err_BadIndex},
       {"insert past end", SEQ_Insert(h, 1, &d), SEQ_Err_BadIndex},

@@ -1,40 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "host/ws/ws.h"
 
+#include <memory>
 #include <vector>
 
 #include "host/crv/crv.h"
 #include "test_support.h"
+#include "ws_test_support.h"
 
 namespace {
-
-using Pt = V_Vector2T<float>;
-
-std::vector<Pt> Items(const WS_Shape& s) {
-  std::vector<Pt> out(SEQ_Count(s.Points()));
-  for (size_t i = 0; i < out.size(); ++i) SEQ_GetItem(s.Points(), int32_t(i), &out[i]);
-  return out;
-}
 
 Pt Vertex(const WS_Shape& s, int32_t k) {
   Pt p;
   EXPECT_EQ(SEQ_GetItem(s.Points(), 3 * k, &p), 0);
   return p;
-}
-
-// An open polyline built the way a recorder builds one: append, then move.
-void AppendAt(WS_Shape* s, Pt p) {
-  int32_t index = -1;
-  ASSERT_EQ(s->AddBezVertex(10922.0, &index), 0);
-  ASSERT_EQ(index, 3 * (s->NumVertices() - 1));
-  ASSERT_EQ(WS_ShapeMoveBezVertex(s, index, p, 0, false), 0);
-}
-
-WS_Shape* OpenPath(std::initializer_list<Pt> pts) {
-  auto* s = new WS_Shape(kWS_KindMask, nullptr);
-  s->SetFlags(kWS_FlagOpen);
-  for (Pt p : pts) AppendAt(s, p);
-  return s;
 }
 
 double SegmentLength(const WS_Shape& s, int32_t seg) {
@@ -58,7 +37,7 @@ double SegmentLength(const WS_Shape& s, int32_t seg) {
 class WsShape : public TrackedTest {};
 
 TEST_F(WsShape, AppendedVerticesFormStraightSegments) {
-  WS_Shape* s = OpenPath({{0, 0}, {3, 4}, {3, 10}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {3, 4}, {3, 10}});
   EXPECT_EQ(s->NumVertices(), 3);
   EXPECT_EQ(s->BezTrueNumSegs(), 2);
   EXPECT_NEAR(SegmentLength(*s, 0), 5, 1e-9);
@@ -71,16 +50,10 @@ TEST_F(WsShape, AppendedVerticesFormStraightSegments) {
   EXPECT_EQ(items[5], Pt(3, 10));
   s->SetFlags(0);  // closed: a third segment back to the start
   EXPECT_EQ(s->BezTrueNumSegs(), 3);
-  delete s;
 }
 
 TEST_F(WsShape, SegmentCounts) {
-  struct Case {
-    const char* name;
-    int vertices;
-    bool closed;
-    int32_t segs;
-  };
+  struct Case { const char* name; int vertices; bool closed; int32_t segs; };
   const Case cases[] = {{"empty open", 0, false, 0}, {"one open", 1, false, 0},
                         {"two open", 2, false, 1},   {"one closed", 1, true, 0},
                         {"two closed", 2, true, 2},  {"four closed", 4, true, 4}};
@@ -95,12 +68,12 @@ TEST_F(WsShape, SegmentCounts) {
 }
 
 TEST_F(WsShape, InsertSplitsSegmentWithoutChangingThePath) {
-  WS_Shape* s = OpenPath({{0, 0}, {8, 0}, {8, 8}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {8, 0}, {8, 8}});
   const double smooth = 1.0;
   ASSERT_EQ(s->MakeTangentsRavlo(&smooth), 0);
   const double before = SegmentLength(*s, 0) + SegmentLength(*s, 1);
   std::vector<Pt> samples(4);
-  ASSERT_EQ(WS_ShapeGetValues(s, 1, 4, samples.data(), nullptr), 0);
+  ASSERT_EQ(WS_ShapeGetValues(s.get(), 1, 4, samples.data(), nullptr), 0);
   int32_t index = -1;
   ASSERT_EQ(s->AddBezVertex(1.5, &index), 0);
   EXPECT_EQ(index, 6);
@@ -116,11 +89,10 @@ TEST_F(WsShape, InsertSplitsSegmentWithoutChangingThePath) {
   EXPECT_EQ(Vertex(*s, 0), Pt(0, 0));
   EXPECT_EQ(s->NumVertices(), 5);
   EXPECT_NEAR(SegmentLength(*s, 0), 0, 1e-12);
-  delete s;
 }
 
 TEST_F(WsShape, RemoveKeepsNeighbourTangents) {
-  WS_Shape* s = OpenPath({{0, 0}, {4, 0}, {4, 4}, {0, 4}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {4, 0}, {4, 4}, {0, 4}});
   const std::vector<Pt> before = Items(*s);
   ASSERT_EQ(s->RemoveBezVertex(3), 0);  // vertex 1
   const std::vector<Pt> after = Items(*s);
@@ -130,22 +102,14 @@ TEST_F(WsShape, RemoveKeepsNeighbourTangents) {
   EXPECT_EQ(after[2], before[5]);  // vertex 2 keeps its incoming tangent
   EXPECT_EQ(after[3], before[6]);
 
-  struct Case {
-    const char* name;
-    int32_t index;
-  };
-  for (const Case& c : {Case{"not a vertex", 1}, Case{"past the end", 9}, Case{"negative", -3}}) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(s->RemoveBezVertex(c.index), WS_Err_BadIndex);
-  }
+  for (int32_t notAVertex : {1, 9, -3}) EXPECT_EQ(s->RemoveBezVertex(notAVertex), WS_Err_BadIndex);
   ASSERT_EQ(s->RemoveBezVertex(0), 0);
   EXPECT_EQ(Vertex(*s, 0), Pt(4, 4));
   EXPECT_EQ(s->NumVertices(), 2);
-  delete s;
 }
 
 TEST_F(WsShape, ClosedPathRemoveFirstVertexRewiresClosingSegment) {
-  WS_Shape* s = OpenPath({{0, 0}, {4, 0}, {4, 4}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {4, 0}, {4, 4}});
   s->SetFlags(0);
   const std::vector<Pt> before = Items(*s);
   ASSERT_EQ(s->RemoveBezVertex(0), 0);
@@ -153,29 +117,27 @@ TEST_F(WsShape, ClosedPathRemoveFirstVertexRewiresClosingSegment) {
   ASSERT_EQ(after.size(), 6u);
   EXPECT_EQ(after[0], Pt(4, 0));
   EXPECT_EQ(after[5], before[2]);  // closing segment ends with vertex 1's incoming tangent
-  delete s;
 }
 
 TEST_F(WsShape, MoveVertexCarriesTangents) {
-  WS_Shape* s = OpenPath({{0, 0}, {4, 0}, {8, 0}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {4, 0}, {8, 0}});
   const double smooth = 1.0;
   ASSERT_EQ(s->MakeTangentsRavlo(&smooth), 0);
   std::vector<Pt> before = Items(*s);
-  ASSERT_EQ(WS_ShapeMoveBezVertex(s, 3, Pt(4, 2), 0, false), 0);
+  ASSERT_EQ(WS_ShapeMoveBezVertex(s.get(), 3, Pt(4, 2), 0, false), 0);
   std::vector<Pt> after = Items(*s);
   EXPECT_EQ(after[3], Pt(4, 2));
   EXPECT_EQ(after[2], Pt(before[2].x, before[2].y + 2));
   EXPECT_EQ(after[4], Pt(before[4].x, before[4].y + 2));
-  ASSERT_EQ(WS_ShapeMoveBezVertex(s, 3, Pt(1, 1), kWS_MoveVertexOnly, true), 0);
+  ASSERT_EQ(WS_ShapeMoveBezVertex(s.get(), 3, Pt(1, 1), kWS_MoveVertexOnly, true), 0);
   after = Items(*s);
   EXPECT_EQ(after[3], Pt(5, 3));
   EXPECT_EQ(after[4], Pt(before[4].x, before[4].y + 2));
-  EXPECT_EQ(WS_ShapeMoveBezVertex(s, 4, Pt(0, 0), 0, false), WS_Err_BadIndex);
-  delete s;
+  EXPECT_EQ(WS_ShapeMoveBezVertex(s.get(), 4, Pt(0, 0), 0, false), WS_Err_BadIndex);
 }
 
 TEST_F(WsShape, RavloTangentsFollowNeighbourChords) {
-  WS_Shape* s = OpenPath({{0, 0}, {6, 0}, {6, 6}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {6, 0}, {6, 6}});
   const double half = 0.5;
   ASSERT_EQ(s->MakeTangentsRavlo(&half), 0);
   const std::vector<Pt> it = Items(*s);
@@ -188,7 +150,6 @@ TEST_F(WsShape, RavloTangentsFollowNeighbourChords) {
   EXPECT_NEAR(SegmentLength(*s, 0), 6, 1e-9);
   const double negative = -1;
   EXPECT_EQ(s->MakeTangentsRavlo(&negative), WS_Err_BadArgument);
-  delete s;
 }
 
 TEST_F(WsShape, CopyAssignCompareAndTransform) {
@@ -222,15 +183,11 @@ TEST_F(WsShape, CopyAssignCompareAndTransform) {
   EXPECT_EQ(b.Flags() & kWS_FlagRelative, 0);
   EXPECT_EQ(WS_RelToAbs(V_FloatShortRect{}, &b), WS_Err_BadArgument);
 
-  WS_Shape* clone = a.Clone();
-  ASSERT_NE(clone, nullptr);
+  std::unique_ptr<WS_Shape> clone(a.Clone()), empty(a.CloneDefault(true));
+  ASSERT_TRUE(clone && empty);
   EXPECT_TRUE(*clone == a);
-  WS_Shape* empty = a.CloneDefault(true);
-  ASSERT_NE(empty, nullptr);
   EXPECT_EQ(empty->NumVertices(), 0);
   EXPECT_EQ(empty->Kind(), kWS_KindStroke);
-  delete clone;
-  delete empty;
   Y_MemTrackedObject::FailAllocationsAfter(0);
   EXPECT_EQ(a.Clone(), nullptr);
   Y_MemTrackedObject::FailAllocationsAfter(1);  // object yes, point list no
@@ -238,15 +195,14 @@ TEST_F(WsShape, CopyAssignCompareAndTransform) {
 }
 
 TEST_F(WsShape, GetValuesSamplesAtEqualParameters) {
-  WS_Shape* s = OpenPath({{0, 0}, {8, 0}, {8, 4}});
+  std::unique_ptr<WS_Shape> s = OpenPath({{0, 0}, {8, 0}, {8, 4}});
   std::vector<Pt> pts(4);
-  ASSERT_EQ(WS_ShapeGetValues(s, 0, 4, pts.data(), nullptr), 0);
+  ASSERT_EQ(WS_ShapeGetValues(s.get(), 0, 4, pts.data(), nullptr), 0);
   // Handles on the vertices: B(t) = 8·(3t² − 2t³) along x.
   const float want[4] = {0, 1.25f, 4, 6.75f};
   for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(pts[i].x, want[i]) << i;
-  EXPECT_EQ(WS_ShapeGetValues(s, 2, 4, pts.data(), nullptr), WS_Err_BadIndex);
-  EXPECT_EQ(WS_ShapeGetValues(s, 0, 0, pts.data(), nullptr), WS_Err_BadArgument);
-  delete s;
+  EXPECT_EQ(WS_ShapeGetValues(s.get(), 2, 4, pts.data(), nullptr), WS_Err_BadIndex);
+  EXPECT_EQ(WS_ShapeGetValues(s.get(), 0, 0, pts.data(), nullptr), WS_Err_BadArgument);
 }
 
 TEST_F(WsShape, InterpolatePadsShorterPathAndCallsHook) {
@@ -259,19 +215,17 @@ TEST_F(WsShape, InterpolatePadsShorterPathAndCallsHook) {
     const WS_Shape* seenB = nullptr;
     double seenT = -1;
   };
-  WS_Shape* a = OpenPath({{0, 0}, {10, 0}});
-  WS_Shape* b = OpenPath({{0, 10}, {20, 10}, {20, 30}});
+  std::unique_ptr<WS_Shape> a = OpenPath({{0, 0}, {10, 0}});
+  std::unique_ptr<WS_Shape> b = OpenPath({{0, 10}, {20, 10}, {20, 30}});
   Hooked out;
   ASSERT_EQ(WS_InterpolateShapes(*a, *b, 0.25, &out), 0);
   ASSERT_EQ(out.NumVertices(), 3);
   EXPECT_EQ(Vertex(out, 0), Pt(0, 2.5f));
   EXPECT_EQ(Vertex(out, 1), Pt(12.5f, 2.5f));
   EXPECT_EQ(Vertex(out, 2), Pt(12.5f, 7.5f));  // a's last vertex (10, 0) towards (20, 30)
-  EXPECT_EQ(out.seenA, a);
-  EXPECT_EQ(out.seenB, b);
+  EXPECT_EQ(out.seenA, a.get());
+  EXPECT_EQ(out.seenB, b.get());
   EXPECT_EQ(out.seenT, 0.25);
-  delete a;
-  delete b;
 }
 
 }  // namespace
