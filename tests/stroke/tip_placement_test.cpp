@@ -51,50 +51,39 @@ Tips PlaceFresh(const K_Shape& s, const K_StrokeGlobalProperties& props) {
 class TipPlacement : public TrackedTest {};
 
 TEST_F(TipPlacement, ForcedTipsStepsAndLastTipFade) {
-  // A (8) off, B (12) on, C (14) off, D (20) on, along y = 32, step 10 × 0.25 = 2.5.
-  std::unique_ptr<K_Shape> s =
-      Stroke({{0, 8, 32, false}, {1, 12, 32, true}, {2, 14, 32, false}, {3, 20, 32, true}});
-  const Tips tips = PlaceFresh(*s, K_StrokeGlobalProperties());
-  struct Want { double x, time; float flow; };
-  // The spaced tip at 15.5 would pass over C's forced tip and is not placed; steps
-  // resume from C. The path ends 1.0 = 40 % of a step after the last tip.
-  const Want want[] = {{8, 0, 1},           {10.5, 0.625, 1},        {13, 1.5, 1},
-                       {14, 2, 1},          {16.5, 2 + 2.5 / 6, 1},  {19, 2 + 5.0 / 6, 0.4f}};
-  ASSERT_EQ(tips.size(), std::size(want));
-  for (size_t i = 0; i < tips.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_NEAR(tips[i].location.x, want[i].x, 1e-9);
-    EXPECT_NEAR(tips[i].location.y, 32, 1e-9);
-    EXPECT_NEAR(tips[i].time, want[i].time, 1e-12);
-    EXPECT_NEAR(tips[i].flow, want[i].flow, 1e-6);
-    EXPECT_EQ(tips[i].diameter, 1.0f);
-  }
-  // Forced tips sit exactly on their vertices.
-  EXPECT_EQ(tips[0].location.x, 8.0);
-  EXPECT_EQ(tips[3].location.x, 14.0);
-  EXPECT_EQ(tips[3].time, 2.0);
-}
-
-TEST_F(TipPlacement, FirstTipAndOneVertexStrokes) {
-  struct Case { const char* name; std::unique_ptr<K_Shape> stroke; std::vector<double> xs; float lastFlow; };
+  // Steps of 10 × 0.25 = 2.5 px along y = 8, timed by arc length. A spacing-off event
+  // forces a tip exactly on its vertex, and the steps resume from it; a stroke whose
+  // first event is on starts one step along. The last tip fades to the share of a step
+  // the path runs on past it, unless a spacing-off event placed it.
+  struct Tip { double x, time; float flow; bool forced; };
+  struct Case { const char* name; std::unique_ptr<K_Shape> stroke; std::vector<Tip> tips; };
   Case cases[] = {
-      // 14 px ends 1 px (40 % of a step) after the last spaced tip at 13.
+      // A (8) off, B (12) on, C (14) off, D (20) on: the spaced tip at 15.5 would pass
+      // over C's forced tip and is not placed; the path ends 1 px = 40 % of a step on.
+      {"forced tips restart the steps",
+       Stroke({{0, 8, 8, false}, {1, 12, 8, true}, {2, 14, 8, false}, {3, 20, 8, true}}),
+       {{8, 0, 1, true}, {10.5, 0.625, 1, false}, {13, 1.5, 1, false}, {14, 2, 1, true},
+        {16.5, 2 + 2.5 / 6, 1, false}, {19, 2 + 5.0 / 6, 0.4f, false}}},
       {"first event off: tip on the first vertex", Stroke({{0, 8, 8, false}, {1, 14, 8, true}}),
-       {8, 10.5, 13}, 0.4f},
+       {{8, 0, 1, true}, {10.5, 2.5 / 6, 1, false}, {13, 5.0 / 6, 0.4f, false}}},
       {"first event on: first tip one step along", Stroke({{0, 8, 8, true}, {1, 14, 8, true}}),
-       {10.5, 13}, 0.4f},
-      {"one vertex, spacing on: no tip", Stroke({{0, 8, 8, true}}), {}, 0},
-      {"one vertex, spacing off: one tip", Stroke({{0, 8, 8, false}}), {8}, 1},
+       {{10.5, 2.5 / 6, 1, false}, {13, 5.0 / 6, 0.4f, false}}},
+      {"one vertex, spacing on: no tip", Stroke({{0, 8, 8, true}}), {}},
+      {"one vertex, spacing off: one tip", Stroke({{0, 8, 8, false}}), {{8, 0, 1, true}}},
       {"last tip at a spacing-off event: no fade", Stroke({{0, 8, 8, false}, {1, 9, 8, false}}),
-       {8, 9}, 1},
+       {{8, 0, 1, true}, {9, 1, 1, true}}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Tips tips = PlaceFresh(*c.stroke, K_StrokeGlobalProperties());
-    ASSERT_EQ(tips.size(), c.xs.size());
-    for (size_t i = 0; i < tips.size(); ++i) EXPECT_NEAR(tips[i].location.x, c.xs[i], 1e-9) << i;
-    if (!tips.empty()) {
-      EXPECT_NEAR(tips.back().flow, c.lastFlow, 1e-6);
+    ASSERT_EQ(tips.size(), c.tips.size());
+    for (size_t i = 0; i < tips.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_NEAR(tips[i].location.x, c.tips[i].x, c.tips[i].forced ? 0 : 1e-9);
+      EXPECT_NEAR(tips[i].location.y, 8, 1e-9);
+      EXPECT_NEAR(tips[i].time, c.tips[i].time, c.tips[i].forced ? 0 : 1e-12);
+      EXPECT_NEAR(tips[i].flow, c.tips[i].flow, 1e-6);
+      EXPECT_EQ(tips[i].diameter, 1.0f);
     }
   }
 }
