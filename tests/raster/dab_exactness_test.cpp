@@ -16,6 +16,7 @@
 #include "raster/tip_polygon.h"
 #include "raster/turned_spans.h"
 #include "test_support.h"
+#include "tips/tip_fixtures.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ std::vector<uint8_t> Draw(const K_BrushMIPMap& map, const Kp_KernelTable& kernel
                           int w, int h, int depth) {
   GX_UnoBuffer dst(w, h, depth);
   // Not cleared to 0: every sample the scan covers must be written, zeros included.
-  EXPECT_EQ(depth == 16 ? GX_FillDeepUnoBuffer(0xA5A5, &dst) : GX_FillUnoBuffer(0xA5, &dst), 0);
+  FillUno(&dst, depth == 16 ? 0xA5A5 : 0xA5);
   Kp_RenderTip(map.GetPolygon(), map.GetPyramid(), withInk ? &map.GetInk() : nullptr,
                withInk ? &map.GetPairedRows() : nullptr, kernels, dst);
   std::vector<uint8_t> bytes(std::size_t(dst.GetRowBytes()) * std::size_t(h));
@@ -89,9 +90,7 @@ TEST_F(DabExactness, FastDabsMatchTheReferenceBitForBit) {
 // Dabs wider than one strip of the separable blocks (512 samples), and a turned one
 // as wide, at both depths.
 TEST_F(DabExactness, WideDabsMatchTheReference) {
-  struct Case {
-    double scale, angle;
-  };
+  struct Case { double scale, angle; };
   const Case kCases[] = {{0.93, 0}, {0.61, 0}, {1.0, 0}, {0.93, 21}};
   for (bool deep : {false, true}) {
     K_ComputedBrushTip tip(900, 0.3, 1.0, 0.0, false, deep);  // a soft tip, 1.35 times as wide

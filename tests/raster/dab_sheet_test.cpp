@@ -4,17 +4,17 @@
 // the build folder for a person to look at, and compared with the golden sheets.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "golden_support.h"
 #include "host/gx/gx_png.h"
 #include "kstroke/brush_mipmap.h"
 #include "kstroke/brush_tip.h"
 #include "test_support.h"
+#include "tips/tip_fixtures.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ const Dab kDabs[kColumns * kRows] = {
 /// Draws every dab into its cell of a new sheet.
 std::unique_ptr<GX_UnoBuffer> RenderSheet(bool deep) {
   std::unique_ptr<GX_UnoBuffer> sheet(new GX_UnoBuffer(kCell * kColumns, kCell * kRows, deep ? 16 : 8));
-  EXPECT_EQ(deep ? GX_FillDeepUnoBuffer(0, sheet.get()) : GX_FillUnoBuffer(0, sheet.get()), 0);
+  FillUno(sheet.get(), 0);
   GX_UnoBuffer cell(kCell, kCell, deep ? 16 : 8);
   const int bytes = deep ? 2 : 1;
   for (int i = 0; i < kColumns * kRows; ++i) {
@@ -53,71 +53,32 @@ std::unique_ptr<GX_UnoBuffer> RenderSheet(bool deep) {
     K_ComputedBrushTip tip(d.diameter, d.hardness, d.tipRoundness, 0, false, deep);
     K_BrushMIPMap map(tip);
     map.SetTransform({d.sx, d.sy}, d.angle, d.roundness, d.aspect, {kCell / 2 + d.fx, kCell / 2 + d.fy});
-    EXPECT_EQ(deep ? GX_FillDeepUnoBuffer(0, &cell) : GX_FillUnoBuffer(0, &cell), 0);
+    FillUno(&cell, 0);
     map.RenderInto(cell);
     const int left = (i % kColumns) * kCell, top = (i / kColumns) * kCell;
     for (int y = 0; y < kCell; ++y)
-      std::memcpy(static_cast<unsigned char*>(sheet->GetData()) + std::size_t(top + y) * std::size_t(sheet->GetRowBytes()) +
-                      std::size_t(left * bytes),
-                  cell.Row<unsigned char>(0) + std::size_t(y) * std::size_t(cell.GetRowBytes()), std::size_t(kCell * bytes));
+      std::memcpy(sheet->Row<unsigned char>(top + y) + left * bytes, cell.Row<unsigned char>(y),
+                  std::size_t(kCell * bytes));
   }
   return sheet;
 }
 
-int Sample(const GX_UnoBuffer& b, int x, int y) {
-  return b.GetDepth() == 16 ? b.Row<uint16_t>(y)[x] : b.Row<uint8_t>(y)[x];
-}
-int Sample(const GX_World& w, int x, int y, int depth) {
-  const void* p = GXp_PixelAddress(*w.GetLayer(), x, y);
-  return depth == 16 ? static_cast<const GX_Pixel16*>(p)->red : static_cast<const GX_Pixel8*>(p)->red;
-}
-
-void CompareWithGolden(const GX_UnoBuffer& sheet, const char* name, double tolerance) {
-  const int depth = sheet.GetDepth();
-  const double full = depth == 16 ? 32768.0 : 255.0;
-  const std::filesystem::path outDir = std::filesystem::path(KSTROKE_BINARY_DIR) / "test_out" / "raster";
-  std::filesystem::create_directories(outDir);
-  const std::string actual = (outDir / name).string();
-  ASSERT_EQ(GX_WriteUnoPng(actual.c_str(), sheet), 0) << GX_PngLastMessage();
-
-  const std::string golden = (std::filesystem::path(KSTROKE_GOLDEN_DIR) / "raster" / name).string();
-  const char* update = std::getenv("KSTROKE_UPDATE_GOLDEN");
-  if (update && std::string(update) == "1") {
-    std::filesystem::create_directories(std::filesystem::path(golden).parent_path());
-    ASSERT_EQ(GX_WriteUnoPng(golden.c_str(), sheet), 0) << GX_PngLastMessage();
+TEST_F(DabSheet, MatchesGoldens) {
+  // Written into the build folder for a person to look at, then compared as read back,
+  // the way the golden is read.
+  struct Case { const char* name; bool deep; double tolerance; };
+  const Case kCases[] = {{"dab_sheet_8.png", false, 0.0}, {"dab_sheet_16.png", true, 0.0005}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path dir = std::filesystem::path(KSTROKE_BINARY_DIR) / "test_out" / "raster";
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / (std::string("drawn_") + c.name)).string();
+    ASSERT_EQ(GX_WriteUnoPng(file.c_str(), *RenderSheet(c.deep)), 0) << GX_PngLastMessage();
+    GX_World* raw = nullptr;
+    ASSERT_EQ(GX_ReadPng(file.c_str(), c.deep ? 16 : 8, &raw), 0) << GX_PngLastMessage();
+    const std::unique_ptr<GX_World> sheet(raw);
+    ExpectMatchesGolden(*sheet, "raster", c.name, c.tolerance);
   }
-  GX_World* raw = nullptr;
-  ASSERT_EQ(GX_ReadPng(golden.c_str(), depth, &raw), 0) << GX_PngLastMessage();
-  std::unique_ptr<GX_World> expected(raw);
-  ASSERT_EQ(expected->Width(), sheet.GetWidth());
-  ASSERT_EQ(expected->Height(), sheet.GetHeight());
-
-  GX_UnoBuffer diff(sheet.GetWidth(), sheet.GetHeight(), 8);
-  double maxDiff = 0;
-  int differing = 0;
-  for (int y = 0; y < sheet.GetHeight(); ++y)
-    for (int x = 0; x < sheet.GetWidth(); ++x) {
-      const double d = std::abs(Sample(sheet, x, y) - Sample(*expected, x, y, depth)) / full;
-      maxDiff = std::max(maxDiff, d);
-      differing += d > tolerance;
-      diff.Row<uint8_t>(y)[x] = d > tolerance ? 255 : 0;
-    }
-  if (differing > 0) {
-    const std::string diffPath = (outDir / (std::string("diff_") + name)).string();
-    EXPECT_EQ(GX_WriteUnoPng(diffPath.c_str(), diff), 0);
-  }
-  EXPECT_EQ(differing, 0) << name << ": largest difference " << maxDiff << " of full scale; actual "
-                          << actual << ", golden " << golden;
-}
-
-TEST_F(DabSheet, MatchesGoldenAt8Bits) {
-  std::unique_ptr<GX_UnoBuffer> sheet = RenderSheet(false);
-  CompareWithGolden(*sheet, "dab_sheet_8.png", 0.0);
-}
-
-TEST_F(DabSheet, MatchesGoldenAt16Bits) {
-  std::unique_ptr<GX_UnoBuffer> sheet = RenderSheet(true);
-  CompareWithGolden(*sheet, "dab_sheet_16.png", 0.0005);
 }
 
 TEST_F(DabSheet, DepthsAgree) {
@@ -126,7 +87,7 @@ TEST_F(DabSheet, DepthsAgree) {
   std::unique_ptr<GX_UnoBuffer> b = RenderSheet(true);
   for (int y = 0; y < a->GetHeight(); ++y)
     for (int x = 0; x < a->GetWidth(); ++x)
-      ASSERT_NEAR(Sample(*a, x, y) / 255.0, Sample(*b, x, y) / 32768.0, 0.02) << x << "," << y;
+      ASSERT_NEAR(UnoAt(*a, x, y) / 255.0, UnoAt(*b, x, y) / 32768.0, 0.02) << x << "," << y;
 }
 
 }  // namespace

@@ -57,11 +57,7 @@ TEST(SpanWeights, DivisionBy255AsOneMultiplyHoldsForEverySum) {
 }
 
 TEST_F(SpanKernels, EqualNeighboursInterpolateExactly) {
-  struct Case {
-    const char* name;
-    bool deep;
-    int value;
-  };
+  struct Case { const char* name; bool deep; int value; };
   const Case kCases[] = {{"8-bit 200", false, 200}, {"8-bit full", false, 255}, {"16-bit full", true, 32768},
                          {"16-bit 12345", true, 12345}};
   for (const Case& c : kCases) {
@@ -80,11 +76,7 @@ TEST_F(SpanKernels, BorderAndOutsideSamples) {
   TestTip tip({{255, 0}}, false);
   K_BrushMIPMap map(tip);
   const Kp_MIPPyramid& p = map.GetPyramid();
-  struct Case {
-    const char* name;
-    Fx16 u, v;
-    int expected;
-  };
+  struct Case { const char* name; Fx16 u, v; int expected; };
   const Case kCases[] = {
       {"sample itself", 0, 0, 255},
       {"halfway to the right neighbour", kOne / 2, 0, 127},  // weights 255 − 128 and 128
@@ -103,11 +95,7 @@ TEST_F(SpanKernels, BorderAndOutsideSamples) {
 }
 
 TEST(SpanWeights, LevelPairWeight) {
-  struct Case {
-    int level;
-    Fx16 scale;
-    int weight;
-  };
+  struct Case { int level; Fx16 scale; int weight; };
   const Case kCases[] = {
       {0, 65536, 0},   {0, 32768, 255}, {0, 49152, 128}, {0, 32769, 255},
       {1, 20000, 199}, {3, 8192, 0},    {3, 4096, 255},  {14, 3, 128},
@@ -173,12 +161,8 @@ TEST_F(SpanKernels, CopyBlockShiftsWholeSamples) {
     const int expected[3][8] = {{0, 0, 0, 10, 20, 30, 40, 0}, {0, 0, 0, 50, 60, 70, 80, 0}, {0}};
     for (int j = 0; j < 3; ++j)
       for (int i = 0; i < 8; ++i) {
-        int got = out[std::size_t((j * 8 + i) * bytes)];
-        if (deep) {
-          uint16_t s;
-          std::memcpy(&s, &out[std::size_t((j * 8 + i) * bytes)], 2);
-          got = s;
-        }
+        uint16_t got = 0;  // little-endian: the low byte alone at 8 bits
+        std::memcpy(&got, &out[std::size_t((j * 8 + i) * bytes)], std::size_t(bytes));
         EXPECT_EQ(got, expected[j][i]) << i << "," << j;
       }
   }
@@ -187,10 +171,7 @@ TEST_F(SpanKernels, CopyBlockShiftsWholeSamples) {
 // Fast kernels against the reference
 // ====================================================================================
 
-struct RandomCase {
-  std::vector<std::vector<int>> rows;
-  bool deep;
-};
+struct RandomCase { std::vector<std::vector<int>> rows; bool deep; };
 
 RandomCase RandomTip(std::mt19937& rng) {
   RandomCase c;
@@ -328,53 +309,33 @@ Kp_SpanArgs UnitBlockArgs(const K_BrushMIPMap& map, int w, Fx16 offset, int spar
 }
 
 // Whole dabs at their own size: level 0, unit steps, every width from one sample to
-// past two wide vectors, sub-sample offsets including none, both vector widths.
-TEST_F(SpanKernels, UnitStepBlocksMatchTheReferenceAtEveryWidth) {
+// past two wide vectors, sub-sample offsets including none, both vector widths, rows
+// longer than the block. The block form must match the reference; the raise form must
+// give the larger of the mask and the reference block, sample by sample, over a mask
+// of random values (16-bit ones past full included) that the block both raises and
+// leaves. The raise form declines what is not a unit-step level-0 block and writes
+// nothing then.
+TEST_F(SpanKernels, UnitStepBlocksAndRaisesMatchTheReferenceAtEveryWidth) {
   std::mt19937 rng(7);
   for (bool deep : {false, true}) {
+    const int bytes = deep ? 2 : 1;
+    const uint32_t full = deep ? 32768u : 255u, top = deep ? 65535u : 255u;
     for (int w = 1; w <= 80; ++w) {
       SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
       TestTip tip(UnitBlockRows(rng, w, deep), deep);
       K_BrushMIPMap map(tip);
       for (Fx16 offset : kUnitBlockOffsets) {
-        const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 0, deep);
-        for (bool avx2 : {false, true}) {
-          std::vector<uint8_t> got(std::size_t(a.rows * a.rowBytes), 0xA5);
-          std::vector<uint8_t> want = got;
-          Kp_KernelsFor(deep, avx2).bilinearBlock(a, got.data());
-          if (deep)
-            kp_ref::BilinearBlock<Px16>(a, reinterpret_cast<uint16_t*>(want.data()));
-          else
-            kp_ref::BilinearBlock<Px8>(a, want.data());
-          ASSERT_EQ(got, want) << "offset " << offset << (avx2 ? ", AVX2" : "");
-        }
-      }
-    }
-  }
-}
-
-// The raise form against the reference block drawn aside and raised into the mask
-// sample by sample: the same widths, offsets and vector widths, over a mask of random
-// values (16-bit ones past full included) that the block both raises and leaves. It
-// declines what is not a unit-step level-0 block and writes nothing then.
-TEST_F(SpanKernels, RaiseBlocksTakeTheLargerOfMaskAndReferenceAtEveryWidth) {
-  std::mt19937 rng(11);
-  for (bool deep : {false, true}) {
-    for (int w = 1; w <= 80; ++w) {
-      SCOPED_TRACE(testing::Message() << (deep ? "16" : "8") << " bit, width " << w);
-      const int full = deep ? 32768 : 255;
-      const uint32_t top = deep ? 65535u : 255u;
-      TestTip tip(UnitBlockRows(rng, w, deep), deep);
-      K_BrushMIPMap map(tip);
-      for (Fx16 offset : kUnitBlockOffsets) {
-        const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 3, deep);  // mask rows wider
-        const int bytes = deep ? 2 : 1;
-        std::vector<uint8_t> drawn(std::size_t(a.rows * a.rowBytes));
+        const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 3, deep);
+        std::vector<uint8_t> drawn(std::size_t(a.rows * a.rowBytes), 0xA5);
         if (deep)
           kp_ref::BilinearBlock<Px16>(a, reinterpret_cast<uint16_t*>(drawn.data()));
         else
           kp_ref::BilinearBlock<Px8>(a, drawn.data());
         for (bool avx2 : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "offset " << offset << (avx2 ? ", AVX2" : ""));
+          std::vector<uint8_t> got(drawn.size(), 0xA5);
+          Kp_KernelsFor(deep, avx2).bilinearBlock(a, got.data());
+          ASSERT_EQ(got, drawn) << "block";
           std::vector<uint8_t> mask(drawn.size());
           for (std::size_t k = 0; k < mask.size(); k += std::size_t(bytes)) {
             const uint32_t v = rng() % 4 == 0 ? 0u : uint32_t(rng() % (top + 1));
@@ -384,19 +345,18 @@ TEST_F(SpanKernels, RaiseBlocksTakeTheLargerOfMaskAndReferenceAtEveryWidth) {
           for (int j = 0; j < a.rows; ++j)
             for (int i = 0; i < a.count; ++i) {
               const std::size_t at = std::size_t(j * a.rowBytes + i * bytes);
-              uint32_t m = 0, s = 0;
+              uint32_t m = 0, d = 0;
               std::memcpy(&m, &want[at], std::size_t(bytes));
-              std::memcpy(&s, &drawn[at], std::size_t(bytes));
-              const uint32_t raised = std::max(m, std::min(s, uint32_t(full)));
+              std::memcpy(&d, &drawn[at], std::size_t(bytes));
+              const uint32_t raised = std::max(m, std::min(d, full));
               std::memcpy(&want[at], &raised, std::size_t(bytes));
             }
           ASSERT_TRUE(Kp_UnitBlockRaise(deep, avx2, a, mask.data()));
-          ASSERT_EQ(mask, want) << "offset " << offset << (avx2 ? ", AVX2" : "");
+          ASSERT_EQ(mask, want) << "raise";
         }
       }
     }
   }
-  // Not level 0 at unit steps: declined, nothing written.
   TestTip tip(TestTip::Flat(8, 8, 200), false);
   K_BrushMIPMap map(tip);
   for (const Kp_SpanArgs& a : {Args(map, 1, kOne / 2, 4, 0, kOne, 0, kOne),
@@ -468,15 +428,6 @@ TEST_F(SpanKernels, BlockColumnsReachExactlyTheInkedSamples) {
       }
     }
   }
-}
-
-TEST_F(SpanKernels, KernelTableDispatchesByDepth) {
-  TestTip tip(TestTip::Flat(5, 5, 32768), true);
-  K_BrushMIPMap map(tip);
-  const Kp_SpanArgs a = Args(map, 0, kOne, 3, kOne, kOne, kOne, 0);
-  std::vector<uint16_t> out(3, 1);
-  Kp_Kernels(true).bilinearSpan(a, out.data());
-  EXPECT_EQ(out, (std::vector<uint16_t>{32768, 32768, 32768}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <boost/scoped_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "golden_support.h"
 #include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
@@ -27,16 +28,18 @@ constexpr int kSize = 64;
 
 struct Point { double t, x, y; bool spacing; };
 
+void Append(K_Shape* shape, const Point& p) {
+  PaintPointerEvent e;
+  e.time = p.t;
+  e.x = p.x;
+  e.y = p.y;
+  e.useSpacing = p.spacing;
+  EXPECT_EQ(shape->AppendVertex(&e), 0);
+}
+
 std::unique_ptr<K_Shape> MakeStroke(const std::vector<Point>& points, size_t count) {
   std::unique_ptr<K_Shape> shape(new K_Shape());
-  for (size_t i = 0; i < count; ++i) {
-    PaintPointerEvent e;
-    e.time = points[i].t;
-    e.x = points[i].x;
-    e.y = points[i].y;
-    e.useSpacing = points[i].spacing;
-    EXPECT_EQ(shape->AppendVertex(&e), 0);
-  }
+  for (size_t i = 0; i < count; ++i) Append(shape.get(), points[i]);
   return shape;
 }
 
@@ -71,11 +74,7 @@ std::unique_ptr<GX_World> WhiteCanvas(int depth) {
 }
 
 double Channel(const GX_World& w, int x, int y, int c) {
-  const GX_LayerDef& l = *w.GetLayer();
-  const void* p = GXp_PixelAddress(l, x, y);
-  if (l.depth == 8) return static_cast<const uint8_t*>(p)[c] / 255.0;
-  if (l.depth == 16) return static_cast<const uint16_t*>(p)[c] / 32768.0;
-  return static_cast<const float*>(p)[c];
+  return GoldenChannel(*w.GetLayer(), x, y, c);
 }
 
 // Largest channel difference, in units of full scale, and the count of differing pixels.
@@ -93,14 +92,13 @@ std::pair<double, int> Compare(const GX_World& a, const GX_World& b) {
 }
 
 struct Painter {
-  explicit Painter(int depth, bool lazyPreStroke = true)
+  explicit Painter(int depth)
       : canvas(WhiteCanvas(depth)),
         source(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0.1f, 0.2f, 0.8f})) {
     preStroke.reset(GX_World::New(kSize, kSize, depth, 0));
     boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyWorldCopyOperator(preStroke));
     lazy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &op));
-    renderer.reset(new K_InteractRenderer(static_cast<int16_t>(depth), source, preStroke,
-                                          lazyPreStroke ? &lazy : nullptr, true));
+    renderer.reset(new K_InteractRenderer(int16_t(depth), source, preStroke, &lazy, true));
   }
   V_Rect Render(K_Shape* shape, const K_StrokeGlobalProperties& props, V_Rect dest,
                 GX_ProgressInfo* progress = nullptr) {
@@ -128,12 +126,7 @@ TEST_F(Renderer, IncrementalCallsMatchOneCallOnTheFinalStroke) {
     // A growing stroke as a painting host delivers it: a few events per call.
     std::unique_ptr<K_Shape> shape(new K_Shape());
     for (size_t i = 0; i < points.size(); ++i) {
-      PaintPointerEvent e;
-      e.time = points[i].t;
-      e.x = points[i].x;
-      e.y = points[i].y;
-      e.useSpacing = points[i].spacing;
-      ASSERT_EQ(shape->AppendVertex(&e), 0);
+      Append(shape.get(), points[i]);
       if (i % 3 == 2 || i + 1 == points.size()) growing.Render(shape.get(), Brush(), kWhole);
     }
     const auto diff = Compare(*once.canvas, *growing.canvas);
@@ -145,8 +138,7 @@ TEST_F(Renderer, IncrementalCallsMatchOneCallOnTheFinalStroke) {
 }
 
 TEST_F(Renderer, PaintsOnlyInsideTheDestinationRectangle) {
-  struct Case { const char* name; V_Rect dest; };
-  // V_Rect is {top, left, bottom, right}.
+  struct Case { const char* name; V_Rect dest; };  // {top, left, bottom, right}
   const Case cases[] = {
       {"equal to the layer", kWhole},
       {"inside the layer", V_Rect{10, 20, 50, 44}},
@@ -179,33 +171,31 @@ TEST_F(Renderer, PaintsOnlyInsideTheDestinationRectangle) {
   }
 }
 
-TEST_F(Renderer, ZeroScaleStampsNothing) {
-  for (double sx : {0.0, 5e-13, -5e-13}) {
-    SCOPED_TRACE(sx);
+TEST_F(Renderer, NothingToStampChangesNothing) {
+  // A scale within 1e-12 of 0 stamps nothing and makes no mask; a destination off the
+  // layer changes nothing and leaves the stroke whole for a later call over the layer.
+  struct Case { const char* name; double scaleX; V_Rect dest; };  // {top, left, bottom, right}
+  const Case kCases[] = {
+      {"zero scale", 0, kWhole},           {"scale 5e-13", 5e-13, kWhole},
+      {"scale -5e-13", -5e-13, kWhole},    {"right of the layer", 1, {0, 64, 64, 128}},
+      {"above", 1, {-40, -40, -1, 30}},    {"below", 1, {70, 0, 90, 64}},
+      {"empty", 1, {10, 10, 10, 40}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
     Painter p(8);
     std::unique_ptr<K_Shape> shape = MakeStroke(Wave(10), 10);
     K_StrokeGlobalProperties props = Brush();
-    props.scale.x = sx;
-    const V_Rect area = p.Render(shape.get(), props, kWhole);
-    EXPECT_TRUE(area.IsEmpty());
-    EXPECT_FALSE(p.renderer->GetPaintMask());
-    EXPECT_EQ(Compare(*p.canvas, *WhiteCanvas(8)).second, 0);
-  }
-}
-
-TEST_F(Renderer, DestinationOffTheLayerChangesNothing) {
-  // V_Rect is {top, left, bottom, right}.
-  const V_Rect kMisses[] = {{0, 64, 64, 128}, {-40, -40, -1, 30}, {70, 0, 90, 64}, {10, 10, 10, 40}};
-  for (const V_Rect& dest : kMisses) {
-    SCOPED_TRACE(testing::Message() << dest.left << "," << dest.top);
-    Painter p(8);
-    std::unique_ptr<K_Shape> shape = MakeStroke(Wave(10), 10);
+    props.scale.x = c.scaleX;
     V_Rect area{1, 2, 3, 4};
-    p.renderer->Render(nullptr, shape.get(), Brush(), dest, 1.0, 7, p.canvas->GetLayer(), &area);
+    p.renderer->Render(nullptr, shape.get(), props, c.dest, 1.0, 7, p.canvas->GetLayer(), &area);
     EXPECT_TRUE(area.IsEmpty());
     EXPECT_EQ(Compare(*p.canvas, *WhiteCanvas(8)).second, 0);
-    // The stroke is still whole for a later call over the layer.
-    EXPECT_FALSE(p.Render(shape.get(), Brush(), kWhole).IsEmpty());
+    if (c.scaleX != 1) {
+      EXPECT_FALSE(p.renderer->GetPaintMask());
+    } else {
+      EXPECT_FALSE(p.Render(shape.get(), Brush(), kWhole).IsEmpty());
+    }
   }
 }
 
@@ -359,9 +349,13 @@ TEST_F(Renderer, DabLoopMovesThroughItsShareOfTheCall) {
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
   p.Render(shape.get(), props, kWhole, &info);
+  ASSERT_FALSE(rec.reports.empty());
+  EXPECT_EQ(rec.reports.back(), std::make_pair(2, 2)) << "every phase closed";
   // RenderTips' reports come first; RenderPaint then starts the range again.
   std::vector<double> dabs;
   for (const auto& r : rec.reports) {
+    EXPECT_GE(r.first, 0);
+    EXPECT_LE(r.first, r.second);
     const double f = double(r.first) / r.second;
     if (!dabs.empty() && f < dabs.back()) break;
     if (f > 0.75 && f <= 0.875) dabs.push_back(f);
@@ -384,11 +378,7 @@ TEST_F(Renderer, RendersOnTwoThreadsMatchTheSameRendersInTurn) {
     props.hardness = 0.2;
     props.diameter = 14;
     for (size_t i = 0; i < points.size(); ++i) {
-      PaintPointerEvent e;
-      e.time = points[i].t;
-      e.x = points[i].x;
-      e.y = points[i].y;
-      ASSERT_EQ(shape->AppendVertex(&e), 0);
+      Append(shape.get(), {points[i].t, points[i].x, points[i].y, true});
       V_Rect area;
       p->renderer->Render(nullptr, shape.get(), props, kWhole, 1.0, int32_t(phase * 10) + 1,
                           p->canvas->GetLayer(), &area);
@@ -406,20 +396,6 @@ TEST_F(Renderer, RendersOnTwoThreadsMatchTheSameRendersInTurn) {
     EXPECT_EQ(Compare(*b.canvas, *bTurn.canvas).second, 0) << "round " << round;
   }
   EXPECT_GT(Compare(*aTurn.canvas, *bTurn.canvas).second, 0) << "the two strokes differ";
-}
-
-TEST_F(Renderer, ProgressEndsWithEveryPhaseClosed) {
-  Painter p(8);
-  std::unique_ptr<K_Shape> shape = MakeStroke(Wave(12), 12);
-  ProgressRecorder rec;
-  GX_ProgressInfo info = rec.Record();
-  p.Render(shape.get(), Brush(), kWhole, &info);
-  ASSERT_FALSE(rec.reports.empty());
-  EXPECT_EQ(rec.reports.back(), std::make_pair(2, 2));
-  for (const auto& r : rec.reports) {
-    EXPECT_GE(r.first, 0);
-    EXPECT_LE(r.first, r.second);
-  }
 }
 
 }  // namespace

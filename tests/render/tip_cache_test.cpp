@@ -28,11 +28,7 @@ bool SameBitmap(const K_BrushTip& a, const K_BrushTip& b) {
 // one a fresh computation with noise seeded with the seed gives.
 TEST_F(TipCache, KeepsTheTipOnlyWhileItsParametersHold) {
   const Kp_TipCache::Key base{30.0, 0.6, 0.8, false, false, 7};
-  struct Case {
-    const char* name;
-    Kp_TipCache::Key key;
-    bool kept;
-  };
+  struct Case { const char* name; Kp_TipCache::Key key; bool kept; };
   auto with = [&](auto change) {
     Kp_TipCache::Key k = base;
     change(k);

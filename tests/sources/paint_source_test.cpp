@@ -23,19 +23,17 @@ constexpr int32_t kNormal = 2;
 /// request the render made, and can shrink the area.
 class ProbeSource : public K_PixelBasedPaintSource {
 public:
-  explicit ProbeSource(bool singleChannel)
-      : K_PixelBasedPaintSource(nullptr), single(singleChannel) {}
+  explicit ProbeSource(bool singleChannel, const V_Rect* shrink = nullptr)
+      : K_PixelBasedPaintSource(nullptr), single(singleChannel), shrinkTo(shrink) {}
 
   mutable std::vector<std::string> calls;
-  bool shrink = false;
-  V_Rect shrinkTo;
 
 protected:
   bool SupportsSingleChannel() const override { return single; }
   const GX_World* GetPixelSource(GX_ProgressInfo*, const V_Rect&, const V_Rect&, const K_Transform&,
                                  int16_t depth, int32_t, V_Rect* area) const override {
     calls.push_back("pixels");
-    if (shrink) *area = shrinkTo;
+    if (shrinkTo) *area = *shrinkTo;
     world.reset(GX_World::New(area->Width(), area->Height(), depth, 0));
     for (int y = 0; y < area->Height(); ++y)
       for (int x = 0; x < area->Width(); ++x)
@@ -55,21 +53,34 @@ protected:
 
 private:
   bool single;
+  const V_Rect* shrinkTo;
   mutable boost::scoped_ptr<GX_World> world;
   mutable boost::scoped_ptr<GX_UnoBuffer> buffer;
 };
 
-class PixelBasedRender : public TrackedTest {};
-
 const GX_Pixel8 kBefore{100, 1, 2, 3};
 
+class PixelBasedRender : public TrackedTest {
+protected:
+  /// Renders `probe` over a 4 × 4 layer of kBefore through a full 4 × 4 mask; answers
+  /// the area as the render left it.
+  V_Rect Render4(const ProbeSource& probe, V_Rect area, K_TargetChannel target,
+                 GX_ProgressInfo* progress = nullptr) {
+    dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
+    auto mask = MakeMaskAt(4, 4, 8, [](int, int) { return 1.0; });
+    probe.Render(progress, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
+                 kNormal, target, 0, &area, dest->GetLayer());
+    return area;
+  }
+  void TearDown() override {
+    dest.reset();
+    TrackedTest::TearDown();
+  }
+  std::unique_ptr<GX_World> dest;
+};
+
 TEST_F(PixelBasedRender, TargetChannelChoosesThePath) {
-  struct Case {
-    const char* name;
-    K_TargetChannel target;
-    bool supportsSingle;
-    const char* call;
-  };
+  struct Case { const char* name; K_TargetChannel target; bool supportsSingle; const char* call; };
   const Case kCases[] = {
       {"1 composites", K_TargetChannel_RGBA, true, "pixels"},
       {"2 composites", K_TargetChannel_RGB, true, "pixels"},
@@ -80,176 +91,127 @@ TEST_F(PixelBasedRender, TargetChannelChoosesThePath) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-    auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
     ProbeSource probe(c.supportsSingle);
-    V_Rect area = Rect(0, 0, 4, 4);
-    probe.Render(nullptr, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(),
-                 kNormal, c.target, 0, &area, dest->GetLayer());
+    Render4(probe, Rect(0, 0, 4, 4), c.target);
     EXPECT_EQ(probe.calls, std::vector<std::string>{c.call});
   }
 }
 
-TEST_F(PixelBasedRender, CompositePlacesAreaPixelsInsideTheBounds) {
-  // Bounds start at (2, 1): area pixel (x, y) is destination pixel (x + 2, y + 1).
+TEST_F(PixelBasedRender, AreaPixelsLandInsideTheBoundsThroughTheMask) {
+  // Bounds start at (2, 1): area pixel (x, y) is destination pixel (x + 2, y + 1). The
+  // area spans columns 1..3 and rows 1..2; the mask covers columns 1 and 2 only.
   struct Case {
     const char* name;
     K_TargetChannel target;
-    uint8_t alpha;
+    double opacity;  // plays no part in the single-channel path
+    bool shrink;     // the source shrinks the area to start at column 2
   };
   const Case kCases[] = {
-      {"all channels", K_TargetChannel_RGBA, 255},
-      {"colour keeps alpha", K_TargetChannel_RGB, 100},
+      {"all channels", K_TargetChannel_RGBA, 1, false},
+      {"colour keeps alpha", K_TargetChannel_RGB, 1, false},
+      {"single channel writes only alpha", K_TargetChannel_Alpha, 0, false},
+      {"the shrunk area is painted and returned", K_TargetChannel_RGBA, 1, true},
   };
+  const V_Rect shrunk = Rect(1, 2, 3, 4);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    auto dest = MakeWorld<GX_Pixel8>(8, 6, 8, [](int, int) { return kBefore; });
-    // Coverage only at area columns 1 and 2; the area spans columns 1..3, rows 1..2.
-    auto mask =
-        MakeMask<uint8_t>(5, 4, 8, [](int x, int) { return uint8_t(x == 1 || x == 2 ? 255 : 0); });
-    ProbeSource probe(true);
+    auto world = MakeWorld<GX_Pixel8>(8, 6, 8, [](int, int) { return kBefore; });
+    auto mask = MakeMaskAt(5, 4, 8, [](int x, int) { return x == 1 || x == 2 ? 1.0 : 0.0; });
+    ProbeSource probe(true, c.shrink ? &shrunk : nullptr);
     V_Rect area = Rect(1, 1, 3, 4);
-    probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), 1.0, K_Transform(),
-                 kNormal, c.target, 0, &area, dest->GetLayer());
-    EXPECT_EQ(area, Rect(1, 1, 3, 4));
+    probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), c.opacity, K_Transform(),
+                 kNormal, c.target, 0, &area, world->GetLayer());
+    EXPECT_EQ(area, c.shrink ? shrunk : Rect(1, 1, 3, 4));
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 8; ++x) {
         const int ax = x - 2, ay = y - 1;
-        const bool painted = ay >= 1 && ay < 3 && (ax == 1 || ax == 2);
-        const GX_Pixel8 want =
-            painted ? GX_Pixel8{c.alpha, uint8_t(10 * ax), uint8_t(10 * ay), 0} : kBefore;
-        EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), want) << "at " << x << "," << y;
+        GX_Pixel8 want = kBefore;
+        if (ay >= 1 && ay < 3 && ax >= (c.shrink ? 2 : 1) && ax <= 2) {
+          if (c.target == K_TargetChannel_Alpha)
+            want.alpha = uint8_t(10 * ax + ay);
+          else
+            want = GX_Pixel8{c.target == K_TargetChannel_RGB ? kBefore.alpha : uint8_t(255),
+                             uint8_t(10 * ax), uint8_t(10 * ay), 0};
+        }
+        EXPECT_EQ(PixelAt<GX_Pixel8>(world->GetLayer(), x, y), want) << "at " << x << "," << y;
       }
   }
 }
 
-TEST_F(PixelBasedRender, SingleChannelWritesOnlyAlphaInsideTheBounds) {
-  auto dest = MakeWorld<GX_Pixel8>(8, 6, 8, [](int, int) { return kBefore; });
-  auto mask = MakeMask<uint8_t>(5, 4, 8, [](int x, int) { return uint8_t(x == 3 ? 0 : 255); });
-  ProbeSource probe(true);
-  V_Rect area = Rect(1, 1, 3, 4);
-  // Opacity plays no part in the single-channel path.
-  probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), 0.0, K_Transform(), kNormal,
-               K_TargetChannel_Alpha, 0, &area, dest->GetLayer());
-  for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 8; ++x) {
-      const int ax = x - 2, ay = y - 1;
-      const bool painted = ay >= 1 && ay < 3 && ax >= 1 && ax < 3;
-      const GX_Pixel8 want = painted ? GX_Pixel8{uint8_t(10 * ax + ay), 1, 2, 3} : kBefore;
-      EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), want) << "at " << x << "," << y;
-    }
-}
-
 TEST_F(PixelBasedRender, ProgressRisesThroughThreeThirds) {
-  auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-  auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
   ProbeSource probe(true);
   ProgressRecorder rec;
   GX_ProgressInfo info = rec.Record();
-  V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
-               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
-  ASSERT_GE(rec.reports.size(), 3u);
+  Render4(probe, Rect(0, 0, 4, 4), K_TargetChannel_RGBA, &info);
   const auto one = std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(1, 3));
   const auto two = std::find(rec.reports.begin(), rec.reports.end(), std::make_pair(2, 3));
-  ASSERT_NE(one, rec.reports.end());
+  ASSERT_LT(one, two);
   ASSERT_NE(two, rec.reports.end());
-  EXPECT_LT(one, two);
   EXPECT_EQ(rec.reports.back(), std::make_pair(3, 3));
   double last = 0;
-  for (const auto& r : rec.reports) {
-    ASSERT_GT(r.second, 0);
-    const double f = double(r.first) / r.second;
+  for (auto it = rec.reports.begin(); it != rec.reports.end(); ++it) {
+    ASSERT_GT(it->second, 0);
+    const double f = double(it->first) / it->second;
     EXPECT_GE(f, last);
+    if (it > two) {
+      EXPECT_GE(f, 2.0 / 3.0) << "the transfer reports in the last third";
+    }
     last = f;
   }
-  // Everything the transfer reported lies in the last third.
-  for (auto it = two; it != rec.reports.end(); ++it)
-    EXPECT_GE(double(it->first) / it->second, 2.0 / 3.0);
   EXPECT_EQ(info.context, &rec);
 }
 
-TEST_F(PixelBasedRender, ShrinkingToNothingEndsAfterThePixelRequest) {
-  auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-  auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
-  ProbeSource probe(true);
-  probe.shrink = true;
-  probe.shrinkTo = Rect(2, 2, 2, 3);
-  ProgressRecorder rec;
-  GX_ProgressInfo info = rec.Record();
-  V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
-               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
-  EXPECT_TRUE(area.IsEmpty());
-  EXPECT_EQ(rec.reports, (std::vector<std::pair<int32_t, int32_t>>{{3, 3}}));
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), kBefore);
-}
-
-TEST_F(PixelBasedRender, ShrunkAreaIsWhatGetsPaintedAndReturned) {
-  auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-  auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
-  ProbeSource probe(true);
-  probe.shrink = true;
-  probe.shrinkTo = Rect(1, 2, 3, 4);
-  V_Rect area = Rect(0, 0, 4, 4);
-  probe.Render(nullptr, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
-               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
-  EXPECT_EQ(area, Rect(1, 2, 3, 4));
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) {
-      const bool painted = y >= 1 && y < 3 && x >= 2;
-      EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y),
-                (painted ? GX_Pixel8{255, uint8_t(10 * x), uint8_t(10 * y), 0} : kBefore))
-          << "at " << x << "," << y;
-    }
-}
-
-TEST_F(PixelBasedRender, EmptyAreaTouchesNeitherProgressNorSource) {
-  auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-  auto mask = MakeMask<uint8_t>(4, 4, 8, [](int, int) { return uint8_t(255); });
-  ProbeSource probe(true);
-  ProgressRecorder rec;
-  GX_ProgressInfo info = rec.Record();
-  V_Rect area = Rect(3, 0, 1, 4);
-  probe.Render(&info, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), mask.get(), 1.0, K_Transform(), kNormal,
-               K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
-  EXPECT_TRUE(probe.calls.empty());
-  EXPECT_TRUE(rec.reports.empty());
-  EXPECT_EQ(info.context, &rec);
+TEST_F(PixelBasedRender, EmptyOrShrunkToNothingPaintsNothing) {
+  // An empty area touches neither progress nor source; an area the source shrinks to
+  // nothing ends after the pixel request, closing the progress range.
+  struct Case { const char* name; V_Rect area; bool shrinks; Reports reports; };
+  const V_Rect nothing = Rect(2, 2, 2, 3);
+  const Case kCases[] = {{"empty area", Rect(3, 0, 1, 4), false, {}},
+                         {"shrunk to nothing", Rect(0, 0, 4, 4), true, {{3, 3}}}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ProbeSource probe(true, c.shrinks ? &nothing : nullptr);
+    ProgressRecorder rec;
+    GX_ProgressInfo info = rec.Record();
+    EXPECT_TRUE(Render4(probe, c.area, K_TargetChannel_RGBA, &info).IsEmpty());
+    EXPECT_EQ(probe.calls.size(), c.shrinks ? 1u : 0u);
+    EXPECT_EQ(rec.reports, c.reports);
+    EXPECT_EQ(info.context, &rec);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), kBefore);
+  }
 }
 
 TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
   struct Case {
     const char* name;
-    int maskDepth, maskWidth, maskHeight;
+    int maskDepth, maskWidth;
     V_Rect area, bounds;
     K_TargetChannel target;
     const char* message;
-    bool noMask;
   };
   const Case kCases[] = {
-      {"mask of another depth", 16, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
-       "paint mask depth 16 differs from destination depth 8", false},
-      {"area past the mask", 8, 3, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
-       "paint area exceeds the paint mask", false},
-      {"area before the mask", 8, 4, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4), K_TargetChannel_Alpha,
-       "paint area exceeds the paint mask", false},
-      {"single channel past the layer", 8, 4, 4, Rect(0, 0, 4, 4), Rect(1, 1, 5, 5),
-       K_TargetChannel_Alpha, "paint area exceeds the destination layer", false},
-      {"no mask", 8, 4, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
-       "paint render without a paint mask or a destination", true},
+      {"mask of another depth", 16, 4, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint mask depth 16 differs from destination depth 8"},
+      {"area past the mask", 8, 3, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint area exceeds the paint mask"},
+      {"area before the mask", 8, 4, Rect(-1, 0, 2, 2), Rect(0, 0, 4, 4), K_TargetChannel_Alpha,
+       "paint area exceeds the paint mask"},
+      {"single channel past the layer", 8, 4, Rect(0, 0, 4, 4), Rect(1, 1, 5, 5),
+       K_TargetChannel_Alpha, "paint area exceeds the destination layer"},
+      {"no mask", 0, 0, Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), K_TargetChannel_RGBA,
+       "paint render without a paint mask or a destination"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Y_ResetVerificationReports();
-    auto dest = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
-    std::unique_ptr<GX_UnoBuffer> mask(new GX_UnoBuffer(c.maskWidth, c.maskHeight, c.maskDepth));
-    ProbeSource probe(true);
+    auto world = MakeWorld<GX_Pixel8>(4, 4, 8, [](int, int) { return kBefore; });
+    std::unique_ptr<GX_UnoBuffer> mask(c.maskDepth ? new GX_UnoBuffer(c.maskWidth, 4, c.maskDepth)
+                                                   : nullptr);
     V_Rect area = c.area;
     EXPECT_EQ(ThrownCode([&] {
-                probe.Render(nullptr, Rect(0, 0, 4, 4), c.bounds, c.noMask ? nullptr : mask.get(),
-                             1.0, K_Transform(), kNormal, c.target, 0, &area, dest->GetLayer());
+                ProbeSource(true).Render(nullptr, Rect(0, 0, 4, 4), c.bounds, mask.get(), 1.0,
+                                         K_Transform(), kNormal, c.target, 0, &area, world->GetLayer());
               }),
               3);
     EXPECT_EQ(Y_LastVerificationReport().message, c.message);

@@ -16,6 +16,7 @@
 #include "host/dkf/dkf.h"
 #include "host/dkf/ws_chunks.h"
 #include "kstroke/shape.h"
+#include "stroke_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -29,15 +30,6 @@ const Bytes kD3 = {0x40, 0x08, 0, 0, 0, 0, 0, 0};
 const Bytes kF1 = {0x3F, 0x80, 0, 0};
 const Bytes kF05 = {0x3F, 0x00, 0, 0};
 const Bytes kF025 = {0x3E, 0x80, 0, 0};
-
-template <class T>
-std::vector<std::pair<double, T>> Pairs(const std::vector<K_TimeTableEntry<T>>& table) {
-  std::vector<std::pair<double, T>> out;
-  for (const auto& e : table) out.emplace_back(e.time, e.value);
-  return out;
-}
-
-using ParamPairs = std::vector<std::pair<double, float>>;
 
 // A shape whose every table holds one recognisable "old" entry.
 void FillOld(K_Shape* s) {
@@ -97,16 +89,9 @@ TEST_F(ShapeChunks, DefaultStrokeWritesExactBytes) {
 TEST_F(ShapeChunks, RecordedStrokeRoundTripsOnDiskAndInMemory) {
   K_Shape stroke;
   const double times[] = {0.0, 0.25, 0.5, 1.75, 2.0};
-  for (int i = 0; i < 5; ++i) {
-    PaintPointerEvent e;
-    e.time = times[i];
-    e.x = 0.1 * i;
-    e.y = 0.05 * i * i;
-    e.params[K_StrokeParam_Diameter] = 1.0f - 0.1f * float(i);
-    e.params[K_StrokeParam_Angle] = 15.0f * float(i);
-    e.useSpacing = i != 2;
-    ASSERT_EQ(stroke.AppendVertex(&e), 0);
-  }
+  for (int i = 0; i < 5; ++i)
+    Append(&stroke, Event(times[i], 0.1 * i, 0.05 * i * i, i != 2,
+                          {1.0f - 0.1f * float(i), 1, 1, 15.0f * float(i), 1}));
   // 3 spacing entries make an odd sub-chunk, so the list carries a pad byte.
   ASSERT_EQ(stroke.tipSpacingTable.size(), 3u);
 
@@ -133,15 +118,9 @@ TEST_F(ShapeChunks, RecordedStrokeRoundTripsOnDiskAndInMemory) {
 TEST_F(ShapeChunks, WholeStrokeRoundTripsThroughTheHostShapeChunk) {
   const V_FloatShortRect rect{0, 0, 640, 480};
   K_Shape stroke(&rect);
-  for (int i = 0; i < 6; ++i) {
-    PaintPointerEvent e;
-    e.time = 0.1 * i;
-    e.x = 0.5 + 0.3 * std::sin(i);
-    e.y = 0.5 + 0.3 * std::cos(i);
-    e.params[K_StrokeParam_Opacity] = 0.2f * float(i);
-    e.params[K_StrokeParam_Roundness] = i % 2 ? 0.5f : 1.0f;
-    ASSERT_EQ(stroke.AppendVertex(&e), 0);
-  }
+  for (int i = 0; i < 6; ++i)
+    Append(&stroke, Event(0.1 * i, 0.5 + 0.3 * std::sin(i), 0.5 + 0.3 * std::cos(i), true,
+                          {1, 0.2f * float(i), 1, 0, i % 2 ? 0.5f : 1.0f}));
   ASSERT_EQ(stroke.MakeTangentsRavlo(nullptr), 0);
   DKF_ScFile f;
   ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
@@ -178,43 +157,39 @@ TEST_F(ShapeChunks, ReadsHandMadeLists) {
        Cat({Chunk("tmds", Cat({kD0, kD0})), Chunk("tpsp", Cat({kD0, {1}, kD1, {0}, {0xAA, 0xBB}})),
             param1}),
        [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{0, true}, {1, false}}));
-         EXPECT_EQ(Pairs(s.paramTables[0]), (ParamPairs{{0, 0.5f}}));
-       }},
-      {"a spacing byte of 7 is true", Chunk("tpsp", Cat({kD1, {7}})),
-       [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{1, true}}));
+         EXPECT_EQ(Pairs(s.tipSpacingTable), (Entries{{0, 1}, {1, 0}}));
+         EXPECT_EQ(Pairs(s.paramTables[0]), (Entries{{0, 0.5}}));
        }},
       {"absent sub-chunks keep their tables",
        Cat({tmds2, Chunk("optc", Cat({kD0, kF025, kD1, kF05}))}),
        [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.timeDistanceTable), (std::vector<std::pair<double, double>>{{0, 0}, {2, 1}}));
-         EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{9, false}}));
-         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Opacity]), (ParamPairs{{0, 0.25f}, {2, 0.5f}}));
-         for (int i : {0, 2, 3, 4}) EXPECT_EQ(Pairs(s.paramTables[i]), (ParamPairs{{9, 0.125f}})) << i;
+         EXPECT_EQ(Pairs(s.timeDistanceTable), (Entries{{0, 0}, {2, 1}}));
+         EXPECT_EQ(Pairs(s.tipSpacingTable), (Entries{{9, 0}}));
+         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Opacity]), (Entries{{0, 0.25}, {2, 0.5}}));
+         for (int i : {0, 2, 3, 4}) EXPECT_EQ(Pairs(s.paramTables[i]), (Entries{{9, 0.125}})) << i;
        }},
       {"parameter tables are stretched to the stroke's end, never shortened",
        Cat({tmds2, Chunk("flow", Cat({kD0, kF1, kD05, kF05})), Chunk("dmtr", Cat({kD3, kF1}))}),
        [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Flow]), (ParamPairs{{0, 1}, {2, 0.5f}}));
-         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Diameter]), (ParamPairs{{3, 1}}));
+         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Flow]), (Entries{{0, 1}, {2, 0.5}}));
+         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Diameter]), (Entries{{3, 1}}));
        }},
       {"tmds and tpsp are not stretched",
        Cat({Chunk("tmds", Cat({kD3, kD0})), Chunk("tpsp", Cat({kD05, {1}}))}),
        [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{0.5, true}}));
+         EXPECT_EQ(Pairs(s.tipSpacingTable), (Entries{{0.5, 1}}));
        }},
       {"an empty sub-chunk empties its table; an empty stroke stretches nothing",
        Cat({Chunk("tmds", {}), Chunk("rndn", Cat({kD05, kF1})), Chunk("angl", {})}),
        [](const K_Shape& s) {
          EXPECT_TRUE(s.timeDistanceTable.empty());
          EXPECT_TRUE(s.paramTables[K_StrokeParam_Angle].empty());
-         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Roundness]), (ParamPairs{{0.5, 1}}));
+         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Roundness]), (Entries{{0.5, 1}}));
        }},
       {"unknown sub-chunks and any order are accepted",
        Cat({Chunk("rndn", Cat({kD0, kF025})), Chunk("junk", {1, 2, 3}), tmds2}),
        [](const K_Shape& s) {
-         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Roundness]), (ParamPairs{{2, 0.25f}}));
+         EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Roundness]), (Entries{{2, 0.25}}));
        }},
   };
   for (const Case& c : cases) {
@@ -247,12 +222,7 @@ TEST_F(ShapeChunks, BrokenListsThrowTheHostCode) {
   const Bytes good = List("pnts", Cat({tmds, tpsp, Chunk("dmtr", Cat({kD0, kF05}))}));
   // The list's size field cut to end 4 bytes into the "dmtr" header.
   const uint32_t cutListSize = uint32_t(4 + tmds.size() + tpsp.size() + 4);
-  struct Case {
-    const char* name;
-    Bytes file;
-    long code;
-    bool tmdsReplaced;
-  };
+  struct Case { const char* name; Bytes file; long code; bool tmdsReplaced; };
   const Case cases[] = {
       {"no list of type pnts", List("othr", tmds), DKF_Err_NotFound, false},
       {"file cut inside the list", Bytes(good.begin(), good.end() - 6), DKF_Err_Truncated, false},
@@ -271,7 +241,7 @@ TEST_F(ShapeChunks, BrokenListsThrowTheHostCode) {
     EXPECT_EQ(ReadInto(&shape, c.file), c.code);
     EXPECT_EQ(shape.timeDistanceTable.size(), c.tmdsReplaced ? 2u : 1u);
     // Tables after the failure point are untouched.
-    EXPECT_EQ(Pairs(shape.paramTables[K_StrokeParam_Diameter]), (ParamPairs{{9, 0.125f}}));
+    EXPECT_EQ(Pairs(shape.paramTables[K_StrokeParam_Diameter]), (Entries{{9, 0.125}}));
   }
 
   K_Shape shape;

@@ -4,18 +4,10 @@
 #include <vector>
 
 #include "kstroke/shape.h"
+#include "stroke_test_support.h"
 #include "test_support.h"
 
 namespace {
-
-using Entries = std::vector<std::pair<double, double>>;
-
-template <class T>
-Entries Pairs(const std::vector<K_TimeTableEntry<T>>& table) {
-  Entries out;
-  for (const auto& e : table) out.emplace_back(e.time, double(e.value));
-  return out;
-}
 
 void ExpectNear(const Entries& got, const Entries& want, double tolerance) {
   ASSERT_EQ(got.size(), want.size());
@@ -26,23 +18,10 @@ void ExpectNear(const Entries& got, const Entries& want, double tolerance) {
   }
 }
 
-struct Key {
-  double time, x;
-  float diameter, opacity;
-  bool spacing;
-};
+struct Key { double time, x; float diameter, opacity; bool spacing; };
 
 void Record(K_Shape* s, std::initializer_list<Key> keys) {
-  for (const Key& k : keys) {
-    PaintPointerEvent e;
-    e.time = k.time;
-    e.x = k.x;
-    e.y = 0.5;
-    e.params[K_StrokeParam_Diameter] = k.diameter;
-    e.params[K_StrokeParam_Opacity] = k.opacity;
-    e.useSpacing = k.spacing;
-    ASSERT_EQ(s->AppendVertex(&e), 0);
-  }
+  for (const Key& k : keys) Append(s, Event(k.time, k.x, 0.5, k.spacing, {k.diameter, k.opacity, 1, 0, 1}));
 }
 
 class ShapeInterpolate : public TrackedTest {
@@ -63,11 +42,7 @@ protected:
 };
 
 TEST_F(ShapeInterpolate, TablesAtKeyFractions) {
-  struct Case {
-    const char* name;
-    double t;
-    Entries diameter, opacity, spacing, timing;
-  };
+  struct Case { const char* name; double t; Entries diameter, opacity, spacing, timing; };
   // Normalised times: a has 0, 1 and b 0, 0.5, 1, so every merged table has 0, 0.5, 1.
   const Case cases[] = {
       {"t = 0: a's values on a's duration", 0, {{0, 1}, {1, 1}, {2, 1}},
@@ -114,12 +89,7 @@ TEST_F(ShapeInterpolate, KeyframesWithoutTimingAreAClearError) {
   K_Shape empty;
   K_Shape instant;  // one sample at time 0: its tables end at 0
   Record(&instant, {{0, 0.2, 1, 1, true}});
-  struct Case {
-    const char* name;
-    const K_Shape* first;
-    const K_Shape* second;
-    double t;
-  };
+  struct Case { const char* name; const K_Shape* first; const K_Shape* second; double t; };
   const Case cases[] = {
       {"empty first", &empty, &b, 0.5},
       {"empty second", &a, &empty, 0.5},

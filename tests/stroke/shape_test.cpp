@@ -5,35 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "stroke_test_support.h"
 #include "test_support.h"
 
 namespace {
 
 using Pt = V_Vector2T<float>;
-
-PaintPointerEvent Event(double t, double x, double y, bool spacing = true, float diameter = 1.0f) {
-  PaintPointerEvent e;
-  e.time = t;
-  e.x = x;
-  e.y = y;
-  for (float& f : e.params) f = 1.0f;
-  e.params[K_StrokeParam_Diameter] = diameter;
-  e.useSpacing = spacing;
-  return e;
-}
-
-template <class T>
-std::vector<std::pair<double, T>> Pairs(const std::vector<K_TimeTableEntry<T>>& table) {
-  std::vector<std::pair<double, T>> out;
-  for (const auto& e : table) out.emplace_back(e.time, e.value);
-  return out;
-}
-
-Pt Vertex(const K_Shape& s, int32_t k) {
-  Pt p;
-  EXPECT_EQ(SEQ_GetItem(s.Points(), 3 * k, &p), 0);
-  return p;
-}
 
 class KShape : public TrackedTest {};
 
@@ -44,40 +21,26 @@ TEST_F(KShape, ConstructionSetsHostKindAndFlags) {
   EXPECT_EQ(withRect.Flags(), 1 | 8);
   ASSERT_NE(withRect.RelRect(), nullptr);
   EXPECT_TRUE(*withRect.RelRect() == rect);
-  K_Shape plain;
-  EXPECT_EQ(plain.RelRect(), nullptr);
-  EXPECT_EQ(plain.NumVertices(), 0);
-  EXPECT_TRUE(plain.timeDistanceTable.empty());
-  EXPECT_TRUE(plain.tipSpacingTable.empty());
-  for (const auto& t : plain.paramTables) EXPECT_TRUE(t.empty());
+  EXPECT_EQ(K_Shape().RelRect(), nullptr);
 }
 
 TEST_F(KShape, AppendVertexRecordsVertexAndTables) {
   K_Shape s;
-  PaintPointerEvent a = Event(0.5, 0.1, 0.2, false);
-  a.params[K_StrokeParam_Angle] = 30.0f;
-  ASSERT_EQ(s.AppendVertex(&a), 0);
-  PaintPointerEvent b = Event(0.75, 0.3, 0.4, true);
-  ASSERT_EQ(s.AppendVertex(&b), 0);
+  Append(&s, Event(0.5, 0.1, 0.2, false, {1, 1, 1, 30, 1}));
+  Append(&s, Event(0.75, 0.3, 0.4, true));
   EXPECT_EQ(s.NumVertices(), 2);
   EXPECT_EQ(Vertex(s, 0), Pt(0.1f, 0.2f));
   EXPECT_EQ(Vertex(s, 1), Pt(0.3f, 0.4f));
-  EXPECT_EQ(Pairs(s.timeDistanceTable), (std::vector<std::pair<double, double>>{{0.5, 0}, {0.75, 1}}));
-  EXPECT_EQ(Pairs(s.tipSpacingTable), (std::vector<std::pair<double, bool>>{{0.5, false}, {0.75, true}}));
-  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Angle]),
-            (std::vector<std::pair<double, float>>{{0.5, 30.0f}, {0.75, 1.0f}}));
-  EXPECT_EQ(&s.GetTimeDistanceTable(), &s.timeDistanceTable);
+  EXPECT_EQ(Pairs(s.timeDistanceTable), (Entries{{0.5, 0}, {0.75, 1}}));
+  EXPECT_EQ(Pairs(s.tipSpacingTable), (Entries{{0.5, 0}, {0.75, 1}}));
+  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Angle]), (Entries{{0.5, 30}, {0.75, 0}}));
 }
 
 TEST_F(KShape, IgnoredSamplesLeaveShapeUnchanged) {
   K_Shape s;
-  PaintPointerEvent first = Event(1.0, 0.5, 0.5);
-  ASSERT_EQ(s.AppendVertex(&first), 0);
+  Append(&s, Event(1.0, 0.5, 0.5));
   const K_Shape before(s);
-  struct Case {
-    const char* name;
-    PaintPointerEvent event;
-  };
+  struct Case { const char* name; PaintPointerEvent event; };
   const Case cases[] = {
       {"same time", Event(1.0, 0.6, 0.6)},
       {"earlier time", Event(0.5, 0.6, 0.6)},
@@ -92,42 +55,33 @@ TEST_F(KShape, IgnoredSamplesLeaveShapeUnchanged) {
   }
   PaintPointerEvent unmoved = Event(2.0, 0.5, 0.5);
   unmoved.addIfUnmoved = true;
-  ASSERT_EQ(s.AppendVertex(&unmoved), 0);
+  Append(&s, unmoved);
   EXPECT_EQ(s.NumVertices(), 2);
   EXPECT_EQ(s.timeDistanceTable.back().value, 1.0);
 }
 
-TEST_F(KShape, SpacingRunsCollapse) {
+TEST_F(KShape, RunsOfEqualValuesCollapse) {
+  // Spacing flags keep the latest of a run of on and every off; factors keep the first
+  // and latest entry of a run, whatever their value.
   K_Shape s;
   const bool flags[] = {false, true, true, true, false, false, true};
-  for (int i = 0; i < 7; ++i) {
-    const PaintPointerEvent e = Event(i, 0.1 * i, 0.0, flags[i]);
-    ASSERT_EQ(s.AppendVertex(&e), 0);
-  }
-  EXPECT_EQ(Pairs(s.tipSpacingTable),
-            (std::vector<std::pair<double, bool>>{{0, false}, {3, true}, {4, false}, {5, false}, {6, true}}));
-}
-
-TEST_F(KShape, EqualParameterRunsKeepFirstAndLatest) {
-  K_Shape s;
-  using Table = std::vector<std::pair<double, float>>;
-  const float diameters[] = {1, 1, 1, 0.5f, 0.5f, 0.5f};
-  const Table expected[] = {
+  const float diameters[] = {1, 1, 1, 0.5f, 0.5f, 0.5f, 0.5f};
+  const Entries expected[] = {
       {{0, 1}},
       {{0, 1}, {1, 1}},
       {{0, 1}, {2, 1}},
-      {{0, 1}, {2, 1}, {3, 0.5f}},
-      {{0, 1}, {2, 1}, {3, 0.5f}, {4, 0.5f}},
-      {{0, 1}, {2, 1}, {3, 0.5f}, {5, 0.5f}},
+      {{0, 1}, {2, 1}, {3, 0.5}},
+      {{0, 1}, {2, 1}, {3, 0.5}, {4, 0.5}},
+      {{0, 1}, {2, 1}, {3, 0.5}, {5, 0.5}},
+      {{0, 1}, {2, 1}, {3, 0.5}, {6, 0.5}},
   };
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 7; ++i) {
     SCOPED_TRACE(i);
-    const PaintPointerEvent e = Event(i, 0.1 * i, 0.0, true, diameters[i]);
-    ASSERT_EQ(s.AppendVertex(&e), 0);
+    Append(&s, Event(i, 0.1 * i, 0.0, flags[i], {diameters[i], 1, 1, 0, 1}));
     EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Diameter]), expected[i]);
   }
-  // The other factors stayed at 1 throughout: first and latest entry only.
-  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Flow]), (Table{{0, 1}, {5, 1}}));
+  EXPECT_EQ(Pairs(s.tipSpacingTable), (Entries{{0, 0}, {3, 1}, {4, 0}, {5, 0}, {6, 1}}));
+  EXPECT_EQ(Pairs(s.paramTables[K_StrokeParam_Flow]), (Entries{{0, 1}, {6, 1}}));
 }
 
 TEST_F(KShape, MakeDefaultIsTheMiddleDiagonal) {
@@ -137,21 +91,16 @@ TEST_F(KShape, MakeDefaultIsTheMiddleDiagonal) {
   EXPECT_EQ(d->Flags(), 1 | 8);
   EXPECT_EQ(Vertex(*d, 0), Pt(0.25f, 0.25f));
   EXPECT_EQ(Vertex(*d, 1), Pt(0.75f, 0.75f));
-  EXPECT_EQ(Pairs(d->timeDistanceTable), (std::vector<std::pair<double, double>>{{0, 0}, {1, 1}}));
-  EXPECT_EQ(Pairs(d->tipSpacingTable), (std::vector<std::pair<double, bool>>{{0, false}, {1, true}}));
-  for (int i = 0; i < kK_StrokeParamCount; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(Pairs(d->paramTables[i]), (std::vector<std::pair<double, float>>{{0, 1.0f}, {1, 1.0f}}));
-  }
+  EXPECT_EQ(Pairs(d->timeDistanceTable), (Entries{{0, 0}, {1, 1}}));
+  EXPECT_EQ(Pairs(d->tipSpacingTable), (Entries{{0, 0}, {1, 1}}));
+  for (int i = 0; i < kK_StrokeParamCount; ++i)
+    EXPECT_EQ(Pairs(d->paramTables[i]), (Entries{{0, 1}, {1, 1}})) << i;
 }
 
 TEST_F(KShape, EqualityLooksAtEveryTable) {
   std::unique_ptr<K_Shape> base(K_Shape::MakeDefault());
   ASSERT_NE(base, nullptr);
-  struct Case {
-    const char* name;
-    void (*edit)(K_Shape*);
-  };
+  struct Case { const char* name; void (*edit)(K_Shape*); };
   const Case cases[] = {
       {"param time", [](K_Shape* s) { s->paramTables[K_StrokeParam_Roundness][1].time = 1.5; }},
       {"param value", [](K_Shape* s) { s->paramTables[K_StrokeParam_Opacity][0].value = 0.5f; }},
@@ -175,18 +124,17 @@ TEST_F(KShape, CloneAndCloneDefault) {
   std::unique_ptr<K_Shape> d(K_Shape::MakeDefault());
   ASSERT_NE(d, nullptr);
   const WS_Shape* asHost = d.get();
-  std::unique_ptr<WS_Shape> clone(asHost->Clone());
-  auto* k = dynamic_cast<K_Shape*>(clone.get());
-  ASSERT_NE(k, nullptr);
-  EXPECT_TRUE(*k == *d);
-  std::unique_ptr<WS_Shape> empty(d->CloneDefault(false));
-  auto* e = dynamic_cast<K_Shape*>(empty.get());
-  ASSERT_NE(e, nullptr);
-  EXPECT_TRUE(*e == K_Shape());
-  std::unique_ptr<WS_Shape> def(d->CloneDefault(true));
-  auto* dd = dynamic_cast<K_Shape*>(def.get());
-  ASSERT_NE(dd, nullptr);
-  EXPECT_TRUE(*dd == *d);
+  struct Case { const char* name; std::unique_ptr<WS_Shape> made; const K_Shape& want; };
+  const K_Shape empty;
+  const Case cases[] = {{"clone", std::unique_ptr<WS_Shape>(asHost->Clone()), *d},
+                        {"empty", std::unique_ptr<WS_Shape>(d->CloneDefault(false)), empty},
+                        {"default", std::unique_ptr<WS_Shape>(d->CloneDefault(true)), *d}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* k = dynamic_cast<K_Shape*>(c.made.get());
+    ASSERT_NE(k, nullptr);
+    EXPECT_TRUE(*k == c.want);
+  }
 }
 
 TEST_F(KShape, AllocationFailuresComeBackAsNullOrCodes) {
@@ -208,13 +156,13 @@ TEST_F(KShape, AllocationFailuresComeBackAsNullOrCodes) {
 
 TEST_F(KShape, BadEventsAreReportedCodes) {
   K_Shape s;
-  EXPECT_EQ(s.AppendVertex(nullptr), 3);
-  EXPECT_EQ(Y_LastVerificationReport().message,
-            "pointer event is missing or has a non-finite time or position");
-  const PaintPointerEvent nanTime = Event(std::nan(""), 0.1, 0.1);
-  EXPECT_EQ(s.AppendVertex(&nanTime), 3);
-  const PaintPointerEvent infX = Event(1, INFINITY, 0.1);
-  EXPECT_EQ(s.AppendVertex(&infX), 3);
+  const PaintPointerEvent nanTime = Event(std::nan(""), 0.1, 0.1), infX = Event(1, INFINITY, 0.1);
+  for (const PaintPointerEvent* e : {static_cast<const PaintPointerEvent*>(nullptr), &nanTime, &infX}) {
+    Y_ResetVerificationReports();
+    EXPECT_EQ(s.AppendVertex(e), 3);
+    EXPECT_EQ(Y_LastVerificationReport().message,
+              "pointer event is missing or has a non-finite time or position");
+  }
   EXPECT_EQ(s.NumVertices(), 0);
 }
 
@@ -235,8 +183,7 @@ TEST_F(KShape, RecordingStopsWhereAppendingWouldInsert) {
   EXPECT_EQ(Y_LastVerificationReport().message, "a recorded stroke holds at most 10924 vertices");
   EXPECT_TRUE(s == full);
   // A sample that adds no vertex is still ignored quietly.
-  const PaintPointerEvent same = Event(kK_MaxRecordedVertices + 1, 0.23, 10923 / 20000.0);
-  EXPECT_EQ(s.AppendVertex(&same), 0);
+  Append(&s, Event(kK_MaxRecordedVertices + 1, 0.23, 10923 / 20000.0));
 }
 
 TEST_F(KShape, HostVertexEditsLeaveTablesAlone) {

@@ -5,26 +5,16 @@
 
 #include "kstroke/shape.h"
 #include "stroke/tip_placement.h"
+#include "stroke_test_support.h"
 #include "test_support.h"
 
 namespace {
 
 using Pt = V_Vector2T<float>;
-using Distances = std::vector<std::pair<double, double>>;
-
-Distances Pairs(const K_Shape::TimeDistanceTable& table) {
-  Distances out;
-  for (const auto& e : table) out.emplace_back(e.time, e.value);
-  return out;
-}
-
 void Append(K_Shape* s, double t, double x, double y, bool unmoved = false) {
-  PaintPointerEvent e;
-  e.time = t;
-  e.x = x;
-  e.y = y;
+  PaintPointerEvent e = Event(t, x, y);
   e.addIfUnmoved = unmoved;
-  ASSERT_EQ(s->AppendVertex(&e), 0);
+  Append(s, e);
 }
 
 // Straight segments of lengths 1 and 3: (0,0) → (1,0) → (1,3).
@@ -34,6 +24,16 @@ std::unique_ptr<K_Shape> OneThree(double lastTime) {
   Append(s.get(), 1, 1, 0);
   Append(s.get(), lastTime, 1, 3);
   return s;
+}
+
+// Times exact to 1e-12, arc positions exact.
+void ExpectDistances(const K_Shape& s, const Entries& want) {
+  const Entries got = Pairs(s.timeDistanceTable);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_NEAR(got[i].first, want[i].first, 1e-12) << i;
+    EXPECT_EQ(got[i].second, want[i].second) << i;
+  }
 }
 
 class ShapeTiming : public TrackedTest {};
@@ -48,13 +48,7 @@ TEST_F(ShapeTiming, MakeFromHostShapeTimesByArcLength) {
   }
   std::unique_ptr<K_Shape> s(K_Shape::MakeFromWSShape(&host));
   ASSERT_NE(s, nullptr);
-  const Distances got = Pairs(s->timeDistanceTable);
-  const Distances want = {{0, 0}, {0.25, 1}, {1, 2}};
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    EXPECT_NEAR(got[i].first, want[i].first, 1e-12) << i;
-    EXPECT_EQ(got[i].second, want[i].second) << i;
-  }
+  ExpectDistances(*s, {{0, 0}, {0.25, 1}, {1, 2}});
   EXPECT_TRUE(static_cast<const WS_Shape&>(*s) == host);
   // The default's spacing and factors stay: a forced tip at the start, all factors 1.
   EXPECT_EQ(s->tipSpacingTable.size(), 2u);
@@ -64,11 +58,8 @@ TEST_F(ShapeTiming, MakeFromHostShapeTimesByArcLength) {
 }
 
 TEST_F(ShapeTiming, SetConstantVelocity) {
-  struct Case {
-    const char* name;
-    std::vector<std::pair<double, Pt>> samples;  // (time, point), added even when unmoved
-    Distances want;
-  };
+  // Samples (time, point), added even when unmoved.
+  struct Case { const char* name; std::vector<std::pair<double, Pt>> samples; Entries want; };
   const Case cases[] = {
       {"lengths 1 and 3 over 8", {{0, {0, 0}}, {1, {1, 0}}, {8, {1, 3}}}, {{0, 0}, {2, 1}, {8, 2}}},
       {"single vertex unchanged", {{0.5, {0.2f, 0.2f}}}, {{0.5, 0}}},
@@ -81,12 +72,7 @@ TEST_F(ShapeTiming, SetConstantVelocity) {
     K_Shape s;
     for (const auto& sample : c.samples) Append(&s, sample.first, sample.second.x, sample.second.y, true);
     s.SetConstantVelocity();
-    const Distances got = Pairs(s.timeDistanceTable);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_NEAR(got[i].first, c.want[i].first, 1e-12) << i;
-      EXPECT_EQ(got[i].second, c.want[i].second) << i;
-    }
+    ExpectDistances(s, c.want);
   }
 }
 

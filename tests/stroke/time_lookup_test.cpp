@@ -9,10 +9,7 @@ class TimeLookup : public TrackedTest {};
 
 TEST_F(TimeLookup, ValueAtTimeInterpolatesAndHolds) {
   const K_Shape::ParamTable table = {{0, 1.0f}, {2, 0.5f}, {4, 0.5f}, {5, 1.0f}};
-  struct Case {
-    double t;
-    float want;
-  };
+  struct Case { double t; float want; };
   // Increasing queries through one cursor, as placement makes them.
   const Case cases[] = {{-1, 1.0f}, {0, 1.0f},  {1, 0.75f}, {2, 0.5f},
                         {3, 0.5f},  {4.5, 0.75f}, {5, 1.0f}, {9, 1.0f}};
@@ -41,10 +38,7 @@ TEST_F(TimeLookup, DistanceTableBothDirections) {
   EXPECT_DOUBLE_EQ(ValueAtTime(table, &c1, 5), 1.5);
   EXPECT_DOUBLE_EQ(ValueAtTime(table, &c1, 8), 2);
   auto c2 = table.cbegin();
-  struct Case {
-    double p;
-    double want;
-  };
+  struct Case { double p; double want; };
   const Case cases[] = {{-0.5, 0}, {0, 0}, {0.5, 1}, {1, 2}, {1.25, 3.5}, {2, 8}, {3, 8}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.p);
@@ -58,10 +52,7 @@ TEST_F(TimeLookup, DistanceTableBothDirections) {
 
 TEST_F(TimeLookup, SpacingBetweenEntriesIsOnWhenEitherIs) {
   const K_Shape::TipSpacingTable table = {{0, false}, {3, true}, {4, false}, {5, false}};
-  struct Case {
-    double t;
-    bool want;
-  };
+  struct Case { double t; bool want; };
   const Case cases[] = {{0, false}, {1, true}, {3, true}, {3.5, true},
                         {4, false}, {4.5, false}, {5, false}, {6, false}};
   auto cursor = table.cbegin();

@@ -15,23 +15,22 @@ using Tips = std::vector<Kp_TipLocAndParams>;
 
 constexpr double kLayer = 64;  // px; relative coordinates are px / 64, exact in float
 
-struct Sample {
-  double time;
-  double xPx;
-  double yPx;
-  bool spacing;
-};
+struct Sample { double time, xPx, yPx; bool spacing; float diameter = 1, opacity = 1; };
+
+void Append(K_Shape* s, const Sample& m) {
+  PaintPointerEvent e;
+  e.time = m.time;
+  e.x = m.xPx / kLayer;
+  e.y = m.yPx / kLayer;
+  e.useSpacing = m.spacing;
+  e.params[K_StrokeParam_Diameter] = m.diameter;
+  e.params[K_StrokeParam_Opacity] = m.opacity;
+  EXPECT_EQ(s->AppendVertex(&e), 0);
+}
 
 std::unique_ptr<K_Shape> Stroke(std::initializer_list<Sample> samples) {
   auto s = std::make_unique<K_Shape>();
-  for (const Sample& m : samples) {
-    PaintPointerEvent e;
-    e.time = m.time;
-    e.x = m.xPx / kLayer;
-    e.y = m.yPx / kLayer;
-    e.useSpacing = m.spacing;
-    EXPECT_EQ(s->AppendVertex(&e), 0);
-  }
+  for (const Sample& m : samples) Append(s.get(), m);
   return s;
 }
 
@@ -52,58 +51,39 @@ Tips PlaceFresh(const K_Shape& s, const K_StrokeGlobalProperties& props) {
 class TipPlacement : public TrackedTest {};
 
 TEST_F(TipPlacement, ForcedTipsStepsAndLastTipFade) {
-  // A (8) off, B (12) on, C (14) off, D (20) on, along y = 32, step 10 × 0.25 = 2.5.
-  std::unique_ptr<K_Shape> s =
-      Stroke({{0, 8, 32, false}, {1, 12, 32, true}, {2, 14, 32, false}, {3, 20, 32, true}});
-  const Tips tips = PlaceFresh(*s, K_StrokeGlobalProperties());
-  struct Want {
-    double x, time;
-    float flow;
-  };
-  // The spaced tip at 15.5 would pass over C's forced tip and is not placed; steps
-  // resume from C. The path ends 1.0 = 40 % of a step after the last tip.
-  const Want want[] = {{8, 0, 1},           {10.5, 0.625, 1},        {13, 1.5, 1},
-                       {14, 2, 1},          {16.5, 2 + 2.5 / 6, 1},  {19, 2 + 5.0 / 6, 0.4f}};
-  ASSERT_EQ(tips.size(), std::size(want));
-  for (size_t i = 0; i < tips.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_NEAR(tips[i].location.x, want[i].x, 1e-9);
-    EXPECT_NEAR(tips[i].location.y, 32, 1e-9);
-    EXPECT_NEAR(tips[i].time, want[i].time, 1e-12);
-    EXPECT_NEAR(tips[i].flow, want[i].flow, 1e-6);
-    EXPECT_EQ(tips[i].diameter, 1.0f);
-  }
-  // Forced tips sit exactly on their vertices.
-  EXPECT_EQ(tips[0].location.x, 8.0);
-  EXPECT_EQ(tips[3].location.x, 14.0);
-  EXPECT_EQ(tips[3].time, 2.0);
-}
-
-TEST_F(TipPlacement, FirstTipAndOneVertexStrokes) {
-  struct Case {
-    const char* name;
-    std::unique_ptr<K_Shape> stroke;
-    std::vector<double> xs;
-    float lastFlow;
-  };
+  // Steps of 10 × 0.25 = 2.5 px along y = 8, timed by arc length. A spacing-off event
+  // forces a tip exactly on its vertex, and the steps resume from it; a stroke whose
+  // first event is on starts one step along. The last tip fades to the share of a step
+  // the path runs on past it, unless a spacing-off event placed it.
+  struct Tip { double x, time; float flow; bool forced; };
+  struct Case { const char* name; std::unique_ptr<K_Shape> stroke; std::vector<Tip> tips; };
   Case cases[] = {
-      // 14 px ends 1 px (40 % of a step) after the last spaced tip at 13.
+      // A (8) off, B (12) on, C (14) off, D (20) on: the spaced tip at 15.5 would pass
+      // over C's forced tip and is not placed; the path ends 1 px = 40 % of a step on.
+      {"forced tips restart the steps",
+       Stroke({{0, 8, 8, false}, {1, 12, 8, true}, {2, 14, 8, false}, {3, 20, 8, true}}),
+       {{8, 0, 1, true}, {10.5, 0.625, 1, false}, {13, 1.5, 1, false}, {14, 2, 1, true},
+        {16.5, 2 + 2.5 / 6, 1, false}, {19, 2 + 5.0 / 6, 0.4f, false}}},
       {"first event off: tip on the first vertex", Stroke({{0, 8, 8, false}, {1, 14, 8, true}}),
-       {8, 10.5, 13}, 0.4f},
+       {{8, 0, 1, true}, {10.5, 2.5 / 6, 1, false}, {13, 5.0 / 6, 0.4f, false}}},
       {"first event on: first tip one step along", Stroke({{0, 8, 8, true}, {1, 14, 8, true}}),
-       {10.5, 13}, 0.4f},
-      {"one vertex, spacing on: no tip", Stroke({{0, 8, 8, true}}), {}, 0},
-      {"one vertex, spacing off: one tip", Stroke({{0, 8, 8, false}}), {8}, 1},
+       {{10.5, 2.5 / 6, 1, false}, {13, 5.0 / 6, 0.4f, false}}},
+      {"one vertex, spacing on: no tip", Stroke({{0, 8, 8, true}}), {}},
+      {"one vertex, spacing off: one tip", Stroke({{0, 8, 8, false}}), {{8, 0, 1, true}}},
       {"last tip at a spacing-off event: no fade", Stroke({{0, 8, 8, false}, {1, 9, 8, false}}),
-       {8, 9}, 1},
+       {{8, 0, 1, true}, {9, 1, 1, true}}},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Tips tips = PlaceFresh(*c.stroke, K_StrokeGlobalProperties());
-    ASSERT_EQ(tips.size(), c.xs.size());
-    for (size_t i = 0; i < tips.size(); ++i) EXPECT_NEAR(tips[i].location.x, c.xs[i], 1e-9) << i;
-    if (!tips.empty()) {
-      EXPECT_NEAR(tips.back().flow, c.lastFlow, 1e-6);
+    ASSERT_EQ(tips.size(), c.tips.size());
+    for (size_t i = 0; i < tips.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_NEAR(tips[i].location.x, c.tips[i].x, c.tips[i].forced ? 0 : 1e-9);
+      EXPECT_NEAR(tips[i].location.y, 8, 1e-9);
+      EXPECT_NEAR(tips[i].time, c.tips[i].time, c.tips[i].forced ? 0 : 1e-12);
+      EXPECT_NEAR(tips[i].flow, c.tips[i].flow, 1e-6);
+      EXPECT_EQ(tips[i].diameter, 1.0f);
     }
   }
 }
@@ -111,10 +91,7 @@ TEST_F(TipPlacement, FirstTipAndOneVertexStrokes) {
 TEST_F(TipPlacement, StepLengthAndItsFloors) {
   // 31.97 px: no step count lands exactly on the end.
   std::unique_ptr<K_Shape> s = Stroke({{0, 8, 8, false}, {1, 39.97, 8, true}});
-  struct Case {
-    const char* name;
-    double diameter, spacing, roundness, step;
-  };
+  struct Case { const char* name; double diameter, spacing, roundness, step; };
   const Case cases[] = {
       {"plain", 10, 0.25, 1, 2.5},
       {"roundness product floored at 0.01", 100, 0.25, 0.001, 0.25},
@@ -136,19 +113,8 @@ TEST_F(TipPlacement, StepLengthAndItsFloors) {
 }
 
 TEST_F(TipPlacement, DiameterFactorSetsTheNextStep) {
-  K_Shape s;
-  const float diameters[] = {1, 1, 2};
-  const double xs[] = {8, 18, 28};
-  for (int i = 0; i < 3; ++i) {
-    PaintPointerEvent e;
-    e.time = i;
-    e.x = xs[i] / kLayer;
-    e.y = 0.5;
-    e.params[K_StrokeParam_Diameter] = diameters[i];
-    e.useSpacing = i != 0;
-    ASSERT_EQ(s.AppendVertex(&e), 0);
-  }
-  const Tips tips = PlaceFresh(s, K_StrokeGlobalProperties());
+  std::unique_ptr<K_Shape> s = Stroke({{0, 8, 32, false}, {1, 18, 32, true}, {2, 28, 32, true, 2}});
+  const Tips tips = PlaceFresh(*s, K_StrokeGlobalProperties());
   // Past x = 18 the factor grows from 1 to 2, so the steps grow with it.
   for (size_t i = 1; i + 1 < tips.size(); ++i) {
     const double step = tips[i + 1].location.x - tips[i].location.x;
@@ -158,57 +124,41 @@ TEST_F(TipPlacement, DiameterFactorSetsTheNextStep) {
 }
 
 TEST_F(TipPlacement, GrowingStrokeGivesTheSameTipsAsOneCall) {
-  const Sample samples[] = {{0, 4, 4, false},  {0.5, 9, 6, true},   {1, 15, 11, true},
-                            {1.3, 16, 12, true}, {2, 20, 20, false}, {2.2, 24, 21, true},
-                            {3, 31, 25, true},  {3.4, 31.5, 25, true}, {4, 40, 30, false},
-                            {5, 47, 37, true}};
+  std::vector<Sample> samples = {{0, 4, 4, false},    {0.5, 9, 6, true},   {1, 15, 11, true},
+                                 {1.3, 16, 12, true},  {2, 20, 20, false},  {2.2, 24, 21, true},
+                                 {3, 31, 25, true},    {3.4, 31.5, 25, true}, {4, 40, 30, false},
+                                 {5, 47, 37, true}};
+  for (Sample& m : samples) m.opacity = float(0.5 + 0.1 * m.time);
   K_Shape full;
-  for (const Sample& m : samples) {
-    PaintPointerEvent e;
-    e.time = m.time;
-    e.x = m.xPx / kLayer;
-    e.y = m.yPx / kLayer;
-    e.useSpacing = m.spacing;
-    e.params[K_StrokeParam_Opacity] = float(0.5 + 0.1 * m.time);
-    ASSERT_EQ(full.AppendVertex(&e), 0);
-  }
+  for (const Sample& m : samples) Append(&full, m);
   K_StrokeGlobalProperties props;
   props.diameter = 7;
   props.spacing = 0.3;
   const Tips once = PlaceFresh(full, props);
   ASSERT_GT(once.size(), 20u);
 
-  {
-
-    // The host delivers the same stroke sample by sample and renders after each.
-    K_Shape growing;
-    Kp_TipLocationCache cache;
-    Tips collected;
-    for (int k = 0; k < int(std::size(samples)); ++k) {
-      PaintPointerEvent e;
-      e.time = samples[k].time;
-      e.x = samples[k].xPx / kLayer;
-      e.y = samples[k].yPx / kLayer;
-      e.useSpacing = samples[k].spacing;
-      e.params[K_StrokeParam_Opacity] = float(0.5 + 0.1 * e.time);
-      ASSERT_EQ(growing.AppendVertex(&e), 0);
-      const Tips batch = Place(growing, props, &cache);
-      // Each call starts with the previous call's provisional last tip again.
-      if (!collected.empty() && !batch.empty()) {
-        EXPECT_NEAR(batch.front().time, collected.back().time, 1e-12);
-        collected.pop_back();
-      }
-      collected.insert(collected.end(), batch.begin(), batch.end());
+  // The host delivers the same stroke sample by sample and renders after each.
+  K_Shape growing;
+  Kp_TipLocationCache cache;
+  Tips collected;
+  for (const Sample& m : samples) {
+    Append(&growing, m);
+    const Tips batch = Place(growing, props, &cache);
+    // Each call starts with the previous call's provisional last tip again.
+    if (!collected.empty() && !batch.empty()) {
+      EXPECT_NEAR(batch.front().time, collected.back().time, 1e-12);
+      collected.pop_back();
     }
-    ASSERT_EQ(collected.size(), once.size());
-    for (size_t i = 0; i < once.size(); ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_NEAR(collected[i].location.x, once[i].location.x, 1e-9);
-      EXPECT_NEAR(collected[i].location.y, once[i].location.y, 1e-9);
-      EXPECT_NEAR(collected[i].time, once[i].time, 1e-12);
-      EXPECT_EQ(collected[i].opacity, once[i].opacity);
-      EXPECT_EQ(collected[i].flow, once[i].flow);
-    }
+    collected.insert(collected.end(), batch.begin(), batch.end());
+  }
+  ASSERT_EQ(collected.size(), once.size());
+  for (size_t i = 0; i < once.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_NEAR(collected[i].location.x, once[i].location.x, 1e-9);
+    EXPECT_NEAR(collected[i].location.y, once[i].location.y, 1e-9);
+    EXPECT_NEAR(collected[i].time, once[i].time, 1e-12);
+    EXPECT_EQ(collected[i].opacity, once[i].opacity);
+    EXPECT_EQ(collected[i].flow, once[i].flow);
   }
 }
 
@@ -263,11 +213,8 @@ TEST_F(TipPlacement, OutputMapping) {
   props.anchor = V_Vector2T<double>(0.25, 0.5);
   props.position = V_Vector2T<double>(0.5, 0.5);
   const V_Rect layer{200, 100, 264, 164};
-  struct Case {
-    const char* name;
-    double aspect, rotation;
-    V_Vector2T<double> second;  // where the tip one step (2.5 tip-space px) along lands
-  };
+  // `second`: where the tip one step (2.5 tip-space px) along lands.
+  struct Case { const char* name; double aspect, rotation; V_Vector2T<double> second; };
   const Case cases[] = {
       {"plain", 1, 0, {134.5, 232}},
       {"rotated 90: +x turns toward +y", 1, 90, {132, 234.5}},
@@ -301,12 +248,7 @@ TEST_F(TipPlacement, TrimToRange) {
     }
     return out;
   };
-  struct Case {
-    const char* name;
-    double start, end;
-    std::vector<double> times;
-    float firstFlow, lastFlow;
-  };
+  struct Case { const char* name; double start, end; std::vector<double> times; float firstFlow, lastFlow; };
   const Case cases[] = {
       {"whole stroke", 0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1.0}, 1, 1},
       // Tips at or after 0.5 go; the last one keeps the half of (0.4, 0.6) before 0.5.
@@ -345,26 +287,17 @@ TEST_F(TipPlacement, InvalidInputsReportInOrder) {
   K_Shape noTiming;
   K_Shape noSpacing(*good);
   noSpacing.tipSpacingTable.clear();
-  struct Case {
-    const char* name;
-    const K_Shape* shape;
-    double spacing, diameter;
-    const char* message;
-  };
+  struct Case { const char* name; const K_Shape* shape; double spacing, diameter; const char* message; };
+  const char* kBadSpacing = "WARNING: Brush spacing is invalid in the paint system.";
   const Case cases[] = {
-      {"zero spacing", good.get(), 0, 10, "WARNING: Brush spacing is invalid in the paint system."},
-      {"negative spacing", good.get(), -1, 10,
-       "WARNING: Brush spacing is invalid in the paint system."},
-      {"NaN spacing", good.get(), std::nan(""), 10,
-       "WARNING: Brush spacing is invalid in the paint system."},
-      {"spacing before diameter", &noTiming, 0, 0,
-       "WARNING: Brush spacing is invalid in the paint system."},
-      {"NaN diameter", good.get(), 0.25, std::nan(""),
-       "WARNING: Brush diameter is invalid in the paint system."},
+      {"zero spacing", good.get(), 0, 10, kBadSpacing},
+      {"negative spacing", good.get(), -1, 10, kBadSpacing},
+      {"NaN spacing", good.get(), std::nan(""), 10, kBadSpacing},
+      {"spacing before diameter", &noTiming, 0, 0, kBadSpacing},
+      {"NaN diameter", good.get(), 0.25, std::nan(""), "WARNING: Brush diameter is invalid in the paint system."},
       {"no timing", &noTiming, 0.25, 10,
        "WARNING: Paint timing information is missing in the paint system."},
-      {"no spacing table", &noSpacing, 0.25, 10,
-       "WARNING: Brush spacing is missing in the paint system."},
+      {"no spacing table", &noSpacing, 0.25, 10, "WARNING: Brush spacing is missing in the paint system."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -372,7 +305,6 @@ TEST_F(TipPlacement, InvalidInputsReportInOrder) {
     K_StrokeGlobalProperties props;
     props.spacing = c.spacing;
     props.diameter = c.diameter;
-    Kp_TipLocationCache cache;
     EXPECT_EQ(ThrownCode([&] { PlaceFresh(*c.shape, props); }), 3);
     EXPECT_EQ(Y_LastVerificationReport().message, c.message);
     EXPECT_EQ(Y_LastVerificationReport().count, 1);
@@ -415,10 +347,7 @@ TEST_F(TipPlacement, ProgressPerSegmentAndCancellation) {
   const V_Rect layer{0, 0, 64, 64};
   Kp_StrokeTipLocsAndParams out;
   K_StrokeGlobalProperties props;
-  EXPECT_EQ(ThrownCode([&] {
-              s->GetTipParamsList(&cancelInfo, &layer, 1.0, &props, &partial, &out);
-            }),
-            77);
+  EXPECT_EQ(ThrownCode([&] { s->GetTipParamsList(&cancelInfo, &layer, 1.0, &props, &partial, &out); }), 77);
   EXPECT_EQ(cancelInfo.progress, &ProgressRecorder::Callback);
   ASSERT_FALSE(out.tips.empty());
   EXPECT_TRUE(partial.started);

@@ -20,12 +20,7 @@ int Sample(const Kp_MIPPyramid& p, int k, int x, int y) {
 }
 
 TEST(HalveLine, FilterRoundsAndClamps) {
-  struct Case {
-    const char* name;
-    std::vector<int> in;
-    int maxValue;
-    std::vector<int> out;
-  };
+  struct Case { const char* name; std::vector<int> in; int maxValue; std::vector<int> out; };
   const Case kCases[] = {
       {"hard edge undershoots to 0", {0, 0, 255, 255, 0, 0}, 255, {0, 199, 72, 0}},
       {"flat run overshoots to 255", {0, 255, 255, 255, 255, 255, 0}, 255, {64, 255, 255, 64}},
@@ -49,10 +44,7 @@ TEST(HalveLine, FilterRoundsAndClamps) {
 }
 
 TEST(MipLevels, CountFollowsLongerSide) {
-  struct Case {
-    int side;
-    int levels;
-  };
+  struct Case { int side; int levels; };
   const Case kCases[] = {{1, 3}, {2, 4}, {4, 5}, {16, 7}, {100, 10}, {1000, 13}, {4096, 15}, {30000, 15}};
   for (const Case& c : kCases) EXPECT_EQ(Kp_MIPLevelCount(c.side), c.levels) << c.side;
 }

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-// A brush tip whose bitmap a test sets sample by sample.
+// A brush tip whose bitmap a test sets sample by sample, and sample access to one-channel
+// buffers of either integer depth.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
@@ -27,3 +30,15 @@ public:
     return std::vector<std::vector<int>>(std::size_t(h), std::vector<int>(std::size_t(w), value));
   }
 };
+
+/// Sets every sample of an 8- or 16-bit buffer to `value`.
+inline void FillUno(GX_UnoBuffer* b, int value) {
+  EXPECT_EQ(b->GetDepth() == 16 ? GX_FillDeepUnoBuffer(uint16_t(value), b)
+                                : GX_FillUnoBuffer(uint8_t(value), b),
+            0);
+}
+
+/// Sample (x, y) of an 8- or 16-bit buffer.
+inline int UnoAt(const GX_UnoBuffer& b, int x, int y) {
+  return b.GetDepth() == 16 ? b.Row<uint16_t>(y)[x] : b.Row<uint8_t>(y)[x];
+}

@@ -30,12 +30,7 @@ TEST_F(TipRescale, UnitScaleKeepsTheBuffer) {
 }
 
 TEST_F(TipRescale, NewSizesAndPreservedMass) {
-  struct Case {
-    const char* name;
-    double sx, sy;
-    bool deep;
-    int width, height;
-  };
+  struct Case { const char* name; double sx, sy; bool deep; int width, height; };
   // A 9 × 9 flat tip: new size ceil(9 × factor).
   const Case kCases[] = {
       {"half", 0.5, 0.5, false, 5, 5},
@@ -74,11 +69,7 @@ TEST_F(TipRescale, RescaledRoundTipStaysSymmetric) {
 }
 
 TEST_F(TipRescale, RejectsBadFactorsAndKeepsTheTip) {
-  struct Case {
-    const char* name;
-    double sx, sy;
-    const char* message;
-  };
+  struct Case { const char* name; double sx, sy; const char* message; };
   const double inf = std::numeric_limits<double>::infinity();
   const Case kCases[] = {
       {"zero", 0, 1, "tip rescale factor x = 0 is not a positive finite number"},
