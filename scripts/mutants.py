@@ -12,6 +12,14 @@ The source tree is restored after every mutant, and on Ctrl-C. Run it from a cle
 working tree: it refuses to start over uncommitted changes to the files it mutates.
 
     scripts/mutants.sh [--count 80] [--seed 1] [--build build-mutants] [--list]
+    scripts/mutants.sh --replay earlier.json [--replay-rev REV]
+
+--replay tries again the mutants an earlier run wrote with --json, each found by the text
+of its line at the commit that run was made on (recorded in the file, or --replay-rev), so
+the same faults are measured after the tests or the code around them changed. A mutant
+whose line is gone is listed and not counted. The browser, cluster, Python and docs tests
+are left out of every run: they are slow, and they test programs built on the same
+libraries the other tests cover.
 """
 import argparse
 import json
@@ -28,6 +36,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Folders whose code is mutated, and the test labels (tests/<label>/) that may notice.
 ENGINE = ["frame", "stroke", "tips", "raster", "sources", "render"]
 DOWNSTREAM = ["render", "document", "facade", "app"]
+# Test labels no run includes (see above).
+SLOW_LABELS = "^(studio|cluster|python|docs)$"
 
 
 def labels_for(path):
@@ -144,6 +154,37 @@ def sample(count, seed):
     return sorted(chosen, key=lambda m: (m["path"], m["line"], m["col"]))
 
 
+def git_show(rev, path):
+    p = subprocess.run(["git", "show", "%s:%s" % (rev, path)], cwd=ROOT, capture_output=True,
+                       text=True)
+    return p.stdout.split("\n") if p.returncode == 0 else None
+
+
+def replayed(path_json, rev):
+    """The mutants of an earlier run, moved to where their lines are now."""
+    with open(path_json) as f:
+        earlier = json.load(f)
+    rev = rev or earlier.get("rev")
+    if not rev:
+        sys.exit("mutants: %s records no commit; give --replay-rev" % path_json)
+    found, gone = [], []
+    for m in earlier["killed"] + earlier["survived"] + earlier["stillborn"]:
+        then = git_show(rev, m["path"])
+        if then is None:
+            sys.exit("mutants: %s is not at %s" % (m["path"], rev))
+        text = then[m["line"] - 1]
+        full = os.path.join(ROOT, m["path"])
+        now = open(full, encoding="utf-8").read().split("\n") if os.path.exists(full) else []
+        places = [n for n, line in enumerate(now, 1) if line == text]
+        if not places:
+            gone.append(m)
+            continue
+        moved = dict(m)
+        moved["line"] = min(places, key=lambda n: abs(n - m["line"]))
+        found.append(moved)
+    return sorted(found, key=lambda m: (m["path"], m["line"], m["col"])), gone
+
+
 def apply(m):
     full = os.path.join(ROOT, m["path"])
     with open(full, encoding="utf-8") as f:
@@ -188,15 +229,23 @@ def main():
     ap.add_argument("--timeout", type=int, default=300, help="seconds for one mutant's tests")
     ap.add_argument("--list", action="store_true", help="print the sample and stop")
     ap.add_argument("--json", help="also write the results to this file")
+    ap.add_argument("--replay", help="try again the mutants of an earlier --json file")
+    ap.add_argument("--replay-rev", help="the commit that earlier run was made on")
     args = ap.parse_args()
     if args.count < 1:
         sys.exit("mutants: --count must be at least 1")
 
-    mutants = sample(args.count, args.seed)
+    if args.replay:
+        mutants, gone = replayed(args.replay, args.replay_rev)
+        for m in gone:
+            print("gone (line no longer there): " + describe(m))
+    else:
+        mutants = sample(args.count, args.seed)
     if args.list:
         for m in mutants:
             print(describe(m))
-        print("%d mutants (seed %d)" % (len(mutants), args.seed))
+        print("%d mutants (%s)" % (len(mutants), "from " + args.replay if args.replay
+                                    else "seed %d" % args.seed))
         return 0
     dirty = subprocess.run(["git", "status", "--porcelain", "--"] + sorted({m["path"] for m in mutants}),
                            cwd=ROOT, capture_output=True, text=True).stdout.strip()
@@ -209,7 +258,7 @@ def main():
     if run(["cmake", "-S", ".", "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], log=log) != 0 or \
             run(["cmake", "--build", build, "-j%d" % args.jobs], log=log) != 0:
         sys.exit("mutants: the unmutated tree does not build; see %s.log" % args.build)
-    if run(["ctest", "--test-dir", build, "-j%d" % args.jobs, "-E", "^Docs\\."], log=log) != 0:
+    if run(["ctest", "--test-dir", build, "-j%d" % args.jobs, "-LE", SLOW_LABELS], log=log) != 0:
         sys.exit("mutants: the unmutated tree fails its tests; see %s.log" % args.build)
 
     restore = {}
@@ -241,7 +290,7 @@ def main():
             else:
                 labels = labels_for(m["path"])
                 cmd = ["ctest", "--test-dir", build, "-j%d" % args.jobs, "--stop-on-failure",
-                       "--timeout", "120", "-E", "^Docs\\."]
+                       "--timeout", "120", "-LE", SLOW_LABELS]
                 if labels:
                     cmd += ["-L", "^(%s)$" % "|".join(labels)]
                 rc = run(cmd, timeout=args.timeout, log=log)
@@ -260,15 +309,18 @@ def main():
     run(["cmake", "--build", build, "-j%d" % args.jobs], log=log)
     counted = len(killed) + len(survived)
     rate = 100.0 * len(killed) / counted if counted else 0.0
-    print("\nmutants: %d killed of %d (%.1f %%), %d stillborn, seed %d, %.0f s"
-          % (len(killed), counted, rate, len(stillborn), args.seed, time.time() - start))
+    print("\nmutants: %d killed of %d (%.1f %%), %d stillborn, %s, %.0f s"
+          % (len(killed), counted, rate, len(stillborn),
+             "from " + args.replay if args.replay else "seed %d" % args.seed, time.time() - start))
     if survived:
         print("survivors:")
         for m in survived:
             print("  " + describe(m))
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"seed": args.seed, "killed": killed, "survived": survived,
+            rev = subprocess.run(["git", "rev-parse", "HEAD"], cwd=ROOT, capture_output=True,
+                                 text=True).stdout.strip()
+            json.dump({"seed": args.seed, "rev": rev, "killed": killed, "survived": survived,
                        "stillborn": stillborn, "rate": rate}, f, indent=1)
     return 0
 
