@@ -294,7 +294,13 @@ void StudioServer::Impl::Accept() {
   auto self = shared_from_this();
   acceptor.async_accept(io, [self](beast::error_code ec, tcp::socket socket) {
     if (self->stopping || !self->acceptor.is_open()) return;
-    if (!ec) std::make_shared<StudioConnection>(*self, std::move(socket))->Read();
+    if (!ec) {
+      // A reply's frame header and pixels go out as separate writes: with Nagle's
+      // algorithm the second waits for the page's delayed ACK, 40 ms on every batch.
+      beast::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
+      std::make_shared<StudioConnection>(*self, std::move(socket))->Read();
+    }
     self->Accept();
   });
 }

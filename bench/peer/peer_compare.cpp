@@ -246,7 +246,7 @@ public:
   /// `peerRadius`: libmypaint's radius for the brush (see Calibrate).
   PeerStroke(const Brush& b, double peerRadius, std::vector<Sample> samples, std::vector<Sample> centres,
              bool incremental)
-      : spec(b), radius(peerRadius), path(std::move(samples)), dabs(std::move(centres)), inc(incremental) {
+      : setup(b), radius(peerRadius), path(std::move(samples)), dabs(std::move(centres)), inc(incremental) {
     brush = mypaint_brush_new();
     mypaint_brush_from_defaults(brush);
     // Everything that would make it differ from the dab train asked for is switched
@@ -318,7 +318,7 @@ public:
       mypaint_brush_stroke_to(brush, s, float(path[0].x), float(path[0].y), float(path[0].pressure), 0, 0, 0.01);
       for (size_t i = 0; i < path.size(); ++i) {
         const Sample& p = path[i];
-        mypaint_brush_stroke_to(brush, s, float(p.x), float(p.y), spec.pressure ? float(p.pressure) : 1.0f, 0, 0,
+        mypaint_brush_stroke_to(brush, s, float(p.x), float(p.y), setup.pressure ? float(p.pressure) : 1.0f, 0, 0,
                                 0.01);
         if (inc && (i + 1) % kEventsPerCall == 0 && i + 1 < path.size()) {
           mypaint_surface_end_atomic(s, &roi);
@@ -327,7 +327,7 @@ public:
       }
     } else {
       for (const Sample& p : dabs)
-        mypaint_surface_draw_dab(s, float(p.x), float(p.y), float(radius), 0, 0, 0, 1.0f, float(spec.hardness),
+        mypaint_surface_draw_dab(s, float(p.x), float(p.y), float(radius), 0, 0, 0, 1.0f, float(setup.hardness),
                                  1.0f, 1.0f, 0, 0, 0);
     }
     mypaint_surface_end_atomic(s, &roi);
@@ -370,7 +370,7 @@ private:
       }
   }
 
-  Brush spec;
+  Brush setup;
   double radius;
   std::vector<Sample> path, dabs;
   bool inc;

@@ -29,7 +29,10 @@ export class Painter {
     this.latencies = [];          // pointer event to its pixels drawn, milliseconds
     this.serverTimes = [];        // the server's render time per batch
     canvas.addEventListener('pointerdown', (e) => this.down(e));
-    canvas.addEventListener('pointermove', (e) => this.move(e));
+    // pointerrawupdate comes as the pointer moves; pointermove waits for the next animation
+    // frame, which would add up to a frame to every sample's way to the screen.
+    const raw = 'onpointerrawupdate' in window;
+    canvas.addEventListener(raw ? 'pointerrawupdate' : 'pointermove', (e) => this.move(e));
     canvas.addEventListener('pointerup', (e) => this.up(e));
     canvas.addEventListener('pointercancel', (e) => this.up(e));
     canvas.addEventListener('lostpointercapture', (e) => this.up(e));

@@ -34,18 +34,18 @@ const TRANSFERS = ['', 'normal', 'copy', 'dissolve', 'add', 'multiply', 'screen'
   'darken', 'lighten', 'difference', 'erase'];
 
 /** A slider with a number beside it; `onChange` hears every change. */
-function field(parent, spec, onChange) {
+function field(parent, def, onChange) {
   const row = document.createElement('div');
   row.className = 'field';
-  row.innerHTML = `<span>${spec.label}</span><input type="range"><input type="number">`;
+  row.innerHTML = `<span>${def.label}</span><input type="range"><input type="number">`;
   const [range, number] = row.querySelectorAll('input');
   for (const input of [range, number]) {
-    input.min = spec.min;
-    input.step = spec.step;
-    input.max = spec.max;
-    input.id = `${spec.key}-${input.type}`;
+    input.min = def.min;
+    input.step = def.step;
+    input.max = def.max;
+    input.id = `${def.key}-${input.type}`;
   }
-  if (spec.limit) number.max = spec.limit;
+  if (def.limit) number.max = def.limit;
   range.addEventListener('input', () => { number.value = range.value; onChange(); });
   number.addEventListener('change', () => { range.value = number.value; onChange(); });
   parent.appendChild(row);
@@ -61,7 +61,7 @@ export class Panels {
     this.presets = [];
     this.fields = {};
     const changed = () => this.changed();
-    for (const spec of FIELDS) this.fields[spec.key] = field($('brush-fields'), spec, changed);
+    for (const def of FIELDS) this.fields[def.key] = field($('brush-fields'), def, changed);
     this.fields.stabiliser = field($('stabiliser-field'),
       { key: 'stabiliser', label: 'Stabiliser', min: 0, max: 0.99, step: 0.01 }, changed);
     this.alpha = field($('alpha-field'), { key: 'alpha', label: 'Alpha', min: 0, max: 1, step: 0.01 }, changed);
