@@ -101,9 +101,14 @@ TEST_F(DkfCorpus, EmptyAndPadlessFilesAreWellFormed) {
     ASSERT_EQ(DKF_OpenMemory(c.data, c.size, f.Out()), 0);
     EXPECT_EQ(DKF_CheckStructure(f.Get()), 0);
     bool found = true;
-    DKF_ScDescend d(f.Get(), DKF_Tag("odd!"), 0, nullptr, &found);
-    EXPECT_EQ(d.Result(), 0);
+    {
+      DKF_ScDescend d(f.Get(), DKF_Tag("odd!"), 0, nullptr, &found);
+      EXPECT_EQ(d.Result(), 0);
+    }
     EXPECT_EQ(found, c.size > 0);
+    // Leaving the chunk stops at the file's end, not past it where the pad would be.
+    int32_t none = 0;
+    EXPECT_EQ(DKF_ReadChunkData(f.Get(), &none, nullptr), 0);
   }
 }
 

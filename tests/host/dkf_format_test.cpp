@@ -317,12 +317,12 @@ TEST_F(DkfFormat, CursorsWriteBigEndianFieldsAndReadThemBack) {
   w.U32(0xDEADBEEF);
   w.I32(-2);
   w.F32(1.5f);
-  w.F64(-2.0);
+  w.F64(-2.0000000000000004);  // both halves of the bit pattern hold ones
   ASSERT_TRUE(w.Ok());
   ASSERT_EQ(DKF_EndChunkWrite(f.Get(), &st), 0);
   const Bytes expected = Cat({Str("flds"), {0, 0, 0, 23}, {0xAB, 0x12, 0x34},
                               {0xDE, 0xAD, 0xBE, 0xEF}, {0xFF, 0xFF, 0xFF, 0xFE},
-                              {0x3F, 0xC0, 0, 0}, {0xC0, 0, 0, 0, 0, 0, 0, 0}, {0}});
+                              {0x3F, 0xC0, 0, 0}, {0xC0, 0, 0, 0, 0, 0, 0, 1}, {0}});
   EXPECT_EQ(FileBytes(f.Get()), expected);
 
   DKF_ScDescend d(f.Get(), DKF_Tag("flds"), 0, nullptr, nullptr);
@@ -332,28 +332,48 @@ TEST_F(DkfFormat, CursorsWriteBigEndianFieldsAndReadThemBack) {
   uint16_t u16 = 0;
   uint32_t u32 = 0;
   int32_t i32 = 0;
-  float f32 = 0;
-  double f64 = 0;
+  // A neighbour after each float: a read stores its own bytes and no more.
+  float f32[2] = {0, 3.3f};
+  double f64[2] = {0, 3.3};
   EXPECT_TRUE(r.Preflight(23, 1));
   r.U8(&u8);
   r.U16(&u16);
   r.U32(&u32);
   r.I32(&i32);
-  r.F32(&f32);
-  r.F64(&f64);
+  r.F32(&f32[0]);
+  r.F64(&f64[0]);
   EXPECT_TRUE(r.Ok());
   EXPECT_EQ(u8, 0xAB);
   EXPECT_EQ(u16, 0x1234);
   EXPECT_EQ(u32, 0xDEADBEEFu);
   EXPECT_EQ(i32, -2);
-  EXPECT_EQ(f32, 1.5f);
-  EXPECT_EQ(f64, -2.0);
+  EXPECT_EQ(f32[0], 1.5f);
+  EXPECT_EQ(f64[0], -2.0000000000000004);
+  EXPECT_EQ(f32[1], 3.3f);
+  EXPECT_EQ(f64[1], 3.3);
+  // Preflight refuses sizes that cannot be and totals the chunk does not hold.
+  const int32_t kPreflights[][3] = {
+      {-1, 4, DKF_Err_BadArgument}, {4, -1, DKF_Err_BadArgument}, {1, 1, DKF_Err_PastChunkEnd}};
+  for (const auto& p : kPreflights) {
+    DKF_ReadCursor again(f.Get());
+    EXPECT_FALSE(again.Preflight(p[0], p[1]));
+    EXPECT_EQ(again.Result(), p[2]) << p[0] << " × " << p[1];
+  }
 }
 
-TEST_F(DkfFormat, ReadCursorFailureSticks) {
+TEST_F(DkfFormat, CursorFailuresStick) {
   DKF_ScFile f;
   ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
-  ASSERT_EQ(WriteChunk(f.Get(), "shrt", {1, 2, 3}, 3), 0);
+  DKF_WriteCursor w(f.Get());
+  EXPECT_FALSE(w.U16(1));  // outside any chunk
+  DKF_ChunkWriteState st;
+  ASSERT_EQ(DKF_BeginChunkWrite(f.Get(), DKF_Tag("shrt"), 0, 0, &st), 0);
+  EXPECT_FALSE(w.U32(2));  // a chunk is open now, but this cursor has failed
+  EXPECT_EQ(w.Result(), DKF_Err_BadState);
+  int32_t three = 3;
+  ASSERT_EQ(DKF_WriteChunkData(f.Get(), &three, Bytes{1, 2, 3}.data()), 0);
+  ASSERT_EQ(DKF_EndChunkWrite(f.Get(), &st), 0);
+  EXPECT_EQ(FileBytes(f.Get()), Cat({Str("shrt"), Be32(3), {1, 2, 3, 0}}));
   DKF_ScDescend d(f.Get(), DKF_Tag("shrt"), 0, nullptr, nullptr);
   ASSERT_EQ(d.Result(), 0);
   DKF_ReadCursor r(f.Get());
@@ -364,6 +384,7 @@ TEST_F(DkfFormat, ReadCursorFailureSticks) {
   uint8_t u8 = 7;
   EXPECT_FALSE(r.U8(&u8));
   EXPECT_EQ(u8, 0);
+  EXPECT_FALSE(r.Preflight(0, 1));
   r.Fail(DKF_Err_BadFormat);
   EXPECT_EQ(r.Result(), DKF_Err_PastChunkEnd);
   int32_t left = 0;

@@ -38,21 +38,27 @@ TEST(Matrix3, OperationsComposeInCallOrder) {
 }
 
 TEST(Matrix3, InvertUndoesAndRejectsSingular) {
-  V_Matrix3 m;
-  m.Translate(-3, 4);
-  m.Scale(2, 0.5);
-  m.Rotate(33);
-  V_Matrix3 inv = m;
-  ASSERT_EQ(inv.Invert(), 0);
-  const auto p = Map(inv, Map(m, 5, -9).x, Map(m, 5, -9).y);
-  EXPECT_NEAR(p.x, 5, 1e-12);
-  EXPECT_NEAR(p.y, -9, 1e-12);
-
-  V_Matrix3 flat;
+  V_Matrix3 affine, general;
+  affine.Translate(-3, 4);
+  affine.Scale(2, 0.5);
+  affine.Rotate(33);
+  const double g[3][3] = {{2, -1, 3}, {0.5, 4, -2}, {1, 0.25, 5}};  // every element counts
+  std::memcpy(general.m, g, sizeof g);
+  for (const V_Matrix3& m : {affine, general}) {
+    V_Matrix3 product = m;
+    ASSERT_EQ(product.Invert(), 0);
+    product.Concat(m);
+    for (int i = 0; i < 9; ++i)
+      EXPECT_NEAR(product.m[i / 3][i % 3], i % 4 == 0 ? 1.0 : 0.0, 1e-12) << i;
+  }
+  V_Matrix3 flat, huge;
   flat.Scale(0, 1);
-  const V_Matrix3 before = flat;
-  EXPECT_EQ(flat.Invert(), V_Err_Singular);
-  EXPECT_TRUE(flat == before);
+  huge.Scale(1e200, 1e200);  // the determinant overflows
+  for (V_Matrix3 bad : {flat, huge}) {
+    const V_Matrix3 before = bad;
+    EXPECT_EQ(bad.Invert(), V_Err_Singular);
+    EXPECT_TRUE(bad == before);
+  }
 }
 
 TEST(Matrix3, TransformRectBoundsTheImageRoundedOutward) {

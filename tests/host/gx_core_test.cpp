@@ -76,13 +76,8 @@ TEST_F(GxCore, ImageSizedBlocksAreZeroedAndStartOnAHugePage) {
 }
 
 TEST_F(GxCore, FillsCheckDepthAndCancel) {
-  GX_UnoBuffer b8(3, 2, 8), b16(3, 2, 16), bf(3, 2, 32);
-  EXPECT_EQ(GX_FillUnoBuffer(7, &b8), 0);
-  EXPECT_EQ(b8.Row<uint8_t>(1)[2], 7);
-  EXPECT_EQ(GX_FillDeepUnoBuffer(32768, &b16), 0);
-  EXPECT_EQ(b16.Row<uint16_t>(1)[2], 32768);
-  EXPECT_EQ(GX_FillFloatUnoBuffer(0.5f, &bf), 0);
-  EXPECT_EQ(bf.Row<float>(0)[0], 0.5f);
+  // What the fills write at each depth: GxLazy's fill operator table reads it back.
+  GX_UnoBuffer b16(3, 2, 16);
   EXPECT_EQ(GX_FillUnoBuffer(1, &b16), GX_Err_BadDepth);
   EXPECT_EQ(GX_FillDeepUnoBuffer(1, nullptr), GX_Err_BadArgument);
 

@@ -474,120 +474,35 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
 // Files of other layouts
 // ====
 
-/// A TIFF made by libtiff: `tags` sets the fields, `data` writes each scan line's bytes
-/// (or each tile's, for a tiled file).
-void WriteTiffWith(const std::string& path, const std::function<void(TIFF*)>& tags,
-                   const std::function<void(TIFF*)>& data) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  tags(tif);
-  data(tif);
-  TIFFClose(tif);
-}
-
-void Geometry(TIFF* t, uint32_t w, uint32_t h, uint16_t bits, uint16_t spp, uint16_t photometric) {
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spp);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(2));
-}
-
 TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   const std::string path = Scratch("layout.tif");
-  {
-    SCOPED_TRACE("palette in several strips, through the RGBA interface");
-    std::vector<uint16_t> r(256), g(256), b(256, 0);
-    for (int i = 0; i < 256; ++i)
-      r[size_t(i)] = uint16_t(i * 257), g[size_t(i)] = uint16_t(65535 - i * 257);
-    WriteTiffWith(
-        path,
-        [&](TIFF* t) {
-          Geometry(t, 3, 5, 8, 1, PHOTOMETRIC_PALETTE);
-          TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
-        },
-        [](TIFF* t) {
-          for (uint32_t y = 0; y < 5; ++y) {
-            uint8_t l[3] = {uint8_t(y * 40), uint8_t(y * 40 + 1), uint8_t(y * 40 + 2)};
-            ASSERT_EQ(TIFFWriteScanline(t, l, y, 0), 1);
-          }
-        });
-    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
-    ASSERT_TRUE(w);
-    for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 3; ++x) {
-        EXPECT_NEAR(At(*w, x, y, 1) * 255, y * 40 + x, 0.5) << x << ", " << y;
-        EXPECT_NEAR(At(*w, x, y, 2) * 255, 255 - (y * 40 + x), 0.5) << x << ", " << y;
-        EXPECT_EQ(At(*w, x, y, 0), 1.0);
-      }
-  }
-  {
-    SCOPED_TRACE("16-bit RGB in tiles that overhang the image");
-    WriteTiffWith(
-        path,
-        [](TIFF* t) {
-          Geometry(t, 20, 18, 16, 3, PHOTOMETRIC_RGB);
-          TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
-          TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
-        },
-        [](TIFF* t) {
-          std::vector<uint16_t> tile(16 * 16 * 3);
-          for (uint32_t ty = 0; ty < 18; ty += 16)
-            for (uint32_t tx = 0; tx < 20; tx += 16) {
-              for (uint32_t y = 0; y < 16; ++y)
-                for (uint32_t x = 0; x < 16; ++x) {
-                  uint16_t* p = &tile[(y * 16 + x) * 3];
-                  p[0] = uint16_t((tx + x) * 1000), p[1] = uint16_t((ty + y) * 1000), p[2] = 7;
-                }
-              ASSERT_GT(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
-            }
-        });
-    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kSrgb);
-    ASSERT_TRUE(w);
-    ASSERT_EQ(w->Width(), 20);
-    ASSERT_EQ(w->Height(), 18);
-    for (int y = 0; y < 18; ++y)
-      for (int x = 0; x < 20; ++x) {
-        ASSERT_FLOAT_EQ(float(At(*w, x, y, 1)), float(x * 1000) / 65535.0f) << x << ", " << y;
-        ASSERT_FLOAT_EQ(float(At(*w, x, y, 2)), float(y * 1000) / 65535.0f) << x << ", " << y;
-      }
-  }
-  {
-    SCOPED_TRACE("separate planes");
-    WriteTiffWith(
-        path,
-        [](TIFF* t) {
-          Geometry(t, 4, 3, 8, 3, PHOTOMETRIC_RGB);
-          TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-        },
-        [](TIFF* t) {
-          for (uint16_t s = 0; s < 3; ++s)
-            for (uint32_t y = 0; y < 3; ++y) {
-              std::vector<uint8_t> l(4);
-              for (uint32_t x = 0; x < 4; ++x) l[x] = uint8_t(s * 80 + y * 10 + x);
-              ASSERT_EQ(TIFFWriteScanline(t, l.data(), y, s), 1);
-            }
-        });
-    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
-    ASSERT_TRUE(w);
-    for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 4; ++x)
-        for (int s = 0; s < 3; ++s) EXPECT_EQ(At(*w, x, y, s + 1) * 255, s * 80 + y * 10 + x);
-  }
-  // One row of samples, its geometry, and the fields each file sets beyond it.
-  struct Row {
+  // Sample s of pixel (x, y) as the file stores it; channel c (0 alpha, then red, green,
+  // blue) of pixel (x, y) as read.
+  using Samples = std::function<double(uint32_t x, uint32_t y, uint32_t s)>;
+  using Channels = std::function<double(int x, int y, int c)>;
+  enum Layout { kStrips, kPlanes, kTiles };  // strips of two rows; tiles of 16 × 16
+  struct Case {
     const char* name;
-    uint32_t width;
+    uint32_t width, height;
     uint16_t bits, spp, photometric;
-    std::function<void(TIFF*)> tags;
-    std::vector<double> samples;
+    Layout layout;
+    std::function<void(TIFF*)> tags;  ///< the fields beyond the geometry
+    Samples samples;
     int depth;
     Enc colour;
-    std::vector<double> argb;  ///< each pixel's
-    double tolerance;          ///< on colour
+    Channels want;
+    double tolerance;  ///< on colour
   };
+  // One row of the listed samples, and the listed channels of each pixel.
+  const auto listed = [](std::vector<double> v, uint32_t spp) -> Samples {
+    return [v, spp](uint32_t x, uint32_t, uint32_t s) { return v[x * spp + s]; };
+  };
+  const auto argb = [](std::vector<double> v) -> Channels {
+    return [v](int x, int, int c) { return v[std::size_t(4 * x + c)]; };
+  };
+  std::vector<uint16_t> red(256), green(256), blue(256, 0);
+  for (int i = 0; i < 256; ++i)
+    red[size_t(i)] = uint16_t(i * 257), green[size_t(i)] = uint16_t(65535 - i * 257);
   const std::vector<unsigned char> greyPower = PowerProfile(1.8, true);
   std::vector<unsigned char> unknownSpace = PowerProfile(1.8);
   const unsigned char space[4] = {0xAE, 0xB8, 0x1F, 0xDD};
@@ -596,122 +511,173 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &kind);
   };
   const double g = std::pow(32768 / 65535.0, 1.8);
-  const Row kRows[] = {
-      {"white is zero", 2, 8, 1, PHOTOMETRIC_MINISWHITE, nullptr, {0, 200}, 8, Enc::kSrgb,
-       {1, 1, 1, 1, 1, 55 / 255.0, 55 / 255.0, 55 / 255.0}, 0},
-      {"float with associated alpha is linear and divided out", 1, 32, 4, PHOTOMETRIC_RGB,
+  const Case kCases[] = {
+      {"palette in several strips, through the RGBA interface", 3, 5, 8, 1, PHOTOMETRIC_PALETTE,
+       kStrips,
+       [&](TIFF* t) { TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data()); },
+       [](uint32_t x, uint32_t y, uint32_t) { return y * 40 + x; }, 8, Enc::kSrgb,
+       [](int x, int y, int c) {
+         return c == 0 ? 1 : c == 3 ? 0 : (c == 1 ? y * 40 + x : 255 - (y * 40 + x)) / 255.0;
+       },
+       0.5 / 255},
+      {"16-bit RGB in tiles that overhang the image", 20, 18, 16, 3, PHOTOMETRIC_RGB, kTiles,
+       nullptr,
+       [](uint32_t x, uint32_t y, uint32_t s) { return s == 0 ? x * 1000 : s == 1 ? y * 1000 : 7; },
+       32, Enc::kSrgb,
+       [](int x, int y, int c) {
+         return c == 0 ? 1 : (c == 1 ? x * 1000 : c == 2 ? y * 1000 : 7) / 65535.0;
+       },
+       1e-7},
+      {"separate planes", 4, 3, 8, 3, PHOTOMETRIC_RGB, kPlanes, nullptr,
+       [](uint32_t x, uint32_t y, uint32_t s) { return s * 80 + y * 10 + x; }, 8, Enc::kSrgb,
+       [](int x, int y, int c) { return c == 0 ? 1 : ((c - 1) * 80 + y * 10 + x) / 255.0; }, 1e-9},
+      {"white is zero", 2, 1, 8, 1, PHOTOMETRIC_MINISWHITE, kStrips, nullptr, listed({0, 200}, 1),
+       8, Enc::kSrgb, argb({1, 1, 1, 1, 1, 55 / 255.0, 55 / 255.0, 55 / 255.0}), 0},
+      {"float with associated alpha is linear and divided out", 1, 1, 32, 4, PHOTOMETRIC_RGB,
+       kStrips,
        [&](TIFF* t) {
          TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
          extra(t, EXTRASAMPLE_ASSOCALPHA);
        },
-       {0.25, 0.1, 2.0, 0.5}, 32, Enc::kLinear, {0.5, 0.5, 0.2, 4.0}, 1e-7},
+       listed({0.25, 0.1, 2.0, 0.5}, 4), 32, Enc::kLinear, argb({0.5, 0.5, 0.2, 4.0}), 1e-7},
       // Found by fuzzing: a colour space no enumeration names once made the reader load
       // an invalid enumeration value.
-      {"a profile of an unknown colour space counts as none", 1, 8, 3, PHOTOMETRIC_RGB,
+      {"a profile of an unknown colour space counts as none", 1, 1, 8, 3, PHOTOMETRIC_RGB, kStrips,
        [&](TIFF* t) {
          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(unknownSpace.size()), unknownSpace.data());
        },
-       {10, 128, 250}, 8, Enc::kSrgb, {1, 10 / 255.0, 128 / 255.0, 250 / 255.0}, 0},
-      {"16-bit grey and straight alpha with a power-law profile", 1, 16, 2, PHOTOMETRIC_MINISBLACK,
+       listed({10, 128, 250}, 3), 8, Enc::kSrgb, argb({1, 10 / 255.0, 128 / 255.0, 250 / 255.0}),
+       0},
+      {"16-bit grey and straight alpha with a power-law profile", 1, 1, 16, 2,
+       PHOTOMETRIC_MINISBLACK, kStrips,
        [&](TIFF* t) {
          extra(t, EXTRASAMPLE_UNASSALPHA);
          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(greyPower.size()), greyPower.data());
        },
-       {32768, 16384}, 32, Enc::kLinear, {16384 / 65535.0, g, g, g}, 1e-3},
+       listed({32768, 16384}, 2), 32, Enc::kLinear, argb({16384 / 65535.0, g, g, g}), 1e-3},
   };
-  for (const Row& r : kRows) {
-    SCOPED_TRACE(r.name);
-    std::vector<unsigned char> line(r.samples.size() * r.bits / 8);
-    for (std::size_t i = 0; i < r.samples.size(); ++i) {
-      const uint16_t v16 = uint16_t(r.samples[i]);
-      const float vf = float(r.samples[i]);
-      if (r.bits == 8) line[i] = uint8_t(r.samples[i]);
-      if (r.bits == 16) std::memcpy(&line[2 * i], &v16, 2);
-      if (r.bits == 32) std::memcpy(&line[4 * i], &vf, 4);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    // The stored bytes of a w × h block from (x0, y0): all samples, or plane `plane`.
+    const auto block = [&](uint32_t x0, uint32_t y0, uint32_t w, uint32_t h, int plane) {
+      std::vector<unsigned char> out;
+      for (uint32_t y = y0; y < y0 + h; ++y)
+        for (uint32_t x = x0; x < x0 + w; ++x)
+          for (uint32_t s = 0; s < c.spp; ++s) {
+            if (plane >= 0 && s != uint32_t(plane)) continue;
+            const double v = c.samples(x, y, s);
+            const uint8_t v8 = uint8_t(v);
+            const uint16_t v16 = uint16_t(v);
+            const float vf = float(v);
+            const auto* bytes = c.bits == 8    ? reinterpret_cast<const unsigned char*>(&v8)
+                                : c.bits == 16 ? reinterpret_cast<const unsigned char*>(&v16)
+                                               : reinterpret_cast<const unsigned char*>(&vf);
+            out.insert(out.end(), bytes, bytes + c.bits / 8);
+          }
+      return out;
+    };
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, c.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, c.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, c.bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, c.spp);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, c.photometric);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG,
+                 c.layout == kPlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(2));
+    if (c.layout == kTiles) {
+      TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
+      TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
     }
-    WriteTiffWith(
-        path,
-        [&](TIFF* t) {
-          Geometry(t, r.width, 1, r.bits, r.spp, r.photometric);
-          if (r.tags) r.tags(t);
-        },
-        [&](TIFF* t) { ASSERT_EQ(TIFFWriteScanline(t, line.data(), 0, 0), 1); });
-    std::unique_ptr<GX_World> w = ReadFile(path, r.depth, r.colour);
+    if (c.tags) c.tags(t);
+    // Plane by plane, then row by row (or tile by tile).
+    for (int s = 0; s < (c.layout == kPlanes ? c.spp : 1); ++s)
+      for (uint32_t y = 0; y < c.height; y += c.layout == kTiles ? 16 : 1)
+        for (uint32_t x = 0; x < (c.layout == kTiles ? c.width : 1); x += 16) {
+          std::vector<unsigned char> data =
+              c.layout == kTiles ? block(x, y, 16, 16, -1)
+                                 : block(0, y, c.width, 1, c.layout == kPlanes ? s : -1);
+          if (c.layout == kTiles)
+            EXPECT_GT(TIFFWriteTile(t, data.data(), x, y, 0, 0), 0);
+          else
+            EXPECT_EQ(TIFFWriteScanline(t, data.data(), y, uint16_t(s)), 1);
+        }
+    TIFFClose(t);
+    std::unique_ptr<GX_World> w = ReadFile(path, c.depth, c.colour);
     ASSERT_TRUE(w);
-    for (int x = 0; x < int(r.width); ++x)
-      for (int c = 0; c < 4; ++c)
-        EXPECT_NEAR(At(*w, x, 0, c), r.argb[std::size_t(4 * x + c)], c == 0 ? 1e-7 : r.tolerance)
-            << x << " channel " << c;
+    ASSERT_EQ(w->Width(), int(c.width));
+    ASSERT_EQ(w->Height(), int(c.height));
+    for (int y = 0; y < int(c.height); ++y)
+      for (int x = 0; x < int(c.width); ++x)
+        for (int ch = 0; ch < 4; ++ch)
+          ASSERT_NEAR(At(*w, x, y, ch), c.want(x, y, ch), ch == 0 ? 1e-7 : c.tolerance)
+              << x << ", " << y << " channel " << ch;
   }
 }
 
 TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
   const std::string path = Scratch("layout.exr");
-  {
-    SCOPED_TRACE("tiled half RGBA, tiles overhanging");
-    Imf::Header h(13, 9);
-    h.setTileDescription(Imf::TileDescription(8, 8));
-    const char* names[4] = {"R", "G", "B", "A"};
-    std::vector<Imath::half> px(13 * 9 * 4);
-    for (int y = 0; y < 9; ++y)
-      for (int x = 0; x < 13; ++x) {
-        Imath::half* p = &px[size_t(y * 13 + x) * 4];
-        p[0] = float(x) * 0.25f, p[1] = float(y) * 0.5f, p[2] = -1.5f, p[3] = 1.0f;
-      }
-    Imf::FrameBuffer fb;
-    for (int c = 0; c < 4; ++c) {
-      h.channels().insert(names[c], Imf::Channel(Imf::HALF));
-      fb.insert(names[c],
-                Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&px[size_t(c)]), 8, 8 * 13));
-    }
-    {
-      Imf::TiledOutputFile out(path.c_str(), h);
-      out.setFrameBuffer(fb);
-      out.writeTiles(0, out.numXTiles() - 1, 0, out.numYTiles() - 1);
-    }
-    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
-    ASSERT_TRUE(w);
-    for (int y = 0; y < 9; ++y)
-      for (int x = 0; x < 13; ++x) {
-        ASSERT_EQ(At(*w, x, y, 1), x * 0.25) << x << ", " << y;
-        ASSERT_EQ(At(*w, x, y, 2), y * 0.5) << x << ", " << y;
-        ASSERT_EQ(At(*w, x, y, 3), -1.5) << x << ", " << y;
-      }
-  }
-  // Scan-line files of float planes, each plane flat.
   const Imf::Chromaticities wide(Imath::V2f(0.64f, 0.33f), Imath::V2f(0.21f, 0.71f),
                                   Imath::V2f(0.15f, 0.06f), Imath::V2f(0.3127f, 0.3290f));
+  // Each plane is v + dx·x + dy·y, from the data window's corner; so is each channel
+  // read back (alpha, red, green, blue).
+  struct Ramp { float v, dx, dy; };
   struct Case {
     const char* name;
     Imath::Box2i window;
-    std::vector<std::pair<const char*, float>> planes;
+    std::vector<std::pair<const char*, Ramp>> planes;
+    bool tiled;  ///< half samples in 8 × 8 tiles
     const Imf::Chromaticities* chroma;
-    double argb[4], tolerance;
+    Ramp argb[4];
+    double tolerance;
   };
   const Case kCases[] = {
-      {"luminance only, data window away from the origin", {{10, 20}, {14, 22}}, {{"Y", 0.375f}},
-       nullptr, {1, 0.375, 0.375, 0.375}, 0},
-      {"missing channels: colour 0, alpha 1", {{0, 0}, {1, 1}}, {{"R", 0.5f}, {"G", 2.0f}}, nullptr,
-       {1, 0.5, 2.0, 0}, 0},
-      {"chromaticities other than sRGB's", {{0, 0}, {0, 0}}, {{"R", 0}, {"G", 1}, {"B", 0}}, &wide,
-       {1, kWideGreenInSrgb[0], kWideGreenInSrgb[1], kWideGreenInSrgb[2]}, 3e-3},
+      {"tiled half RGBA, tiles overhanging", {{0, 0}, {12, 8}},
+       {{"R", {0, 0.25f, 0}}, {"G", {0, 0, 0.5f}}, {"B", {-1.5f, 0, 0}}, {"A", {1, 0, 0}}}, true,
+       nullptr, {{1, 0, 0}, {0, 0.25f, 0}, {0, 0, 0.5f}, {-1.5f, 0, 0}}, 0},
+      {"luminance only, data window away from the origin", {{10, 20}, {14, 22}},
+       {{"Y", {0.375f, 0, 0}}}, false, nullptr,
+       {{1, 0, 0}, {0.375f, 0, 0}, {0.375f, 0, 0}, {0.375f, 0, 0}}, 0},
+      {"missing channels: colour 0, alpha 1", {{0, 0}, {1, 1}},
+       {{"R", {0.5f, 0, 0}}, {"G", {2.0f, 0, 0}}}, false, nullptr,
+       {{1, 0, 0}, {0.5f, 0, 0}, {2.0f, 0, 0}, {0, 0, 0}}, 0},
+      {"chromaticities other than sRGB's", {{0, 0}, {0, 0}},
+       {{"R", {0, 0, 0}}, {"G", {1, 0, 0}}, {"B", {0, 0, 0}}}, false, &wide,
+       {{1, 0, 0}, {float(kWideGreenInSrgb[0]), 0, 0}, {float(kWideGreenInSrgb[1]), 0, 0},
+        {float(kWideGreenInSrgb[2]), 0, 0}},
+       3e-3},
+  };
+  const auto at = [](const Ramp& r, int x, int y) {
+    return r.v + r.dx * float(x) + r.dy * float(y);
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Imf::Header h(c.window, c.window);
     if (c.chroma) Imf::addChromaticities(h, *c.chroma);
+    if (c.tiled) h.setTileDescription(Imf::TileDescription(8, 8));
     const Imath::V2i size = c.window.size() + Imath::V2i(1, 1);
     std::vector<std::vector<float>> planes;
+    std::vector<std::vector<Imath::half>> halves;
+    const Imf::PixelType type = c.tiled ? Imf::HALF : Imf::FLOAT;
+    const std::size_t bytes = c.tiled ? sizeof(Imath::half) : sizeof(float);
     Imf::FrameBuffer fb;
     for (const auto& plane : c.planes) {
-      h.channels().insert(plane.first, Imf::Channel(Imf::FLOAT));
-      planes.emplace_back(std::size_t(size.x * size.y), plane.second);
-      char* base = reinterpret_cast<char*>(planes.back().data()) -
-                   (c.window.min.x + c.window.min.y * size.x) * long(sizeof(float));
-      fb.insert(plane.first,
-                Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * std::size_t(size.x)));
+      h.channels().insert(plane.first, Imf::Channel(type));
+      planes.emplace_back(std::size_t(size.x * size.y));
+      for (int i = 0; i < size.x * size.y; ++i)
+        planes.back()[std::size_t(i)] = at(plane.second, i % size.x, i / size.x);
+      halves.emplace_back(planes.back().begin(), planes.back().end());
+      char* data = c.tiled ? reinterpret_cast<char*>(halves.back().data())
+                           : reinterpret_cast<char*>(planes.back().data());
+      char* base = data - (c.window.min.x + c.window.min.y * size.x) * long(bytes);
+      fb.insert(plane.first, Imf::Slice(type, base, bytes, bytes * std::size_t(size.x)));
     }
-    {
+    if (c.tiled) {
+      Imf::TiledOutputFile out(path.c_str(), h);
+      out.setFrameBuffer(fb);
+      out.writeTiles(0, out.numXTiles() - 1, 0, out.numYTiles() - 1);
+    } else {
       Imf::OutputFile out(path.c_str(), h);
       out.setFrameBuffer(fb);
       out.writePixels(size.y);
@@ -723,7 +689,7 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
     for (int y = 0; y < size.y; ++y)
       for (int x = 0; x < size.x; ++x)
         for (int ch = 0; ch < 4; ++ch)
-          EXPECT_NEAR(At(*w, x, y, ch), c.argb[ch], c.tolerance)
+          ASSERT_NEAR(At(*w, x, y, ch), at(c.argb[ch], x, y), c.tolerance)
               << x << ", " << y << " channel " << ch;
   }
 }

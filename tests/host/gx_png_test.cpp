@@ -107,16 +107,13 @@ TEST_F(GxPng, FloatLayerIsWrittenAtSixteenBits) {
 }
 
 TEST_F(GxPng, UnoBuffersAreGrey) {
-  struct Case { const char* name; int depth; double value; uint8_t read8; };  // value: of full
+  struct Case { const char* name; int depth; double value; uint8_t read8; };  // value: of the depth
   const Case kCases[] = {
-      {"8-bit", 8, 200.0 / 255, 200}, {"16-bit", 16, 0.5, 128}, {"float", 32, 0.25, 64}};
+      {"8-bit", 8, 200, 200}, {"16-bit", 16, 16384, 128}, {"float", 32, 0.25, 64}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     GX_UnoBuffer b(5, 3, c.depth);
-    const int32_t rc = c.depth == 8    ? GX_FillUnoBuffer(uint8_t(c.value * 255 + 0.5), &b)
-                       : c.depth == 16 ? GX_FillDeepUnoBuffer(uint16_t(c.value * 32768), &b)
-                                       : GX_FillFloatUnoBuffer(float(c.value), &b);
-    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(FillUno(&b, c.value), 0);
     const std::string path = Scratch("grey.png");
     ASSERT_EQ(GX_WriteUnoPng(path.c_str(), b), 0) << GX_PngLastMessage();
     std::unique_ptr<GX_World> back = Read(path, 8);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -290,7 +291,32 @@ void CheckEveryCoverageOverEmptyPixels(const typename P::Pixel& colour) {
     ASSERT_TRUE(SamePixel(fast[size_t(i)], want[size_t(i)])) << "mask " << +mask[size_t(i)];
 }
 
+// Whole lines under full coverage may be streamed, but only lines wholly full and
+// never past the row's end: the last pixel is half covered, the mask goes on full
+// beyond the end, and the pixels there must stay as they were.
+template <class P>
+void CheckStreamedLinesStopAtTheEnd(const typename P::Pixel& colour) {
+  using Pixel = typename P::Pixel;
+  using Value = typename P::Value;
+  const Pixel old{1, 2, 3, 4};
+  alignas(64) Pixel row[64];
+  for (int32_t count = 1; count <= 40; ++count) {
+    std::vector<Value> mask(64, Value(P::kFull));
+    mask[std::size_t(count - 1)] = Value(P::kFull / 2);
+    Pixel last = old;
+    GXp_XferTable<P>()[kNormal](colour, nullptr, mask[std::size_t(count - 1)], mask[0], &last);
+    std::fill(row, row + 64, old);
+    GX_BlendColourNormalRow<P>(colour, mask.data(), mask[0], count, row, 0, true);
+    GX_StreamFence();
+    for (int32_t i = 0; i < 64; ++i)
+      ASSERT_TRUE(SamePixel(row[i], i < count - 1 ? colour : i == count - 1 ? last : old))
+          << count << " pixels, " << i;
+  }
+}
+
 TEST(GxBlendColourNormalRow, EveryCoverageOverEmptyPixelsMatchesThePerPixelTransfer) {
+  CheckStreamedLinesStopAtTheEnd<GXp_Px8>(GX_Pixel8{255, 0, 128, 255});
+  CheckStreamedLinesStopAtTheEnd<GXp_Px16>(GX_Pixel16{32768, 0, 16384, 32768});
   CheckEveryCoverageOverEmptyPixels<GXp_Px8>(GX_Pixel8{255, 0, 128, 255});
   CheckEveryCoverageOverEmptyPixels<GXp_Px16>(GX_Pixel16{32768, 0, 16384, 32768});
   // Channels past full: partial coverage takes them clamped, full weight as they are.

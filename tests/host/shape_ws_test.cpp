@@ -84,6 +84,15 @@ TEST_F(WsShape, InsertSplitsSegmentWithoutChangingThePath) {
   EXPECT_NEAR(after, before, 1e-5);
   EXPECT_EQ(Vertex(*s, 3), Pt(8, 8));
 
+  // Five vertices fill the point list's block: the second of a middle vertex's three
+  // points needs more room, and a refusal takes back the first.
+  std::unique_ptr<WS_Shape> full = OpenPath({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}});
+  const std::vector<Pt> whole = Items(*full);
+  Y_MemTrackedObject::FailAllocationsAfter(0);
+  EXPECT_EQ(full->AddBezVertex(1.5, &index), Y_Err_OutOfMemory);
+  Y_MemTrackedObject::FailAllocationsAfter(-1);
+  EXPECT_EQ(Items(*full), whole);
+
   ASSERT_EQ(s->AddBezVertex(-2, &index), 0);
   EXPECT_EQ(index, 0);
   EXPECT_EQ(Vertex(*s, 0), Pt(0, 0));
