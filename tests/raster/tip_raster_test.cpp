@@ -150,12 +150,6 @@ TEST_F(TipRaster, PolygonSetUp) {
   K_BrushMIPMap map(tip);
   const Kp_TipPolygon& poly = map.GetPolygon();
   auto vertices = [&]() { return std::vector<Kp_PolygonVertex>(poly.vertices, poly.vertices + poly.vertexCount); };
-  auto same = [](const std::vector<Kp_PolygonVertex>& a, const std::vector<Kp_PolygonVertex>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].u != b[i].u || a[i].v != b[i].v) return false;
-    return true;
-  };
 
   map.SetTransform({1, 1}, 0, 1, 1, {20, 10});
   ASSERT_EQ(poly.vertexCount, 4);
@@ -169,14 +163,23 @@ TEST_F(TipRaster, PolygonSetUp) {
   }
   EXPECT_EQ(map.GetRenderedBounds(), (V_Rect{7, 15, 13, 25}));
 
-  map.SetTransform({0.5, 0.5}, 0, 0.0, 1, {20, 10});
-  const auto round0 = vertices();
-  map.SetTransform({0.5, 0.5}, 0, 0.05, 1, {20, 10});
-  EXPECT_TRUE(same(round0, vertices())) << "roundness 0 counts as 0.05";
-  map.SetTransform({0.5, 0.5}, 0, 2.0, 1, {20, 10});
-  const auto round2 = vertices();
-  map.SetTransform({0.5, 0.5}, 0, 1.0, 1, {20, 10});
-  EXPECT_TRUE(same(round2, vertices())) << "roundness 2 counts as 1";
+  // Unturned, the 10 × 6 rectangle is scaled about the centre, its height also by the
+  // roundness, which counts as 0.05 below that (NaN too) and as 1 above 1.
+  struct Scaled { double sx, sy, roundness, halfW, halfH; };
+  const Scaled kScaled[] = {{2, 4, 0, 10, 0.6},   {2, 4, 0.04, 10, 0.6}, {2, 4, 0.05, 10, 0.6},
+                            {2, 4, 0.5, 10, 6},   {2, 4, 1, 10, 12},     {2, 4, 1.01, 10, 12},
+                            {2, 4, std::nan(""), 10, 0.6}, {1, 1, 0.5, 5, 1.5}, {0.5, 1, 1, 2.5, 3}};
+  for (const Scaled& c : kScaled) {
+    SCOPED_TRACE(testing::Message() << c.sx << " x " << c.sy << ", roundness " << c.roundness);
+    map.SetTransform({c.sx, c.sy}, 0, c.roundness, 1, {20, 10});
+    const double want[4][2] = {{20 - c.halfW, 10 - c.halfH}, {20 + c.halfW, 10 - c.halfH},
+                               {20 + c.halfW, 10 + c.halfH}, {20 - c.halfW, 10 + c.halfH}};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(poly.vertices[i].x, want[i][0], 1e-12) << i;
+      EXPECT_NEAR(poly.vertices[i].y, want[i][1], 1e-12) << i;
+      EXPECT_EQ(poly.vertices[i].u, kExpected[i][2]);
+    }
+  }
 
   map.SetTransform({0.01, 0.01}, 0, 1, 1, {20, 10});
   EXPECT_NEAR(poly.vertices[1].x - poly.vertices[0].x, 0.26, 1e-12) << "never thinner than 0.26 px";

@@ -68,6 +68,10 @@ TEST_F(BrushTip, SizesAndHotSpots) {
       {"ellipse", 100, 1.0, 0.5, 0, 103, 53, 206, 106},
       {"ellipse at 90 degrees", 100, 1.0, 0.5, 90, 53, 103, 106, 206},
       {"roundness 0 keeps 1.5 px", 100, 1.0, 0.0, 0, 103, 3, 206, 6},
+      // Half-heights that land just under a quarter-pixel boundary, and a turned round
+      // tip, whose half-height is capped at the long axis.
+      {"8 px ellipse", 8, 1.0, 0.5, 0, 11, 5, 22, 10},
+      {"7 px soft at 45 degrees stays square", 7, 0.0, 1.0, 45, 11, 11, 22, 22},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
