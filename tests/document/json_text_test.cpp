@@ -28,8 +28,7 @@ TEST(JsonText, ExcerptsAreFlatAndShort) {
              accent = std::string(55, 'x') + "é" + std::string(10, 'y');
   struct Case { const char* name; const json* value; std::string excerpt; };
   const Case kCases[] = {
-      {"number", &number, "1.5"},
-      {"short array", &pair, "[0.6,0.4]"},
+      {"number", &number, "1.5"}, {"short array", &pair, "[0.6,0.4]"},
       {"object", &object, R"({"a":1,"b":[]})"},
       {"60 bytes exactly", &fits, "\"" + std::string(58, 'x') + "\""},
       {"long string", &longer, "\"" + std::string(56, 'x') + "…"},

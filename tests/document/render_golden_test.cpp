@@ -76,9 +76,7 @@ TEST_F(ExampleRenders, CloneImagesAreReadOncePerDocument) {
   EXPECT_EQ(RowsDiffering(*shared, *apart), 0);
 
   // Stopped part way, the read throws the answer and keeps nothing.
-  ProgressRecorder stop;
-  stop.failAt = 2;
-  stop.failCode = GX_Err_Cancelled;
+  ProgressRecorder stop(2, GX_Err_Cancelled);
   GX_ProgressInfo stopper = stop.Record();
   CloneImages fresh;
   EXPECT_EQ(ThrownCode([&] { fresh.Get(doc, 0, &stopper); }), GX_Err_Cancelled);

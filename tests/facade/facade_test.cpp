@@ -309,9 +309,7 @@ TEST(Facade, PaintedStrokesMakeADocumentThatRendersThem) {
 // after the other, give the pixels of the document the original is added to.
 TEST(Facade, SymmetryCopiesPaintWhatTheDocumentDraws) {
   const struct {
-    const char* mirror;
-    int32_t rotate;
-    std::size_t copies;
+    const char* mirror; int32_t rotate; std::size_t copies;
   } kCases[] = {{"vertical", 1, 2}, {"both", 1, 4}, {"horizontal", 3, 6}, {"none", 5, 5}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.mirror + std::string(" ") + std::to_string(c.rotate));

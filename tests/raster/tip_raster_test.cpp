@@ -60,10 +60,7 @@ std::vector<std::vector<int>> RandomRows(int w, int h, int full, unsigned seed) 
 
 TEST_F(TipRaster, RowsAndColumnsDrawn) {
   struct Case {
-    const char* name;
-    int tipW, tipH;
-    double sx, sy, angle, cx, cy;
-    std::vector<int> rows;
+    const char* name; int tipW, tipH; double sx, sy, angle, cx, cy; std::vector<int> rows;
     int firstCol, lastCol;
   };
   const Case kCases[] = {
@@ -214,8 +211,7 @@ TEST_F(TipRaster, PolygonSetUp) {
 TEST_F(TipRaster, LevelSelection) {
   struct Case { const char* name; double minScale; int levelCount; int level; bool filtered; Fx16 scale; };
   const Case kCases[] = {
-      {"magnified", 1.7, 10, 0, false, 65536},
-      {"unscaled", 1.0, 10, 0, false, 65536},
+      {"magnified", 1.7, 10, 0, false, 65536}, {"unscaled", 1.0, 10, 0, false, 65536},
       {"exactly a half", 0.5, 10, 1, false, 32768},
       {"between a half and a quarter", 0.375, 10, 1, true, 24576},
       {"exactly a quarter", 0.25, 10, 2, false, 16384},
@@ -393,8 +389,7 @@ TEST_F(TipRaster, RaiseDeclinesBoxesOffTheMask) {
   GX_UnoBuffer mask(30, 30, 8), deep(30, 30, 16);
   FillUno(&mask, 0);
   struct Case {
-    const char* name;
-    V_LPoint origin;
+    const char* name; V_LPoint origin;
   } const cases[] = {{"left of the mask", {-5, 0}}, {"above it", {0, -3}}, {"past its right", {10, 0}},
                      {"below it", {0, 12}}};
   for (const Case& c : cases) {

@@ -55,9 +55,7 @@ TEST(TipTables, HypotEndsAndSamples) {
 
 TEST_F(BrushTip, SizesAndHotSpots) {
   struct Case {
-    const char* name;
-    double diameter, hardness, roundness, angle;
-    int width, height, hotX, hotY;
+    const char* name; double diameter, hardness, roundness, angle; int width, height, hotX, hotY;
   };
   const Case kCases[] = {
       {"tiny tip clamps to 0.5", 0.3, 1.0, 1.0, 0, 1, 1, 2, 2},
@@ -205,14 +203,11 @@ TEST_F(BrushTip, OutOfRangeHardnessAndAngleDrawUsableTips) {
   // Hardness past 0..1 counts as its nearest end (beyond about 2.5 the semi-axis
   // would turn negative); the angle keeps its whole degrees and draws modulo 360.
   struct Case {
-    const char* name;
-    double hardness, angle;
-    double sameHardness, sameAngle;
+    const char* name; double hardness, angle; double sameHardness, sameAngle;
     int32_t percent, degrees;
   };
   const Case kCases[] = {
-      {"harder than hard", 3.0, 20, 1.0, 20, 100, 20},
-      {"far harder", 1e300, 20, 1.0, 20, 100, 20},
+      {"harder than hard", 3.0, 20, 1.0, 20, 100, 20}, {"far harder", 1e300, 20, 1.0, 20, 100, 20},
       {"softer than soft", -4.0, 20, 0.0, 20, 0, 20},
       {"a million degrees and more", 0.5, 1000030.0, 0.5, -50.5, 50, 1000030},
       {"negative turns", 0.5, -3600030.6, 0.5, -30.6, 50, -3600030},
