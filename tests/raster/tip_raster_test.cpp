@@ -301,9 +301,6 @@ TEST_F(TipRaster, ShrunkDabKeepsItsMass) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 // Raising the mask to a dab in place must give, bit for bit, what drawing the dab into
 // a cleared buffer and accumulating it at full opacity and flow gives: soft and hard

@@ -84,18 +84,18 @@ TEST_F(BrushTip, SizesAndHotSpots) {
 }
 
 TEST_F(BrushTip, StoredMembersTruncate) {
-  K_ComputedBrushTip a(0.2, 0.999, 0.505, -0.7, false, false);
-  EXPECT_EQ(a.GetDiameter(), 0.5);
-  EXPECT_EQ(a.GetHardnessPercent(), 99);
-  EXPECT_EQ(a.GetRoundnessPercent(), 50);
-  EXPECT_EQ(a.GetAngleDegrees(), 0);
-  K_ComputedBrushTip b(7, 0, 1, -45.6, false, false);
-  EXPECT_EQ(b.GetAngleDegrees(), -45);
-  K_ComputedBrushTip c(7, 0, 1, 44.6, false, false);
-  EXPECT_EQ(c.GetAngleDegrees(), 45);
-  K_ComputedBrushTip d(std::nan(""), std::nan(""), 1, 0, false, false);
-  EXPECT_EQ(d.GetDiameter(), 0.5);
-  EXPECT_EQ(d.GetHardnessPercent(), 0);
+  struct Case { double diameter, hardness, roundness, angle, wantDiameter; int32_t hard, round, deg; };
+  const Case kCases[] = {{0.2, 0.999, 0.505, -0.7, 0.5, 99, 50, 0}, {7, 0, 1, -45.6, 7, 0, 100, -45},
+                         {7, 0, 1, 44.6, 7, 0, 100, 45},
+                         {std::nan(""), std::nan(""), 1, 0, 0.5, 0, 100, 0}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.diameter << " " << c.hardness << " " << c.angle);
+    K_ComputedBrushTip t(c.diameter, c.hardness, c.roundness, c.angle, false, false);
+    EXPECT_EQ(t.GetDiameter(), c.wantDiameter);
+    EXPECT_EQ(t.GetHardnessPercent(), c.hard);
+    EXPECT_EQ(t.GetRoundnessPercent(), c.round);
+    EXPECT_EQ(t.GetAngleDegrees(), c.deg);
+  }
 }
 
 TEST_F(BrushTip, HardEdgeFallsOverTheOuterRing) {
