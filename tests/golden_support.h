@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -67,6 +68,16 @@ inline void ExpectMatchesGolden(const GX_World& actual, const std::string& subdi
   EXPECT_EQ(differing, 0) << name << ": " << differing << " pixels differ, largest difference "
                           << largest << " of full scale (tolerance " << tolerance
                           << "); actual and diff in " << outDir;
+}
+
+/// How many rows of two worlds of one size and depth differ in any pixel byte.
+inline long RowsDiffering(const GX_World& a, const GX_World& b) {
+  const GX_LayerDef &la = *a.GetLayer(), &lb = *b.GetLayer();
+  const std::size_t bytes = std::size_t(la.width) * std::size_t(GXp_PixelBytes(la.depth));
+  long n = 0;
+  for (int y = 0; y < la.height; ++y)
+    n += std::memcmp(GXp_PixelAddress(la, 0, y), GXp_PixelAddress(lb, 0, y), bytes) != 0;
+  return n;
 }
 
 /// Whether two image files of any supported format hold the same pixels when read at

@@ -31,12 +31,8 @@ TEST(Dynamics, TheDefaultIsThePressureRule) {
 
 TEST(Dynamics, EachInputMapsThroughItsCurve) {
   struct Case {
-    const char* name;
-    DynamicsInput input;
-    std::vector<std::array<float, 2>> curve;
-    Factor factor;
-    DynamicsInputs inputs;
-    float expected;
+    const char* name; DynamicsInput input; std::vector<std::array<float, 2>> curve; Factor factor;
+    DynamicsInputs inputs; float expected;
   };
   const float r = RandomInput(7, 3);
   const Case kCases[] = {

@@ -26,14 +26,9 @@ TEST(JsonText, ExcerptsAreFlatAndShort) {
              object = json{{"a", 1}, {"b", json::array()}}, fits = std::string(58, 'x'),
              longer = std::string(100, 'x'),
              accent = std::string(55, 'x') + "é" + std::string(10, 'y');
-  struct Case {
-    const char* name;
-    const json* value;
-    std::string excerpt;
-  };
+  struct Case { const char* name; const json* value; std::string excerpt; };
   const Case kCases[] = {
-      {"number", &number, "1.5"},
-      {"short array", &pair, "[0.6,0.4]"},
+      {"number", &number, "1.5"}, {"short array", &pair, "[0.6,0.4]"},
       {"object", &object, R"({"a":1,"b":[]})"},
       {"60 bytes exactly", &fits, "\"" + std::string(58, 'x') + "\""},
       {"long string", &longer, "\"" + std::string(56, 'x') + "…"},
@@ -48,11 +43,7 @@ TEST(JsonText, ExcerptsAreFlatAndShort) {
 }
 
 TEST(JsonText, ParseErrorsNameTheFieldWhereThereIsOne) {
-  struct Case {
-    const char* name;
-    std::string text;
-    std::string message;
-  };
+  struct Case { const char* name; std::string text; std::string message; };
   const Case kCases[] = {
       {"syntax at the top", "{", "f.json: not valid JSON: parse error at line 1, column 2: syntax error while parsing object key - unexpected end of input; expected string literal"},
       {"overflow in an object", R"({"a": {"b": 1e999}})",

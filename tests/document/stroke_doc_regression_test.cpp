@@ -10,11 +10,7 @@
 namespace {
 
 TEST(StrokeDocRegression, NumbersBeyondDoubleRangeAreInvalidJsonAtTheirField) {
-  struct Case {
-    const char* name;
-    std::string text;
-    const char* message;
-  };
+  struct Case { const char* name; std::string text; const char* message; };
   const Case kCases[] = {
       // The fuzzer's input: a bare number with a huge exponent and a stray byte after it.
       {"fuzzer input", "2e62222e\xe8",

@@ -214,9 +214,6 @@ TEST(StrokeDoc, MissingFileIsOneLine) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 TEST(StrokeDoc, EveryExampleLoads) {
   struct Case { const char* file; int depth; size_t strokes; const char* source; };

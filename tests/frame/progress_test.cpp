@@ -47,9 +47,7 @@ TEST(ProgressSubRange, NestedRangesMapTwiceIntoTheHostRange) {
 }
 
 TEST(ProgressSubRange, CancelInsideNestedRangeRestoresEveryRecord) {
-  ProgressRecorder rec;
-  rec.failAt = 1;
-  rec.failCode = 77;
+  ProgressRecorder rec(1, 77);
   GX_ProgressInfo info = rec.Record();
   const long code = ThrownCode([&] {
     ProgressSubRange outer(&info, 2);
@@ -65,9 +63,7 @@ TEST(ProgressSubRange, CancelInsideNestedRangeRestoresEveryRecord) {
 }
 
 TEST(ProgressSubRange, NonZeroAnswerAtCloseIsIgnored) {
-  ProgressRecorder rec;
-  rec.failAt = 0;
-  rec.failCode = 5;
+  ProgressRecorder rec(0, 5);
   GX_ProgressInfo info = rec.Record();
   EXPECT_NO_THROW({ ProgressSubRange range(&info, 3); });
   EXPECT_EQ(rec.reports, (Reports{{3, 3}}));
@@ -144,8 +140,7 @@ TEST(Errors, HostCodesPassUnchangedAndBoundaryTranslates) {
   EXPECT_NO_THROW(KSTROKE_HOST(0));
   struct Case { const char* name; std::function<void()> body; int32_t code; };
   const Case cases[] = {
-      {"ok", [] {}, 0},
-      {"long", [] { throw 42L; }, 42},
+      {"ok", [] {}, 0}, {"long", [] { throw 42L; }, 42},
       {"bad_alloc", [] { throw std::bad_alloc(); }, Y_Err_OutOfMemory},
       {"length", [] { throw std::length_error("x"); }, Y_Err_Length},
       {"runtime", [] { throw std::runtime_error("x"); }, Y_Err_Generic},

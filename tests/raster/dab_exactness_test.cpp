@@ -23,8 +23,7 @@ namespace {
 class DabExactness : public TrackedTest {};
 
 struct Dab {
-  double diameter, hardness, tipRoundness;
-  double sx, sy, angle, roundness, aspect;
+  double diameter, hardness, tipRoundness; double sx, sy, angle, roundness, aspect;
   double cx, cy;  ///< centre as a fraction of the buffer
 };
 

@@ -81,10 +81,8 @@ TEST_F(SpanKernels, BorderAndOutsideSamples) {
       {"sample itself", 0, 0, 255},
       {"halfway to the right neighbour", kOne / 2, 0, 127},  // weights 255 − 128 and 128
       {"index −1 blends in from the border", -kOne / 2, 0, 128},
-      {"index −2 is outside", -kOne - kOne / 2, 0, 0},
-      {"index w is outside", 2 * kOne, 0, 0},
-      {"half a row below", 0, kOne / 2, 127},
-      {"row −1 blends in", 0, -kOne / 2, 128},
+      {"index −2 is outside", -kOne - kOne / 2, 0, 0}, {"index w is outside", 2 * kOne, 0, 0},
+      {"half a row below", 0, kOne / 2, 127}, {"row −1 blends in", 0, -kOne / 2, 128},
       {"row −2 is outside", 0, -kOne - 1, 0},
       {"quarter in both", kOne / 4, kOne / 4, 143},  // top 255·191/255 = 191, then 191·191/255
   };

@@ -60,10 +60,7 @@ std::vector<std::vector<int>> RandomRows(int w, int h, int full, unsigned seed) 
 
 TEST_F(TipRaster, RowsAndColumnsDrawn) {
   struct Case {
-    const char* name;
-    int tipW, tipH;
-    double sx, sy, angle, cx, cy;
-    std::vector<int> rows;
+    const char* name; int tipW, tipH; double sx, sy, angle, cx, cy; std::vector<int> rows;
     int firstCol, lastCol;
   };
   const Case kCases[] = {
@@ -150,12 +147,6 @@ TEST_F(TipRaster, PolygonSetUp) {
   K_BrushMIPMap map(tip);
   const Kp_TipPolygon& poly = map.GetPolygon();
   auto vertices = [&]() { return std::vector<Kp_PolygonVertex>(poly.vertices, poly.vertices + poly.vertexCount); };
-  auto same = [](const std::vector<Kp_PolygonVertex>& a, const std::vector<Kp_PolygonVertex>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].u != b[i].u || a[i].v != b[i].v) return false;
-    return true;
-  };
 
   map.SetTransform({1, 1}, 0, 1, 1, {20, 10});
   ASSERT_EQ(poly.vertexCount, 4);
@@ -169,14 +160,23 @@ TEST_F(TipRaster, PolygonSetUp) {
   }
   EXPECT_EQ(map.GetRenderedBounds(), (V_Rect{7, 15, 13, 25}));
 
-  map.SetTransform({0.5, 0.5}, 0, 0.0, 1, {20, 10});
-  const auto round0 = vertices();
-  map.SetTransform({0.5, 0.5}, 0, 0.05, 1, {20, 10});
-  EXPECT_TRUE(same(round0, vertices())) << "roundness 0 counts as 0.05";
-  map.SetTransform({0.5, 0.5}, 0, 2.0, 1, {20, 10});
-  const auto round2 = vertices();
-  map.SetTransform({0.5, 0.5}, 0, 1.0, 1, {20, 10});
-  EXPECT_TRUE(same(round2, vertices())) << "roundness 2 counts as 1";
+  // Unturned, the 10 × 6 rectangle is scaled about the centre, its height also by the
+  // roundness, which counts as 0.05 below that (NaN too) and as 1 above 1.
+  struct Scaled { double sx, sy, roundness, halfW, halfH; };
+  const Scaled kScaled[] = {{2, 4, 0, 10, 0.6},   {2, 4, 0.04, 10, 0.6}, {2, 4, 0.05, 10, 0.6},
+                            {2, 4, 0.5, 10, 6},   {2, 4, 1, 10, 12},     {2, 4, 1.01, 10, 12},
+                            {2, 4, std::nan(""), 10, 0.6}, {1, 1, 0.5, 5, 1.5}, {0.5, 1, 1, 2.5, 3}};
+  for (const Scaled& c : kScaled) {
+    SCOPED_TRACE(testing::Message() << c.sx << " x " << c.sy << ", roundness " << c.roundness);
+    map.SetTransform({c.sx, c.sy}, 0, c.roundness, 1, {20, 10});
+    const double want[4][2] = {{20 - c.halfW, 10 - c.halfH}, {20 + c.halfW, 10 - c.halfH},
+                               {20 + c.halfW, 10 + c.halfH}, {20 - c.halfW, 10 + c.halfH}};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(poly.vertices[i].x, want[i][0], 1e-12) << i;
+      EXPECT_NEAR(poly.vertices[i].y, want[i][1], 1e-12) << i;
+      EXPECT_EQ(poly.vertices[i].u, kExpected[i][2]);
+    }
+  }
 
   map.SetTransform({0.01, 0.01}, 0, 1, 1, {20, 10});
   EXPECT_NEAR(poly.vertices[1].x - poly.vertices[0].x, 0.26, 1e-12) << "never thinner than 0.26 px";
@@ -211,8 +211,7 @@ TEST_F(TipRaster, PolygonSetUp) {
 TEST_F(TipRaster, LevelSelection) {
   struct Case { const char* name; double minScale; int levelCount; int level; bool filtered; Fx16 scale; };
   const Case kCases[] = {
-      {"magnified", 1.7, 10, 0, false, 65536},
-      {"unscaled", 1.0, 10, 0, false, 65536},
+      {"magnified", 1.7, 10, 0, false, 65536}, {"unscaled", 1.0, 10, 0, false, 65536},
       {"exactly a half", 0.5, 10, 1, false, 32768},
       {"between a half and a quarter", 0.375, 10, 1, true, 24576},
       {"exactly a quarter", 0.25, 10, 2, false, 16384},
@@ -302,9 +301,6 @@ TEST_F(TipRaster, ShrunkDabKeepsItsMass) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 // Raising the mask to a dab in place must give, bit for bit, what drawing the dab into
 // a cleared buffer and accumulating it at full opacity and flow gives: soft and hard
@@ -390,8 +386,7 @@ TEST_F(TipRaster, RaiseDeclinesBoxesOffTheMask) {
   GX_UnoBuffer mask(30, 30, 8), deep(30, 30, 16);
   FillUno(&mask, 0);
   struct Case {
-    const char* name;
-    V_LPoint origin;
+    const char* name; V_LPoint origin;
   } const cases[] = {{"left of the mask", {-5, 0}}, {"above it", {0, -3}}, {"past its right", {10, 0}},
                      {"below it", {0, 12}}};
   for (const Case& c : cases) {

@@ -140,8 +140,7 @@ TEST_F(Renderer, IncrementalCallsMatchOneCallOnTheFinalStroke) {
 TEST_F(Renderer, PaintsOnlyInsideTheDestinationRectangle) {
   struct Case { const char* name; V_Rect dest; };  // {top, left, bottom, right}
   const Case cases[] = {
-      {"equal to the layer", kWhole},
-      {"inside the layer", V_Rect{10, 20, 50, 44}},
+      {"equal to the layer", kWhole}, {"inside the layer", V_Rect{10, 20, 50, 44}},
       {"partly outside", V_Rect{-16, 30, 40, 90}},
   };
   const std::vector<Point> points = Wave(16);
@@ -246,8 +245,7 @@ TEST_F(Renderer, MaskSamplesTheHostWritesAreComposited) {
   for (int depth : {8, 16}) {
     SCOPED_TRACE(depth);
     struct Canvas {
-      std::unique_ptr<GX_World> pixels;
-      std::unique_ptr<K_InteractRenderer> renderer;
+      std::unique_ptr<GX_World> pixels; std::unique_ptr<K_InteractRenderer> renderer;
     } kept, taken;
     for (Canvas* c : {&kept, &taken}) {
       c->pixels.reset(GX_World::New(w, h, depth, 0));
@@ -329,9 +327,7 @@ TEST_F(Renderer, FailedChecksReportTheirMessages) {
 TEST_F(Renderer, CancelStopsTheCallAndRestoresTheProgressRecord) {
   Painter p(8);
   std::unique_ptr<K_Shape> shape = MakeStroke(Wave(30), 30);
-  ProgressRecorder rec;
-  rec.failAt = 5;
-  rec.failCode = GX_Err_Cancelled;
+  ProgressRecorder rec(5, GX_Err_Cancelled);
   GX_ProgressInfo info = rec.Record();
   EXPECT_EQ(ThrownCode([&] { p.Render(shape.get(), Brush(), kWhole, &info); }), GX_Err_Cancelled);
   EXPECT_EQ(info.context, &rec);

@@ -79,11 +79,7 @@ TEST_F(FillSource, DeepAndFloatLayersGetTheColourOnEitherPath) {
   // Column 0 has no coverage, the others full. Dissolve at full coverage takes every
   // pixel through the general render; the single-channel path writes red into alpha.
   struct Case {
-    const char* name;
-    int depth;
-    int32_t mode;
-    K_TargetChannel target;
-    GX_PixelFloat colour;
+    const char* name; int depth; int32_t mode; K_TargetChannel target; GX_PixelFloat colour;
     double before;  // every channel, fraction of full
     Raw4 painted;   // fractions of full
   };
@@ -206,9 +202,7 @@ TEST_F(FillSource, DirectPathReportsEveryThirtyTwoRowsAndStopsWhenCancelled) {
     SCOPED_TRACE(c.name);
     auto dest = MakeWorld<GX_Pixel8>(2, 40, 8, [](int, int) { return GX_Pixel8{1, 2, 3, 4}; });
     auto mask = MakeMaskAt(2, 40, 8, [](int, int) { return 1.0; });
-    ProgressRecorder rec;
-    rec.failAt = c.failAt;
-    rec.failCode = 41;
+    ProgressRecorder rec(c.failAt, 41);
     GX_ProgressInfo info = rec.Record();
     EXPECT_EQ(ThrownCode([&] {
                 RenderAll(K_FillPaintSource(nullptr, kOrange), dest->GetLayer(), *mask, c.area, c.mode,
@@ -394,9 +388,7 @@ TEST_F(FillSource, EveryFailedReportOfTheGeneralRenderRestoresProgress) {
   ASSERT_GE(clean.reports.size(), 4u);  // host work, (1, 3), (2, 3), (3, 3)
   for (std::size_t i = 0; i < clean.reports.size(); ++i) {
     SCOPED_TRACE(i);
-    ProgressRecorder rec;
-    rec.failAt = long(i);
-    rec.failCode = 600 + int32_t(i);
+    ProgressRecorder rec(long(i), 600 + int32_t(i));
     const long code = run(&rec);
     if (i + 1 == clean.reports.size()) {
       EXPECT_EQ(code, -1);

@@ -101,8 +101,7 @@ TEST_F(PixelBasedRender, AreaPixelsLandInsideTheBoundsThroughTheMask) {
   // Bounds start at (2, 1): area pixel (x, y) is destination pixel (x + 2, y + 1). The
   // area spans columns 1..3 and rows 1..2; the mask covers columns 1 and 2 only.
   struct Case {
-    const char* name;
-    K_TargetChannel target;
+    const char* name; K_TargetChannel target;
     double opacity;  // plays no part in the single-channel path
     bool shrink;     // the source shrinks the area to start at column 2
   };
@@ -184,10 +183,7 @@ TEST_F(PixelBasedRender, EmptyOrShrunkToNothingPaintsNothing) {
 
 TEST_F(PixelBasedRender, RefusesMasksAndAreasTheHostCouldNotReadSafely) {
   struct Case {
-    const char* name;
-    int maskDepth, maskWidth;
-    V_Rect area, bounds;
-    K_TargetChannel target;
+    const char* name; int maskDepth, maskWidth; V_Rect area, bounds; K_TargetChannel target;
     const char* message;
   };
   const Case kCases[] = {

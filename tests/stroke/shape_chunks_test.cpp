@@ -147,11 +147,7 @@ TEST_F(ShapeChunks, WholeStrokeRoundTripsThroughTheHostShapeChunk) {
 TEST_F(ShapeChunks, ReadsHandMadeLists) {
   const Bytes tmds2 = Chunk("tmds", Cat({kD0, kD0, kD2, kD1}));  // ends at time 2
   const Bytes param1 = Chunk("dmtr", Cat({kD0, kF05}));
-  struct Case {
-    const char* name;
-    Bytes kids;
-    std::function<void(const K_Shape&)> check;
-  };
+  struct Case { const char* name; Bytes kids; std::function<void(const K_Shape&)> check; };
   const Case cases[] = {
       {"a 20-byte tpsp is two entries; the 2 spare bytes are skipped",
        Cat({Chunk("tmds", Cat({kD0, kD0})), Chunk("tpsp", Cat({kD0, {1}, kD1, {0}, {0xAA, 0xBB}})),

@@ -91,10 +91,8 @@ TEST_F(ShapeInterpolate, KeyframesWithoutTimingAreAClearError) {
   Record(&instant, {{0, 0.2, 1, 1, true}});
   struct Case { const char* name; const K_Shape* first; const K_Shape* second; double t; };
   const Case cases[] = {
-      {"empty first", &empty, &b, 0.5},
-      {"empty second", &a, &empty, 0.5},
-      {"ends at time 0", &a, &instant, 0.5},
-      {"NaN fraction", &a, &b, std::nan("")},
+      {"empty first", &empty, &b, 0.5}, {"empty second", &a, &empty, 0.5},
+      {"ends at time 0", &a, &instant, 0.5}, {"NaN fraction", &a, &b, std::nan("")},
       {"duration not positive", &a, &b, -1.5},
   };
   for (const Case& c : cases) {

@@ -42,8 +42,7 @@ TEST_F(KShape, IgnoredSamplesLeaveShapeUnchanged) {
   const K_Shape before(s);
   struct Case { const char* name; PaintPointerEvent event; };
   const Case cases[] = {
-      {"same time", Event(1.0, 0.6, 0.6)},
-      {"earlier time", Event(0.5, 0.6, 0.6)},
+      {"same time", Event(1.0, 0.6, 0.6)}, {"earlier time", Event(0.5, 0.6, 0.6)},
       {"same point", Event(2.0, 0.5, 0.5)},
       // 0.5 + 1e-12 rounds to the same float as 0.5.
       {"same point after float rounding", Event(2.0, 0.5 + 1e-12, 0.5)},

@@ -93,10 +93,8 @@ TEST_F(TipPlacement, StepLengthAndItsFloors) {
   std::unique_ptr<K_Shape> s = Stroke({{0, 8, 8, false}, {1, 39.97, 8, true}});
   struct Case { const char* name; double diameter, spacing, roundness, step; };
   const Case cases[] = {
-      {"plain", 10, 0.25, 1, 2.5},
-      {"roundness product floored at 0.01", 100, 0.25, 0.001, 0.25},
-      {"step floored at 0.05", 0.1, 0.1, 1, 0.05},
-      {"roundness scales the step", 10, 0.5, 0.5, 2.5},
+      {"plain", 10, 0.25, 1, 2.5}, {"roundness product floored at 0.01", 100, 0.25, 0.001, 0.25},
+      {"step floored at 0.05", 0.1, 0.1, 1, 0.05}, {"roundness scales the step", 10, 0.5, 0.5, 2.5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -216,11 +214,9 @@ TEST_F(TipPlacement, OutputMapping) {
   // `second`: where the tip one step (2.5 tip-space px) along lands.
   struct Case { const char* name; double aspect, rotation; V_Vector2T<double> second; };
   const Case cases[] = {
-      {"plain", 1, 0, {134.5, 232}},
-      {"rotated 90: +x turns toward +y", 1, 90, {132, 234.5}},
+      {"plain", 1, 0, {134.5, 232}}, {"rotated 90: +x turns toward +y", 1, 90, {132, 234.5}},
       // Tip space has square pixels: 2.5 of them are 1.25 pixels twice as wide.
-      {"pixel aspect 2", 2, 0, {133.25, 232}},
-      {"pixel aspect 2, rotated", 2, 90, {132, 234.5}},
+      {"pixel aspect 2", 2, 0, {133.25, 232}}, {"pixel aspect 2, rotated", 2, 90, {132, 234.5}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -339,9 +335,7 @@ TEST_F(TipPlacement, ProgressPerSegmentAndCancellation) {
 
   // Cancelled at the step into segment 2: the error reaches the caller, tables are
   // freed (TrackedTest), the cache holds the last tip placed, the tips are raw.
-  ProgressRecorder cancel;
-  cancel.failAt = 1;
-  cancel.failCode = 77;
+  ProgressRecorder cancel(1, 77);
   GX_ProgressInfo cancelInfo = cancel.Record();
   Kp_TipLocationCache partial;
   const V_Rect layer{0, 0, 64, 64};

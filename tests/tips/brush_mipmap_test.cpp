@@ -64,9 +64,7 @@ TEST_F(BrushMipmap, OnePixelTipHalvesTwice) {
 
 TEST_F(BrushMipmap, HeaderAndLevelSizes) {
   struct Case {
-    const char* name;
-    int w, h;
-    bool deep;
+    const char* name; int w, h; bool deep;
     std::vector<std::pair<int, int>> sizes;  // width, height per level
   };
   const Case kCases[] = {

@@ -55,9 +55,7 @@ TEST(TipTables, HypotEndsAndSamples) {
 
 TEST_F(BrushTip, SizesAndHotSpots) {
   struct Case {
-    const char* name;
-    double diameter, hardness, roundness, angle;
-    int width, height, hotX, hotY;
+    const char* name; double diameter, hardness, roundness, angle; int width, height, hotX, hotY;
   };
   const Case kCases[] = {
       {"tiny tip clamps to 0.5", 0.3, 1.0, 1.0, 0, 1, 1, 2, 2},
@@ -68,6 +66,10 @@ TEST_F(BrushTip, SizesAndHotSpots) {
       {"ellipse", 100, 1.0, 0.5, 0, 103, 53, 206, 106},
       {"ellipse at 90 degrees", 100, 1.0, 0.5, 90, 53, 103, 106, 206},
       {"roundness 0 keeps 1.5 px", 100, 1.0, 0.0, 0, 103, 3, 206, 6},
+      // Half-heights that land just under a quarter-pixel boundary, and a turned round
+      // tip, whose half-height is capped at the long axis.
+      {"8 px ellipse", 8, 1.0, 0.5, 0, 11, 5, 22, 10},
+      {"7 px soft at 45 degrees stays square", 7, 0.0, 1.0, 45, 11, 11, 22, 22},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -82,18 +84,18 @@ TEST_F(BrushTip, SizesAndHotSpots) {
 }
 
 TEST_F(BrushTip, StoredMembersTruncate) {
-  K_ComputedBrushTip a(0.2, 0.999, 0.505, -0.7, false, false);
-  EXPECT_EQ(a.GetDiameter(), 0.5);
-  EXPECT_EQ(a.GetHardnessPercent(), 99);
-  EXPECT_EQ(a.GetRoundnessPercent(), 50);
-  EXPECT_EQ(a.GetAngleDegrees(), 0);
-  K_ComputedBrushTip b(7, 0, 1, -45.6, false, false);
-  EXPECT_EQ(b.GetAngleDegrees(), -45);
-  K_ComputedBrushTip c(7, 0, 1, 44.6, false, false);
-  EXPECT_EQ(c.GetAngleDegrees(), 45);
-  K_ComputedBrushTip d(std::nan(""), std::nan(""), 1, 0, false, false);
-  EXPECT_EQ(d.GetDiameter(), 0.5);
-  EXPECT_EQ(d.GetHardnessPercent(), 0);
+  struct Case { double diameter, hardness, roundness, angle, wantDiameter; int32_t hard, round, deg; };
+  const Case kCases[] = {{0.2, 0.999, 0.505, -0.7, 0.5, 99, 50, 0}, {7, 0, 1, -45.6, 7, 0, 100, -45},
+                         {7, 0, 1, 44.6, 7, 0, 100, 45},
+                         {std::nan(""), std::nan(""), 1, 0, 0.5, 0, 100, 0}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.diameter << " " << c.hardness << " " << c.angle);
+    K_ComputedBrushTip t(c.diameter, c.hardness, c.roundness, c.angle, false, false);
+    EXPECT_EQ(t.GetDiameter(), c.wantDiameter);
+    EXPECT_EQ(t.GetHardnessPercent(), c.hard);
+    EXPECT_EQ(t.GetRoundnessPercent(), c.round);
+    EXPECT_EQ(t.GetAngleDegrees(), c.deg);
+  }
 }
 
 TEST_F(BrushTip, HardEdgeFallsOverTheOuterRing) {
@@ -201,14 +203,11 @@ TEST_F(BrushTip, OutOfRangeHardnessAndAngleDrawUsableTips) {
   // Hardness past 0..1 counts as its nearest end (beyond about 2.5 the semi-axis
   // would turn negative); the angle keeps its whole degrees and draws modulo 360.
   struct Case {
-    const char* name;
-    double hardness, angle;
-    double sameHardness, sameAngle;
+    const char* name; double hardness, angle; double sameHardness, sameAngle;
     int32_t percent, degrees;
   };
   const Case kCases[] = {
-      {"harder than hard", 3.0, 20, 1.0, 20, 100, 20},
-      {"far harder", 1e300, 20, 1.0, 20, 100, 20},
+      {"harder than hard", 3.0, 20, 1.0, 20, 100, 20}, {"far harder", 1e300, 20, 1.0, 20, 100, 20},
       {"softer than soft", -4.0, 20, 0.0, 20, 0, 20},
       {"a million degrees and more", 0.5, 1000030.0, 0.5, -50.5, 50, 1000030},
       {"negative turns", 0.5, -3600030.6, 0.5, -30.6, 50, -3600030},

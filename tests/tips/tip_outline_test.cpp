@@ -24,17 +24,12 @@ using ElemKind = ink::PathElement::Kind;
 using paint_brushtip::BrushTipRec;
 
 struct Stroke {
-  std::vector<ink::PathElement> path;
-  const ink::Path* pathId;
-  ink::Color color;
-  float width;
+  std::vector<ink::PathElement> path; const ink::Path* pathId; ink::Color color; float width;
   ink::Transform transform;
 };
 
 struct Drawing {
-  ink::RecordedOps ops;
-  std::vector<Stroke> strokes;
-  std::vector<std::pair<ink::Color, float>> pens;
+  ink::RecordedOps ops; std::vector<Stroke> strokes; std::vector<std::pair<ink::Color, float>> pens;
   int32_t pathsMade = 0;
 };
 
@@ -88,10 +83,7 @@ class TipOutline : public TrackedTest {};
 
 TEST_F(TipOutline, CircleRadiiCentresAndPens) {
   struct Case {
-    const char* name;
-    double diameter, hardness, zoom;
-    bool showHardness;
-    float outerRadius;
+    const char* name; double diameter, hardness, zoom; bool showHardness; float outerRadius;
     float coreRadius;  // 0: no core circle
     float centre;      // both components (scale 1)
     float penWidth;
@@ -185,10 +177,7 @@ TEST_F(TipOutline, ShadowOffsetTurnsWithTheAngle) {
   struct Case { const char* name; double angle; float dx, dy; };
   // (1, 1) turned: (cos a − sin a, cos a + sin a).
   const Case kCases[] = {
-      {"0", 0, 1, 1},
-      {"45", 45, 0, 1.41421356f},
-      {"90", 90, -1, 1},
-      {"180", 180, -1, -1},
+      {"0", 0, 1, 1}, {"45", 45, 0, 1.41421356f}, {"90", 90, -1, 1}, {"180", 180, -1, -1},
       {"-90", -90, 1, -1},
   };
   for (const Case& c : kCases) {
@@ -224,8 +213,7 @@ TEST_F(TipOutline, ShapeTransformSquashesTurnsAndStretchesAboutTheCentre) {
   };
   const float kSin30 = 0.5f, kCos30 = 0.8660254f;
   const Case kCases[] = {
-      {"none", 100, 0, 1, 1, false, 50, 0, 0, 50},
-      {"squash", 50, 0, 1, 1, true, 50, 0, 0, 25},
+      {"none", 100, 0, 1, 1, false, 50, 0, 0, 50}, {"squash", 50, 0, 1, 1, true, 50, 0, 0, 25},
       // Roundness under 1 counts as 1.
       {"roundness floor", 0.25, 0, 1, 1, true, 50, 0, 0, 0.5f},
       // A positive angle turns counter-clockwise on screen (y down).
@@ -307,23 +295,16 @@ TEST_F(TipOutline, TinyOutlineGetsTicksAndLosesItsShape) {
 TEST_F(TipOutline, CentreMarkFollowsStyleAndSize) {
   enum Mark { kNone, kPlus, kDash, kDiagonal };
   struct Case {
-    const char* name;
-    int32_t style;
+    const char* name; int32_t style;
     double diameter;  // hardness 100, zoom 1: the outline size S
-    ink::Color colour;
-    Mark mark;
+    ink::Color colour; Mark mark;
   };
   const Case kCases[] = {
-      {"white never", 0, 20, kWhite, kNone},
-      {"plus", 1, 20, kGreen, kPlus},
-      {"dash", 2, 20, kRed, kDash},
-      {"diagonal green", 3, 20, kGreen, kDiagonal},
-      {"diagonal red small", 4, 6, kRed, kDiagonal},
-      {"diagonal tiny", 3, 3, kGreen, kDiagonal},
-      {"plus needs more than 8", 1, 8, kGreen, kNone},
-      {"dash just big", 2, 8.5, kRed, kDash},
-      {"plus small", 1, 6, kGreen, kNone},
-      {"unknown style is white", 7, 20, kWhite, kNone},
+      {"white never", 0, 20, kWhite, kNone}, {"plus", 1, 20, kGreen, kPlus},
+      {"dash", 2, 20, kRed, kDash}, {"diagonal green", 3, 20, kGreen, kDiagonal},
+      {"diagonal red small", 4, 6, kRed, kDiagonal}, {"diagonal tiny", 3, 3, kGreen, kDiagonal},
+      {"plus needs more than 8", 1, 8, kGreen, kNone}, {"dash just big", 2, 8.5, kRed, kDash},
+      {"plus small", 1, 6, kGreen, kNone}, {"unknown style is white", 7, 20, kWhite, kNone},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -437,13 +418,8 @@ TEST_F(TipOutline, FailuresReleaseEverythingAndBalanceTheSurface) {
 
 TEST_F(TipOutline, ImageSizeAndRecordWriteBack) {
   struct Case {
-    const char* name;
-    double zoom, diameter;
-    float sx;
-    V_Vector2T<float> centre;
-    int32_t width, height;
-    double zoomAfter, diameterAfter;
-    float centreX, centreY;
+    const char* name; double zoom, diameter; float sx; V_Vector2T<float> centre;
+    int32_t width, height; double zoomAfter, diameterAfter; float centreX, centreY;
   };
   const Case kCases[] = {
       {"capped at 1000", 2, 800, 1, {-1, -1}, 1004, 1004, 1, 1000, 502, 502},
@@ -515,11 +491,8 @@ TEST_F(TipOutline, ImageFailuresReleaseTheSurface) {
 // ==================================================================================
 
 struct GoldenCase {
-  const char* name;
-  double diameter, hardness, roundness, angle, zoom;
-  int32_t style;
-  bool showHardness;
-  float sx, sy;
+  const char* name; double diameter, hardness, roundness, angle, zoom; int32_t style;
+  bool showHardness; float sx, sy;
 };
 
 TEST_F(TipOutline, ImagesMatchGoldens) {

@@ -33,10 +33,8 @@ TEST_F(TipRescale, NewSizesAndPreservedMass) {
   struct Case { const char* name; double sx, sy; bool deep; int width, height; };
   // A 9 × 9 flat tip: new size ceil(9 × factor).
   const Case kCases[] = {
-      {"half", 0.5, 0.5, false, 5, 5},
-      {"double, deep", 2, 2, true, 18, 18},
-      {"stretch", 1.5, 0.34, false, 14, 4},
-      {"one axis only", 1, 3, true, 9, 27},
+      {"half", 0.5, 0.5, false, 5, 5}, {"double, deep", 2, 2, true, 18, 18},
+      {"stretch", 1.5, 0.34, false, 14, 4}, {"one axis only", 1, 3, true, 9, 27},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
