@@ -11,8 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/frame_manifest.h"
-#include "frame_folder.h"
-#include "program_support.h"
+#include "app_test_support.h"
 
 namespace {
 
@@ -103,35 +102,20 @@ TEST(FrameManifest, FoldersOfOtherAnimationsAndBadManifestsAreRefused) {
   const std::string bare = NewFolder("no-manifest");
   const std::string bad = NewFolder("bad-manifest");
   WriteText(bad + "/manifest.json", "{\"animation\": {}}");
-  struct Case {
-    const char* name;
-    std::string args, err;
-  };
-  const std::string m = dir + "/manifest.json: the folder holds another animation's frames (";
-  const Case cases[] = {
-      {"count", "animate " + kKeys + " --count 8 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "6 frames, not 8); render into another folder\n"},
-      {"format", "animate " + kKeys + " --count 6 --frames 0:1 -o " + dir + " --resume --format tif",
-       "kstroke animate: " + m + "png files, not tif); render into another folder\n"},
-      {"write-on", "animate " + kKeys + " --write-on --count 6 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "between keyframes, not written on); render into another folder\n"},
-      {"keyframes", "animate " + Example("keyframe_b.json") + " " + Example("keyframe_a.json") +
-                        " --count 6 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "keyframe 1 is " + Example("keyframe_a.json") +
-           " with other contents); render into another folder\n"},
-      {"no manifest", "submit --check " + bare,
-       "kstroke submit: " + bare + ": no manifest.json: not a folder that kstroke submit or animate "
-                                   "--resume renders into\n"},
-      {"not a manifest", "submit --check " + bad,
-       "kstroke submit: " + bad + "/manifest.json: not a frame manifest: "},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ProgramRun r = RunKstroke(c.args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-  }
+  const std::string m = "kstroke animate: " + dir + "/manifest.json: the folder holds another animation's frames (";
+  const std::string into = "); render into another folder\n", range = " --count 6 --frames 0:1 -o " + dir + " --resume";
+  ExpectRefusals({
+      {"count", "animate " + kKeys + " --count 8 --frames 0:1 -o " + dir + " --resume", 1, m + "6 frames, not 8" + into},
+      {"format", "animate " + kKeys + range + " --format tif", 1, m + "png files, not tif" + into},
+      {"write-on", "animate " + kKeys + " --write-on" + range, 1, m + "between keyframes, not written on" + into},
+      {"keyframes", "animate " + Example("keyframe_b.json") + " " + Example("keyframe_a.json") + range, 1,
+       m + "keyframe 1 is " + Example("keyframe_a.json") + " with other contents" + into},
+      {"no manifest", "submit --check " + bare, 1,
+       "kstroke submit: " + bare + ": no manifest.json: not a folder that kstroke submit or animate --resume renders "
+       "into\n"},
+      {"not a manifest", "submit --check " + bad, 1, "kstroke submit: " + bad + "/manifest.json: not a frame manifest: ",
+       true},
+  });
   EXPECT_EQ(NamesIn(dir, "frame_"), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));
 }
 

@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
 
+#include "app_test_support.h"
 #include "chunk_bytes.h"
 #include "image_bytes.h"
-#include "program_support.h"
 
 namespace {
 
@@ -39,10 +37,6 @@ std::string CloneDoc(const std::string& image) {
          image + R"("}, "strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})";
 }
 
-void Write(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
 TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   const fs::path dir = fs::path(TestScratchDir()) / "hostile";
   fs::create_directories(dir);
@@ -52,9 +46,9 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
     manyEvents += (i ? "," : "") + std::string(R"({"t": )") + std::to_string(i) +
                   R"(, "x": )" + std::to_string((i % 100) / 100.0) + R"(, "y": 0.5})";
   manyEvents += "]}]}";
-  Write(dir / "wide.png", PngClaiming(40000, 1));
-  Write(dir / "wraps.png", PngClaiming(65636, 10));
-  Write(dir / "bomb.png", PngClaiming(20000, 20000));
+  WriteText(dir / "wide.png", PngClaiming(40000, 1));
+  WriteText(dir / "wraps.png", PngClaiming(65636, 10));
+  WriteText(dir / "bomb.png", PngClaiming(20000, 20000));
   const std::string kdoc = R"({"canvas": {"width": )" + deep + "}}";
   const Bytes kst = List("kstk", Cat({Chunk("kver", Be32(1)),
                                       Chunk("kdoc", Bytes(kdoc.begin(), kdoc.end()))}));
@@ -109,7 +103,7 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
     std::string input = c.content;
     if (!c.file.empty()) {
       input = (dir / c.file).string();
-      Write(input, c.content);
+      WriteText(input, c.content);
     }
     const fs::path out = dir / "out.png";
     const ProgramRun r = RunKstroke("render " + input + " -q -o " + out.string());
@@ -134,7 +128,7 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   }
   // A file larger than the limit is refused by its size, before it is read.
   const fs::path huge = dir / "huge.json";
-  { std::ofstream(huge) << "{"; }
+  WriteText(huge, "{");
   fs::resize_file(huge, (std::uintmax_t(65) << 20));
   const ProgramRun r = RunKstroke("render " + huge.string() + " -q -o " + (dir / "o.png").string());
   EXPECT_EQ(r.status, 1);
@@ -144,26 +138,15 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
 }
 
 TEST(HostileInput, FailedWritesToStandardOutputAreFailures) {
-  const fs::path dir = fs::path(TestScratchDir()) / "full";
-  fs::create_directories(dir);
-  const std::string kst = (dir / "fill.kst").string();
-  ASSERT_EQ(RunKstroke("save -q " KSTROKE_SOURCE_DIR "/examples/fill.json -o " + kst).status, 0);
-  struct Case {
-    std::string args;
-    std::string err;
-  };
-  const Case kCases[] = {
-      {"load " + kst, "kstroke load: cannot write to standard output: No space left on device\n"},
-      {"tables", "kstroke tables: cannot write to standard output: No space left on device\n"},
-      {"outline -o " + (dir / "o.png").string(),
-       "kstroke outline: cannot write to standard output: No space left on device\n"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.args);
-    const ProgramRun r = RunKstroke(c.args + " >/dev/full");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.err);
-  }
+  const std::string kst = TestScratchDir() + "full.kst";
+  ASSERT_EQ(RunKstroke("save -q " + Example("fill.json") + " -o " + kst).status, 0);
+  const std::string full = ": cannot write to standard output: No space left on device\n";
+  ExpectRefusals({
+      {"load", "load " + kst + " >/dev/full", 1, "kstroke load" + full},
+      {"tables", "tables >/dev/full", 1, "kstroke tables" + full},
+      {"outline", "outline -o " + TestScratchDir() + "o.png >/dev/full", 1, "kstroke outline" + full},
+      {"render", "render " + Example("fill.json") + " -q -o - >/dev/full", 1, "kstroke render" + full},
+  });
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -172,7 +155,7 @@ TEST(HostileInput, OutOfMemorySaysWhatDidNotFit) {
   const fs::path dir = fs::path(TestScratchDir()) / "oom";
   fs::create_directories(dir);
   const fs::path doc = dir / "huge.json";
-  Write(doc, R"({"canvas": {"width": 30000, "height": 30000, "depth": 32},
+  WriteText(doc, R"({"canvas": {"width": 30000, "height": 30000, "depth": 32},
                  "strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})");
   const ProgramRun r = RunKstroke("render " + doc.string() + " -q -o " + (dir / "o.png").string(),
                                   "ulimit -v 2000000;");

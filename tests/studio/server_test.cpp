@@ -17,8 +17,7 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
-#include "app/program_support.h"
-#include "test_support.h"
+#include "app/app_test_support.h"
 
 namespace {
 
@@ -192,28 +191,14 @@ TEST(StudioServer, IdleTabsCloseAndOtherOriginsAreRefused) {
 }
 
 TEST(StudioCommand, BadStartsEndWithOneLineAndAStatus) {
-  struct Case {
-    const char* name;
-    std::string args;
-    int status;
-    std::string err;
-  };
-  const Case kCases[] = {
+  ExpectRefusals({
       {"missing document", "studio /nonexistent/a.json --port 0", 1,
        "kstroke studio: /nonexistent/a.json: cannot open file: No such file or directory\n"},
       {"port", "studio --port 70000", 2, "kstroke studio: --port 70000: expected 0 to 65535\n"},
-      {"folder", "studio --dir /nonexistent --port 0", 2,
-       "kstroke studio: --dir /nonexistent: not a folder\n"},
+      {"folder", "studio --dir /nonexistent --port 0", 2, "kstroke studio: --dir /nonexistent: not a folder\n"},
       {"tabs", "studio --max-tabs 0 --port 0", 2, "kstroke studio: --max-tabs 0: expected 1 to 64\n"},
-      {"host", "studio --host nowhere --port 0", 1,
-       "kstroke studio: --host nowhere: not an IP address\n"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const ProgramRun r = RunKstroke(c.args);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err, c.err);
-  }
+      {"host", "studio --host nowhere --port 0", 1, "kstroke studio: --host nowhere: not an IP address\n"},
+  });
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ struct Page {
   }
 };
 
+json Begin(uint32_t stroke) { return {{"type", "begin"}, {"stroke", stroke}}; }
+json End(uint32_t stroke) { return {{"type", "end"}, {"stroke", stroke}}; }
+json Samples(uint32_t stroke, uint32_t seq, const std::vector<json>& events) {
+  return {{"type", "samples"}, {"stroke", stroke}, {"seq", seq}, {"events", events}};
+}
+// A mouse event: no pressure, no tilt.
+json At(double t, double x, double y) { return {t, x, y, nullptr, 0, 0, 0}; }
+
 std::vector<uint8_t> Display(const kstroke::Canvas& c) {
   std::vector<uint8_t> rgba(size_t(c.Width()) * size_t(c.Height()) * 4);
   DisplayPixels(c, {0, 0, c.Width(), c.Height()}, rgba.data());
@@ -105,21 +113,26 @@ protected:
   void Send(const json& m) { page.Take(Session().Handle(m.dump(), false)); }
   // One stroke of `n` events along a wave, in batches of 1, 2, 3, … events.
   void Stroke(uint32_t id, double y0, int n = 30) {
-    Send({{"type", "begin"}, {"stroke", id}});
+    Send(Begin(id));
     uint32_t seq = 0;
     for (int i = 0, batch = 1; i < n; i += batch, ++batch) {
-      json events = json::array();
+      std::vector<json> events;
       for (int k = i; k < std::min(n, i + batch); ++k)
         events.push_back({k * 0.01, 0.1 + 0.8 * k / n, y0 + 0.15 * std::sin(k / 4.0),
                           0.2 + 0.7 * k / n, 30 * std::cos(k / 5.0), 20, 0});
-      Send({{"type", "samples"}, {"stroke", id}, {"seq", seq++}, {"events", events}});
+      Send(Samples(id, seq++, events));
     }
-    Send({{"type", "end"}, {"stroke", id}});
+    Send(End(id));
   }
+  json Saved(const std::string& name) { return json::parse(std::ifstream(folder / name)); }
   // The saved document, rendered from scratch.
   std::vector<uint8_t> Rendered(const std::string& name) {
     Send({{"type", "save"}, {"name", name}});
     return Display(kstroke::Document::Load((folder / name).string()).Render());
+  }
+  void NewPage() {
+    session.reset();
+    page = Page();
   }
   void TearDown() override {
     session.reset();
@@ -156,8 +169,7 @@ TEST_F(StudioSessionTest, ThePagesPictureIsTheSavedDocumentRendered) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    session.reset();
-    page = Page();
+    NewPage();
     Send({{"type", "new"}, {"width", 240}, {"height", 160}, {"depth", c.depth}});
     Send(c.tool);
     Stroke(1, 0.35);
@@ -213,56 +225,40 @@ TEST_F(StudioSessionTest, MessagesOutOfOrderAreRefusedAndTheStrokeGoesOn) {
     std::vector<json> messages;
     std::string error;  ///< of the last message
   };
-  const json event = {0.5, 0.5, 0.5, nullptr, 0, 0, 0};
+  const json event = At(0.5, 0.5, 0.5);
+  const json tool = {{"type", "tool"}, {"brush", json::object()}};
+  const auto with = [](json m, const char* key, const json& value) { m[key] = value; return m; };
   const Case kCases[] = {
-      {"samples of no stroke", {{{"type", "samples"}, {"stroke", 1}, {"seq", 0}, {"events", {event}}}},
-       "samples: samples: stroke 1 is not being painted (no stroke is)"},
-      {"end of no stroke", {{{"type", "end"}, {"stroke", 1}}},
-       "end: end: stroke 1 is not being painted (no stroke is)"},
-      {"samples of another stroke",
-       {{{"type", "begin"}, {"stroke", 5}}, {{"type", "samples"}, {"stroke", 4}, {"seq", 0}, {"events", {event}}}},
+      {"samples of no stroke", {Samples(1, 0, {event})}, "samples: samples: stroke 1 is not being painted (no stroke is)"},
+      {"end of no stroke", {End(1)}, "end: end: stroke 1 is not being painted (no stroke is)"},
+      {"samples of another stroke", {Begin(5), Samples(4, 0, {event})},
        "samples: samples: stroke 4 is not being painted (stroke 5 is)"},
-      {"a batch skipped",
-       {{{"type", "begin"}, {"stroke", 1}}, {{"type", "samples"}, {"stroke", 1}, {"seq", 1}, {"events", {event}}}},
+      {"a batch skipped", {Begin(1), Samples(1, 1, {event})},
        "samples: samples: batch 1 of stroke 1 where batch 0 was due"},
-      {"a second begin", {{{"type", "begin"}, {"stroke", 1}}, {{"type", "begin"}, {"stroke", 2}}},
-       "begin: begin: stroke 1 is still being painted"},
-      {"undo while painting", {{{"type", "begin"}, {"stroke", 1}}, {{"type", "undo"}}},
-       "undo: undo: stroke 1 is still being painted"},
-      {"save while painting", {{{"type", "begin"}, {"stroke", 1}}, {{"type", "save"}, {"name", "a.json"}}},
+      {"a second begin", {Begin(1), Begin(2)}, "begin: begin: stroke 1 is still being painted"},
+      {"undo while painting", {Begin(1), {{"type", "undo"}}}, "undo: undo: stroke 1 is still being painted"},
+      {"save while painting", {Begin(1), {{"type", "save"}, {"name", "a.json"}}},
        "save: save: stroke 1 is still being painted"},
-      {"numbers going back",
-       {{{"type", "begin"}, {"stroke", 7}}, {{"type", "end"}, {"stroke", 7}}, {{"type", "begin"}, {"stroke", 7}}},
+      {"numbers going back", {Begin(7), End(7), Begin(7)},
        "begin: begin: stroke 7 after stroke 7 (numbers must increase)"},
-      {"time going back",
-       {{{"type", "begin"}, {"stroke", 1}},
-        {{"type", "samples"}, {"stroke", 1}, {"seq", 0},
-         {"events", {{1, 0.5, 0.5, nullptr, 0, 0, 0}, {0.5, 0.6, 0.5, nullptr, 0, 0, 0}}}}},
+      {"time going back", {Begin(1), Samples(1, 0, {At(1, 0.5, 0.5), At(0.5, 0.6, 0.5)})},
        "samples: event 1.t: expected a time after 1 (the event before), got 0.5"},
-      {"pressure out of range",
-       {{{"type", "begin"}, {"stroke", 1}},
-        {{"type", "samples"}, {"stroke", 1}, {"seq", 0}, {"events", {{0, 0.5, 0.5, 1.5, 0, 0, 0}}}}},
+      {"pressure out of range", {Begin(1), Samples(1, 0, {{0, 0.5, 0.5, 1.5, 0, 0, 0}})},
        "samples: event 0.pressure: expected a number from 0 to 1, got 1.5"},
-      {"clone without an image",
-       {{{"type", "tool"}, {"brush", json::object()}, {"source", "clone"}},
-        {{"type", "begin"}, {"stroke", 1}},
-        {{"type", "samples"}, {"stroke", 1}, {"seq", 0}, {"events", {event}}}},
+      {"clone without an image", {with(tool, "source", "clone"), Begin(1), Samples(1, 0, {event})},
        "samples: samples: the clone source has no image: load one first"},
       {"a brush value the engine refuses", {{{"type", "tool"}, {"brush", {{"hardness", 2}}}}},
        "tool: brush.hardness: expected a number from 0 to 1, got 2"},
       {"an unknown preset", {{{"type", "tool"}, {"brush", {{"preset", "crayon"}}}}},
        "tool: unknown brush preset \"crayon\" (one of: airbrush, brush-pen, calligraphy, chalk, "
        "clone, ink, marker, pastel, pencil, round, soft-eraser, watercolour)"},
-      {"an unknown mode", {{{"type", "tool"}, {"brush", json::object()}, {"transfer", "glow"}}},
-       "tool: unknown transfer mode \"glow\""},
-      {"replay of nothing", {{{"type", "replay"}, {"frames", 4}}},
-       "replay: replay: the document has no strokes"},
+      {"an unknown mode", {with(tool, "transfer", "glow")}, "tool: unknown transfer mode \"glow\""},
+      {"replay of nothing", {{{"type", "replay"}, {"frames", 4}}}, "replay: replay: the document has no strokes"},
       {"open a missing file", {{{"type", "open"}, {"name", "gone.json"}}}, "open: "},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    session.reset();
-    page = Page();
+    NewPage();
     for (const json& m : c.messages) Send(m);
     const std::vector<std::string> errors = page.Errors();
     ASSERT_FALSE(errors.empty());
@@ -272,17 +268,13 @@ TEST_F(StudioSessionTest, MessagesOutOfOrderAreRefusedAndTheStrokeGoesOn) {
   // After an event refused mid-batch, the stroke keeps what came before it.
   session.reset();
   page = Page();
-  Send({{"type", "begin"}, {"stroke", 1}});
-  Send({{"type", "samples"}, {"stroke", 1}, {"seq", 0},
-        {"events", {{0, 0.2, 0.5, nullptr, 0, 0, 0}, {0.1, 0.8, 0.5, nullptr, 0, 0, 0},
-                    {0.05, 0.9, 0.5, nullptr, 0, 0, 0}}}});
-  Send({{"type", "samples"}, {"stroke", 1}, {"seq", 1}, {"events", {{0.2, 0.8, 0.9, nullptr, 0, 0, 0}}}});
-  Send({{"type", "end"}, {"stroke", 1}});
+  Send(Begin(1));
+  Send(Samples(1, 0, {At(0, 0.2, 0.5), At(0.1, 0.8, 0.5), At(0.05, 0.9, 0.5)}));
+  Send(Samples(1, 1, {At(0.2, 0.8, 0.9)}));
+  Send(End(1));
   EXPECT_EQ(page.Errors().size(), 1u);
   Send({{"type", "save"}, {"name", "kept.json"}});
-  std::ifstream in(folder / "kept.json");
-  const json doc = json::parse(in);
-  EXPECT_EQ(doc["strokes"][0]["events"].size(), 3u);
+  EXPECT_EQ(Saved("kept.json")["strokes"][0]["events"].size(), 3u);
 }
 
 TEST_F(StudioSessionTest, FilesAreSavedOpenedAndExportedInTheFolder) {
@@ -316,8 +308,7 @@ TEST_F(StudioSessionTest, FilesAreSavedOpenedAndExportedInTheFolder) {
 
 TEST_F(StudioSessionTest, CloneImagesComeFromThePageAndLandWhereAltClickSaid) {
   Session();
-  const std::string png = KSTROKE_SOURCE_DIR "/examples/clone_source.png";
-  std::ifstream in(png, std::ios::binary);
+  std::ifstream in(KSTROKE_SOURCE_DIR "/examples/clone_source.png", std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   page.Take(Session().Handle("KSIM\x0b" "garbage.png" "not an image", true));
   ASSERT_EQ(page.Errors().size(), 1u);
@@ -329,15 +320,12 @@ TEST_F(StudioSessionTest, CloneImagesComeFromThePageAndLandWhereAltClickSaid) {
   Send({{"type", "tool"}, {"brush", {{"preset", "clone"}, {"hardness", 1}}}, {"source", "clone"}});
   // Image pixel (96, 64) is to land where the stroke starts, canvas pixel (120, 80).
   Send({{"type", "clonePoint"}, {"x", 96.0 / 240}, {"y", 64.0 / 160}});
-  Send({{"type", "begin"}, {"stroke", 1}});
-  Send({{"type", "samples"}, {"stroke", 1}, {"seq", 0},
-        {"events", {{0, 0.5, 0.5, nullptr, 0, 0, 0}, {0.1, 0.7, 0.6, nullptr, 0, 0, 0}}}});
-  Send({{"type", "end"}, {"stroke", 1}});
+  Send(Begin(1));
+  Send(Samples(1, 0, {At(0, 0.5, 0.5), At(0.1, 0.7, 0.6)}));
+  Send(End(1));
   EXPECT_EQ(page.Errors().size(), 1u);
   Send({{"type", "save"}, {"name", "clone.json"}});
-  std::ifstream saved(folder / "clone.json");
-  const json doc = json::parse(saved);
-  const json& source = doc["strokes"][0]["source"];
+  const json source = Saved("clone.json")["strokes"][0]["source"];
   EXPECT_EQ(source["image"], "source.png") << "named beside the document";
   EXPECT_TRUE(fs::exists(folder / "source.png"));
   EXPECT_DOUBLE_EQ(source["sourcePoint"][0].get<double>(), (96.0 - 120) / 384);
@@ -394,8 +382,7 @@ TEST_F(StudioSessionTest, ADocumentGivenAtTheStartOpensInEveryTab) {
   const std::vector<uint8_t> rendered = Display(settings.start->Render());
   for (int tab = 0; tab < 2; ++tab) {
     SCOPED_TRACE(tab);
-    session.reset();
-    page = Page();
+    NewPage();
     Session();
     EXPECT_EQ(page.rgba, rendered);
     EXPECT_EQ(page.Last("state")["name"], "clone.json");
@@ -427,11 +414,9 @@ TEST_F(StudioSessionTest, RepliesAreJsonWhateverBytesTheMessageHeld) {
 
 TEST(StudioStats, PercentilesAreNearestRank) {
   const std::vector<double> values = {5, 1, 4, 2, 3, 10, 9, 8, 7, 6};
-  EXPECT_EQ(Percentile(values, 0.5), 5);
-  EXPECT_EQ(Percentile(values, 0.95), 10);
-  EXPECT_EQ(Percentile(values, 0.1), 1);
-  EXPECT_EQ(Percentile({}, 0.5), 0);
-  EXPECT_EQ(Percentile({7}, 0.99), 7);
+  EXPECT_EQ(std::vector<double>({Percentile(values, 0.5), Percentile(values, 0.95), Percentile(values, 0.1),
+                                 Percentile({}, 0.5), Percentile({7}, 0.99)}),
+            std::vector<double>({5, 10, 1, 0, 7}));
 }
 
 }  // namespace
