@@ -65,10 +65,8 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   const std::string aaa = "\"" + std::string(56, 'a') + "…";
   const Case kCases[] = {
       {"nested width", "a.json", Doc(deep), "canvas.width[0][0]…", "nested deeper than 64 levels"},
-      {"nested x", "b.json", Doc("64", deep), "strokes[0].events[0].x[0][0]…",
-       "nested deeper than 64 levels"},
-      {"nested transfer", "c.json", Doc("64", "0.5", deep), "transfer[0][0]…",
-       "nested deeper than 64 levels"},
+      {"nested x", "b.json", Doc("64", deep), "strokes[0].events[0].x[0][0]…", "nested deeper than 64 levels"},
+      {"nested transfer", "c.json", Doc("64", "0.5", deep), "transfer[0][0]…", "nested deeper than 64 levels"},
       {"nested colour", "d.json", Doc("64", "0.5", "\"normal\"", deep), "source.colour[0][0]…",
        "nested deeper than 64 levels"},
       {"nested in a stroke file", "e.kst", std::string(kst.begin(), kst.end()),
@@ -92,10 +90,8 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
       {"clone width past 16 bits", "l.json", CloneDoc("wraps.png"), "strokes[0].source.image",
        "'" + (dir / "wraps.png").string() +
            "' is 65636 × 10 pixels, over the limit of 30000 pixels a side and 268435456 pixels in all"},
-      {"clone bomb", "m.json", CloneDoc("bomb.png"), "strokes[0].source.image",
-       "'" + (dir / "bomb.png").string() +
-           "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels "
-           "in all"},
+      {"clone bomb", "m.json", CloneDoc("bomb.png"), "strokes[0].source.image", "'" + (dir / "bomb.png").string() +
+           "' is 20000 × 20000 pixels, over the limit of 30000 pixels a side and 268435456 pixels " "in all"},
   };
   fs::create_directories(dir / "folder");
   for (const Case& c : kCases) {
@@ -133,8 +129,7 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   const ProgramRun r = RunKstroke("render " + huge.string() + " -q -o " + (dir / "o.png").string());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kstroke render: " + huge.string() +
-                       ": larger than the 64.0 MiB a stroke description or stroke file may have "
-                       "(65.0 MiB)\n");
+                       ": larger than the 64.0 MiB a stroke description or stroke file may have " "(65.0 MiB)\n");
 }
 
 TEST(HostileInput, FailedWritesToStandardOutputAreFailures) {
@@ -161,8 +156,7 @@ TEST(HostileInput, OutOfMemorySaysWhatDidNotFit) {
                                   "ulimit -v 2000000;");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "kstroke render: " + doc.string() +
-                       ": out of memory for the canvas: 30000 × 30000 pixels at 32 bits "
-                       "(14400.0 MB)\n");
+                       ": out of memory for the canvas: 30000 × 30000 pixels at 32 bits " "(14400.0 MB)\n");
   EXPECT_FALSE(fs::exists(dir / "o.png"));
 }
 #endif

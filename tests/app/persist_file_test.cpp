@@ -27,19 +27,12 @@ struct Node {
   std::vector<Node> children;
 };
 
-void Put32(std::vector<uint8_t>* b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b->push_back(uint8_t(v >> s));
-}
-void PutF32(std::vector<uint8_t>* b, float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  Put32(b, u);
-}
-void PutF64(std::vector<uint8_t>* b, double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, 8);
-  Put32(b, uint32_t(u >> 32));
-  Put32(b, uint32_t(u));
+// A number big-endian (uint32_t, float or double; the tests run little-endian).
+template <typename T>
+void Put(std::vector<uint8_t>* b, T v) {
+  uint8_t raw[sizeof(T)];
+  std::memcpy(raw, &v, sizeof(T));
+  b->insert(b->end(), std::rbegin(raw), std::rend(raw));
 }
 
 std::vector<uint8_t> Bytes(const Node& n) {
@@ -50,7 +43,7 @@ std::vector<uint8_t> Bytes(const Node& n) {
     body.insert(body.end(), child.begin(), child.end());
   }
   std::vector<uint8_t> out(n.tag.begin(), n.tag.end());
-  Put32(&out, uint32_t(body.size()));
+  Put(&out, uint32_t(body.size()));
   out.insert(out.end(), body.begin(), body.end());
   if (body.size() % 2) out.push_back(0);
   return out;
@@ -65,11 +58,9 @@ Node* Find(Node& n, const std::string& name) {
 }
 
 void Remove(Node& n, const std::string& name) {
-  for (auto it = n.children.begin(); it != n.children.end(); ++it)
-    if (it->tag == name || it->listType == name) {
-      n.children.erase(it);
-      return;
-    }
+  const auto it = std::find_if(n.children.begin(), n.children.end(),
+                               [&](const Node& c) { return c.tag == name || c.listType == name; });
+  if (it != n.children.end()) return void(n.children.erase(it));
   for (Node& c : n.children) Remove(c, name);
 }
 
@@ -83,27 +74,20 @@ const char* kTiny = R"({"canvas": {"width": 64, "height": 48}, "strokes": [{"rec
 
 Node Table(const char* tag, const std::vector<std::pair<double, float>>& entries) {
   Node n{tag, "", {}, {}};
-  for (const auto& e : entries) {
-    PutF64(&n.data, e.first);
-    PutF32(&n.data, e.second);
-  }
+  for (const auto& [time, value] : entries) Put(&n.data, time), Put(&n.data, value);
   return n;
 }
 
 Node TinyTree() {
-  const std::string settings =
-      StrokeDocToJson(ParseStrokeDoc(kTiny, "tiny.json"), DocPart::kSettings);
+  const std::string settings = StrokeDocToJson(ParseStrokeDoc(kTiny, "tiny.json"), DocPart::kSettings);
   Node points{"bzpt", "", {}, {}};
-  Put32(&points.data, 2);
+  Put(&points.data, uint32_t(2));
   for (float v : {0.25f, 0.5f, 0.5f, 0.5f, 0.625f, 0.5f, 0.75f, 0.5f, 0.75f, 0.5f, 0.75f, 0.5f})
-    PutF32(&points.data, v);
+    Put(&points.data, v);
   Node timing{"tmds", "", {}, {}};
-  for (double v : {0.0, 0.0, 0.5, 1.0}) PutF64(&timing.data, v);
+  for (double v : {0.0, 0.0, 0.5, 1.0}) Put(&timing.data, v);
   Node spacing{"tpsp", "", {}, {}};
-  for (const auto& [time, on] : {std::pair{0.0, 0}, {0.5, 1}}) {
-    PutF64(&spacing.data, time);
-    spacing.data.push_back(uint8_t(on));
-  }
+  for (const auto& [time, on] : {std::pair{0.0, 0}, {0.5, 1}}) Put(&spacing.data, time), spacing.data.push_back(uint8_t(on));
   Node tables{"LIST", "pnts", {},
               {timing, spacing, Table("dmtr", {{0.0, 1.0f}, {0.5, 0.5f}}), Table("optc", {{0.5, 1.0f}}),
                Table("flow", {{0.5, 0.75f}}), Table("angl", {{0.5, 0.0f}}), Table("rndn", {{0.5, 1.0f}})}};
@@ -114,8 +98,7 @@ Node TinyTree() {
            {"LIST", "strk", {}, {shape}}}};
 }
 
-const char* const kExamples[] = {"fill.json",  "pressure.json", "ellipse.json",
-                                 "clone.json", "deep16.json",   "float32.json"};
+const char* const kExamples[] = {"fill.json", "pressure.json", "ellipse.json", "clone.json", "deep16.json", "float32.json"};
 
 std::string ErrorOf(const std::vector<uint8_t>& bytes) {
   try {
@@ -135,8 +118,7 @@ TEST_F(StrokeFile, WritesTheDocumentedLayout) {
   ASSERT_EQ(loaded.strokes.size(), 1u);
   ASSERT_TRUE(loaded.strokes[0].recorded.has_value());
   EXPECT_TRUE(*loaded.strokes[0].recorded == *doc.strokes[0].recorded);
-  EXPECT_EQ(loaded.width, 64);
-  EXPECT_EQ(loaded.path, "tiny.kst");
+  EXPECT_EQ(std::pair(loaded.width, loaded.path), std::pair(64, std::string("tiny.kst")));
 }
 
 TEST_F(StrokeFile, RoundTripThroughJsonIsByteForByteAndRendersTheSamePixels) {
@@ -154,10 +136,8 @@ TEST_F(StrokeFile, RoundTripThroughJsonIsByteForByteAndRendersTheSamePixels) {
       EXPECT_TRUE(*loaded.strokes[i].recorded ==
                   RecordedFromShape(*RecordStroke(doc.strokes[i], doc.width, doc.height, "x")));
     }
-    EXPECT_EQ(StrokeDocToJson(loaded, DocPart::kSettings),
-              StrokeDocToJson(doc, DocPart::kSettings));
-    const StrokeDoc reparsed = ParseStrokeDoc(StrokeDocToJson(loaded), "x.json");
-    EXPECT_EQ(StrokeFileBytes(reparsed), saved);
+    EXPECT_EQ(StrokeDocToJson(loaded, DocPart::kSettings), StrokeDocToJson(doc, DocPart::kSettings));
+    EXPECT_EQ(StrokeFileBytes(ParseStrokeDoc(StrokeDocToJson(loaded), "x.json")), saved);
     const std::unique_ptr<GX_World> painted = RenderDocument(doc, nullptr);
     EXPECT_EQ(Difference(*painted, *RenderDocument(loaded, nullptr)).pixels, 0u);
     // The stroke did paint: the canvas is not the bare background.
@@ -168,26 +148,16 @@ TEST_F(StrokeFile, RoundTripThroughJsonIsByteForByteAndRendersTheSamePixels) {
 TEST_F(StrokeFile, FloatsAndDoublesSurviveJsonExactly) {
   StrokeDoc doc = ParseStrokeDoc(kTiny, "tiny.json");
   DocRecorded& r = *doc.strokes[0].recorded;
-  r.vertices[0] = {
-      {{0.1f, -0.0f}, {1.0f / 3.0f, std::nextafter(0.5f, 1.0f)}, {1e-40f, -99.99999f}}};
-  r.timeDistance = {{-123.45678901234567, 0.0},
-                    {0.1 + 0.2, 1e-300},
-                    {1.0 / 3.0, 0.1},
-                    {std::nextafter(1.0 / 3.0, 1.0), std::nextafter(0.1, 1.0)},
-                    {0.5, 1.0}};
-  r.params[0] = {{-1e9, 0.6f},
-                 {0.0, std::nextafter(0.6f, 1.0f)},
-                 {0.25, 1e-40f},
-                 {0.375, -3600.0f},
-                 {0.5, 3599.9998f}};
+  r.vertices[0] = {{{0.1f, -0.0f}, {1.0f / 3.0f, std::nextafter(0.5f, 1.0f)}, {1e-40f, -99.99999f}}};
+  r.timeDistance = {{-123.45678901234567, 0.0}, {0.1 + 0.2, 1e-300}, {1.0 / 3.0, 0.1},
+                    {std::nextafter(1.0 / 3.0, 1.0), std::nextafter(0.1, 1.0)}, {0.5, 1.0}};
+  r.params[0] = {{-1e9, 0.6f}, {0.0, std::nextafter(0.6f, 1.0f)}, {0.25, 1e-40f}, {0.375, -3600.0f}, {0.5, 3599.9998f}};
   const StrokeDoc back = ParseStrokeDoc(StrokeDocToJson(doc), "back.json");
   EXPECT_TRUE(*back.strokes[0].recorded == r);
   // == cannot tell -0 from 0: the file bytes can.
   EXPECT_EQ(StrokeFileBytes(back), StrokeFileBytes(doc));
   // Floats read as their shortest decimal.
-  EXPECT_NE(
-      StrokeDocToJson(doc).find("[[0.1, -0.0], [0.33333334, 0.50000006], [1e-40, -99.99999]]"),
-      std::string::npos);
+  EXPECT_NE(StrokeDocToJson(doc).find("[[0.1, -0.0], [0.33333334, 0.50000006], [1e-40, -99.99999]]"), std::string::npos);
   EXPECT_NE(StrokeDocToJson(doc).find("[-1000000000.0, 0.6]"), std::string::npos);
 }
 
@@ -203,15 +173,13 @@ TEST_F(StrokeFile, OldFilesWithoutSomeTablesStillLoad) {
     else Remove(tree, "kver");
     return ParseStrokeFile(Bytes(tree), "bg.kst").background;
   };
-  EXPECT_EQ(withBackground(TinyTree(), nullptr), (std::array<double, 4>{{1, 0, 0, 0.5}}));
-  EXPECT_EQ(withBackground(TinyTree(), "1"), (std::array<double, 4>{{1, 0, 0, 0.5}}));
-  EXPECT_EQ(withBackground(TinyTree(), "2"), (std::array<double, 4>{{0.5, 1, 0, 0}}));
+  using Rgba = std::array<double, 4>;
+  EXPECT_EQ(withBackground(TinyTree(), nullptr), (Rgba{{1, 0, 0, 0.5}}));
+  EXPECT_EQ(withBackground(TinyTree(), "1"), (Rgba{{1, 0, 0, 0.5}}));
+  EXPECT_EQ(withBackground(TinyTree(), "2"), (Rgba{{0.5, 1, 0, 0}}));
 
   Node tree = TinyTree();
-  Remove(tree, "kver");
-  Remove(tree, "tpsp");
-  Remove(tree, "rndn");
-  Remove(tree, "angl");
+  for (const char* tag : {"kver", "tpsp", "rndn", "angl"}) Remove(tree, tag);
   // Chunks this program does not know are passed over.
   Find(tree, "kstk")->children.push_back({"xtra", "", {1, 2, 3}, {}});
   Find(tree, "pnts")->children.push_back({"LIST", "futr", {}, {{"abcd", "", {7}, {}}}});
@@ -225,36 +193,23 @@ TEST_F(StrokeFile, OldFilesWithoutSomeTablesStillLoad) {
   // Tables that are there are read as written.
   EXPECT_EQ(r.params[K_StrokeParam_Diameter], (std::vector<F>{{0.0, 1.0f}, {0.5, 0.5f}}));
   EXPECT_EQ(r.params[K_StrokeParam_Flow], (std::vector<F>{{0.5, 0.75f}}));
-  const std::unique_ptr<GX_World> canvas = RenderDocument(doc, nullptr);
-  EXPECT_GT(Difference(*canvas, *NewCanvas(doc)).pixels, 50u);
+  EXPECT_GT(Difference(*RenderDocument(doc, nullptr), *NewCanvas(doc)).pixels, 50u);
 }
 
 TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
-  using Make = std::function<std::vector<uint8_t>()>;
-  auto edit = [](std::function<void(Node&)> change) -> Make {
-    return [change] {
-      Node tree = TinyTree();
-      change(tree);
-      return Bytes(tree);
-    };
+  const std::vector<uint8_t> whole = Bytes(TinyTree());
+  auto edit = [](const std::function<void(Node&)>& change) {
+    Node tree = TinyTree();
+    change(tree);
+    return Bytes(tree);
   };
-  auto cut = [](size_t keep) -> Make {
-    return [keep] {
-      std::vector<uint8_t> b = Bytes(TinyTree());
-      b.resize(keep);
-      return b;
-    };
-  };
-  // Overwrites the size field of the first chunk tagged `tag`.
-  auto size = [](const char* tag, uint32_t value) -> Make {
-    return [tag, value] {
-      std::vector<uint8_t> b = Bytes(TinyTree());
-      const auto at = std::search(b.begin(), b.end(), tag, tag + 4);
-      std::vector<uint8_t> field;
-      Put32(&field, value);
-      std::copy(field.begin(), field.end(), at + 4);
-      return b;
-    };
+  auto cut = [&](size_t keep) { return std::vector<uint8_t>(whole.begin(), whole.begin() + long(keep)); };
+  // The file with the size field of the first chunk tagged `tag` set to `value`.
+  auto size = [&](const char* tag, uint32_t value) {
+    std::vector<uint8_t> b = whole, field;
+    Put(&field, value);
+    std::copy(field.begin(), field.end(), std::search(b.begin(), b.end(), tag, tag + 4) + 4);
+    return b;
   };
   auto setTable = [](const char* tag, std::vector<std::pair<double, float>> e) {
     return [tag, e](Node& t) { *Find(t, tag) = Table(tag, e); };
@@ -264,32 +219,31 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
     return edit([=](Node& t) {
       std::vector<uint8_t>& d = Find(t, "bzpt")->data;
       d.resize(4);
-      for (int i = 0; i < 12; ++i) PutF32(&d, i == at ? value : 0.5f);
+      for (int i = 0; i < 12; ++i) Put(&d, i == at ? value : 0.5f);
     });
   };
   auto timing = [&](double time, double position) {
     return edit([=](Node& t) {
       Find(t, "tmds")->data.clear();
-      for (double v : {0.0, 0.0, time, position}) PutF64(&Find(t, "tmds")->data, v);
+      for (double v : {0.0, 0.0, time, position}) Put(&Find(t, "tmds")->data, v);
     });
   };
   const std::string cutShort =
       "t.kst: chunk \"kstk\": cut short (the file or its parent chunk ends inside it)";
-  struct Case {
+  const struct {
     const char* name;
-    Make make;
+    std::vector<uint8_t> bytes;
     std::string message;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"empty file", cut(0), "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
-      {"json text", [] { return std::vector<uint8_t>(kTiny, kTiny + std::strlen(kTiny)); },
+      {"json text", std::vector<uint8_t>(kTiny, kTiny + std::strlen(kTiny)),
        "t.kst: not a kstroke stroke file (no chunk \"kstk\")"},
-      {"another chunk file", [] { return Bytes({"LIST", "shap", {}, {}}); },
+      {"another chunk file", Bytes({"LIST", "shap", {}, {}}),
        "t.kst: not a kstroke stroke file (it starts with a \"shap\" list, not \"kstk\")"},
       {"cut in the first header", cut(6), cutShort},
       {"cut in the settings", cut(100), cutShort},
-      {"cut in the tables", cut(Bytes(TinyTree()).size() - 20), cutShort},
-      {"cut by one byte", cut(Bytes(TinyTree()).size() - 1), cutShort},
+      {"cut in the tables", cut(whole.size() - 20), cutShort},
+      {"cut by one byte", cut(whole.size() - 1), cutShort},
       {"child past its list", size("kdoc", 100000),
        "t.kst: chunk \"kstk\": chunk \"kdoc\": its size runs past the end of its parent chunk"},
       {"points past the shape", size("bzpt", 1000),
@@ -308,18 +262,13 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
       {"settings with events", edit([](Node& t) {
          const std::string s = R"({"strokes": [{"events": [{"t": 0, "x": 0, "y": 0}]}]})";
          Find(t, "kdoc")->data.assign(s.begin(), s.end());
-       }),
-       "t.kst: chunk \"kdoc\": strokes[0].events: unknown field"},
-      {"stroke missing", edit([](Node& t) { Remove(t, "strk"); }),
-       "t.kst: strokes[0]: chunk \"strk\" missing"},
+       }), "t.kst: chunk \"kdoc\": strokes[0].events: unknown field"},
+      {"stroke missing", edit([](Node& t) { Remove(t, "strk"); }), "t.kst: strokes[0]: chunk \"strk\" missing"},
       {"stroke too many", edit([](Node& t) { t.children.push_back(t.children.back()); }),
        "t.kst: chunk \"kstk\": holds 2 strokes but chunk \"kdoc\" describes 1"},
-      {"no shape", edit([](Node& t) { Remove(t, "shap"); }),
-       "t.kst: strokes[0]: chunk \"shap\" missing"},
-      {"no points", edit([](Node& t) { Remove(t, "bzpt"); }),
-       "t.kst: strokes[0]: chunk \"bzpt\" missing"},
-      {"no tables", edit([](Node& t) { Remove(t, "pnts"); }),
-       "t.kst: strokes[0]: chunk \"pnts\" missing"},
+      {"no shape", edit([](Node& t) { Remove(t, "shap"); }), "t.kst: strokes[0]: chunk \"shap\" missing"},
+      {"no points", edit([](Node& t) { Remove(t, "bzpt"); }), "t.kst: strokes[0]: chunk \"bzpt\" missing"},
+      {"no tables", edit([](Node& t) { Remove(t, "pnts"); }), "t.kst: strokes[0]: chunk \"pnts\" missing"},
       {"no timing", edit([](Node& t) { Remove(t, "tmds"); }),
        "t.kst: strokes[0]: chunk \"tmds\" missing (a stroke cannot do without its timing)"},
       {"mask shape", edit([](Node& t) { Find(t, "shhd")->data[0] = 1; }),
@@ -331,13 +280,11 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
       {"shape with a rectangle", edit([](Node& t) {
          Node& h = *Find(t, "shhd");
          h.data[2] = 1;
-         for (float v : {0.0f, 0.0f, 64.0f, 48.0f}) PutF32(&h.data, v);
-       }),
-       "t.kst: strokes[0]: chunk \"shhd\": not a relative stroke path without a rectangle (has a rectangle)"},
+         for (float v : {0.0f, 0.0f, 64.0f, 48.0f}) Put(&h.data, v);
+       }), "t.kst: strokes[0]: chunk \"shhd\": not a relative stroke path without a rectangle (has a rectangle)"},
       {"vertex count too large", edit([](Node& t) { Find(t, "bzpt")->data[3] = 3; }),
        "t.kst: strokes[0]: chunk \"bzpt\": holds fewer points than its vertex count"},
-      {"point not finite", points(7, NAN),
-       "t.kst: strokes[0]: chunk \"bzpt\": a point is not a finite number"},
+      {"point not finite", points(7, NAN), "t.kst: strokes[0]: chunk \"bzpt\": a point is not a finite number"},
       {"no vertex", edit([](Node& t) { Find(t, "bzpt")->data = {0, 0, 0, 0}; }),
        "t.kst: strokes[0]: chunk \"bzpt\": expected at least one vertex"},
       {"point far off", points(9, 150.0f),
@@ -353,9 +300,9 @@ TEST_F(StrokeFile, DefectsEndWithOneLineNamingTheChunk) {
       {"factor far off", edit(setTable("angl", {{0.5, 1e6f}})),
        "t.kst: strokes[0]: chunk \"angl\", entry 0: expected a number from -3600 to 3600, got 1000000.0"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string message = ErrorOf(c.make());
+    const std::string message = ErrorOf(c.bytes);
     EXPECT_EQ(message, c.message);
     EXPECT_EQ(message.find('\n'), std::string::npos);
   }
@@ -376,15 +323,12 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
        "f.json: strokes[0].recorded: give either events or recorded, not both"},
       {"neither", [&](json& j) { stroke(j).erase("recorded"); },
        "f.json: strokes[0].events: missing (a stroke needs events or recorded)"},
-      {"unknown field", [&](json& j) { rec(j)["speed"] = 1; },
-       "f.json: strokes[0].recorded.speed: unknown field"},
-      {"no vertices", [&](json& j) { rec(j).erase("vertices"); },
-       "f.json: strokes[0].recorded.vertices: missing"},
+      {"unknown field", [&](json& j) { rec(j)["speed"] = 1; }, "f.json: strokes[0].recorded.speed: unknown field"},
+      {"no vertices", [&](json& j) { rec(j).erase("vertices"); }, "f.json: strokes[0].recorded.vertices: missing"},
       {"empty vertices", [&](json& j) { rec(j)["vertices"] = json::array(); },
        "f.json: strokes[0].recorded.vertices: expected at least one vertex"},
       {"two points", [&](json& j) { rec(j)["vertices"][0].erase(2); },
-       "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two "
-       "tangent points"},
+       "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two " "tangent points"},
       {"point of three", [&](json& j) { rec(j)["vertices"][1][1] = {1, 2, 3}; },
        "f.json: strokes[0].recorded.vertices[1][1]: expected a point [x, y]"},
       {"point far off", [&](json& j) { rec(j)["vertices"][1][2][0] = 150; },
@@ -400,14 +344,12 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"position past the path", [&](json& j) { rec(j)["timeDistance"][1][1] = 2; },
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 1, got 2.0"},
       {"position goes back", [&](json& j) { rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}}; },
-       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least "
-       "0.5, got 0.25"},
+       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least " "0.5, got 0.25"},
       {"closed path has one more segment",
        [&](json& j) {
          rec(j)["closed"] = true;
          rec(j)["timeDistance"][1][1] = 2.5;
-       },
-       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 2, got 2.5"},
+       }, "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 2, got 2.5"},
       {"spacing not bool", [&](json& j) { rec(j)["spacing"][0][1] = 1; },
        "f.json: strokes[0].recorded.spacing[0][1]: expected true or false, got 1"},
       {"empty spacing", [&](json& j) { rec(j)["spacing"] = json::array(); },
@@ -419,8 +361,7 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"empty table", [&](json& j) { rec(j)["params"]["angle"] = json::array(); },
        "f.json: strokes[0].recorded.params.angle: expected at least one entry"},
       {"factor far off", [&](json& j) { rec(j)["params"]["opacity"][0][1] = -4000; },
-       "f.json: strokes[0].recorded.params.opacity[0][1]: expected a number from -3600 to 3600, "
-       "got -4000.0"},
+       "f.json: strokes[0].recorded.params.opacity[0][1]: expected a number from -3600 to 3600, " "got -4000.0"},
       {"table ends early", [&](json& j) { rec(j)["params"]["flow"] = {{0, 1}, {0.25, 0.5}}; },
        "f.json: strokes[0].recorded.params.flow[1][0]: expected a time of at least 0.5 (where "
        "the timing ends), got 0.25"},
@@ -443,21 +384,16 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
 }
 
 TEST(StrokeFileDoc, RelocatingKeepsImagesPointingAtTheSameFile) {
-  struct Case {
-    const char* name;
-    const char* from;
-    const char* image;
-    const char* to;
-    const char* expected;
+  const struct {
+    const char *from, *image, *to, *expected;
+  } kCases[] = {
+      {"/a/b/x.json", "img/c.png", "/a/b/y.kst", "img/c.png"},       // the same folder
+      {"/a/b/x.json", "img/c.png", "/a/d/y.kst", "../b/img/c.png"},  // a sibling
+      {"/a/x.json", "c.png", "/a/d/e/y.kst", "../../c.png"},         // deeper
+      {"/a/b/x.json", "/img/c.png", "/q/y.kst", "/img/c.png"},       // absolute stays
   };
-  const Case cases[] = {
-      {"same folder", "/a/b/x.json", "img/c.png", "/a/b/y.kst", "img/c.png"},
-      {"sibling folder", "/a/b/x.json", "img/c.png", "/a/d/y.kst", "../b/img/c.png"},
-      {"deeper", "/a/x.json", "c.png", "/a/d/e/y.kst", "../../c.png"},
-      {"absolute stays", "/a/b/x.json", "/img/c.png", "/q/y.kst", "/img/c.png"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.to);
     StrokeDoc doc = ParseStrokeDoc(kTiny, c.from);
     doc.strokes[0].source.type = "clone";
     doc.strokes[0].source.image = c.image;
@@ -488,8 +424,7 @@ TEST(StrokeFileProgram, CorruptFileIsOneLineAndStatusOne) {
   const std::string dir = NewFolder("corrupt") + "/";
   std::vector<uint8_t> bytes = Bytes(TinyTree());
   WriteText(dir + "cut.kst", std::string(bytes.begin(), bytes.begin() + long(bytes.size() / 2)));
-  const std::string err = dir + "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk "
-                                "ends inside it)\n";
+  const std::string err = dir + "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk " "ends inside it)\n";
   ExpectRefusals({{"load", "load " + dir + "cut.kst", 1, "kstroke load: " + err},
                   {"render", "render " + dir + "cut.kst -q -o " + dir + "x.png", 1, "kstroke render: " + err},
                   {"save", "save " + dir + "cut.kst -q -o " + dir + "x.kst", 1, "kstroke save: " + err}});

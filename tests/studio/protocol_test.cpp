@@ -123,8 +123,7 @@ TEST(StudioProtocol, EveryWrongMessageGetsOneLineNamingTheField) {
       {"accumulate", R"({"type": "tool", "brush": {"accumulate": "wet"}})", false,
        "tool.brush.accumulate: expected one of build-up, additive, got \"wet\""},
       {"dynamics input", R"({"type": "tool", "brush": {"dynamics": {"flow": {"input": "pen", "curve": [[0, 1]]}}}})",
-       false,
-       "tool.brush.dynamics.flow.input: expected one of pressure, tiltX, tiltY, twist, speed, "
+       false, "tool.brush.dynamics.flow.input: expected one of pressure, tiltX, tiltY, twist, speed, "
        "direction, random, got \"pen\""},
       {"dynamics factor", R"({"type": "tool", "brush": {"dynamics": {"size": []}}})", false,
        "tool.brush.dynamics.size: unknown field"},
