@@ -75,8 +75,7 @@ TEST(AnimateFrames, FrameChoiceIsReadStrictly) {
     try {
       const FrameRange r = ParseFrameRange(c.frames, c.count);
       EXPECT_EQ(c.error, "") << "no error";
-      EXPECT_EQ(std::tuple(r.count, r.first, r.last),
-                std::tuple(c.expected.count, c.expected.first, c.expected.last));
+      EXPECT_EQ(std::tuple(r.count, r.first, r.last), std::tuple(c.expected.count, c.expected.first, c.expected.last));
     } catch (const AnimateError& e) {
       EXPECT_EQ(e.what(), c.error);
     }
@@ -121,8 +120,7 @@ TEST_F(Animate, KeyframeProblemsAreOneLine) {
     std::function<void()> run;
     std::string message;
   } kCases[] = {
-      {[&] { Animation(two, one, false); },
-       Example("fill.json") + " has 1 stroke but " + Example("keyframe_a.json") +
+      {[&] { Animation(two, one, false); }, Example("fill.json") + " has 1 stroke but " + Example("keyframe_a.json") +
            " has 2 strokes: keyframes need the same number of strokes"},
       {[&] { Animation(still, std::nullopt, true); },
        "still.json: strokes[0]: a stroke must end after time 0 to be written on"},
@@ -167,8 +165,7 @@ TEST_F(Animate, WriteOnDrawsItsShareOfThePathLength) {
   }
   // Nothing at first, the stroke as painted at the end.
   EXPECT_EQ(Difference(*animation.RenderFrame(0, frames, nullptr), *NewCanvas(doc)).pixels, 0u);
-  EXPECT_EQ(Difference(*animation.RenderFrame(frames - 1, frames, nullptr),
-                       *RenderDocument(doc, nullptr)).pixels, 0u);
+  EXPECT_EQ(Difference(*animation.RenderFrame(frames - 1, frames, nullptr), *RenderDocument(doc, nullptr)).pixels, 0u);
 }
 
 TEST_F(Animate, WriteOnEndMapsShareToTime) {
@@ -205,8 +202,7 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
     int32_t reportsAfter = 0;
   } canceller{fs::path(folder) / "frame_0001.png"};
   int written = -1;
-  EXPECT_EQ(ThrownCode([&] { animation.RenderFrames({4, 0, 3}, folder, &canceller, &written); }),
-            GX_Err_Cancelled);
+  EXPECT_EQ(ThrownCode([&] { animation.RenderFrames({4, 0, 3}, folder, &canceller, &written); }), GX_Err_Cancelled);
   EXPECT_GE(canceller.reportsAfter, 1);
   EXPECT_EQ(written, 2);
   EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));

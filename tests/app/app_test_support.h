@@ -125,8 +125,7 @@ public:
       std::ifstream status("/proc/" + std::to_string(pid) + "/status");
       std::string line;
       while (std::getline(status, line))
-        if (line.rfind("SigCgt:", 0) == 0 &&
-            (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1)
+        if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1)
           return true;
       usleep(10000);
     }
@@ -166,8 +165,7 @@ inline std::string NewFolder(const std::string& name) {
 }
 
 /// The names in `folder`, sorted; `prefix` keeps only those that start with it.
-inline std::vector<std::string> NamesIn(const std::filesystem::path& folder,
-                                        const std::string& prefix = "") {
+inline std::vector<std::string> NamesIn(const std::filesystem::path& folder, const std::string& prefix = "") {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
@@ -183,8 +181,7 @@ inline std::string FrameDifferences(const std::string& expected, const std::stri
   const std::vector<std::string> want = NamesIn(expected, "frame_");
   const std::vector<std::string> got = NamesIn(actual, "frame_");
   if (want != got)
-    return std::to_string(want.size()) + " frames expected, " + std::to_string(got.size()) +
-           " found";
+    return std::to_string(want.size()) + " frames expected, " + std::to_string(got.size()) + " found";
   std::string differing;
   for (const std::string& name : want)
     if (SlurpFile(expected + "/" + name) != SlurpFile(actual + "/" + name)) differing += " " + name;
@@ -248,8 +245,7 @@ inline CanvasDiff Difference(const GX_World& a, const GX_World& b) {
     for (int x = 0; x < std::min(a.Width(), b.Width()); ++x) {
       double most = 0;
       for (int c = 0; c < 4; ++c)
-        most = std::max(most, std::fabs(GoldenChannel(*a.GetLayer(), x, y, c) -
-                                        GoldenChannel(*b.GetLayer(), x, y, c)));
+        most = std::max(most, std::fabs(GoldenChannel(*a.GetLayer(), x, y, c) - GoldenChannel(*b.GetLayer(), x, y, c)));
       d.pixels += most > 0;
       d.largest = std::max(d.largest, most);
     }

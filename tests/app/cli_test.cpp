@@ -42,8 +42,7 @@ TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
 TEST(Cli, TablesPrintsTheBuiltInStrokeOrAFilesStrokes) {
   const ProgramRun builtIn = RunKstroke("tables");
   ASSERT_EQ(builtIn.status, 0) << builtIn.err;
-  EXPECT_EQ(builtIn.out.rfind("built-in stroke: strokes[0]: 47 segment(s), duration 0.783333\n", 0), 0u)
-      << builtIn.out;
+  EXPECT_EQ(builtIn.out.rfind("built-in stroke: strokes[0]: 47 segment(s), duration 0.783333\n", 0), 0u) << builtIn.out;
   EXPECT_NE(builtIn.out.find("off (forced tip)"), std::string::npos);
   const ProgramRun file = RunKstroke("tables " + Example("ellipse.json"));
   ASSERT_EQ(file.status, 0) << file.err;
@@ -89,16 +88,14 @@ TEST(Cli, OptionsPaintAsTheSameFieldsInTheFile) {
     const ProgramRun r = RunKstroke("render -q " + TestScratchDir() + "field.json -o " + b);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(SlurpFile(a) == SlurpFile(b)) << "the option and the field paint differently";
-    EXPECT_FALSE(SlurpFile(a) == SlurpFile(KSTROKE_GOLDEN_DIR "/render/fill.png"))
-        << "the option changed nothing";
+    EXPECT_FALSE(SlurpFile(a) == SlurpFile(KSTROKE_GOLDEN_DIR "/render/fill.png")) << "the option changed nothing";
   }
 }
 
 TEST(Cli, VerboseGoesBeforeOrAfterTheCommand) {
   for (const char* args : {"-v render -q -o", "render -q -v -o"}) {
     SCOPED_TRACE(args);
-    const ProgramRun r =
-        RunKstroke(std::string(args) + " " + TestScratchDir() + "v.png " + Example("fill.json"));
+    const ProgramRun r = RunKstroke(std::string(args) + " " + TestScratchDir() + "v.png " + Example("fill.json"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("[K] RenderTips: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("[kstroke] Stroke: " + Example("fill.json") +

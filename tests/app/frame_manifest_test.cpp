@@ -70,8 +70,7 @@ TEST(FrameManifest, CheckReportsEachDamageAndResumeRendersOnlyThoseFrames) {
 
   r = RunKstroke("submit --check " + dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "frame_0001.png: damaged: 100 bytes, " + std::to_string(size1) +
-                       " when it was written\n"
+  EXPECT_EQ(r.out, "frame_0001.png: damaged: 100 bytes, " + std::to_string(size1) + " when it was written\n"
                        "frame_0002.png: damaged: its SHA-256 is not the one recorded when it was written\n"
                        "frame_0003.png: missing\n"
                        "frame_0004.png: not recorded in the manifest (its task stopped before it could be)\n"

@@ -50,8 +50,7 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   WriteText(dir / "wraps.png", PngClaiming(65636, 10));
   WriteText(dir / "bomb.png", PngClaiming(20000, 20000));
   const std::string kdoc = R"({"canvas": {"width": )" + deep + "}}";
-  const Bytes kst = List("kstk", Cat({Chunk("kver", Be32(1)),
-                                      Chunk("kdoc", Bytes(kdoc.begin(), kdoc.end()))}));
+  const Bytes kst = List("kstk", Cat({Chunk("kver", Be32(1)), Chunk("kdoc", Bytes(kdoc.begin(), kdoc.end()))}));
 
   struct Case {
     const char* name;

@@ -190,8 +190,7 @@ TEST(RenderOutput, TheNameChoosesTheFormat) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const fs::path out = dir / c.name;
-    const ProgramRun r =
-        RunKstroke("render " + Example("fill.json") + " -q -o " + out.string() + " " + c.extra);
+    const ProgramRun r = RunKstroke("render " + Example("fill.json") + " -q -o " + out.string() + " " + c.extra);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(FormatOfFile(out), c.format);
@@ -202,8 +201,7 @@ TEST(RenderOutput, TheNameChoosesTheFormat) {
 
 TEST(RenderOutput, NamesAndDepthsNoFormatHoldsAreUsageErrors) {
   const std::string dir = NewFolder("usage");
-  const std::string writable =
-      "; writable: PNG (.png: 8-bit or 16-bit), TIFF (.tif or .tiff: 8-bit, 16-bit or float), "
+  const std::string writable = "; writable: PNG (.png: 8-bit or 16-bit), TIFF (.tif or .tiff: 8-bit, 16-bit or float), "
       "OpenEXR (.exr: half or float), and PNG on standard output (-o -)\n";
   const std::string o = dir + "/o", p = "kstroke render: " + o;
   ExpectRefusals({
@@ -244,8 +242,7 @@ TEST(RenderOutput, FloatWorkPastOneSurvivesInExr) {
   const ProgramRun r = RunKstroke("render " + doc.string() + " -q", "cd " + dir.string() + " &&");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(FormatOfFile(dir / "kstroke.exr"), GX_ImageFormat::kExr);
-  std::unique_ptr<GX_World> back =
-      ReadBack((dir / "kstroke.exr").string(), 32, GX_ColourEncoding::kLinear);
+  std::unique_ptr<GX_World> back = ReadBack((dir / "kstroke.exr").string(), 32, GX_ColourEncoding::kLinear);
   EXPECT_EQ(Largest(*back, *RenderDocument(LoadStrokeDoc(doc.string()), nullptr)), 0.0) << "every value, past 0 and 1";
   EXPECT_FLOAT_EQ(PixelAt<GX_PixelFloat>(*back, 48, 32).red, 1.3f);
   EXPECT_LT(PixelAt<GX_PixelFloat>(*back, 48, 32).green, 0.0f);
@@ -266,15 +263,13 @@ TEST(RenderOutput, AnimationFramesTakeTheChosenFormat) {
 TEST(HostileImages, CloneImagesOfEveryFormatEndInOneLineAndWriteNothing) {
   const fs::path dir = NewFolder("hostile_images");
   // Real files to cut short.
-  std::unique_ptr<GX_World> source =
-      ReadBack(Example("clone_source.png"), 8, GX_ColourEncoding::kSrgb);
+  std::unique_ptr<GX_World> source = ReadBack(Example("clone_source.png"), 8, GX_ColourEncoding::kSrgb);
   auto written = [&](GX_ImageFormat f) {
     WriteImage(dir / "whole", f, *source);
     const std::string bytes = SlurpFile(dir / "whole");
     return bytes.substr(0, bytes.size() / 2);
   };
-  const std::string limit =
-      " pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";
+  const std::string limit = " pixels, over the limit of 30000 pixels a side and 268435456 pixels in all";
   struct Case {
     const char* file;
     std::string bytes;

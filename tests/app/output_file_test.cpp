@@ -57,8 +57,7 @@ TEST(AtomicOutput, WritesWholeOrLeavesNothing) {
       EXPECT_FALSE(fs::is_symlink(c.destination));
       EXPECT_EQ(SlurpFile(c.destination), "hello");
       EXPECT_EQ(fs::status(c.destination).permissions() & fs::perms::all,
-                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                    fs::perms::others_read);
+                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     } else if (c.error.empty()) {
       EXPECT_FALSE(fs::exists(c.destination));
     }
@@ -82,8 +81,7 @@ TEST(OutputProgram, NeverWritesThroughALinkOrAPredictableName) {
   EXPECT_EQ(SlurpFile(victim), "keep");
   EXPECT_FALSE(fs::is_symlink(dir / "o.png"));
   EXPECT_TRUE(SameImagePixels((dir / "o.png").string(), KSTROKE_GOLDEN_DIR "/render/fill.png"));
-  EXPECT_EQ(NamesIn(dir),
-            (std::vector<std::string>{"o.png", "o.png.part", "s.kst", "s.kst.part", "victim.png"}));
+  EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"o.png", "o.png.part", "s.kst", "s.kst.part", "victim.png"}));
 }
 
 TEST(OutputProgram, SignalsCancelAndLeaveOnlyTheInput) {
@@ -109,8 +107,7 @@ TEST(OutputProgram, SignalsCancelAndLeaveOnlyTheInput) {
     run.Signal(signal);
     EXPECT_EQ(run.Wait(), 128 + signal);
     EXPECT_FALSE(run.killed) << "the program did not handle the signal";
-    EXPECT_EQ(SlurpFile(err), "kstroke render: cancelled; " + (dir / "out.png").string() +
-                                  " not written\n");
+    EXPECT_EQ(SlurpFile(err), "kstroke render: cancelled; " + (dir / "out.png").string() + " not written\n");
     EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"slow.json"}));
   }
 }

@@ -345,8 +345,7 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 1, got 2.0"},
       {"position goes back", [&](json& j) { rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}}; },
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least " "0.5, got 0.25"},
-      {"closed path has one more segment",
-       [&](json& j) {
+      {"closed path has one more segment", [&](json& j) {
          rec(j)["closed"] = true;
          rec(j)["timeDistance"][1][1] = 2.5;
        }, "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 2, got 2.5"},

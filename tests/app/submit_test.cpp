@@ -24,8 +24,7 @@ const std::string kKeys = ExampleKeyframes();
 // and answers as `sbatch --parsable` does, or fails as sbatch does for a bad partition.
 std::string FakeSbatchFolder(bool fails) {
   const std::string bin = NewFolder(fails ? "failing-sbatch" : "sbatch");
-  const std::string body =
-      fails ? "echo 'sbatch: error: invalid partition specified: nope' >&2\n"
+  const std::string body = fails ? "echo 'sbatch: error: invalid partition specified: nope' >&2\n"
               "echo 'sbatch: error: Batch job submission failed: Invalid partition name specified' >&2\n" "exit 1\n"
             : "echo 4242\\;kstroke\n";
   WriteText(bin + "/sbatch", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"${0%/*}/sbatch-args\"\n" + body);
@@ -147,8 +146,7 @@ TEST(Submit, ScriptTasksRenderEveryFrameOnce) {
         << r.out;
     WriteText(folder + "/job.sh", r.out);
     for (size_t t = 0; t < c.frames.size(); ++t) {
-      const ProgramRun task =
-          RunShell("SLURM_ARRAY_TASK_ID=" + std::to_string(t) + " bash '" + folder + "/job.sh'");
+      const ProgramRun task = RunShell("SLURM_ARRAY_TASK_ID=" + std::to_string(t) + " bash '" + folder + "/job.sh'");
       EXPECT_EQ(task.status, 0) << task.err;
       EXPECT_EQ(task.out, "animate " + kKeys + " --count " + std::to_string(c.count) + " --frames " +
                               c.frames[t] + " -o " + out + " --resume\n");
@@ -157,8 +155,7 @@ TEST(Submit, ScriptTasksRenderEveryFrameOnce) {
   // Run by hand rather than by sbatch, the script says so and stops.
   const ProgramRun bare = RunShell("env -u SLURM_ARRAY_TASK_ID bash '" + folder + "/job.sh'");
   EXPECT_NE(bare.status, 0);
-  EXPECT_NE(bare.err.find("SLURM_ARRAY_TASK_ID: submit this script with sbatch"), std::string::npos)
-      << bare.err;
+  EXPECT_NE(bare.err.find("SLURM_ARRAY_TASK_ID: submit this script with sbatch"), std::string::npos) << bare.err;
   EXPECT_EQ(bare.out, "");
 }
 
@@ -167,8 +164,7 @@ TEST(Submit, ReadmeShowsTheScriptDryRunPrints) {
   const std::string shot = NewFolder("shot12");
   fs::copy_file(Example("keyframe_a.json"), shot + "/a.json");
   fs::copy_file(Example("keyframe_b.json"), shot + "/b.json");
-  const std::string command =
-      "kstroke submit a.json b.json --count 240 --chunk 24 -o frames/ --partition render "
+  const std::string command = "kstroke submit a.json b.json --count 240 --chunk 24 -o frames/ --partition render "
       "--time 30 --program /opt/kstroke/bin/kstroke --dry-run -- --mem=2G";
   const ProgramRun r = RunKstroke(command.substr(8), "cd " + shot + " &&");
   ASSERT_EQ(r.status, 0) << r.err;

@@ -17,12 +17,8 @@ const source = join(here, '..', '..', '..');
 const kstroke = process.env.KSTROKE || join(source, 'build', 'kstroke');
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 
-let server;
-let serverExit;
+let server, serverExit, origin, folder, browser;
 let serverOut = '';
-let origin;
-let folder;
-let browser;
 
 before(async () => {
   folder = mkdtempSync(join(tmpdir(), 'kstroke-studio-test-'));
@@ -77,23 +73,15 @@ async function penStroke(page, points, { modifiers = 0, pointerType = 'pen' } = 
   return ended;
 }
 
-async function strokeEnded(page, before) {
-  await page.waitForFunction((n) => window.studio.strokesEnded > n, before);
-}
-
 // A wave across the canvas with the pen's pressure and tilt changing along it.
 function wave(y0, { n = 40, x0 = 0.1, x1 = 0.8, tilt = 0 } = {}) {
-  const points = [];
-  for (let i = 0; i <= n; i++) {
-    const f = i / n;
-    points.push([x0 + (x1 - x0) * f, y0 + 0.12 * Math.sin(f * 7), 0.15 + 0.8 * f, tilt * Math.cos(f * 3), tilt * f]);
-  }
-  return points;
+  return Array.from({ length: n + 1 }, (_, i) => i / n).map((f) =>
+    [x0 + (x1 - x0) * f, y0 + 0.12 * Math.sin(f * 7), 0.15 + 0.8 * f, tilt * Math.cos(f * 3), tilt * f]);
 }
 
 async function paint(page, points, options) {
   const before = await penStroke(page, points, options);
-  await strokeEnded(page, before);
+  await page.waitForFunction((n) => window.studio.strokesEnded > n, before);
 }
 
 const replyCount = (page, type) => page.evaluate((t) => window.studio.replies.filter((r) => r === t).length, type);
@@ -137,9 +125,7 @@ async function compare(page, png) {
     other.drawImage(bitmap, 0, 0);
     const a = picture.getContext('2d').getImageData(0, 0, picture.width, picture.height).data;
     const b = other.getImageData(0, 0, bitmap.width, bitmap.height).data;
-    let differing = 0;
-    let maxDifference = 0;
-    let inked = 0;
+    let differing = 0, maxDifference = 0, inked = 0;
     for (let i = 0; i < a.length; i += 4) {
       let d = 0;
       for (let c = 0; c < 4; c++) d = Math.max(d, Math.abs(a[i + c] - b[i + c]));
@@ -162,16 +148,26 @@ function checksum(page) {
   });
 }
 
-test('a pen stroke with pressure and tilt shows the very pixels kstroke render draws', async () => {
+test('pen strokes with pressure and tilt, and presets switched, show the very pixels kstroke render draws', async () => {
   const page = await openStudio();
+  const ink = JSON.parse(readFileSync(join(source, 'brushes', 'ink.json'), 'utf8')).brush;
   await page.selectOption('#preset', 'pastel');
   await paint(page, wave(0.4, { tilt: 50 }));
+  // A preset switched to shows its fields in the panel and paints with them.
+  await page.selectOption('#preset', 'ink');
+  assert.equal(Number(await page.inputValue('#diameter-number')), ink.diameter);
+  assert.equal(await page.inputValue('#smoothing'), 'curve');
+  await paint(page, wave(0.6));
+  await page.selectOption('#preset', 'soft-eraser');
+  await paint(page, wave(0.45, { x0: 0.3, x1: 0.5, n: 10 }));
   const doc = await save(page, 'pen.json');
   const events = doc.strokes[0].events;
-  assert.equal(doc.strokes.length, 1);
+  assert.equal(doc.strokes.length, 3);
   assert.ok(events.length >= 40, `${events.length} events`);
   assert.ok(Math.abs(events[0].pressure - 0.15) < 1e-6, `pressure ${events[0].pressure}`);
-  assert.ok(Math.abs(events[events.length - 1].tiltY - 50) < 1e-6, `tiltY ${events[events.length - 1].tiltY}`);
+  assert.ok(Math.abs(events.at(-1).tiltY - 50) < 1e-6, `tiltY ${events.at(-1).tiltY}`);
+  assert.deepEqual([doc.strokes[1].brush.diameter, doc.strokes[1].brush.stabiliser], [ink.diameter, ink.stabiliser]);
+  assert.deepEqual(doc.strokes.map((s) => s.transfer), ['normal', 'normal', 'erase']);
   const same = await compareWithRender(page, 'pen.json');
   assert.ok(same.sameSize);
   assert.ok(same.inked > 2000, `only ${same.inked} pixels painted`);
@@ -192,41 +188,21 @@ test('undo and redo take and give back whole strokes; a new stroke drops the red
   await paint(page, wave(0.6));
   const two = await checksum(page);
   assert.notEqual(one, two);
-  await page.click('#undo');
-  await page.waitForFunction(() => window.studio.state.strokes === 1);
-  assert.equal(await checksum(page), one);
-  await page.keyboard.press('Control+z');
-  await page.waitForFunction(() => window.studio.state.strokes === 0);
-  assert.equal(await checksum(page), blank);
-  await page.click('#redo');
-  await page.waitForFunction(() => window.studio.state.strokes === 1);
-  await page.keyboard.press('Control+Shift+Z');
-  await page.waitForFunction(() => window.studio.state.strokes === 2);
-  assert.equal(await checksum(page), two);
+  const steps = [  // a button or key, the strokes and the picture after it
+    [() => page.click('#undo'), 1, one], [() => page.keyboard.press('Control+z'), 0, blank],
+    [() => page.click('#redo'), 1, one], [() => page.keyboard.press('Control+Shift+Z'), 2, two],
+  ];
+  for (const [act, strokes, picture] of steps) {
+    await act();
+    await page.waitForFunction((n) => window.studio.state.strokes === n, strokes);
+    assert.equal(await checksum(page), picture);
+  }
   await page.click('#clear');
   await page.waitForFunction(() => window.studio.state.strokes === 0 && window.studio.state.redo === 2);
   assert.equal(await checksum(page), blank);
   await paint(page, wave(0.5));
   assert.deepEqual(await page.evaluate(() => [window.studio.state.strokes, window.studio.state.redo]), [1, 0]);
   assert.equal(await page.isDisabled('#redo'), true);
-  await page.close();
-});
-
-test('switching presets paints with the preset, and its fields show in the panel', async () => {
-  const page = await openStudio();
-  const presets = JSON.parse(readFileSync(join(source, 'brushes', 'ink.json'), 'utf8'));
-  await page.selectOption('#preset', 'ink');
-  assert.equal(Number(await page.inputValue('#diameter-number')), presets.brush.diameter);
-  assert.equal(await page.inputValue('#smoothing'), 'curve');
-  await paint(page, wave(0.5));
-  await page.selectOption('#preset', 'soft-eraser');
-  await paint(page, wave(0.45, { x0: 0.3, x1: 0.5, n: 10 }));
-  const doc = await save(page, 'presets.json');
-  assert.equal(doc.strokes[0].brush.diameter, presets.brush.diameter);
-  assert.equal(doc.strokes[0].brush.stabiliser, presets.brush.stabiliser);
-  assert.equal(doc.strokes[0].transfer, 'normal');
-  assert.equal(doc.strokes[1].transfer, 'erase');
-  assert.equal((await compareWithRender(page, 'presets.json')).differing, 0);
   await page.close();
 });
 
