@@ -328,7 +328,7 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"empty vertices", [&](json& j) { rec(j)["vertices"] = json::array(); },
        "f.json: strokes[0].recorded.vertices: expected at least one vertex"},
       {"two points", [&](json& j) { rec(j)["vertices"][0].erase(2); },
-       "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two " "tangent points"},
+       "f.json: strokes[0].recorded.vertices[0]: expected three points: the vertex and two tangent points"},
       {"point of three", [&](json& j) { rec(j)["vertices"][1][1] = {1, 2, 3}; },
        "f.json: strokes[0].recorded.vertices[1][1]: expected a point [x, y]"},
       {"point far off", [&](json& j) { rec(j)["vertices"][1][2][0] = 150; },
@@ -344,7 +344,7 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
       {"position past the path", [&](json& j) { rec(j)["timeDistance"][1][1] = 2; },
        "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position from 0 to 1, got 2.0"},
       {"position goes back", [&](json& j) { rec(j)["timeDistance"] = {{0, 0.5}, {1, 0.25}}; },
-       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least " "0.5, got 0.25"},
+       "f.json: strokes[0].recorded.timeDistance[1][1]: expected a path position of at least 0.5, got 0.25"},
       {"closed path has one more segment", [&](json& j) {
          rec(j)["closed"] = true;
          rec(j)["timeDistance"][1][1] = 2.5;
@@ -423,7 +423,7 @@ TEST(StrokeFileProgram, CorruptFileIsOneLineAndStatusOne) {
   const std::string dir = NewFolder("corrupt") + "/";
   std::vector<uint8_t> bytes = Bytes(TinyTree());
   WriteText(dir + "cut.kst", std::string(bytes.begin(), bytes.begin() + long(bytes.size() / 2)));
-  const std::string err = dir + "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk " "ends inside it)\n";
+  const std::string err = dir + "cut.kst: chunk \"kstk\": cut short (the file or its parent chunk ends inside it)\n";
   ExpectRefusals({{"load", "load " + dir + "cut.kst", 1, "kstroke load: " + err},
                   {"render", "render " + dir + "cut.kst -q -o " + dir + "x.png", 1, "kstroke render: " + err},
                   {"save", "save " + dir + "cut.kst -q -o " + dir + "x.kst", 1, "kstroke save: " + err}});

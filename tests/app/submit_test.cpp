@@ -25,7 +25,7 @@ const std::string kKeys = ExampleKeyframes();
 std::string FakeSbatchFolder(bool fails) {
   const std::string bin = NewFolder(fails ? "failing-sbatch" : "sbatch");
   const std::string body = fails ? "echo 'sbatch: error: invalid partition specified: nope' >&2\n"
-              "echo 'sbatch: error: Batch job submission failed: Invalid partition name specified' >&2\n" "exit 1\n"
+              "echo 'sbatch: error: Batch job submission failed: Invalid partition name specified' >&2\nexit 1\n"
             : "echo 4242\\;kstroke\n";
   WriteText(bin + "/sbatch", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"${0%/*}/sbatch-args\"\n" + body);
   fs::permissions(bin + "/sbatch", fs::perms::owner_all);

@@ -197,7 +197,8 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   EXPECT_EQ(WaitForJob(again), AllCompleted(2));
   // Recorded frames were passed over, not drawn again.
   const auto now = FrameStamps(out);
-  for (const auto& [file, stamp] : kept) EXPECT_TRUE(!recorded.count(file) || now.at(file) == stamp) << file << " was written again";
+  for (const auto& [file, stamp] : kept)
+    EXPECT_TRUE(!recorded.count(file) || now.at(file) == stamp) << file << " was written again";
   EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
             "frames 3 to 5 in " + out + ": 0 written, 3 complete already\n");
   ASSERT_EQ(RunKstroke("animate -q " + keys + " --frames 6 -o " + local).status, 0);

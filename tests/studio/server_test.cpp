@@ -146,7 +146,8 @@ TEST(StudioServer, EachTabHasItsOwnDocumentAndBadMessagesStayInTheirTab) {
   EXPECT_EQ(a.NextOf("state")["strokes"], 0);
   EXPECT_EQ(b.NextOf("state")["strokes"], 0);
   a.Send({{"type", "begin"}, {"stroke", 1}});
-  a.Send({{"type", "samples"}, {"stroke", 1}, {"seq", 0}, {"events", {{0, 0.2, 0.5, nullptr, 0, 0, 0}, {0.1, 0.8, 0.5, nullptr, 0, 0, 0}}}});
+  a.Send({{"type", "samples"}, {"stroke", 1}, {"seq", 0},
+          {"events", {{0, 0.2, 0.5, nullptr, 0, 0, 0}, {0.1, 0.8, 0.5, nullptr, 0, 0, 0}}}});
   // Tab b's garbage in the middle of a's stroke.
   b.Send({{"type", "end"}, {"stroke", 1}});
   EXPECT_EQ(b.NextOf("error")["message"], "end: stroke 1 is not being painted (no stroke is)");
