@@ -213,10 +213,8 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
 TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
   const std::string keys = ExampleKeyframes();
   const std::string whole = NewFolder("whole"), part = NewFolder("part");
-  ProgramRun r = RunKstroke("animate -q " + keys + " --frames 6 -o " + whole);
-  ASSERT_EQ(r.status, 0) << r.err;
-  r = RunKstroke("animate -q " + keys + " --count 6 --frames 2:4 -o " + part);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate -q " + keys + " --frames 6 -o " + whole);
+  Ran("animate -q " + keys + " --count 6 --frames 2:4 -o " + part);
   EXPECT_EQ(NamesIn(part), (std::vector<std::string>{"frame_0002.png", "frame_0003.png", "frame_0004.png"}));
   EXPECT_EQ(NamesIn(whole).size(), 6u);
   for (const std::string& name : NamesIn(part))
@@ -225,7 +223,7 @@ TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
   for (const auto& [key, frame] : {std::pair{"a", "0000"}, {"b", "0005"}}) {
     SCOPED_TRACE(key);
     const std::string drawn = part + "/" + key + ".png";
-    ASSERT_EQ(RunKstroke("render -q " + Example(std::string("keyframe_") + key + ".json") + " -o " + drawn).status, 0);
+    Ran("render -q " + Example(std::string("keyframe_") + key + ".json") + " -o " + drawn);
     EXPECT_EQ(SlurpFile(drawn), SlurpFile(whole + "/frame_" + frame + ".png"));
     EXPECT_FALSE(SameImagePixels(drawn, whole + "/frame_0002.png"));
   }

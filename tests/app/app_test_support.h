@@ -64,6 +64,20 @@ inline ProgramRun RunKstroke(const std::string& args, const std::string& before 
   return RunShell(before + " " KSTROKE_BINARY_DIR "/kstroke " + args);
 }
 
+/// Runs `kstroke ARGS` as RunKstroke does, and reports a failure with its standard error.
+inline ProgramRun Ran(const std::string& args, const std::string& before = "") {
+  ProgramRun r = RunKstroke(args, before);
+  EXPECT_EQ(r.status, 0) << "kstroke " << args << ": " << r.err;
+  return r;
+}
+
+/// `kstroke submit --check DIR`: its status and report (standard error stays empty).
+inline std::pair<int, std::string> Check(const std::string& folder) {
+  const ProgramRun r = RunKstroke("submit --check " + folder);
+  EXPECT_EQ(r.err, "");
+  return {r.status, r.out};
+}
+
 /// A run the program refuses: its exit status and standard error, whole or, with
 /// `prefix`, the start of its one line; `before` as for RunKstroke.
 struct Refusal {

@@ -40,24 +40,20 @@ TEST(Cli, BadInputEndsWithOneLineAndAStatus) {
 }
 
 TEST(Cli, TablesPrintsTheBuiltInStrokeOrAFilesStrokes) {
-  const ProgramRun builtIn = RunKstroke("tables");
-  ASSERT_EQ(builtIn.status, 0) << builtIn.err;
+  const ProgramRun builtIn = Ran("tables");
   EXPECT_EQ(builtIn.out.rfind("built-in stroke: strokes[0]: 47 segment(s), duration 0.783333\n", 0), 0u) << builtIn.out;
   EXPECT_NE(builtIn.out.find("off (forced tip)"), std::string::npos);
-  const ProgramRun file = RunKstroke("tables " + Example("ellipse.json"));
-  ASSERT_EQ(file.status, 0) << file.err;
+  const ProgramRun file = Ran("tables " + Example("ellipse.json"));
   EXPECT_NE(file.out.find(Example("ellipse.json") + ": strokes[1]: 79 segment(s)"), std::string::npos)
       << file.out;
 }
 
 TEST(Cli, BrushesAreListedAndDrawn) {
-  const ProgramRun list = RunKstroke("brushes");
-  ASSERT_EQ(list.status, 0) << list.err;
+  const ProgramRun list = Ran("brushes");
   EXPECT_NE(list.out.find("ink          An ink pen"), std::string::npos) << list.out;
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 12);
   const std::string sheet = TestScratchDir() + "sheet.png";
-  const ProgramRun drawn = RunKstroke("brushes -q --sheet " + sheet);
-  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  Ran("brushes -q --sheet " + sheet);
   int32_t w = 0, h = 0;
   ASSERT_EQ(GX_ReadPngSize(sheet.c_str(), &w, &h), 0);
   EXPECT_EQ(w, 800);
@@ -84,9 +80,8 @@ TEST(Cli, OptionsPaintAsTheSameFieldsInTheFile) {
     else
       doc[c.key] = nlohmann::json::parse(c.value);
     WriteText(TestScratchDir() + "field.json", doc.dump());
-    ASSERT_EQ(RunKstroke("render -q " + Example("fill.json") + " " + c.options + " -o " + a).status, 0);
-    const ProgramRun r = RunKstroke("render -q " + TestScratchDir() + "field.json -o " + b);
-    ASSERT_EQ(r.status, 0) << r.err;
+    Ran("render -q " + Example("fill.json") + " " + c.options + " -o " + a);
+    Ran("render -q " + TestScratchDir() + "field.json -o " + b);
     EXPECT_TRUE(SlurpFile(a) == SlurpFile(b)) << "the option and the field paint differently";
     EXPECT_FALSE(SlurpFile(a) == SlurpFile(KSTROKE_GOLDEN_DIR "/render/fill.png")) << "the option changed nothing";
   }
@@ -95,8 +90,7 @@ TEST(Cli, OptionsPaintAsTheSameFieldsInTheFile) {
 TEST(Cli, VerboseGoesBeforeOrAfterTheCommand) {
   for (const char* args : {"-v render -q -o", "render -q -v -o"}) {
     SCOPED_TRACE(args);
-    const ProgramRun r = RunKstroke(std::string(args) + " " + TestScratchDir() + "v.png " + Example("fill.json"));
-    ASSERT_EQ(r.status, 0) << r.err;
+    const ProgramRun r = Ran(std::string(args) + " " + TestScratchDir() + "v.png " + Example("fill.json"));
     EXPECT_NE(r.err.find("[K] RenderTips: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("[kstroke] Stroke: " + Example("fill.json") +
                          ": strokes[0]: 90 events, 90 vertices, 23 render calls; "),

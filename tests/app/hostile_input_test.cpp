@@ -130,7 +130,7 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
 
 TEST(HostileInput, FailedWritesToStandardOutputAreFailures) {
   const std::string kst = TestScratchDir() + "full.kst";
-  ASSERT_EQ(RunKstroke("save -q " + Example("fill.json") + " -o " + kst).status, 0);
+  Ran("save -q " + Example("fill.json") + " -o " + kst);
   const std::string full = ": cannot write to standard output: No space left on device\n";
   ExpectRefusals({
       {"load", "load " + kst + " >/dev/full", 1, "kstroke load" + full},

@@ -190,8 +190,7 @@ TEST(RenderOutput, TheNameChoosesTheFormat) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const fs::path out = dir / c.name;
-    const ProgramRun r = RunKstroke("render " + Example("fill.json") + " -q -o " + out.string() + " " + c.extra);
-    ASSERT_EQ(r.status, 0) << r.err;
+    const ProgramRun r = Ran("render " + Example("fill.json") + " -q -o " + out.string() + " " + c.extra);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(FormatOfFile(out), c.format);
     std::unique_ptr<GX_World> back = ReadBack(out.string(), 8, GX_ColourEncoding::kSrgb);
@@ -224,8 +223,7 @@ TEST(RenderOutput, NamesAndDepthsNoFormatHoldsAreUsageErrors) {
 
 TEST(RenderOutput, StandardOutputTakesPng) {
   const std::string piped = TestScratchDir() + "piped.png";
-  const ProgramRun r = RunKstroke("render " + Example("fill.json") + " -o - >" + piped);
-  ASSERT_EQ(r.status, 0) << r.err;
+  const ProgramRun r = Ran("render " + Example("fill.json") + " -o - >" + piped);
   EXPECT_EQ(r.err, "") << "no progress or 'wrote' line without a terminal";
   EXPECT_TRUE(SameImagePixels(piped, KSTROKE_GOLDEN_DIR "/render/fill.png"));
 }
@@ -239,8 +237,7 @@ TEST(RenderOutput, FloatWorkPastOneSurvivesInExr) {
     "brush": {"diameter": 30, "hardness": 0.9}, "transfer": "add", "source": {"colour": [0.8, -0.7, 0.2]},
     "strokes": [{"events": [{"t": 0, "x": 0.2, "y": 0.5}, {"t": 1, "x": 0.8, "y": 0.5}]}]})");
   // With no -o, a float canvas goes to kstroke.exr in the current folder.
-  const ProgramRun r = RunKstroke("render " + doc.string() + " -q", "cd " + dir.string() + " &&");
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("render " + doc.string() + " -q", "cd " + dir.string() + " &&");
   ASSERT_EQ(FormatOfFile(dir / "kstroke.exr"), GX_ImageFormat::kExr);
   std::unique_ptr<GX_World> back = ReadBack((dir / "kstroke.exr").string(), 32, GX_ColourEncoding::kLinear);
   EXPECT_EQ(Largest(*back, *RenderDocument(LoadStrokeDoc(doc.string()), nullptr)), 0.0) << "every value, past 0 and 1";
@@ -250,8 +247,7 @@ TEST(RenderOutput, FloatWorkPastOneSurvivesInExr) {
 
 TEST(RenderOutput, AnimationFramesTakeTheChosenFormat) {
   const fs::path dir = fs::path(TestScratchDir()) / "frames";
-  const ProgramRun r = RunKstroke("animate " + ExampleKeyframes() + " --frames 2 --format tif -q -o " + dir.string());
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate " + ExampleKeyframes() + " --frames 2 --format tif -q -o " + dir.string());
   EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"frame_0000.tif", "frame_0001.tif"}));
   EXPECT_EQ(FormatOfFile(dir / "frame_0000.tif"), GX_ImageFormat::kTiff);
   EXPECT_EQ(FormatOfFile(dir / "frame_0001.tif"), GX_ImageFormat::kTiff);

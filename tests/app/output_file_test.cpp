@@ -76,8 +76,8 @@ TEST(OutputProgram, NeverWritesThroughALinkOrAPredictableName) {
   fs::create_symlink(victim, dir / "o.png.part");
   fs::create_symlink(victim, dir / "s.kst.part");
   const std::string fill = Example("fill.json");
-  ASSERT_EQ(RunKstroke("render " + fill + " -q -o " + (dir / "o.png").string()).status, 0);
-  ASSERT_EQ(RunKstroke("save -q " + fill + " -o " + (dir / "s.kst").string()).status, 0);
+  Ran("render " + fill + " -q -o " + (dir / "o.png").string());
+  Ran("save -q " + fill + " -o " + (dir / "s.kst").string());
   EXPECT_EQ(SlurpFile(victim), "keep");
   EXPECT_FALSE(fs::is_symlink(dir / "o.png"));
   EXPECT_TRUE(SameImagePixels((dir / "o.png").string(), KSTROKE_GOLDEN_DIR "/render/fill.png"));

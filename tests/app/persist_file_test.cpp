@@ -407,15 +407,15 @@ TEST(StrokeFileDoc, RelocatingKeepsImagesPointingAtTheSameFile) {
 TEST(StrokeFileProgram, SaveLoadSaveAndRenderAgree) {
   const std::string dir = TestScratchDir();
   const std::string json = Example("pressure.json");
-  ASSERT_EQ(RunKstroke("save -q " + json + " -o " + dir + "p.kst").status, 0);
-  ASSERT_EQ(RunKstroke("load " + dir + "p.kst -o " + dir + "p.json").status, 0);
-  ASSERT_EQ(RunKstroke("save -q " + dir + "p.json -o " + dir + "p2.kst").status, 0);
+  Ran("save -q " + json + " -o " + dir + "p.kst");
+  Ran("load " + dir + "p.kst -o " + dir + "p.json");
+  Ran("save -q " + dir + "p.json -o " + dir + "p2.kst");
   EXPECT_EQ(SlurpFile(dir + "p.kst"), SlurpFile(dir + "p2.kst"));
   EXPECT_FALSE(SlurpFile(dir + "p.kst").empty());
   // Found by content, whatever the name.
   std::rename((dir + "p2.kst").c_str(), (dir + "p2.strokes").c_str());
-  ASSERT_EQ(RunKstroke("render -q " + json + " -o " + dir + "a.png").status, 0);
-  ASSERT_EQ(RunKstroke("render -q " + dir + "p2.strokes -o " + dir + "b.png").status, 0);
+  Ran("render -q " + json + " -o " + dir + "a.png");
+  Ran("render -q " + dir + "p2.strokes -o " + dir + "b.png");
   EXPECT_EQ(SlurpFile(dir + "a.png"), SlurpFile(dir + "b.png"));
 }
 

@@ -40,7 +40,7 @@ TEST(Submit, BadArgumentsEndWithOneLineBeforeAnythingIsSubmitted) {
   const std::string out = scratch + "/out";
   // A folder holding 6 frames of the same keyframes.
   const std::string other = scratch + "/other";
-  ASSERT_EQ(RunKstroke("animate -q " + kKeys + " --count 6 --frames 0:0 -o " + other + " --resume").status, 0);
+  Ran("animate -q " + kKeys + " --count 6 --frames 0:0 -o " + other + " --resume");
   const std::string p = "kstroke submit: ", path = "PATH=" + bin;
   const std::string submit = "submit " + kKeys, k6 = submit + " --count 24 --chunk 6 -o ";
   const std::string frames = ": an animation has 2 to 1000000 frames\n";
@@ -91,11 +91,9 @@ TEST(Submit, SubmitsTheScriptItPrintsAndSaysHowToFollowTheJob) {
   const std::string out = TestScratchDir() + "submitted";
   fs::remove_all(out);
   const std::string args = "submit " + kKeys + " --count 24 --chunk 5 -o " + out + "/ --time 30";
-  const ProgramRun dry = RunKstroke(args + " --dry-run -- --mem=2G");
-  ASSERT_EQ(dry.status, 0) << dry.err;
+  const ProgramRun dry = Ran(args + " --dry-run -- --mem=2G");
   EXPECT_FALSE(fs::exists(out)) << "--dry-run made the folder";
-  const ProgramRun r = RunKstroke(args + " -- --mem=2G", "PATH=" + bin);
-  ASSERT_EQ(r.status, 0) << r.err;
+  const ProgramRun r = Ran(args + " -- --mem=2G", "PATH=" + bin);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "submitted job 4242: 24 frames, 5 a task, in 5 array tasks, into " + out +
                        "\nfollow it: squeue --job 4242\ncheck it:  kstroke submit --check " + out + "\n");
@@ -136,10 +134,9 @@ TEST(Submit, ScriptTasksRenderEveryFrameOnce) {
   const std::string out = folder + "/shot 1%";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.count) + " frames, " + std::to_string(c.chunk) + " a task");
-    const ProgramRun r = RunKstroke("submit " + kKeys + " --count " + std::to_string(c.count) +
+    const ProgramRun r = Ran("submit " + kKeys + " --count " + std::to_string(c.count) +
                                     " --chunk " + std::to_string(c.chunk) + " -o '" + out +
                                     "' --program " + echo + " --dry-run");
-    ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\n#SBATCH --array=" + c.array + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n#SBATCH --output=\"" + Replaced(out, "%", "%%") + "/slurm/%A_%a.log\"\n"),
               std::string::npos)
@@ -166,8 +163,7 @@ TEST(Submit, ReadmeShowsTheScriptDryRunPrints) {
   fs::copy_file(Example("keyframe_b.json"), shot + "/b.json");
   const std::string command = "kstroke submit a.json b.json --count 240 --chunk 24 -o frames/ --partition render "
       "--time 30 --program /opt/kstroke/bin/kstroke --dry-run -- --mem=2G";
-  const ProgramRun r = RunKstroke(command.substr(8), "cd " + shot + " &&");
-  ASSERT_EQ(r.status, 0) << r.err;
+  const ProgramRun r = Ran(command.substr(8), "cd " + shot + " &&");
   const std::string shown = Replaced(r.out, shot, "/shared/shot12");
   const std::string readme = SlurpFile(KSTROKE_SOURCE_DIR "/README.md");
   EXPECT_NE(readme.find("$ " + command + "\n"), std::string::npos) << "the README's command differs";

@@ -80,15 +80,13 @@ std::map<int, std::string> AllCompleted(int tasks) {
 TEST_F(Cluster, TwentyFourFramesInFourTasksAreTheBytesOfOneLocalRun) {
   const std::string keys = ExampleKeyframes();
   const std::string local = NewFolder("local"), out = TestScratchDir() + "cluster";
-  const ProgramRun r = RunKstroke("animate -q " + keys + " --frames 24 -o " + local);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate -q " + keys + " --frames 24 -o " + local);
   const std::string job = Submit(keys + " --count 24 --chunk 6 -o " + out);
   ASSERT_FALSE(job.empty());
   EXPECT_EQ(WaitForJob(job), AllCompleted(4));
   EXPECT_EQ(FrameDifferences(local, out), "");
   EXPECT_EQ(RecordedFrames(out).size(), 24u);
-  const ProgramRun check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(std::pair(check.status, check.out), std::pair(0, out + ": all 24 frames complete\n"));
+  EXPECT_EQ(Check(out), std::pair(0, out + ": all 24 frames complete\n"));
   // Each task's log, in the folder, says what it did.
   for (int t = 0; t < 4; ++t)
     EXPECT_EQ(SlurpFile(out + "/slurm/" + job + "_" + std::to_string(t) + ".log"),
@@ -98,17 +96,15 @@ TEST_F(Cluster, TwentyFourFramesInFourTasksAreTheBytesOfOneLocalRun) {
   // A frame cut short is found by --check and rendered again by a second submission.
   const uintmax_t size = fs::file_size(out + "/frame_0009.png");
   fs::resize_file(out + "/frame_0009.png", size / 2);
-  const ProgramRun damaged = RunKstroke("submit --check " + out);
-  EXPECT_EQ(damaged.status, 1);
-  EXPECT_EQ(damaged.out, "frame_0009.png: damaged: " + std::to_string(size / 2) + " bytes, " + std::to_string(size) +
-                             " when it was written\n" + out +
-                             ": 24 frames: 23 complete, 1 damaged; submit the job again to render the others\n");
+  EXPECT_EQ(Check(out), std::pair(1, "frame_0009.png: damaged: " + std::to_string(size / 2) + " bytes, " +
+                                         std::to_string(size) + " when it was written\n" + out +
+                                         ": 24 frames: 23 complete, 1 damaged; submit the job again to render the others\n"));
   const std::string again = Submit(keys + " --count 24 --chunk 6 -o " + out);
   EXPECT_EQ(WaitForJob(again), AllCompleted(4));
   EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
             "frames 6 to 11 in " + out + ": 1 written, 5 complete already\n");
   EXPECT_EQ(FrameDifferences(local, out), "");
-  EXPECT_EQ(RunKstroke("submit --check " + out).out, out + ": all 24 frames complete\n");
+  EXPECT_EQ(Check(out), std::pair(0, out + ": all 24 frames complete\n"));
 }
 
 // The keyframes at 1024 × 640 and 16 bits, where most of a frame's time goes to writing
@@ -189,8 +185,7 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   for (int k : {0, 3, 4, 5}) EXPECT_TRUE((k >= killedIn && k < 3) || recorded.count(name(k))) << name(k);
   EXPECT_FALSE(recorded.count(name(killedIn)));
   EXPECT_TRUE(killedIn != 1 || !kept.count(name(2))) << "frame 2 was begun";
-  ProgramRun check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 1) << check.out;
+  EXPECT_EQ(Check(out).first, 1);
 
   const std::string again = Submit(keys + " --count 6 --chunk 3 -o " + out);
   ASSERT_FALSE(again.empty());
@@ -201,16 +196,13 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
     EXPECT_TRUE(!recorded.count(file) || now.at(file) == stamp) << file << " was written again";
   EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
             "frames 3 to 5 in " + out + ": 0 written, 3 complete already\n");
-  ASSERT_EQ(RunKstroke("animate -q " + keys + " --frames 6 -o " + local).status, 0);
+  Ran("animate -q " + keys + " --frames 6 -o " + local);
   EXPECT_EQ(FrameDifferences(local, out), "");
-  check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 0) << check.out;
   // What the killed writer left is named, and nothing else is wrong.
-  const std::vector<std::string> leftovers = NamesIn(out, ".kstroke-");
-  std::string expected;
-  for (const std::string& t : leftovers)
-    expected += t + ": left unfinished by a task that was killed; remove it once no task writes here\n";
-  EXPECT_EQ(check.out, expected + out + ": all 6 frames complete\n");
+  std::string leftovers;
+  for (const std::string& t : NamesIn(out, ".kstroke-"))
+    leftovers += t + ": left unfinished by a task that was killed; remove it once no task writes here\n";
+  EXPECT_EQ(Check(out), std::pair(0, leftovers + out + ": all 6 frames complete\n"));
 }
 
 }  // namespace
