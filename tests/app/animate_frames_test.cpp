@@ -130,12 +130,7 @@ TEST_F(Animate, KeyframeProblemsAreOneLine) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.message);
-    try {
-      c.run();
-      ADD_FAILURE() << "no error";
-    } catch (const AnimateError& e) {
-      EXPECT_EQ(e.what(), c.message);
-    }
+    EXPECT_EQ(ErrorFrom<AnimateError>(c.run), c.message);
   }
 }
 

@@ -78,6 +78,17 @@ inline std::pair<int, std::string> Check(const std::string& folder) {
   return {r.status, r.out};
 }
 
+/// The message of the `E` that `f` throws, or "(no error)".
+template <typename E, typename F>
+std::string ErrorFrom(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 /// A run the program refuses: its exit status and standard error, whole or, with
 /// `prefix`, the start of its one line; `before` as for RunKstroke.
 struct Refusal {

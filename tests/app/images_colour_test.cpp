@@ -82,12 +82,7 @@ TEST_F(Colour, CanvasColourFollowsTheDepthUnlessGiven) {
     const std::string text = "{" + c.top + R"("canvas": {)" + c.canvas +
                              R"(}, "strokes": [{"events": [{"t": 0, "x": 0, "y": 0}]}]})";
     if (c.blending.empty()) {
-      try {
-        ParseStrokeDoc(text, "c.json");
-        ADD_FAILURE() << "no error";
-      } catch (const StrokeDocError& e) {
-        EXPECT_EQ(std::string(e.what()), "c.json: " + c.colour);
-      }
+      EXPECT_EQ(ErrorFrom<StrokeDocError>([&] { ParseStrokeDoc(text, "c.json"); }), "c.json: " + c.colour);
       continue;
     }
     const StrokeDoc doc = ParseStrokeDoc(text, "c.json");

@@ -101,12 +101,7 @@ Node TinyTree() {
 const char* const kExamples[] = {"fill.json", "pressure.json", "ellipse.json", "clone.json", "deep16.json", "float32.json"};
 
 std::string ErrorOf(const std::vector<uint8_t>& bytes) {
-  try {
-    ParseStrokeFile(bytes, "t.kst");
-  } catch (const StrokeDocError& e) {
-    return e.what();
-  }
-  return "(no error)";
+  return ErrorFrom<StrokeDocError>([&] { ParseStrokeFile(bytes, "t.kst"); });
 }
 
 class StrokeFile : public TrackedTest {};
@@ -373,12 +368,7 @@ TEST_F(StrokeFile, RecordedStrokesAreCheckedLikeEvents) {
     SCOPED_TRACE(c.name);
     json j = base;
     c.change(j);
-    try {
-      ParseStrokeDoc(j.dump(), "f.json");
-      ADD_FAILURE() << "no error";
-    } catch (const StrokeDocError& e) {
-      EXPECT_STREQ(e.what(), c.message);
-    }
+    EXPECT_EQ(ErrorFrom<StrokeDocError>([&] { ParseStrokeDoc(j.dump(), "f.json"); }), c.message);
   }
 }
 

@@ -5,18 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_test_support.h"
+
 #include <string>
 #include <tuple>
 
 namespace {
 
 std::string ErrorOf(const std::string& data, bool binary = false) {
-  try {
-    ParseClientMessage(data, binary);
-  } catch (const ProtocolError& e) {
-    return e.what();
-  }
-  return "(accepted)";
+  return ErrorFrom<ProtocolError>([&] { ParseClientMessage(data, binary); });
 }
 
 std::string Image(const std::string& name, const std::string& bytes) {
