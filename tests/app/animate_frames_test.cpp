@@ -3,52 +3,20 @@
 #include "app/animate.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
+#include <tuple>
 
+#include "app_test_support.h"
 #include "document/recorded_shape.h"
 #include "document/render_document.h"
 #include "host/y/errors.h"
-#include "program_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ExamplePath(const char* name) {
-  return std::string(KSTROKE_SOURCE_DIR "/examples/") + name;
-}
-
-struct Diff {
-  size_t pixels = 0;  ///< pixels with any channel different
-  int maxLevel = 0;   ///< largest channel difference, 8-bit levels
-};
-
-Diff Compare(const GX_World& a, const GX_World& b) {
-  const GX_LayerDef& la = *a.GetLayer();
-  const GX_LayerDef& lb = *b.GetLayer();
-  EXPECT_EQ(la.depth, 8);
-  EXPECT_EQ(la.width, lb.width);
-  EXPECT_EQ(la.height, lb.height);
-  Diff d;
-  for (int32_t y = 0; y < la.height; ++y)
-    for (int32_t x = 0; x < la.width; ++x) {
-      const auto* pa = static_cast<const uint8_t*>(GXp_PixelAddress(la, x, y));
-      const auto* pb = static_cast<const uint8_t*>(GXp_PixelAddress(lb, x, y));
-      int most = 0;
-      for (int c = 0; c < 4; ++c) most = std::max(most, std::abs(int(pa[c]) - int(pb[c])));
-      d.pixels += most > 0;
-      d.maxLevel = std::max(d.maxLevel, most);
-    }
-  return d;
-}
 
 // A straight stroke along y = 0.5 on a 400 × 100 canvas whose pen speeds up: event k of
 // 41 is at x = 0.1 + 0.8·u², u = k / 40, time u. Half the time covers a quarter of the
@@ -62,10 +30,8 @@ StrokeDoc Accelerating() {
               (k == 0 ? ", \"spacing\": false}" : "}");
   }
   return ParseStrokeDoc(R"({"canvas": {"width": 400, "height": 100},
-      "brush": {"diameter": 10, "hardness": 1, "spacing": 0.25},
-      "strokes": [{"events": [)" +
-                            events + "]}]}",
-                        "accelerating.json");
+      "brush": {"diameter": 10, "hardness": 1, "spacing": 0.25}, "strokes": [{"events": [)" +
+                            events + "]}]}", "accelerating.json");
 }
 
 // Rightmost column of row `y` that differs from the background; -1 when none.
@@ -78,98 +44,49 @@ int RightmostPainted(const GX_World& canvas, int32_t y) {
   return -1;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string FreshFolder(const std::string& name) {
-  const std::string folder = TestScratchDir() + "animate_" + name;
-  fs::remove_all(folder);
-  return folder;
-}
-
-std::vector<char> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class Animate : public TrackedTest {};
 
 TEST(AnimateFrames, FrameChoiceIsReadStrictly) {
-  struct Case {
-    const char* name;
+  const std::string usage = "--frames: expected a frame count N or a range a:b, got ";
+  const std::string within = ": expected a range within 0:5, first frame first";
+  const struct {
     const char* frames;
     int count;
     FrameRange expected;
-    const char* error;
+    std::string error;
+  } kCases[] = {
+      {"5", 0, {5, 0, 4}, ""},
+      {"2:4", 6, {6, 2, 4}, ""},
+      {"0:0", 2, {2, 0, 0}, ""},
+      {"5:5", 6, {6, 5, 5}, ""},
+      {"1", 0, {}, "an animation has 2 to 1000000 frames, not 1"},
+      {"0:0", 1, {}, "an animation has 2 to 1000000 frames, not 1"},
+      {"1000001", 0, {}, "an animation has 2 to 1000000 frames, not 1000001"},
+      {"ten", 0, {}, usage + "\"ten\""},
+      {"3:", 6, {}, usage + "\"3:\""},
+      {"-1:2", 6, {}, usage + "\"-1:2\""},
+      {"5", 5, {}, "--count goes with a range --frames a:b, not with a frame count"},
+      {"2:4", 0, {}, "--frames 2:4: give the animation's length with --count N"},
+      {"4:2", 6, {}, "--frames 4:2" + within},
+      {"2:6", 6, {}, "--frames 2:6" + within},
   };
-  const Case cases[] = {
-      {"all frames", "5", 0, {5, 0, 4}, nullptr},
-      {"a range", "2:4", 6, {6, 2, 4}, nullptr},
-      {"one frame", "0:0", 2, {2, 0, 0}, nullptr},
-      {"last frame", "5:5", 6, {6, 5, 5}, nullptr},
-      {"too few", "1", 0, {}, "an animation has 2 to 1000000 frames, not 1"},
-      {"count too small", "0:0", 1, {}, "an animation has 2 to 1000000 frames, not 1"},
-      {"too many", "1000001", 0, {}, "an animation has 2 to 1000000 frames, not 1000001"},
-      {"words", "ten", 0, {}, "--frames: expected a frame count N or a range a:b, got \"ten\""},
-      {"open range", "3:", 6, {}, "--frames: expected a frame count N or a range a:b, got \"3:\""},
-      {"negative",
-       "-1:2",
-       6,
-       {},
-       "--frames: expected a frame count N or a range a:b, got \"-1:2\""},
-      {"count twice", "5", 5, {}, "--count goes with a range --frames a:b, not with a frame count"},
-      {"range without count",
-       "2:4",
-       0,
-       {},
-       "--frames 2:4: give the animation's length with --count N"},
-      {"backwards", "4:2", 6, {}, "--frames 4:2: expected a range within 0:5, first frame first"},
-      {"past the end",
-       "2:6",
-       6,
-       {},
-       "--frames 2:6: expected a range within 0:5, first frame first"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.frames) + " of " + std::to_string(c.count));
     try {
       const FrameRange r = ParseFrameRange(c.frames, c.count);
-      EXPECT_EQ(c.error, nullptr) << "no error";
-      EXPECT_EQ(r.count, c.expected.count);
-      EXPECT_EQ(r.first, c.expected.first);
-      EXPECT_EQ(r.last, c.expected.last);
+      EXPECT_EQ(c.error, "") << "no error";
+      EXPECT_EQ(std::tuple(r.count, r.first, r.last), std::tuple(c.expected.count, c.expected.first, c.expected.last));
     } catch (const AnimateError& e) {
-      EXPECT_STREQ(e.what(), c.error ? c.error : "(no error expected)");
+      EXPECT_EQ(e.what(), c.error);
     }
   }
   EXPECT_EQ(FrameFileName(7), "frame_0007.png");
   EXPECT_EQ(FrameFileName(12345), "frame_12345.png");
 }
 
-TEST_F(Animate, EndFramesAreTheKeyframesThemselves) {
-  const StrokeDoc a = LoadStrokeDoc(ExamplePath("keyframe_a.json"));
-  const StrokeDoc b = LoadStrokeDoc(ExamplePath("keyframe_b.json"));
-  const Animation animation(a, b, false);
-  const std::unique_ptr<GX_World> first = animation.RenderFrame(0, 5, nullptr);
-  const std::unique_ptr<GX_World> last = animation.RenderFrame(4, 5, nullptr);
-  const std::unique_ptr<GX_World> middle = animation.RenderFrame(2, 5, nullptr);
-  const std::unique_ptr<GX_World> paintedA = RenderDocument(a, nullptr);
-  const std::unique_ptr<GX_World> paintedB = RenderDocument(b, nullptr);
-  EXPECT_EQ(Compare(*first, *paintedA).pixels, 0u);
-  EXPECT_EQ(Compare(*last, *paintedB).pixels, 0u);
-  // The middle frame is neither keyframe.
-  EXPECT_GT(Compare(*middle, *paintedA).pixels, 1000u);
-  EXPECT_GT(Compare(*middle, *paintedB).pixels, 1000u);
-}
-
 TEST_F(Animate, SettingsComeFromTheFirstKeyframeWithBrushNumbersBlended) {
-  StrokeDoc a = LoadStrokeDoc(ExamplePath("keyframe_a.json"));
-  StrokeDoc b = LoadStrokeDoc(ExamplePath("keyframe_b.json"));
+  StrokeDoc a = LoadStrokeDoc(Example("keyframe_a.json"));
+  StrokeDoc b = LoadStrokeDoc(Example("keyframe_b.json"));
   b.strokes[0].brush.dither = true;
   b.strokes[0].transfer = "multiply";
   b.strokes[0].seed = 77;
@@ -195,52 +112,41 @@ TEST_F(Animate, SettingsComeFromTheFirstKeyframeWithBrushNumbersBlended) {
 }
 
 TEST_F(Animate, KeyframeProblemsAreOneLine) {
-  const StrokeDoc two = LoadStrokeDoc(ExamplePath("keyframe_a.json"));
-  const StrokeDoc one = LoadStrokeDoc(ExamplePath("fill.json"));
+  const StrokeDoc two = LoadStrokeDoc(Example("keyframe_a.json"));
+  const StrokeDoc one = LoadStrokeDoc(Example("fill.json"));
   StrokeDoc still =
       ParseStrokeDoc(R"({"strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})", "still.json");
-  struct Case {
-    const char* name;
+  const struct {
     std::function<void()> run;
     std::string message;
-  };
-  const Case cases[] = {
-      {"stroke counts differ", [&] { Animation(two, one, false); },
-       ExamplePath("fill.json") + " has 1 stroke but " + ExamplePath("keyframe_a.json") +
+  } kCases[] = {
+      {[&] { Animation(two, one, false); }, Example("fill.json") + " has 1 stroke but " + Example("keyframe_a.json") +
            " has 2 strokes: keyframes need the same number of strokes"},
-      {"no duration to write on", [&] { Animation(still, std::nullopt, true); },
+      {[&] { Animation(still, std::nullopt, true); },
        "still.json: strokes[0]: a stroke must end after time 0 to be written on"},
-      {"no timing to interpolate", [&] { Animation(still, still, false).MakeFrame(1, 3); },
+      {[&] { Animation(still, still, false).MakeFrame(1, 3); },
        "still.json: strokes[0]: the keyframes cannot be interpolated: engine error 3 "
        "(keyframe stroke has no usable timing)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      c.run();
-      ADD_FAILURE() << "no error";
-    } catch (const AnimateError& e) {
-      EXPECT_EQ(e.what(), c.message);
-    }
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(ErrorFrom<AnimateError>(c.run), c.message);
   }
 }
 
 TEST_F(Animate, WriteOnDrawsItsShareOfThePathLength) {
   const StrokeDoc doc = Accelerating();
   const Animation animation(doc, std::nullopt, true);
-  const std::unique_ptr<K_Shape> shape = RecordStroke(doc.strokes[0], doc.width, doc.height, "accelerating");
   const std::vector<DocEvent>& events = doc.strokes[0].events;
   const int frames = 5;
   for (int k = 1; k < frames - 1; ++k) {
     SCOPED_TRACE(k);
-    const double share = double(k) / (frames - 1);
     const std::unique_ptr<GX_World> frame = animation.RenderFrame(k, frames, nullptr);
     // The path is a straight line, so the share of its length ends at this x.
-    const double xEnd = 0.1 + 0.8 * share;
-    const double xEndPx = xEnd * 400;
+    const double xEnd = 0.1 + 0.8 * double(k) / (frames - 1);
     const int right = RightmostPainted(*frame, 50);
-    EXPECT_LE(right, xEndPx + 5 + 1);  // the radius past the end, no more
-    EXPECT_GE(right, xEndPx - 3);      // within a spacing step of it
+    EXPECT_LE(right, xEnd * 400 + 5 + 1);  // the radius past the end, no more
+    EXPECT_GE(right, xEnd * 400 - 3);      // within a spacing step of it
     // The same stroke trimmed at the time the pen passed that x: events are vertices,
     // and between two, time runs with the distance along the segment.
     size_t e = 1;
@@ -249,17 +155,12 @@ TEST_F(Animate, WriteOnDrawsItsShareOfThePathLength) {
     const double time = events[e - 1].time + along * (events[e].time - events[e - 1].time);
     StrokeDoc trimmed = doc;
     trimmed.strokes[0].trim = {{0.0, time / events.back().time}};
-    const std::unique_ptr<GX_World> expected = RenderDocument(trimmed, nullptr);
-    const Diff d = Compare(*frame, *expected);
-    EXPECT_LE(d.maxLevel, 2) << d.pixels << " pixels differ";
+    const CanvasDiff d = Difference(*frame, *RenderDocument(trimmed, nullptr));
+    EXPECT_LE(d.largest, 2.0 / 255) << d.pixels << " pixels differ";
   }
   // Nothing at first, the stroke as painted at the end.
-  const std::unique_ptr<GX_World> blank = NewCanvas(doc);
-  EXPECT_EQ(Compare(*animation.RenderFrame(0, frames, nullptr), *blank).pixels, 0u);
-  EXPECT_EQ(
-      Compare(*animation.RenderFrame(frames - 1, frames, nullptr), *RenderDocument(doc, nullptr))
-          .pixels,
-      0u);
+  EXPECT_EQ(Difference(*animation.RenderFrame(0, frames, nullptr), *NewCanvas(doc)).pixels, 0u);
+  EXPECT_EQ(Difference(*animation.RenderFrame(frames - 1, frames, nullptr), *RenderDocument(doc, nullptr)).pixels, 0u);
 }
 
 TEST_F(Animate, WriteOnEndMapsShareToTime) {
@@ -270,28 +171,21 @@ TEST_F(Animate, WriteOnEndMapsShareToTime) {
                    [[0.4, 0], [0.4, 0], [0.4, 0]]],
       "timeDistance": [[0, 0], [1, 1], [5, 2]], "spacing": [[5, true]],
       "params": {"diameter": [[5, 1]], "opacity": [[5, 1]], "flow": [[5, 1]],
-                 "angle": [[5, 0]], "roundness": [[5, 1]]}}}]})",
-                                       "two.json");
+                 "angle": [[5, 0]], "roundness": [[5, 1]]}}}]})", "two.json");
   const std::unique_ptr<K_Shape> shape = ShapeFromRecorded(*doc.strokes[0].recorded);
-  struct Case {
-    double share;
-    double end;
-  };
-  const Case cases[] = {{0, 0}, {0.125, 0.1}, {0.25, 0.2}, {0.625, 0.6}, {1, 1}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.share);
-    EXPECT_NEAR(WriteOnEnd(*shape, c.share), c.end, 1e-6);
+  for (const auto& [share, end] : {std::pair{0.0, 0.0}, {0.125, 0.1}, {0.25, 0.2}, {0.625, 0.6}, {1.0, 1.0}}) {
+    SCOPED_TRACE(share);
+    EXPECT_NEAR(WriteOnEnd(*shape, share), end, 1e-6);
   }
 }
 
 TEST_F(Animate, CancelledFrameIsNotWritten) {
-  const StrokeDoc a = LoadStrokeDoc(ExamplePath("keyframe_a.json"));
-  const StrokeDoc b = LoadStrokeDoc(ExamplePath("keyframe_b.json"));
-  const Animation animation(a, b, false);
+  const Animation animation(LoadStrokeDoc(Example("keyframe_a.json")),
+                            LoadStrokeDoc(Example("keyframe_b.json")), false);
   // The cancel comes with the first report after the second frame is on disk, so it
   // lands in the third frame. (Counting reports would not do: threaded rows report
   // from the calling thread only, and how many rows that takes varies run to run.)
-  const std::string folder = FreshFolder("cancel");
+  const std::string folder = NewFolder("cancel");
   struct Canceller : kstroke::Progress {
     explicit Canceller(fs::path second_) : second(std::move(second_)) {}
     bool Report(int32_t, int32_t) override {
@@ -303,69 +197,48 @@ TEST_F(Animate, CancelledFrameIsNotWritten) {
     int32_t reportsAfter = 0;
   } canceller{fs::path(folder) / "frame_0001.png"};
   int written = -1;
-  EXPECT_EQ(ThrownCode([&] {
-              animation.RenderFrames({4, 0, 3}, folder, &canceller, &written);
-            }),
-            GX_Err_Cancelled);
+  EXPECT_EQ(ThrownCode([&] { animation.RenderFrames({4, 0, 3}, folder, &canceller, &written); }), GX_Err_Cancelled);
   EXPECT_GE(canceller.reportsAfter, 1);
   EXPECT_EQ(written, 2);
-  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));
+  EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));
 }
 
 // The program itself ---------------------------------------------------------------
 
-int Kstroke(const std::string& args, std::string* err) {
-  const ProgramRun r = RunKstroke(args);
-  *err = r.err;
-  return r.status;
-}
-
 TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
-  const std::string keys = ExamplePath("keyframe_a.json") + " " + ExamplePath("keyframe_b.json");
-  const std::string whole = FreshFolder("whole"), part = FreshFolder("part");
-  std::string err;
-  ASSERT_EQ(Kstroke("animate -q " + keys + " --frames 6 -o " + whole, &err), 0) << err;
-  ASSERT_EQ(Kstroke("animate -q " + keys + " --count 6 --frames 2:4 -o " + part, &err), 0) << err;
-  EXPECT_EQ(FilesIn(part),
-            (std::vector<std::string>{"frame_0002.png", "frame_0003.png", "frame_0004.png"}));
-  EXPECT_EQ(FilesIn(whole).size(), 6u);
-  for (const std::string& name : FilesIn(part)) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(FileBytes(part + "/" + name), FileBytes(whole + "/" + name));
+  const std::string keys = ExampleKeyframes();
+  const std::string whole = NewFolder("whole"), part = NewFolder("part");
+  Ran("animate -q " + keys + " --frames 6 -o " + whole);
+  Ran("animate -q " + keys + " --count 6 --frames 2:4 -o " + part);
+  EXPECT_EQ(NamesIn(part), (std::vector<std::string>{"frame_0002.png", "frame_0003.png", "frame_0004.png"}));
+  EXPECT_EQ(NamesIn(whole).size(), 6u);
+  for (const std::string& name : NamesIn(part))
+    EXPECT_EQ(SlurpFile(part + "/" + name), SlurpFile(whole + "/" + name)) << name;
+  // The end frames are the keyframes as `render` draws them; the middle ones neither.
+  for (const auto& [key, frame] : {std::pair{"a", "0000"}, {"b", "0005"}}) {
+    SCOPED_TRACE(key);
+    const std::string drawn = part + "/" + key + ".png";
+    Ran("render -q " + Example(std::string("keyframe_") + key + ".json") + " -o " + drawn);
+    EXPECT_EQ(SlurpFile(drawn), SlurpFile(whole + "/frame_" + frame + ".png"));
+    EXPECT_FALSE(SameImagePixels(drawn, whole + "/frame_0002.png"));
   }
-  // Frames 0 and 5 are the keyframes as `render` draws them.
-  ASSERT_EQ(Kstroke("render -q " + ExamplePath("keyframe_b.json") + " -o " + part + "/b.png", &err),
-            0);
-  EXPECT_EQ(FileBytes(part + "/b.png"), FileBytes(whole + "/frame_0005.png"));
 }
 
 TEST(AnimateProgram, BadRequestsEndWithOneLine) {
-  const std::string a = ExamplePath("keyframe_a.json");
-  const std::string out = FreshFolder("bad");
-  struct Case {
-    const char* name;
-    std::string args;
-    int status;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"one keyframe", a + " --frames 4", 2,
+  const std::string a = Example("keyframe_a.json");
+  const std::string out = " -o " + TestScratchDir() + "animate_bad";
+  ExpectRefusals({
+      {"one keyframe", "animate -q " + a + " --frames 4" + out, 2,
        "kstroke animate: give a second keyframe, or --write-on to write one on\n"},
-      {"range without count", a + " --write-on --frames 1:2", 2,
+      {"range without count", "animate -q " + a + " --write-on --frames 1:2" + out, 2,
        "kstroke animate: --frames 1:2: give the animation's length with --count N\n"},
-      {"stroke counts differ", a + " " + ExamplePath("fill.json") + " --frames 3", 1,
-       "kstroke animate: " + ExamplePath("fill.json") + " has 1 stroke but " + a +
+      {"stroke counts differ", "animate -q " + a + " " + Example("fill.json") + " --frames 3" + out, 1,
+       "kstroke animate: " + Example("fill.json") + " has 1 stroke but " + a +
            " has 2 strokes: keyframes need the same number of strokes\n"},
-      {"missing keyframe", a + " /nonexistent/b.json --frames 3", 1,
+      {"missing keyframe", "animate -q " + a + " /nonexistent/b.json --frames 3" + out, 1,
        "kstroke animate: /nonexistent/b.json: cannot open file: No such file or directory\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string err;
-    EXPECT_EQ(Kstroke("animate -q " + c.args + " -o " + out, &err), c.status);
-    EXPECT_EQ(err, c.message);
-  }
-  EXPECT_FALSE(fs::exists(out));
+  });
+  EXPECT_FALSE(fs::exists(TestScratchDir() + "animate_bad"));
 }
 
 }  // namespace

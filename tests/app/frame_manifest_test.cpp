@@ -11,8 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/frame_manifest.h"
-#include "frame_folder.h"
-#include "program_support.h"
+#include "app_test_support.h"
 
 namespace {
 
@@ -42,16 +41,13 @@ TEST(FrameManifest, FileSumsAreSha256) {
 TEST(FrameManifest, CheckReportsEachDamageAndResumeRendersOnlyThoseFrames) {
   const std::string ref = NewFolder("check-ref"), dir = NewFolder("check");
   const std::string resume = "animate -q " + kKeys + " --count 6 --frames 0:5 -o ";
-  ASSERT_EQ(RunKstroke("animate -q " + kKeys + " --frames 6 -o " + ref).status, 0);
-  ProgramRun r = RunKstroke(resume + dir + " --resume");
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate -q " + kKeys + " --frames 6 -o " + ref);
+  ProgramRun r = Ran(resume + dir + " --resume");
   EXPECT_EQ(FrameDifferences(ref, dir), "");
   const std::map<std::string, uint64_t> recorded = RecordedFrames(dir);
   ASSERT_EQ(recorded.size(), 6u);
   for (const auto& [name, size] : recorded) EXPECT_EQ(size, fs::file_size(dir + "/" + name)) << name;
-  r = RunKstroke("submit --check " + dir);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, dir + ": all 6 frames complete\n");
+  EXPECT_EQ(Check(dir), std::pair(0, dir + ": all 6 frames complete\n"));
 
   // Cut one frame short, change a byte of another, lose a third, and drop a fourth's
   // record; a killed task left a temporary.
@@ -69,29 +65,22 @@ TEST(FrameManifest, CheckReportsEachDamageAndResumeRendersOnlyThoseFrames) {
   WriteText(dir + "/.kstroke-Ab3dE9", "half a frame");
   const auto before = FrameStamps(dir);
 
-  r = RunKstroke("submit --check " + dir);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "frame_0001.png: damaged: 100 bytes, " + std::to_string(size1) +
-                       " when it was written\n"
+  EXPECT_EQ(Check(dir), std::pair(1, "frame_0001.png: damaged: 100 bytes, " + std::to_string(size1) + " when it was written\n"
                        "frame_0002.png: damaged: its SHA-256 is not the one recorded when it was written\n"
                        "frame_0003.png: missing\n"
                        "frame_0004.png: not recorded in the manifest (its task stopped before it could be)\n"
                        ".kstroke-Ab3dE9: left unfinished by a task that was killed; remove it once no task "
                        "writes here\n" +
                        dir + ": 6 frames: 2 complete, 2 damaged, 1 missing, 1 not recorded; submit the "
-                             "job again to render the others\n");
-  EXPECT_EQ(r.err, "");
+                             "job again to render the others\n"));
 
-  r = RunKstroke("animate " + kKeys + " --count 6 --frames 0:5 -o " + dir + " --resume");
-  ASSERT_EQ(r.status, 0) << r.err;
+  r = Ran("animate " + kKeys + " --count 6 --frames 0:5 -o " + dir + " --resume");
   EXPECT_EQ(r.err, "frames 0 to 5 in " + dir + ": 4 written, 2 complete already\n");
   const auto after = FrameStamps(dir);
   for (const char* name : {"frame_0000.png", "frame_0005.png"}) EXPECT_EQ(after.at(name), before.at(name)) << name;
   EXPECT_EQ(FrameDifferences(ref, dir), "");
   fs::remove(dir + "/.kstroke-Ab3dE9");
-  r = RunKstroke("submit --check " + dir);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, dir + ": all 6 frames complete\n");
+  EXPECT_EQ(Check(dir), std::pair(0, dir + ": all 6 frames complete\n"));
   // The run's records went into the manifest, and its part with them.
   EXPECT_EQ(RecordedFrames(dir).size(), 6u);
   EXPECT_EQ(NamesIn(dir, "."), (std::vector<std::string>{".manifest.lock"}));
@@ -99,39 +88,24 @@ TEST(FrameManifest, CheckReportsEachDamageAndResumeRendersOnlyThoseFrames) {
 
 TEST(FrameManifest, FoldersOfOtherAnimationsAndBadManifestsAreRefused) {
   const std::string dir = NewFolder("other-animation");
-  ASSERT_EQ(RunKstroke("animate -q " + kKeys + " --count 6 --frames 0:1 -o " + dir + " --resume").status, 0);
+  Ran("animate -q " + kKeys + " --count 6 --frames 0:1 -o " + dir + " --resume");
   const std::string bare = NewFolder("no-manifest");
   const std::string bad = NewFolder("bad-manifest");
   WriteText(bad + "/manifest.json", "{\"animation\": {}}");
-  struct Case {
-    const char* name;
-    std::string args, err;
-  };
-  const std::string m = dir + "/manifest.json: the folder holds another animation's frames (";
-  const Case cases[] = {
-      {"count", "animate " + kKeys + " --count 8 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "6 frames, not 8); render into another folder\n"},
-      {"format", "animate " + kKeys + " --count 6 --frames 0:1 -o " + dir + " --resume --format tif",
-       "kstroke animate: " + m + "png files, not tif); render into another folder\n"},
-      {"write-on", "animate " + kKeys + " --write-on --count 6 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "between keyframes, not written on); render into another folder\n"},
-      {"keyframes", "animate " + Example("keyframe_b.json") + " " + Example("keyframe_a.json") +
-                        " --count 6 --frames 0:1 -o " + dir + " --resume",
-       "kstroke animate: " + m + "keyframe 1 is " + Example("keyframe_a.json") +
-           " with other contents); render into another folder\n"},
-      {"no manifest", "submit --check " + bare,
-       "kstroke submit: " + bare + ": no manifest.json: not a folder that kstroke submit or animate "
-                                   "--resume renders into\n"},
-      {"not a manifest", "submit --check " + bad,
-       "kstroke submit: " + bad + "/manifest.json: not a frame manifest: "},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ProgramRun r = RunKstroke(c.args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-  }
+  const std::string m = "kstroke animate: " + dir + "/manifest.json: the folder holds another animation's frames (";
+  const std::string into = "); render into another folder\n", range = " --count 6 --frames 0:1 -o " + dir + " --resume";
+  ExpectRefusals({
+      {"count", "animate " + kKeys + " --count 8 --frames 0:1 -o " + dir + " --resume", 1, m + "6 frames, not 8" + into},
+      {"format", "animate " + kKeys + range + " --format tif", 1, m + "png files, not tif" + into},
+      {"write-on", "animate " + kKeys + " --write-on" + range, 1, m + "between keyframes, not written on" + into},
+      {"keyframes", "animate " + Example("keyframe_b.json") + " " + Example("keyframe_a.json") + range, 1,
+       m + "keyframe 1 is " + Example("keyframe_a.json") + " with other contents" + into},
+      {"no manifest", "submit --check " + bare, 1,
+       "kstroke submit: " + bare + ": no manifest.json: not a folder that kstroke submit or animate --resume renders "
+       "into\n"},
+      {"not a manifest", "submit --check " + bad, 1, "kstroke submit: " + bad + "/manifest.json: not a frame manifest: ",
+       true},
+  });
   EXPECT_EQ(NamesIn(dir, "frame_"), (std::vector<std::string>{"frame_0000.png", "frame_0001.png"}));
 }
 

@@ -10,35 +10,19 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "golden_support.h"
-#include "program_support.h"
+#include "app_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path FreshFolder(const std::string& name) {
-  const fs::path dir = fs::path(TestScratchDir()) / name;
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
-std::vector<std::string> Names(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(AtomicOutput, WritesWholeOrLeavesNothing) {
-  const fs::path dir = FreshFolder("atomic");
+  const fs::path dir = NewFolder("atomic");
   const fs::path victim = dir / "victim.txt";
-  std::ofstream(victim) << "keep";
+  WriteText(victim, "keep");
   const std::string longName(255, 'n');
   struct Case {
     const char* name;
@@ -73,39 +57,37 @@ TEST(AtomicOutput, WritesWholeOrLeavesNothing) {
       EXPECT_FALSE(fs::is_symlink(c.destination));
       EXPECT_EQ(SlurpFile(c.destination), "hello");
       EXPECT_EQ(fs::status(c.destination).permissions() & fs::perms::all,
-                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                    fs::perms::others_read);
+                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     } else if (c.error.empty()) {
       EXPECT_FALSE(fs::exists(c.destination));
     }
   }
   umask(mask);
   EXPECT_EQ(SlurpFile(victim), "keep");
-  EXPECT_EQ(Names(dir), (std::vector<std::string>{"a.txt", "link.txt", longName, "sub", "victim.txt"}));
+  EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"a.txt", "link.txt", longName, "sub", "victim.txt"}));
 }
 
 TEST(OutputProgram, NeverWritesThroughALinkOrAPredictableName) {
   // Links where the output goes, and where an older program put its temporary.
-  const fs::path dir = FreshFolder("links");
+  const fs::path dir = NewFolder("links");
   const fs::path victim = dir / "victim.png";
-  std::ofstream(victim) << "keep";
+  WriteText(victim, "keep");
   fs::create_symlink(victim, dir / "o.png");
   fs::create_symlink(victim, dir / "o.png.part");
   fs::create_symlink(victim, dir / "s.kst.part");
-  const std::string fill = KSTROKE_SOURCE_DIR "/examples/fill.json";
-  ASSERT_EQ(RunKstroke("render " + fill + " -q -o " + (dir / "o.png").string()).status, 0);
-  ASSERT_EQ(RunKstroke("save -q " + fill + " -o " + (dir / "s.kst").string()).status, 0);
+  const std::string fill = Example("fill.json");
+  Ran("render " + fill + " -q -o " + (dir / "o.png").string());
+  Ran("save -q " + fill + " -o " + (dir / "s.kst").string());
   EXPECT_EQ(SlurpFile(victim), "keep");
   EXPECT_FALSE(fs::is_symlink(dir / "o.png"));
   EXPECT_TRUE(SameImagePixels((dir / "o.png").string(), KSTROKE_GOLDEN_DIR "/render/fill.png"));
-  EXPECT_EQ(Names(dir),
-            (std::vector<std::string>{"o.png", "o.png.part", "s.kst", "s.kst.part", "victim.png"}));
+  EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"o.png", "o.png.part", "s.kst", "s.kst.part", "victim.png"}));
 }
 
 TEST(OutputProgram, SignalsCancelAndLeaveOnlyTheInput) {
   // A render of a few seconds; each signal arrives once the program handles it, and
   // it exits by itself with 128 + the signal, its output not written.
-  const fs::path dir = FreshFolder("signals");
+  const fs::path dir = NewFolder("signals");
   std::string doc = R"({"canvas": {"width": 2000, "height": 2000, "depth": 16}, "batch": 1,
                         "brush": {"diameter": 150, "hardness": 0.3, "flow": 0.3},
                         "strokes": [{"events": [)";
@@ -114,22 +96,19 @@ TEST(OutputProgram, SignalsCancelAndLeaveOnlyTheInput) {
            std::to_string(0.5 + 0.4 * std::cos(i / 40.0)) + R"(, "y": )" +
            std::to_string(0.5 + 0.4 * std::sin(i / 70.0)) + "}";
   doc += "]}]}";
-  std::ofstream(dir / "slow.json") << doc;
+  WriteText(dir / "slow.json", doc);
   const std::string err = TestScratchDir() + "signals_stderr.txt";
   for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
     SCOPED_TRACE(signal);
-    RunningKstroke run({"render", (dir / "slow.json").string(), "-q", "-o",
-                        (dir / "out.png").string()},
-                       err);
+    RunningKstroke run({"render", (dir / "slow.json").string(), "-q", "-o", (dir / "out.png").string()}, err);
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(run.Catches(signal));
     usleep(200000);
     run.Signal(signal);
     EXPECT_EQ(run.Wait(), 128 + signal);
     EXPECT_FALSE(run.killed) << "the program did not handle the signal";
-    EXPECT_EQ(SlurpFile(err), "kstroke render: cancelled; " + (dir / "out.png").string() +
-                                  " not written\n");
-    EXPECT_EQ(Names(dir), (std::vector<std::string>{"slow.json"}));
+    EXPECT_EQ(SlurpFile(err), "kstroke render: cancelled; " + (dir / "out.png").string() + " not written\n");
+    EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"slow.json"}));
   }
 }
 

@@ -10,8 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "frame_folder.h"
-#include "program_support.h"
+#include "app_test_support.h"
 
 namespace {
 

@@ -18,8 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/frame_folder.h"
-#include "app/program_support.h"
+#include "app/app_test_support.h"
 
 namespace {
 
@@ -49,16 +48,13 @@ std::string Cluster::skipReason;
 
 // Submits with `args` and answers the job id.
 std::string Submit(const std::string& args) {
-  const ProgramRun r = RunKstroke("submit " + args);
-  EXPECT_EQ(r.status, 0) << r.err;
+  const ProgramRun r = Ran("submit " + args);
   std::smatch m;
   const std::regex submitted("^submitted job ([0-9]+): ");
   return std::regex_search(r.out, m, submitted) ? m[1].str() : "";
 }
 
-bool Queued(const std::string& job) {
-  return !RunShell("squeue --noheader --job " + job).out.empty();
-}
+bool Queued(const std::string& job) { return !RunShell("squeue --noheader --job " + job).out.empty(); }
 
 // Waits until the job has left the queue; answers each task's "STATE EXITCODE", by
 // task id.
@@ -83,29 +79,38 @@ std::map<int, std::string> AllCompleted(int tasks) {
 TEST_F(Cluster, TwentyFourFramesInFourTasksAreTheBytesOfOneLocalRun) {
   const std::string keys = ExampleKeyframes();
   const std::string local = NewFolder("local"), out = TestScratchDir() + "cluster";
-  const ProgramRun r = RunKstroke("animate -q " + keys + " --frames 24 -o " + local);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate -q " + keys + " --frames 24 -o " + local);
   const std::string job = Submit(keys + " --count 24 --chunk 6 -o " + out);
   ASSERT_FALSE(job.empty());
   EXPECT_EQ(WaitForJob(job), AllCompleted(4));
   EXPECT_EQ(FrameDifferences(local, out), "");
   EXPECT_EQ(RecordedFrames(out).size(), 24u);
-  const ProgramRun check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.out, out + ": all 24 frames complete\n");
+  EXPECT_EQ(Check(out), std::pair(0, out + ": all 24 frames complete\n"));
   // Each task's log, in the folder, says what it did.
   for (int t = 0; t < 4; ++t)
     EXPECT_EQ(SlurpFile(out + "/slurm/" + job + "_" + std::to_string(t) + ".log"),
               "frames " + std::to_string(6 * t) + " to " + std::to_string(6 * t + 5) + " in " + out +
                   ": 6 written, 0 complete already\n");
+
+  // A frame cut short is found by --check and rendered again by a second submission.
+  const uintmax_t size = fs::file_size(out + "/frame_0009.png");
+  fs::resize_file(out + "/frame_0009.png", size / 2);
+  EXPECT_EQ(Check(out), std::pair(1, "frame_0009.png: damaged: " + std::to_string(size / 2) + " bytes, " +
+                                         std::to_string(size) + " when it was written\n" + out +
+                                         ": 24 frames: 23 complete, 1 damaged; submit the job again to render the others\n"));
+  const std::string again = Submit(keys + " --count 24 --chunk 6 -o " + out);
+  EXPECT_EQ(WaitForJob(again), AllCompleted(4));
+  EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
+            "frames 6 to 11 in " + out + ": 1 written, 5 complete already\n");
+  EXPECT_EQ(FrameDifferences(local, out), "");
+  EXPECT_EQ(Check(out), std::pair(0, out + ": all 24 frames complete\n"));
 }
 
 // The keyframes at 1024 × 640 and 16 bits, where most of a frame's time goes to writing
 // its PNG: long enough to kill a task while a frame is being written.
 std::string SlowKeyframes(const std::string& folder) {
   for (const char* k : {"a", "b"}) {
-    nlohmann::json doc =
-        nlohmann::json::parse(SlurpFile(Example((std::string("keyframe_") + k + ".json").c_str())));
+    nlohmann::json doc = nlohmann::json::parse(SlurpFile(Example(std::string("keyframe_") + k + ".json")));
     doc["canvas"]["width"] = 1024;
     doc["canvas"]["height"] = 640;
     doc["canvas"]["depth"] = 16;
@@ -176,17 +181,10 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   SCOPED_TRACE("killed while writing frame " + std::to_string(killedIn));
   const auto kept = FrameStamps(out);
   const auto recorded = RecordedFrames(out, true);
-  for (int k : {0, 3, 4, 5}) {
-    if (k < killedIn || k >= 3) {
-      EXPECT_TRUE(recorded.count(name(k))) << name(k);
-    }
-  }
+  for (int k : {0, 3, 4, 5}) EXPECT_TRUE((k >= killedIn && k < 3) || recorded.count(name(k))) << name(k);
   EXPECT_FALSE(recorded.count(name(killedIn)));
-  if (killedIn == 1) {
-    EXPECT_FALSE(kept.count(name(2)));
-  }
-  ProgramRun check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 1) << check.out;
+  EXPECT_TRUE(killedIn != 1 || !kept.count(name(2))) << "frame 2 was begun";
+  EXPECT_EQ(Check(out).first, 1);
 
   const std::string again = Submit(keys + " --count 6 --chunk 3 -o " + out);
   ASSERT_FALSE(again.empty());
@@ -194,46 +192,16 @@ TEST_F(Cluster, TaskKilledWhileWritingAFrameThenResubmittedEndsCompleteAndIdenti
   // Recorded frames were passed over, not drawn again.
   const auto now = FrameStamps(out);
   for (const auto& [file, stamp] : kept)
-    if (recorded.count(file)) {
-      EXPECT_EQ(now.at(file), stamp) << file << " was written again";
-    }
+    EXPECT_TRUE(!recorded.count(file) || now.at(file) == stamp) << file << " was written again";
   EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
             "frames 3 to 5 in " + out + ": 0 written, 3 complete already\n");
-  const ProgramRun r = RunKstroke("animate -q " + keys + " --frames 6 -o " + local);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran("animate -q " + keys + " --frames 6 -o " + local);
   EXPECT_EQ(FrameDifferences(local, out), "");
-  check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 0) << check.out;
   // What the killed writer left is named, and nothing else is wrong.
-  const std::vector<std::string> leftovers = NamesIn(out, ".kstroke-");
-  std::string expected;
-  for (const std::string& t : leftovers)
-    expected += t + ": left unfinished by a task that was killed; remove it once no task writes here\n";
-  EXPECT_EQ(check.out, expected + out + ": all 6 frames complete\n");
-}
-
-TEST_F(Cluster, CheckFindsATruncatedFrameAndASecondSubmissionRendersItAgain) {
-  const std::string keys = ExampleKeyframes();
-  const std::string local = NewFolder("trunc-local"), out = TestScratchDir() + "trunc";
-  ASSERT_EQ(RunKstroke("animate -q " + keys + " --frames 8 -o " + local).status, 0);
-  const std::string job = Submit(keys + " --count 8 --chunk 4 -o " + out);
-  ASSERT_FALSE(job.empty());
-  EXPECT_EQ(WaitForJob(job), AllCompleted(2));
-  const uintmax_t size = fs::file_size(out + "/frame_0005.png");
-  fs::resize_file(out + "/frame_0005.png", size / 2);
-  ProgramRun check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 1);
-  EXPECT_EQ(check.out, "frame_0005.png: damaged: " + std::to_string(size / 2) + " bytes, " +
-                           std::to_string(size) + " when it was written\n" + out +
-                           ": 8 frames: 7 complete, 1 damaged; submit the job again to render the others\n");
-  const std::string again = Submit(keys + " --count 8 --chunk 4 -o " + out);
-  EXPECT_EQ(WaitForJob(again), AllCompleted(2));
-  EXPECT_EQ(SlurpFile(out + "/slurm/" + again + "_1.log"),
-            "frames 4 to 7 in " + out + ": 1 written, 3 complete already\n");
-  EXPECT_EQ(FrameDifferences(local, out), "");
-  check = RunKstroke("submit --check " + out);
-  EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.out, out + ": all 8 frames complete\n");
+  std::string leftovers;
+  for (const std::string& t : NamesIn(out, ".kstroke-"))
+    leftovers += t + ": left unfinished by a task that was killed; remove it once no task writes here\n";
+  EXPECT_EQ(Check(out), std::pair(0, leftovers + out + ": all 6 frames complete\n"));
 }
 
 }  // namespace

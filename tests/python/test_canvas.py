@@ -18,7 +18,7 @@ DEPTHS = [
 
 
 @pytest.mark.parametrize("depth,dtype,full", DEPTHS)
-def test_pixels_are_alpha_first_at_the_depths_type_and_scale(depth, dtype, full):
+def test_pixels_are_alpha_first_at_the_depths_type_and_scale_and_rgba_copies_red_first(depth, dtype, full):
     canvas = kstroke.Canvas(5, 3, depth, background=(1, 0, 1, 0))
     assert (canvas.depth, canvas.dtype, canvas.full, canvas.shape) == (depth, np.dtype(dtype), full, (3, 5, 4))
     pixels = canvas.pixels
@@ -27,6 +27,17 @@ def test_pixels_are_alpha_first_at_the_depths_type_and_scale(depth, dtype, full)
     assert pixels.tolist() == [[[0, full, 0, full]] * 5] * 3
     assert canvas.rgba()[0, 0].tolist() == [full, 0, full, 0]
     assert canvas.colour == ("linear" if depth == 32 else "srgb")
+    # rgba() and from_rgba() copy out and in, red, green, blue, alpha.
+    rgba = (np.random.default_rng(depth).random((7, 9, 4)) * full).astype(dtype)
+    canvas = kstroke.Canvas.from_rgba(rgba)
+    assert canvas.depth == depth and (canvas.width, canvas.height) == (9, 7)
+    assert np.array_equal(canvas.pixels, rgba[..., [3, 0, 1, 2]])
+    out = canvas.rgba()
+    assert np.array_equal(out, rgba)
+    out[...] = 0  # a copy: the canvas keeps its pixels
+    assert np.array_equal(canvas.rgba(), rgba)
+    opaque = kstroke.Canvas.from_rgba(rgba[..., :3], colour="linear")
+    assert opaque.colour == "linear" and (opaque.pixels[..., 0] == full).all()
 
 
 @pytest.mark.parametrize("depth,dtype,full", DEPTHS)
@@ -68,21 +79,6 @@ def test_the_array_keeps_its_canvas_alive():
     assert isinstance(pixels.base, kstroke.Canvas) and pixels.flags.writeable
     gc.collect()
     assert pixels[4, 4, 0] == 255 and pixels[4, 4, 1] < 128
-
-
-@pytest.mark.parametrize("depth,dtype,full", DEPTHS)
-def test_rgba_copies_in_and_out_in_red_green_blue_alpha_order(depth, dtype, full):
-    rng = np.random.default_rng(depth)
-    rgba = (rng.random((7, 9, 4)) * full).astype(dtype)
-    canvas = kstroke.Canvas.from_rgba(rgba)
-    assert canvas.depth == depth and (canvas.width, canvas.height) == (9, 7)
-    assert np.array_equal(canvas.pixels, rgba[..., [3, 0, 1, 2]])
-    out = canvas.rgba()
-    assert np.array_equal(out, rgba)
-    out[...] = 0  # a copy: the canvas keeps its pixels
-    assert np.array_equal(canvas.rgba(), rgba)
-    opaque = kstroke.Canvas.from_rgba(rgba[..., :3], colour="linear")
-    assert opaque.colour == "linear" and (opaque.pixels[..., 0] == full).all()
 
 
 def test_sixteen_and_float_canvases_travel_through_files_unchanged(tmp_path):

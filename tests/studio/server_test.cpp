@@ -17,8 +17,7 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
-#include "app/program_support.h"
-#include "test_support.h"
+#include "app/app_test_support.h"
 
 namespace {
 
@@ -62,8 +61,7 @@ private:
 };
 
 struct Tab {
-  Tab(net::io_context& io, uint16_t port, const std::string& origin = "")
-      : ws(io) {
+  Tab(net::io_context& io, uint16_t port, const std::string& origin = "") : ws(io) {
     tcp::resolver resolver(io);
     net::connect(ws.next_layer(), resolver.resolve("127.0.0.1", std::to_string(port)));
     const std::string host = "127.0.0.1:" + std::to_string(port);
@@ -86,9 +84,16 @@ struct Tab {
       if (m["type"] == type) return m;
     }
   }
-  void Send(const json& m) {
-    ws.text(true);
-    ws.write(net::buffer(m.dump()));
+  void Send(const json& m, bool binary = false) {
+    ws.binary(binary);
+    ws.write(net::buffer(binary ? m.get<std::string>() : m.dump()));
+  }
+  // Reads on until the server closes the connection: the error that ends the reading.
+  beast::error_code Closed() {
+    beast::flat_buffer buffer;
+    beast::error_code ec;
+    while (!ec) ws.read(buffer, ec);
+    return ec;
   }
   websocket::stream<tcp::socket> ws;
 };
@@ -144,11 +149,9 @@ TEST(StudioServer, EachTabHasItsOwnDocumentAndBadMessagesStayInTheirTab) {
   a.Send({{"type", "samples"}, {"stroke", 1}, {"seq", 0},
           {"events", {{0, 0.2, 0.5, nullptr, 0, 0, 0}, {0.1, 0.8, 0.5, nullptr, 0, 0, 0}}}});
   // Tab b's garbage in the middle of a's stroke.
-  b.ws.text(true);
-  b.ws.write(net::buffer(std::string("{\"type\": \"end\", \"stroke\": 1}")));
+  b.Send({{"type", "end"}, {"stroke", 1}});
   EXPECT_EQ(b.NextOf("error")["message"], "end: stroke 1 is not being painted (no stroke is)");
-  b.ws.binary(true);
-  b.ws.write(net::buffer(std::string("\x01\x02\x03")));
+  b.Send("\x01\x02\x03", true);
   EXPECT_EQ(b.NextOf("error")["message"], "image: a binary message must start with \"KSIM\"");
   a.Send({{"type", "end"}, {"stroke", 1}});
   EXPECT_EQ(a.NextOf("state")["strokes"], 1);
@@ -156,18 +159,12 @@ TEST(StudioServer, EachTabHasItsOwnDocumentAndBadMessagesStayInTheirTab) {
   EXPECT_EQ(b.NextOf("error")["message"], "undo: no stroke to undo");
   // A third tab is one too many.
   Tab c(io, server.Port());
-  const json refused = c.Next();
-  EXPECT_EQ(refused["message"], "the studio has 2 documents open, the most it keeps: close a tab and reload");
-  beast::flat_buffer rest;
-  beast::error_code ec;
-  c.ws.read(rest, ec);
-  EXPECT_EQ(ec, websocket::error::closed);
+  EXPECT_EQ(c.Next()["message"], "the studio has 2 documents open, the most it keeps: close a tab and reload");
+  EXPECT_EQ(c.Closed(), websocket::error::closed);
   // The stop closes the tabs as going away.
   server.stop = true;
   for (Tab* t : {&a, &b}) {
-    beast::flat_buffer buffer;
-    for (ec = {}; !ec;) t->ws.read(buffer, ec);
-    EXPECT_EQ(ec, websocket::error::closed);
+    EXPECT_EQ(t->Closed(), websocket::error::closed);
     EXPECT_EQ(t->ws.reason().code, websocket::close_code::going_away);
   }
 }
@@ -179,10 +176,7 @@ TEST(StudioServer, IdleTabsCloseAndOtherOriginsAreRefused) {
   net::io_context io;
   Tab idle(io, server.Port());
   EXPECT_EQ(idle.NextOf("closed")["reason"], "idle");
-  beast::flat_buffer buffer;
-  beast::error_code ec;
-  idle.ws.read(buffer, ec);
-  EXPECT_EQ(ec, websocket::error::closed);
+  EXPECT_EQ(idle.Closed(), websocket::error::closed);
   try {
     Tab elsewhere(io, server.Port(), "http://example.org");
     ADD_FAILURE() << "a page of another origin opened a tab";
@@ -192,28 +186,14 @@ TEST(StudioServer, IdleTabsCloseAndOtherOriginsAreRefused) {
 }
 
 TEST(StudioCommand, BadStartsEndWithOneLineAndAStatus) {
-  struct Case {
-    const char* name;
-    std::string args;
-    int status;
-    std::string err;
-  };
-  const Case kCases[] = {
+  ExpectRefusals({
       {"missing document", "studio /nonexistent/a.json --port 0", 1,
        "kstroke studio: /nonexistent/a.json: cannot open file: No such file or directory\n"},
       {"port", "studio --port 70000", 2, "kstroke studio: --port 70000: expected 0 to 65535\n"},
-      {"folder", "studio --dir /nonexistent --port 0", 2,
-       "kstroke studio: --dir /nonexistent: not a folder\n"},
+      {"folder", "studio --dir /nonexistent --port 0", 2, "kstroke studio: --dir /nonexistent: not a folder\n"},
       {"tabs", "studio --max-tabs 0 --port 0", 2, "kstroke studio: --max-tabs 0: expected 1 to 64\n"},
-      {"host", "studio --host nowhere --port 0", 1,
-       "kstroke studio: --host nowhere: not an IP address\n"},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const ProgramRun r = RunKstroke(c.args);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err, c.err);
-  }
+      {"host", "studio --host nowhere --port 0", 1, "kstroke studio: --host nowhere: not an IP address\n"},
+  });
 }
 
 }  // namespace

@@ -17,12 +17,8 @@ const source = join(here, '..', '..', '..');
 const kstroke = process.env.KSTROKE || join(source, 'build', 'kstroke');
 const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
 
-let server;
-let serverExit;
+let server, serverExit, origin, folder, browser;
 let serverOut = '';
-let origin;
-let folder;
-let browser;
 
 before(async () => {
   folder = mkdtempSync(join(tmpdir(), 'kstroke-studio-test-'));
@@ -77,28 +73,22 @@ async function penStroke(page, points, { modifiers = 0, pointerType = 'pen' } = 
   return ended;
 }
 
-async function strokeEnded(page, before) {
-  await page.waitForFunction((n) => window.studio.strokesEnded > n, before);
-}
-
 // A wave across the canvas with the pen's pressure and tilt changing along it.
 function wave(y0, { n = 40, x0 = 0.1, x1 = 0.8, tilt = 0 } = {}) {
-  const points = [];
-  for (let i = 0; i <= n; i++) {
-    const f = i / n;
-    points.push([x0 + (x1 - x0) * f, y0 + 0.12 * Math.sin(f * 7), 0.15 + 0.8 * f, tilt * Math.cos(f * 3), tilt * f]);
-  }
-  return points;
+  return Array.from({ length: n + 1 }, (_, i) => i / n).map((f) =>
+    [x0 + (x1 - x0) * f, y0 + 0.12 * Math.sin(f * 7), 0.15 + 0.8 * f, tilt * Math.cos(f * 3), tilt * f]);
 }
 
 async function paint(page, points, options) {
   const before = await penStroke(page, points, options);
-  await strokeEnded(page, before);
+  await page.waitForFunction((n) => window.studio.strokesEnded > n, before);
 }
+
+const replyCount = (page, type) => page.evaluate((t) => window.studio.replies.filter((r) => r === t).length, type);
 
 // Waits for the next text reply of `type` after the ones seen so far.
 async function request(page, message, type) {
-  const seen = await page.evaluate((t) => window.studio.replies.filter((r) => r === t).length, type);
+  const seen = await replyCount(page, type);
   const errors = await page.evaluate(() => window.studio.errors.length);
   if (message) await page.evaluate((m) => window.studio.send(m), message);
   await page.waitForFunction(([t, n, e]) =>
@@ -107,19 +97,22 @@ async function request(page, message, type) {
   assert.equal(error, undefined, `${type}: ${JSON.stringify(error)}`);
 }
 
-// Saves through the page's dialog.
-async function save(page, name) {
-  await page.click('#save');
+// Saves (or, with `button` '#export', exports) through the page's dialog.
+async function save(page, name, button = '#save', reply = 'saved') {
+  await page.click(button);
   await page.waitForSelector('#files-dialog[open]');
   await page.fill('#files-name', name);
-  const saved = await page.evaluate(() => window.studio.replies.filter((r) => r === 'saved').length);
+  const seen = await replyCount(page, reply);
   await page.click('#files-ok');
-  await page.waitForFunction((n) => window.studio.replies.filter((r) => r === 'saved').length > n, saved);
+  await page.waitForFunction(([t, n]) => window.studio.replies.filter((r) => r === t).length > n, [reply, seen]);
   return name.endsWith('.json') ? JSON.parse(readFileSync(join(folder, name), 'utf8')) : null;
 }
 
-function render(document, png) {
+// How the page's canvas compares with what `kstroke render` draws of a saved document.
+async function compareWithRender(page, document) {
+  const png = document.replace(/\.json$/, '.png');
   execFileSync(kstroke, ['render', join(folder, document), '-q', '-o', join(folder, png)]);
+  return compare(page, png);
 }
 
 // How the page's canvas compares with a picture in the studio's folder, pixel by pixel.
@@ -132,9 +125,7 @@ async function compare(page, png) {
     other.drawImage(bitmap, 0, 0);
     const a = picture.getContext('2d').getImageData(0, 0, picture.width, picture.height).data;
     const b = other.getImageData(0, 0, bitmap.width, bitmap.height).data;
-    let differing = 0;
-    let maxDifference = 0;
-    let inked = 0;
+    let differing = 0, maxDifference = 0, inked = 0;
     for (let i = 0; i < a.length; i += 4) {
       let d = 0;
       for (let c = 0; c < 4; c++) d = Math.max(d, Math.abs(a[i + c] - b[i + c]));
@@ -157,18 +148,27 @@ function checksum(page) {
   });
 }
 
-test('a pen stroke with pressure and tilt shows the very pixels kstroke render draws', async () => {
+test('pen strokes with pressure and tilt, and presets switched, show the very pixels kstroke render draws', async () => {
   const page = await openStudio();
+  const ink = JSON.parse(readFileSync(join(source, 'brushes', 'ink.json'), 'utf8')).brush;
   await page.selectOption('#preset', 'pastel');
   await paint(page, wave(0.4, { tilt: 50 }));
+  // A preset switched to shows its fields in the panel and paints with them.
+  await page.selectOption('#preset', 'ink');
+  assert.equal(Number(await page.inputValue('#diameter-number')), ink.diameter);
+  assert.equal(await page.inputValue('#smoothing'), 'curve');
+  await paint(page, wave(0.6));
+  await page.selectOption('#preset', 'soft-eraser');
+  await paint(page, wave(0.45, { x0: 0.3, x1: 0.5, n: 10 }));
   const doc = await save(page, 'pen.json');
   const events = doc.strokes[0].events;
-  assert.equal(doc.strokes.length, 1);
+  assert.equal(doc.strokes.length, 3);
   assert.ok(events.length >= 40, `${events.length} events`);
   assert.ok(Math.abs(events[0].pressure - 0.15) < 1e-6, `pressure ${events[0].pressure}`);
-  assert.ok(Math.abs(events[events.length - 1].tiltY - 50) < 1e-6, `tiltY ${events[events.length - 1].tiltY}`);
-  render('pen.json', 'pen.png');
-  const same = await compare(page, 'pen.png');
+  assert.ok(Math.abs(events.at(-1).tiltY - 50) < 1e-6, `tiltY ${events.at(-1).tiltY}`);
+  assert.deepEqual([doc.strokes[1].brush.diameter, doc.strokes[1].brush.stabiliser], [ink.diameter, ink.stabiliser]);
+  assert.deepEqual(doc.strokes.map((s) => s.transfer), ['normal', 'normal', 'erase']);
+  const same = await compareWithRender(page, 'pen.json');
   assert.ok(same.sameSize);
   assert.ok(same.inked > 2000, `only ${same.inked} pixels painted`);
   assert.equal(same.differing, 0, `max difference ${same.maxDifference}`);
@@ -188,42 +188,21 @@ test('undo and redo take and give back whole strokes; a new stroke drops the red
   await paint(page, wave(0.6));
   const two = await checksum(page);
   assert.notEqual(one, two);
-  await page.click('#undo');
-  await page.waitForFunction(() => window.studio.state.strokes === 1);
-  assert.equal(await checksum(page), one);
-  await page.keyboard.press('Control+z');
-  await page.waitForFunction(() => window.studio.state.strokes === 0);
-  assert.equal(await checksum(page), blank);
-  await page.click('#redo');
-  await page.waitForFunction(() => window.studio.state.strokes === 1);
-  await page.keyboard.press('Control+Shift+Z');
-  await page.waitForFunction(() => window.studio.state.strokes === 2);
-  assert.equal(await checksum(page), two);
+  const steps = [  // a button or key, the strokes and the picture after it
+    [() => page.click('#undo'), 1, one], [() => page.keyboard.press('Control+z'), 0, blank],
+    [() => page.click('#redo'), 1, one], [() => page.keyboard.press('Control+Shift+Z'), 2, two],
+  ];
+  for (const [act, strokes, picture] of steps) {
+    await act();
+    await page.waitForFunction((n) => window.studio.state.strokes === n, strokes);
+    assert.equal(await checksum(page), picture);
+  }
   await page.click('#clear');
   await page.waitForFunction(() => window.studio.state.strokes === 0 && window.studio.state.redo === 2);
   assert.equal(await checksum(page), blank);
   await paint(page, wave(0.5));
   assert.deepEqual(await page.evaluate(() => [window.studio.state.strokes, window.studio.state.redo]), [1, 0]);
   assert.equal(await page.isDisabled('#redo'), true);
-  await page.close();
-});
-
-test('switching presets paints with the preset, and its fields show in the panel', async () => {
-  const page = await openStudio();
-  const presets = JSON.parse(readFileSync(join(source, 'brushes', 'ink.json'), 'utf8'));
-  await page.selectOption('#preset', 'ink');
-  assert.equal(Number(await page.inputValue('#diameter-number')), presets.brush.diameter);
-  assert.equal(await page.inputValue('#smoothing'), 'curve');
-  await paint(page, wave(0.5));
-  await page.selectOption('#preset', 'soft-eraser');
-  await paint(page, wave(0.45, { x0: 0.3, x1: 0.5, n: 10 }));
-  const doc = await save(page, 'presets.json');
-  assert.equal(doc.strokes[0].brush.diameter, presets.brush.diameter);
-  assert.equal(doc.strokes[0].brush.stabiliser, presets.brush.stabiliser);
-  assert.equal(doc.strokes[0].transfer, 'normal');
-  assert.equal(doc.strokes[1].transfer, 'erase');
-  render('presets.json', 'presets.png');
-  assert.equal((await compare(page, 'presets.png')).differing, 0);
   await page.close();
 });
 
@@ -251,8 +230,7 @@ test('clone: Alt-click picks the image point the next stroke starts from', async
   const landed = [(start.x * width + stroke.source.sourcePoint[0] * image.width) / width,
     (start.y * height + stroke.source.sourcePoint[1] * image.height) / height];
   assert.ok(Math.abs(landed[0] - alt[0]) < 0.002 && Math.abs(landed[1] - alt[1]) < 0.002, `${landed} ${alt}`);
-  render('clone.json', 'clone.png');
-  const same = await compare(page, 'clone.png');
+  const same = await compareWithRender(page, 'clone.json');
   assert.ok(same.inked > 1000);
   assert.equal(same.differing, 0);
   await page.close();
@@ -262,14 +240,7 @@ test('export writes PNG and OpenEXR; a saved document opens again as it was', as
   const page = await openStudio();
   await paint(page, wave(0.5, { tilt: 30 }));
   await save(page, 'reopen.kst');
-  for (const name of ['picture.png', 'picture.exr']) {
-    await page.click('#export');
-    await page.waitForSelector('#files-dialog[open]');
-    await page.fill('#files-name', name);
-    const n = await page.evaluate(() => window.studio.replies.filter((r) => r === 'exported').length);
-    await page.click('#files-ok');
-    await page.waitForFunction((k) => window.studio.replies.filter((r) => r === 'exported').length > k, n);
-  }
+  for (const name of ['picture.png', 'picture.exr']) await save(page, name, '#export', 'exported');
   assert.equal((await compare(page, 'picture.png')).differing, 0);
   assert.equal(readFileSync(join(folder, 'picture.exr')).readUInt32LE(0), 20000630, 'OpenEXR magic');
   const painted = await checksum(page);
@@ -292,26 +263,13 @@ test('two tabs paint at once, each in a document of its own', async () => {
   await b.dispatchEvent('#colour', 'change');
   const strokeA = wave(0.3, { n: 30 });
   const strokeB = wave(0.7, { n: 30, x0: 0.2, x1: 0.9 });
-  const boxes = [await a.locator('#picture').boundingBox(), await b.locator('#picture').boundingBox()];
-  const ev = (page, box, type, [x, y, force]) => page.cdp.send('Input.dispatchMouseEvent', {
-    type, x: box.x + x * box.width, y: box.y + y * box.height, button: 'left',
-    buttons: type === 'mouseReleased' ? 0 : 1, clickCount: 1, pointerType: 'pen', force,
-  });
-  const ended = [await a.evaluate(() => window.studio.strokesEnded), await b.evaluate(() => window.studio.strokesEnded)];
-  for (let i = 0; i < strokeA.length; i++) {
-    const type = i === 0 ? 'mousePressed' : 'mouseMoved';
-    await Promise.all([ev(a, boxes[0], type, strokeA[i]), ev(b, boxes[1], type, strokeB[i])]);
-  }
-  await Promise.all([ev(a, boxes[0], 'mouseReleased', strokeA.at(-1)), ev(b, boxes[1], 'mouseReleased', strokeB.at(-1))]);
-  await strokeEnded(a, ended[0]);
-  await strokeEnded(b, ended[1]);
+  // The two strokes' events interleaved, each tab's in its own order.
+  await Promise.all([paint(a, strokeA), paint(b, strokeB)]);
   const docs = [await save(a, 'tab-a.json'), await save(b, 'tab-b.json')];
   assert.deepEqual(docs.map((d) => d.strokes.length), [1, 1]);
   assert.notDeepEqual(docs[0].strokes[0].source.colour, docs[1].strokes[0].source.colour);
-  render('tab-a.json', 'tab-a.png');
-  render('tab-b.json', 'tab-b.png');
-  assert.equal((await compare(a, 'tab-a.png')).differing, 0);
-  assert.equal((await compare(b, 'tab-b.png')).differing, 0);
+  assert.equal((await compareWithRender(a, 'tab-a.json')).differing, 0);
+  assert.equal((await compareWithRender(b, 'tab-b.json')).differing, 0);
   assert.ok((await compare(a, 'tab-b.png')).differing > 1000, 'the tabs differ');
   await a.close();
   await b.close();
