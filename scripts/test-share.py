@@ -60,6 +60,14 @@ def counted_lines(path):
                 in_block = True
                 i += 2
                 continue
+            if s[i] in "\"'`":
+                # A literal: "/*" or "//" inside one is text, not a comment.
+                j = i + 1
+                while j < len(s) and s[j] != s[i]:
+                    j += 2 if s[j] == "\\" else 1
+                code.append(s[i])
+                i = j + 1
+                continue
             code.append(s[i])
             i += 1
         if "".join(code).strip():
