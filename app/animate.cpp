@@ -214,9 +214,6 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   if (written) *written = 0;
   const std::string extension = Extension(format);
   ChooseOutput(FrameFileName(range.first, extension), format.sample);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
   std::vector<int> frames;
   for (int k = range.first; k <= range.last; ++k)
     if (!hooks.skip || !hooks.skip(k)) frames.push_back(k);
@@ -225,6 +222,13 @@ void Animation::RenderFrames(const FrameRange& range, const std::string& folder,
   ProgressRecords records(progress);
   for (const int k : frames) {
     const std::unique_ptr<GX_World> canvas = Draw(MakeFrame(k, range.count), &records, &images);
+    // Made once the first frame is drawn: keyframes that cannot be interpolated leave
+    // nothing behind.
+    if (k == frames.front()) {
+      std::error_code ec;
+      std::filesystem::create_directories(folder, ec);
+      if (ec) throw AnimateError(folder + ": cannot create the folder: " + ec.message());
+    }
     const std::string path = (std::filesystem::path(folder) / FrameFileName(k, extension)).string();
     WriteCanvas(*canvas, CanvasEncoding(a), ChooseOutput(path, format.sample), records.CancelOnly());
     if (written) ++*written;

@@ -227,7 +227,13 @@ TEST(AnimateProgram, RangeWritesExactlyThoseFramesNumberedAsInTheWhole) {
 TEST(AnimateProgram, BadRequestsEndWithOneLine) {
   const std::string a = Example("keyframe_a.json");
   const std::string out = " -o " + TestScratchDir() + "animate_bad";
+  // Refused only when its first frame is drawn: the folder is made after that.
+  const std::string still = TestScratchDir() + "still.json";
+  WriteText(still, R"({"strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})");
   ExpectRefusals({
+      {"keyframes without timing", "animate -q " + still + " " + still + " --frames 3" + out, 1,
+       "kstroke animate: " + still + ": strokes[0]: the keyframes cannot be interpolated: "
+       "engine error 3 (keyframe stroke has no usable timing)\n"},
       {"one keyframe", "animate -q " + a + " --frames 4" + out, 2,
        "kstroke animate: give a second keyframe, or --write-on to write one on\n"},
       {"range without count", "animate -q " + a + " --write-on --frames 1:2" + out, 2,
