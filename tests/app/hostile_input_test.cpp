@@ -128,16 +128,23 @@ TEST(HostileInput, EndsWithOneShortLineNamingFileAndField) {
   }
 }
 
-TEST(HostileInput, FailedWritesToStandardOutputAreFailures) {
+TEST(HostileInput, FailedWritesAreFailures) {
   const std::string kst = TestScratchDir() + "full.kst";
   Ran("save -q " + Example("fill.json") + " -o " + kst);
   const std::string full = ": cannot write to standard output: No space left on device\n";
+  // A 5 KB stroke file under a 4 KB file size limit: the last of it fails only when the
+  // file is flushed and closed, the step a careless writer does not check.
+  const std::string capped = TestScratchDir() + "capped.kst";
   ExpectRefusals({
+      {"file past its size limit", "save -q " + Example("fill.json") + " -o " + capped, 1,
+       "kstroke save: " + capped + ": cannot write the output file: File too large\n", false,
+       "trap '' XFSZ; ulimit -f 4;"},
       {"load", "load " + kst + " >/dev/full", 1, "kstroke load" + full},
       {"tables", "tables >/dev/full", 1, "kstroke tables" + full},
       {"outline", "outline -o " + TestScratchDir() + "o.png >/dev/full", 1, "kstroke outline" + full},
       {"render", "render " + Example("fill.json") + " -q -o - >/dev/full", 1, "kstroke render" + full},
   });
+  EXPECT_FALSE(fs::exists(capped));
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
