@@ -56,6 +56,9 @@ double Checked(const char* field, double v, double lo, double hi, bool openLow =
   }
   return v;
 }
+double Checked(const char* field, double v, const FieldRange& range) {
+  return Checked(field, v, range.low, range.high, range.openLow);
+}
 
 const char* const kFactorFields[5] = {"brush.dynamics.diameter", "brush.dynamics.opacity",
                                       "brush.dynamics.flow", "brush.dynamics.angle",
@@ -206,37 +209,37 @@ std::vector<std::string> Brush::PresetNames() {
 
 double Brush::Diameter() const { return impl->preset.brush.diameter; }
 Brush& Brush::Diameter(double v) {
-  impl->preset.brush.diameter = Checked("brush.diameter", v, 0, 10000, true);
+  impl->preset.brush.diameter = Checked("brush.diameter", v, brush_range::kDiameter);
   return *this;
 }
 double Brush::Hardness() const { return impl->preset.brush.hardness; }
 Brush& Brush::Hardness(double v) {
-  impl->preset.brush.hardness = Checked("brush.hardness", v, 0, 1);
+  impl->preset.brush.hardness = Checked("brush.hardness", v, brush_range::kHardness);
   return *this;
 }
 double Brush::Roundness() const { return impl->preset.brush.roundness; }
 Brush& Brush::Roundness(double v) {
-  impl->preset.brush.roundness = Checked("brush.roundness", v, 0, 1);
+  impl->preset.brush.roundness = Checked("brush.roundness", v, brush_range::kRoundness);
   return *this;
 }
 double Brush::Angle() const { return impl->preset.brush.angle; }
 Brush& Brush::Angle(double v) {
-  impl->preset.brush.angle = Checked("brush.angle", v, -3600, 3600);
+  impl->preset.brush.angle = Checked("brush.angle", v, brush_range::kAngle);
   return *this;
 }
 double Brush::Spacing() const { return impl->preset.brush.spacing; }
 Brush& Brush::Spacing(double v) {
-  impl->preset.brush.spacing = Checked("brush.spacing", v, 0, 100, true);
+  impl->preset.brush.spacing = Checked("brush.spacing", v, brush_range::kSpacing);
   return *this;
 }
 double Brush::Opacity() const { return impl->preset.brush.opacity; }
 Brush& Brush::Opacity(double v) {
-  impl->preset.brush.opacity = Checked("brush.opacity", v, 0, 1);
+  impl->preset.brush.opacity = Checked("brush.opacity", v, brush_range::kOpacity);
   return *this;
 }
 double Brush::Flow() const { return impl->preset.brush.flow; }
 Brush& Brush::Flow(double v) {
-  impl->preset.brush.flow = Checked("brush.flow", v, 0, 1);
+  impl->preset.brush.flow = Checked("brush.flow", v, brush_range::kFlow);
   return *this;
 }
 bool Brush::Dither() const { return impl->preset.brush.dither; }
@@ -256,7 +259,7 @@ Brush& Brush::Curve(bool on) {
 }
 double Brush::Stabiliser() const { return impl->preset.brush.stabiliser; }
 Brush& Brush::Stabiliser(double v) {
-  impl->preset.brush.stabiliser = Checked("brush.stabiliser", v, 0, 0.99);
+  impl->preset.brush.stabiliser = Checked("brush.stabiliser", v, brush_range::kStabiliser);
   return *this;
 }
 

@@ -48,6 +48,9 @@ public:
     if (!Has(key)) return def;
     return CheckNumber(Get(key), Path(key), lo, hi, openLow);
   }
+  double Number(const std::string& key, double def, const FieldRange& range) {
+    return Number(key, def, range.low, range.high, range.openLow);
+  }
   double CheckNumber(const json& v, const std::string& field, double lo, double hi,
                      bool openLow = false) const {
     if (!v.is_number()) Fail(field, "expected a number, got " + JsonExcerpt(v));
@@ -217,18 +220,18 @@ Dynamics ReadDynamics(ObjectReader& parent, const std::string& key, const Dynami
 
 // The fields of a brush object over `b`; the caller finishes the reader.
 DocBrush BrushFields(ObjectReader& r, DocBrush b) {
-  b.diameter = r.Number("diameter", b.diameter, 0, 10000, true);
-  b.hardness = r.Number("hardness", b.hardness, 0, 1);
-  b.roundness = r.Number("roundness", b.roundness, 0, 1);
-  b.angle = r.Number("angle", b.angle, -3600, 3600);
-  b.spacing = r.Number("spacing", b.spacing, 0, 100, true);
-  b.opacity = r.Number("opacity", b.opacity, 0, 1);
-  b.flow = r.Number("flow", b.flow, 0, 1);
+  b.diameter = r.Number("diameter", b.diameter, brush_range::kDiameter);
+  b.hardness = r.Number("hardness", b.hardness, brush_range::kHardness);
+  b.roundness = r.Number("roundness", b.roundness, brush_range::kRoundness);
+  b.angle = r.Number("angle", b.angle, brush_range::kAngle);
+  b.spacing = r.Number("spacing", b.spacing, brush_range::kSpacing);
+  b.opacity = r.Number("opacity", b.opacity, brush_range::kOpacity);
+  b.flow = r.Number("flow", b.flow, brush_range::kFlow);
   b.dither = r.Bool("dither", b.dither);
   b.accumulate = r.OneOf("accumulate", b.accumulate, {"build-up", "additive"});
   b.dynamics = ReadDynamics(r, "dynamics", b.dynamics);
   b.smoothing = r.OneOf("smoothing", b.smoothing, {"none", "curve"});
-  b.stabiliser = r.Number("stabiliser", b.stabiliser, 0, 0.99);
+  b.stabiliser = r.Number("stabiliser", b.stabiliser, brush_range::kStabiliser);
   return b;
 }
 
@@ -675,6 +678,25 @@ void ApplyBrush(const DocBrushPreset& preset, StrokeDoc* doc) {
   }
 }
 
+namespace {
+
+// The settings a stroke takes from `from`, each overridden where this level gives it: the
+// document's defaults, then each stroke's own.
+DocStroke ReadStrokeSettings(ObjectReader& r, const DocStroke& from) {
+  DocStroke d = from;
+  const DocBrushPreset brush = ReadBrush(r, "brush", {from.brush, std::nullopt});
+  d.brush = brush.brush;
+  d.source = ReadSource(r, "source", from.source);
+  d.transfer =
+      r.OneOf("transfer", brush.transfer.value_or(from.transfer), KSTROKE_TRANSFER_NAMES);
+  d.symmetry = ReadSymmetry(r, "symmetry", from.symmetry);
+  d.channels = r.OneOf("channels", from.channels, {"all", "colour", "alpha", "colour-opaque"});
+  d.trim = ReadTrim(r, from.trim);
+  return d;
+}
+
+}  // namespace
+
 StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPart part) {
   const json root = ParseJsonText(text, path);
   StrokeDoc doc;
@@ -706,16 +728,7 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
 
   // A preset's transfer (an eraser's "erase") holds unless `transfer` is given at the
   // same level or a stroke's own.
-  DocStroke defaults;
-  const DocBrushPreset docBrush = ReadBrush(r, "brush", {defaults.brush, std::nullopt});
-  defaults.brush = docBrush.brush;
-  defaults.source = ReadSource(r, "source", defaults.source);
-  defaults.transfer = r.OneOf("transfer", docBrush.transfer.value_or(defaults.transfer),
-                              KSTROKE_TRANSFER_NAMES);
-  defaults.symmetry = ReadSymmetry(r, "symmetry", defaults.symmetry);
-  defaults.channels =
-      r.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
-  defaults.trim = ReadTrim(r, defaults.trim);
+  const DocStroke defaults = ReadStrokeSettings(r, DocStroke());
 
   if (!r.Has("strokes")) r.Fail("strokes", "missing (a document needs at least one stroke)");
   const json& strokes = r.Get("strokes");
@@ -724,16 +737,7 @@ StrokeDoc ParseStrokeDoc(const std::string& text, const std::string& path, DocPa
   for (size_t i = 0; i < strokes.size(); ++i) {
     const std::string where = "strokes[" + std::to_string(i) + "]";
     ObjectReader s(strokes[i], path, where);
-    DocStroke stroke = defaults;
-    const DocBrushPreset brush = ReadBrush(s, "brush", {defaults.brush, std::nullopt});
-    stroke.brush = brush.brush;
-    stroke.source = ReadSource(s, "source", defaults.source);
-    stroke.transfer = s.OneOf("transfer", brush.transfer.value_or(defaults.transfer),
-                              KSTROKE_TRANSFER_NAMES);
-    stroke.symmetry = ReadSymmetry(s, "symmetry", defaults.symmetry);
-    stroke.channels =
-        s.OneOf("channels", defaults.channels, {"all", "colour", "alpha", "colour-opaque"});
-    stroke.trim = ReadTrim(s, defaults.trim);
+    DocStroke stroke = ReadStrokeSettings(s, defaults);
     stroke.seed = s.Integer("seed", static_cast<int>(i) + 1, 0, 2147483647);
     // Settings alone leave "events" and "recorded" unread, so Finish() refuses them.
     if (part == DocPart::kGeometry) {

@@ -52,6 +52,25 @@ struct DocBrush {
   double stabiliser = 0;
 };
 
+/// The values a number field takes, shared by the description reader and the facade so
+/// that both refuse the same values.
+struct FieldRange {
+  double low, high;
+  bool openLow = false;  ///< `low` itself is refused
+};
+
+/// The ranges of DocBrush's number fields.
+namespace brush_range {
+constexpr FieldRange kDiameter{0, 10000, true};
+constexpr FieldRange kHardness{0, 1};
+constexpr FieldRange kRoundness{0, 1};
+constexpr FieldRange kAngle{-3600, 3600};
+constexpr FieldRange kSpacing{0, 100, true};
+constexpr FieldRange kOpacity{0, 1};
+constexpr FieldRange kFlow{0, 1};
+constexpr FieldRange kStabiliser{0, 0.99};
+}  // namespace brush_range
+
 struct DocEvent {
   double time = 0;
   double x = 0, y = 0;  ///< fractions of the canvas
