@@ -91,7 +91,7 @@ tsan: deps
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKSTROKE_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j$(JOBS) --target test_sources test_render test_frame
 	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_sources \
-	  --gtest_filter='FillThreadedRows.*:FillSource.SixteenAndSeventeenRowsGiveIdenticalPixels'
+	  --gtest_filter='FillThreadedRows.*:FillSource.AreasEitherSideOfTheThreadingThresholdGiveIdenticalPixels'
 	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_render \
 	  --gtest_filter='Renderer.RendersOnTwoThreadsMatchTheSameRendersInTurn'
 	@TSAN_OPTIONS=halt_on_error=1 build-tsan/test_frame \

@@ -26,8 +26,12 @@ constexpr int32_t kProgressRowStride = 32;
 // Rows ahead whose pixels the Normal row kernel fetches while it blends this one: a
 // stroke's next rows lie under the same columns.
 constexpr std::ptrdiff_t kPrefetchRows = 4;
-// Up to this many rows the row loop stays on the calling thread.
+// Up to this many rows, or below this many pixels, the row loop stays on the calling
+// thread. Handing rows to the thread pool costs a few microseconds whatever the rows
+// hold; a stroke delivered a few events at a time composites areas of a few thousand
+// pixels, which take about as long.
 constexpr int32_t kStaticRowLimit = 16;
+constexpr int64_t kStaticPixelLimit = 16384;
 constexpr int32_t kFlatWorldFlags = 4;
 
 // Opacity for the integer depths, whose conversion is undefined outside the range; NaN
@@ -46,7 +50,6 @@ struct Fill8 : Kp_Depth8 {
   static constexpr Sample kFullAlpha = 255;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table8; }
   using Traits = GXp_Px8;
-  static constexpr bool kHasNormalRow = true;
 };
 
 struct Fill16 : Kp_Depth16 {
@@ -61,7 +64,6 @@ struct Fill16 : Kp_Depth16 {
   static constexpr Sample kFullAlpha = 32768;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_table16; }
   using Traits = GXp_Px16;
-  static constexpr bool kHasNormalRow = true;
 };
 
 struct FillF : Kp_DepthF {
@@ -69,7 +71,7 @@ struct FillF : Kp_DepthF {
   static Sample Opacity(double o) { return static_cast<float>(o); }
   static constexpr Sample kFullAlpha = 1.0f;
   static const auto& Table() { return GXp_G_Xfer1_Opacity2_tableF; }
-  static constexpr bool kHasNormalRow = false;
+  using Traits = GXp_PxF;
 };
 
 // Table slots -1 to 2 all hold the Normal transfer.
@@ -130,14 +132,12 @@ struct RowLoop {
     const auto xfer = D::Table()[transferMode];
     switch (target) {
       case K_TargetChannel_RGBA:
-        if constexpr (D::kHasNormalRow) {
-          // The common stroke: a whole run at once, four pixels at a time.
-          if (normalRow) {
-            // Streamed lines are fenced when the row iteration ends its share.
-            GX_BlendColourNormalRow<typename D::Traits>(*colour, m, opacity, count, dst,
-                                                        kPrefetchRows * dest->rowBytes, true);
-            break;
-          }
+        // The common stroke: a whole run at once, four pixels at a time.
+        if (normalRow) {
+          // Streamed lines are fenced when the row iteration ends its share.
+          GX_BlendColourNormalRow<typename D::Traits>(*colour, m, opacity, count, dst,
+                                                      kPrefetchRows * dest->rowBytes, true);
+          break;
         }
         for (int32_t x = 0; x < count; ++x)
           if (m[x] != 0) xfer(*colour, tables, m[x], opacity, dst + x);
@@ -169,7 +169,7 @@ struct RowLoop {
 
   void Run() {
     const int32_t rows = r.bottom - r.top;
-    if (rows <= kStaticRowLimit)
+    if (rows <= kStaticRowLimit || int64_t(rows) * (r.right - r.left) < kStaticPixelLimit)
       KSTROKE_HOST(GX_IterateGeneric_Static(rows, this, &Row));
     else
       KSTROKE_HOST(GX_IterateGeneric(rows, this, &Row));

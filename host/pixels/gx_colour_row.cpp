@@ -352,9 +352,113 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
   ScalarRun<P>(colour, mask + i, opacity, count - i, dst + i);
 }
 
+// Float pixels are one vector each. Four are turned into a vector per channel, blended
+// with the per-pixel function's operations in its order (at float depth its clamps
+// and conversions are the identity), and turned back. Full weight of an opaque colour
+// stores the colour, as the per-pixel function does; there is no empty-pixel shortcut:
+// a float layer's alpha and channels may hold anything, so none is known in advance.
+void VectorRunFloat(const GX_PixelFloat& colour, const float* mask, float opacity,
+                    int32_t count, GX_PixelFloat* dst, std::ptrdiff_t ahead, bool stream) {
+  const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+  const __m128 opacityV = _mm_set1_ps(opacity);
+  const __m128 sA = _mm_set1_ps(colour.alpha);
+  const __m128 cs[3] = {_mm_set1_ps(colour.red), _mm_set1_ps(colour.green),
+                        _mm_set1_ps(colour.blue)};
+  const __m128 colourPixel = _mm_setr_ps(colour.alpha, colour.red, colour.green, colour.blue);
+  const bool opaqueColour = colour.alpha >= 1.0f;
+  float* const out = reinterpret_cast<float*>(dst);
+  const auto lane = [](__m128 v, int k) -> __m128 {
+    switch (k) {
+      case 0: return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 0, 0, 0));
+      case 1: return _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1));
+      case 2: return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2));
+      default: return _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
+    }
+  };
+  int32_t i = 0;
+  while (i + 4 <= count) {
+    // Zero coverage (either sign) leaves pixels alone: sixteen, then four at a time.
+    if (i + 16 <= count) {
+      const __m128 z = _mm_and_ps(
+          _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(mask + i), zero),
+                     _mm_cmpeq_ps(_mm_loadu_ps(mask + i + 4), zero)),
+          _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(mask + i + 8), zero),
+                     _mm_cmpeq_ps(_mm_loadu_ps(mask + i + 12), zero)));
+      if (_mm_movemask_ps(z) == 0xF) {
+        i += 16;
+        continue;
+      }
+    }
+    const __m128 m = _mm_loadu_ps(mask + i);
+    if (_mm_movemask_ps(_mm_cmpeq_ps(m, zero)) == 0xF) {
+      i += 4;
+      continue;
+    }
+    // Weight<PxF>: min(max(m × opacity, 0), 1), NaN kept as the scalar comparisons keep it.
+    const __m128 w = _mm_min_ps(one, _mm_max_ps(zero, _mm_mul_ps(m, opacityV)));
+    const __m128 store = opaqueColour ? _mm_cmpge_ps(w, one) : zero;
+    const int storeBits = _mm_movemask_ps(store);
+    if (ahead != 0)
+      _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
+    if (storeBits == 0xF) {
+      // Four pixels are one cache line: streamed when it is one, not read in first.
+      if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0) {
+        for (int k = 0; k < 4; ++k) _mm_stream_ps(out + 4 * (i + k), colourPixel);
+      } else {
+        for (int k = 0; k < 4; ++k) _mm_storeu_ps(out + 4 * (i + k), colourPixel);
+      }
+      i += 4;
+      continue;
+    }
+    const __m128 sa = _mm_mul_ps(sA, w);
+    const __m128 changed = _mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero));
+    if ((_mm_movemask_ps(changed) | storeBits) == 0) {
+      i += 4;
+      continue;
+    }
+    __m128 p0 = _mm_loadu_ps(out + 4 * i), p1 = _mm_loadu_ps(out + 4 * i + 4);
+    __m128 p2 = _mm_loadu_ps(out + 4 * i + 8), p3 = _mm_loadu_ps(out + 4 * i + 12);
+    const __m128 original[4] = {p0, p1, p2, p3};
+    _MM_TRANSPOSE4_PS(p0, p1, p2, p3);  // p0 alpha, p1 red, p2 green, p3 blue
+    const __m128 da = p0;
+    const __m128 keep = _mm_mul_ps(da, _mm_sub_ps(one, sa));
+    const __m128 ao = _mm_add_ps(sa, keep);
+    const __m128 oneMinusDa = _mm_sub_ps(one, da);
+    const __m128 cb[3] = {p1, p2, p3};
+    __m128 mixed[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m128 blended = _mm_add_ps(_mm_mul_ps(oneMinusDa, cs[c]), _mm_mul_ps(da, cs[c]));
+      mixed[c] = _mm_div_ps(_mm_add_ps(_mm_mul_ps(sa, blended), _mm_mul_ps(keep, cb[c])), ao);
+    }
+    __m128 q0 = ao, q1 = mixed[0], q2 = mixed[1], q3 = mixed[2];
+    _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
+    const __m128 blendedPixels[4] = {q0, q1, q2, q3};
+    for (int k = 0; k < 4; ++k) {
+      const __m128 s = lane(store, k), c = lane(changed, k);
+      const __m128 v = _mm_or_ps(_mm_and_ps(c, blendedPixels[k]), _mm_andnot_ps(c, original[k]));
+      _mm_storeu_ps(out + 4 * (i + k), _mm_or_ps(_mm_and_ps(s, colourPixel), _mm_andnot_ps(s, v)));
+    }
+    i += 4;
+  }
+  ScalarRun<GXp_PxF>(colour, mask + i, opacity, count - i, dst + i);
+}
+
 #endif
 
 }  // namespace
+
+template <>
+void GX_BlendColourNormalRow<GXp_PxF>(const GX_PixelFloat& colour, const float* mask,
+                                      float opacity, int32_t count, GX_PixelFloat* dst,
+                                      std::ptrdiff_t prefetchAhead, bool streamFullLines) {
+#if defined(__SSE2__)
+  VectorRunFloat(colour, mask, opacity, count, dst, prefetchAhead, streamFullLines);
+#else
+  (void)prefetchAhead;
+  (void)streamFullLines;
+  ScalarRun<GXp_PxF>(colour, mask, opacity, count, dst);
+#endif
+}
 
 template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
@@ -384,3 +488,5 @@ template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const ui
                                                       int32_t, GX_Pixel8*);
 template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
                                                        uint16_t, int32_t, GX_Pixel16*);
+template void GXp_BlendColourNormalRowScalar<GXp_PxF>(const GX_PixelFloat&, const float*, float,
+                                                      int32_t, GX_PixelFloat*);

@@ -37,13 +37,13 @@ public:
   /// Target channel: 1 whole pixel, 2 colour with destination alpha put back, 3 alpha
   /// by the single-channel blend of the red value, 4 colour as over an opaque
   /// destination with alpha put back; any other value draws nothing. So does a
-  /// destination depth other than 8, 16, 32 (no error). Areas of 17 rows or more may
-  /// be blended on several threads (rows are disjoint); progress is reported at most
-  /// every 32 rows. `opacity` outside 0..1 is clamped for the integer depths, whose
-  /// conversion would otherwise be undefined. A mask of another depth than `dest` is
-  /// refused as in the general render, a transfer mode outside the host's tables
-  /// throws GX_Err_BadMode (as the host's own transfers answer), and the rows are also
-  /// clipped to `dest`. Throws host codes unchanged.
+  /// destination depth other than 8, 16, 32 (no error). Areas of 17 rows or more and
+  /// at least 16,384 pixels may be blended on several threads (rows are disjoint);
+  /// progress is reported at most every 32 rows. `opacity` outside 0..1 is clamped
+  /// for the integer depths, whose conversion would otherwise be undefined. A mask of
+  /// another depth than `dest` is refused as in the general render, a transfer mode
+  /// outside the host's tables throws GX_Err_BadMode (as the host's own transfers
+  /// answer), and the rows are also clipped to `dest`. Throws host codes unchanged.
   void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
               const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,

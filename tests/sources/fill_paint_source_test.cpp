@@ -171,10 +171,13 @@ const RowCase kRowCases[] = {
     {"float screen opaque", 32, kScreen, K_TargetChannel_RGBOpaque},
 };
 
-TEST_F(FillSource, SixteenAndSeventeenRowsGiveIdenticalPixels) {
+TEST_F(FillSource, AreasEitherSideOfTheThreadingThresholdGiveIdenticalPixels) {
+  // 17 rows of 963 pixels stay on the calling thread, 17 rows of 964 (16,388 pixels)
+  // are the smallest area handed to the thread pool.
   for (const RowCase& c : kRowCases) {
     SCOPED_TRACE(c.name);
-    ExpectWholeAreaMatchesSixteenRowSlices(23, 17, c.depth, c.mode, c.target);
+    ExpectWholeAreaMatchesSixteenRowSlices(963, 17, c.depth, c.mode, c.target);
+    ExpectWholeAreaMatchesSixteenRowSlices(964, 17, c.depth, c.mode, c.target);
   }
 }
 

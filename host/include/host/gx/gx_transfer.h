@@ -121,8 +121,8 @@ extern template void GX_BlendSingleChannel<GX_PixelFloat, float>(int32_t, float,
 /// One colour blended in the Normal mode into `count` pixels through `count` mask
 /// values, without linear-light tables: pixel i ends exactly as
 /// GXp_XferTable<P>()[kNormal](colour, nullptr, mask[i], opacity, dst + i) leaves it,
-/// and pixels of mask 0 are not touched. P is GXp_Px8 or GXp_Px16. Four pixels at a
-/// time with SSE2 where the compiler targets it; the scalar form is kept for tests.
+/// and pixels of mask 0 are not touched. P is GXp_Px8, GXp_Px16 or GXp_PxF. Four pixels
+/// at a time with SSE2 where the compiler targets it; the scalar form is kept for tests.
 /// `prefetchAhead`, when not 0, asks for the pixels that many bytes past each covered
 /// group to be fetched early: a caller going down a stroke passes a few rows' stride,
 /// so that the next rows' pixels are in cache by the time they are blended.
@@ -141,7 +141,12 @@ template <class P>
 void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
                                     const typename P::Value* mask, typename P::Value opacity,
                                     int32_t count, typename P::Pixel* dst);
-/// Built once, in the library, for 8 and 16 bits; see the templates above.
+/// The float form; four float pixels are one 64-byte line.
+template <>
+void GX_BlendColourNormalRow<GXp_PxF>(const GX_PixelFloat& colour, const float* mask,
+                                      float opacity, int32_t count, GX_PixelFloat* dst,
+                                      std::ptrdiff_t prefetchAhead, bool streamFullLines);
+/// Built once, in the library, for 8 and 16 bits and float; see the templates above.
 ///@{
 extern template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
                                                       int32_t, GX_Pixel8*, std::ptrdiff_t, bool);
@@ -153,6 +158,8 @@ extern template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, c
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&,
                                                               const uint16_t*, uint16_t,
                                                               int32_t, GX_Pixel16*);
+extern template void GXp_BlendColourNormalRowScalar<GXp_PxF>(const GX_PixelFloat&, const float*,
+                                                             float, int32_t, GX_PixelFloat*);
 ///@}
 
 /// Single-channel transfer through a mask. For each (x, y) in `srcRect`, with
