@@ -139,36 +139,44 @@ __m128i BuildUpLanes(__m128i m, __m128i c, __m128i op, __m128i fl, __m128i minSt
   return _mm_add_epi16(m, _mm_add_epi16(floor, _mm_subs_epu16(step, floor)));  // m + max
 }
 
-/// Whole vectors of a build-up row (16 samples at 8 bits, 8 at 16); answers how many
-/// samples it did.
+/// One vector of a build-up row at dst: 16 samples at 8 bits, 8 at 16.
 template <class P>
-int32_t BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_t n,
-                       typename P::Value op, typename P::Value fl) {
-  const __m128i o = _mm_set1_epi16(int16_t(op)), f = _mm_set1_epi16(int16_t(fl));
-  const __m128i minStep = _mm_set1_epi16(fl > 0 ? 1 : 0);
-  int32_t i = 0;
+__m128i BuildUpVector(const typename P::Value* src, const typename P::Value* dst, __m128i o,
+                      __m128i f, __m128i minStep) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-      const __m128i c = Load16(src + i), m = Load16(dst + i);
-      const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), o, f, minStep);
-      const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero), o, f, minStep);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
-    }
+    const __m128i c = Load16(src), m = Load16(dst);
+    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), o, f, minStep);
+    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero), o, f, minStep);
+    return _mm_packus_epi16(lo, hi);
   } else {
     const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
-    for (; i + 8 <= n; i += 8) {
-      const __m128i raw = Load16(src + i);
-      const __m128i c = _mm_sub_epi16(raw, _mm_subs_epu16(raw, full));  // min(raw, full)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), BuildUpLanes<P>(Load16(dst + i), c, o, f, minStep));
-    }
+    const __m128i raw = Load16(src);
+    const __m128i c = _mm_sub_epi16(raw, _mm_subs_epu16(raw, full));  // min(raw, full)
+    return BuildUpLanes<P>(Load16(dst), c, o, f, minStep);
   }
-  return i;
+}
+
+/// A build-up row of at least one vector, in vectors. Each sample's step depends on
+/// its own mask and coverage alone, so the row's last vector may overlap the one before
+/// it: it is worked out from the row as it was before any store (as LargerRow's is)
+/// and stored last, and every sample gets the value one step gives it.
+template <class P>
+void BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                    typename P::Value op, typename P::Value fl) {
+  constexpr int32_t kPer = int32_t(16 / sizeof(typename P::Value));
+  const __m128i o = _mm_set1_epi16(int16_t(op)), f = _mm_set1_epi16(int16_t(fl));
+  const __m128i minStep = _mm_set1_epi16(fl > 0 ? 1 : 0);
+  const __m128i last = BuildUpVector<P>(src + n - kPer, dst + n - kPer, o, f, minStep);
+  for (int32_t i = 0; i + kPer < n; i += kPer)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), BuildUpVector<P>(src + i, dst + i, o, f, minStep));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - kPer), last);
 }
 #endif
 
-/// BuildUp at the integer depths: whole vectors, then the rest without branches; the
-/// same values as BuildUp::Apply sample by sample. Zero coverage needs no test of its
+/// BuildUp at the integer depths: in vectors, the last one overlapping, or sample by
+/// sample without branches when the row is shorter than a vector; the same values as
+/// BuildUp::Apply sample by sample. Zero coverage needs no test of its
 /// own: its target is 0, which no mask value is below.
 template <class P>
 void BuildUpIntegerRow(const typename P::Value* src, typename P::Value* dst, int32_t n,
@@ -180,12 +188,14 @@ void BuildUpIntegerRow(const typename P::Value* src, typename P::Value* dst, int
     LargerRow<P>(src, dst, n);
     return;
   }
-  int32_t done = 0;
 #if defined(__SSE2__)
-  done = BuildUpVectors<P>(src, dst, n, op, fl);
+  if (n >= int32_t(16 / sizeof(V))) {
+    BuildUpVectors<P>(src, dst, n, op, fl);
+    return;
+  }
 #endif
   const uint32_t minStep = fl > 0 ? 1u : 0u;
-  for (int32_t i = done; i < n; ++i) {
+  for (int32_t i = 0; i < n; ++i) {
     const uint32_t m = dst[i];
     const uint32_t c = std::min<uint32_t>(src[i], uint32_t(P::kFull));
     const uint32_t target = P::Mul(V(c), op);

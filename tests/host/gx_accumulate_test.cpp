@@ -135,33 +135,49 @@ private:
   uint32_t seed;
 };
 
-// 16-bit rows of every width up to five vectors, seeded, against the same rule: masks
-// and coverage at and past full included, at several opacity and flow pairs.
-TEST_F(GxAccumulate, SixteenBitBuildUpRowsFollowTheRuleAtEveryWidth) {
-  SampleValues<GXp_Px16> value(777);
+// Rows of every width up to five vectors at 8 and 16 bits, seeded, against the same
+// rule: masks and coverage at and past full included, at several opacity and flow
+// pairs. A row ends on a vector that overlaps the one before it; the dab is placed one
+// sample in, so the samples on either side must stay as they were.
+template <class Traits>
+void CheckBuildUpAtEveryWidth(int32_t depth) {
+  using V = typename Traits::Value;
+  SampleValues<Traits> value(777);
   const float settings[][2] = {{1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}, {0.999f, 0.0001f}};
+  const int32_t widest = 5 * 16 / int32_t(sizeof(V));
   for (const auto& s : settings) {
-    const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
-    for (int32_t width = 1; width <= 40; ++width) {
-      SCOPED_TRACE(testing::Message() << "opacity " << s[0] << " flow " << s[1] << " width " << width);
-      GX_UnoBuffer dab(width, 2, 16), mask(width, 2, 16), before(width, 2, 16);
+    const V op = Traits::FromUnit(s[0]), fl = Traits::FromUnit(s[1]);
+    for (int32_t width = 1; width <= widest; ++width) {
+      SCOPED_TRACE(testing::Message() << depth << " bits, opacity " << s[0] << " flow " << s[1]
+                                      << " width " << width);
+      GX_UnoBuffer dab(width, 2, depth), mask(width + 2, 2, depth);
+      std::vector<V> before(std::size_t(width + 2) * 2);
+      for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t x = 0; x < width; ++x) dab.Row<V>(y)[x] = value();
+        for (int32_t x = 0; x < width + 2; ++x)
+          before[std::size_t(y * (width + 2) + x)] = mask.Row<V>(y)[x] = value();
+      }
+      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2),
+                                        P(1, 0), &mask),
+                0);
       for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-          dab.Row<uint16_t>(y)[x] = value();
-          before.Row<uint16_t>(y)[x] = mask.Row<uint16_t>(y)[x] = value();
-        }
-      ASSERT_EQ(Accumulate(dab, kBuildUp, s[0], s[1], &mask), 0);
-      for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-          const int32_t m = before.Row<uint16_t>(y)[x];
-          const uint16_t c = std::min<uint16_t>(dab.Row<uint16_t>(y)[x], 32768);
-          const int32_t t = GXp_Px16::Mul(c, op);
+        for (int32_t x = 0; x < width + 2; ++x) {
+          const int32_t m = before[std::size_t(y * (width + 2) + x)];
           int32_t want = m;
-          if (m < t) want = m + std::max<int32_t>(GXp_Px16::Mul(uint16_t(t - m), fl), fl > 0);
-          ASSERT_EQ(mask.Row<uint16_t>(y)[x], want) << "x " << x << " mask " << m << " coverage " << c;
+          if (x >= 1 && x <= width) {
+            const V c = std::min<V>(dab.Row<V>(y)[x - 1], V(Traits::kFull));
+            const int32_t t = Traits::Mul(c, op);
+            if (m < t) want = m + std::max<int32_t>(Traits::Mul(V(t - m), fl), fl > 0);
+          }
+          ASSERT_EQ(mask.Row<V>(y)[x], want) << "x " << x << " mask " << m;
         }
     }
   }
+}
+
+TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleAtEveryWidth) {
+  CheckBuildUpAtEveryWidth<GXp_Px8>(8);
+  CheckBuildUpAtEveryWidth<GXp_Px16>(16);
 }
 
 // A plain opaque stroke makes each mask sample the larger of itself and the coverage
