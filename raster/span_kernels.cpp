@@ -7,6 +7,8 @@
 // random cases).
 #include "raster/span_kernels.h"
 
+#include "host/gx/gx.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -769,18 +771,11 @@ bool Kp_UnitBlockRaise(bool deep, bool avx2, const Kp_SpanArgs& a, void* dst) no
               : UnitBlockRaise(a, static_cast<uint8_t*>(dst), avx2);
 }
 
-bool Kp_PortableForced() noexcept {
-  static const bool forced = [] {
-    const char* value = std::getenv("KSTROKE_PORTABLE");
-    return value && *value && std::strcmp(value, "0") != 0;
-  }();
-  return forced;
-}
+bool Kp_PortableForced() noexcept { return GX_PortableForced(); }
 
 bool Kp_HasAvx2() noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
-  static const bool has = __builtin_cpu_supports("avx2") && !Kp_PortableForced();
-  return has;
+  return GX_HasAvx2();
 #else
   return false;
 #endif

@@ -251,6 +251,23 @@ BufferPool& Pool() {
 
 }  // namespace
 
+bool GX_PortableForced() {
+  static const bool forced = [] {
+    const char* value = std::getenv("KSTROKE_PORTABLE");
+    return value && *value && std::strcmp(value, "0") != 0;
+  }();
+  return forced;
+}
+
+bool GX_HasAvx2() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  static const bool has = __builtin_cpu_supports("avx2") && !GX_PortableForced();
+  return has;
+#else
+  return false;
+#endif
+}
+
 int32_t GX_ReportProgress(GX_ProgressInfo* progress, int32_t done, int32_t total) {
   if (!progress || !progress->progress) return 0;
   return progress->progress(progress->context, done, total);

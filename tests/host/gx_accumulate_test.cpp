@@ -137,8 +137,10 @@ private:
 
 // Rows of every width up to five vectors at 8 and 16 bits, seeded, against the same
 // rule: masks and coverage at and past full included, at several opacity and flow
-// pairs. A row ends on a vector that overlaps the one before it; the dab is placed one
-// sample in, so the samples on either side must stay as they were.
+// pairs. A row ends on a vector that overlaps the one before it; through the call the
+// dab is placed one sample in, so the samples on either side must stay as they were.
+// The row kernel is also run alone in its SSE2 and (where the processor has it) AVX2
+// forms.
 template <class Traits>
 void CheckBuildUpAtEveryWidth(int32_t depth) {
   using V = typename Traits::Value;
@@ -151,26 +153,39 @@ void CheckBuildUpAtEveryWidth(int32_t depth) {
       SCOPED_TRACE(testing::Message() << depth << " bits, opacity " << s[0] << " flow " << s[1]
                                       << " width " << width);
       GX_UnoBuffer dab(width, 2, depth), mask(width + 2, 2, depth);
-      std::vector<V> before(std::size_t(width + 2) * 2);
+      std::vector<V> before(std::size_t(width + 2) * 2), want(before.size());
       for (int32_t y = 0; y < 2; ++y) {
         for (int32_t x = 0; x < width; ++x) dab.Row<V>(y)[x] = value();
         for (int32_t x = 0; x < width + 2; ++x)
           before[std::size_t(y * (width + 2) + x)] = mask.Row<V>(y)[x] = value();
       }
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < width + 2; ++x) {
+          const int32_t m = before[std::size_t(y * (width + 2) + x)];
+          int32_t w = m;
+          if (x >= 1 && x <= width) {
+            const V c = std::min<V>(dab.Row<V>(y)[x - 1], V(Traits::kFull));
+            const int32_t t = Traits::Mul(c, op);
+            if (m < t) w = m + std::max<int32_t>(Traits::Mul(V(t - m), fl), fl > 0);
+          }
+          want[std::size_t(y * (width + 2) + x)] = V(w);
+        }
       ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2),
                                         P(1, 0), &mask),
                 0);
       for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < width + 2; ++x) {
-          const int32_t m = before[std::size_t(y * (width + 2) + x)];
-          int32_t want = m;
-          if (x >= 1 && x <= width) {
-            const V c = std::min<V>(dab.Row<V>(y)[x - 1], V(Traits::kFull));
-            const int32_t t = Traits::Mul(c, op);
-            if (m < t) want = m + std::max<int32_t>(Traits::Mul(V(t - m), fl), fl > 0);
-          }
-          ASSERT_EQ(mask.Row<V>(y)[x], want) << "x " << x << " mask " << m;
+        for (int32_t x = 0; x < width + 2; ++x)
+          ASSERT_EQ(mask.Row<V>(y)[x], want[std::size_t(y * (width + 2) + x)])
+              << "x " << x << " mask " << +before[std::size_t(y * (width + 2) + x)];
+      for (bool avx2 : {false, true}) {
+        for (int32_t y = 0; y < 2; ++y) {
+          std::vector<V> row(before.begin() + y * (width + 2), before.begin() + (y + 1) * (width + 2));
+          GXp_BuildUpRow<Traits>(dab.Row<V>(y), row.data() + 1, width, op, fl, avx2);
+          for (int32_t x = 0; x < width + 2; ++x)
+            ASSERT_EQ(row[std::size_t(x)], want[std::size_t(y * (width + 2) + x)])
+                << (avx2 ? "AVX2" : "SSE2") << " form, x " << x;
         }
+      }
     }
   }
 }

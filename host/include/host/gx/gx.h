@@ -60,6 +60,14 @@ struct GX_ProgressInfo {
 /// Reports (done, total) through the record when it has a callback; 0 otherwise.
 int32_t GX_ReportProgress(GX_ProgressInfo* progress, int32_t done, int32_t total);
 
+/// True when the environment variable KSTROKE_PORTABLE is set to anything but "" or
+/// "0": every path picked by the processor's features at run time gives way to the one
+/// every x86-64 processor runs (SSE2). The pixels are the same either way. Read once.
+bool GX_PortableForced();
+/// True when the processor runs AVX2 and the portable path is not forced. Decided once
+/// per process.
+bool GX_HasAvx2();
+
 /// A 4-channel image: `depth` bits per channel (8, 16 or 32 = float), `rowBytes` from
 /// one row to the next (at least width × 4 × depth / 8). Does not own its pixels.
 struct GX_LayerDef {

@@ -5,6 +5,7 @@
 
 #include "host/gx/gx.h"
 #include "host/gx/gx_modes.h"
+#include "host/gx/gx_pixel_traits.h"
 #include "host/v/v.h"
 
 #include <cstdint>
@@ -34,3 +35,19 @@ int32_t GX_AccumulateUnoBuffers(GX_ProgressInfo* progress, const GX_UnoBuffer* s
 /// opacity and flow both come to full at that depth. A caller may then raise the mask
 /// to a dab directly instead of drawing the dab aside first. False for float masks.
 bool GX_AccumulateIsRaise(int32_t accumulateMode, float opacity, float flow, int32_t depth);
+
+/// The build-up row of GX_AccumulateUnoBuffers at 8 or 16 bits (P is GXp_Px8 or
+/// GXp_Px16): `n` mask samples `dst` under `n` dab samples `src`, with opacity and flow
+/// as values of the depth. With `avx2` false the SSE2 form runs even where the processor
+/// has AVX2, with it true the AVX2 form where it has (tests hold the two against each
+/// other and the rule).
+template <class P>
+void GXp_BuildUpRow(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                    typename P::Value op, typename P::Value fl, bool avx2);
+/// Built once, in the library, for 8 and 16 bits.
+///@{
+extern template void GXp_BuildUpRow<GXp_Px8>(const uint8_t*, uint8_t*, int32_t, uint8_t, uint8_t,
+                                             bool);
+extern template void GXp_BuildUpRow<GXp_Px16>(const uint16_t*, uint16_t*, int32_t, uint16_t,
+                                              uint16_t, bool);
+///@}
