@@ -224,7 +224,7 @@ StrokeSession::StrokeSession(const StrokeDoc& doc_, const DocStroke& stroke, std
   // the same coverage twice.
   preStroke.reset(NewDocWorld(doc, "pre-stroke copy").release());
   boost::scoped_ptr<GX_LazyOperator> copier(Checked(new GX_LazyWorldCopyOperator(preStroke)));
-  lazyCopy.reset(Checked(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier)));
+  lazyCopy.reset(Checked(new GX_LazyTilesCondition(GX_LazyTiles::kCopyTileSize, &copier)));
   renderer = std::make_unique<K_InteractRenderer>(static_cast<int16_t>(doc.depth), source,
                                                   preStroke, &lazyCopy, true);
   recorder = std::make_unique<StrokeRecorder>(stroke, doc.width, doc.height, where);

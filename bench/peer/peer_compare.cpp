@@ -175,7 +175,7 @@ public:
     boost::shared_ptr<GX_LazyTilesCondition> lazyCopy;
     if (inc) {
       boost::scoped_ptr<GX_LazyOperator> copier(new GX_LazyWorldCopyOperator(preStroke));
-      lazyCopy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &copier));
+      lazyCopy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kCopyTileSize, &copier));
     }
     K_InteractRenderer renderer(int16_t(depth), source, preStroke, inc ? &lazyCopy : nullptr, inc);
     K_Shape shape;

@@ -97,7 +97,7 @@ struct Painter {
         source(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0.1f, 0.2f, 0.8f})) {
     preStroke.reset(GX_World::New(kSize, kSize, depth, 0));
     boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyWorldCopyOperator(preStroke));
-    lazy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kDefaultTileSize, &op));
+    lazy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kCopyTileSize, &op));
     renderer.reset(new K_InteractRenderer(int16_t(depth), source, preStroke, &lazy, true));
   }
   V_Rect Render(K_Shape* shape, const K_StrokeGlobalProperties& props, V_Rect dest,

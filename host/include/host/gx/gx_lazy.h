@@ -39,8 +39,13 @@ public:
 /// A grid of square tiles, each made valid at most once by the operator.
 class GX_LazyTiles : public Y_MemTrackedObject {
 public:
-  /// Tile size used for the paint mask and the pre-stroke copy.
+  /// Tile size used for the paint mask.
   static constexpr int32_t kDefaultTileSize = 128;
+  /// Tile size for a pre-stroke copy. A stroke's band crosses many tiles it covers only
+  /// in part, and each tile is copied whole the first time a call paints over it: with
+  /// small tiles the copy stays close to the pixels the stroke restores. Bookkeeping is
+  /// one bit per tile.
+  static constexpr int32_t kCopyTileSize = 32;
 
   /// Takes over the operator held by `*takeOver` (which is left empty). All tiles
   /// start invalid. Throws std::invalid_argument when `size` < 1 or there is no
