@@ -135,16 +135,26 @@ TEST(HostileInput, FailedWritesAreFailures) {
   // A 5 KB stroke file under a 4 KB file size limit: the last of it fails only when the
   // file is flushed and closed, the step a careless writer does not check.
   const std::string capped = TestScratchDir() + "capped.kst";
+  // A 1.5 KB description under a 1 KB limit stays in the stream's buffer until the file
+  // is closed: only the check of the flush and the close sees it fail.
+  const fs::path tiny = fs::path(TestScratchDir()) / "tiny.json";
+  WriteText(tiny, R"({"canvas": {"width": 64, "height": 64}, "strokes": [{"events": [)"
+                  R"({"t": 0, "x": 0.2, "y": 0.5}, {"t": 0.1, "x": 0.8, "y": 0.5}]}]})");
+  const std::string buffered = TestScratchDir() + "capped.json";
   ExpectRefusals({
       {"file past its size limit", "save -q " + Example("fill.json") + " -o " + capped, 1,
        "kstroke save: " + capped + ": cannot write the output file: File too large\n", false,
        "trap '' XFSZ; ulimit -f 4;"},
+      {"past its limit only when closed", "load " + tiny.string() + " -o " + buffered, 1,
+       "kstroke load: " + buffered + ": cannot write the output file: File too large\n", false,
+       "trap '' XFSZ; ulimit -f 1;"},
       {"load", "load " + kst + " >/dev/full", 1, "kstroke load" + full},
       {"tables", "tables >/dev/full", 1, "kstroke tables" + full},
       {"outline", "outline -o " + TestScratchDir() + "o.png >/dev/full", 1, "kstroke outline" + full},
       {"render", "render " + Example("fill.json") + " -q -o - >/dev/full", 1, "kstroke render" + full},
   });
   EXPECT_FALSE(fs::exists(capped));
+  EXPECT_FALSE(fs::exists(buffered));
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
