@@ -306,14 +306,17 @@ TEST(GxBlendColourNormalRow, FloatRowMatchesThePerPixelTransferBitForBit) {
       const uint32_t kind = rng() % 4;
       mask[size_t(i)] = kind == 0 ? 0.0f : kind == 1 ? 1.0f : value(4);
       if (i >= 10 && i < 30 + trial % 30 && trial % 2) mask[size_t(i)] = 0.0f;  // empty runs
-      if (i >= 40 && i < 60 && trial % 3 == 0) mask[size_t(i)] = 1.0f;          // a core
+      if (i >= 40 && i < 60 && trial % 3 == 1) mask[size_t(i)] = 1.0f;  // an opaque core
       want[size_t(i)] = GX_PixelFloat{rng() % 4 == 0 ? 0.0f : value(3), value(3), value(3),
                                       value(3)};
     }
     std::vector<GX_PixelFloat> fast = want, scalar = want;
     for (int32_t i = 0; i < count; ++i)
       if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
-    GX_BlendColourNormalRow<GXp_PxF>(colour, mask.data(), opacity, count, fast.data());
+    // Neither a prefetch nor streamed lines change a pixel.
+    GX_BlendColourNormalRow<GXp_PxF>(colour, mask.data(), opacity, count, fast.data(),
+                                     trial % 2 ? 256 : 0, trial % 4 < 2);
+    GX_StreamFence();
     GXp_BlendColourNormalRowScalar<GXp_PxF>(colour, mask.data(), opacity, count, scalar.data());
     for (int32_t i = 0; i < count; ++i) {
       ASSERT_TRUE(SameFloatPixel(fast[size_t(i)], want[size_t(i)]))
