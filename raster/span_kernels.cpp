@@ -775,7 +775,9 @@ bool Kp_PortableForced() noexcept { return GX_PortableForced(); }
 
 bool Kp_HasAvx2() noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
-  return GX_HasAvx2();
+  // Asked per block: kept here rather than called across into the host each time.
+  static const bool has = GX_HasAvx2();
+  return has;
 #else
   return false;
 #endif

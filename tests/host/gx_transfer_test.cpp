@@ -210,6 +210,31 @@ TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
   EXPECT_FLOAT_EQ(rowF[0].red, 0.1f);
 }
 
+// Blends the pixels `before` through `mask` three ways: the per-pixel Normal transfer,
+// the row kernel (with a prefetch and with streamed lines on alternate trials: neither
+// may change a pixel) and its scalar form, and asserts that the three agree by `same`.
+template <class P, class Same>
+void ExpectRowMatchesPixels(const typename P::Pixel& colour,
+                            const std::vector<typename P::Value>& mask,
+                            typename P::Value opacity,
+                            const std::vector<typename P::Pixel>& before, int trial, Same same) {
+  const int32_t count = int32_t(mask.size());
+  std::vector<typename P::Pixel> want = before, fast = before, scalar = before;
+  const auto xfer = GXp_XferTable<P>()[kNormal];
+  for (int32_t i = 0; i < count; ++i)
+    if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
+  GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data(),
+                             trial % 2 ? 256 : 0, trial % 4 < 2);
+  GX_StreamFence();
+  GXp_BlendColourNormalRowScalar<P>(colour, mask.data(), opacity, count, scalar.data());
+  for (int32_t i = 0; i < count; ++i) {
+    ASSERT_TRUE(same(fast[size_t(i)], want[size_t(i)]))
+        << "trial " << trial << " pixel " << i << " mask " << +mask[size_t(i)] << ": "
+        << SamePixel(fast[size_t(i)], want[size_t(i)]).message();
+    ASSERT_TRUE(same(scalar[size_t(i)], want[size_t(i)])) << "trial " << trial << " pixel " << i;
+  }
+}
+
 // The row kernel against the per-pixel Normal transfer, bit for bit, on seeded random
 // rows: runs of zero mask (skipped whole), partial and full coverage, translucent and
 // opaque colours, opacities, destination alphas from empty to full (and 16-bit values
@@ -234,7 +259,7 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
                        channel()};
     const Value opacity = rng() % 2 ? Value(P::kFull) : value(P::kFull);
     std::vector<Value> mask(static_cast<size_t>(count));
-    std::vector<Pixel> want(static_cast<size_t>(count));
+    std::vector<Pixel> before(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
       const uint32_t kind = rng() % 4;
       mask[size_t(i)] = kind == 0 ? Value(0) : kind == 1 ? Value(P::kFull) : value(P::kFull);
@@ -243,24 +268,13 @@ void CheckNormalRowAgainstPixels(uint32_t seed) {
       // A wide core: whole cache lines of pixels under full coverage, streamed.
       if (i >= 30 && i < 110 && trial % 5 == 0) mask[size_t(i)] = Value(P::kFull);
       const uint32_t hi = rng() % 8 == 0 ? top : uint32_t(P::kFull);
-      want[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
+      before[size_t(i)] = Pixel{rng() % 4 == 0 ? Value(0) : value(hi), value(hi), value(hi),
                               value(hi)};
-      if (trial % 4 == 1 && i >= 8 && i < 100) want[size_t(i)] = Pixel{0, 0, 0, 0};  // fresh layer
+      if (trial % 4 == 1 && i >= 8 && i < 100) before[size_t(i)] = Pixel{0, 0, 0, 0};  // fresh layer
     }
-    std::vector<Pixel> fast = want, scalar = want;
-    const auto xfer = GXp_XferTable<P>()[kNormal];
-    for (int32_t i = 0; i < count; ++i)
-      if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
-    // Neither a prefetch nor streamed lines change a pixel.
-    GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data(),
-                               trial % 2 ? 256 : 0, trial % 4 < 2);
-    GX_StreamFence();
-    GXp_BlendColourNormalRowScalar<P>(colour, mask.data(), opacity, count, scalar.data());
-    for (int32_t i = 0; i < count; ++i) {
-      ASSERT_TRUE(SamePixel(fast[size_t(i)], want[size_t(i)]))
-          << "trial " << trial << " pixel " << i << " mask " << +mask[size_t(i)];
-      ASSERT_TRUE(SamePixel(scalar[size_t(i)], want[size_t(i)])) << "trial " << trial;
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectRowMatchesPixels<P>(
+        colour, mask, opacity, before, trial,
+        [](const Pixel& a, const Pixel& b) { return bool(SamePixel(a, b)); }));
   }
 }
 
@@ -294,37 +308,23 @@ TEST(GxBlendColourNormalRow, FloatRowMatchesThePerPixelTransferBitForBit) {
     if (int(rng() % 16) < specialOdds) return specials[rng() % 8];
     return float(rng() % 100001) / 100000.0f;
   };
-  const auto xfer = GXp_XferTable<GXp_PxF>()[kNormal];
   for (int trial = 0; trial < 600; ++trial) {
     const int32_t count = int32_t(rng() % 70);
     // The fill source's colour is opaque; translucent ones take the blend too.
     const GX_PixelFloat colour{trial % 3 ? 1.0f : value(3), value(3), value(3), value(3)};
     const float opacity = trial % 2 ? 1.0f : value(2);
     std::vector<float> mask(static_cast<size_t>(count));
-    std::vector<GX_PixelFloat> want(static_cast<size_t>(count));
+    std::vector<GX_PixelFloat> before(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
       const uint32_t kind = rng() % 4;
       mask[size_t(i)] = kind == 0 ? 0.0f : kind == 1 ? 1.0f : value(4);
       if (i >= 10 && i < 30 + trial % 30 && trial % 2) mask[size_t(i)] = 0.0f;  // empty runs
       if (i >= 40 && i < 60 && trial % 3 == 1) mask[size_t(i)] = 1.0f;  // an opaque core
-      want[size_t(i)] = GX_PixelFloat{rng() % 4 == 0 ? 0.0f : value(3), value(3), value(3),
+      before[size_t(i)] = GX_PixelFloat{rng() % 4 == 0 ? 0.0f : value(3), value(3), value(3),
                                       value(3)};
     }
-    std::vector<GX_PixelFloat> fast = want, scalar = want;
-    for (int32_t i = 0; i < count; ++i)
-      if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
-    // Neither a prefetch nor streamed lines change a pixel.
-    GX_BlendColourNormalRow<GXp_PxF>(colour, mask.data(), opacity, count, fast.data(),
-                                     trial % 2 ? 256 : 0, trial % 4 < 2);
-    GX_StreamFence();
-    GXp_BlendColourNormalRowScalar<GXp_PxF>(colour, mask.data(), opacity, count, scalar.data());
-    for (int32_t i = 0; i < count; ++i) {
-      ASSERT_TRUE(SameFloatPixel(fast[size_t(i)], want[size_t(i)]))
-          << "trial " << trial << " pixel " << i << " mask " << mask[size_t(i)] << ": "
-          << SamePixel(fast[size_t(i)], want[size_t(i)]).message();
-      ASSERT_TRUE(SameFloatPixel(scalar[size_t(i)], want[size_t(i)]))
-          << "trial " << trial << " pixel " << i;
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectRowMatchesPixels<GXp_PxF>(colour, mask, opacity, before, trial, SameFloatPixel));
   }
 }
 
