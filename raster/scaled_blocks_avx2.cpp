@@ -303,6 +303,27 @@ struct Passes16 : RowBatches<Passes16> {
     return Div255Biased32(_mm256_madd_epi16(pairs, w));
   }
 
+  /// The same for sixteen columns, in the in-lane order of the unpacks: columns
+  /// i .. i + 3 and i + 8 .. i + 11 in *lo, the others in *hi. Packing lo with hi puts
+  /// them back in column order.
+  KSTROKE_AVX2 static void Vertical16(const uint16_t* h0, const uint16_t* h1, int32_t i, __m256i w,
+                                      __m256i* lo, __m256i* hi) {
+    const __m256i bias = _mm256_set1_epi16(16384);
+    const __m256i a = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h0 + i)), bias);
+    const __m256i b = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h1 + i)), bias);
+    *lo = Div255Biased32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+    *hi = Div255Biased32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+  }
+
+  /// (255 − weight) × s + weight × t, reduced, for 32-bit lanes of 0 .. 32768: biased
+  /// into the two halves of each lane, one PMADDWD does both products and the sum.
+  KSTROKE_AVX2 static __m256i LevelBlend(__m256i s, __m256i t, __m256i w) {
+    const __m256i bias = _mm256_set1_epi32(16384);
+    const __m256i pairs = _mm256_blend_epi16(_mm256_sub_epi32(s, bias),
+                                             _mm256_slli_epi32(_mm256_sub_epi32(t, bias), 16), 0xAA);
+    return Div255Biased32(_mm256_madd_epi16(pairs, w));
+  }
+
   template <class T, bool kTrilinear>
   KSTROKE_AVX2 static void Output(const OutRow& r, int32_t o0, int32_t o1, int32_t n, T* dst) noexcept {
     if (n < kStep) return kp_blocks::ScalarPasses::Output<T, kTrilinear>(r, o0, o1, n, dst);
@@ -310,17 +331,27 @@ struct Passes16 : RowBatches<Passes16> {
     if (o1 <= o0) return;
     const __m256i wa = _mm256_set1_epi32(int32_t((255 - r.fa) | r.fa << 16));
     const __m256i wb = _mm256_set1_epi32(int32_t((255 - r.fb) | r.fb << 16));
-    const __m256i l0 = _mm256_set1_epi32(int32_t(255 - r.weight)), l1 = _mm256_set1_epi32(int32_t(r.weight));
-    const __m256i half = _mm256_set1_epi32(128);
-    for (int32_t next = o0;; next += kStep) {  // as in Passes8::Output
+    const __m256i wl = _mm256_set1_epi32(int32_t((255 - r.weight) | r.weight << 16));
+    if (n >= 16) {
+      // Sixteen columns a step, as in Passes8::Output.
+      for (int32_t next = o0;; next += 16) {
+        const int32_t i = std::min(next, n - 16);
+        __m256i lo, hi;
+        Vertical16(r.a0, r.a1, i, wa, &lo, &hi);
+        if (kTrilinear) {
+          __m256i blo, bhi;
+          Vertical16(r.b0, r.b1, i, wb, &blo, &bhi);
+          lo = LevelBlend(lo, blo, wl);
+          hi = LevelBlend(hi, bhi, wl);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_packus_epi32(lo, hi));
+        if (i + 16 >= o1) return;
+      }
+    }
+    for (int32_t next = o0;; next += kStep) {
       const int32_t i = std::min(next, n - kStep);
       __m256i s = Vertical(r.a0, r.a1, i, wa);
-      if (kTrilinear) {
-        const __m256i b = Vertical(r.b0, r.b1, i, wb);
-        const __m256i t = _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(s, l0), _mm256_mullo_epi32(b, l1)), half);
-        s = _mm256_srli_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 8)), 8);
-      }
+      if (kTrilinear) s = LevelBlend(s, Vertical(r.b0, r.b1, i, wb), wl);
       const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(s, s), 0x08);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm256_castsi256_si128(packed));
       if (i + kStep >= o1) return;
