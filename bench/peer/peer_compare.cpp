@@ -478,6 +478,9 @@ struct Table {
 
 int main(int argc, char** argv) {
   const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+  // A second argument keeps only the rows whose name starts with it (for profiling one).
+  const std::string only = argc > 2 ? argv[2] : "";
+  const auto wanted = [&](const std::string& name) { return name.compare(0, only.size(), only) == 0; };
   tbb::global_control oneThread(tbb::global_control::max_allowed_parallelism, 1);
   omp_set_num_threads(1);
 
@@ -499,16 +502,18 @@ int main(int argc, char** argv) {
   std::vector<double> peerRadius;
   std::printf("libmypaint radius, calibrated:");
   for (const Brush& b : brushes) {
-    peerRadius.push_back(Calibrate(b, SinePath(), {}));
+    peerRadius.push_back(wanted(b.name) ? Calibrate(b, SinePath(), {}) : 0.0);
+    if (!wanted(b.name)) continue;
     std::printf(" %s %.1f;", b.name.c_str(), peerRadius.back());
   }
   std::printf("\n");
   Table::Header();
-  std::vector<std::vector<double>> oneCall(2);  // per depth, per brush: kstroke ms
+  std::vector<std::vector<double>> oneCall(2, std::vector<double>(brushes.size()));  // kstroke ms
   for (int depth : {8, 16}) {
     for (size_t k = 0; k < brushes.size(); ++k) {
       const Brush& b = brushes[k];
       const bool reference = k == 0;
+      if (!wanted(b.name)) continue;
       for (bool inc : {false, true}) {
         OurStroke ours(depth, b, SinePath(), inc);
         PeerStroke theirs(b, peerRadius[k], SinePath(), {}, inc);
@@ -516,7 +521,7 @@ int main(int argc, char** argv) {
         const Coverage a = ours.Measure(), c = theirs.Measure();
         const double target = depth == 8 ? (reference ? 3.0 : 2.0) : (reference ? 2.0 : 1.5);
         table.Row(b.name + (inc ? ", every 4" : ""), depth, r, target, &a, &c, b.diameter);
-        if (!inc) oneCall[depth == 8 ? 0 : 1].push_back(r.ours);
+        if (!inc) oneCall[depth == 8 ? 0 : 1][k] = r.ours;
         if (inc) {
           const double cost = r.ours / oneCall[depth == 8 ? 0 : 1][k];
           std::printf("%-26s %5s incremental / one call: %.2f (target at most 1.3)%s\n", "", "", cost,
@@ -528,6 +533,7 @@ int main(int argc, char** argv) {
 
   // Float layers against our own 16-bit time (libmypaint has no float surface).
   for (size_t k : {size_t(0), size_t(1)}) {
+    if (!wanted(brushes[k].name + ", float")) continue;
     OurStroke deep(16, brushes[k], SinePath(), false), flt(32, brushes[k], SinePath(), false);
     const Result r = Alternate(flt, deep, reps);
     std::printf("%-26s %5s %11.3f %11.3f  float / 16-bit: %.2f (target at most 1.5)%s\n",
@@ -537,6 +543,7 @@ int main(int argc, char** argv) {
 
   for (int depth : {8, 16}) {
     for (double d : {4.0, 16.0, 64.0, 256.0}) {
+      if (!wanted("dab series d=" + std::to_string(int(d)))) continue;
       const std::vector<Sample> line = LinePath(d);
       Brush b;
       b.diameter = d;
