@@ -120,9 +120,10 @@ private:
   int32_t shift = 16;
   double inverse = 0;  ///< 1 / |step|
 
-  /// With ordered columns inside the level, passes[t − passLo] is Passing(t) for t over
-  /// passLo .. passHi, the x those columns take (passHi < passLo: no table; a level
-  /// sampled far apart falls back to the search below).
+  /// With ordered columns inside the level, passes[t − passLo + 1] is Passing(t) for t
+  /// over passLo .. passHi, the x those columns take (passHi < passLo: no table; a level
+  /// sampled far apart falls back to the search below). The first and last entries are
+  /// spare: the fill below writes one past each end.
   int16_t passes[2 * kStripColumns + 8];
   int32_t passLo = 0, passHi = -1;
 
@@ -132,17 +133,30 @@ private:
     if (!ordered || in1 <= in0) return;
     const bool rising = step >= 0;
     const int32_t lo = rising ? x[in0] : x[in1 - 1], hi = rising ? x[in1 - 1] : x[in0];
-    if (int64_t(hi) - lo >= int64_t(sizeof(passes) / sizeof(passes[0]))) return;
-    int32_t i = in0;
-    if (rising) {
-      for (int32_t t = lo; t <= hi; ++t) {
-        while (x[i] < t) ++i;
-        passes[t - lo] = int16_t(i);
+    if (int64_t(hi) - lo + 3 > int64_t(sizeof(passes) / sizeof(passes[0]))) return;
+    int16_t* at = passes + 1 - lo;  // at[t] is the entry of t
+    const int64_t stride = step >= 0 ? int64_t(step) : -int64_t(step);
+    if (stride <= int64_t(2) << shift) {
+      // Neighbouring columns' x differ by 2 at most, so each t is some column's x or
+      // one short of it (one past it, falling). Columns last to first, each writing
+      // both: the first column to reach t writes last.
+      const int32_t beside = rising ? -1 : 1;
+      for (int32_t i = in1 - 1; i >= in0; --i) {
+        at[x[i] + beside] = int16_t(i);
+        at[x[i]] = int16_t(i);
       }
     } else {
-      for (int32_t t = hi; t >= lo; --t) {
-        while (x[i] > t) ++i;
-        passes[t - lo] = int16_t(i);
+      int32_t i = in0;
+      if (rising) {
+        for (int32_t t = lo; t <= hi; ++t) {
+          while (x[i] < t) ++i;
+          at[t] = int16_t(i);
+        }
+      } else {
+        for (int32_t t = hi; t >= lo; --t) {
+          while (x[i] > t) ++i;
+          at[t] = int16_t(i);
+        }
       }
     }
     passLo = lo;
@@ -156,7 +170,7 @@ private:
       // The columns past in1 are further along, those before in0 not as far.
       if (step >= 0 ? t <= passLo : t >= passHi) return in0;
       if (step >= 0 ? t > passHi : t < passLo) return in1;
-      return passes[t - passLo];
+      return passes[t - passLo + 1];
     }
     const int64_t edge = int64_t(t) * (int64_t(1) << shift) - start;  // where x reaches t
     int64_t i = 0;
