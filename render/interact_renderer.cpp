@@ -18,6 +18,7 @@
 #include "host/gx/gx_channels.h"
 #include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
+#include "kstroke/fill_paint_source.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
@@ -180,7 +181,10 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
 
   std::unique_ptr<GX_UnoBuffer> floatMask;
   const GX_UnoBuffer* mask = maskBuffer;
-  if (depth == 32) {
+  const auto* fill = dynamic_cast<const K_FillPaintSource*>(paintSource.get());
+  if (depth == 32 && !(fill && K_FillPaintSource::TakesDeepMaskOnFloat(props.transferMode))) {
+    // A flat colour reads the deep mask as float coverage itself, with the same
+    // quotients; any other source gets the converted mask.
     // A zeroed buffer (from the host's pool of cleared blocks) with an ink map: only
     // the cells the mask has inked are converted and marked, so the composite passes
     // over the rest of the area, where the mask is 0 and the float mask 0.0 as well.

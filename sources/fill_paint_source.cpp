@@ -6,6 +6,7 @@
 #include "kstroke/fill_paint_source.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "frame/errors.h"
 #include "host/gx/gx_iterate.h"
@@ -33,6 +34,10 @@ constexpr std::ptrdiff_t kPrefetchRows = 4;
 constexpr int32_t kStaticRowLimit = 16;
 constexpr int64_t kStaticPixelLimit = 16384;
 constexpr int32_t kFlatWorldFlags = 4;
+// A deep mask's full coverage, and the columns of it turned into float at a time for
+// a float destination.
+constexpr float kDeepFull = 32768.0f;
+constexpr int32_t kDeepPiece = 256;
 
 // Opacity for the integer depths, whose conversion is undefined outside the range; NaN
 // counts as 0.
@@ -126,9 +131,26 @@ struct RowLoop {
   }
 
   void Span(int32_t y, int32_t left, int32_t right) const {
-    const int32_t count = right - left;
     auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*dest, left, y));
-    const Sample* m = mask->template Row<Sample>(y) + left;
+    if constexpr (std::is_same_v<Sample, float>) {
+      if (mask->GetDepth() == 16) {
+        // A deep mask under float pixels: each run is turned into float coverage a
+        // piece at a time, as GX_ConvertDeepUnoBuffer turns it (a power-of-two
+        // divisor, so the quotient is exact), and blended from there.
+        const uint16_t* deep = mask->template Row<uint16_t>(y) + left;
+        float coverage[kDeepPiece];
+        for (int32_t x = 0; x < right - left; x += kDeepPiece) {
+          const int32_t n = std::min(kDeepPiece, right - left - x);
+          for (int32_t k = 0; k < n; ++k) coverage[k] = float(deep[x + k]) / kDeepFull;
+          Blend(dst + x, coverage, n);
+        }
+        return;
+      }
+    }
+    Blend(dst, mask->template Row<Sample>(y) + left, right - left);
+  }
+
+  void Blend(Pixel* dst, const Sample* m, int32_t count) const {
     const auto xfer = D::Table()[transferMode];
     switch (target) {
       case K_TargetChannel_RGBA:
@@ -218,6 +240,10 @@ K_FillPaintSource& K_FillPaintSource::operator=(K_FillPaintSource& other) {
 
 K_FillPaintSource::~K_FillPaintSource() = default;
 
+bool K_FillPaintSource::TakesDeepMaskOnFloat(int32_t transferMode) {
+  return transferMode != kGeneralPathMode;
+}
+
 void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRect,
                                const V_Rect& boundsRect, const GX_UnoBuffer* paintMask,
                                double opacity, const K_Transform& transform, int32_t transferMode,
@@ -244,7 +270,7 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   }
 
   if (GXp_PixelBytes(depth) == 0) return;  // an unknown depth draws nothing
-  Kp_CheckMaskDepth(*paintMask, depth);
+  if (!(depth == 32 && paintMask->GetDepth() == 16)) Kp_CheckMaskDepth(*paintMask, depth);
   // The per-pixel tables are indexed without a check of their own; answer as the
   // host's rectangle transfer does for a mode it does not know.
   if (!GX_IsValidTransferMode(transferMode)) Kp_ThrowCode(GX_Err_BadMode);

@@ -43,11 +43,19 @@ public:
   /// for the integer depths, whose conversion would otherwise be undefined. A mask of
   /// another depth than `dest` is refused as in the general render, a transfer mode
   /// outside the host's tables throws GX_Err_BadMode (as the host's own transfers
-  /// answer), and the rows are also clipped to `dest`. Throws host codes unchanged.
+  /// answer), and the rows are also clipped to `dest`. One other depth is taken: a
+  /// float `dest` under a 16-bit mask (full coverage 32768), whose values are read as
+  /// value / 32768, as GX_ConvertDeepUnoBuffer would convert them, a run at a time;
+  /// the pixels are those of the converted mask, without the float copy of it.
+  /// Throws host codes unchanged.
   void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
               const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
               V_Rect* area, GX_LayerDef* dest) const override;
+
+  /// Whether Render takes a 16-bit mask over float pixels in `transferMode`: in every
+  /// mode but the general render's (mode 3), which refuses it.
+  static bool TakesDeepMaskOnFloat(int32_t transferMode);
 
   /// The colour, alpha 1.
   const GX_PixelFloat& GetColour() const { return colour; }

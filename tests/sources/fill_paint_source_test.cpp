@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
 
+#include "host/gx/gx_channels.h"
 #include "host/gx/gx_lazy.h"
 #include "host/gx/gx_modes.h"
 #include "source_test_support.h"
@@ -188,6 +190,41 @@ TEST_F(FillThreadedRows, TallAreaMatchesSixteenRowSlices) {
     SCOPED_TRACE(c.name);
     ExpectWholeAreaMatchesSixteenRowSlices(257, 403, c.depth, c.mode, c.target);  // no edges line up
   }
+}
+
+TEST_F(FillSource, DeepMaskOverFloatPixelsPaintsAsItsFloatConversion) {
+  // Runs longer than the piece converted at a time, values up to past full coverage,
+  // and float pixels that are not all in 0..1: bit for bit what the converted mask paints.
+  const int w = 601, h = 3;
+  const auto pixel = [](int x, int y) {
+    const double v = double((x * 37 + y * 101) % 97) / 80.0 - 0.1;
+    return Raw4{v, 1.0 - v, v * 0.5, 0.25};
+  };
+  auto deep = MakeMaskAt(w, h, 16, [](int x, int y) {
+    return (x + y) % 5 == 0 ? 0.0 : double((x * 7919 + y * 31) % 40000) / 32768.0;
+  });
+  std::unique_ptr<GX_UnoBuffer> converted(new GX_UnoBuffer(w, h, 32));
+  ASSERT_EQ(GX_ConvertDeepUnoBuffer(nullptr, deep.get(), V_LRect{0, 0, w, h}, 32768, converted.get()), 0);
+  const K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0.8f, 0.25f, 0.5f});
+  for (int32_t mode : {kNormal, kMultiply, kScreen}) {
+    for (K_TargetChannel target : {K_TargetChannel_RGBA, K_TargetChannel_RGB, K_TargetChannel_Alpha,
+                                   K_TargetChannel_RGBOpaque}) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + ", target " + std::to_string(int(target)));
+      auto fromDeep = MakeWorldAt(w, h, 32, pixel), fromFloat = MakeWorldAt(w, h, 32, pixel);
+      RenderAll(fill, fromDeep->GetLayer(), *deep, Rect(0, 2, h, w - 1), mode, target, 0.7);
+      RenderAll(fill, fromFloat->GetLayer(), *converted, Rect(0, 2, h, w - 1), mode, target, 0.7);
+      EXPECT_EQ(LayerBytes(*fromDeep->GetLayer()), LayerBytes(*fromFloat->GetLayer()));
+      EXPECT_NE(LayerBytes(*fromDeep->GetLayer()), LayerBytes(*MakeWorldAt(w, h, 32, pixel)->GetLayer()));
+    }
+  }
+  // The general render (dissolve) takes only a mask of the destination's depth.
+  auto dest = MakeWorldAt(w, h, 32, pixel);
+  EXPECT_EQ(ThrownCode([&] {
+              RenderAll(fill, dest->GetLayer(), *deep, Rect(0, 0, h, w), kDissolve, K_TargetChannel_RGBA);
+            }),
+            3);
+  EXPECT_EQ(Y_LastVerificationReport().message,
+            "paint mask depth 16 differs from destination depth 32");
 }
 
 TEST_F(FillSource, DirectPathReportsEveryThirtyTwoRowsAndStopsWhenCancelled) {
