@@ -478,9 +478,17 @@ struct Table {
 
 int main(int argc, char** argv) {
   const int reps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
-  // A second argument keeps only the rows whose name starts with it (for profiling one).
-  const std::string only = argc > 2 ? argv[2] : "";
-  const auto wanted = [&](const std::string& name) { return name.compare(0, only.size(), only) == 0; };
+  // A second argument keeps only the rows whose name starts with it, or, when it ends
+  // in '$', the row of exactly that name (for profiling one).
+  std::string only = argc > 2 ? argv[2] : "";
+  const bool exact = !only.empty() && only.back() == '$';
+  if (exact) only.pop_back();
+  const auto wanted = [&](const std::string& name) {
+    return exact ? name == only : name.compare(0, only.size(), only) == 0;
+  };
+  const auto anyRow = [&](const std::string& brush) {
+    return wanted(brush) || wanted(brush + ", every 4") || wanted(brush + ", float");
+  };
   tbb::global_control oneThread(tbb::global_control::max_allowed_parallelism, 1);
   omp_set_num_threads(1);
 
@@ -502,8 +510,8 @@ int main(int argc, char** argv) {
   std::vector<double> peerRadius;
   std::printf("libmypaint radius, calibrated:");
   for (const Brush& b : brushes) {
-    peerRadius.push_back(wanted(b.name) ? Calibrate(b, SinePath(), {}) : 0.0);
-    if (!wanted(b.name)) continue;
+    peerRadius.push_back(anyRow(b.name) ? Calibrate(b, SinePath(), {}) : 0.0);
+    if (!anyRow(b.name)) continue;
     std::printf(" %s %.1f;", b.name.c_str(), peerRadius.back());
   }
   std::printf("\n");
@@ -513,8 +521,8 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < brushes.size(); ++k) {
       const Brush& b = brushes[k];
       const bool reference = k == 0;
-      if (!wanted(b.name)) continue;
       for (bool inc : {false, true}) {
+        if (!wanted(b.name + (inc ? ", every 4" : ""))) continue;
         OurStroke ours(depth, b, SinePath(), inc);
         PeerStroke theirs(b, peerRadius[k], SinePath(), {}, inc);
         const Result r = Alternate(ours, theirs, reps);
@@ -522,7 +530,7 @@ int main(int argc, char** argv) {
         const double target = depth == 8 ? (reference ? 3.0 : 2.0) : (reference ? 2.0 : 1.5);
         table.Row(b.name + (inc ? ", every 4" : ""), depth, r, target, &a, &c, b.diameter);
         if (!inc) oneCall[depth == 8 ? 0 : 1][k] = r.ours;
-        if (inc) {
+        if (inc && oneCall[depth == 8 ? 0 : 1][k] > 0) {
           const double cost = r.ours / oneCall[depth == 8 ? 0 : 1][k];
           std::printf("%-26s %5s incremental / one call: %.2f (target at most 1.3)%s\n", "", "", cost,
                       cost > 1.3 ? " !" : "");
