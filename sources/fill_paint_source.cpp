@@ -132,6 +132,13 @@ struct RowLoop {
 
   void Span(int32_t y, int32_t left, int32_t right) const {
     auto* dst = static_cast<Pixel*>(GXp_PixelAddress(*dest, left, y));
+    if (y + kPrefetchRows < mask->GetHeight()) {
+      // The mask under the same columns a few rows on, as the row kernel fetches the
+      // pixels there: the mask was written dab by dab long before and is not in cache.
+      const char* ahead = mask->template Row<char>(int32_t(y + kPrefetchRows));
+      const int32_t bytes = mask->GetDepth() / 8;
+      for (int32_t x = left * bytes; x < right * bytes; x += 64) __builtin_prefetch(ahead + x);
+    }
     if constexpr (std::is_same_v<Sample, float>) {
       if (mask->GetDepth() == 16) {
         // A deep mask under float pixels: each run is turned into float coverage a
