@@ -163,6 +163,37 @@ __m128i BuildUpVector(const typename P::Value* src, const typename P::Value* dst
   }
 }
 
+/// Half a vector of a build-up row at dst (eight bytes: 8 samples at 8 bits, 4 at 16),
+/// in the low half of the result.
+template <class P>
+__m128i BuildUpHalf(const typename P::Value* src, const typename P::Value* dst, __m128i o,
+                    __m128i f, __m128i minStep) {
+  const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+  const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+  if constexpr (sizeof(typename P::Value) == 1) {
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_packus_epi16(
+        BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), o, f, minStep), zero);
+  } else {
+    const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
+    return BuildUpLanes<P>(m, _mm_sub_epi16(c, _mm_subs_epu16(c, full)), o, f, minStep);
+  }
+}
+
+/// A build-up row of half a vector to one vector: two halves, the second overlapping
+/// the first, both worked out before either is stored.
+template <class P>
+void BuildUpHalves(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                   typename P::Value op, typename P::Value fl) {
+  constexpr int32_t kHalf = int32_t(8 / sizeof(typename P::Value));
+  const __m128i o = _mm_set1_epi16(int16_t(op)), f = _mm_set1_epi16(int16_t(fl));
+  const __m128i minStep = _mm_set1_epi16(fl > 0 ? 1 : 0);
+  const __m128i first = BuildUpHalf<P>(src, dst, o, f, minStep);
+  const __m128i last = BuildUpHalf<P>(src + n - kHalf, dst + n - kHalf, o, f, minStep);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), first);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - kHalf), last);
+}
+
 /// A build-up row of at least one vector, in vectors. Each sample's step depends on
 /// its own mask and coverage alone, so the row's last vector may overlap the one before
 /// it: it is worked out from the row as it was before any store (as LargerRow's is)
@@ -252,9 +283,10 @@ GX_AVX2 void BuildUpVectorsAvx2(const typename P::Value* src, typename P::Value*
 #endif
 
 /// BuildUp at the integer depths: in vectors of sixteen samples with AVX2 or of one
-/// SSE2 register, the last one overlapping, or sample by sample without branches when
-/// the row is shorter than a vector; the same values as BuildUp::Apply sample by sample. Zero coverage needs no test of its
-/// own: its target is 0, which no mask value is below.
+/// SSE2 register, the last one overlapping, in two half registers when the row is
+/// shorter than one, or sample by sample without branches when it is shorter than
+/// half; the same values as BuildUp::Apply sample by sample. Zero coverage needs no
+/// test of its own: its target is 0, which no mask value is below.
 template <class P>
 void BuildUpIntegerRowFor(const typename P::Value* src, typename P::Value* dst, int32_t n,
                           typename P::Value op, typename P::Value fl, bool avx2) noexcept {
@@ -276,6 +308,10 @@ void BuildUpIntegerRowFor(const typename P::Value* src, typename P::Value* dst, 
 #if defined(__SSE2__)
   if (n >= int32_t(16 / sizeof(V))) {
     BuildUpVectors<P>(src, dst, n, op, fl);
+    return;
+  }
+  if (n >= int32_t(8 / sizeof(V))) {
+    BuildUpHalves<P>(src, dst, n, op, fl);
     return;
   }
 #endif
