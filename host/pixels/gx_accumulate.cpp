@@ -229,28 +229,30 @@ GX_AVX2 __m256i MulLanes256(__m256i a, __m256i b) {
   }
 }
 
-/// BuildUpLanes on sixteen lanes.
-template <class P>
+/// BuildUpLanes on sixteen lanes. At full opacity the target is the coverage itself
+/// (c × full / full is c, exactly, at both depths), so its product is not formed.
+template <class P, bool kFullOpacity>
 GX_AVX2 __m256i BuildUpLanes256(__m256i m, __m256i c, __m256i op, __m256i fl, __m256i minStep) {
-  const __m256i gap = _mm256_subs_epu16(MulLanes256<P>(c, op), m);
+  const __m256i target = kFullOpacity ? c : MulLanes256<P>(c, op);
+  const __m256i gap = _mm256_subs_epu16(target, m);
   const __m256i step = MulLanes256<P>(gap, fl);
   const __m256i floor = _mm256_andnot_si256(_mm256_cmpeq_epi16(gap, _mm256_setzero_si256()), minStep);
   return _mm256_add_epi16(m, _mm256_add_epi16(floor, _mm256_subs_epu16(step, floor)));
 }
 
 /// Sixteen samples of a build-up row at dst, as BuildUpVector does eight or sixteen.
-template <class P>
+template <class P, bool kFullOpacity>
 GX_AVX2 void BuildUp16(const typename P::Value* src, typename P::Value* dst, __m256i o, __m256i f,
                        __m256i minStep, __m256i* out) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m256i c = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
     const __m256i m = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst)));
-    *out = BuildUpLanes256<P>(m, c, o, f, minStep);
+    *out = BuildUpLanes256<P, kFullOpacity>(m, c, o, f, minStep);
   } else {
     const __m256i full = _mm256_set1_epi16(int16_t(P::kFull));
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
     const __m256i c = _mm256_sub_epi16(raw, _mm256_subs_epu16(raw, full));  // min(raw, full)
-    *out = BuildUpLanes256<P>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst)), c, o, f,
+    *out = BuildUpLanes256<P, kFullOpacity>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst)), c, o, f,
                               minStep);
   }
 }
@@ -267,15 +269,15 @@ GX_AVX2 void Store16(__m256i v, typename P::Value* dst) {
 
 /// BuildUpVectors sixteen samples at a time, for rows of at least sixteen; the last
 /// sixteen overlap as there.
-template <class P>
+template <class P, bool kFullOpacity>
 GX_AVX2 void BuildUpVectorsAvx2(const typename P::Value* src, typename P::Value* dst, int32_t n,
                                 typename P::Value op, typename P::Value fl) {
   const __m256i o = _mm256_set1_epi16(int16_t(op)), f = _mm256_set1_epi16(int16_t(fl));
   const __m256i minStep = _mm256_set1_epi16(fl > 0 ? 1 : 0);
   __m256i last, v;
-  BuildUp16<P>(src + n - 16, dst + n - 16, o, f, minStep, &last);
+  BuildUp16<P, kFullOpacity>(src + n - 16, dst + n - 16, o, f, minStep, &last);
   for (int32_t i = 0; i + 16 < n; i += 16) {
-    BuildUp16<P>(src + i, dst + i, o, f, minStep, &v);
+    BuildUp16<P, kFullOpacity>(src + i, dst + i, o, f, minStep, &v);
     Store16<P>(v, dst + i);
   }
   Store16<P>(last, dst + n - 16);
@@ -299,7 +301,10 @@ void BuildUpIntegerRowFor(const typename P::Value* src, typename P::Value* dst, 
   }
 #if defined(GX_HAVE_AVX2)
   if (avx2 && n >= 16) {
-    BuildUpVectorsAvx2<P>(src, dst, n, op, fl);
+    if (op == P::kFull)
+      BuildUpVectorsAvx2<P, true>(src, dst, n, op, fl);
+    else
+      BuildUpVectorsAvx2<P, false>(src, dst, n, op, fl);
     return;
   }
 #else
