@@ -240,13 +240,17 @@ int32_t GX_LazyWorldCopyOperator::MakeTileValid(const V_LRect& tile) {
                   std::size_t(tile.right - tile.left) * std::size_t(pixelBytes));
       continue;
     }
-    std::memset(row + std::ptrdiff_t(tile.left) * pixelBytes, 0,
-                std::size_t(sl - tile.left) * std::size_t(pixelBytes));
+    // Most tiles lie wholly over the source: no call for empty margins, which a
+    // stroke's many small tiles would otherwise make twice a row.
+    if (sl > tile.left)
+      std::memset(row + std::ptrdiff_t(tile.left) * pixelBytes, 0,
+                  std::size_t(sl - tile.left) * std::size_t(pixelBytes));
     std::memcpy(row + std::ptrdiff_t(sl) * pixelBytes,
                 GXp_PixelAddress(source, sl + sourceOrigin.x, sy),
                 std::size_t(sr - sl) * std::size_t(pixelBytes));
-    std::memset(row + std::ptrdiff_t(sr) * pixelBytes, 0,
-                std::size_t(tile.right - sr) * std::size_t(pixelBytes));
+    if (tile.right > sr)
+      std::memset(row + std::ptrdiff_t(sr) * pixelBytes, 0,
+                  std::size_t(tile.right - sr) * std::size_t(pixelBytes));
   }
   return 0;
 }
