@@ -145,51 +145,42 @@ __m128i BuildUpLanes(__m128i m, __m128i c, __m128i op, __m128i fl, __m128i minSt
   return _mm_add_epi16(m, _mm_add_epi16(floor, _mm_subs_epu16(step, floor)));  // m + max
 }
 
-/// One vector of a build-up row at dst: 16 samples at 8 bits, 8 at 16.
+/// Opacity, flow and the least step of a build-up, in every 16-bit lane.
+struct BuildUpSteps {
+  __m128i o, f, minStep;
+  template <class V>
+  BuildUpSteps(V op, V fl)
+      : o(_mm_set1_epi16(int16_t(op))), f(_mm_set1_epi16(int16_t(fl))),
+        minStep(_mm_set1_epi16(fl > 0 ? 1 : 0)) {}
+};
+
+/// One vector of a build-up: coverage c over mask m, 16 samples at 8 bits, 8 at 16.
 template <class P>
-__m128i BuildUpVector(const typename P::Value* src, const typename P::Value* dst, __m128i o,
-                      __m128i f, __m128i minStep) {
+__m128i BuildUpVector(__m128i c, __m128i m, const BuildUpSteps& s) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i c = Load16(src), m = Load16(dst);
-    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), o, f, minStep);
-    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero), o, f, minStep);
+    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), s.o, s.f, s.minStep);
+    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero), s.o, s.f, s.minStep);
     return _mm_packus_epi16(lo, hi);
   } else {
     const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
-    const __m128i raw = Load16(src);
-    const __m128i c = _mm_sub_epi16(raw, _mm_subs_epu16(raw, full));  // min(raw, full)
-    return BuildUpLanes<P>(Load16(dst), c, o, f, minStep);
+    c = _mm_sub_epi16(c, _mm_subs_epu16(c, full));  // min(c, full)
+    return BuildUpLanes<P>(m, c, s.o, s.f, s.minStep);
   }
 }
 
-/// Half a vector of a build-up row at dst (eight bytes: 8 samples at 8 bits, 4 at 16),
-/// in the low half of the result.
-template <class P>
-__m128i BuildUpHalf(const typename P::Value* src, const typename P::Value* dst, __m128i o,
-                    __m128i f, __m128i minStep) {
-  const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
-  const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
-  if constexpr (sizeof(typename P::Value) == 1) {
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_packus_epi16(
-        BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), o, f, minStep), zero);
-  } else {
-    const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
-    return BuildUpLanes<P>(m, _mm_sub_epi16(c, _mm_subs_epu16(c, full)), o, f, minStep);
-  }
-}
+inline __m128i LoadHalf(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
 
-/// A build-up row of half a vector to one vector: two halves, the second overlapping
-/// the first, both worked out before either is stored.
+/// A build-up row of half a vector (eight bytes) to one vector: two halves, the second
+/// overlapping the first, both worked out before either is stored. The upper halves
+/// of the registers are zeros and come out as such.
 template <class P>
 void BuildUpHalves(const typename P::Value* src, typename P::Value* dst, int32_t n,
                    typename P::Value op, typename P::Value fl) {
   constexpr int32_t kHalf = int32_t(8 / sizeof(typename P::Value));
-  const __m128i o = _mm_set1_epi16(int16_t(op)), f = _mm_set1_epi16(int16_t(fl));
-  const __m128i minStep = _mm_set1_epi16(fl > 0 ? 1 : 0);
-  const __m128i first = BuildUpHalf<P>(src, dst, o, f, minStep);
-  const __m128i last = BuildUpHalf<P>(src + n - kHalf, dst + n - kHalf, o, f, minStep);
+  const BuildUpSteps s(op, fl);
+  const __m128i first = BuildUpVector<P>(LoadHalf(src), LoadHalf(dst), s);
+  const __m128i last = BuildUpVector<P>(LoadHalf(src + n - kHalf), LoadHalf(dst + n - kHalf), s);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), first);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - kHalf), last);
 }
@@ -202,11 +193,10 @@ template <class P>
 void BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_t n,
                     typename P::Value op, typename P::Value fl) {
   constexpr int32_t kPer = int32_t(16 / sizeof(typename P::Value));
-  const __m128i o = _mm_set1_epi16(int16_t(op)), f = _mm_set1_epi16(int16_t(fl));
-  const __m128i minStep = _mm_set1_epi16(fl > 0 ? 1 : 0);
-  const __m128i last = BuildUpVector<P>(src + n - kPer, dst + n - kPer, o, f, minStep);
+  const BuildUpSteps s(op, fl);
+  const __m128i last = BuildUpVector<P>(Load16(src + n - kPer), Load16(dst + n - kPer), s);
   for (int32_t i = 0; i + kPer < n; i += kPer)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), BuildUpVector<P>(src + i, dst + i, o, f, minStep));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), BuildUpVector<P>(Load16(src + i), Load16(dst + i), s));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - kPer), last);
 }
 #endif
