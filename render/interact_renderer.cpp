@@ -181,13 +181,13 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
 
   std::unique_ptr<GX_UnoBuffer> floatMask;
   const GX_UnoBuffer* mask = maskBuffer;
+  // A flat colour reads the deep mask as float coverage itself, with the quotients the
+  // conversion gives; other sources, and the general render, get the converted mask:
+  // a zeroed buffer (from the host's pool of cleared blocks) with an ink map, where
+  // only the cells the mask has inked are converted and marked, so the composite passes
+  // over the rest of the area, where the mask is 0 and the float mask 0.0 as well.
   const auto* fill = dynamic_cast<const K_FillPaintSource*>(paintSource.get());
   if (depth == 32 && !(fill && K_FillPaintSource::TakesDeepMaskOnFloat(props.transferMode))) {
-    // A flat colour reads the deep mask as float coverage itself, with the same
-    // quotients; any other source gets the converted mask.
-    // A zeroed buffer (from the host's pool of cleared blocks) with an ink map: only
-    // the cells the mask has inked are converted and marked, so the composite passes
-    // over the rest of the area, where the mask is 0 and the float mask 0.0 as well.
     floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32,
                                      GX_UnoBuffer::kZeroed));
     if (!floatMask) throw std::bad_alloc();

@@ -159,8 +159,10 @@ template <class P>
 __m128i BuildUpVector(__m128i c, __m128i m, const BuildUpSteps& s) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero), s.o, s.f, s.minStep);
-    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero), s.o, s.f, s.minStep);
+    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero),
+                                       s.o, s.f, s.minStep);
+    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero),
+                                       s.o, s.f, s.minStep);
     return _mm_packus_epi16(lo, hi);
   } else {
     const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
@@ -196,7 +198,8 @@ void BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_
   const BuildUpSteps s(op, fl);
   const __m128i last = BuildUpVector<P>(Load16(src + n - kPer), Load16(dst + n - kPer), s);
   for (int32_t i = 0; i + kPer < n; i += kPer)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), BuildUpVector<P>(Load16(src + i), Load16(dst + i), s));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     BuildUpVector<P>(Load16(src + i), Load16(dst + i), s));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - kPer), last);
 }
 #endif
@@ -242,8 +245,8 @@ GX_AVX2 void BuildUp16(const typename P::Value* src, typename P::Value* dst, __m
     const __m256i full = _mm256_set1_epi16(int16_t(P::kFull));
     const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
     const __m256i c = _mm256_sub_epi16(raw, _mm256_subs_epu16(raw, full));  // min(raw, full)
-    *out = BuildUpLanes256<P, kFullOpacity>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst)), c, o, f,
-                              minStep);
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst));
+    *out = BuildUpLanes256<P, kFullOpacity>(m, c, o, f, minStep);
   }
 }
 

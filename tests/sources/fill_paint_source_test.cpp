@@ -204,7 +204,9 @@ TEST_F(FillSource, DeepMaskOverFloatPixelsPaintsAsItsFloatConversion) {
     return (x + y) % 5 == 0 ? 0.0 : double((x * 7919 + y * 31) % 40000) / 32768.0;
   });
   std::unique_ptr<GX_UnoBuffer> converted(new GX_UnoBuffer(w, h, 32));
-  ASSERT_EQ(GX_ConvertDeepUnoBuffer(nullptr, deep.get(), V_LRect{0, 0, w, h}, 32768, converted.get()), 0);
+  ASSERT_EQ(GX_ConvertDeepUnoBuffer(nullptr, deep.get(), V_LRect{0, 0, w, h}, 32768,
+                                    converted.get()),
+            0);
   const K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0.8f, 0.25f, 0.5f});
   for (int32_t mode : {kNormal, kMultiply, kScreen}) {
     for (K_TargetChannel target : {K_TargetChannel_RGBA, K_TargetChannel_RGB, K_TargetChannel_Alpha,
@@ -214,13 +216,16 @@ TEST_F(FillSource, DeepMaskOverFloatPixelsPaintsAsItsFloatConversion) {
       RenderAll(fill, fromDeep->GetLayer(), *deep, Rect(0, 2, h, w - 1), mode, target, 0.7);
       RenderAll(fill, fromFloat->GetLayer(), *converted, Rect(0, 2, h, w - 1), mode, target, 0.7);
       EXPECT_EQ(LayerBytes(*fromDeep->GetLayer()), LayerBytes(*fromFloat->GetLayer()));
-      EXPECT_NE(LayerBytes(*fromDeep->GetLayer()), LayerBytes(*MakeWorldAt(w, h, 32, pixel)->GetLayer()));
+      EXPECT_NE(LayerBytes(*fromDeep->GetLayer()),
+                LayerBytes(*MakeWorldAt(w, h, 32, pixel)->GetLayer()))
+          << "nothing painted";
     }
   }
   // The general render (dissolve) takes only a mask of the destination's depth.
   auto dest = MakeWorldAt(w, h, 32, pixel);
   EXPECT_EQ(ThrownCode([&] {
-              RenderAll(fill, dest->GetLayer(), *deep, Rect(0, 0, h, w), kDissolve, K_TargetChannel_RGBA);
+              RenderAll(fill, dest->GetLayer(), *deep, Rect(0, 0, h, w), kDissolve,
+                        K_TargetChannel_RGBA);
             }),
             3);
   EXPECT_EQ(Y_LastVerificationReport().message,
