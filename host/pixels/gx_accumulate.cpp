@@ -154,13 +154,15 @@ struct BuildUpSteps {
         minStep(_mm_set1_epi16(fl > 0 ? 1 : 0)) {}
 };
 
-/// One vector of a build-up: coverage c over mask m, 16 samples at 8 bits, 8 at 16.
-template <class P>
+/// One vector of a build-up: coverage c over mask m, 16 samples at 8 bits, 8 at 16
+/// (kLowHalf: only the low eight bytes count, and at 8 bits only they are worked out).
+template <class P, bool kLowHalf = false>
 __m128i BuildUpVector(__m128i c, __m128i m, const BuildUpSteps& s) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero),
                                        s.o, s.f, s.minStep);
+    if (kLowHalf) return _mm_packus_epi16(lo, zero);
     const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero),
                                        s.o, s.f, s.minStep);
     return _mm_packus_epi16(lo, hi);
@@ -174,15 +176,15 @@ __m128i BuildUpVector(__m128i c, __m128i m, const BuildUpSteps& s) {
 inline __m128i LoadHalf(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
 
 /// A build-up row of half a vector (eight bytes) to one vector: two halves, the second
-/// overlapping the first, both worked out before either is stored. The upper halves
-/// of the registers are zeros and come out as such.
+/// overlapping the first, both worked out before either is stored.
 template <class P>
 void BuildUpHalves(const typename P::Value* src, typename P::Value* dst, int32_t n,
                    typename P::Value op, typename P::Value fl) {
   constexpr int32_t kHalf = int32_t(8 / sizeof(typename P::Value));
   const BuildUpSteps s(op, fl);
-  const __m128i first = BuildUpVector<P>(LoadHalf(src), LoadHalf(dst), s);
-  const __m128i last = BuildUpVector<P>(LoadHalf(src + n - kHalf), LoadHalf(dst + n - kHalf), s);
+  const __m128i first = BuildUpVector<P, true>(LoadHalf(src), LoadHalf(dst), s);
+  const __m128i last =
+      BuildUpVector<P, true>(LoadHalf(src + n - kHalf), LoadHalf(dst + n - kHalf), s);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), first);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - kHalf), last);
 }
