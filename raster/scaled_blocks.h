@@ -317,7 +317,9 @@ struct Level {
     for (HRow& s : slots) s.row = INT32_MIN;
   }
 
-  static int32_t RoundUp(int32_t c) { return (c + Passes::kStep - 1) / Passes::kStep * Passes::kStep; }
+  static_assert((Passes::kStep & (Passes::kStep - 1)) == 0, "a vector is a power of two columns");
+  /// c (at least 0) rounded up to whole vectors.
+  static int32_t RoundUp(int32_t c) { return (c + Passes::kStep - 1) & -Passes::kStep; }
 
   /// The columns of level row r that may hold non-zero H values, rounded out to whole
   /// vectors; false when none may (a border row, or a row without ink).
@@ -331,7 +333,7 @@ struct Level {
       }
     }
     if (*c1 <= *c0) return false;
-    *c0 = *c0 / Passes::kStep * Passes::kStep;
+    *c0 &= -Passes::kStep;  // columns are never negative
     *c1 = RoundUp(*c1);
     return true;
   }
@@ -366,7 +368,7 @@ struct AllRows {
   static constexpr int32_t kRows = 128;
   int32_t first = 0, count = 0;
   const uint16_t* h[kRows];
-  int32_t c0[kRows], c1[kRows];
+  int32_t c0[kRows], c1[kRows];  ///< a row without ink: INT32_MAX, 0 (no columns)
   HJob<T> jobs[kRows];
   alignas(32) uint16_t store[kEntries];
 
@@ -381,7 +383,8 @@ struct AllRows {
     for (int32_t i = 0; i < count; ++i) {
       const int32_t r = lo + i;
       if (!level.RowReach(r, &c0[i], &c1[i])) {
-        c0[i] = c1[i] = 0;
+        c0[i] = INT32_MAX;
+        c1[i] = 0;
         h[i] = level.zeros;
         continue;
       }
@@ -430,8 +433,7 @@ bool SmallStrip(const Kp_SpanArgs& a, uint32_t weight, int32_t n, Level<T, Passe
     job.r.a0 = fineRows.h[i];
     job.r.a1 = fineRows.h[i + 1];
     job.r.fa = (v >> (8 + level)) & 255u;
-    int32_t o0 = std::min(fineRows.c0[i] == fineRows.c1[i] ? INT32_MAX : fineRows.c0[i],
-                          fineRows.c0[i + 1] == fineRows.c1[i + 1] ? INT32_MAX : fineRows.c0[i + 1]);
+    int32_t o0 = std::min(fineRows.c0[i], fineRows.c0[i + 1]);
     int32_t o1 = std::max(fineRows.c1[i], fineRows.c1[i + 1]);
     if (kTrilinear) {
       const int32_t c = (int32_t(v) >> (17 + level)) - coarseRows.first;
@@ -439,8 +441,7 @@ bool SmallStrip(const Kp_SpanArgs& a, uint32_t weight, int32_t n, Level<T, Passe
       job.r.b1 = coarseRows.h[c + 1];
       job.r.fb = (v >> (9 + level)) & 255u;
       job.r.weight = weight;
-      o0 = std::min({o0, coarseRows.c0[c] == coarseRows.c1[c] ? INT32_MAX : coarseRows.c0[c],
-                     coarseRows.c0[c + 1] == coarseRows.c1[c + 1] ? INT32_MAX : coarseRows.c0[c + 1]});
+      o0 = std::min({o0, coarseRows.c0[c], coarseRows.c0[c + 1]});
       o1 = std::max({o1, coarseRows.c1[c], coarseRows.c1[c + 1]});
     }
     o1 = std::min(o1, n);
