@@ -333,7 +333,8 @@ struct Passes16 : RowBatches<Passes16> {
     const __m256i wb = _mm256_set1_epi32(int32_t((255 - r.fb) | r.fb << 16));
     const __m256i wl = _mm256_set1_epi32(int32_t((255 - r.weight) | r.weight << 16));
     if (n >= 16) {
-      // Sixteen columns a step, as in Passes8::Output.
+      // Sixteen columns a step, as in Passes8::Output; the eight-column loop below is
+      // left for strips of 8 to 15.
       for (int32_t next = o0;; next += 16) {
         const int32_t i = std::min(next, n - 16);
         __m256i lo, hi;

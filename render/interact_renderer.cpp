@@ -18,7 +18,6 @@
 #include "host/gx/gx_channels.h"
 #include "host/jot/jot.h"
 #include "kstroke/clone_paint_source.h"
-#include "kstroke/fill_paint_source.h"
 #include "kstroke/paint_source.h"
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
@@ -181,13 +180,12 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
 
   std::unique_ptr<GX_UnoBuffer> floatMask;
   const GX_UnoBuffer* mask = maskBuffer;
-  // A flat colour reads the deep mask as float coverage itself, with the quotients the
-  // conversion gives; other sources, and the general render, get the converted mask:
-  // a zeroed buffer (from the host's pool of cleared blocks) with an ink map, where
-  // only the cells the mask has inked are converted and marked, so the composite passes
-  // over the rest of the area, where the mask is 0 and the float mask 0.0 as well.
-  const auto* fill = dynamic_cast<const K_FillPaintSource*>(paintSource.get());
-  if (depth == 32 && !(fill && K_FillPaintSource::TakesDeepMaskOnFloat(props.transferMode))) {
+  // A source that reads the deep mask as float coverage itself gets it as it is; the
+  // others get the converted mask: a zeroed buffer (from the host's pool of cleared
+  // blocks) with an ink map, where only the cells the mask has inked are converted and
+  // marked, so the composite passes over the rest of the area, where the mask is 0 and
+  // the float mask 0.0 as well.
+  if (depth == 32 && !(paintSource && paintSource->TakesDeepMaskOnFloat(props.transferMode))) {
     floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32,
                                      GX_UnoBuffer::kZeroed));
     if (!floatMask) throw std::bad_alloc();

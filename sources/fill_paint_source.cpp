@@ -247,7 +247,7 @@ K_FillPaintSource& K_FillPaintSource::operator=(K_FillPaintSource& other) {
 
 K_FillPaintSource::~K_FillPaintSource() = default;
 
-bool K_FillPaintSource::TakesDeepMaskOnFloat(int32_t transferMode) {
+bool K_FillPaintSource::TakesDeepMaskOnFloat(int32_t transferMode) const {
   return transferMode != kGeneralPathMode;
 }
 

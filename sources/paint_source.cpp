@@ -20,6 +20,8 @@
 
 K_PaintSource::~K_PaintSource() = default;
 
+bool K_PaintSource::TakesDeepMaskOnFloat(int32_t) const { return false; }
+
 void K_PaintSource::SetLazyCopy(boost::shared_ptr<GX_LazyTilesCondition> copy) const {
   lazyCopy = copy;
 }

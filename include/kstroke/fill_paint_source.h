@@ -53,9 +53,8 @@ public:
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
               V_Rect* area, GX_LayerDef* dest) const override;
 
-  /// Whether Render takes a 16-bit mask over float pixels in `transferMode`: in every
-  /// mode but the general render's (mode 3), which refuses it.
-  static bool TakesDeepMaskOnFloat(int32_t transferMode);
+  /// In every mode but the general render's (mode 3), which refuses a deep mask.
+  bool TakesDeepMaskOnFloat(int32_t transferMode) const override;
 
   /// The colour, alpha 1.
   const GX_PixelFloat& GetColour() const { return colour; }

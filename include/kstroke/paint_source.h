@@ -41,6 +41,10 @@ public:
                       const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
                       int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
                       V_Rect* area, GX_LayerDef* dest) const = 0;
+  /// Whether Render takes a 16-bit paint mask (full coverage 32768) over float pixels
+  /// in `transferMode`, reading it as the float mask GX_ConvertDeepUnoBuffer would
+  /// make; otherwise the renderer converts the mask first. No, unless a source says so.
+  virtual bool TakesDeepMaskOnFloat(int32_t transferMode) const;
   ~K_PaintSource() override;
 
   /// Replaces the lazy copy of the destination (the previous one is released). The

@@ -170,6 +170,40 @@ TEST_F(Renderer, PaintsOnlyInsideTheDestinationRectangle) {
   }
 }
 
+// A paint source that records the mask it was handed.
+class MaskProbe : public K_PaintSource {
+public:
+  explicit MaskProbe(bool deep) : takesDeep(deep) {}
+  void Render(GX_ProgressInfo*, const V_Rect&, const V_Rect&, const GX_UnoBuffer* paintMask, double,
+              const K_Transform&, int32_t, K_TargetChannel, int32_t, V_Rect*,
+              GX_LayerDef*) const override {
+    depths.push_back(paintMask->GetDepth());
+  }
+  bool TakesDeepMaskOnFloat(int32_t mode) const override { return takesDeep && mode == 2; }
+  bool takesDeep;
+  mutable std::vector<int32_t> depths;
+};
+
+TEST_F(Renderer, FloatLayersConvertTheMaskForSourcesThatDoNotTakeItDeep) {
+  struct Case { const char* name; int depth; bool takesDeep; int32_t mode; int32_t seen; };
+  const Case kCases[] = {
+      {"float, source takes the deep mask", 32, true, 2, 16},
+      {"float, not in this mode", 32, true, 5, 32},
+      {"float, source asks for float", 32, false, 2, 32},
+      {"16-bit layer", 16, true, 2, 16},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Painter p(c.depth);
+    auto* probe = new MaskProbe(c.takesDeep);
+    p.renderer->SetPaintSource(boost::shared_ptr<K_PaintSource>(probe));
+    K_StrokeGlobalProperties props = Brush();
+    props.transferMode = c.mode;
+    p.Render(MakeStroke(Wave(8), 8).get(), props, kWhole);
+    EXPECT_EQ(probe->depths, std::vector<int32_t>{c.seen});
+  }
+}
+
 TEST_F(Renderer, NothingToStampChangesNothing) {
   // A scale within 1e-12 of 0 stamps nothing and makes no mask; a destination off the
   // layer changes nothing and leaves the stroke whole for a later call over the layer.
