@@ -115,15 +115,25 @@ struct Columns {
     if (*c1 < *c0) *c1 = *c0;
   }
 
+  /// Passing as a table for rows in bulk: entry clamp(t, lo − 1, hi + 1) − lo + 1 of
+  /// `at` is Passing(t) for every t. Null when there is none (the coordinates wrap, no
+  /// column lies inside the level, or the level is sampled far apart); Reach then
+  /// answers. Two bytes past the last entry may be read.
+  struct Table {
+    const int16_t* at;
+    int32_t lo, hi;
+  };
+  Table PassTable() const noexcept { return {passHi >= passLo ? passes : nullptr, passLo, passHi}; }
+
 private:
   Fx16 start = 0;
   int32_t shift = 16;
   double inverse = 0;  ///< 1 / |step|
 
   /// With ordered columns inside the level, passes[t − passLo + 1] is Passing(t) for t
-  /// over passLo .. passHi, the x those columns take (passHi < passLo: no table; a level
-  /// sampled far apart falls back to the search below). The first and last entries are
-  /// spare: the fill below writes one past each end.
+  /// over passLo − 1 .. passHi + 1, the x those columns take and one past each end
+  /// (passHi < passLo: no table; a level sampled far apart falls back to the search
+  /// below). One more entry is spare, for the two-byte reads of vector gathers.
   int16_t passes[2 * kStripColumns + 8];
   int32_t passLo = 0, passHi = -1;
 
@@ -133,7 +143,7 @@ private:
     if (!ordered || in1 <= in0) return;
     const bool rising = step >= 0;
     const int32_t lo = rising ? x[in0] : x[in1 - 1], hi = rising ? x[in1 - 1] : x[in0];
-    if (int64_t(hi) - lo + 3 > int64_t(sizeof(passes) / sizeof(passes[0]))) return;
+    if (int64_t(hi) - lo + 4 > int64_t(sizeof(passes) / sizeof(passes[0]))) return;
     int16_t* at = passes + 1 - lo;  // at[t] is the entry of t
     const int64_t stride = step >= 0 ? int64_t(step) : -int64_t(step);
     if (stride <= int64_t(2) << shift) {
@@ -159,6 +169,10 @@ private:
         }
       }
     }
+    // Past either end: rising, in0 below and in1 above; falling, the other way.
+    at[lo - 1] = int16_t(rising ? in0 : in1);
+    at[hi + 1] = int16_t(rising ? in1 : in0);
+    at[hi + 2] = 0;
     passLo = lo;
     passHi = hi;
   }
@@ -239,22 +253,23 @@ T OutputOne(const OutRow& r, int32_t i) noexcept {
   return T(Kp_Div255((255 - r.weight) * a + r.weight * b));
 }
 
-/// One H row to make: level row `row`, H values over [c0, c1), zeros over the rest of
-/// [0, padded), into `out`.
+/// The H rows of a small strip to make in one call (AllRows): level rows first ..
+/// first + count − 1, row i over [c0[i], c1[i]) into store + i·padded, h[i] pointing
+/// there; a row without columns (c1[i] = 0) points at `zeros` instead.
 template <class T>
-struct HJob {
-  const T* row;
-  int32_t c0, c1;
-  uint16_t* out;
-};
+struct HRows {
+  const unsigned char* level;  ///< row 0
+  std::ptrdiff_t rowBytes;
+  int32_t first, count, padded;
+  const int32_t* c0;
+  const int32_t* c1;
+  uint16_t* store;
+  const uint16_t* zeros;
+  const uint16_t** h;
 
-/// One output row: the H rows and fractions it blends, the columns [o0, o1) that may
-/// be non-zero, and where it goes.
-template <class T>
-struct OutJob {
-  OutRow r;
-  int32_t o0, o1;
-  T* dst;
+  const T* Row(int32_t i) const noexcept {
+    return reinterpret_cast<const T*>(level + std::ptrdiff_t(first + i) * rowBytes);
+  }
 };
 
 /// The portable passes: one sample at a time from the tables.
@@ -279,16 +294,33 @@ struct ScalarPasses {
     for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
     for (int32_t i = o1; i < n; ++i) dst[i] = 0;
   }
-  template <class T>
-  static void HorizontalRows(const Plan<T>& plan, const Columns& cols, const HJob<T>* jobs,
-                             int32_t count, int32_t padded) noexcept {
-    for (int32_t k = 0; k < count; ++k)
-      Horizontal(plan, cols, jobs[k].row, jobs[k].c0, jobs[k].c1, padded, jobs[k].out);
+  /// Level::ReachRows: the vector forms do the rows inside the level in bulk.
+  template <class Level>
+  static void RowReaches(const Level& level, int32_t first, int32_t count, int32_t* c0,
+                         int32_t* c1) noexcept {
+    level.ReachRows(first, count, c0, c1);
   }
-  template <class T, bool kTrilinear>
-  static void OutputRows(const OutJob<T>* jobs, int32_t count, int32_t n) noexcept {
-    for (int32_t k = 0; k < count; ++k)
-      Output<T, kTrilinear>(jobs[k].r, jobs[k].o0, jobs[k].o1, n, jobs[k].dst);
+  template <class T>
+  static void HorizontalRows(const Plan<T>& plan, const Columns& cols, const HRows<T>& rows) noexcept {
+    for (int32_t i = 0; i < rows.count; ++i) {
+      if (rows.c1[i] == 0) {
+        rows.h[i] = rows.zeros;
+        continue;
+      }
+      uint16_t* h = rows.store + std::ptrdiff_t(i) * rows.padded;
+      rows.h[i] = h;
+      Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
+    }
+  }
+  /// Every output row of a small strip (OutRows).
+  template <class T, bool kTrilinear, class Rows>
+  static void OutputRows(const Rows& rows) noexcept {
+    for (int32_t j = 0; j < rows.count; ++j) {
+      OutRow r{};
+      int32_t o0, o1;
+      rows.template At<kTrilinear>(j, &r, &o0, &o1);
+      Output<T, kTrilinear>(r, o0, o1, rows.n, rows.Dst(j));
+    }
   }
 };
 
@@ -338,6 +370,16 @@ struct Level {
     return true;
   }
 
+  /// RowReach of rows first .. first + count − 1 into c0[i], c1[i]; a row without
+  /// columns as (INT32_MAX, 0), so that min and max over rows need no test.
+  void ReachRows(int32_t first, int32_t count, int32_t* c0, int32_t* c1) const noexcept {
+    for (int32_t i = 0; i < count; ++i)
+      if (!RowReach(first + i, &c0[i], &c1[i])) {
+        c0[i] = INT32_MAX;
+        c1[i] = 0;
+      }
+  }
+
   const T* LevelRow(int32_t r) const noexcept {
     return reinterpret_cast<const T*>(pyramid->levels[k] + std::ptrdiff_t(r) * pyramid->rowBytes[k]);
   }
@@ -369,7 +411,7 @@ struct AllRows {
   int32_t first = 0, count = 0;
   const uint16_t* h[kRows];
   int32_t c0[kRows], c1[kRows];  ///< a row without ink: INT32_MAX, 0 (no columns)
-  HJob<T> jobs[kRows];
+  int32_t pair0[kRows], pair1[kRows];  ///< the same over rows i and i + 1 together
   alignas(32) uint16_t store[kEntries];
 
   /// Makes rows lo .. hi of `level`; false, having made nothing, when they do not fit.
@@ -378,22 +420,59 @@ struct AllRows {
     first = lo;
     count = hi - lo + 1;
     if (count > kRows || int64_t(count) * level.padded > kEntries) return false;
-    int32_t jobCount = 0;
-    uint16_t* next = store;
-    for (int32_t i = 0; i < count; ++i) {
-      const int32_t r = lo + i;
-      if (!level.RowReach(r, &c0[i], &c1[i])) {
-        c0[i] = INT32_MAX;
-        c1[i] = 0;
-        h[i] = level.zeros;
-        continue;
-      }
-      jobs[jobCount++] = HJob<T>{level.LevelRow(r), c0[i], c1[i], next};
-      h[i] = next;
-      next += level.padded;
+    Passes::RowReaches(level, lo, count, c0, c1);
+    for (int32_t i = 0; i + 1 < count; ++i) {
+      pair0[i] = std::min(c0[i], c0[i + 1]);
+      pair1[i] = std::max(c1[i], c1[i + 1]);
     }
-    Passes::HorizontalRows(level.plan, level.cols, jobs, jobCount, level.padded);
+    const HRows<T> rows{level.pyramid->levels[level.k], level.pyramid->rowBytes[level.k], lo, count,
+                        level.padded, c0, c1, store, level.zeros, h};
+    Passes::HorizontalRows(level.plan, level.cols, rows);
     return true;
+  }
+};
+
+/// The output rows of a small strip, from its H rows (AllRows): row j samples level
+/// row position v + j·dv and goes to out + j·rowBytes.
+template <class T>
+struct OutRows {
+  const AllRows<T>* fine;
+  const AllRows<T>* coarse;  ///< level L + 1 (trilinear only)
+  uint32_t v, dv;
+  int32_t count, level, height, n;
+  uint32_t weight;
+  unsigned char* out;
+  std::ptrdiff_t rowBytes;
+
+  T* Dst(int32_t j) const noexcept { return reinterpret_cast<T*>(out + std::ptrdiff_t(j) * rowBytes); }
+
+  /// Row j's blend and the columns [*o0, *o1) that may be non-zero; none (both 0) for
+  /// a row whose level-L row lies outside the level, *r then left as it is.
+  template <bool kTrilinear>
+  void At(int32_t j, OutRow* r, int32_t* o0, int32_t* o1) const noexcept {
+    const uint32_t at = v + uint32_t(j) * dv;
+    *o0 = *o1 = 0;
+    const int32_t y = int32_t(at) >> (16 + level);
+    if (y < -1 || y >= height) return;  // zeros
+    const int32_t i = y - fine->first;
+    r->a0 = fine->h[i];
+    r->a1 = fine->h[i + 1];
+    r->fa = (at >> (8 + level)) & 255u;
+    int32_t lo = fine->pair0[i], hi = fine->pair1[i];
+    if (kTrilinear) {
+      const int32_t c = (int32_t(at) >> (17 + level)) - coarse->first;
+      r->b0 = coarse->h[c];
+      r->b1 = coarse->h[c + 1];
+      r->fb = (at >> (9 + level)) & 255u;
+      r->weight = weight;
+      lo = std::min(lo, coarse->pair0[c]);
+      hi = std::max(hi, coarse->pair1[c]);
+    }
+    hi = std::min(hi, n);
+    if (hi > lo) {
+      *o0 = lo;
+      *o1 = hi;
+    }
   }
 };
 
@@ -419,38 +498,9 @@ bool SmallStrip(const Kp_SpanArgs& a, uint32_t weight, int32_t n, Level<T, Passe
   AllRows<T> fineRows, coarseRows;
   if (hi >= lo && !fineRows.Make(*fine, lo, hi)) return false;
   if (kTrilinear && hi >= lo && !coarseRows.Make(*coarse, lo >> 1, (hi >> 1) + 1)) return false;
-  OutJob<T> jobs[AllRows<T>::kRows];
-  if (a.rows > AllRows<T>::kRows) return false;
-  uint32_t v = uint32_t(a.v);
-  for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
-    OutJob<T>& job = jobs[j];
-    job.r = OutRow{};
-    job.dst = reinterpret_cast<T*>(out);
-    job.o0 = job.o1 = 0;
-    const int32_t y = int32_t(v) >> (16 + level);
-    if (y < -1 || y >= fine->height) continue;  // zeros
-    const int32_t i = y - fineRows.first;
-    job.r.a0 = fineRows.h[i];
-    job.r.a1 = fineRows.h[i + 1];
-    job.r.fa = (v >> (8 + level)) & 255u;
-    int32_t o0 = std::min(fineRows.c0[i], fineRows.c0[i + 1]);
-    int32_t o1 = std::max(fineRows.c1[i], fineRows.c1[i + 1]);
-    if (kTrilinear) {
-      const int32_t c = (int32_t(v) >> (17 + level)) - coarseRows.first;
-      job.r.b0 = coarseRows.h[c];
-      job.r.b1 = coarseRows.h[c + 1];
-      job.r.fb = (v >> (9 + level)) & 255u;
-      job.r.weight = weight;
-      o0 = std::min({o0, coarseRows.c0[c], coarseRows.c0[c + 1]});
-      o1 = std::max({o1, coarseRows.c1[c], coarseRows.c1[c + 1]});
-    }
-    o1 = std::min(o1, n);
-    if (o1 > o0) {
-      job.o0 = o0;
-      job.o1 = o1;
-    }
-  }
-  Passes::template OutputRows<T, kTrilinear>(jobs, a.rows, n);
+  const OutRows<T> rows{&fineRows, &coarseRows, uint32_t(a.v), uint32_t(a.dv), a.rows, level,
+                        fine->height, n, weight, out, a.rowBytes};
+  Passes::template OutputRows<T, kTrilinear>(rows);
   return true;
 }
 

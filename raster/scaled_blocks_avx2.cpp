@@ -67,22 +67,85 @@ KSTROKE_AVX2 inline void ClearOutside(T* dst, int32_t o0, int32_t o1, int32_t n)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + std::min(i, n - kPer)), zero);
 }
 
+/// Columns::Passing of eight t from its table (Columns::PassTable), whose entry
+/// clamp(t, lowest, highest) − lowest each lane reads with the next one.
+KSTROKE_AVX2 inline __m256i Passing(const int16_t* table, __m256i lowest, __m256i highest, __m256i t) {
+  const __m256i at = _mm256_sub_epi32(_mm256_min_epi32(_mm256_max_epi32(t, lowest), highest), lowest);
+  const __m256i pairs = _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), at, 2);
+  return _mm256_and_si256(pairs, _mm256_set1_epi32(0xFFFF));  // columns are never negative
+}
+
 /// The passes' calls for many rows at once (kp_blocks::AllRows), so a small block
 /// makes one call per pass instead of one per row; compiled for AVX2, so the row passes
-/// inline.
+/// inline. The rows' column reach is worked out in bulk too.
 template <class Passes>
 struct RowBatches {
-  template <class Plan, class T>
-  KSTROKE_AVX2 static void HorizontalRows(const Plan& plan, const Columns& cols, const kp_blocks::HJob<T>* jobs,
-                                          int32_t count, int32_t padded) noexcept {
-    for (int32_t k = 0; k < count; ++k)
-      Passes::Horizontal(plan, cols, jobs[k].row, jobs[k].c0, jobs[k].c1, padded, jobs[k].out);
+  /// Level::ReachRows with the rows inside the level eight at a time: the ends of a
+  /// row's ink span, one row up or down, are looked up in the column table
+  /// (Columns::PassTable) by one gather each.
+  template <class Level>
+  KSTROKE_AVX2 static void RowReaches(const Level& level, int32_t first, int32_t count, int32_t* c0,
+                                      int32_t* c1) noexcept {
+    const Columns::Table table = level.cols.PassTable();
+    const int32_t begin = std::clamp(-first, 0, count);
+    const int32_t end = std::clamp(level.height - first, begin, count);  // rows inside the level
+    if (!level.ink || !table.at || end - begin < 8) {
+      level.ReachRows(first, count, c0, c1);
+      return;
+    }
+    level.ReachRows(first, begin, c0, c1);
+    level.ReachRows(first + end, count - end, c0 + end, c1 + end);
+    const bool rising = level.cols.step >= 0;
+    const __m256i lowest = _mm256_set1_epi32(table.lo - 1), highest = _mm256_set1_epi32(table.hi + 1);
+    const __m256i one = _mm256_set1_epi32(1), two = _mm256_set1_epi32(2), all = _mm256_set1_epi32(-1);
+    const __m256i round = _mm256_set1_epi32(Passes::kStep - 1), whole = _mm256_set1_epi32(-Passes::kStep);
+    for (int32_t next = begin;; next += 8) {
+      const int32_t i = std::min(next, end - 8);  // the last eight again: the same results
+      // Eight spans (first, last): the in-lane shuffles give rows 0, 1, 4, 5, 2, 3, 6, 7.
+      const auto* spans = reinterpret_cast<const float*>(level.ink->rows + (first + i));
+      const __m256 a = _mm256_loadu_ps(spans), b = _mm256_loadu_ps(spans + 8);
+      const __m256i firsts = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)),
+                                                      0xD8);
+      const __m256i lasts = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)),
+                                                     0xD8);
+      // Columns::Reach: rising, Passing(first − 1) to Passing(last + 1); falling,
+      // Passing(last) to Passing(first − 2).
+      const __m256i tFrom = rising ? _mm256_sub_epi32(firsts, one) : lasts;
+      const __m256i tTo = rising ? _mm256_add_epi32(lasts, one) : _mm256_sub_epi32(firsts, two);
+      const __m256i from = Passing(table.at, lowest, highest, tFrom);
+      const __m256i to = Passing(table.at, lowest, highest, tTo);
+      const __m256i empty = _mm256_cmpgt_epi32(firsts, lasts);
+      const __m256i none = _mm256_or_si256(empty, _mm256_xor_si256(_mm256_cmpgt_epi32(to, from), all));
+      const __m256i lo = _mm256_and_si256(from, whole);
+      const __m256i hi = _mm256_and_si256(_mm256_add_epi32(to, round), whole);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(c0 + i),
+                          _mm256_blendv_epi8(lo, _mm256_set1_epi32(INT32_MAX), none));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(c1 + i), _mm256_andnot_si256(none, hi));
+      if (i + 8 >= end) return;
+    }
   }
-  template <class T, bool kTrilinear>
-  KSTROKE_AVX2 static void OutputRows(const kp_blocks::OutJob<T>* jobs, int32_t count,
-                                      int32_t n) noexcept {
-    for (int32_t k = 0; k < count; ++k)
-      Passes::template Output<T, kTrilinear>(jobs[k].r, jobs[k].o0, jobs[k].o1, n, jobs[k].dst);
+
+  template <class Plan, class T>
+  KSTROKE_AVX2 static void HorizontalRows(const Plan& plan, const Columns& cols,
+                                          const kp_blocks::HRows<T>& rows) noexcept {
+    for (int32_t i = 0; i < rows.count; ++i) {
+      if (rows.c1[i] == 0) {
+        rows.h[i] = rows.zeros;
+        continue;
+      }
+      uint16_t* h = rows.store + std::ptrdiff_t(i) * rows.padded;
+      rows.h[i] = h;
+      Passes::Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
+    }
+  }
+  template <class T, bool kTrilinear, class Rows>
+  KSTROKE_AVX2 static void OutputRows(const Rows& rows) noexcept {
+    for (int32_t j = 0; j < rows.count; ++j) {
+      OutRow r{};
+      int32_t o0, o1;
+      rows.template At<kTrilinear>(j, &r, &o0, &o1);
+      Passes::template Output<T, kTrilinear>(r, o0, o1, rows.n, rows.Dst(j));
+    }
   }
 };
 
