@@ -44,20 +44,16 @@ struct Columns {
   bool ordered = false;
   Fx16 step = 0;
 
-  /// `pad`: columns past the strip that read as outside the level.
-  void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count, int32_t pad) noexcept {
+  /// The columns of level k sampled from u by du; `pad`: columns past the strip that
+  /// read as outside the level. `Fill` is Columns::Fill or a vector form of it.
+  template <class Fill>
+  void Build(const Kp_MIPPyramid& p, int32_t k, Fx16 u, Fx16 du, int32_t count, int32_t pad,
+             Fill fill) noexcept {
     n = count;
     step = du;
     start = u;
     shift = 16 + k;
-    const int32_t w = p.Width(k);
-    const uint32_t origin = uint32_t(u), stride = uint32_t(du);
-    for (int32_t i = 0; i < count; ++i) {
-      const uint32_t at = origin + uint32_t(i) * stride;
-      const int32_t xi = int32_t(at) >> (16 + k);
-      x[i] = xi >= -1 && xi < w ? xi : kNoSample;
-      f[i] = uint8_t((at >> (8 + k)) & 255u);
-    }
+    fill(this, k, p.Width(k));
     for (int32_t i = count; i < count + pad; ++i) {
       x[i] = kNoSample;
       f[i] = 0;
@@ -71,6 +67,20 @@ struct Columns {
     inverse = du != 0 ? 1.0 / std::fabs(double(du)) : 0.0;
     BuildPasses();
   }
+
+  /// x and f of columns 0 .. n − 1 of level k, w samples wide: the sample index and
+  /// fraction of u + i·du, kNoSample outside −1 .. w − 1.
+  static void Fill(Columns* c, int32_t k, int32_t w) noexcept {
+    const uint32_t origin = uint32_t(c->start), stride = uint32_t(c->step);
+    for (int32_t i = 0; i < c->n; ++i) {
+      const uint32_t at = origin + uint32_t(i) * stride;
+      const int32_t xi = int32_t(at) >> (16 + k);
+      c->x[i] = xi >= -1 && xi < w ? xi : kNoSample;
+      c->f[i] = uint8_t((at >> (8 + k)) & 255u);
+    }
+  }
+
+  Fx16 Start() const noexcept { return start; }
 
   /// The least and greatest x of `size` columns from `first` that lie inside the level
   /// (*lo > *hi when none does); answers whether all of them do.
@@ -294,6 +304,7 @@ struct ScalarPasses {
     for (int32_t i = o0; i < o1; ++i) dst[i] = OutputOne<T, kTrilinear>(r, i);
     for (int32_t i = o1; i < n; ++i) dst[i] = 0;
   }
+  static void FillColumns(Columns* c, int32_t k, int32_t w) noexcept { Columns::Fill(c, k, w); }
   /// Level::ReachRows: the vector forms do the rows inside the level in bulk.
   template <class Level>
   static void RowReaches(const Level& level, int32_t first, int32_t count, int32_t* c0,
@@ -343,7 +354,7 @@ struct Level {
     pyramid = &p;
     ink = pyramidInk ? &pyramidInk->levels[level] : nullptr;
     padded = RoundUp(n);
-    cols.Build(p, level, u, du, n, padded - n);
+    cols.Build(p, level, u, du, n, padded - n, Passes::FillColumns);
     plan.Build(cols, p, level);
     std::memset(zeros, 0, std::size_t(padded) * sizeof(uint16_t));
     for (HRow& s : slots) s.row = INT32_MIN;

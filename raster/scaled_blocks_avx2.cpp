@@ -80,6 +80,28 @@ KSTROKE_AVX2 inline __m256i Passing(const int16_t* table, __m256i lowest, __m256
 /// inline. The rows' column reach is worked out in bulk too.
 template <class Passes>
 struct RowBatches {
+  /// Columns::Fill eight columns at a time. The last vector may write up to seven
+  /// entries past the strip: the padding sets those that are read.
+  KSTROKE_AVX2 static void FillColumns(Columns* c, int32_t k, int32_t w) noexcept {
+    const uint32_t stride = uint32_t(c->step);
+    const __m128i index = _mm_cvtsi32_si128(16 + k), fraction = _mm_cvtsi32_si128(8 + k);
+    const __m256i lanes = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                             _mm256_set1_epi32(int32_t(stride)));
+    const __m256i width = _mm256_set1_epi32(w), minus2 = _mm256_set1_epi32(-2);
+    const __m256i outside = _mm256_set1_epi32(kNoSample), byte = _mm256_set1_epi32(255);
+    __m256i at = _mm256_add_epi32(_mm256_set1_epi32(c->Start()), lanes);
+    const __m256i step8 = _mm256_set1_epi32(int32_t(stride * 8u));
+    for (int32_t i = 0; i < c->n; i += 8, at = _mm256_add_epi32(at, step8)) {
+      const __m256i x = _mm256_sra_epi32(at, index);
+      const __m256i in = _mm256_and_si256(_mm256_cmpgt_epi32(x, minus2), _mm256_cmpgt_epi32(width, x));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(c->x + i), _mm256_blendv_epi8(outside, x, in));
+      const __m256i f = _mm256_and_si256(_mm256_srl_epi32(at, fraction), byte);
+      const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(f, f), 0x08);
+      const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_castsi256_si128(words));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(c->f + i), bytes);
+    }
+  }
+
   /// Level::ReachRows with the rows inside the level eight at a time: the ends of a
   /// row's ink span, one row up or down, are looked up in the column table
   /// (Columns::PassTable) by one gather each.

@@ -403,7 +403,7 @@ TEST_F(SpanKernels, BlockColumnsReachExactlyTheInkedSamples) {
         du &= ~(4 * kOne - 1);
         u &= ~(4 * kOne - 1);
       }
-      cols->Build(p, k, u, du, n, 0);
+      cols->Build(p, k, u, du, n, 0, kp_blocks::Columns::Fill);
       const int w = p.Width(k);
       const int first = int(rng() % uint32_t(w + 4)) - 2;
       const int last = first + int(rng() % 40) - 5;
@@ -425,6 +425,15 @@ TEST_F(SpanKernels, BlockColumnsReachExactlyTheInkedSamples) {
         EXPECT_EQ(c0, want0);
         EXPECT_EQ(c1, want1);
       }
+      // The table the vector passes read answers the same, clamped at both ends.
+      const kp_blocks::Columns::Table table = cols->PassTable();
+      if (!table.at) continue;
+      const auto passing = [&](int t) {
+        return table.at[std::clamp(t, table.lo - 1, table.hi + 1) - table.lo + 1];
+      };
+      const int t0 = passing(du >= 0 ? first - 1 : last), t1 = passing(du >= 0 ? last + 1 : first - 2);
+      EXPECT_EQ(t0, c0);
+      EXPECT_EQ(std::max(t0, t1), c1);
     }
   }
 }
