@@ -279,42 +279,11 @@ GX_AVX2 void BuildUpVectorsAvx2(const typename P::Value* src, typename P::Value*
 }
 #endif
 
-/// BuildUp at the integer depths: in vectors of sixteen samples with AVX2 or of one
-/// SSE2 register, the last one overlapping, in two half registers when the row is
-/// shorter than one, or sample by sample without branches when it is shorter than
-/// half; the same values as BuildUp::Apply sample by sample. Zero coverage needs no
-/// test of its own: its target is 0, which no mask value is below.
+/// BuildUp sample by sample without branches, for rows shorter than half a register.
 template <class P>
-void BuildUpIntegerRowFor(const typename P::Value* src, typename P::Value* dst, int32_t n,
-                          typename P::Value op, typename P::Value fl, bool avx2) noexcept {
+void BuildUpSamples(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                    typename P::Value op, typename P::Value fl) noexcept {
   using V = typename P::Value;
-  if (op == P::kFull && fl == P::kFull) {
-    // Full opacity and flow (a plain opaque stroke): the target is the coverage and
-    // one step reaches it, so the mask becomes the larger of the two.
-    LargerRow<P>(src, dst, n);
-    return;
-  }
-#if defined(GX_HAVE_AVX2)
-  if (avx2 && n >= 16) {
-    if (op == P::kFull)
-      BuildUpVectorsAvx2<P, true>(src, dst, n, op, fl);
-    else
-      BuildUpVectorsAvx2<P, false>(src, dst, n, op, fl);
-    return;
-  }
-#else
-  (void)avx2;
-#endif
-#if defined(__SSE2__)
-  if (n >= int32_t(16 / sizeof(V))) {
-    BuildUpVectors<P>(src, dst, n, op, fl);
-    return;
-  }
-  if (n >= int32_t(8 / sizeof(V))) {
-    BuildUpHalves<P>(src, dst, n, op, fl);
-    return;
-  }
-#endif
   const uint32_t minStep = fl > 0 ? 1u : 0u;
   for (int32_t i = 0; i < n; ++i) {
     const uint32_t m = dst[i];
@@ -329,24 +298,52 @@ void BuildUpIntegerRowFor(const typename P::Value* src, typename P::Value* dst, 
 }
 
 template <class P>
-void BuildUpIntegerRow(const typename P::Value* src, typename P::Value* dst, int32_t n,
-                       typename P::Value op, typename P::Value fl) noexcept {
-  static const bool avx2 = GX_HasAvx2();
-  BuildUpIntegerRowFor<P>(src, dst, n, op, fl, avx2);
+void LargerSamples(const typename P::Value* src, typename P::Value* dst, int32_t n,
+                   typename P::Value, typename P::Value) noexcept {
+  LargerRow<P>(src, dst, n);
 }
 
-/// Kernels by GX_AccumulateMode value.
+/// The BuildUp kernel for rows of n samples at the integer depths, chosen once for a
+/// whole rectangle: at full opacity and flow (a plain opaque stroke) the target is the
+/// coverage and one step reaches it, so the mask becomes the larger of the two;
+/// otherwise vectors of sixteen samples with AVX2 or of one SSE2 register, the last one
+/// overlapping, two half registers when the row is shorter than one, or sample by
+/// sample when it is shorter than half. All give the values of BuildUp::Apply. Zero
+/// coverage needs no test of its own: its target is 0, which no mask value is below.
 template <class P>
-constexpr RowFn<P> BuildUpRow() {
-  if constexpr (std::is_same<typename P::Value, float>::value)
-    return &Row<P, BuildUp>;
-  else
-    return &BuildUpIntegerRow<P>;
+RowFn<P> BuildUpKernel(int32_t n, typename P::Value op, typename P::Value fl, bool avx2) noexcept {
+  using V = typename P::Value;
+  if (op == P::kFull && fl == P::kFull) return &LargerSamples<P>;
+#if defined(GX_HAVE_AVX2)
+  if (avx2 && n >= 16)
+    return op == P::kFull ? &BuildUpVectorsAvx2<P, true> : &BuildUpVectorsAvx2<P, false>;
+#else
+  (void)avx2;
+#endif
+#if defined(__SSE2__)
+  if (n >= int32_t(16 / sizeof(V))) return &BuildUpVectors<P>;
+  if (n >= int32_t(8 / sizeof(V))) return &BuildUpHalves<P>;
+#endif
+  return &BuildUpSamples<P>;
 }
 
+/// The row kernel of an accumulate mode for rows of n samples.
 template <class P>
-constexpr std::array<RowFn<P>, 3> kRows = {{BuildUpRow<P>(), &Row<P, Additive>,
-                                            &Row<P, Maximum>}};
+RowFn<P> RowKernel(int32_t mode, int32_t n, typename P::Value op, typename P::Value fl) noexcept {
+  switch (GX_AccumulateMode(mode)) {
+    case GX_AccumulateMode::kBuildUp:
+      if constexpr (std::is_same<typename P::Value, float>::value) {
+        return &Row<P, BuildUp>;
+      } else {
+        static const bool avx2 = GX_HasAvx2();
+        return BuildUpKernel<P>(n, op, fl, avx2);
+      }
+    case GX_AccumulateMode::kAdditive:
+      return &Row<P, Additive>;
+    default:
+      return &Row<P, Maximum>;
+  }
+}
 
 /// An opacity or flow fraction (clamped to 0..1) as a value of the depth: what the
 /// kernels multiply by, and what GX_AccumulateIsRaise compares with full.
@@ -369,7 +366,7 @@ int32_t Accumulate(GX_ProgressInfo* progress, const GX_UnoBuffer& src, int32_t m
   mask->MarkInk(V_LRect{left + dx, top + dy, right + dx, bottom + dy});
   const V op = ValueOf<P>(opacity);
   const V fl = ValueOf<P>(flow);
-  const RowFn<P> row = kRows<P>[std::size_t(mode)];
+  const RowFn<P> row = RowKernel<P>(mode, right - left, op, fl);
   for (int32_t y = top; y < bottom; ++y) {
     row(src.Row<V>(y) + left, mask->Row<V>(y + dy) + left + dx, right - left, op, fl);
     // Every 64 rows, like the other pixel operations.
@@ -418,7 +415,7 @@ bool GX_AccumulateIsRaise(int32_t accumulateMode, float opacity, float flow, int
 template <class P>
 void GXp_BuildUpRow(const typename P::Value* src, typename P::Value* dst, int32_t n,
                     typename P::Value op, typename P::Value fl, bool avx2) {
-  BuildUpIntegerRowFor<P>(src, dst, n, op, fl, avx2 && GX_HasAvx2());
+  BuildUpKernel<P>(n, op, fl, avx2 && GX_HasAvx2())(src, dst, n, op, fl);
 }
 
 template void GXp_BuildUpRow<GXp_Px8>(const uint8_t*, uint8_t*, int32_t, uint8_t, uint8_t, bool);
