@@ -280,6 +280,17 @@ struct HRows {
   const T* Row(int32_t i) const noexcept {
     return reinterpret_cast<const T*>(level + std::ptrdiff_t(first + i) * rowBytes);
   }
+  /// Points h[i] at row i's place and answers it; null, pointing h[i] at `zeros`, for
+  /// a row without columns.
+  uint16_t* Place(int32_t i) const noexcept {
+    if (c1[i] == 0) {
+      h[i] = zeros;
+      return nullptr;
+    }
+    uint16_t* at = store + std::ptrdiff_t(i) * padded;
+    h[i] = at;
+    return at;
+  }
 };
 
 /// The portable passes: one sample at a time from the tables.
@@ -313,15 +324,9 @@ struct ScalarPasses {
   }
   template <class T>
   static void HorizontalRows(const Plan<T>& plan, const Columns& cols, const HRows<T>& rows) noexcept {
-    for (int32_t i = 0; i < rows.count; ++i) {
-      if (rows.c1[i] == 0) {
-        rows.h[i] = rows.zeros;
-        continue;
-      }
-      uint16_t* h = rows.store + std::ptrdiff_t(i) * rows.padded;
-      rows.h[i] = h;
-      Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
-    }
+    for (int32_t i = 0; i < rows.count; ++i)
+      if (uint16_t* h = rows.Place(i))
+        Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
   }
   /// Every output row of a small strip (OutRows).
   template <class T, bool kTrilinear, class Rows>

@@ -150,15 +150,9 @@ struct RowBatches {
   template <class Plan, class T>
   KSTROKE_AVX2 static void HorizontalRows(const Plan& plan, const Columns& cols,
                                           const kp_blocks::HRows<T>& rows) noexcept {
-    for (int32_t i = 0; i < rows.count; ++i) {
-      if (rows.c1[i] == 0) {
-        rows.h[i] = rows.zeros;
-        continue;
-      }
-      uint16_t* h = rows.store + std::ptrdiff_t(i) * rows.padded;
-      rows.h[i] = h;
-      Passes::Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
-    }
+    for (int32_t i = 0; i < rows.count; ++i)
+      if (uint16_t* h = rows.Place(i))
+        Passes::Horizontal(plan, cols, rows.Row(i), rows.c0[i], rows.c1[i], rows.padded, h);
   }
   template <class T, bool kTrilinear, class Rows>
   KSTROKE_AVX2 static void OutputRows(const Rows& rows) noexcept {
