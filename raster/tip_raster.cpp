@@ -140,17 +140,9 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     if (batched > 0) ctx.rows(common, batch, batched);
     batched = 0;
   };
-  const auto draw = [&](const Kp_RowArgs& row) {
-    if (!ctx.rows) {
-      Kp_SpanArgs s = common;
-      s.count = row.count;
-      s.u = row.u;
-      s.du = row.du;
-      s.v = row.v;
-      s.dv = row.dv;
-      return kernel(s, row.dst);
-    }
-    batch[batched++] = row;
+  const auto draw = [&](const Kp_SpanArgs& s, unsigned char* dst) {
+    if (!ctx.rows) return kernel(s, dst);
+    batch[batched++] = Kp_RowArgs{s.count, s.u, s.du, s.v, s.dv, dst};
     if (batched == kBatch) flush();
   };
   for (int32_t j = 0; j < rows; ++j, Advance(&l, 1), Advance(&r, 1)) {
@@ -163,21 +155,24 @@ void DrawRotatedRun(const Kp_RasterContext& ctx, int32_t y, int32_t rows, Kp_Edg
     const double q = b->x == a->x ? 1.0 : 1.0 / (b->x - a->x);
     const double du = (b->u - a->u) * q;
     const double dv = (b->v - a->v) * q;
-    Kp_RowArgs row{last - first + 1, FloorFx(a->u + du * (first - a->x)), FloorFx(du),
-                   FloorFx(a->v + dv * (first - a->x)), FloorFx(dv), nullptr};
+    Kp_SpanArgs s = common;
+    s.count = last - first + 1;
+    s.u = FloorFx(a->u + du * (first - a->x));
+    s.du = FloorFx(du);
+    s.v = FloorFx(a->v + dv * (first - a->x));
+    s.dv = FloorFx(dv);
     if (first < ctx.clipLeft) {
       // Set up from the left edge a draw into the whole buffer would start at; only
       // the part inside the clip is drawn, each sample as that draw gives it.
       if (last < ctx.clipLeft) continue;
       const uint32_t skip = uint32_t(ctx.clipLeft - first);
-      row.u = Fx16(uint32_t(row.u) + skip * uint32_t(row.du));
-      row.v = Fx16(uint32_t(row.v) + skip * uint32_t(row.dv));
-      row.count -= int32_t(skip);
-      row.dst = DestAt(ctx, ctx.clipLeft, y + j);
-    } else {
-      row.dst = DestAt(ctx, first, y + j);
+      s.u = Fx16(uint32_t(s.u) + skip * uint32_t(s.du));
+      s.v = Fx16(uint32_t(s.v) + skip * uint32_t(s.dv));
+      s.count -= int32_t(skip);
+      draw(s, DestAt(ctx, ctx.clipLeft, y + j));
+      continue;
     }
-    draw(row);
+    draw(s, DestAt(ctx, first, y + j));
   }
   flush();
 }
