@@ -124,8 +124,9 @@ struct RowBatches {
     for (int32_t next = begin;; next += 8) {
       const int32_t i = std::min(next, end - 8);  // the last eight again: the same results
       // Eight spans (first, last): the in-lane shuffles give rows 0, 1, 4, 5, 2, 3, 6, 7.
-      const auto* spans = reinterpret_cast<const float*>(level.ink->rows + (first + i));
-      const __m256 a = _mm256_loadu_ps(spans), b = _mm256_loadu_ps(spans + 8);
+      const auto* spans = reinterpret_cast<const __m256i*>(level.ink->rows + (first + i));
+      const __m256 a = _mm256_castsi256_ps(_mm256_loadu_si256(spans));
+      const __m256 b = _mm256_castsi256_ps(_mm256_loadu_si256(spans + 1));
       const __m256i firsts = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88)),
                                                       0xD8);
       const __m256i lasts = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD)),
