@@ -297,6 +297,7 @@ void BuildUpSamples(const typename P::Value* src, typename P::Value* dst, int32_
   }
 }
 
+/// LargerRow with the row kernels' signature (opacity and flow are full).
 template <class P>
 void LargerSamples(const typename P::Value* src, typename P::Value* dst, int32_t n,
                    typename P::Value, typename P::Value) noexcept {

@@ -43,7 +43,8 @@ public:
                       V_Rect* area, GX_LayerDef* dest) const = 0;
   /// Whether Render takes a 16-bit paint mask (full coverage 32768) over float pixels
   /// in `transferMode`, reading it as the float mask GX_ConvertDeepUnoBuffer would
-  /// make; otherwise the renderer converts the mask first. No, unless a source says so.
+  /// make; otherwise the renderer converts the mask first. False unless a source
+  /// overrides it.
   virtual bool TakesDeepMaskOnFloat(int32_t transferMode) const;
   ~K_PaintSource() override;
 
