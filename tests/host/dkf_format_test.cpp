@@ -3,10 +3,9 @@
 // the codes of calls made out of order.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chunk_bytes.h"
@@ -343,14 +342,9 @@ TEST_F(DkfFormat, CursorsWriteBigEndianFieldsAndReadThemBack) {
   r.F32(&f32[0]);
   r.F64(&f64[0]);
   EXPECT_TRUE(r.Ok());
-  EXPECT_EQ(u8, 0xAB);
-  EXPECT_EQ(u16, 0x1234);
-  EXPECT_EQ(u32, 0xDEADBEEFu);
-  EXPECT_EQ(i32, -2);
-  EXPECT_EQ(f32[0], 1.5f);
-  EXPECT_EQ(f64[0], -2.0000000000000004);
-  EXPECT_EQ(f32[1], 3.3f);
-  EXPECT_EQ(f64[1], 3.3);
+  EXPECT_EQ(std::make_tuple(u8, u16, u32, i32, f32[0], f64[0], f32[1], f64[1]),
+            std::make_tuple(uint8_t(0xAB), uint16_t(0x1234), 0xDEADBEEFu, -2, 1.5f,
+                            -2.0000000000000004, 3.3f, 3.3));
   // Preflight refuses sizes that cannot be and totals the chunk does not hold.
   const int32_t kPreflights[][3] = {
       {-1, 4, DKF_Err_BadArgument}, {4, -1, DKF_Err_BadArgument}, {1, 1, DKF_Err_PastChunkEnd}};

@@ -58,9 +58,7 @@ public:
 class WsChunks : public TrackedTest {};
 
 TEST_F(WsChunks, SmallShapeHasExactBytes) {
-  V_FloatShortRect rect;
-  rect.right = 100;
-  rect.bottom = 50;
+  const V_FloatShortRect rect{0, 0, 100, 50};
   WS_Shape shape(kWS_KindMask, &rect);
   shape.SetFlags(kWS_FlagOpen | kWS_FlagRelative);
   AppendAt(&shape, Pt(1, 2));
@@ -80,11 +78,7 @@ TEST_F(WsChunks, SmallShapeHasExactBytes) {
 }
 
 TEST_F(WsChunks, ShapesRoundTripBitForBit) {
-  V_FloatShortRect rect;
-  rect.left = -3.25f;
-  rect.top = 1e-30f;
-  rect.right = 7000.5f;
-  rect.bottom = 12345.678f;
+  const V_FloatShortRect rect{-3.25f, 1e-30f, 7000.5f, 12345.678f};
   struct Case { const char* name; bool withRect; unsigned char flags; std::vector<Pt> points; bool smooth; bool onDisk; };
   const Case cases[] = {
       {"empty closed shape", false, 0, {}, false, false},
@@ -198,8 +192,7 @@ TEST_F(WsChunks, MalformedShapeChunksAnswerTheirCodes) {
 }
 
 TEST_F(WsChunks, NonFiniteGeometryIsNeverWritten) {
-  V_FloatShortRect infinite;
-  infinite.right = std::numeric_limits<float>::infinity();
+  const V_FloatShortRect infinite{0, 0, std::numeric_limits<float>::infinity(), 1};
   struct Case { const char* name; bool badRect; Pt point; };
   const Case cases[] = {
       {"infinite rectangle edge", true, {0, 0}},

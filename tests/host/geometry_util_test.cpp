@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <array>
 #include <cstring>
 
 #include "host/jot/jot.h"
@@ -78,10 +78,8 @@ TEST(Matrix3, TransformRectBoundsTheImageRoundedOutward) {
   V_Rect s{0, 0, 2, 2};
   rot.TransformRect(&s, nullptr, &aligned);
   EXPECT_EQ(aligned, 0);
-  EXPECT_EQ(s.left, -2);  // corner (0, 2) lands at x = -√2
-  EXPECT_EQ(s.right, 2);  // corner (2, 0) at x = √2
-  EXPECT_EQ(s.top, 0);
-  EXPECT_EQ(s.bottom, 3);  // corner (2, 2) at y = 2√2
+  // Corner (0, 2) lands at x = -√2, corner (2, 0) at x = √2, corner (2, 2) at y = 2√2.
+  EXPECT_EQ(s, (V_Rect{0, -2, 3, 2}));
 }
 
 TEST(Rect, IntersectAndUnion) {
@@ -117,21 +115,19 @@ TEST(MemTracked, CountsObjectsAndBytesAndCanFail) {
 }
 
 TEST(Util, ByteSwapsReverseIeeeBytes) {
-  double d = 1.0;  // 3F F0 00 00 00 00 00 00
+  double d = 1.0;
   Y_FpLongSwap(&d);
-  unsigned char db[8];
-  std::memcpy(db, &d, 8);
-  EXPECT_EQ(db[0], 0x3F);
-  EXPECT_EQ(db[1], 0xF0);
+  std::array<unsigned char, 8> db;
+  std::memcpy(db.data(), &d, 8);
+  EXPECT_EQ(db, (std::array<unsigned char, 8>{0x3F, 0xF0, 0, 0, 0, 0, 0, 0}));
   Y_FpLongSwap(&d);
   EXPECT_EQ(d, 1.0);
 
-  float f = -2.0f;  // C0 00 00 00
+  float f = -2.0f;
   Y_FpShortSwap(&f);
-  unsigned char fb[4];
-  std::memcpy(fb, &f, 4);
-  EXPECT_EQ(fb[0], 0xC0);
-  EXPECT_EQ(fb[3], 0x00);
+  std::array<unsigned char, 4> fb;
+  std::memcpy(fb.data(), &f, 4);
+  EXPECT_EQ(fb, (std::array<unsigned char, 4>{0xC0, 0, 0, 0}));
 }
 
 TEST(Util, VerificationReportIsRememberedAndLogged) {

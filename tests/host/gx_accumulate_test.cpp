@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <array>
+#include <initializer_list>
 #include <limits>
 #include <vector>
 
@@ -135,54 +136,55 @@ private:
   uint32_t seed;
 };
 
-// Rows of every width up to five vectors at 8 and 16 bits, seeded, against the same
-// rule: masks and coverage at and past full included, at several opacity and flow
-// pairs. A row ends on a vector that overlaps the one before it; through the call the
-// dab is placed one sample in, so the samples on either side must stay as they were.
-// The row kernel is also run alone in its SSE2 and (where the processor has it) AVX2
-// forms.
+// Rows of every width up to `widest` at 8 and 16 bits, seeded, against the same rule:
+// masks and coverage at and past full included, at each opacity and flow pair. A row
+// ends on a vector that overlaps the one before it; through the call the dab is placed
+// one sample in, with `right` mask samples past it, so the samples on either side must
+// stay as they were. The row kernel is also run alone in its SSE2 and (where the
+// processor has it) AVX2 forms.
 template <class Traits>
-void CheckBuildUpAtEveryWidth(int32_t depth) {
+void CheckBuildUpAtEveryWidth(int32_t depth, uint32_t seed,
+                              std::initializer_list<std::array<float, 2>> settings,
+                              int32_t widest, int32_t rows, int32_t right) {
   using V = typename Traits::Value;
-  SampleValues<Traits> value(777);
-  const float settings[][2] = {{1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}, {0.999f, 0.0001f}};
-  const int32_t widest = 5 * 16 / int32_t(sizeof(V));
+  SampleValues<Traits> value(seed);
   for (const auto& s : settings) {
     const V op = Traits::FromUnit(s[0]), fl = Traits::FromUnit(s[1]);
     for (int32_t width = 1; width <= widest; ++width) {
       SCOPED_TRACE(testing::Message() << depth << " bits, opacity " << s[0] << " flow " << s[1]
                                       << " width " << width);
-      GX_UnoBuffer dab(width, 2, depth), mask(width + 2, 2, depth);
-      std::vector<V> before(std::size_t(width + 2) * 2), want(before.size());
-      for (int32_t y = 0; y < 2; ++y) {
+      const int32_t span = width + 1 + right;
+      GX_UnoBuffer dab(width, rows, depth), mask(span, rows, depth);
+      std::vector<V> before(std::size_t(span * rows)), want(before.size());
+      for (int32_t y = 0; y < rows; ++y) {
         for (int32_t x = 0; x < width; ++x) dab.Row<V>(y)[x] = value();
-        for (int32_t x = 0; x < width + 2; ++x)
-          before[std::size_t(y * (width + 2) + x)] = mask.Row<V>(y)[x] = value();
+        for (int32_t x = 0; x < span; ++x)
+          before[std::size_t(y * span + x)] = mask.Row<V>(y)[x] = value();
       }
-      for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < width + 2; ++x) {
-          const int32_t m = before[std::size_t(y * (width + 2) + x)];
+      for (int32_t y = 0; y < rows; ++y)
+        for (int32_t x = 0; x < span; ++x) {
+          const int32_t m = before[std::size_t(y * span + x)];
           int32_t w = m;
           if (x >= 1 && x <= width) {
             const V c = std::min<V>(dab.Row<V>(y)[x - 1], V(Traits::kFull));
             const int32_t t = Traits::Mul(c, op);
             if (m < t) w = m + std::max<int32_t>(Traits::Mul(V(t - m), fl), fl > 0);
           }
-          want[std::size_t(y * (width + 2) + x)] = V(w);
+          want[std::size_t(y * span + x)] = V(w);
         }
-      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, 2),
+      ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, s[0], s[1], L(0, 0, width, rows),
                                         P(1, 0), &mask),
                 0);
-      for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < width + 2; ++x)
-          ASSERT_EQ(mask.Row<V>(y)[x], want[std::size_t(y * (width + 2) + x)])
-              << "x " << x << " mask " << +before[std::size_t(y * (width + 2) + x)];
+      for (int32_t y = 0; y < rows; ++y)
+        for (int32_t x = 0; x < span; ++x)
+          ASSERT_EQ(mask.Row<V>(y)[x], want[std::size_t(y * span + x)])
+              << "x " << x << " y " << y << " mask " << +before[std::size_t(y * span + x)];
       for (bool avx2 : {false, true}) {
-        for (int32_t y = 0; y < 2; ++y) {
-          std::vector<V> row(before.begin() + y * (width + 2), before.begin() + (y + 1) * (width + 2));
+        for (int32_t y = 0; y < rows; ++y) {
+          std::vector<V> row(before.begin() + y * span, before.begin() + (y + 1) * span);
           GXp_BuildUpRow<Traits>(dab.Row<V>(y), row.data() + 1, width, op, fl, avx2);
-          for (int32_t x = 0; x < width + 2; ++x)
-            ASSERT_EQ(row[std::size_t(x)], want[std::size_t(y * (width + 2) + x)])
+          for (int32_t x = 0; x < span; ++x)
+            ASSERT_EQ(row[std::size_t(x)], want[std::size_t(y * span + x)])
                 << (avx2 ? "AVX2" : "SSE2") << " form, x " << x;
         }
       }
@@ -191,46 +193,18 @@ void CheckBuildUpAtEveryWidth(int32_t depth) {
 }
 
 TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleAtEveryWidth) {
-  CheckBuildUpAtEveryWidth<GXp_Px8>(8);
-  CheckBuildUpAtEveryWidth<GXp_Px16>(16);
+  const std::initializer_list<std::array<float, 2>> kSettings = {
+      {1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {0.2f, 0.01f}, {0.999f, 0.0001f}};
+  CheckBuildUpAtEveryWidth<GXp_Px8>(8, 777, kSettings, 80, 2, 1);
+  CheckBuildUpAtEveryWidth<GXp_Px16>(16, 777, kSettings, 40, 2, 1);
 }
 
-// A plain opaque stroke makes each mask sample the larger of itself and the coverage
-// (coverage above full counting as full). The row works sixteen bytes at a time and
-// ends on a vector that overlaps the one before, so every width up to five vectors
-// is drawn, with samples at and past full on both sides.
-template <class Traits>
-void CheckLargerOfMaskAndCoverage(int32_t depth) {
-  using V = typename Traits::Value;
-  SampleValues<Traits> value(12345);
-  for (int32_t width = 1; width <= 80; ++width) {
-    SCOPED_TRACE(testing::Message() << depth << " bits, width " << width);
-    GX_UnoBuffer dab(width, 3, depth), mask(width + 5, 3, depth);
-    for (int32_t y = 0; y < 3; ++y) {
-      for (int32_t x = 0; x < width; ++x) dab.Row<V>(y)[x] = value();
-      for (int32_t x = 0; x < width + 5; ++x) mask.Row<V>(y)[x] = value();
-    }
-    std::vector<V> before(std::size_t(width + 5) * 3);
-    for (int32_t y = 0; y < 3; ++y)
-      std::copy(mask.Row<V>(y), mask.Row<V>(y) + width + 5, before.begin() + y * (width + 5));
-    // Placed one sample in, so the samples on either side must stay as they were.
-    ASSERT_EQ(GX_AccumulateUnoBuffers(nullptr, &dab, kBuildUp, 1.0f, 1.0f, L(0, 0, width, 3),
-                                      P(1, 0), &mask),
-              0);
-    for (int32_t y = 0; y < 3; ++y)
-      for (int32_t x = 0; x < width + 5; ++x) {
-        const V m = before[std::size_t(y * (width + 5) + x)];
-        V want = m;
-        if (x >= 1 && x < width + 1)
-          want = std::max(m, std::min(dab.Row<V>(y)[x - 1], V(Traits::kFull)));
-        ASSERT_EQ(mask.Row<V>(y)[x], want) << "x " << x << " y " << y;
-      }
-  }
-}
-
+// A plain opaque stroke (opacity and flow full) makes each mask sample the larger of
+// itself and the coverage (coverage above full counting as full): the same rule, at
+// every width up to 80 samples, with samples at and past full on both sides.
 TEST_F(GxAccumulate, OpaqueBuildUpTakesTheLargerOfMaskAndCoverageAtEveryWidth) {
-  CheckLargerOfMaskAndCoverage<GXp_Px8>(8);
-  CheckLargerOfMaskAndCoverage<GXp_Px16>(16);
+  CheckBuildUpAtEveryWidth<GXp_Px8>(8, 12345, {{1, 1}}, 80, 3, 4);
+  CheckBuildUpAtEveryWidth<GXp_Px16>(16, 12345, {{1, 1}}, 80, 3, 4);
 }
 
 TEST_F(GxAccumulate, DabIsClippedToMaskAndSource) {

@@ -45,9 +45,7 @@ void CheckChannelRoundTrip(const char* type) {
       const T expectedAlpha =
           inside ? image[std::size_t(((y - 2 + 1) * rowPixels + x + 2) * 4)] : T(7);
       EXPECT_EQ(p[0], expectedAlpha) << x << "," << y;
-      EXPECT_EQ(p[1], T(7));
-      EXPECT_EQ(p[2], T(7));
-      EXPECT_EQ(p[3], T(7));
+      for (int k = 1; k < 4; ++k) EXPECT_EQ(p[k], T(7)) << x << "," << y << " channel " << k;
     }
   }
 }

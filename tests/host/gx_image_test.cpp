@@ -28,7 +28,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -97,6 +96,24 @@ std::unique_ptr<GX_World> ReadFile(const std::string& path, int depth, Enc colou
   GX_World* raw = nullptr;
   EXPECT_EQ(GX_ReadImage(path.c_str(), depth, &raw, &o), 0) << GX_ImageLastMessage();
   return std::unique_ptr<GX_World>(raw);
+}
+
+/// Channel c of pixel (x, y) of a picture, as a unit value.
+using Channels = std::function<double(int x, int y, int c)>;
+
+/// Reads `path` and holds it to `width` × `height` pixels, each channel within
+/// `tolerance` of `want` (a tolerance of 0 asks for the value itself).
+void ExpectReadsAs(const std::string& path, int depth, Enc colour, int width, int height,
+                   const Channels& want, const Channels& tolerance) {
+  std::unique_ptr<GX_World> w = ReadFile(path, depth, colour);
+  ASSERT_TRUE(w);
+  ASSERT_EQ(w->Width(), width);
+  ASSERT_EQ(w->Height(), height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 4; ++c)
+        ASSERT_NEAR(At(*w, x, y, c), want(x, y, c), tolerance(x, y, c))
+            << x << ", " << y << " channel " << c;
 }
 
 class GxImage : public TrackedTest {};
@@ -185,26 +202,14 @@ void ExpectRoundTrip(const Trip& t, const std::string& path) {
   o.sample = t.sample;
   o.colour = t.colour;
   ASSERT_EQ(WriteFile(path, t.format, *src->GetLayer(), o), 0) << GX_ImageLastMessage();
-  std::unique_ptr<GX_World> back = ReadFile(path, t.depth, t.colour);
-  ASSERT_TRUE(back);
-  ASSERT_EQ(back->Width(), 23);
-  ASSERT_EQ(back->Height(), 7);
   // Premultiplied files divide colour back out: exact only where alpha is 1.
   const bool premultiplied = t.format == GX_ImageFormat::kExr;
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 23; ++x)
-      for (int c = 0; c < 4; ++c) {
-        const double a = At(*src, x, y, c), b = At(*back, x, y, c);
-        const bool partial = c > 0 && At(*src, x, y, 0) < 1.0;
-        if (partial && (premultiplied || t.tolerance > 0)) {
-          EXPECT_NEAR(a, b, t.tolerance + 4e-7 * std::fabs(a) / At(*src, x, y, 0) + 1e-7)
-              << x << ", " << y << " channel " << c;
-        } else if (t.tolerance == 0) {
-          ASSERT_EQ(a, b) << x << ", " << y << " channel " << c;
-        } else {
-          EXPECT_NEAR(a, b, t.tolerance) << x << ", " << y << " channel " << c;
-        }
-      }
+  const Channels want = [&](int x, int y, int c) { return At(*src, x, y, c); };
+  ExpectReadsAs(path, t.depth, t.colour, 23, 7, want, [&](int x, int y, int c) {
+    const double alpha = At(*src, x, y, 0);
+    const bool partial = c > 0 && alpha < 1.0 && (premultiplied || t.tolerance > 0);
+    return t.tolerance + (partial ? 4e-7 * std::fabs(want(x, y, c)) / alpha + 1e-7 : 0);
+  });
 }
 
 TEST_F(GxImage, RoundTripsKeepEveryValueTheFileCanHoldToItsPrecision) {
@@ -287,12 +292,11 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
   const RawPng raw = ReadRawPng(png);
   EXPECT_TRUE(raw.srgbChunk);
   ASSERT_EQ(raw.bitDepth, 16);
-  EXPECT_NEAR(raw.samples[0], LinearToSrgb(0.5) * 65535, 1.0);
-  EXPECT_NEAR(raw.samples[1], 32768, 1.0);
-  EXPECT_EQ(raw.samples[2], 0u);
-  EXPECT_EQ(raw.samples[3], 65535u);
-  EXPECT_NEAR(raw.samples[4], LinearToSrgb(0.5) * 65535, 1.0);
-  EXPECT_EQ(raw.samples[7], 32768u);
+  // Sample index, stored value, tolerance (0: exact).
+  const struct { int i; double want, tolerance; } kSamples[] = {
+      {0, LinearToSrgb(0.5) * 65535, 1}, {1, 32768, 1}, {2, 0, 0},
+      {3, 65535, 0}, {4, LinearToSrgb(0.5) * 65535, 1}, {7, 32768, 0}};
+  for (const auto& k : kSamples) EXPECT_NEAR(raw.samples[size_t(k.i)], k.want, k.tolerance) << k.i;
 
   // OpenEXR: linear, premultiplied, with Rec. 709 chromaticities.
   const std::string exr = Scratch("srgb.exr");
@@ -318,13 +322,12 @@ TEST_F(GxImage, WrittenFilesHoldAndNameTheirFormatsColour) {
                 Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&px[0][i]), sizeof px[0], 0));
     in.setFrameBuffer(fb);
     in.readPixels(0);
-    const double r = SrgbToLinear(128 / 255.0);
-    EXPECT_NEAR(px[0][0], r, 2e-5);
-    EXPECT_NEAR(px[0][1], 1.0, 1e-6);
-    EXPECT_EQ(px[0][3], 1.0f);
-    EXPECT_NEAR(px[1][0], r * 128 / 255.0, 2e-5) << "premultiplied";
-    EXPECT_NEAR(px[1][1], 128 / 255.0, 1e-6);
-    EXPECT_NEAR(px[1][3], 128 / 255.0, 1e-6);
+    // Pixel, channel (R, G, B, A), value, tolerance; pixel 1's colour is premultiplied.
+    const double r = SrgbToLinear(128 / 255.0), a = 128 / 255.0;
+    const struct { int p, c; double want, tolerance; } kValues[] = {
+        {0, 0, r, 2e-5}, {0, 1, 1.0, 1e-6}, {0, 3, 1.0, 0},
+        {1, 0, r * a, 2e-5}, {1, 1, a, 1e-6}, {1, 3, a, 1e-6}};
+    for (const auto& v : kValues) EXPECT_NEAR(px[v.p][v.c], v.want, v.tolerance) << v.p << v.c;
   }
 
   // TIFF: integer files sRGB with an sRGB profile, float files linear with a linear one;
@@ -463,11 +466,9 @@ TEST_F(GxImage, PngColourTagsDecideHowValuesAreRead) {
     SCOPED_TRACE(c.name);
     const std::string path = Scratch("tagged.png");
     WritePngWith(path, c.pixel, c.tags);
-    std::unique_ptr<GX_World> w = ReadFile(path, c.depth, c.colour);
-    ASSERT_TRUE(w);
-    for (int ch = 0; ch < 3; ++ch)
-      EXPECT_NEAR(At(*w, 0, 0, ch + 1), c.expected[ch], c.tolerance) << ch;
-    EXPECT_EQ(At(*w, 0, 0, 0), 1.0);
+    ExpectReadsAs(path, c.depth, c.colour, 1, 1,
+                  [&](int, int, int ch) { return ch ? c.expected[ch - 1] : 1; },
+                  [&](int, int, int ch) { return ch ? c.tolerance : 0; });
   }
 }
 
@@ -479,7 +480,6 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
   // Sample s of pixel (x, y) as the file stores it; channel c (0 alpha, then red, green,
   // blue) of pixel (x, y) as read.
   using Samples = std::function<double(uint32_t x, uint32_t y, uint32_t s)>;
-  using Channels = std::function<double(int x, int y, int c)>;
   enum Layout { kStrips, kPlanes, kTiles };  // strips of two rows; tiles of 16 × 16
   struct Case {
     const char* name;
@@ -604,15 +604,8 @@ TEST_F(GxImage, TiffLayoutsReadAsTheirPixels) {
             EXPECT_EQ(TIFFWriteScanline(t, data.data(), y, uint16_t(s)), 1);
         }
     TIFFClose(t);
-    std::unique_ptr<GX_World> w = ReadFile(path, c.depth, c.colour);
-    ASSERT_TRUE(w);
-    ASSERT_EQ(w->Width(), int(c.width));
-    ASSERT_EQ(w->Height(), int(c.height));
-    for (int y = 0; y < int(c.height); ++y)
-      for (int x = 0; x < int(c.width); ++x)
-        for (int ch = 0; ch < 4; ++ch)
-          ASSERT_NEAR(At(*w, x, y, ch), c.want(x, y, ch), ch == 0 ? 1e-7 : c.tolerance)
-              << x << ", " << y << " channel " << ch;
+    ExpectReadsAs(path, c.depth, c.colour, int(c.width), int(c.height), c.want,
+                  [&](int, int, int ch) { return ch == 0 ? 1e-7 : c.tolerance; });
   }
 }
 
@@ -682,15 +675,9 @@ TEST_F(GxImage, ExrLayoutsReadAsTheirPixels) {
       out.setFrameBuffer(fb);
       out.writePixels(size.y);
     }
-    std::unique_ptr<GX_World> w = ReadFile(path, 32, Enc::kLinear);
-    ASSERT_TRUE(w);
-    ASSERT_EQ(w->Width(), size.x);
-    ASSERT_EQ(w->Height(), size.y);
-    for (int y = 0; y < size.y; ++y)
-      for (int x = 0; x < size.x; ++x)
-        for (int ch = 0; ch < 4; ++ch)
-          ASSERT_NEAR(At(*w, x, y, ch), at(c.argb[ch], x, y), c.tolerance)
-              << x << ", " << y << " channel " << ch;
+    ExpectReadsAs(path, 32, Enc::kLinear, size.x, size.y,
+                  [&](int x, int y, int ch) { return at(c.argb[ch], x, y); },
+                  [&](int, int, int) { return c.tolerance; });
   }
 }
 
@@ -710,25 +697,23 @@ TEST_F(GxImage, JpegFilesReadAsOpaqueRgb) {
   const std::vector<unsigned char> linear = PowerProfile(1.0);
   const double lin = LinearToSrgb(128 / 255.0) * 255;
   // Tolerance in 8-bit steps: JPEG is lossy even at quality 100.
-  struct Case { const char* name; std::string file; double rgb[3]; double tolerance; };
+  struct Case { const char* name; int size; std::string file; double rgb[3]; double tolerance; };
   const Case kCases[] = {
-      {"baseline", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}), {200, 100, 50}, 2},
-      {"progressive", FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}, true), {200, 100, 50}, 2},
-      {"grey", FlatJpeg(8, 8, JCS_GRAYSCALE, {77}), {77, 77, 77}, 1},
-      {"inverted CMYK (APP14), 255 meaning no ink", FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}),
-       {255, 0, 255}, 3},
-      {"linear ICC profile", FlatJpeg(8, 8, JCS_RGB, {128, 128, 128}, false, &linear),
+      {"baseline", 16, FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}), {200, 100, 50}, 2},
+      {"progressive", 16, FlatJpeg(16, 16, JCS_RGB, {200, 100, 50}, true), {200, 100, 50}, 2},
+      {"grey", 8, FlatJpeg(8, 8, JCS_GRAYSCALE, {77}), {77, 77, 77}, 1},
+      {"inverted CMYK (APP14), 255 meaning no ink", 8,
+       FlatJpeg(8, 8, JCS_CMYK, {255, 0, 255, 255}), {255, 0, 255}, 3},
+      {"linear ICC profile", 8, FlatJpeg(8, 8, JCS_RGB, {128, 128, 128}, false, &linear),
        {lin, lin, lin}, 2},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const std::string path = Scratch("flat.jpg");
     Spit(path, c.file);
-    std::unique_ptr<GX_World> w = ReadFile(path, 8, Enc::kSrgb);
-    ASSERT_TRUE(w);
-    for (int ch = 0; ch < 3; ++ch)
-      EXPECT_NEAR(At(*w, 3, 5, ch + 1) * 255, c.rgb[ch], c.tolerance) << ch;
-    EXPECT_EQ(At(*w, 3, 5, 0), 1.0);
+    ExpectReadsAs(path, 8, Enc::kSrgb, c.size, c.size,
+                  [&](int, int, int ch) { return ch ? c.rgb[ch - 1] / 255 : 1; },
+                  [&](int, int, int ch) { return ch ? c.tolerance / 255 : 0; });
   }
 }
 

@@ -61,10 +61,9 @@ TEST_F(GxPng, EightBitFilesReadAtSixteenBitsScaleToNearest) {
   // At 16 bits, 8-bit 255 is full (32768) and the rest scales by 32768/255.
   std::unique_ptr<GX_World> deep = Read(path, 16);
   ASSERT_TRUE(deep);
-  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 0).alpha, 0);
-  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 0).green, 25700);  // 200 × 32768 / 255 = 25700.4
-  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 1).alpha, 129);    // 1 × 32768 / 255 = 128.5 rounds up
-  EXPECT_EQ(PixelOf<GX_Pixel16>(*deep, 0, 1).blue, 32768);
+  // 200 × 32768 / 255 = 25700.4; 1 × 32768 / 255 = 128.5 rounds up; 201: 25828.5.
+  EXPECT_TRUE(SamePixel(PixelOf<GX_Pixel16>(*deep, 0, 0), GX_Pixel16{0, 0, 25700, 32768}));
+  EXPECT_TRUE(SamePixel(PixelOf<GX_Pixel16>(*deep, 0, 1), GX_Pixel16{129, 0, 25829, 32768}));
 }
 
 TEST_F(GxPng, SixteenBitLayerRoundTripsEveryValue) {
@@ -81,8 +80,7 @@ TEST_F(GxPng, SixteenBitLayerRoundTripsEveryValue) {
   std::unique_ptr<GX_World> narrow = Read(path, 8);
   ASSERT_TRUE(narrow);
   // 16384 is 32768 in the file, 127.5 at 8 bits: rounds up.
-  EXPECT_EQ(PixelOf(*narrow, 16384, 0).alpha, 128);
-  EXPECT_EQ(PixelOf(*narrow, 16384, 0).green, 64);
+  EXPECT_TRUE(SamePixel(PixelOf(*narrow, 16384, 0), GX_Pixel8{128, 128, 64, 255}));
 }
 
 TEST_F(GxPng, FloatLayerIsWrittenAtSixteenBits) {
@@ -253,12 +251,10 @@ TEST(GxPngMemory, WritingTakesRowsFromTheLayerWithoutASecondCopy) {
 TEST_F(GxPng, FailuresAnswerCodesAndName) {
   const std::string text = Scratch("not_a_png.png");
   Spit(text, "hello, this is text");
-  // A real PNG cut short after its header.
+  // Truncated files: GxImage's DamagedFilesOfEveryFormatEndInOneLine.
   std::unique_ptr<GX_World> src = NewWorld(40, 40);
   const std::string whole = Scratch("whole.png");
   ASSERT_EQ(GX_WritePng(whole.c_str(), *src->GetLayer()), 0);
-  const std::string cut = Scratch("cut.png");
-  Spit(cut, Slurp(whole).substr(0, 50));
   const std::string missing = Scratch("no/such/dir/x.png");
 
   struct Case { const char* name; std::string path; int depth; int32_t code; std::string message; };
@@ -267,7 +263,6 @@ TEST_F(GxPng, FailuresAnswerCodesAndName) {
       {"missing file", absent, 8, GX_Err_ImageOpen,
        "cannot open '" + absent + "': No such file or directory"},
       {"text file", text, 8, GX_Err_ImageFormat, "'" + text + "' is not a PNG file"},
-      {"truncated", cut, 8, GX_Err_ImageFormat, "cannot read '" + cut + "': "},
       {"bad depth", whole, 12, GX_Err_BadDepth, "cannot read '" + whole + "' at depth 12"},
   };
   for (const Case& c : kCases) {

@@ -156,10 +156,7 @@ TEST_F(GxTransform, BlendsThroughMaskAndOpacityInsideTheRectangle) {
   std::unique_ptr<GX_World> dst = FilledWorld(4, 4, {255, 0, 0, 255});
   std::unique_ptr<GX_World> maskWorld = NewWorld(1, 1);
   PixelOf(*maskWorld, 0, 0).alpha = 255;
-  GX_MaskRecord mask;
-  mask.layer = *maskWorld->GetLayer();
-  mask.x = 1;
-  mask.y = 1;
+  const GX_MaskRecord mask{*maskWorld->GetLayer(), 1, 1, 0};
   GX_TransferSettings s;
   s.opacity = 0.2f;  // 51 / 255
   ASSERT_EQ(GX_TransformWorld(nullptr, 1, 1, 0, src->GetLayer(), s, nullptr, &mask, V_Matrix3(),

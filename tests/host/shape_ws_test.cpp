@@ -44,10 +44,9 @@ TEST_F(WsShape, AppendedVerticesFormStraightSegments) {
   EXPECT_NEAR(SegmentLength(*s, 1), 6, 1e-9);
   // Tangent points of a recorded polyline sit on the vertices.
   const std::vector<Pt> items = Items(*s);
-  EXPECT_EQ(items[1], Pt(0, 0));
-  EXPECT_EQ(items[2], Pt(3, 4));
-  EXPECT_EQ(items[4], Pt(3, 4));
-  EXPECT_EQ(items[5], Pt(3, 10));
+  ASSERT_GE(items.size(), 7u);
+  EXPECT_EQ(std::vector<Pt>(items.begin(), items.begin() + 7),
+            (std::vector<Pt>{{0, 0}, {0, 0}, {3, 4}, {3, 4}, {3, 4}, {3, 10}, {3, 10}}));
   s->SetFlags(0);  // closed: a third segment back to the start
   EXPECT_EQ(s->BezTrueNumSegs(), 3);
 }
@@ -106,10 +105,9 @@ TEST_F(WsShape, RemoveKeepsNeighbourTangents) {
   ASSERT_EQ(s->RemoveBezVertex(3), 0);  // vertex 1
   const std::vector<Pt> after = Items(*s);
   ASSERT_EQ(after.size(), 9u);
-  EXPECT_EQ(after[0], before[0]);
-  EXPECT_EQ(after[1], before[1]);  // vertex 0 keeps its outgoing tangent
-  EXPECT_EQ(after[2], before[5]);  // vertex 2 keeps its incoming tangent
-  EXPECT_EQ(after[3], before[6]);
+  // Vertex 0 keeps its outgoing tangent, vertex 2 its incoming one.
+  EXPECT_EQ(std::vector<Pt>(after.begin(), after.begin() + 4),
+            (std::vector<Pt>{before[0], before[1], before[5], before[6]}));
 
   for (int32_t notAVertex : {1, 9, -3}) EXPECT_EQ(s->RemoveBezVertex(notAVertex), WS_Err_BadIndex);
   ASSERT_EQ(s->RemoveBezVertex(0), 0);
