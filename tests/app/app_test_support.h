@@ -19,6 +19,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -262,9 +263,7 @@ struct CanvasDiff {
   double largest = 0;
 };
 inline CanvasDiff Difference(const GX_World& a, const GX_World& b) {
-  EXPECT_EQ(a.Depth(), b.Depth());
-  EXPECT_EQ(a.Width(), b.Width());
-  EXPECT_EQ(a.Height(), b.Height());
+  EXPECT_EQ(std::tuple(a.Depth(), a.Width(), a.Height()), std::tuple(b.Depth(), b.Width(), b.Height()));
   CanvasDiff d;
   for (int y = 0; y < std::min(a.Height(), b.Height()); ++y)
     for (int x = 0; x < std::min(a.Width(), b.Width()); ++x) {

@@ -56,8 +56,7 @@ TEST(Cli, BrushesAreListedAndDrawn) {
   Ran("brushes -q --sheet " + sheet);
   int32_t w = 0, h = 0;
   ASSERT_EQ(GX_ReadPngSize(sheet.c_str(), &w, &h), 0);
-  EXPECT_EQ(w, 800);
-  EXPECT_EQ(h, 6 * 130);
+  EXPECT_EQ(std::pair(w, h), std::pair(800, 6 * 130));
 }
 
 TEST(Cli, OptionsPaintAsTheSameFieldsInTheFile) {

@@ -15,14 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using image_bytes::PngClaiming;
 
-std::string Repeat(const std::string& s, size_t n) {
-  std::string out;
-  out.reserve(s.size() * n);
-  for (size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
-
-std::string Nested(size_t levels) { return Repeat("[", levels) + Repeat("]", levels); }
+std::string Nested(size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
 
 // A description of one stroke whose parts can be swapped for hostile ones.
 std::string Doc(const std::string& width = "64", const std::string& x = "0.5",

@@ -244,8 +244,7 @@ TEST(RenderOutput, AnimationFramesTakeTheChosenFormat) {
   const fs::path dir = fs::path(TestScratchDir()) / "frames";
   Ran("animate " + ExampleKeyframes() + " --frames 2 --format tif -q -o " + dir.string());
   EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"frame_0000.tif", "frame_0001.tif"}));
-  EXPECT_EQ(FormatOfFile(dir / "frame_0000.tif"), GX_ImageFormat::kTiff);
-  EXPECT_EQ(FormatOfFile(dir / "frame_0001.tif"), GX_ImageFormat::kTiff);
+  for (const std::string& name : NamesIn(dir)) EXPECT_EQ(FormatOfFile(dir / name), GX_ImageFormat::kTiff) << name;
 }
 
 // Hostile images
@@ -266,10 +265,10 @@ TEST(HostileImages, CloneImagesOfEveryFormatEndInOneLineAndWriteNothing) {
     std::string bytes;
     std::string message;
   };
+  // A PNG claiming 40000 pixels a side: HostileInput.EndsWithOneShortLineNamingFileAndField.
   const Case kCases[] = {
       {"bad.png", std::string("\x89PNG\r\n\x1A\n", 8) + "not a header", "': IHDR: missing"},
       {"cut.png", written(GX_ImageFormat::kPng), "': "},
-      {"wide.png", image_bytes::PngClaiming(40000, 1), "' is 40000 × 1" + limit},
       {"bad.tif", std::string("MM\0*\xFF\xFF\xFF\xF0", 8), "': "},
       {"cut.tif", written(GX_ImageFormat::kTiff), "': "},
       {"wide.tif", image_bytes::TiffClaiming(40000, 1), "' is 40000 × 1" + limit},

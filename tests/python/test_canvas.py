@@ -82,14 +82,9 @@ def test_the_array_keeps_its_canvas_alive():
 
 
 def test_sixteen_and_float_canvases_travel_through_files_unchanged(tmp_path):
-    cases = [
-        ("deep.png", 16, None),
-        ("deep.tif", 16, None),
-        ("float.tif", 32, "float"),
-        ("float.exr", 32, "float"),
-    ]
     rng = np.random.default_rng(7)
-    for name, depth, file_depth in cases:
+    for name, depth, file_depth in [("deep.png", 16, None), ("deep.tif", 16, None),
+                                    ("float.tif", 32, "float"), ("float.exr", 32, "float")]:
         canvas = kstroke.Canvas(16, 8, depth)
         full = canvas.full
         values = rng.random((8, 16, 4)) * full

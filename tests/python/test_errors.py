@@ -18,18 +18,10 @@ def stroke(*events, **kwargs):
     return s
 
 
-def stop(fraction):
-    return False
-
-
 def finished():
     s = stroke((0, 0.5, 0.5))
     s.finish()
     s.add(1, 0.6, 0.5)
-
-
-def set_diameter(value):
-    kstroke.Brush().diameter = value
 
 
 PRESETS = ", ".join(kstroke.Brush.presets())
@@ -38,7 +30,7 @@ ENGINE_ERRORS = [
     # name, call, code, message
     ("canvas too wide", lambda: kstroke.Canvas(30001, 10), 0, "canvas.width: expected 1 to 30000, got 30001"),
     ("depth", lambda: kstroke.Canvas(10, 10, depth=12), 0, "canvas.depth: expected 8, 16 or 32, got 12"),
-    ("diameter", lambda: set_diameter(0), 0, "brush.diameter: expected a number above 0 up to 10000, got 0"),
+    ("diameter", lambda: setattr(kstroke.Brush(), "diameter", 0), 0, "brush.diameter: expected a number above 0 up to 10000, got 0"),
     ("flow in the constructor", lambda: kstroke.Brush(flow=1.5), 0, "brush.flow: expected a number from 0 to 1, got 1.5"),
     ("unknown preset", lambda: kstroke.Brush.preset("crayon"), 0,
      f'unknown brush preset "crayon" (one of: {PRESETS}), and no brush file of that name'),
@@ -56,7 +48,7 @@ ENGINE_ERRORS = [
     ("not a number", lambda: stroke().add_events([0, 1], [0.1, np.nan], [0.5, 0.5]), 0,
      "event 1.x: expected a number from -10 to 10, got nan"),
     ("an event after the end", finished, 0, "event 1: the stroke is finished"),
-    ("stopped by the progress", lambda: stroke((0, 0.2, 0.5), (1, 0.8, 0.5)).render(progress=stop), 1603, "stopped"),
+    ("stopped by the progress", lambda: stroke((0, 0.2, 0.5), (1, 0.8, 0.5)).render(progress=lambda f: False), 1603, "stopped"),
     ("missing clone image", lambda: stroke(source=kstroke.Source.clone_file("/no/such.png")), 1650,
      "cannot open '/no/such.png': No such file or directory"),
     ("missing image", lambda: kstroke.Canvas.read("/no/such.png"), 1650,

@@ -118,7 +118,6 @@ def test_brush_fields_presets_and_copies():
     for name, default, value in fields:
         assert getattr(brush, name) == default, name
         setattr(brush, name, value)
-        assert getattr(brush, name) == value, name
     assert kstroke.Brush(**{name: value for name, _, value in fields}).__repr__() == repr(brush) == (
         "kstroke.Brush(diameter=45.5, hardness=0.25, roundness=0.5, angle=-30.0, spacing=0.1, "
         "opacity=0.6, flow=0.3, stabiliser=0.4, dither=True, additive=True, curve=True)")

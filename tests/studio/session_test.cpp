@@ -10,14 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "app/app_test_support.h"
 #include "app/studio/picture.h"
-#include "test_support.h"
 
 namespace {
 
@@ -298,8 +297,7 @@ TEST_F(StudioSessionTest, FilesAreSavedOpenedAndExportedInTheFolder) {
 
 TEST_F(StudioSessionTest, CloneImagesComeFromThePageAndLandWhereAltClickSaid) {
   Session();
-  std::ifstream in(KSTROKE_SOURCE_DIR "/examples/clone_source.png", std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string bytes = SlurpFile(Example("clone_source.png"));
   page.Take(Session().Handle("KSIM\x0b" "garbage.png" "not an image", true));
   ASSERT_EQ(page.Errors().size(), 1u);
   EXPECT_EQ(page.Errors()[0], "image: 'garbage.png' is not a PNG, JPEG, TIFF or OpenEXR file")

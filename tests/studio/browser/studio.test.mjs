@@ -271,8 +271,7 @@ test('two tabs paint at once, each in a document of its own', async () => {
   assert.equal((await compareWithRender(a, 'tab-a.json')).differing, 0);
   assert.equal((await compareWithRender(b, 'tab-b.json')).differing, 0);
   assert.ok((await compare(a, 'tab-b.png')).differing > 1000, 'the tabs differ');
-  await a.close();
-  await b.close();
+  await Promise.all([a.close(), b.close()]);
 });
 
 test('malformed, out-of-order and oversized messages get errors and leave the server up', async () => {
