@@ -23,16 +23,26 @@ class ExampleRenders : public TrackedTest {};
 TEST_F(ExampleRenders, MatchTheirGoldenImages) {
   // 8-bit renders are exact. Deep renders are kept as 16-bit PNG; float renders lose
   // their in-between values to the 16-bit file, so they get one 16-bit step and a bit.
-  struct Case { const char* file; const char* golden; double tolerance; };
+  // Each example also loads as the document it was written as.
+  struct Case {
+    const char* file; const char* golden; double tolerance; int depth; size_t strokes; const char* source;
+  };
   const Case cases[] = {
-      {"fill.json", "fill.png", 0.0},         {"pressure.json", "pressure.png", 0.0},
-      {"ellipse.json", "ellipse.png", 0.0},   {"clone.json", "clone.png", 0.0},
-      {"deep16.json", "deep16.png", 0.0},     {"float32.json", "float32.png", 5e-5},
-      {"blend_linear.json", "blend_linear.png", 0.0},
+      {"fill.json", "fill.png", 0.0, 8, 1, "fill"},
+      {"pressure.json", "pressure.png", 0.0, 8, 1, "fill"},
+      {"ellipse.json", "ellipse.png", 0.0, 8, 2, "fill"},
+      {"clone.json", "clone.png", 0.0, 8, 1, "clone"},
+      {"deep16.json", "deep16.png", 0.0, 16, 1, "fill"},
+      {"float32.json", "float32.png", 5e-5, 32, 2, "fill"},
+      {"blend_linear.json", "blend_linear.png", 0.0, 8, 2, "fill"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     const StrokeDoc doc = LoadStrokeDoc(Example(c.file));
+    EXPECT_EQ(doc.depth, c.depth);
+    EXPECT_EQ(doc.strokes.size(), c.strokes);
+    EXPECT_EQ(doc.strokes[0].source.type, c.source);
+    EXPECT_GT(doc.strokes[0].events.size(), 50u);
     std::unique_ptr<GX_World> canvas = RenderDocument(doc, nullptr);
     ExpectMatchesGolden(*canvas, "render", c.golden, c.tolerance);
   }

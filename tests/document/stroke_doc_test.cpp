@@ -214,22 +214,4 @@ TEST(StrokeDoc, MissingFileIsOneLine) {
   }
 }
 
-
-TEST(StrokeDoc, EveryExampleLoads) {
-  struct Case { const char* file; int depth; size_t strokes; const char* source; };
-  const Case cases[] = {
-      {"fill.json", 8, 1, "fill"},   {"pressure.json", 8, 1, "fill"},
-      {"ellipse.json", 8, 2, "fill"}, {"clone.json", 8, 1, "clone"},
-      {"deep16.json", 16, 1, "fill"}, {"float32.json", 32, 2, "fill"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    const StrokeDoc doc = LoadStrokeDoc(std::string(KSTROKE_SOURCE_DIR "/examples/") + c.file);
-    EXPECT_EQ(doc.depth, c.depth);
-    EXPECT_EQ(doc.strokes.size(), c.strokes);
-    EXPECT_EQ(doc.strokes[0].source.type, c.source);
-    EXPECT_GT(doc.strokes[0].events.size(), 50u);
-  }
-}
-
 }  // namespace

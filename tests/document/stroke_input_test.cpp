@@ -177,7 +177,8 @@ TEST_F(StrokeInput, SymmetryCopiesAreMovedStrokes) {
   ASSERT_EQ(expanded.strokes.size(), 8u);
   // Copy 1 mirrors left-right; copy 2 turns a quarter counter-clockwise on the screen.
   const auto first = Vertices(*RecordStroke(expanded.strokes[0], 100, 100, "0"));
-  const auto mirrored = Vertices(*RecordStroke(expanded.strokes[1], 100, 100, "1"));
+  const std::unique_ptr<K_Shape> mirroredShape = RecordStroke(expanded.strokes[1], 100, 100, "1");
+  const auto mirrored = Vertices(*mirroredShape);
   const std::unique_ptr<K_Shape> turnedShape = RecordStroke(expanded.strokes[2], 100, 100, "2");
   const auto turned = Vertices(*turnedShape);
   EXPECT_EQ(first[0], (std::array<float, 2>{{0.2f, 0.3f}}));
@@ -186,7 +187,6 @@ TEST_F(StrokeInput, SymmetryCopiesAreMovedStrokes) {
   EXPECT_NEAR(turned[0][1], 0.8, 1e-6);
   EXPECT_EQ(expanded.strokes[1].brush.angle, -30);
   EXPECT_EQ(expanded.strokes[2].brush.angle, 120);
-  const std::unique_ptr<K_Shape> mirroredShape = RecordStroke(expanded.strokes[1], 100, 100, "1");
   EXPECT_EQ(mirroredShape->paramTables[3].back().value, -10.0f);
   EXPECT_EQ(turnedShape->paramTables[3].back().value, 10.0f);
   for (const DocStroke& c : expanded.strokes) EXPECT_TRUE(c.symmetry == DocSymmetry());
@@ -213,10 +213,6 @@ TEST_F(StrokeInput, SymmetryCopiesAreMovedStrokes) {
   EXPECT_LE(worst, 3);
   EXPECT_GT(painted, 2000);
 }
-
-}  // namespace
-
-namespace {
 
 // Two turns round a circle, the tip's angle following the direction: the recorded
 // angles never jump by more than half a turn (the engine interpolates between them, so

@@ -9,12 +9,6 @@
 
 namespace {
 
-K_Transform Xf(double posX = 0, double posY = 0) {
-  K_Transform t;
-  t.position = V_Vector2T<double>(posX, posY);
-  return t;
-}
-
 TEST(CloneGeometry, IdentityPlacementGivesTheIdentityMatrix) {
   const V_Rect r = Rect(0, 0, 100, 200);
   const V_Matrix3 m = K_ClonePaintSource::GetSourceToDestTransform(V_Vector2T<double>(0, 0), 1.0,
@@ -26,29 +20,20 @@ TEST(CloneGeometry, MatrixMapsSourcePointsToDestination) {
   // Source rectangle 200 x 100 at (20, 10); source point (0.25, 0.5) is source pixel
   // (70, 60). Destination 400 x 300 at the origin; position (0.5, 0.5) is (200, 150).
   struct Case { const char* name; K_Transform t; double sourceAspect; V_Vector2T<double> in, out; };
-  K_Transform base = Xf(0.5, 0.5);
-  K_Transform anchored = base;
-  anchored.anchor = V_Vector2T<double>(0.1, 0.2);
-  K_Transform scaled = base;
-  scaled.scale = V_Vector2T<double>(2, 3);
-  K_Transform rotated = base;
-  rotated.rotation = 90;
-  K_Transform wide = base;
-  wide.pixelAspect = 2;
-  K_Transform wideAnchoredX = wide;
-  wideAnchoredX.anchor = V_Vector2T<double>(0.1, 0);
-  K_Transform wideAnchoredY = wide;
-  wideAnchoredY.anchor = V_Vector2T<double>(0, 0.1);
+  const K_Transform wide = Xf(0.5, 0.5, 0, 1, 1, 2);
   const Case kCases[] = {
-      {"source point lands on position", base, 1, {70, 60}, {200, 150}},
-      {"unscaled shift", base, 1, {75, 61}, {205, 151}},
-      {"anchor displaces by its destination pixels", anchored, 1, {70, 60}, {160, 90}},
-      {"scale about the source point", scaled, 1, {75, 61}, {210, 153}},
-      {"rotation turns +x toward +y", rotated, 1, {80, 60}, {200, 160}},
-      {"rotation turns +y toward -x", rotated, 1, {70, 65}, {195, 150}},
+      {"source point lands on position", Xf(0.5, 0.5), 1, {70, 60}, {200, 150}},
+      {"unscaled shift", Xf(0.5, 0.5), 1, {75, 61}, {205, 151}},
+      {"anchor displaces by its destination pixels", Xf(0.5, 0.5, 0, 1, 1, 1, 0.1, 0.2), 1, {70, 60},
+       {160, 90}},
+      {"scale about the source point", Xf(0.5, 0.5, 0, 2, 3), 1, {75, 61}, {210, 153}},
+      {"rotation turns +x toward +y", Xf(0.5, 0.5, 90), 1, {80, 60}, {200, 160}},
+      {"rotation turns +y toward -x", Xf(0.5, 0.5, 90), 1, {70, 65}, {195, 150}},
       {"destination aspect 2 halves x", wide, 1, {80, 60}, {205, 150}},
-      {"anchor x in destination pixels under aspect", wideAnchoredX, 1, {70, 60}, {160, 150}},
-      {"anchor y also takes the aspect factor", wideAnchoredY, 1, {70, 60}, {200, 90}},
+      {"anchor x in destination pixels under aspect", Xf(0.5, 0.5, 0, 1, 1, 2, 0.1, 0), 1, {70, 60},
+       {160, 150}},
+      {"anchor y also takes the aspect factor", Xf(0.5, 0.5, 0, 1, 1, 2, 0, 0.1), 1, {70, 60},
+       {200, 90}},
       {"equal aspects cancel", wide, 2, {80, 60}, {210, 150}},
   };
   for (const Case& c : kCases) {
@@ -70,32 +55,20 @@ TEST(CloneGeometry, InPlaceNeedsIdentityAndAWholePixelOffset) {
   };
   const V_Rect d200 = Rect(0, 0, 100, 200);
   const V_Rect d1000 = Rect(0, 0, 100, 1000);
-  auto withScaleX = [](double s) {
-    K_Transform t;
-    t.scale.x = s;
-    return t;
-  };
-  K_Transform rot;
-  rot.rotation = 1e-11;
-  K_Transform rotTiny;
-  rotTiny.rotation = 1e-13;
-  K_Transform aspect2;
-  aspect2.pixelAspect = 2;
-  K_Transform scaled = Xf(0.5, 0);
-  scaled.scale.y = 2;
+  const K_Transform aspect2 = Xf(0, 0, 0, 1, 1, 2);
   const Case kCases[] = {
       {"identity", K_Transform(), 1, d200, true, {0, 0}},
       {"half the width to the right", Xf(0.5, 0), 1, d200, true, {100, 0}},
       {"10.004 is within 0.01 of 10", Xf(0.010004, 0), 1, d1000, true, {10.004, 0}},
       {"10.02 is not", Xf(0.01002, 0), 1, d1000, false, {10.02, 0}},
       {"-9.996 rounds to -10", Xf(-0.009996, 0), 1, d1000, true, {-9.996, 0}},
-      {"scale 1 + 1e-11", withScaleX(1 + 1e-11), 1, d200, false, {0, 0}},
-      {"scale 1 + 1e-13", withScaleX(1 + 1e-13), 1, d200, true, {0, 0}},
-      {"rotation 1e-11", rot, 1, d200, false, {0, 0}},
-      {"rotation 1e-13", rotTiny, 1, d200, true, {0, 0}},
+      {"scale 1 + 1e-11", Xf(0, 0, 0, 1 + 1e-11), 1, d200, false, {0, 0}},
+      {"scale 1 + 1e-13", Xf(0, 0, 0, 1 + 1e-13), 1, d200, true, {0, 0}},
+      {"rotation 1e-11", Xf(0, 0, 1e-11), 1, d200, false, {0, 0}},
+      {"rotation 1e-13", Xf(0, 0, 1e-13), 1, d200, true, {0, 0}},
       {"aspect 2 over source aspect 2", aspect2, 2, d200, true, {0, 0}},
       {"aspect 2 over source aspect 1", aspect2, 1, d200, false, {0, 0}},
-      {"offset is reported when not in place", scaled, 1, d200, false, {100, 0}},
+      {"offset is reported when not in place", Xf(0.5, 0, 0, 1, 2), 1, d200, false, {100, 0}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -114,28 +87,25 @@ TEST(CloneGeometry, InPlaceNeedsIdentityAndAWholePixelOffset) {
 TEST(CloneGeometry, InPlaceOffsetSubtractsSourcePointFromAnchoredPosition) {
   // dest left 10 + 200 × (0.75 − 0.25) = 110; source left 4 + 40 × 0.5 = 24 → 86.
   // dest top 5 + 100 × (0.5 − 0) = 55; source top 2 + 20 × 0.25 = 7 → 48.
-  K_Transform t = Xf(0.75, 0.5);
-  t.anchor = V_Vector2T<double>(0.25, 0);
   V_Vector2T<double> offset;
-  EXPECT_TRUE(K_ClonePaintSource::WillSampleInPlace(t, Rect(5, 10, 105, 210), Rect(2, 4, 22, 44),
-                                                    1.0, V_Vector2T<double>(0.5, 0.25), &offset));
+  EXPECT_TRUE(K_ClonePaintSource::WillSampleInPlace(Xf(0.75, 0.5, 0, 1, 1, 1, 0.25, 0),
+                                                    Rect(5, 10, 105, 210), Rect(2, 4, 22, 44), 1.0,
+                                                    V_Vector2T<double>(0.5, 0.25), &offset));
   EXPECT_DOUBLE_EQ(offset.x, 86);
   EXPECT_DOUBLE_EQ(offset.y, 48);
 }
 
 TEST(CloneGeometry, BoundsInSourceMapBackAndClip) {
   struct Case { const char* name; K_Transform t; V_Rect region, expected; bool none; };
-  K_Transform twice, singular;
-  twice.scale = V_Vector2T<double>(2, 2);
-  singular.scale = V_Vector2T<double>(0, 1);
   const Case kCases[] = {
       {"identity", K_Transform(), Rect(10, 20, 30, 60), Rect(10, 20, 30, 60), false},
       {"shift by half the width", Xf(0.5, 0), Rect(10, 120, 30, 160), Rect(10, 20, 30, 60), false},
       {"clipped to the source", K_Transform(), Rect(-5, -10, 30, 260), Rect(0, 0, 30, 200), false},
-      {"scale rounds outward", twice, Rect(11, 21, 31, 61), Rect(5, 10, 16, 31), false},
+      {"scale rounds outward", Xf(0, 0, 0, 2, 2), Rect(11, 21, 31, 61), Rect(5, 10, 16, 31), false},
       {"wholly outside stays inverted", K_Transform(), Rect(0, 300, 10, 400), Rect(0, 300, 10, 200),
        false},
-      {"a singular matrix gives no bounds", singular, Rect(0, 0, 10, 10), Rect(0, 0, 0, 0), true},
+      {"a singular matrix gives no bounds", Xf(0, 0, 0, 0, 1), Rect(0, 0, 10, 10), Rect(0, 0, 0, 0),
+       true},
   };
   const V_Rect r = Rect(0, 0, 100, 200);
   for (const Case& c : kCases) {
@@ -152,11 +122,9 @@ TEST(CloneGeometry, BoundsInSourceMapBackAndClip) {
 TEST(CloneGeometry, BoundsOfARotatedRegion) {
   // 90° about the centre of a 100 × 100 square: the top strip of the destination
   // comes from the left strip of the source, bottom half.
-  K_Transform t = Xf(0.5, 0.5);
-  t.rotation = 90;
   const V_Rect r = Rect(0, 0, 100, 100);
   boost::shared_ptr<V_Rect> got = K_ClonePaintSource::GetCloneBoundsInSource(
-      Rect(0, 0, 10, 50), V_Vector2T<double>(0.5, 0.5), r, r, t, 1.0);
+      Rect(0, 0, 10, 50), V_Vector2T<double>(0.5, 0.5), r, r, Xf(0.5, 0.5, 90), 1.0);
   ASSERT_TRUE(got);
   // Rounding noise of cos 90° may push an edge one pixel outward, never inward.
   EXPECT_EQ(got->left, 0);

@@ -53,11 +53,7 @@ protected:
     return std::unique_ptr<CloneProbe>(
         new CloneProbe(nullptr, source.get(), 1.0, V_Vector2T<double>(0, 0), Rect(0, 0, 10, 30)));
   }
-  static K_Transform ShiftX(double pixels) {
-    K_Transform t;
-    t.position.x = pixels / 40.0;
-    return t;
-  }
+  static K_Transform ShiftX(double pixels) { return Xf(pixels / 40.0); }
   std::unique_ptr<GX_World> source;
 };
 
@@ -116,14 +112,10 @@ TEST_F(CloneSource, ResamplingTurnsAndScalesAboutTheArea) {
   // 3.25), between source pixels 1..2 and 2..3.
   struct Probe { int x, y; double sx, sy; };  // sx < 0: transparent
   struct Case { const char* name; K_Transform t; V_Rect area; std::vector<Probe> probes; };
-  K_Transform turned, twice;
-  turned.position = V_Vector2T<double>(0.5, 0.5);
-  turned.rotation = 90;
-  twice.scale = V_Vector2T<double>(2, 2);
   const Case kCases[] = {
-      {"turned", turned, Rect(0, 0, 40, 40),
+      {"turned", Xf(0.5, 0.5, 90), Rect(0, 0, 40, 40),
        {{15, 25, 5, 4}, {19, 20, 0, 0}, {10, 29, 9, 9}, {5, 5, -1, 0}, {30, 30, -1, 0}, {25, 25, -1, 0}}},
-      {"scaled", twice, Rect(6, 4, 10, 12), {{0, 0, 1.75, 2.75}, {3, 1, 3.25, 3.25}}},
+      {"scaled", Xf(0, 0, 0, 2, 2), Rect(6, 4, 10, 12), {{0, 0, 1.75, 2.75}, {3, 1, 3.25, 3.25}}},
   };
   auto opaque = MakeWorld<GX_Pixel8>(10, 10, 8, OpaqueSourcePixel);
   for (const Case& c : kCases) {
@@ -224,36 +216,30 @@ TEST_F(CloneSource, RenderPaintsTheClonedPixels) {
     SCOPED_TRACE(c.name);
     boost::shared_ptr<K_ClonePaintSource> clone(
         new K_ClonePaintSource(nullptr, opaque.get(), Rect(2, 5, 12, 35)));
-    K_Transform ignored;
-    ignored.rotation = 45;
-    ignored.scale = V_Vector2T<double>(3, 3);
     auto dest = MakeWorld<GX_Pixel8>(30, 10, 8, [&](int, int) { return before; });
     auto mask = MakeMaskAt(30, 10, 8, [](int x, int) { return x % 4 ? 1.0 : 0.0; });
     V_Rect area = Rect(0, 0, 10, 30);
-    clone->Render(nullptr, Rect(0, 0, 10, 30), Rect(0, 0, 10, 30), mask.get(), 1.0, ignored,
-                  kNormal, c.target, 0, &area, dest->GetLayer());
+    clone->Render(nullptr, Rect(0, 0, 10, 30), Rect(0, 0, 10, 30), mask.get(), 1.0,
+                  Xf(0, 0, 45, 3, 3), kNormal, c.target, 0, &area, dest->GetLayer());
     // The composite path hands back the part the source covers; the single-channel
     // path leaves the area as it was.
     EXPECT_EQ(area, c.colour ? Rect(0, 0, 8, 25) : Rect(0, 0, 10, 30));
-    for (int y = 0; y < 10; ++y)
-      for (int x = 0; x < 30; ++x) {
-        const GX_Pixel8 got = PixelAt<GX_Pixel8>(dest->GetLayer(), x, y);
-        const bool reached = x + 5 < 30 && y + 2 < 10 && x % 4 != 0;
-        const GX_Pixel8 src = reached ? OpaqueSourcePixel(x + 5, y + 2) : GX_Pixel8{0, 0, 0, 0};
-        GX_Pixel8 want = before;
-        if (x % 4 != 0) {
-          // The alpha path blends the source alpha (0 where it does not reach).
-          if (c.alpha) want.alpha = c.colour ? (reached ? 255 : before.alpha) : src.alpha;
-          if (c.colour && reached) want.red = src.red, want.green = src.green, want.blue = src.blue;
-        }
-        EXPECT_EQ(got, want) << "at " << x << "," << y;
+    ExpectPixels8(dest->GetLayer(), [&](int x, int y) {
+      const bool reached = x + 5 < 30 && y + 2 < 10 && x % 4 != 0;
+      const GX_Pixel8 src = reached ? OpaqueSourcePixel(x + 5, y + 2) : GX_Pixel8{0, 0, 0, 0};
+      GX_Pixel8 want = before;
+      if (x % 4 != 0) {
+        // The alpha path blends the source alpha (0 where it does not reach).
+        if (c.alpha) want.alpha = c.colour ? (reached ? 255 : before.alpha) : src.alpha;
+        if (c.colour && reached) want.red = src.red, want.green = src.green, want.blue = src.blue;
       }
+      return want;
+    });
   }
 }
 
 TEST_F(CloneSource, MemberInPlaceTestUsesTheSourcesPlacement) {
-  K_Transform rotated;
-  rotated.rotation = 30;
+  const K_Transform rotated = Xf(0, 0, 30);
   V_Vector2T<double> offset;
   CloneProbe untransformed(nullptr, source.get(), Rect(3, 4, 13, 34));
   EXPECT_TRUE(untransformed.IsUntransformed());
@@ -263,9 +249,7 @@ TEST_F(CloneSource, MemberInPlaceTestUsesTheSourcesPlacement) {
 
   // Transformed: dest left 20 + 40 × 0.5 − (4 + 30 × 0.5) = 21; top 10 + 0 − (3 + 0) = 7.
   CloneProbe placed(nullptr, source.get(), 1.0, V_Vector2T<double>(0.5, 0), Rect(3, 4, 13, 34));
-  K_Transform t;
-  t.position.x = 0.5;
-  EXPECT_TRUE(placed.WillSampleInPlace(t, Rect(10, 20, 50, 60), &offset));
+  EXPECT_TRUE(placed.WillSampleInPlace(Xf(0.5), Rect(10, 20, 50, 60), &offset));
   EXPECT_EQ(offset, V_Vector2T<double>(21, 7));
   EXPECT_FALSE(placed.WillSampleInPlace(rotated, Rect(10, 20, 50, 60), &offset));
 }
@@ -287,10 +271,9 @@ TEST_F(CloneSource, InPlaceSecuresTheLazyCopyUnderTheSourceRegion) {
   EXPECT_TRUE(lazy->IsTileValid(5, 0));
 
   lazy->InvalidateAll();
-  K_Transform scaled = ShiftX(10);
-  scaled.scale.x = 2;
   area = Rect(0, 30, 4, 34);
-  clone->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), scaled, 8, kNormal, &area);
+  clone->GetPixelSource(nullptr, Rect(0, 0, 10, 40), Rect(0, 0, 10, 40), Xf(10 / 40.0, 0, 0, 2), 8,
+                        kNormal, &area);
   EXPECT_EQ(lazy->CountValidTiles(), 0);
 }
 

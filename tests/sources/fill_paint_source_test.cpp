@@ -48,7 +48,7 @@ protected:
 TEST_F(FillSource, TargetChannelsChooseWhatTheDirectPathWrites) {
   // Column 0 has no coverage, column 1 full coverage, column 2 half coverage. The
   // destination is partly transparent, so "colour only" and "as over opaque" differ.
-  struct Case { const char* name; K_TargetChannel target; GX_Pixel8 full, half; };
+  struct Case { const char* name; K_TargetChannel target; GX_Pixel8 full; Raw4 half; };
   const GX_Pixel8 before{100, 10, 20, 30};
   // `half` within 1 of the straight-colour source-over result.
   const Case kCases[] = {
@@ -56,8 +56,8 @@ TEST_F(FillSource, TargetChannelsChooseWhatTheDirectPathWrites) {
       {"colour keeps alpha", K_TargetChannel_RGB, {100, 255, 128, 0}, {100, 186, 98, 8}},
       {"alpha takes red", K_TargetChannel_Alpha, {255, 10, 20, 30}, {178, 10, 20, 30}},
       {"colour as over opaque", K_TargetChannel_RGBOpaque, {100, 255, 128, 0}, {100, 133, 74, 15}},
-      {"0 draws nothing", K_TargetChannel(0), before, before},
-      {"5 draws nothing", K_TargetChannel(5), before, before},
+      {"0 draws nothing", K_TargetChannel(0), before, {100, 10, 20, 30}},
+      {"5 draws nothing", K_TargetChannel(5), before, {100, 10, 20, 30}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -68,11 +68,8 @@ TEST_F(FillSource, TargetChannelsChooseWhatTheDirectPathWrites) {
     for (int y = 0; y < 2; ++y) {
       EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), 0, y), before);
       EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), 1, y), c.full);
-      const GX_Pixel8 h = PixelAt<GX_Pixel8>(dest->GetLayer(), 2, y);
-      EXPECT_NEAR(h.alpha, c.half.alpha, 1);
-      EXPECT_NEAR(h.red, c.half.red, 1);
-      EXPECT_NEAR(h.green, c.half.green, 1);
-      EXPECT_NEAR(h.blue, c.half.blue, 1);
+      for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(PixelValues(*dest->GetLayer(), 2, y)[k], c.half[k], 1) << "channel " << k;
     }
   }
 }
@@ -104,12 +101,10 @@ TEST_F(FillSource, DeepAndFloatLayersGetTheColourOnEitherPath) {
     auto mask = MakeMaskAt(3, 2, c.depth, [](int x, int) { return x ? 1.0 : 0.0; });
     RenderAll(K_FillPaintSource(nullptr, c.colour), dest->GetLayer(), *mask, Rect(0, 0, 2, 3), c.mode,
               c.target);
-    for (int y = 0; y < 2; ++y)
-      for (int x = 0; x < 3; ++x)
-        for (int k = 0; k < 4; ++k)
-          EXPECT_NEAR(PixelValues(*dest->GetLayer(), x, y)[std::size_t(k)],
-                      x ? c.painted[std::size_t(k)] * full : b, 2e-7 * full)
-              << x << "," << y << " channel " << k;
+    Raw4 painted = c.painted;
+    for (double& v : painted) v *= full;
+    ExpectPixelsNear(*dest->GetLayer(), [&](int x, int) { return x ? painted : Raw4{b, b, b, b}; },
+                     2e-7 * full);
   }
 }
 
@@ -150,13 +145,11 @@ TEST_F(FillSource, PixelsOutsideMaskAndBoundsAreNeverTouched) {
         .Render(nullptr, Rect(0, 0, 8, 8), c.bounds, mask.get(), 1.0, K_Transform(), kNormal,
                 K_TargetChannel_RGBA, 0, &area, dest->GetLayer());
     EXPECT_EQ(area, c.area);  // the direct path never shrinks the caller's area
-    for (int y = 0; y < 8; ++y)
-      for (int x = 0; x < 8; ++x) {
-        const bool inside = x >= c.painted.left && x < c.painted.right && y >= c.painted.top &&
-                            y < c.painted.bottom;
-        EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), (inside ? GX_Pixel8{255, 0, 255, 0} : before))
-            << "at " << x << "," << y;
-      }
+    ExpectPixels8(dest->GetLayer(), [&](int x, int y) {
+      const V_Rect& p = c.painted;
+      const bool inside = x >= p.left && x < p.right && y >= p.top && y < p.bottom;
+      return inside ? GX_Pixel8{255, 0, 255, 0} : before;
+    });
   }
 }
 
@@ -370,10 +363,7 @@ TEST_F(FillSource, PixelRequestsAreFlatInTheLayerDepth) {
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->GetWidth(), 3);
     ASSERT_EQ(b->GetHeight(), 2);
-    for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 4; ++x)
-        for (int k = 0; k < 4; ++k)
-          EXPECT_NEAR(PixelValues(*w->GetLayer(), x, y)[std::size_t(k)], c.want[std::size_t(k)], 1e-6);
+    ExpectPixelsNear(*w->GetLayer(), [&](int, int) { return c.want; }, 1e-6);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) EXPECT_NEAR(SampleValue(*b, x, y), c.want[1], 1e-6);
   }
@@ -396,10 +386,8 @@ TEST_F(FillSource, DissolveGoesThroughTheGeneralRender) {
     GX_ProgressInfo info = rec.Record();
     RenderAll(K_FillPaintSource(nullptr, GX_PixelFloat{1, 0, 1, 0.2f}), dest->GetLayer(), *mask,
               Rect(0, 0, 3, 4), kDissolve, c.target, 1.0, &info);
-    for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), (x < 2 ? c.painted : GX_Pixel8{90, 1, 2, 3}))
-            << "at " << x << "," << y;
+    ExpectPixels8(dest->GetLayer(),
+                  [&](int x, int) { return x < 2 ? c.painted : GX_Pixel8{90, 1, 2, 3}; });
     ASSERT_FALSE(rec.reports.empty());
     EXPECT_EQ(rec.reports.back(), std::make_pair(3, 3));
     const auto seen = [&](int32_t step) {

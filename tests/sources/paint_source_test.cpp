@@ -121,19 +121,18 @@ TEST_F(PixelBasedRender, AreaPixelsLandInsideTheBoundsThroughTheMask) {
     probe.Render(nullptr, Rect(0, 0, 6, 8), Rect(1, 2, 6, 8), mask.get(), c.opacity, K_Transform(),
                  kNormal, c.target, 0, &area, world->GetLayer());
     EXPECT_EQ(area, c.shrink ? shrunk : Rect(1, 1, 3, 4));
-    for (int y = 0; y < 6; ++y)
-      for (int x = 0; x < 8; ++x) {
-        const int ax = x - 2, ay = y - 1;
-        GX_Pixel8 want = kBefore;
-        if (ay >= 1 && ay < 3 && ax >= (c.shrink ? 2 : 1) && ax <= 2) {
-          if (c.target == K_TargetChannel_Alpha)
-            want.alpha = uint8_t(10 * ax + ay);
-          else
-            want = GX_Pixel8{c.target == K_TargetChannel_RGB ? kBefore.alpha : uint8_t(255),
-                             uint8_t(10 * ax), uint8_t(10 * ay), 0};
-        }
-        EXPECT_EQ(PixelAt<GX_Pixel8>(world->GetLayer(), x, y), want) << "at " << x << "," << y;
+    ExpectPixels8(world->GetLayer(), [&](int x, int y) {
+      const int ax = x - 2, ay = y - 1;
+      GX_Pixel8 want = kBefore;
+      if (ay >= 1 && ay < 3 && ax >= (c.shrink ? 2 : 1) && ax <= 2) {
+        if (c.target == K_TargetChannel_Alpha)
+          want.alpha = uint8_t(10 * ax + ay);
+        else
+          want = GX_Pixel8{c.target == K_TargetChannel_RGB ? kBefore.alpha : uint8_t(255),
+                           uint8_t(10 * ax), uint8_t(10 * ay), 0};
       }
+      return want;
+    });
   }
 }
 
@@ -176,8 +175,7 @@ TEST_F(PixelBasedRender, EmptyOrShrunkToNothingPaintsNothing) {
     EXPECT_EQ(probe.calls.size(), c.shrinks ? 1u : 0u);
     EXPECT_EQ(rec.reports, c.reports);
     EXPECT_EQ(info.context, &rec);
-    for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt<GX_Pixel8>(dest->GetLayer(), x, y), kBefore);
+    ExpectPixels8(dest->GetLayer(), [](int, int) { return kBefore; });
   }
 }
 

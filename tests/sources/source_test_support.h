@@ -24,6 +24,26 @@ inline V_Rect Rect(int top, int left, int bottom, int right) {
   return V_Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
 }
 
+/// A placement: position and anchor in fractions of the destination, rotation in degrees.
+inline K_Transform Xf(double posX = 0, double posY = 0, double rotation = 0, double scaleX = 1,
+                      double scaleY = 1, double aspect = 1, double anchorX = 0, double anchorY = 0) {
+  K_Transform t;
+  t.position = V_Vector2T<double>(posX, posY);
+  t.rotation = rotation;
+  t.scale = V_Vector2T<double>(scaleX, scaleY);
+  t.pixelAspect = aspect;
+  t.anchor = V_Vector2T<double>(anchorX, anchorY);
+  return t;
+}
+
+inline bool operator==(const GX_Pixel8& a, const GX_Pixel8& b) {
+  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+inline std::ostream& operator<<(std::ostream& os, const GX_Pixel8& p) {
+  return os << '(' << int(p.alpha) << ',' << int(p.red) << ',' << int(p.green) << ',' << int(p.blue)
+            << ')';
+}
+
 template <class P>
 P& PixelAt(GX_LayerDef* layer, int x, int y) {
   return *static_cast<P*>(GXp_PixelAddress(*layer, x, y));
@@ -62,6 +82,30 @@ inline double SampleValue(const GX_UnoBuffer& b, int x, int y) {
          : b.GetDepth() == 16 ? b.Row<uint16_t>(y)[x] : b.Row<float>(y)[x];
 }
 
+/// Stores raw value `s` as sample `i` of a row of `depth`, rounded to the sample type.
+inline void StoreSample(void* row, int i, int depth, double s) {
+  if (depth == 8) static_cast<uint8_t*>(row)[i] = uint8_t(std::lround(s));
+  if (depth == 16) static_cast<uint16_t*>(row)[i] = uint16_t(std::lround(s));
+  if (depth == 32) static_cast<float*>(row)[i] = float(s);
+}
+
+/// Checks every pixel of an 8-bit layer against `want(x, y)`.
+inline void ExpectPixels8(GX_LayerDef* layer, const std::function<GX_Pixel8(int, int)>& want) {
+  for (int y = 0; y < layer->height; ++y)
+    for (int x = 0; x < layer->width; ++x)
+      EXPECT_EQ(PixelAt<GX_Pixel8>(layer, x, y), want(x, y)) << "at " << x << "," << y;
+}
+
+/// Checks every pixel of a layer of any depth against raw values `want(x, y)`.
+inline void ExpectPixelsNear(const GX_LayerDef& layer, const std::function<Raw4(int, int)>& want,
+                             double tolerance) {
+  for (int y = 0; y < layer.height; ++y)
+    for (int x = 0; x < layer.width; ++x)
+      for (std::size_t c = 0; c < 4; ++c)
+        EXPECT_NEAR(PixelValues(layer, x, y)[c], want(x, y)[c], tolerance)
+            << "at " << x << "," << y << " channel " << c;
+}
+
 /// A world of `depth` whose pixel (x, y) is `f(x, y)`, raw values rounded to the sample type.
 inline std::unique_ptr<GX_World> MakeWorldAt(int width, int height, int depth,
                                              const std::function<Raw4(int, int)>& f) {
@@ -70,12 +114,7 @@ inline std::unique_ptr<GX_World> MakeWorldAt(int width, int height, int depth,
     for (int x = 0; x < width; ++x) {
       void* p = GXp_PixelAddress(*w->GetLayer(), x, y);
       const Raw4 v = f(x, y);
-      for (int c = 0; c < 4; ++c) {
-        const double s = v[std::size_t(c)];
-        if (depth == 8) static_cast<uint8_t*>(p)[c] = uint8_t(std::lround(s));
-        if (depth == 16) static_cast<uint16_t*>(p)[c] = uint16_t(std::lround(s));
-        if (depth == 32) static_cast<float*>(p)[c] = float(s);
-      }
+      for (int c = 0; c < 4; ++c) StoreSample(p, c, depth, v[std::size_t(c)]);
     }
   return w;
 }
@@ -85,12 +124,7 @@ inline std::unique_ptr<GX_UnoBuffer> MakeMaskAt(int width, int height, int depth
                                                 const std::function<double(int, int)>& f) {
   std::unique_ptr<GX_UnoBuffer> b(new GX_UnoBuffer(width, height, depth));
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const double s = f(x, y) * FullScale(depth);
-      if (depth == 8) b->Row<uint8_t>(y)[x] = uint8_t(std::lround(s));
-      if (depth == 16) b->Row<uint16_t>(y)[x] = uint16_t(std::lround(s));
-      if (depth == 32) b->Row<float>(y)[x] = float(s);
-    }
+    for (int x = 0; x < width; ++x) StoreSample(b->Row<void>(y), x, depth, f(x, y) * FullScale(depth));
   return b;
 }
 
@@ -146,10 +180,3 @@ inline void ExpectWholeAreaMatchesSixteenRowSlices(int width, int height, int de
   EXPECT_EQ(got, LayerBytes(*sliced->GetLayer()));
 }
 
-inline bool operator==(const GX_Pixel8& a, const GX_Pixel8& b) {
-  return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-inline std::ostream& operator<<(std::ostream& os, const GX_Pixel8& p) {
-  return os << '(' << int(p.alpha) << ',' << int(p.red) << ',' << int(p.green) << ',' << int(p.blue)
-            << ')';
-}
