@@ -23,18 +23,10 @@ class SpanKernels : public TrackedTest {};
 
 constexpr Fx16 kOne = kFx16One;
 
+// One row (or a one-row block) without ink or paired rows.
 Kp_SpanArgs Args(const K_BrushMIPMap& map, int level, Fx16 scale, int count, Fx16 u, Fx16 du,
                  Fx16 v, Fx16 dv) {
-  Kp_SpanArgs a;
-  a.pyramid = &map.GetPyramid();
-  a.level = level;
-  a.scale = scale;
-  a.count = count;
-  a.u = u;
-  a.du = du;
-  a.v = v;
-  a.dv = dv;
-  return a;
+  return {&map.GetPyramid(), level, scale, count, u, du, v, dv, 1, 0, nullptr, nullptr, nullptr};
 }
 
 template <class T, class Kernel>
@@ -326,10 +318,7 @@ TEST_F(SpanKernels, UnitStepBlocksAndRaisesMatchTheReferenceAtEveryWidth) {
       for (Fx16 offset : kUnitBlockOffsets) {
         const Kp_SpanArgs a = UnitBlockArgs(map, w, offset, 3, deep);
         std::vector<uint8_t> drawn(std::size_t(a.rows * a.rowBytes), 0xA5);
-        if (deep)
-          kp_ref::BilinearBlock<Px16>(a, reinterpret_cast<uint16_t*>(drawn.data()));
-        else
-          kp_ref::BilinearBlock<Px8>(a, drawn.data());
+        Kp_ReferenceKernels(deep).bilinearBlock(a, drawn.data());
         for (bool avx2 : {false, true}) {
           SCOPED_TRACE(testing::Message() << "offset " << offset << (avx2 ? ", AVX2" : ""));
           std::vector<uint8_t> got(drawn.size(), 0xA5);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -49,6 +50,14 @@ std::vector<int> Range(int first, int last) {
   for (int i = first; i <= last; ++i) r.push_back(i);
   return r;
 }
+
+// A polygon's vertices as {x, y, u, v}, to compare whole.
+std::vector<std::array<double, 4>> Corners(const Kp_TipPolygon& p) {
+  std::vector<std::array<double, 4>> out;
+  for (int i = 0; i < p.vertexCount; ++i) out.push_back({p.vertices[i].x, p.vertices[i].y, p.vertices[i].u, p.vertices[i].v});
+  return out;
+}
+using CornerList = std::vector<std::array<double, 4>>;
 
 std::vector<std::vector<int>> RandomRows(int w, int h, int full, unsigned seed) {
   std::mt19937 rng(seed);
@@ -146,18 +155,12 @@ TEST_F(TipRaster, PolygonSetUp) {
   TestTip tip(TestTip::Flat(10, 6, 255), false);
   K_BrushMIPMap map(tip);
   const Kp_TipPolygon& poly = map.GetPolygon();
-  auto vertices = [&]() { return std::vector<Kp_PolygonVertex>(poly.vertices, poly.vertices + poly.vertexCount); };
 
   map.SetTransform({1, 1}, 0, 1, 1, {20, 10});
   ASSERT_EQ(poly.vertexCount, 4);
   EXPECT_TRUE(poly.axisAligned);
-  const double kExpected[4][4] = {{15, 7, 0, 0}, {25, 7, 10, 0}, {25, 13, 10, 6}, {15, 13, 0, 6}};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(poly.vertices[i].x, kExpected[i][0]);
-    EXPECT_EQ(poly.vertices[i].y, kExpected[i][1]);
-    EXPECT_EQ(poly.vertices[i].u, kExpected[i][2]);
-    EXPECT_EQ(poly.vertices[i].v, kExpected[i][3]);
-  }
+  const CornerList kExpected = {{15, 7, 0, 0}, {25, 7, 10, 0}, {25, 13, 10, 6}, {15, 13, 0, 6}};
+  EXPECT_EQ(Corners(poly), kExpected);
   EXPECT_EQ(map.GetRenderedBounds(), (V_Rect{7, 15, 13, 25}));
 
   // Unturned, the 10 × 6 rectangle is scaled about the centre, its height also by the
@@ -174,7 +177,7 @@ TEST_F(TipRaster, PolygonSetUp) {
     for (int i = 0; i < 4; ++i) {
       EXPECT_NEAR(poly.vertices[i].x, want[i][0], 1e-12) << i;
       EXPECT_NEAR(poly.vertices[i].y, want[i][1], 1e-12) << i;
-      EXPECT_EQ(poly.vertices[i].u, kExpected[i][2]);
+      EXPECT_EQ(poly.vertices[i].u, kExpected[std::size_t(i)][2]);
     }
   }
 
@@ -184,22 +187,15 @@ TEST_F(TipRaster, PolygonSetUp) {
   EXPECT_NEAR(poly.minScale, 0.026, 1e-12);
 
   map.SetTransform({0.7, 0.9}, 25, 1, 1, {20, 10});
-  const auto positive = vertices();
+  CornerList mirroredBack = Corners(poly);
+  for (auto& corner : mirroredBack) corner = {corner[0], corner[1], 10 - corner[2], 6 - corner[3]};
   map.SetTransform({-0.7, -0.9}, 25, 1, 1, {20, 10});
-  const auto mirrored = vertices();
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(mirrored[std::size_t(i)].x, positive[std::size_t(i)].x) << "mirroring moves no vertex";
-    EXPECT_EQ(mirrored[std::size_t(i)].y, positive[std::size_t(i)].y);
-    EXPECT_EQ(mirrored[std::size_t(i)].u, 10 - positive[std::size_t(i)].u);
-    EXPECT_EQ(mirrored[std::size_t(i)].v, 6 - positive[std::size_t(i)].v);
-  }
+  EXPECT_EQ(Corners(poly), mirroredBack) << "mirroring moves no vertex and flips the texture";
   EXPECT_FALSE(poly.axisAligned);
 
   map.SetTransform({1, 1}, 0, 1, 2.0, {20, 10});
-  EXPECT_EQ(poly.vertices[0].x, 17.5) << "pixel aspect 2 halves the width";
-  EXPECT_EQ(poly.vertices[1].x, 22.5);
-  EXPECT_EQ(poly.vertices[0].y, 7);
-  EXPECT_EQ(poly.vertices[2].y, 13);
+  EXPECT_EQ(Corners(poly), (CornerList{{17.5, 7, 0, 0}, {22.5, 7, 10, 0}, {22.5, 13, 10, 6}, {17.5, 13, 0, 6}}))
+      << "pixel aspect 2 halves the width";
 
   // A positive angle turns anticlockwise on the y-down raster: the top-right corner
   // (+5, −3) goes to (−3, −5) at 90 degrees.
@@ -272,12 +268,8 @@ TEST_F(TipRaster, RotationMemoIsPerThread) {
   EXPECT_EQ(other.angle, 0) << "a new thread starts from angle 0";
   EXPECT_EQ(other.cosine, 1);
   EXPECT_EQ(other.sine, 0);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(hit.vertices[i].x, first.vertices[i].x);
-    EXPECT_EQ(hit.vertices[i].y, first.vertices[i].y);
-    EXPECT_EQ(fresh.vertices[i].x, first.vertices[i].x);
-    EXPECT_EQ(fresh.vertices[i].y, first.vertices[i].y);
-  }
+  EXPECT_EQ(Corners(hit), Corners(first));
+  EXPECT_EQ(Corners(fresh), Corners(first));
 }
 
 TEST_F(TipRaster, ShrunkDabKeepsItsMass) {
@@ -339,15 +331,10 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
           const V_Rect box = V_IntersectRect(b, V_Rect{0, 0, extent.y, extent.x});
           const int32_t w = extent.x + 20, h = extent.y + 20;
           GX_UnoBuffer raised(w, h, depth), accumulated(w, h, depth);
+          const std::size_t bytes = std::size_t(raised.GetRowBytes()) * std::size_t(h);
           for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-              const uint32_t v = rng() % 3 == 0 ? 0u : uint32_t(rng() % (deep ? 65536u : 256u));
-              if (deep) {
-                raised.Row<uint16_t>(y)[x] = accumulated.Row<uint16_t>(y)[x] = uint16_t(v);
-              } else {
-                raised.Row<uint8_t>(y)[x] = accumulated.Row<uint8_t>(y)[x] = uint8_t(v);
-              }
-            }
+            for (int32_t x = 0; x < w; ++x) SetUno(&raised, x, y, rng() % 3 == 0 ? 0 : int(rng() % (deep ? 65536u : 256u)));
+          std::memcpy(accumulated.GetData(), raised.GetData(), bytes);
           const V_LPoint origin{int32_t(rng() % 20), int32_t(rng() % 20)};
           if (at.angle != 0 && !Kp_HasAvx2()) {
             EXPECT_FALSE(map.RaiseInto(raised, origin, box));
@@ -361,7 +348,6 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
                                             V_LPoint{origin.x + b.left, origin.y + b.top},
                                             &accumulated),
                     0);
-          const std::size_t bytes = std::size_t(raised.GetRowBytes()) * std::size_t(h);
           ASSERT_EQ(std::memcmp(raised.GetData(), accumulated.GetData(), bytes), 0)
               << "trial " << trial << " offset " << fx << ", " << fy;
         }

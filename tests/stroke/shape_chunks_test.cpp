@@ -48,6 +48,14 @@ long ReadInto(K_Shape* shape, const Bytes& bytes) {
   return code == -1 ? 0 : code;
 }
 
+// What `shape` writes into a new memory file.
+Bytes Written(K_Shape* shape) {
+  DKF_ScFile f;
+  EXPECT_EQ(DKF_NewMemoryFile(f.Out()), 0);
+  shape->WriteExtraChunks(f.Get());
+  return FileBytes(f.Get());
+}
+
 class ShapeChunks : public TrackedTest {};
 
 TEST_F(ShapeChunks, ParameterCodesAndUnknownIndex) {
@@ -69,9 +77,6 @@ TEST_F(ShapeChunks, ParameterCodesAndUnknownIndex) {
 TEST_F(ShapeChunks, DefaultStrokeWritesExactBytes) {
   std::unique_ptr<K_Shape> shape(K_Shape::MakeDefault());
   ASSERT_TRUE(shape);
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
-  shape->WriteExtraChunks(f.Get());
   const Bytes param = Cat({Str("xxxx"), Be32(24), kD0, kF1, kD1, kF1});
   auto paramChunk = [&](const char* tag) { return Cat({Str(tag), Bytes(param.begin() + 4, param.end())}); };
   const Bytes expected = Cat({
@@ -83,7 +88,7 @@ TEST_F(ShapeChunks, DefaultStrokeWritesExactBytes) {
       paramChunk("rndn"),
   });
   EXPECT_EQ(expected.size(), 238u);
-  EXPECT_EQ(FileBytes(f.Get()), expected);
+  EXPECT_EQ(Written(shape.get()), expected);
 }
 
 TEST_F(ShapeChunks, RecordedStrokeRoundTripsOnDiskAndInMemory) {
@@ -202,14 +207,11 @@ TEST_F(ShapeChunks, ReadsHandMadeLists) {
 TEST_F(ShapeChunks, ASpacingByteOf7IsWrittenBackAs1) {
   K_Shape shape;
   ASSERT_EQ(ReadInto(&shape, List("pnts", Chunk("tpsp", Cat({kD1, {7}})))), 0);
-  DKF_ScFile f;
-  ASSERT_EQ(DKF_NewMemoryFile(f.Out()), 0);
-  shape.WriteExtraChunks(f.Get());
   const Bytes expected = Cat({Str("LIST"), Be32(4 + 56 + 9 + 1), Str("pnts"),
                               Str("tmds"), Be32(0), Str("tpsp"), Be32(9), kD1, {1}, {0},
                               Str("dmtr"), Be32(0), Str("optc"), Be32(0), Str("flow"), Be32(0),
                               Str("angl"), Be32(0), Str("rndn"), Be32(0)});
-  EXPECT_EQ(FileBytes(f.Get()), expected);
+  EXPECT_EQ(Written(&shape), expected);
 }
 
 TEST_F(ShapeChunks, BrokenListsThrowTheHostCode) {

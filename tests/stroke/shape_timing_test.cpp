@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -11,20 +12,21 @@
 namespace {
 
 using Pt = V_Vector2T<float>;
-void Append(K_Shape* s, double t, double x, double y, bool unmoved = false) {
-  PaintPointerEvent e = Event(t, x, y);
-  e.addIfUnmoved = unmoved;
-  Append(s, e);
+using Samples = std::vector<std::array<double, 3>>;  // time, x, y
+
+// A stroke recorded from `samples`, each added even when unmoved if `unmoved`.
+std::unique_ptr<K_Shape> Recorded(const Samples& samples, bool unmoved = false) {
+  auto s = std::make_unique<K_Shape>();
+  for (const auto& m : samples) {
+    PaintPointerEvent e = Event(m[0], m[1], m[2]);
+    e.addIfUnmoved = unmoved;
+    Append(s.get(), e);
+  }
+  return s;
 }
 
 // Straight segments of lengths 1 and 3: (0,0) → (1,0) → (1,3).
-std::unique_ptr<K_Shape> OneThree(double lastTime) {
-  auto s = std::make_unique<K_Shape>();
-  Append(s.get(), 0, 0, 0);
-  Append(s.get(), 1, 1, 0);
-  Append(s.get(), lastTime, 1, 3);
-  return s;
-}
+std::unique_ptr<K_Shape> OneThree(double lastTime) { return Recorded({{0, 0, 0}, {1, 1, 0}, {lastTime, 1, 3}}); }
 
 // Times exact to 1e-12, arc positions exact.
 void ExpectDistances(const K_Shape& s, const Entries& want) {
@@ -59,20 +61,18 @@ TEST_F(ShapeTiming, MakeFromHostShapeTimesByArcLength) {
 
 TEST_F(ShapeTiming, SetConstantVelocity) {
   // Samples (time, point), added even when unmoved.
-  struct Case { const char* name; std::vector<std::pair<double, Pt>> samples; Entries want; };
+  struct Case { const char* name; Samples samples; Entries want; };
   const Case cases[] = {
-      {"lengths 1 and 3 over 8", {{0, {0, 0}}, {1, {1, 0}}, {8, {1, 3}}}, {{0, 0}, {2, 1}, {8, 2}}},
-      {"single vertex unchanged", {{0.5, {0.2f, 0.2f}}}, {{0.5, 0}}},
+      {"lengths 1 and 3 over 8", {{0, 0, 0}, {1, 1, 0}, {8, 1, 3}}, {{0, 0}, {2, 1}, {8, 2}}},
+      {"single vertex unchanged", {{0.5, 0.2f, 0.2f}}, {{0.5, 0}}},
       // No length: vertices spread evenly over the duration instead of dividing by 0.
-      {"zero length", {{0, {0.5f, 0.5f}}, {1, {0.5f, 0.5f}}, {6, {0.5f, 0.5f}}},
-       {{0, 0}, {3, 1}, {6, 2}}},
+      {"zero length", {{0, 0.5, 0.5}, {1, 0.5, 0.5}, {6, 0.5, 0.5}}, {{0, 0}, {3, 1}, {6, 2}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    K_Shape s;
-    for (const auto& sample : c.samples) Append(&s, sample.first, sample.second.x, sample.second.y, true);
-    s.SetConstantVelocity();
-    ExpectDistances(s, c.want);
+    const std::unique_ptr<K_Shape> s = Recorded(c.samples, true);
+    s->SetConstantVelocity();
+    ExpectDistances(*s, c.want);
   }
 }
 
@@ -121,37 +121,31 @@ TEST_F(ShapeTiming, CurvesLengthsAndPoints) {
 
 TEST_F(ShapeTiming, EvaluateAtZeroIsTheVertexExactly) {
   // A curved segment whose arc-length evaluation at 0 is not needed at all.
-  K_Shape s;
-  Append(&s, 0, 0.1, 0.7);
-  Append(&s, 1, 0.3, 0.2);
-  Append(&s, 2, 0.9, 0.4);
+  const std::unique_ptr<K_Shape> s = Recorded({{0, 0.1, 0.7}, {1, 0.3, 0.2}, {2, 0.9, 0.4}});
   const double smooth = 1;
-  ASSERT_EQ(s.MakeTangentsRavlo(&smooth), 0);
+  ASSERT_EQ(s->MakeTangentsRavlo(&smooth), 0);
   CRVTableCache tables;
   V_Vector2T<double> p;
-  s.EvaluateAtSValue(0, 1, tables.Slot(1), &p);
+  s->EvaluateAtSValue(0, 1, tables.Slot(1), &p);
   EXPECT_EQ(p, V_Vector2T<double>(0.3f, 0.2f));
   EXPECT_EQ(tables.Built(), 0u);
 }
 
 TEST_F(ShapeTiming, ShapeGetValues) {
   // Two straight segments (0,0) → (4,0) → (4,4), one time unit each.
-  K_Shape s;
-  Append(&s, 0, 0, 0);
-  Append(&s, 1, 4, 0);
-  Append(&s, 2, 4, 4);
+  const std::unique_ptr<K_Shape> s = Recorded({{0, 0, 0}, {1, 4, 0}, {2, 4, 4}});
   std::vector<V_Vector2T<float>> out = {{9, 9}};
-  s.ShapeGetValues(0.5, 0.5, 4, &out);
+  s->ShapeGetValues(0.5, 0.5, 4, &out);
   EXPECT_EQ(out.size(), 1u);  // untouched
 
-  s.ShapeGetValues(0, 1, 4, &out);
+  s->ShapeGetValues(0, 1, 4, &out);
   ASSERT_EQ(out.size(), 8u);  // ends on the last vertex: nothing cut
   EXPECT_EQ(out[0], Pt(0, 0));
   EXPECT_EQ(out[4], Pt(4, 0));
 
   // Positions 0.5 … 1.5: half of each segment's samples. Handles on the vertices
   // make B(t) = 4·(3t² − 2t³) along each segment.
-  s.ShapeGetValues(0.25, 0.75, 4, &out);
+  s->ShapeGetValues(0.25, 0.75, 4, &out);
   ASSERT_EQ(out.size(), 4u);
   EXPECT_FLOAT_EQ(out[0].x, 2.0f);
   EXPECT_FLOAT_EQ(out[1].x, 3.375f);
@@ -159,7 +153,7 @@ TEST_F(ShapeTiming, ShapeGetValues) {
   EXPECT_FLOAT_EQ(out[3].y, 0.625f);
 
   // Ending exactly on vertex 1 keeps segment 1 out.
-  s.ShapeGetValues(0, 0.5, 4, &out);
+  s->ShapeGetValues(0, 0.5, 4, &out);
   EXPECT_EQ(out.size(), 4u);
   K_Shape empty;
   empty.ShapeGetValues(0, 1, 4, &out);

@@ -74,10 +74,8 @@ TEST_F(TimeLookup, SpacingAtEndOfTableIsAReportedError) {
 
 TEST_F(TimeLookup, PlaceCursorAtOrBefore) {
   const K_Shape::ParamTable table = {{1, 0}, {2, 0}, {3, 0}};
-  EXPECT_EQ(PlaceCursorAtOrBefore(table, 0.5) - table.cbegin(), 0);
-  EXPECT_EQ(PlaceCursorAtOrBefore(table, 2.0) - table.cbegin(), 1);
-  EXPECT_EQ(PlaceCursorAtOrBefore(table, 2.5) - table.cbegin(), 1);
-  EXPECT_EQ(PlaceCursorAtOrBefore(table, 7.0) - table.cbegin(), 2);
+  for (const auto& [t, index] : {std::pair{0.5, 0}, {2.0, 1}, {2.5, 1}, {7.0, 2}})
+    EXPECT_EQ(PlaceCursorAtOrBefore(table, t) - table.cbegin(), index) << t;
   const K_Shape::ParamTable empty;
   EXPECT_EQ(PlaceCursorAtOrBefore(empty, 1.0), empty.cend());
 }

@@ -7,6 +7,7 @@
 
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
+#include "stroke_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -18,14 +19,7 @@ constexpr double kLayer = 64;  // px; relative coordinates are px / 64, exact in
 struct Sample { double time, xPx, yPx; bool spacing; float diameter = 1, opacity = 1; };
 
 void Append(K_Shape* s, const Sample& m) {
-  PaintPointerEvent e;
-  e.time = m.time;
-  e.x = m.xPx / kLayer;
-  e.y = m.yPx / kLayer;
-  e.useSpacing = m.spacing;
-  e.params[K_StrokeParam_Diameter] = m.diameter;
-  e.params[K_StrokeParam_Opacity] = m.opacity;
-  EXPECT_EQ(s->AppendVertex(&e), 0);
+  Append(s, Event(m.time, m.xPx / kLayer, m.yPx / kLayer, m.spacing, {m.diameter, m.opacity, 1, 0, 1}));
 }
 
 std::unique_ptr<K_Shape> Stroke(std::initializer_list<Sample> samples) {
@@ -35,17 +29,24 @@ std::unique_ptr<K_Shape> Stroke(std::initializer_list<Sample> samples) {
 }
 
 Tips Place(const K_Shape& s, const K_StrokeGlobalProperties& props, Kp_TipLocationCache* cache,
-           GX_ProgressInfo* progress = nullptr) {
+           GX_ProgressInfo* progress = nullptr, double pixelAspect = 1.0) {
   const V_Rect layer{0, 0, int16_t(kLayer), int16_t(kLayer)};
   Kp_StrokeTipLocsAndParams out;
-  s.GetTipParamsList(progress, &layer, 1.0, &props, cache, &out);
+  s.GetTipParamsList(progress, &layer, pixelAspect, &props, cache, &out);
   EXPECT_EQ(out.endTime, s.GetStrokeDuration());
   return out.tips;
 }
 
-Tips PlaceFresh(const K_Shape& s, const K_StrokeGlobalProperties& props) {
+Tips PlaceFresh(const K_Shape& s, const K_StrokeGlobalProperties& props, double pixelAspect = 1.0) {
   Kp_TipLocationCache cache;
-  return Place(s, props, &cache);
+  return Place(s, props, &cache, nullptr, pixelAspect);
+}
+
+K_StrokeGlobalProperties Props(double diameter, double spacing) {
+  K_StrokeGlobalProperties props;
+  props.diameter = diameter;
+  props.spacing = spacing;
+  return props;
 }
 
 class TipPlacement : public TrackedTest {};
@@ -98,9 +99,7 @@ TEST_F(TipPlacement, StepLengthAndItsFloors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    K_StrokeGlobalProperties props;
-    props.diameter = c.diameter;
-    props.spacing = c.spacing;
+    K_StrokeGlobalProperties props = Props(c.diameter, c.spacing);
     props.roundness = c.roundness;
     const Tips tips = PlaceFresh(*s, props);
     ASSERT_GE(tips.size(), 3u);
@@ -129,9 +128,7 @@ TEST_F(TipPlacement, GrowingStrokeGivesTheSameTipsAsOneCall) {
   for (Sample& m : samples) m.opacity = float(0.5 + 0.1 * m.time);
   K_Shape full;
   for (const Sample& m : samples) Append(&full, m);
-  K_StrokeGlobalProperties props;
-  props.diameter = 7;
-  props.spacing = 0.3;
+  const K_StrokeGlobalProperties props = Props(7, 0.3);
   const Tips once = PlaceFresh(full, props);
   ASSERT_GT(once.size(), 20u);
 
@@ -195,11 +192,10 @@ TEST_F(TipPlacement, ScaleSpreadsTipsWithoutAddingAny) {
   ASSERT_GT(plain.size(), 5u);
   for (size_t i = 1; i < plain.size(); ++i) {
     SCOPED_TRACE(i);
-    const double d1 = std::hypot(plain[i].location.x - plain[i - 1].location.x,
-                                 plain[i].location.y - plain[i - 1].location.y);
-    const double d2 = std::hypot(scaled[i].location.x - scaled[i - 1].location.x,
-                                 scaled[i].location.y - scaled[i - 1].location.y);
-    EXPECT_NEAR(d2, 2 * d1, 1e-9);
+    const auto step = [i](const Tips& t) {
+      return std::hypot(t[i].location.x - t[i - 1].location.x, t[i].location.y - t[i - 1].location.y);
+    };
+    EXPECT_NEAR(step(scaled), 2 * step(plain), 1e-9);
     EXPECT_EQ(scaled[i].time, plain[i].time);
   }
 }
@@ -298,10 +294,7 @@ TEST_F(TipPlacement, InvalidInputsReportInOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Y_ResetVerificationReports();
-    K_StrokeGlobalProperties props;
-    props.spacing = c.spacing;
-    props.diameter = c.diameter;
-    EXPECT_EQ(ThrownCode([&] { PlaceFresh(*c.shape, props); }), 3);
+    EXPECT_EQ(ThrownCode([&] { PlaceFresh(*c.shape, Props(c.diameter, c.spacing)); }), 3);
     EXPECT_EQ(Y_LastVerificationReport().message, c.message);
     EXPECT_EQ(Y_LastVerificationReport().count, 1);
   }
@@ -312,11 +305,7 @@ TEST_F(TipPlacement, InvalidInputsReportInOrder) {
   EXPECT_EQ(ThrownCode([&] { Place(*good, K_StrokeGlobalProperties(), &broken); }), 3);
   EXPECT_EQ(Y_LastVerificationReport().message, "WARNING: Paint system unable to calculate next tip.");
 
-  const V_Rect layer{0, 0, 64, 64};
-  Kp_StrokeTipLocsAndParams out;
-  Kp_TipLocationCache cache;
-  K_StrokeGlobalProperties props;
-  EXPECT_EQ(ThrownCode([&] { good->GetTipParamsList(nullptr, &layer, 0, &props, &cache, &out); }), 3);
+  EXPECT_EQ(ThrownCode([&] { PlaceFresh(*good, K_StrokeGlobalProperties(), 0); }), 3);
   EXPECT_EQ(Y_LastVerificationReport().message, "pixel aspect 0 is not a positive finite number");
 }
 

@@ -14,9 +14,10 @@ namespace {
 
 class BrushMipmap : public TrackedTest {};
 
-template <class T>
+// Sample (x, y) of level k, at the pyramid's depth.
 int Sample(const Kp_MIPPyramid& p, int k, int x, int y) {
-  return reinterpret_cast<const T*>(p.levels[k] + std::ptrdiff_t(y) * p.rowBytes[k])[x];
+  const unsigned char* row = p.levels[k] + std::ptrdiff_t(y) * p.rowBytes[k];
+  return p.bitsPerSample == 16 ? reinterpret_cast<const uint16_t*>(row)[x] : row[x];
 }
 
 TEST(HalveLine, FilterRoundsAndClamps) {
@@ -49,32 +50,21 @@ TEST(MipLevels, CountFollowsLongerSide) {
   for (const Case& c : kCases) EXPECT_EQ(Kp_MIPLevelCount(c.side), c.levels) << c.side;
 }
 
-TEST_F(BrushMipmap, OnePixelTipHalvesTwice) {
-  TestTip tip({{255}}, false);
-  K_BrushMIPMap map(tip);
-  const Kp_MIPPyramid& p = map.GetPyramid();
-  ASSERT_EQ(p.levelCount, 3);
-  const int expected[3] = {255, 64, 16};
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(p.Width(k), 1);
-    EXPECT_EQ(p.Height(k), 1);
-    EXPECT_EQ(Sample<uint8_t>(p, k, 0, 0), expected[k]) << k;
-  }
-}
-
 TEST_F(BrushMipmap, HeaderAndLevelSizes) {
   struct Case {
-    const char* name; int w, h; bool deep;
+    const char* name; int w, h, value; bool deep;
     std::vector<std::pair<int, int>> sizes;  // width, height per level
+    std::vector<int> firstSamples;           // sample (0, 0) per level, if given
   };
   const Case kCases[] = {
-      {"4 x 4", 4, 4, false, {{4, 4}, {3, 3}, {2, 2}, {2, 2}, {2, 2}}},
-      {"5 x 2 deep", 5, 2, true, {{5, 2}, {3, 2}, {2, 2}, {2, 2}, {2, 2}, {2, 2}}},
-      {"1 x 9", 1, 9, false, {{1, 9}, {1, 5}, {1, 3}, {1, 2}, {1, 2}, {1, 2}, {1, 2}}},
+      {"4 x 4", 4, 4, 9, false, {{4, 4}, {3, 3}, {2, 2}, {2, 2}, {2, 2}}, {}},
+      {"5 x 2 deep", 5, 2, 9, true, {{5, 2}, {3, 2}, {2, 2}, {2, 2}, {2, 2}, {2, 2}}, {}},
+      {"1 x 9", 1, 9, 9, false, {{1, 9}, {1, 5}, {1, 3}, {1, 2}, {1, 2}, {1, 2}, {1, 2}}, {}},
+      {"one pixel halves twice", 1, 1, 255, false, {{1, 1}, {1, 1}, {1, 1}}, {255, 64, 16}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    TestTip tip(TestTip::Flat(c.w, c.h, 9), c.deep);
+    TestTip tip(TestTip::Flat(c.w, c.h, c.value), c.deep);
     K_BrushMIPMap map(tip);
     const Kp_MIPPyramid& p = map.GetPyramid();
     const int bytes = c.deep ? 2 : 1;
@@ -88,6 +78,9 @@ TEST_F(BrushMipmap, HeaderAndLevelSizes) {
       EXPECT_EQ(p.Height(k), c.sizes[std::size_t(k)].second) << k;
       EXPECT_EQ(p.rowBytes[k], (p.Width(k) + 2) * bytes) << k;
       samples += (p.Width(k) + 2) * (p.Height(k) + 2);
+      if (!c.firstSamples.empty()) {
+        EXPECT_EQ(Sample(p, k, 0, 0), c.firstSamples[std::size_t(k)]) << k;
+      }
       if (k > 0) {
         // Levels follow each other: the previous level's last border row ends where
         // this level's top border row starts.
@@ -110,22 +103,21 @@ TEST_F(BrushMipmap, BordersReadZeroOnEveryLevel) {
     const Kp_MIPPyramid& p = map.GetPyramid();
     ASSERT_EQ(p.levelCount, 9);
     for (int k = 0; k < p.levelCount; ++k) {
-      auto at = [&](int x, int y) { return deep ? Sample<uint16_t>(p, k, x, y) : Sample<uint8_t>(p, k, x, y); };
       for (int x = -1; x <= p.Width(k); ++x) {
-        EXPECT_EQ(at(x, -1), 0) << k;
-        EXPECT_EQ(at(x, p.Height(k)), 0) << k;
+        EXPECT_EQ(Sample(p, k, x, -1), 0) << k;
+        EXPECT_EQ(Sample(p, k, x, p.Height(k)), 0) << k;
       }
       for (int y = 0; y < p.Height(k); ++y) {
-        EXPECT_EQ(at(-1, y), 0) << k;
-        EXPECT_EQ(at(p.Width(k), y), 0) << k;
+        EXPECT_EQ(Sample(p, k, -1, y), 0) << k;
+        EXPECT_EQ(Sample(p, k, p.Width(k), y), 0) << k;
         for (int x = 0; x < p.Width(k); ++x) {
-          EXPECT_GE(at(x, y), 0);
-          EXPECT_LE(at(x, y), full);
+          EXPECT_GE(Sample(p, k, x, y), 0);
+          EXPECT_LE(Sample(p, k, x, y), full);
         }
       }
     }
     // A flat interior stays full away from the edges of level 1.
-    EXPECT_EQ(deep ? Sample<uint16_t>(p, 1, 9, 5) : Sample<uint8_t>(p, 1, 9, 5), full);
+    EXPECT_EQ(Sample(p, 1, 9, 5), full);
   }
 }
 
@@ -155,11 +147,11 @@ TEST_F(BrushMipmap, LevelsAreSeparableHalvings) {
     std::vector<int> col;
     for (const auto& r : h) col.push_back(r[std::size_t(x)]);
     const std::vector<int> v = halve(col);
-    for (int y = 0; y < 3; ++y) EXPECT_EQ(Sample<uint8_t>(p, 1, x, y), v[std::size_t(y)]) << x << "," << y;
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(Sample(p, 1, x, y), v[std::size_t(y)]) << x << "," << y;
   }
   // Level 0 is the tip itself, unchanged.
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(Sample<uint8_t>(p, 0, x, y), rows[std::size_t(y)][std::size_t(x)]);
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(Sample(p, 0, x, y), rows[std::size_t(y)][std::size_t(x)]);
 }
 
 TEST_F(BrushMipmap, UntransformedMapHasNoBoundsAndDrawsNothing) {
@@ -167,10 +159,10 @@ TEST_F(BrushMipmap, UntransformedMapHasNoBoundsAndDrawsNothing) {
   K_BrushMIPMap map(tip);
   EXPECT_EQ(map.GetRenderedBounds(), V_Rect{});
   GX_UnoBuffer dst(4, 4, 8);
-  ASSERT_EQ(GX_FillUnoBuffer(9, &dst), 0);
+  FillUno(&dst, 9);
   map.RenderInto(dst);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(dst.Row<uint8_t>(y)[x], 9);
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(UnoAt(dst, x, y), 9);
 }
 
 }  // namespace

@@ -148,22 +148,18 @@ TEST_F(BrushTip, AngleNinetyTransposesAnEllipse) {
 }
 
 TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
-  K_ComputedBrushTip table(24, 0.3, 0.8, 30, false, false);
-  K_TipNoise noise(7);
-  K_ComputedBrushTip dither(24, 0.3, 0.8, 30, true, false, &noise);
+  const auto tip8 = [](bool dither, K_TipNoise* noise) {
+    return Samples<uint8_t>(K_ComputedBrushTip(24, 0.3, 0.8, 30, dither, false, noise));
+  };
+  const auto tip16 = [](bool dither) { return Samples<uint16_t>(K_ComputedBrushTip(24, 0.3, 0.8, 30, dither, true)); };
+  K_TipNoise noise(7), other(8);
+  const auto t = tip8(false, nullptr);
+  const auto d = tip8(true, &noise);
   noise.Seed(7);
-  K_ComputedBrushTip again(24, 0.3, 0.8, 30, true, false, &noise);
-  K_TipNoise other(8);
-  K_ComputedBrushTip reseeded(24, 0.3, 0.8, 30, true, false, &other);
-  K_ComputedBrushTip deep(24, 0.3, 0.8, 30, false, true);
-  K_ComputedBrushTip deepDither(24, 0.3, 0.8, 30, true, true);
-  const auto t = Samples<uint8_t>(table);
-  const auto d = Samples<uint8_t>(dither);
-  const auto d2 = Samples<uint8_t>(again);
-  const auto h = Samples<uint16_t>(deep);
-  EXPECT_EQ(d, d2) << "same seed, same tip";
-  EXPECT_NE(d, Samples<uint8_t>(reseeded)) << "another seed, other noise";
-  EXPECT_EQ(h, Samples<uint16_t>(deepDither)) << "dithering does nothing at 16 bits";
+  const auto h = tip16(false);
+  EXPECT_EQ(d, tip8(true, &noise)) << "same seed, same tip";
+  EXPECT_NE(d, tip8(true, &other)) << "another seed, other noise";
+  EXPECT_EQ(h, tip16(true)) << "dithering does nothing at 16 bits";
   int bumped = 0;
   for (std::size_t y = 0; y < t.size(); ++y)
     for (std::size_t x = 0; x < t[0].size(); ++x) {

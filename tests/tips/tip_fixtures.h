@@ -10,6 +10,15 @@
 
 #include "kstroke/brush_tip.h"
 
+/// Sets sample (x, y) of an 8- or 16-bit buffer to `value`.
+inline void SetUno(GX_UnoBuffer* b, int x, int y, int value) {
+  if (b->GetDepth() == 16) {
+    b->Row<uint16_t>(y)[x] = static_cast<uint16_t>(value);
+  } else {
+    b->Row<uint8_t>(y)[x] = static_cast<uint8_t>(value);
+  }
+}
+
 class TestTip : public K_BrushTip {
 public:
   /// `rows` top to bottom, all of one width.
@@ -18,12 +27,7 @@ public:
     const short w = static_cast<short>(rows.empty() ? 0 : rows[0].size());
     AllocateTipBuffer({w, h}, deep);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        if (deep)
-          tipBuffer->Row<uint16_t>(y)[x] = static_cast<uint16_t>(rows[std::size_t(y)][std::size_t(x)]);
-        else
-          tipBuffer->Row<uint8_t>(y)[x] = static_cast<uint8_t>(rows[std::size_t(y)][std::size_t(x)]);
-      }
+      for (int x = 0; x < w; ++x) SetUno(tipBuffer, x, y, rows[std::size_t(y)][std::size_t(x)]);
   }
   /// A w × h tip holding `value` everywhere.
   static std::vector<std::vector<int>> Flat(int w, int h, int value) {

@@ -40,22 +40,41 @@ Drawing Draw(BrushTipRec& rec) {
   paint_brushtip::DrawTipOutline(&context, rec);
   Drawing d;
   d.ops = surface->GetOps();
-  for (const auto& op : d.ops) {
-    if (op.kind == Kind::kStrokePath) {
-      d.strokes.push_back({op.path, op.pathId, op.penColor, op.penWidth, op.current});
-    }
-  }
+  for (const auto& op : d.ops)
+    if (op.kind == Kind::kStrokePath) d.strokes.push_back({op.path, op.pathId, op.penColor, op.penWidth, op.current});
   d.pens = supplier.PensMade();
   d.pathsMade = supplier.PathsMade();
   return d;
 }
 
-BrushTipRec Rec(double diameter, double hardness, double zoom = 1.0) {
+BrushTipRec Rec(double diameter, double hardness, double zoom = 1.0, double roundness = 100, double angle = 0,
+                int32_t style = 0) {
   BrushTipRec rec;
   rec.diameter = diameter;
   rec.hardness = hardness;
   rec.zoom = zoom;
+  rec.roundness = roundness;
+  rec.angle = angle;
+  rec.style = style;
   return rec;
+}
+
+// A point (an ink::Point or a record's centre) at (x, y), within `tolerance`.
+template <class P>
+void ExpectAt(const P& p, double x, double y, double tolerance = 0) {
+  EXPECT_NEAR(p.x, x, tolerance);
+  EXPECT_NEAR(p.y, y, tolerance);
+}
+
+// The code of the ink::Error `f` throws; -1 when it throws none.
+template <class F>
+int32_t InkErrorCode(F&& f) {
+  try {
+    f();
+  } catch (const ink::Error& e) {
+    return e.code();
+  }
+  return -1;
 }
 
 bool SameColor(const ink::Color& a, const ink::Color& b) {
@@ -109,14 +128,12 @@ TEST_F(TipOutline, CircleRadiiCentresAndPens) {
     rec.showHardness = c.showHardness;
     const Drawing d = Draw(rec);
 
-    EXPECT_EQ(rec.center.x, c.centre);
-    EXPECT_EQ(rec.center.y, c.centre);
+    ExpectAt(rec.center, c.centre, c.centre);
     ASSERT_EQ(d.strokes.size(), 4u);  // outline and core: shadow, then colour
     const auto outer = Arcs(d.strokes[0].path);
     ASSERT_GE(outer.size(), 1u);
     EXPECT_FLOAT_EQ(outer[0].radius, c.outerRadius);
-    EXPECT_EQ(outer[0].point.x, c.centre);
-    EXPECT_EQ(outer[0].point.y, c.centre);
+    ExpectAt(outer[0].point, c.centre, c.centre);
     EXPECT_EQ(outer[0].startDeg, 0.0f);
     EXPECT_EQ(outer[0].sweepDeg, 360.0f);
     const auto core = Arcs(d.strokes[1].path);
@@ -138,9 +155,7 @@ TEST_F(TipOutline, CircleRadiiCentresAndPens) {
 }
 
 TEST_F(TipOutline, ShadowThenColourInSavedStates) {
-  BrushTipRec rec = Rec(100, 0);
-  rec.roundness = 50;
-  rec.style = 1;
+  BrushTipRec rec = Rec(100, 0, 1, 50, 0, 1);
   const Drawing d = Draw(rec);
 
   const Kind kExpected[] = {
@@ -182,8 +197,7 @@ TEST_F(TipOutline, ShadowOffsetTurnsWithTheAngle) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    BrushTipRec rec = Rec(100, 100);
-    rec.angle = c.angle;
+    BrushTipRec rec = Rec(100, 100, 1, 100, c.angle);
     const Drawing d = Draw(rec);
     // The shadow translation is the concatenation right before the first stroke.
     const ink::RecordedOp* shadow = nullptr;
@@ -230,10 +244,8 @@ TEST_F(TipOutline, ShapeTransformSquashesTurnsAndStretchesAboutTheCentre) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    BrushTipRec rec = Rec(100, 100);
+    BrushTipRec rec = Rec(100, 100, 1, c.roundness, c.angle);
     rec.center = {60, 70};
-    rec.roundness = c.roundness;
-    rec.angle = c.angle;
     rec.scale = {c.sx, c.sy};
     const Drawing d = Draw(rec);
 
@@ -244,15 +256,9 @@ TEST_F(TipOutline, ShapeTransformSquashesTurnsAndStretchesAboutTheCentre) {
                               [](const ink::RecordedOp& op) { return op.kind == Kind::kConcat; }),
                 1);  // the shadow only
     }
-    const ink::Point p0 = colour.Apply({110, 70});
-    const ink::Point p1 = colour.Apply({60, 120});
-    const ink::Point pc = colour.Apply({60, 70});
-    EXPECT_NEAR(pc.x, 60, 1e-4);
-    EXPECT_NEAR(pc.y, 70, 1e-4);
-    EXPECT_NEAR(p0.x - 60, c.x0, 1e-4);
-    EXPECT_NEAR(p0.y - 70, c.y0, 1e-4);
-    EXPECT_NEAR(p1.x - 60, c.x1, 1e-4);
-    EXPECT_NEAR(p1.y - 70, c.y1, 1e-4);
+    ExpectAt(colour.Apply({60, 70}), 60, 70, 1e-4);
+    ExpectAt(colour.Apply({110, 70}), 60 + c.x0, 70 + c.y0, 1e-4);
+    ExpectAt(colour.Apply({60, 120}), 60 + c.x1, 70 + c.y1, 1e-4);
   }
 }
 
@@ -260,15 +266,12 @@ TEST_F(TipOutline, ShapeTransformSquashesTurnsAndStretchesAboutTheCentre) {
 // ==================================================================================
 
 TEST_F(TipOutline, TinyOutlineGetsTicksAndLosesItsShape) {
-  BrushTipRec rec = Rec(3, 100);
-  rec.roundness = 40;
-  rec.angle = 30;
+  BrushTipRec rec = Rec(3, 100, 1, 40, 30);
   rec.scale = {2, 1};
   const Drawing d = Draw(rec);
 
   EXPECT_EQ(rec.roundness, 100.0);
-  EXPECT_EQ(rec.center.x, 5.0f);  // floor(3 × 2 × 0.5) + 2
-  EXPECT_EQ(rec.center.y, 3.0f);  // floor(1.5) + 2
+  ExpectAt(rec.center, 5, 3);  // floor(3 × 2 × 0.5) + 2, floor(1.5) + 2
   ASSERT_EQ(d.pens.size(), 2u);
   EXPECT_EQ(d.pens[0].second, 1.0f);
   ASSERT_EQ(d.strokes.size(), 4u);
@@ -285,10 +288,8 @@ TEST_F(TipOutline, TinyOutlineGetsTicksAndLosesItsShape) {
     const auto& to = a[2 + 2 * t];
     EXPECT_EQ(from.kind, ElemKind::kMoveTo);
     EXPECT_EQ(to.kind, ElemKind::kLineTo);
-    EXPECT_EQ(from.point.x, 5 + kTicks[t][0]);
-    EXPECT_EQ(from.point.y, 3 + kTicks[t][1]);
-    EXPECT_EQ(to.point.x, 5 + kTicks[t][2]);
-    EXPECT_EQ(to.point.y, 3 + kTicks[t][3]);
+    ExpectAt(from.point, 5 + kTicks[t][0], 3 + kTicks[t][1]);
+    ExpectAt(to.point, 5 + kTicks[t][2], 3 + kTicks[t][3]);
   }
 }
 
@@ -308,11 +309,8 @@ TEST_F(TipOutline, CentreMarkFollowsStyleAndSize) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    BrushTipRec rec = Rec(c.diameter, 100);
-    rec.style = c.style;
+    BrushTipRec rec = Rec(c.diameter, 100, 1, 30, 20, c.style);  // the mark must ignore the shape transform
     rec.center = {50, 60};
-    rec.roundness = 30;  // the mark must ignore the shape transform
-    rec.angle = 20;
     const Drawing d = Draw(rec);
 
     EXPECT_TRUE(SameColor(d.strokes[2].color, c.colour));
@@ -354,45 +352,33 @@ TEST_F(TipOutline, GivenCentreComponentsAreKept) {
   rec.center = {10.25f, -1};
   rec.scale = {3, 1};
   const Drawing d = Draw(rec);
-  EXPECT_EQ(rec.center.x, 10.25f);
-  EXPECT_EQ(rec.center.y, 52.0f);
+  ExpectAt(rec.center, 10.25, 52);
   EXPECT_EQ(Arcs(d.strokes[0].path)[0].point.x, 10.25f);
   EXPECT_EQ(rec.roundness, 100.0);
 
   rec.center = {-1, 7.5f};
   Draw(rec);
-  EXPECT_EQ(rec.center.x, 152.0f);  // floor(100 × 3 × 0.5) + 2
-  EXPECT_EQ(rec.center.y, 7.5f);
+  ExpectAt(rec.center, 152, 7.5);  // floor(100 × 3 × 0.5) + 2
 }
 
 // Release and balance on failure
 // ==================================================================================
 
 TEST_F(TipOutline, FailuresReleaseEverythingAndBalanceTheSurface) {
-  BrushTipRec base = Rec(100, 50);
+  BrushTipRec base = Rec(100, 50, 1, 50, 0, 1);
   base.showHardness = true;
-  base.style = 1;
-  base.roundness = 50;
-  const std::size_t opCount = [&] {
-    BrushTipRec rec = base;
-    return Draw(rec).ops.size();
-  }();
-  ASSERT_EQ(opCount, 15u);
+  BrushTipRec probe = base;
+  ASSERT_EQ(Draw(probe).ops.size(), 15u);
 
   ink::RecordingSupplier supplier;
-  for (long failAt = 0; failAt < static_cast<long>(opCount); ++failAt) {
+  for (long failAt = 0; failAt < 15; ++failAt) {
     SCOPED_TRACE(failAt);
     ink::RecordingSurfaceP surface = ink::RecordingSurface::Create(200, 200);
     surface->FailAtOp(failAt);
     const std::size_t live = Y_MemTrackedObject::LiveObjects();
     ink::Inkwork context(&supplier, surface);
     BrushTipRec rec = base;
-    try {
-      paint_brushtip::DrawTipOutline(&context, rec);
-      ADD_FAILURE() << "no failure";
-    } catch (const ink::Error& e) {
-      EXPECT_EQ(e.code(), INK_Err_Backend);
-    }
+    EXPECT_EQ(InkErrorCode([&] { paint_brushtip::DrawTipOutline(&context, rec); }), INK_Err_Backend);
     EXPECT_EQ(Y_MemTrackedObject::LiveObjects(), live);
     if (!surface->GetOps().empty()) {
       EXPECT_EQ(surface->GetOps().back().depth, 0);
@@ -452,8 +438,7 @@ TEST_F(TipOutline, ImageSizeAndRecordWriteBack) {
     EXPECT_EQ(image->GetHeight(), c.height);
     EXPECT_EQ(rec.zoom, c.zoomAfter);
     EXPECT_EQ(rec.diameter, c.diameterAfter);
-    EXPECT_EQ(rec.center.x, c.centreX);
-    EXPECT_EQ(rec.center.y, c.centreY);
+    ExpectAt(rec.center, c.centreX, c.centreY);
 
     const ink::RecordedOps& ops = supplier.SurfaceOps(0);
     ASSERT_GE(ops.size(), 3u);
@@ -479,12 +464,7 @@ TEST_F(TipOutline, ImageFailuresReleaseTheSurface) {
   ink::CairoSupplier cairo;
   BrushTipRec rec = Rec(1000, 100);
   rec.scale = {40, 1};
-  try {
-    paint_brushtip::CreateTipOutlineImage(&cairo, rec);
-    ADD_FAILURE() << "no failure";
-  } catch (const ink::Error& e) {
-    EXPECT_EQ(e.code(), INK_Err_BadArgument);
-  }
+  EXPECT_EQ(InkErrorCode([&] { paint_brushtip::CreateTipOutlineImage(&cairo, rec); }), INK_Err_BadArgument);
 }
 
 // Golden images
@@ -506,10 +486,7 @@ TEST_F(TipOutline, ImagesMatchGoldens) {
   for (const GoldenCase& c : kCases) {
     SCOPED_TRACE(c.name);
     ink::CairoSupplier supplier;
-    BrushTipRec rec = Rec(c.diameter, c.hardness, c.zoom);
-    rec.roundness = c.roundness;
-    rec.angle = c.angle;
-    rec.style = c.style;
+    BrushTipRec rec = Rec(c.diameter, c.hardness, c.zoom, c.roundness, c.angle, c.style);
     rec.showHardness = c.showHardness;
     rec.scale = {c.sx, c.sy};
     // Compared as the PNG holds it, straight colour: stricter than premultiplied
