@@ -89,7 +89,9 @@ inline int32_t FloorFromMinus1(double t) { return int32_t(t + 1.0) - 1; }
 
 /// Plans a row; without ink information (a.ink null) or where the coordinates wrap
 /// along the row, all of it is drawn and tested. Uses and updates a.memo if set.
-/// Inline, so the vector kernels' own copy is compiled with their instruction set.
+/// Inline, so a kernel may take it into its own code; where the compiler keeps it out
+/// of line, as for the AVX2 rows, the one copy is baseline scalar code, which is all a
+/// row's few double operations need.
 inline Kp_TurnedRow Kp_PlanTurnedRow(const Kp_SpanArgs& a, bool trilinear) noexcept {
   using namespace kp_turned;
   Kp_TurnedRow plan;
