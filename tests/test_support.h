@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,20 @@
 
 #include "host/gx/gx.h"
 #include "host/y/y.h"
+
+/// Sample (x, y) of a single-channel buffer of any depth, as a value of the depth.
+inline double SampleOf(const GX_UnoBuffer& b, int32_t x, int32_t y) {
+  if (b.GetDepth() == 8) return b.Row<uint8_t>(y)[x];
+  if (b.GetDepth() == 16) return b.Row<uint16_t>(y)[x];
+  return b.Row<float>(y)[x];
+}
+
+/// Stores `s`, a value of `depth` rounded to its sample type, as sample `i` from `at`.
+inline void StoreSample(void* at, int i, int depth, double s) {
+  if (depth == 8) static_cast<uint8_t*>(at)[i] = uint8_t(std::lround(s));
+  if (depth == 16) static_cast<uint16_t*>(at)[i] = uint16_t(std::lround(s));
+  if (depth == 32) static_cast<float*>(at)[i] = float(s);
+}
 
 /// Records every (done, total) report and can answer a chosen code at report n.
 struct ProgressRecorder {

@@ -56,13 +56,6 @@ template <class Pixel>
   return ::testing::AssertionSuccess();
 }
 
-/// Sample (x, y) of a single-channel buffer of any depth, as a value of the depth.
-inline double SampleOf(const GX_UnoBuffer& b, int32_t x, int32_t y) {
-  if (b.GetDepth() == 8) return b.Row<uint8_t>(y)[x];
-  if (b.GetDepth() == 16) return b.Row<uint16_t>(y)[x];
-  return b.Row<float>(y)[x];
-}
-
 /// Fills a single-channel buffer of any depth with `v`, a value of the depth, through
 /// the depth's own fill.
 inline int32_t FillUno(GX_UnoBuffer* b, double v) {

@@ -87,7 +87,7 @@ TEST_F(DabSheet, DepthsAgree) {
   std::unique_ptr<GX_UnoBuffer> b = RenderSheet(true);
   for (int y = 0; y < a->GetHeight(); ++y)
     for (int x = 0; x < a->GetWidth(); ++x)
-      ASSERT_NEAR(UnoAt(*a, x, y) / 255.0, UnoAt(*b, x, y) / 32768.0, 0.02) << x << "," << y;
+      ASSERT_NEAR(SampleOf(*a, x, y) / 255.0, SampleOf(*b, x, y) / 32768.0, 0.02) << x << "," << y;
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ TEST_F(TipRaster, UnscaledWholePixelTipIsCopied) {
       GX_UnoBuffer dst(14, 10, deep ? 16 : 8);
       FillUno(&dst, 7);
       map.RenderInto(dst);
-      auto at = [&](int x, int y) { return UnoAt(dst, x, y); };
+      auto at = [&](int x, int y) { return SampleOf(dst, x, y); };
       for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 10; ++x) ASSERT_EQ(at(x + 2, y + 1), rows[std::size_t(y)][std::size_t(x)]);
       for (int y = 1; y <= 7; ++y) EXPECT_EQ(at(12, y), 0) << "right column reads the border";
@@ -144,8 +144,8 @@ TEST_F(TipRaster, ClippingKeepsTheTextureInPlace) {
     int nonZero = 0;
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 7; ++x) {
-        ASSERT_EQ(UnoAt(small, x, y), UnoAt(big, x + shift, y + shift)) << x << "," << y;
-        nonZero += UnoAt(small, x, y) != 0;
+        ASSERT_EQ(SampleOf(small, x, y), SampleOf(big, x + shift, y + shift)) << x << "," << y;
+        nonZero += SampleOf(small, x, y) != 0;
       }
     EXPECT_GT(nonZero, 0);
   }
@@ -333,7 +333,8 @@ TEST_F(TipRaster, RaisingAMaskMatchesDrawingAsideAndAccumulating) {
           GX_UnoBuffer raised(w, h, depth), accumulated(w, h, depth);
           const std::size_t bytes = std::size_t(raised.GetRowBytes()) * std::size_t(h);
           for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) SetUno(&raised, x, y, rng() % 3 == 0 ? 0 : int(rng() % (deep ? 65536u : 256u)));
+            for (int32_t x = 0; x < w; ++x)
+              StoreSample(raised.Row<void>(y), x, depth, rng() % 3 == 0 ? 0 : int(rng() % (deep ? 65536u : 256u)));
           std::memcpy(accumulated.GetData(), raised.GetData(), bytes);
           const V_LPoint origin{int32_t(rng() % 20), int32_t(rng() % 20)};
           if (at.angle != 0 && !Kp_HasAvx2()) {

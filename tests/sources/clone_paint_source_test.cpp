@@ -160,7 +160,7 @@ TEST_F(CloneSource, SingleChannelIsTheSourceAlphaAndZeroElsewhere) {
       ASSERT_EQ(b->GetHeight(), 10);
       for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 30; ++x)
-          EXPECT_EQ(SampleValue(*b, x, y), x < shift ? 0 : alpha(x - shift)) << "at " << x << "," << y;
+          EXPECT_EQ(SampleOf(*b, x, y), x < shift ? 0 : alpha(x - shift)) << "at " << x << "," << y;
     }
   }
 }

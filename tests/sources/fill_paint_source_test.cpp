@@ -365,7 +365,7 @@ TEST_F(FillSource, PixelRequestsAreFlatInTheLayerDepth) {
     ASSERT_EQ(b->GetHeight(), 2);
     ExpectPixelsNear(*w->GetLayer(), [&](int, int) { return c.want; }, 1e-6);
     for (int y = 0; y < 2; ++y)
-      for (int x = 0; x < 3; ++x) EXPECT_NEAR(SampleValue(*b, x, y), c.want[1], 1e-6);
+      for (int x = 0; x < 3; ++x) EXPECT_NEAR(SampleOf(*b, x, y), c.want[1], 1e-6);
   }
 }
 

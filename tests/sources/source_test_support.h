@@ -19,6 +19,7 @@
 #include "host/gx/gx.h"
 #include "host/v/v.h"
 #include "kstroke/fill_paint_source.h"
+#include "test_support.h"
 
 inline V_Rect Rect(int top, int left, int bottom, int right) {
   return V_Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
@@ -75,18 +76,6 @@ inline Raw4 PixelValues(const GX_LayerDef& l, int x, int y) {
                         : l.depth == 16 ? static_cast<const uint16_t*>(p)[c]
                                         : static_cast<const float*>(p)[c];
   return v;
-}
-
-inline double SampleValue(const GX_UnoBuffer& b, int x, int y) {
-  return b.GetDepth() == 8 ? b.Row<uint8_t>(y)[x]
-         : b.GetDepth() == 16 ? b.Row<uint16_t>(y)[x] : b.Row<float>(y)[x];
-}
-
-/// Stores raw value `s` as sample `i` of a row of `depth`, rounded to the sample type.
-inline void StoreSample(void* row, int i, int depth, double s) {
-  if (depth == 8) static_cast<uint8_t*>(row)[i] = uint8_t(std::lround(s));
-  if (depth == 16) static_cast<uint16_t*>(row)[i] = uint16_t(std::lround(s));
-  if (depth == 32) static_cast<float*>(row)[i] = float(s);
 }
 
 /// Checks every pixel of an 8-bit layer against `want(x, y)`.

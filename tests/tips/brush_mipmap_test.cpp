@@ -162,7 +162,7 @@ TEST_F(BrushMipmap, UntransformedMapHasNoBoundsAndDrawsNothing) {
   FillUno(&dst, 9);
   map.RenderInto(dst);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(UnoAt(dst, x, y), 9);
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(SampleOf(dst, x, y), 9);
 }
 
 }  // namespace

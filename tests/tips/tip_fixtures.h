@@ -9,15 +9,7 @@
 #include <vector>
 
 #include "kstroke/brush_tip.h"
-
-/// Sets sample (x, y) of an 8- or 16-bit buffer to `value`.
-inline void SetUno(GX_UnoBuffer* b, int x, int y, int value) {
-  if (b->GetDepth() == 16) {
-    b->Row<uint16_t>(y)[x] = static_cast<uint16_t>(value);
-  } else {
-    b->Row<uint8_t>(y)[x] = static_cast<uint8_t>(value);
-  }
-}
+#include "test_support.h"
 
 class TestTip : public K_BrushTip {
 public:
@@ -27,7 +19,7 @@ public:
     const short w = static_cast<short>(rows.empty() ? 0 : rows[0].size());
     AllocateTipBuffer({w, h}, deep);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) SetUno(tipBuffer, x, y, rows[std::size_t(y)][std::size_t(x)]);
+      for (int x = 0; x < w; ++x) StoreSample(tipBuffer->Row<void>(y), x, tipBuffer->GetDepth(), rows[std::size_t(y)][std::size_t(x)]);
   }
   /// A w × h tip holding `value` everywhere.
   static std::vector<std::vector<int>> Flat(int w, int h, int value) {
@@ -40,9 +32,4 @@ inline void FillUno(GX_UnoBuffer* b, int value) {
   EXPECT_EQ(b->GetDepth() == 16 ? GX_FillDeepUnoBuffer(uint16_t(value), b)
                                 : GX_FillUnoBuffer(uint8_t(value), b),
             0);
-}
-
-/// Sample (x, y) of an 8- or 16-bit buffer.
-inline int UnoAt(const GX_UnoBuffer& b, int x, int y) {
-  return b.GetDepth() == 16 ? b.Row<uint16_t>(y)[x] : b.Row<uint8_t>(y)[x];
 }
