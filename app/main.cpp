@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
   K_Birth();
   // Which kernels the processor got: frames must not depend on it, and -v says so.
   JOT_Log(10, "kstroke", "Kernels",
-          Kp_HasAvx2()          ? "AVX2 (KSTROKE_PORTABLE=1 turns them off)"
+          Kp_HasAvx512()        ? "AVX-512 and AVX2 (KSTROKE_PORTABLE=1 turns them off)"
+          : Kp_HasAvx2()        ? "AVX2 (KSTROKE_PORTABLE=1 turns them off)"
           : Kp_PortableForced() ? "portable (KSTROKE_PORTABLE is set)"
                                 : "portable (this processor or build has no AVX2)");
   int status = kExitFailure;

@@ -806,6 +806,17 @@ bool Kp_HasAvx2() noexcept {
 #endif
 }
 
+bool Kp_HasAvx512() noexcept {
+#if defined(KSTROKE_HAVE_AVX2)
+  // The compiler's check includes the system saving the 64-byte registers.
+  static const bool has = Kp_HasAvx2() && __builtin_cpu_supports("avx512f") &&
+                          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  return has;
+#else
+  return false;
+#endif
+}
+
 template <class P>
 void TrilinearBlock(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (Small(a)) return BlockRows<P, &TrilinearSpan<P>>(a, dst);
@@ -872,13 +883,29 @@ constexpr Kp_KernelTable MakeTable() {
           kWide ? &Kp_TurnedRowsAvx2<typename P::Value, true, true> : nullptr};
 }
 
-const Kp_KernelTable kTables[2][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},
-                                      {MakeTable<Px8, true>(), MakeTable<Px16, true>()}};
+/// The AVX2 table with the 8-bit turned rows on sixteen lanes.
+constexpr Kp_KernelTable MakeAvx512Table8() {
+  Kp_KernelTable t = MakeTable<Px8, true>();
+  t.bilinearRows = &Kp_TurnedRowsAvx512<false, false>;
+  t.trilinearRows = &Kp_TurnedRowsAvx512<true, false>;
+  t.bilinearRowsRaise = &Kp_TurnedRowsAvx512<false, true>;
+  t.trilinearRowsRaise = &Kp_TurnedRowsAvx512<true, true>;
+  return t;
+}
+
+const Kp_KernelTable kTables[3][2] = {{MakeTable<Px8, false>(), MakeTable<Px16, false>()},
+                                      {MakeTable<Px8, true>(), MakeTable<Px16, true>()},
+                                      {MakeAvx512Table8(), MakeTable<Px16, true>()}};
+
+Kp_Vectors WidestVectors() noexcept {
+  return Kp_HasAvx512() ? Kp_Vectors::kAvx512 : Kp_HasAvx2() ? Kp_Vectors::kAvx2 : Kp_Vectors::k16Byte;
+}
 
 }  // namespace
 
-const Kp_KernelTable& Kp_Kernels(bool deep) noexcept { return Kp_KernelsFor(deep, Kp_HasAvx2()); }
+const Kp_KernelTable& Kp_Kernels(bool deep) noexcept { return Kp_KernelsFor(deep, WidestVectors()); }
 
-const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept {
-  return kTables[avx2 && Kp_HasAvx2() ? 1 : 0][deep ? 1 : 0];
+const Kp_KernelTable& Kp_KernelsFor(bool deep, Kp_Vectors widest) noexcept {
+  const Kp_Vectors v = std::min(widest, WidestVectors());
+  return kTables[int(v)][deep ? 1 : 0];
 }

@@ -136,16 +136,24 @@ struct Kp_KernelTable {
   Kp_RowsProc bilinearRows = nullptr, trilinearRows = nullptr;
   Kp_RowsProc bilinearRowsRaise = nullptr, trilinearRowsRaise = nullptr;
 };
+/// The vector widths a kernel table may use, narrowest first.
+enum class Kp_Vectors {
+  k16Byte,  ///< SSE2, which every x86-64 processor has
+  kAvx2,    ///< 32-byte vectors
+  kAvx512,  ///< AVX2, and AVX-512 (F, BW, VL) for the 8-bit turned rows
+};
 /// The widest vectors this processor has.
 const Kp_KernelTable& Kp_Kernels(bool deep) noexcept;
 /// The reference kernels in a table (tests).
 const Kp_KernelTable& Kp_ReferenceKernels(bool deep) noexcept;
-/// With `avx2` false, the 16-byte forms even where AVX2 is present (tests hold the two
-/// against each other); with it true, the AVX2 forms if the processor has them.
-const Kp_KernelTable& Kp_KernelsFor(bool deep, bool avx2) noexcept;
+/// The forms up to `widest`, narrower where the processor lacks them (tests hold each
+/// width against the others).
+const Kp_KernelTable& Kp_KernelsFor(bool deep, Kp_Vectors widest) noexcept;
 /// True when the processor runs AVX2, this build has the AVX2 forms, and the portable
 /// path is not forced (Kp_PortableForced). Decided once per process.
 bool Kp_HasAvx2() noexcept;
+/// True when Kp_HasAvx2() and the processor and system run AVX-512 F, BW and VL.
+bool Kp_HasAvx512() noexcept;
 /// True when the environment variable KSTROKE_PORTABLE is set to anything but "" or
 /// "0": every path picked by the processor's features at run time (the AVX2 kernels and
 /// the AVX2 build of the scan, raster/tip_raster.cpp) gives way to the one every x86-64
@@ -158,7 +166,7 @@ bool Kp_PortableForced() noexcept;
 /// sample m to max(m, min(s, full)) instead of replacing it, and samples outside the
 /// bitmap (zeros) are not written: an opaque dab taken straight into a paint mask.
 /// Answers false, having written nothing, when the block is not that case (or without
-/// SSE2). `avx2` as in Kp_KernelsFor.
+/// SSE2). `avx2` false: the 16-byte form even where AVX2 is present.
 bool Kp_UnitBlockRaise(bool deep, bool avx2, const Kp_SpanArgs& a, void* dst) noexcept;
 
 // Reference kernels ----------------------------------------------------------------

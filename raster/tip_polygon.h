@@ -88,3 +88,8 @@ void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noex
 /// reference kernels.
 void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
                   const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& dst) noexcept;
+/// K_BrushMIPMap::RaiseInto for a polygon in range with at least one vertex, with the
+/// given kernels (tests hold each vector width to drawing aside and accumulating).
+bool Kp_RaiseTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                 const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& mask,
+                 V_LPoint origin, const V_Rect& box) noexcept;

@@ -429,7 +429,14 @@ void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
   if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return true;
-  if (mask.GetDepth() != pyramid->bitsPerSample) return false;
+  return Kp_RaiseTip(*polygon, *pyramid, ink.get(), paired.get(), Kp_Kernels(mask.GetDepth() == 16), mask,
+                     origin, box);
+}
+
+bool Kp_RaiseTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_PyramidInk* ink,
+                 const Kp_PairedRows* paired, const Kp_KernelTable& kernels, GX_UnoBuffer& mask,
+                 V_LPoint origin, const V_Rect& box) noexcept {
+  if (mask.GetDepth() != p.bitsPerSample) return false;
   if (box.left < 0 || box.top < 0 || box.right <= box.left || box.bottom <= box.top ||
       origin.x + box.left < 0 || origin.y + box.top < 0 ||
       origin.x + box.right > mask.GetWidth() || origin.y + box.bottom > mask.GetHeight())
@@ -446,12 +453,12 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
   ctx.rowBytes = mask.GetRowBytes();
   ctx.data = mask.Row<unsigned char>(origin.y + box.top) +
              std::ptrdiff_t(origin.x + box.left) * (ctx.depth / 8);
-  ctx.pyramid = pyramid;
-  ctx.ink = ink.get();
-  ctx.paired = paired.get();
-  ctx.kernels = &Kp_Kernels(ctx.depth == 16);
-  Kp_SelectLevel(polygon->minScale, pyramid->levelCount, &ctx);
-  if (polygon->axisAligned) {
+  ctx.pyramid = &p;
+  ctx.ink = ink;
+  ctx.paired = paired;
+  ctx.kernels = &kernels;
+  Kp_SelectLevel(poly.minScale, p.levelCount, &ctx);
+  if (poly.axisAligned) {
     if (ctx.level != 0 || ctx.filtered) return false;
   } else {
     // A turned row's first sample is set up where a draw into the buffer (from its
@@ -463,7 +470,7 @@ bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect&
     ctx.spanLeft = 0;
   }
   ctx.raise = true;
-  Kp_ScanPolygon(*polygon, ctx);
+  Kp_ScanPolygon(poly, ctx);
   return !ctx.declined;
 }
 

@@ -2,7 +2,8 @@
 // Row kernels along which v changes (turned dabs): every sample has its own rows,
 // columns and fractions, so nothing is shared between samples. What is saved is the
 // sampling where the tip holds no ink (Kp_PlanTurnedRow, with raster/tip_ink.h) and,
-// with AVX2, the arithmetic of eight samples at once (turned_spans_avx2.cpp).
+// with AVX2, the arithmetic of eight samples at once (turned_spans_avx2.cpp), at 8 bits
+// with AVX-512 sixteen (turned_spans_avx512.cpp).
 #pragma once
 
 #include <cstdint>
@@ -153,3 +154,7 @@ void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexce
 /// the rule for rows of constant v. Call only where Kp_HasAvx2() and with paired rows.
 template <class T, bool kTrilinear, bool kRaise>
 void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;
+/// Kp_TurnedRowsAvx2 at 8 bits, sixteen samples at a time with AVX-512. Call only where
+/// Kp_HasAvx512() and with paired rows.
+template <bool kTrilinear, bool kRaise>
+void Kp_TurnedRowsAvx512(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;

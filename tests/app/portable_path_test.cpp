@@ -29,9 +29,12 @@ TEST(PortablePath, FramesAreTheSameBytesWithAndWithoutTheVectorKernels) {
       scratch + "/ellipse16.json --write-on --frames 5",
       Example("deep16.json") + " --write-on --frames 5",
   };
-  const std::string vectorLine = __builtin_cpu_supports("avx2")
-                                     ? "[kstroke] Kernels: AVX2 (KSTROKE_PORTABLE=1 turns them off)\n"
-                                     : "[kstroke] Kernels: portable (this processor or build has no AVX2)\n";
+  const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                      __builtin_cpu_supports("avx512vl");
+  const std::string vectorLine =
+      !__builtin_cpu_supports("avx2") ? "[kstroke] Kernels: portable (this processor or build has no AVX2)\n"
+      : avx512 ? "[kstroke] Kernels: AVX-512 and AVX2 (KSTROKE_PORTABLE=1 turns them off)\n"
+               : "[kstroke] Kernels: AVX2 (KSTROKE_PORTABLE=1 turns them off)\n";
   int n = 0;
   for (const std::string& a : animations) {
     SCOPED_TRACE(a);

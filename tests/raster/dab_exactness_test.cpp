@@ -22,6 +22,13 @@ namespace {
 
 class DabExactness : public TrackedTest {};
 
+// Where the processor lacks a width, Kp_KernelsFor gives the next narrower one.
+constexpr Kp_Vectors kEveryWidth[] = {Kp_Vectors::k16Byte, Kp_Vectors::kAvx2, Kp_Vectors::kAvx512};
+
+const char* WidthName(Kp_Vectors v) {
+  return v == Kp_Vectors::k16Byte ? "16-byte vectors" : v == Kp_Vectors::kAvx2 ? "AVX2" : "AVX-512";
+}
+
 struct Dab {
   double diameter, hardness, tipRoundness; double sx, sy, angle, roundness, aspect;
   double cx, cy;  ///< centre as a fraction of the buffer
@@ -77,10 +84,10 @@ TEST_F(DabExactness, FastDabsMatchTheReferenceBitForBit) {
       const int w = std::max<int>(e.x, 1), h = std::max<int>(e.y, 1);
       map.SetTransform({d.sx, d.sy}, d.angle, d.roundness, d.aspect, {w * d.cx, h * d.cy});
       const std::vector<uint8_t> want = Draw(map, Kp_ReferenceKernels(deep), false, w, h, depth);
-      for (bool avx2 : {false, true})
+      for (Kp_Vectors v : kEveryWidth)
         for (bool withInk : {true, false}) {
-          ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, avx2), withInk, w, h, depth), want)
-              << (avx2 ? "widest vectors" : "16-byte vectors") << (withInk ? ", ink and paired rows" : ", neither");
+          ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, v), withInk, w, h, depth), want)
+              << WidthName(v) << (withInk ? ", ink and paired rows" : ", neither");
         }
     }
   }
@@ -100,9 +107,8 @@ TEST_F(DabExactness, WideDabsMatchTheReference) {
       map.SetTransform({c.scale, c.scale}, c.angle, 1.0, 1.0, {e.x * 0.5 + 0.37, e.y * 0.5 + 0.81});
       ASSERT_GT(map.GetRenderedBounds().Width(), 600);
       const std::vector<uint8_t> want = Draw(map, Kp_ReferenceKernels(deep), false, e.x, e.y, deep ? 16 : 8);
-      for (bool avx2 : {false, true})
-        ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, avx2), true, e.x, e.y, deep ? 16 : 8), want)
-            << (avx2 ? "widest vectors" : "16-byte vectors");
+      for (Kp_Vectors v : kEveryWidth)
+        ASSERT_EQ(Draw(map, Kp_KernelsFor(deep, v), true, e.x, e.y, deep ? 16 : 8), want) << WidthName(v);
     }
   }
 }
