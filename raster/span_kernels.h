@@ -155,11 +155,12 @@ bool Kp_HasAvx2() noexcept;
 /// True when Kp_HasAvx2() and the processor and system run AVX-512 F, BW and VL.
 bool Kp_HasAvx512() noexcept;
 /// True when the environment variable KSTROKE_PORTABLE is set to anything but "" or
-/// "0": every path picked by the processor's features at run time (the AVX2 kernels and
-/// the AVX2 build of the scan, raster/tip_raster.cpp) gives way to the one every x86-64
-/// processor runs (SSE2, which x86-64 includes, is chosen at build time, not here). The
-/// pixels are the same either way; the variable is there to show it, and to rule the
-/// vector paths out when frames from different machines are compared. Read once.
+/// "0": every path picked by the processor's features at run time (the AVX2 and AVX-512
+/// kernels and the AVX2 build of the scan, raster/tip_raster.cpp) gives way to the one
+/// every x86-64 processor runs (SSE2, which x86-64 includes, is chosen at build time,
+/// not here). The pixels are the same either way; the variable is there to show it, and
+/// to rule the vector paths out when frames from different machines are compared. Read
+/// once.
 bool Kp_PortableForced() noexcept;
 
 /// BilinearBlock's level-0 unit-step case, but each result s raises the destination
