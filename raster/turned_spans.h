@@ -26,6 +26,11 @@ struct Kp_PairedRows {
 /// Pairs the rows of every level of `p`.
 void Kp_PairRows(const Kp_MIPPyramid& p, Kp_PairedRows* paired);
 
+/// Entries from one paired row of level k to the next (an entry is two samples).
+inline int32_t Kp_PairedStride(const Kp_MIPPyramid& p, const Kp_PairedRows& paired, int32_t k) {
+  return paired.rowBytes[k] / (2 * p.BytesPerSample());
+}
+
 /// Steps of the rows of one dab and what follows from them, worked out once: the rows
 /// of a turned dab nearly always share du and dv.
 struct Kp_RowMemo {

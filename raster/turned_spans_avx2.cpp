@@ -36,7 +36,7 @@ struct LevelView {
         shiftFraction(_mm_cvtsi32_si128(8 + k)),
         width(_mm256_set1_epi32(p.Width(k))),
         height(_mm256_set1_epi32(p.Height(k))),
-        stride(_mm256_set1_epi32(paired.rowBytes[k] / (2 * p.BytesPerSample()))) {}
+        stride(_mm256_set1_epi32(Kp_PairedStride(p, paired, k))) {}
 };
 
 /// Kp_Div255 on 32-bit lanes.

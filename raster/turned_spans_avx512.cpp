@@ -41,7 +41,7 @@ struct LevelView {
         shiftFraction(_mm_cvtsi32_si128(8 + k)),
         width(_mm512_set1_epi32(p.Width(k))),
         height(_mm512_set1_epi32(p.Height(k))),
-        stride(_mm512_set1_epi32(paired.rowBytes[k] / 2)) {}
+        stride(_mm512_set1_epi32(Kp_PairedStride(p, paired, k))) {}
 };
 
 /// Kp_Div255 on 32-bit lanes.
