@@ -94,10 +94,9 @@ inline int32_t FloorFromMinus1(double t) { return int32_t(t + 1.0) - 1; }
 }  // namespace kp_turned
 
 /// Plans a row; without ink information (a.ink null) or where the coordinates wrap
-/// along the row, all of it is drawn and tested. Uses and updates a.memo if set.
-/// Inline, so a kernel may take it into its own code; where the compiler keeps it out
-/// of line, as for the AVX2 rows, the one copy is baseline scalar code, which is all a
-/// row's few double operations need.
+/// along the row, all of it is drawn and tested. Uses and updates a.memo if set. The
+/// vector rows get the same plans from Kp_PlanTurnedRowAvx2 (raster/turned_plan_x86.h),
+/// which narrows the four bounds at once.
 inline Kp_TurnedRow Kp_PlanTurnedRow(const Kp_SpanArgs& a, bool trilinear) noexcept {
   using namespace kp_turned;
   Kp_TurnedRow plan;

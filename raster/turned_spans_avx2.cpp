@@ -20,6 +20,8 @@
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
+
+#include "raster/turned_plan_x86.h"
 #define KSTROKE_AVX2 __attribute__((target("avx2")))
 
 namespace {
@@ -216,11 +218,12 @@ struct DabSetUp {
         w1(_mm256_set1_epi32(int32_t(weight_))) {}
 };
 
-/// kRaise: the results raise the destination (Raise8) and the zeros outside the ink's
-/// reach are not written, raising by 0 being no change.
+/// The row `a` as `plan` lays it out. kRaise: the results raise the destination
+/// (Raise8) and the zeros outside the ink's reach are not written, raising by 0 being
+/// no change.
 template <class T, bool kTrilinear, bool kRaise>
-KSTROKE_AVX2 inline void TurnedRowWith(const DabSetUp& dab, const Kp_SpanArgs& a, T* out) {
-  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
+KSTROKE_AVX2 inline void TurnedRowWith(const DabSetUp& dab, const Kp_SpanArgs& a, const Kp_TurnedRow& plan,
+                                       T* out) {
   const Kp_MIPPyramid& p = *a.pyramid;
   const uint32_t weight = dab.weight;
   const int32_t level = a.level, count = a.count;
@@ -285,13 +288,14 @@ KSTROKE_AVX2 inline void TurnedRowWith(const DabSetUp& dab, const Kp_SpanArgs& a
 template <class T, bool kTrilinear, bool kRaise>
 KSTROKE_AVX2 void TurnedRow(const Kp_SpanArgs& a, uint32_t weight, T* out) {
   const DabSetUp dab(a, kTrilinear, weight);
-  TurnedRowWith<T, kTrilinear, kRaise>(dab, a, out);
+  TurnedRowWith<T, kTrilinear, kRaise>(dab, a, Kp_PlanTurnedRow(a, kTrilinear), out);
 }
 
 template <class T, bool kTrilinear, bool kRaise>
 KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) {
   const DabSetUp dab(common, kTrilinear, kTrilinear ? uint32_t(Kp_TrilinearWeight(common.level, common.scale)) : 0);
   const int32_t height = common.pyramid->Height(common.level);
+  Kp_RowPlanner planner;
   Kp_SpanArgs a = common;
   for (int32_t k = 0; k < n; ++k) {
     const Kp_RowArgs& row = rows[k];
@@ -307,7 +311,7 @@ KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, 
       if (!kRaise) std::memset(dst, 0, std::size_t(row.count) * sizeof(T));
       continue;
     }
-    TurnedRowWith<T, kTrilinear, kRaise>(dab, a, dst);
+    TurnedRowWith<T, kTrilinear, kRaise>(dab, a, Kp_PlanTurnedRowAvx2(a, kTrilinear, &planner), dst);
   }
 }
 

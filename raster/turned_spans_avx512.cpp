@@ -25,6 +25,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
+
+#include "raster/turned_plan_x86.h"
 #define KSTROKE_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl")))
 
 namespace {
@@ -103,8 +105,8 @@ KSTROKE_AVX512 inline void Zero(uint8_t* dst, int32_t from, int32_t to) {
 /// One row, as TurnedRowWith in turned_spans_avx2.cpp draws it.
 template <bool kTrilinear, bool kRaise>
 KSTROKE_AVX512 inline void Row(const LevelView& fine, const LevelView& coarse, __m512i w0, __m512i w1,
-                               const Kp_SpanArgs& a, uint8_t* dst) {
-  const Kp_TurnedRow plan = Kp_PlanTurnedRow(a, kTrilinear);
+                               const Kp_SpanArgs& a, Kp_RowPlanner* planner, uint8_t* dst) {
+  const Kp_TurnedRow plan = Kp_PlanTurnedRowAvx2(a, kTrilinear, planner);
   if (!kRaise) {
     Zero(dst, 0, plan.begin);
     Zero(dst, std::max(plan.end, plan.begin), a.count);
@@ -142,6 +144,7 @@ KSTROKE_AVX512 void Rows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int3
   const uint32_t weight = kTrilinear ? uint32_t(Kp_TrilinearWeight(common.level, common.scale)) : 0;
   const __m512i w0 = _mm512_set1_epi32(int32_t(255 - weight)), w1 = _mm512_set1_epi32(int32_t(weight));
   const int32_t height = common.pyramid->Height(common.level);
+  Kp_RowPlanner planner;
   Kp_SpanArgs a = common;
   for (int32_t k = 0; k < n; ++k) {
     const Kp_RowArgs& row = rows[k];
@@ -157,7 +160,7 @@ KSTROKE_AVX512 void Rows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int3
     a.du = row.du;
     a.v = row.v;
     a.dv = row.dv;
-    Row<kTrilinear, kRaise>(fine, coarse, w0, w1, a, dst);
+    Row<kTrilinear, kRaise>(fine, coarse, w0, w1, a, &planner, dst);
   }
 }
 

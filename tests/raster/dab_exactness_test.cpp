@@ -14,6 +14,7 @@
 #include "kstroke/brush_tip.h"
 #include "raster/span_kernels.h"
 #include "raster/tip_polygon.h"
+#include "raster/turned_plan_x86.h"
 #include "raster/turned_spans.h"
 #include "test_support.h"
 #include "tips/tip_fixtures.h"
@@ -112,5 +113,52 @@ TEST_F(DabExactness, WideDabsMatchTheReference) {
     }
   }
 }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The vector rows plan with one planner per batch; its plans must be the scalar plan's
+// exactly: a begin or end too far in draws zeros where there is ink, an inside run too
+// wide reads outside the level. Rows run in threes sharing their steps, as a dab's do,
+// and their steps include 0 on each bound (u, v, u + v, u − v).
+TEST_F(DabExactness, VectorRowPlansAreTheScalarOnes) {
+  if (!Kp_HasAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(4242);
+  const auto any = [&](int32_t span) { return int32_t(rng() % uint32_t(2 * span + 1)) - span; };
+  for (bool deep : {false, true})
+    for (double diameter : {3.0, 20.0, 70.0}) {
+      K_ComputedBrushTip tip(diameter, 0.6, 1.0, 0.0, false, deep);
+      K_BrushMIPMap map(tip);
+      const Kp_MIPPyramid& p = map.GetPyramid();
+      for (int32_t level = 0; level < p.levelCount; ++level)
+        for (bool trilinear : {false, true}) {
+          if (trilinear && level + 1 >= p.levelCount) continue;
+          Kp_SpanArgs a;
+          a.pyramid = &p;
+          a.ink = &map.GetInk();
+          a.level = level;
+          Kp_RowPlanner planner;
+          const int32_t reach = (p.Width(level) + 4) << (16 + level);
+          for (int trial = 0; trial < 600; ++trial) {
+            if (trial % 3 == 0) {
+              const int32_t flat = int32_t(rng() % 6);
+              a.du = flat == 0 ? 0 : any(3 << 16);
+              a.dv = flat == 1 ? 0 : flat == 2 ? a.du : flat == 3 ? -a.du : any(3 << 16);
+            }
+            a.count = 1 + int32_t(rng() % 90);
+            a.u = rng() % 8 == 0 ? any(INT32_MAX) : any(reach);
+            a.v = rng() % 8 == 0 ? any(INT32_MAX) : any(reach);
+            const Kp_TurnedRow want = Kp_PlanTurnedRow(a, trilinear);
+            const Kp_TurnedRow got = Kp_PlanTurnedRowAvx2(a, trilinear, &planner);
+            ASSERT_TRUE(got.begin == want.begin && got.end == want.end && got.insideBegin == want.insideBegin &&
+                        got.insideEnd == want.insideEnd)
+                << (deep ? 16 : 8) << " bits, diameter " << diameter << ", level " << level
+                << (trilinear ? " and the next" : "") << ", row u " << a.u << " du " << a.du << " v " << a.v
+                << " dv " << a.dv << " count " << a.count << ": [" << got.begin << ", " << got.end << ") inside ["
+                << got.insideBegin << ", " << got.insideEnd << "), want [" << want.begin << ", " << want.end
+                << ") inside [" << want.insideBegin << ", " << want.insideEnd << ")";
+          }
+        }
+    }
+}
+#endif
 
 }  // namespace
