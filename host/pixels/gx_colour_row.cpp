@@ -9,7 +9,9 @@
 // destination pixels skip the operations whose outcome is known there (see VectorRun).
 // A stroke's mask is mostly empty, so runs of zero coverage are passed over whole
 // vectors at a time; its core is mostly full, so whole lines of the opaque colour may
-// be streamed (the caller fences).
+// be streamed (the caller fences). Where the processor runs AVX2, eight pixels that all
+// take one of those shortcuts are done at once (VectorRunAvx2); the others go through
+// the same four-pixel code.
 #include "host/gx/gx_transfer.h"
 
 #include <algorithm>
@@ -22,6 +24,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <xmmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -44,7 +49,7 @@ void ScalarRun(const typename P::Pixel& colour, const typename P::Value* mask,
 #if defined(__SSE2__)
 
 // Four pixels as one float vector per channel.
-struct Quad {
+struct Quad4 {
   __m128 a, r, g, b;
 };
 
@@ -81,7 +86,7 @@ struct Lanes8 {
     auto* q = reinterpret_cast<__m128i*>(p);
     for (int k = 0; k < 4; ++k) _mm_stream_si128(q + k, packed);
   }
-  static Quad Load(const GX_Pixel8* p) {
+  static Quad4 Load(const GX_Pixel8* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i byte = _mm_set1_epi32(0xFF);
     return {Unit(_mm_and_si128(v, byte)), Unit(_mm_and_si128(_mm_srli_epi32(v, 8), byte)),
@@ -141,7 +146,7 @@ struct Lanes16 {
     *ar = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
     *gb = _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
   }
-  static Quad Load(const GX_Pixel16* p) {
+  static Quad4 Load(const GX_Pixel16* p) {
     __m128i ar, gb;
     Split(p, &ar, &gb);
     const __m128i low = _mm_set1_epi32(0xFFFF);
@@ -212,37 +217,113 @@ inline __m128i Select(__m128i m, __m128i a, __m128i b) {
   return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
 }
 
+/// What a row's pixels share: the colour as floats and packed, and which shortcuts
+/// the colour and opacity allow. Quad() blends four pixels by the rules below.
+template <class P>
+struct NormalRow {
+  using L = typename LanesOf<P>::Type;
+  using Value = typename P::Value;
+  using Pixel = typename P::Pixel;
+  using Packed = decltype(L::Pack(_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(),
+                                  _mm_setzero_si128()));
+
+  __m128 sA, opacityUnit;
+  __m128 cs[3], csClamped[3];
+  bool opaqueColour, fullStores, coverageIsAlpha;
+  Packed packedColour, packedChannels;
+
+  NormalRow(const Pixel& colour, Value opacity) {
+    const float a = P::ToUnit(colour.alpha), r = P::ToUnit(colour.red);
+    const float g = P::ToUnit(colour.green), b = P::ToUnit(colour.blue);
+    sA = _mm_set1_ps(a);
+    cs[0] = _mm_set1_ps(r);
+    cs[1] = _mm_set1_ps(g);
+    cs[2] = _mm_set1_ps(b);
+    csClamped[0] = _mm_set1_ps(gxp::Clamp01<P>(r));
+    csClamped[1] = _mm_set1_ps(gxp::Clamp01<P>(g));
+    csClamped[2] = _mm_set1_ps(gxp::Clamp01<P>(b));
+    opacityUnit = _mm_set1_ps(P::ToUnit(opacity));
+    opaqueColour = colour.alpha >= P::kFull;
+    // Full coverage of an opaque colour at full opacity stores the colour: a stroke's
+    // core, where four whole pixels can be written without any arithmetic.
+    fullStores = opaqueColour && opacity == P::kFull;
+    // The colour at exactly full alpha and full opacity, over empty pixels (the edges
+    // of a stroke on a fresh layer): the weight is m / full and the alpha FromUnit of
+    // it, which is m itself (at 16 bits m / 32768 × 32768 is exact; at 8 bits the
+    // quotient and the product are each within half a unit in the last place, far
+    // inside the ½ that FromUnit truncates away). So the pixel is the mask value beside
+    // the colour's channels, with no float arithmetic at all.
+    coverageIsAlpha = colour.alpha == P::kFull && opacity == P::kFull;
+    packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
+                           _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
+    packedChannels = L::Pack(_mm_setzero_si128(), _mm_set1_epi32(std::min<int32_t>(colour.red, P::kFull)),
+                             _mm_set1_epi32(std::min<int32_t>(colour.green, P::kFull)),
+                             _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull)));
+  }
+
+  /// Four pixels through four mask values.
+  void Quad(const Value* mask, Pixel* dst) const {
+    if (L::AllZero(mask)) return;
+    if (fullStores && L::AllFull(mask)) return L::Store(packedColour, dst);
+    if (coverageIsAlpha && L::Empty(dst)) {
+      const __m128i m = L::Ints(mask);
+      const __m128i covered = _mm_xor_si128(_mm_cmpeq_epi32(m, _mm_setzero_si128()), _mm_set1_epi32(-1));
+      // Coverage of full and more is full weight: the colour as it is.
+      const __m128i whole = _mm_cmpgt_epi32(m, _mm_set1_epi32(P::kFull - 1));
+      return L::StoreCoverage(m, covered, whole, packedChannels, packedColour, dst);
+    }
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+    const __m128 w = _mm_min_ps(one, _mm_max_ps(zero, _mm_mul_ps(L::Unit(L::Ints(mask)), opacityUnit)));
+    const __m128 sa = _mm_mul_ps(sA, w);
+    // Pixels with no weight (w or sa not above 0) stay; full weight of an opaque
+    // colour stores the colour itself.
+    const __m128i changed = _mm_castps_si128(_mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero)));
+    const __m128i store = opaqueColour ? _mm_castps_si128(_mm_cmpge_ps(w, one)) : _mm_setzero_si128();
+    if (L::Empty(dst)) {
+      // Four empty pixels, as under a stroke on a fresh layer. With da and cb zero the
+      // blend below makes alpha sa and each channel (sa × cs) / sa: cs = c / full within
+      // three roundings, which FromUnit (×full + ½, truncated) takes back to c itself,
+      // or to full where c is above it. So the channels are the colour's, undivided.
+      const Packed blended = L::Pack(FromUnit<L>(sa), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128());
+      if constexpr (sizeof(Value) == 1) {
+        L::Store(Select(store, packedColour, _mm_and_si128(changed, _mm_or_si128(blended, packedChannels))), dst);
+      } else {
+        L::Store({Select(store, packedColour.ar, _mm_and_si128(changed, _mm_or_si128(blended.ar, packedChannels.ar))),
+                  Select(store, packedColour.gb, _mm_and_si128(changed, packedChannels.gb))},
+                 dst);
+      }
+      return;
+    }
+    const Quad4 d = L::Load(dst);
+    const __m128 da = d.a;
+    const __m128 keep = _mm_mul_ps(da, _mm_sub_ps(one, sa));
+    const __m128 ao = _mm_add_ps(sa, keep);
+    const __m128 oneMinusDa = _mm_sub_ps(one, da);
+    const __m128 cb[3] = {d.r, d.g, d.b};
+    __m128i out[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m128 blended = _mm_add_ps(_mm_mul_ps(oneMinusDa, cs[c]), _mm_mul_ps(da, csClamped[c]));
+      const __m128 mixed = _mm_div_ps(_mm_add_ps(_mm_mul_ps(sa, blended), _mm_mul_ps(keep, cb[c])), ao);
+      out[c] = FromUnit<L>(Clamp01(mixed));
+    }
+    const Packed blendedPixels = L::Pack(FromUnit<L>(ao), out[0], out[1], out[2]);
+    const Packed original = L::LoadPacked(dst);
+    if constexpr (sizeof(Value) == 1) {
+      L::Store(Select(store, packedColour, Select(changed, blendedPixels, original)), dst);
+    } else {
+      L::Store({Select(store, packedColour.ar, Select(changed, blendedPixels.ar, original.ar)),
+                Select(store, packedColour.gb, Select(changed, blendedPixels.gb, original.gb))},
+               dst);
+    }
+  }
+};
+
 template <class P>
 void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
                typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                std::ptrdiff_t ahead, bool stream) {
   using L = typename LanesOf<P>::Type;
-  const float sA = P::ToUnit(colour.alpha), sR = P::ToUnit(colour.red);
-  const float sG = P::ToUnit(colour.green), sB = P::ToUnit(colour.blue);
-  const __m128 cs[3] = {_mm_set1_ps(sR), _mm_set1_ps(sG), _mm_set1_ps(sB)};
-  const __m128 csClamped[3] = {_mm_set1_ps(gxp::Clamp01<P>(sR)), _mm_set1_ps(gxp::Clamp01<P>(sG)),
-                               _mm_set1_ps(gxp::Clamp01<P>(sB))};
-  const __m128 opacityUnit = _mm_set1_ps(P::ToUnit(opacity));
-  const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
-  const bool opaqueColour = colour.alpha >= P::kFull;
-  // Full coverage of an opaque colour at full opacity stores the colour: a stroke's
-  // core, where four whole pixels can be written without any arithmetic.
-  const bool fullStores = opaqueColour && opacity == P::kFull;
-  const __m128i emptyRgb[3] = {
-      _mm_set1_epi32(std::min<int32_t>(colour.red, P::kFull)),
-      _mm_set1_epi32(std::min<int32_t>(colour.green, P::kFull)),
-      _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull))};
-  const auto packedColour = L::Pack(_mm_set1_epi32(colour.alpha), _mm_set1_epi32(colour.red),
-                                    _mm_set1_epi32(colour.green), _mm_set1_epi32(colour.blue));
-  // The colour at exactly full alpha and full opacity, over empty pixels (the edges of
-  // a stroke on a fresh layer): the weight is m / full and the alpha FromUnit of it,
-  // which is m itself (at 16 bits m / 32768 × 32768 is exact; at 8 bits the quotient
-  // and the product are each within half a unit in the last place, far inside the ½
-  // that FromUnit truncates away). So the pixel is the mask value beside the colour's
-  // channels, with no float arithmetic at all.
-  const bool coverageIsAlpha = colour.alpha == P::kFull && opacity == P::kFull;
-  const auto packedChannels = L::Pack(_mm_setzero_si128(), emptyRgb[0], emptyRgb[1], emptyRgb[2]);
-
+  const NormalRow<P> row(colour, opacity);
   // Empty mask is passed over 64 bytes, then 16 bytes at a time: most of a stroke's
   // box is empty. Those tests run where a vector of mask starts; inside one that had
   // ink, quads are tested alone.
@@ -276,81 +357,127 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
     }
     if (ahead != 0)
       _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
-    if (fullStores && L::AllFull(mask + i)) {
-      // A whole cache line under full coverage is streamed rather than stored: the
-      // line need not be read in first, and a stroke's core is most of its pixels.
-      if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 &&
-          i + kPerLine <= count && L::AllFullLine(mask + i)) {
-        L::Stream(packedColour, dst + i);
-        i += kPerLine;
-        continue;
-      }
-      L::Store(packedColour, dst + i);
-      i += 4;
+    // A whole cache line under full coverage is streamed rather than stored: the line
+    // need not be read in first, and a stroke's core is most of its pixels.
+    if (row.fullStores && stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 &&
+        i + kPerLine <= count && L::AllFullLine(mask + i)) {
+      L::Stream(row.packedColour, dst + i);
+      i += kPerLine;
       continue;
     }
-    if (coverageIsAlpha && L::Empty(dst + i)) {
-      const __m128i m = L::Ints(mask + i);
-      const __m128i covered = _mm_xor_si128(_mm_cmpeq_epi32(m, _mm_setzero_si128()),
-                                            _mm_set1_epi32(-1));
-      // Coverage of full and more is full weight: the colour as it is.
-      const __m128i whole = _mm_cmpgt_epi32(m, _mm_set1_epi32(P::kFull - 1));
-      L::StoreCoverage(m, covered, whole, packedChannels, packedColour, dst + i);
-      i += 4;
-      continue;
-    }
-    const __m128 w = _mm_min_ps(one, _mm_max_ps(zero, _mm_mul_ps(L::Unit(L::Ints(mask + i)),
-                                                                opacityUnit)));
-    const __m128 sa = _mm_mul_ps(_mm_set1_ps(sA), w);
-    // Pixels with no weight (w or sa not above 0) stay; full weight of an opaque
-    // colour stores the colour itself.
-    const __m128i changed =
-        _mm_castps_si128(_mm_and_ps(_mm_cmpgt_ps(w, zero), _mm_cmpgt_ps(sa, zero)));
-    const __m128i store = opaqueColour ? _mm_castps_si128(_mm_cmpge_ps(w, one))
-                                       : _mm_setzero_si128();
-    if (L::Empty(dst + i)) {
-      // Four empty pixels, as under a stroke on a fresh layer. With da and cb zero the
-      // blend below makes alpha sa and each channel (sa × cs) / sa: cs = c / full within
-      // three roundings, which FromUnit (×full + ½, truncated) takes back to c itself,
-      // or to full where c is above it. So the channels are the colour's, undivided.
-      const auto blendedPixels = L::Pack(FromUnit<L>(sa), emptyRgb[0], emptyRgb[1], emptyRgb[2]);
-      if constexpr (sizeof(typename P::Value) == 1) {
-        L::Store(Select(store, packedColour, _mm_and_si128(changed, blendedPixels)), dst + i);
-      } else {
-        L::Store({Select(store, packedColour.ar, _mm_and_si128(changed, blendedPixels.ar)),
-                  Select(store, packedColour.gb, _mm_and_si128(changed, blendedPixels.gb))},
-                 dst + i);
-      }
-      i += 4;
-      continue;
-    }
-    const Quad d = L::Load(dst + i);
-    const __m128 da = d.a;
-    const __m128 keep = _mm_mul_ps(da, _mm_sub_ps(one, sa));
-    const __m128 ao = _mm_add_ps(sa, keep);
-    const __m128 oneMinusDa = _mm_sub_ps(one, da);
-    const __m128 cb[3] = {d.r, d.g, d.b};
-    __m128i out[3];
-    for (int c = 0; c < 3; ++c) {
-      const __m128 blended =
-          _mm_add_ps(_mm_mul_ps(oneMinusDa, cs[c]), _mm_mul_ps(da, csClamped[c]));
-      const __m128 mixed =
-          _mm_div_ps(_mm_add_ps(_mm_mul_ps(sa, blended), _mm_mul_ps(keep, cb[c])), ao);
-      out[c] = FromUnit<L>(Clamp01(mixed));
-    }
-    const auto blendedPixels = L::Pack(FromUnit<L>(ao), out[0], out[1], out[2]);
-    const auto original = L::LoadPacked(dst + i);
-    if constexpr (sizeof(typename P::Value) == 1) {
-      L::Store(Select(store, packedColour, Select(changed, blendedPixels, original)), dst + i);
-    } else {
-      L::Store({Select(store, packedColour.ar, Select(changed, blendedPixels.ar, original.ar)),
-                Select(store, packedColour.gb, Select(changed, blendedPixels.gb, original.gb))},
-               dst + i);
-    }
+    row.Quad(mask + i, dst + i);
     i += 4;
   }
   ScalarRun<P>(colour, mask + i, opacity, count - i, dst + i);
 }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define GX_COLOUR_ROW_AVX2 1
+#define GX_AVX2 __attribute__((target("avx2")))
+
+/// `n` values of a pixel type as one 256-bit broadcast of the pixel's bytes.
+template <class Pixel>
+GX_AVX2 inline __m256i Broadcast(const Pixel& p) {
+  if constexpr (sizeof(Pixel) == 4) {
+    int32_t v;
+    std::memcpy(&v, &p, 4);
+    return _mm256_set1_epi32(v);
+  } else {
+    long long v;
+    std::memcpy(&v, &p, 8);
+    return _mm256_set1_epi64x(v);
+  }
+}
+
+/// VectorRun eight pixels at a time where they all take one of the shortcuts (no ink,
+/// full stores, coverage as alpha over empty pixels), which is most of a stroke's
+/// pixels; the rest go through the same Quad() by fours, so the pixels are the same.
+template <class P>
+GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Value* mask,
+                           typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                           std::ptrdiff_t ahead, bool stream) {
+  using Value = typename P::Value;
+  using Pixel = typename P::Pixel;
+  using L = typename LanesOf<P>::Type;
+  constexpr bool k8 = sizeof(Value) == 1;
+  constexpr int32_t kPerLine = int32_t(64 / sizeof(Pixel));
+  const NormalRow<P> row(colour, opacity);
+  const __m256i whole = Broadcast(colour);
+  const __m256i channels = Broadcast(Pixel{0, Value(std::min<int32_t>(colour.red, P::kFull)),
+                                           Value(std::min<int32_t>(colour.green, P::kFull)),
+                                           Value(std::min<int32_t>(colour.blue, P::kFull))});
+  const __m128i fullMask = k8 ? _mm_set1_epi8(char(P::kFull)) : _mm_set1_epi16(short(P::kFull));
+  const auto eight = [](const Value* m) {
+    return k8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m))
+              : _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+  };
+  const auto px = [](Pixel* p, int32_t k) { return reinterpret_cast<__m256i*>(p) + k; };
+  int32_t i = 0;
+  while (i + 8 <= count) {
+    const __m128i m = eight(mask + i);
+    if (_mm_testz_si128(m, m)) {
+      // No ink: a stroke's box is mostly empty, passed over 32 values at a time.
+      i += 8;
+      while (i + 32 <= count) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i));
+        const __m256i b = k8 ? a : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i + 16));
+        const __m256i any = _mm256_or_si256(a, b);
+        if (!_mm256_testz_si256(any, any)) break;
+        i += 32;
+      }
+      continue;
+    }
+    if (ahead != 0) _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
+    if (row.fullStores && _mm_movemask_epi8(_mm_cmpeq_epi8(k8 ? _mm_unpacklo_epi64(m, m) : m, fullMask)) == 0xFFFF) {
+      // A whole cache line under full coverage is streamed (see VectorRun).
+      if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 && i + kPerLine <= count &&
+          L::AllFullLine(mask + i)) {
+        _mm256_stream_si256(px(dst + i, 0), whole);
+        _mm256_stream_si256(px(dst + i, 1), whole);
+        i += kPerLine;
+        continue;
+      }
+      _mm256_storeu_si256(px(dst + i, 0), whole);
+      if (!k8) _mm256_storeu_si256(px(dst + i, 1), whole);
+      i += 8;
+      continue;
+    }
+    if (row.coverageIsAlpha) {
+      const __m256i d0 = _mm256_loadu_si256(px(dst + i, 0));
+      const __m256i d = k8 ? d0 : _mm256_or_si256(d0, _mm256_loadu_si256(px(dst + i, 1)));
+      if (_mm256_testz_si256(d, d)) {
+        // Eight empty pixels: the mask value beside the colour's channels, the colour
+        // itself from full coverage up, nothing where the mask is 0 (L::StoreCoverage).
+        if constexpr (k8) {
+          const __m256i m32 = _mm256_cvtepu8_epi32(m);
+          const __m256i none = _mm256_cmpeq_epi32(m32, _mm256_setzero_si256());
+          _mm256_storeu_si256(px(dst + i, 0), _mm256_andnot_si256(none, _mm256_or_si256(channels, m32)));
+        } else {
+          for (int32_t k = 0; k < 2; ++k) {
+            const __m256i m64 = _mm256_cvtepu16_epi64(k == 0 ? m : _mm_unpackhi_epi64(m, m));
+            const __m256i none = _mm256_cmpeq_epi64(m64, _mm256_setzero_si256());
+            const __m256i full = _mm256_cmpgt_epi64(m64, _mm256_set1_epi64x(P::kFull - 1));
+            const __m256i partial = _mm256_or_si256(channels, m64);
+            _mm256_storeu_si256(px(dst + i, k),
+                                _mm256_andnot_si256(none, _mm256_blendv_epi8(partial, whole, full)));
+          }
+        }
+        i += 8;
+        continue;
+      }
+    }
+    row.Quad(mask + i, dst + i);
+    row.Quad(mask + i + 4, dst + i + 4);
+    i += 8;
+  }
+  // The compiler may leave the wide registers' upper halves in use when the tail ends
+  // in a jump to ScalarRun; code run after this, SSE code of other libraries too, would
+  // then pay for them on every instruction (measured: a peer's SSE strokes at half speed).
+  _mm256_zeroupper();
+  for (; i + 4 <= count; i += 4) row.Quad(mask + i, dst + i);
+  ScalarRun<P>(colour, mask + i, opacity, count - i, dst + i);
+}
+#endif
 
 // Float pixels are one vector each. Four are turned into a vector per channel, blended
 // with the per-pixel function's operations in its order (at float depth its clamps
@@ -461,9 +588,15 @@ void GX_BlendColourNormalRow<GXp_PxF>(const GX_PixelFloat& colour, const float* 
 }
 
 template <class P>
-void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
-                             typename P::Value opacity, int32_t count, typename P::Pixel* dst,
-                             std::ptrdiff_t prefetchAhead, bool streamFullLines) {
+void GXp_BlendColourNormalRowForm(const typename P::Pixel& colour, const typename P::Value* mask,
+                                  typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                                  std::ptrdiff_t prefetchAhead, bool streamFullLines, bool avx2) {
+#if defined(GX_COLOUR_ROW_AVX2)
+  if (avx2 && GX_HasAvx2())
+    return VectorRunAvx2<P>(colour, mask, opacity, count, dst, prefetchAhead, streamFullLines);
+#else
+  (void)avx2;
+#endif
 #if defined(__SSE2__)
   VectorRun<P>(colour, mask, opacity, count, dst, prefetchAhead, streamFullLines);
 #else
@@ -471,6 +604,13 @@ void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::
   (void)streamFullLines;
   ScalarRun<P>(colour, mask, opacity, count, dst);
 #endif
+}
+
+template <class P>
+void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
+                             typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                             std::ptrdiff_t prefetchAhead, bool streamFullLines) {
+  GXp_BlendColourNormalRowForm<P>(colour, mask, opacity, count, dst, prefetchAhead, streamFullLines, true);
 }
 
 template <class P>
@@ -484,6 +624,10 @@ template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const uint8_t*,
                                                GX_Pixel8*, std::ptrdiff_t, bool);
 template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
                                                 int32_t, GX_Pixel16*, std::ptrdiff_t, bool);
+template void GXp_BlendColourNormalRowForm<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t, int32_t,
+                                                    GX_Pixel8*, std::ptrdiff_t, bool, bool);
+template void GXp_BlendColourNormalRowForm<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
+                                                     int32_t, GX_Pixel16*, std::ptrdiff_t, bool, bool);
 template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
                                                       int32_t, GX_Pixel8*);
 template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&, const uint16_t*,

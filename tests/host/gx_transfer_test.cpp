@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "gx_test_support.h"
@@ -210,28 +211,43 @@ TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
   EXPECT_FLOAT_EQ(rowF[0].red, 0.1f);
 }
 
+// The SSE2 and (where the processor runs it) AVX2 forms of the 8 and 16-bit rows.
+template <class P>
+void RowForm(bool avx2, const typename P::Pixel& colour, const typename P::Value* mask, typename P::Value opacity,
+             int32_t count, typename P::Pixel* dst, std::ptrdiff_t ahead, bool stream) {
+  if constexpr (std::is_same_v<P, GXp_PxF>) {
+    if (!avx2) GX_BlendColourNormalRow<P>(colour, mask, opacity, count, dst, ahead, stream);
+  } else {
+    GXp_BlendColourNormalRowForm<P>(colour, mask, opacity, count, dst, ahead, stream, avx2);
+  }
+}
+
 // Blends the pixels `before` through `mask` three ways: the per-pixel Normal transfer,
-// the row kernel (with a prefetch and with streamed lines on alternate trials: neither
-// may change a pixel) and its scalar form, and asserts that the three agree by `same`.
+// the row kernel in each form (with a prefetch and with streamed lines on alternate
+// trials: neither may change a pixel) and its scalar form, and asserts that they agree
+// by `same`.
 template <class P, class Same>
 void ExpectRowMatchesPixels(const typename P::Pixel& colour,
                             const std::vector<typename P::Value>& mask,
                             typename P::Value opacity,
                             const std::vector<typename P::Pixel>& before, int trial, Same same) {
   const int32_t count = int32_t(mask.size());
-  std::vector<typename P::Pixel> want = before, fast = before, scalar = before;
+  std::vector<typename P::Pixel> want = before, scalar = before;
   const auto xfer = GXp_XferTable<P>()[kNormal];
   for (int32_t i = 0; i < count; ++i)
     if (mask[size_t(i)] != 0) xfer(colour, nullptr, mask[size_t(i)], opacity, &want[size_t(i)]);
-  GX_BlendColourNormalRow<P>(colour, mask.data(), opacity, count, fast.data(),
-                             trial % 2 ? 256 : 0, trial % 4 < 2);
-  GX_StreamFence();
   GXp_BlendColourNormalRowScalar<P>(colour, mask.data(), opacity, count, scalar.data());
-  for (int32_t i = 0; i < count; ++i) {
-    ASSERT_TRUE(same(fast[size_t(i)], want[size_t(i)]))
-        << "trial " << trial << " pixel " << i << " mask " << +mask[size_t(i)] << ": "
-        << SamePixel(fast[size_t(i)], want[size_t(i)]).message();
+  for (int32_t i = 0; i < count; ++i)
     ASSERT_TRUE(same(scalar[size_t(i)], want[size_t(i)])) << "trial " << trial << " pixel " << i;
+  for (bool avx2 : {false, true}) {
+    if (avx2 && (std::is_same_v<P, GXp_PxF> || !GX_HasAvx2())) continue;
+    std::vector<typename P::Pixel> fast = before;
+    RowForm<P>(avx2, colour, mask.data(), opacity, count, fast.data(), trial % 2 ? 256 : 0, trial % 4 < 2);
+    GX_StreamFence();
+    for (int32_t i = 0; i < count; ++i)
+      ASSERT_TRUE(same(fast[size_t(i)], want[size_t(i)]))
+          << (avx2 ? "AVX2" : "SSE2") << " form, trial " << trial << " pixel " << i << " mask "
+          << +mask[size_t(i)] << ": " << SamePixel(fast[size_t(i)], want[size_t(i)]).message();
   }
 }
 
@@ -357,12 +373,14 @@ void CheckStreamedLinesStopAtTheEnd(const typename P::Pixel& colour) {
     mask[std::size_t(count - 1)] = Value(P::kFull / 2);
     Pixel last = old;
     GXp_XferTable<P>()[kNormal](colour, nullptr, mask[std::size_t(count - 1)], mask[0], &last);
-    std::fill(row, row + 64, old);
-    GX_BlendColourNormalRow<P>(colour, mask.data(), mask[0], count, row, 0, true);
-    GX_StreamFence();
-    for (int32_t i = 0; i < 64; ++i)
-      ASSERT_TRUE(SamePixel(row[i], i < count - 1 ? colour : i == count - 1 ? last : old))
-          << count << " pixels, " << i;
+    for (bool avx2 : {false, true}) {
+      std::fill(row, row + 64, old);
+      RowForm<P>(avx2, colour, mask.data(), mask[0], count, row, 0, true);
+      GX_StreamFence();
+      for (int32_t i = 0; i < 64; ++i)
+        ASSERT_TRUE(SamePixel(row[i], i < count - 1 ? colour : i == count - 1 ? last : old))
+            << (avx2 ? "AVX2" : "SSE2") << " form, " << count << " pixels, " << i;
+    }
   }
 }
 

@@ -135,8 +135,15 @@ template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
                              typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                              std::ptrdiff_t prefetchAhead = 0, bool streamFullLines = false);
+/// GX_BlendColourNormalRow at 8 or 16 bits with `avx2` false: the SSE2 form even where
+/// the processor runs AVX2 (whose form GX_BlendColourNormalRow takes there), so tests
+/// hold both to the per-pixel transfer.
+template <class P>
+void GXp_BlendColourNormalRowForm(const typename P::Pixel& colour, const typename P::Value* mask,
+                                  typename P::Value opacity, int32_t count, typename P::Pixel* dst,
+                                  std::ptrdiff_t prefetchAhead, bool streamFullLines, bool avx2);
 /// The portable form of GX_BlendColourNormalRow, one pixel at a time: the reference
-/// the SSE2 form must match bit for bit.
+/// the SSE2 and AVX2 forms must match bit for bit.
 template <class P>
 void GXp_BlendColourNormalRowScalar(const typename P::Pixel& colour,
                                     const typename P::Value* mask, typename P::Value opacity,
@@ -153,6 +160,11 @@ extern template void GX_BlendColourNormalRow<GXp_Px8>(const GX_Pixel8&, const ui
 extern template void GX_BlendColourNormalRow<GXp_Px16>(const GX_Pixel16&, const uint16_t*,
                                                        uint16_t, int32_t, GX_Pixel16*,
                                                        std::ptrdiff_t, bool);
+extern template void GXp_BlendColourNormalRowForm<GXp_Px8>(const GX_Pixel8&, const uint8_t*, uint8_t,
+                                                           int32_t, GX_Pixel8*, std::ptrdiff_t, bool, bool);
+extern template void GXp_BlendColourNormalRowForm<GXp_Px16>(const GX_Pixel16&, const uint16_t*, uint16_t,
+                                                            int32_t, GX_Pixel16*, std::ptrdiff_t, bool,
+                                                            bool);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px8>(const GX_Pixel8&, const uint8_t*,
                                                              uint8_t, int32_t, GX_Pixel8*);
 extern template void GXp_BlendColourNormalRowScalar<GXp_Px16>(const GX_Pixel16&,
