@@ -398,7 +398,6 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
                            std::ptrdiff_t ahead, bool stream) {
   using Value = typename P::Value;
   using Pixel = typename P::Pixel;
-  using L = typename LanesOf<P>::Type;
   constexpr bool k8 = sizeof(Value) == 1;
   constexpr int32_t kPerLine = int32_t(64 / sizeof(Pixel));
   const NormalRow<P> row(colour, opacity);
@@ -412,6 +411,9 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
               : _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
   };
   const auto px = [](Pixel* p, int32_t k) { return reinterpret_cast<__m256i*>(p) + k; };
+  const auto allFull = [&](__m128i m) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(k8 ? _mm_unpacklo_epi64(m, m) : m, fullMask)) == 0xFFFF;
+  };
   int32_t i = 0;
   while (i + 8 <= count) {
     const __m128i m = eight(mask + i);
@@ -427,21 +429,25 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
       }
       continue;
     }
-    if (ahead != 0) _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
-    if (row.fullStores && _mm_movemask_epi8(_mm_cmpeq_epi8(k8 ? _mm_unpacklo_epi64(m, m) : m, fullMask)) == 0xFFFF) {
-      // A whole cache line under full coverage is streamed (see VectorRun).
-      if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 && i + kPerLine <= count &&
-          L::AllFullLine(mask + i)) {
-        _mm256_stream_si256(px(dst + i, 0), whole);
-        _mm256_stream_si256(px(dst + i, 1), whole);
-        i += kPerLine;
-        continue;
-      }
-      _mm256_storeu_si256(px(dst + i, 0), whole);
-      if (!k8) _mm256_storeu_si256(px(dst + i, 1), whole);
-      i += 8;
+    if (row.fullStores && allFull(m)) {
+      // A run under full coverage: the opaque colour, whole cache lines streamed (see
+      // VectorRun). At 16 bits eight pixels are a line; at 8 bits two eights are.
+      do {
+        if (ahead != 0) _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
+        if (stream && (reinterpret_cast<std::uintptr_t>(dst + i) & 63) == 0 &&
+            (!k8 || (i + kPerLine <= count && allFull(eight(mask + i + 8))))) {
+          _mm256_stream_si256(px(dst + i, 0), whole);
+          _mm256_stream_si256(px(dst + i, 1), whole);
+          i += kPerLine;
+        } else {
+          _mm256_storeu_si256(px(dst + i, 0), whole);
+          if (!k8) _mm256_storeu_si256(px(dst + i, 1), whole);
+          i += 8;
+        }
+      } while (i + 8 <= count && allFull(eight(mask + i)));
       continue;
     }
+    if (ahead != 0) _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
     if (row.coverageIsAlpha) {
       const __m256i d0 = _mm256_loadu_si256(px(dst + i, 0));
       const __m256i d = k8 ? d0 : _mm256_or_si256(d0, _mm256_loadu_si256(px(dst + i, 1)));

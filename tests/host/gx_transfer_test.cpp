@@ -360,28 +360,30 @@ void CheckEveryCoverageOverEmptyPixels(const typename P::Pixel& colour) {
 }
 
 // Whole lines under full coverage may be streamed, but only lines wholly full and
-// never past the row's end: the last pixel is half covered, the mask goes on full
-// beyond the end, and the pixels there must stay as they were.
+// never past the row's end: the last pixel is half or fully covered, the mask goes on
+// full beyond the end, and the pixels there must stay as they were.
 template <class P>
 void CheckStreamedLinesStopAtTheEnd(const typename P::Pixel& colour) {
   using Pixel = typename P::Pixel;
   using Value = typename P::Value;
   const Pixel old{1, 2, 3, 4};
   alignas(64) Pixel row[64];
-  for (int32_t count = 1; count <= 40; ++count) {
-    std::vector<Value> mask(64, Value(P::kFull));
-    mask[std::size_t(count - 1)] = Value(P::kFull / 2);
-    Pixel last = old;
-    GXp_XferTable<P>()[kNormal](colour, nullptr, mask[std::size_t(count - 1)], mask[0], &last);
-    for (bool avx2 : {false, true}) {
-      std::fill(row, row + 64, old);
-      RowForm<P>(avx2, colour, mask.data(), mask[0], count, row, 0, true);
-      GX_StreamFence();
-      for (int32_t i = 0; i < 64; ++i)
-        ASSERT_TRUE(SamePixel(row[i], i < count - 1 ? colour : i == count - 1 ? last : old))
-            << (avx2 ? "AVX2" : "SSE2") << " form, " << count << " pixels, " << i;
+  for (bool halfLast : {true, false})
+    for (int32_t count = 1; count <= 40; ++count) {
+      std::vector<Value> mask(64, Value(P::kFull));
+      if (halfLast) mask[std::size_t(count - 1)] = Value(P::kFull / 2);
+      Pixel last = old;
+      GXp_XferTable<P>()[kNormal](colour, nullptr, mask[std::size_t(count - 1)], mask[0], &last);
+      for (bool avx2 : {false, true}) {
+        std::fill(row, row + 64, old);
+        RowForm<P>(avx2, colour, mask.data(), mask[0], count, row, 0, true);
+        GX_StreamFence();
+        for (int32_t i = 0; i < 64; ++i)
+          ASSERT_TRUE(SamePixel(row[i], i < count - 1 ? colour : i == count - 1 ? last : old))
+              << (avx2 ? "AVX2" : "SSE2") << " form, " << count << " pixels, last "
+              << (halfLast ? "half" : "fully") << " covered, " << i;
+      }
     }
-  }
 }
 
 TEST(GxBlendColourNormalRow, EveryCoverageOverEmptyPixelsMatchesThePerPixelTransfer) {
