@@ -9,9 +9,9 @@
 // destination pixels skip the operations whose outcome is known there (see VectorRun).
 // A stroke's mask is mostly empty, so runs of zero coverage are passed over whole
 // vectors at a time; its core is mostly full, so whole lines of the opaque colour may
-// be streamed (the caller fences). Where the processor runs AVX2, eight pixels that all
-// take one of those shortcuts are done at once (VectorRunAvx2); the others go through
-// the same four-pixel code.
+// be streamed (the caller fences). Where the processor runs AVX2, eight pixels are done
+// at once (VectorRunAvx2): the shortcuts as they are, the blend with the same float
+// operations on eight lanes; eight that do not all take one path go by fours.
 #include "host/gx/gx_transfer.h"
 
 #include <algorithm>
@@ -261,6 +261,12 @@ struct NormalRow {
                              _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull)));
   }
 
+  /// True when Quad() takes neither shortcut for these four pixels (no ink, full
+  /// stores, coverage as alpha over empty pixels) and blends them.
+  bool NeedsBlend(const Value* mask, const Pixel* dst) const {
+    return !L::AllZero(mask) && !(fullStores && L::AllFull(mask)) && !(coverageIsAlpha && L::Empty(dst));
+  }
+
   /// Four pixels through four mask values.
   void Quad(const Value* mask, Pixel* dst) const {
     if (L::AllZero(mask)) return;
@@ -389,15 +395,156 @@ GX_AVX2 inline __m256i Broadcast(const Pixel& p) {
   }
 }
 
+// Eight pixels as one float vector (of eight) per channel, and the depth-specific
+// loads and stores. At 16 bits two registers hold four pixels each; their channels are
+// gathered in the lane order 0, 1, 4, 5, 2, 3, 6, 7 (as SHUFPS picks them from both
+// halves), the mask values are put in that order too, and the stores undo it.
+struct Oct {
+  __m256 a, r, g, b;
+};
+
+struct Wide8 {
+  static constexpr float kFull = 255.0f;
+  GX_AVX2 static __m256i Ints(__m128i m) { return _mm256_cvtepu8_epi32(m); }
+  GX_AVX2 static __m256 Unit(__m256i v) { return _mm256_div_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(kFull)); }
+  struct Packed {
+    __m256i v;
+  };
+  GX_AVX2 static Packed LoadPacked(const GX_Pixel8* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
+  }
+  GX_AVX2 static Oct Load(const Packed& k) {
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    return {Unit(_mm256_and_si256(k.v, byte)), Unit(_mm256_and_si256(_mm256_srli_epi32(k.v, 8), byte)),
+            Unit(_mm256_and_si256(_mm256_srli_epi32(k.v, 16), byte)), Unit(_mm256_srli_epi32(k.v, 24))};
+  }
+  GX_AVX2 static Packed Pack(__m256i a, __m256i r, __m256i g, __m256i b) {
+    return {_mm256_or_si256(_mm256_or_si256(a, _mm256_slli_epi32(r, 8)),
+                            _mm256_or_si256(_mm256_slli_epi32(g, 16), _mm256_slli_epi32(b, 24)))};
+  }
+  GX_AVX2 static Packed Select(__m256i m, const Packed& x, const Packed& y) {
+    return {_mm256_blendv_epi8(y.v, x.v, m)};
+  }
+  GX_AVX2 static void Store(const Packed& k, GX_Pixel8* p) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), k.v);
+  }
+};
+
+struct Wide16 {
+  static constexpr float kFull = 32768.0f;
+  GX_AVX2 static __m256i Ints(__m128i m) {
+    return _mm256_permutevar8x32_epi32(_mm256_cvtepu16_epi32(m), _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+  }
+  GX_AVX2 static __m256 Unit(__m256i v) { return _mm256_mul_ps(_mm256_cvtepi32_ps(v), _mm256_set1_ps(1.0f / kFull)); }
+  struct Packed {
+    __m256i ar, gb;  ///< alpha | red << 16, green | blue << 16
+  };
+  GX_AVX2 static Packed LoadPacked(const GX_Pixel16* p) {
+    const __m256 lo = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    const __m256 hi = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4)));
+    return {_mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))),
+            _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)))};
+  }
+  GX_AVX2 static Oct Load(const Packed& k) {
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    return {Unit(_mm256_and_si256(k.ar, low)), Unit(_mm256_srli_epi32(k.ar, 16)), Unit(_mm256_and_si256(k.gb, low)),
+            Unit(_mm256_srli_epi32(k.gb, 16))};
+  }
+  GX_AVX2 static Packed Pack(__m256i a, __m256i r, __m256i g, __m256i b) {
+    return {_mm256_or_si256(a, _mm256_slli_epi32(r, 16)), _mm256_or_si256(g, _mm256_slli_epi32(b, 16))};
+  }
+  GX_AVX2 static Packed Select(__m256i m, const Packed& x, const Packed& y) {
+    return {_mm256_blendv_epi8(y.ar, x.ar, m), _mm256_blendv_epi8(y.gb, x.gb, m)};
+  }
+  GX_AVX2 static void Store(const Packed& k, GX_Pixel16* p) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_unpacklo_epi32(k.ar, k.gb));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), _mm256_unpackhi_epi32(k.ar, k.gb));
+  }
+};
+
+template <class P> struct WideOf;
+template <> struct WideOf<GXp_Px8> { using Type = Wide8; };
+template <> struct WideOf<GXp_Px16> { using Type = Wide16; };
+
+/// FromUnit on eight lanes (see FromUnit above).
+template <class W>
+GX_AVX2 inline __m256i FromUnit8(__m256 f) {
+  const __m256i scaled =
+      _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(f, _mm256_set1_ps(W::kFull)), _mm256_set1_ps(0.5f)));
+  const __m256i below = _mm256_castps_si256(_mm256_cmp_ps(f, _mm256_set1_ps(1.0f), _CMP_LT_OQ));
+  const __m256i above = _mm256_castps_si256(_mm256_cmp_ps(f, _mm256_setzero_ps(), _CMP_GT_OQ));
+  const __m256i v = _mm256_blendv_epi8(_mm256_set1_epi32(int32_t(W::kFull)), scaled, below);
+  return _mm256_and_si256(above, v);
+}
+
+/// A vector of four floats in both halves.
+GX_AVX2 inline __m256 Twice(__m128 v) { return _mm256_set_m128(v, v); }
+
+/// NormalRow::Quad's blend of eight pixels at once, by the same float operations in
+/// the same order on each lane; `empty`: all eight pixels are 0 (Quad's empty case).
+template <class P>
+GX_AVX2 inline void BlendEight(const NormalRow<P>& row, __m128i mask, bool empty, typename P::Pixel* dst) {
+  using W = typename WideOf<P>::Type;
+  using Packed = typename W::Packed;
+  const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
+  const __m256 w = _mm256_min_ps(one, _mm256_max_ps(zero, _mm256_mul_ps(W::Unit(W::Ints(mask)), Twice(row.opacityUnit))));
+  const __m256 sa = _mm256_mul_ps(Twice(row.sA), w);
+  const __m256i changed = _mm256_castps_si256(
+      _mm256_and_ps(_mm256_cmp_ps(w, zero, _CMP_GT_OQ), _mm256_cmp_ps(sa, zero, _CMP_GT_OQ)));
+  const __m256i store = row.opaqueColour ? _mm256_castps_si256(_mm256_cmp_ps(w, one, _CMP_GE_OQ))
+                                         : _mm256_setzero_si256();
+  Packed colour, channels;
+  if constexpr (sizeof(typename P::Value) == 1) {
+    colour = {_mm256_set_m128i(row.packedColour, row.packedColour)};
+    channels = {_mm256_set_m128i(row.packedChannels, row.packedChannels)};
+  } else {
+    colour = {_mm256_set_m128i(row.packedColour.ar, row.packedColour.ar),
+              _mm256_set_m128i(row.packedColour.gb, row.packedColour.gb)};
+    channels = {_mm256_set_m128i(row.packedChannels.ar, row.packedChannels.ar),
+                _mm256_set_m128i(row.packedChannels.gb, row.packedChannels.gb)};
+  }
+  const __m256i none = _mm256_setzero_si256();
+  if (empty) {
+    // Quad's empty case: alpha FromUnit(sa) beside the colour's channels.
+    const Packed blended = W::Pack(FromUnit8<W>(sa), none, none, none);
+    Packed out;
+    if constexpr (sizeof(typename P::Value) == 1) {
+      out = {_mm256_and_si256(changed, _mm256_or_si256(blended.v, channels.v))};
+    } else {
+      out = {_mm256_and_si256(changed, _mm256_or_si256(blended.ar, channels.ar)),
+             _mm256_and_si256(changed, channels.gb)};
+    }
+    return W::Store(W::Select(store, colour, out), dst);
+  }
+  const Packed original = W::LoadPacked(dst);
+  const Oct d = W::Load(original);
+  const __m256 da = d.a;
+  const __m256 keep = _mm256_mul_ps(da, _mm256_sub_ps(one, sa));
+  const __m256 ao = _mm256_add_ps(sa, keep);
+  const __m256 oneMinusDa = _mm256_sub_ps(one, da);
+  const __m256 cb[3] = {d.r, d.g, d.b};
+  __m256i out[3];
+  for (int c = 0; c < 3; ++c) {
+    const __m256 blended =
+        _mm256_add_ps(_mm256_mul_ps(oneMinusDa, Twice(row.cs[c])), _mm256_mul_ps(da, Twice(row.csClamped[c])));
+    const __m256 mixed = _mm256_div_ps(_mm256_add_ps(_mm256_mul_ps(sa, blended), _mm256_mul_ps(keep, cb[c])), ao);
+    // Quad clamps to 0..1 first; FromUnit8 gives the same for every value (NaN: 0).
+    out[c] = FromUnit8<W>(mixed);
+  }
+  const Packed blendedPixels = W::Pack(FromUnit8<W>(ao), out[0], out[1], out[2]);
+  W::Store(W::Select(store, colour, W::Select(changed, blendedPixels, original)), dst);
+}
+
 /// VectorRun eight pixels at a time where they all take one of the shortcuts (no ink,
 /// full stores, coverage as alpha over empty pixels), which is most of a stroke's
-/// pixels; the rest go through the same Quad() by fours, so the pixels are the same.
+/// pixels, or all take the blend (BlendEight); the rest go through Quad() by fours.
 template <class P>
 GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Value* mask,
                            typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                            std::ptrdiff_t ahead, bool stream) {
   using Value = typename P::Value;
   using Pixel = typename P::Pixel;
+  using L = typename LanesOf<P>::Type;
   constexpr bool k8 = sizeof(Value) == 1;
   constexpr int32_t kPerLine = int32_t(64 / sizeof(Pixel));
   const NormalRow<P> row(colour, opacity);
@@ -468,6 +615,15 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
                                 _mm256_andnot_si256(none, _mm256_blendv_epi8(partial, whole, full)));
           }
         }
+        i += 8;
+        continue;
+      }
+    }
+    if (row.NeedsBlend(mask + i, dst + i) && row.NeedsBlend(mask + i + 4, dst + i + 4)) {
+      // Both fours would take Quad's blend; so do all eight, alike empty or not.
+      const bool empty0 = L::Empty(dst + i), empty1 = L::Empty(dst + i + 4);
+      if (empty0 == empty1) {
+        BlendEight<P>(row, m, empty0, dst + i);
         i += 8;
         continue;
       }
