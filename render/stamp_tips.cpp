@@ -68,6 +68,16 @@ void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuff
                 std::size_t(width) * bytes);
 }
 
+// Clears the samples of `r` (clipped to the buffer) to 0.
+void ClearSamples(GX_UnoBuffer* buffer, const V_Rect& r) {
+  const V_Rect in = V_IntersectRect(r, V_Rect{0, 0, int16_t(buffer->GetHeight()), int16_t(buffer->GetWidth())});
+  if (in.IsEmpty()) return;
+  const int32_t bytes = buffer->GetBytesPerSample();
+  for (int32_t y = in.top; y < in.bottom; ++y)
+    std::memset(buffer->Row<unsigned char>(y) + std::ptrdiff_t(in.left) * bytes, 0,
+                std::size_t(in.right - in.left) * std::size_t(bytes));
+}
+
 // Asks for the mask lines under `next` that `current` does not cover. A stroke's mask
 // comes cold from the pool, and without this nearly every row of a dab raised or
 // accumulated into it waits on a miss; asked for while the dab before is drawn, the
@@ -220,7 +230,10 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
         mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
       } else {
         if (!scratch) scratch.reset(NewTracked(new GX_UnoBuffer(extent.x, extent.y, deep ? 16 : 8)));
-        KSTROKE_HOST(deep ? GX_FillDeepUnoBuffer(0, scratch.get()) : GX_FillUnoBuffer(0, scratch.get()));
+        // Only the dab's bounds are drawn and accumulated, so only they need clearing: a
+        // pressure stroke's dabs are often much smaller than the buffer, which is sized
+        // for the largest.
+        ClearSamples(scratch.get(), b);
         mip.RenderInto(*scratch);
         KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, scratch.get(), props.accumulateMode, opacity,
                                              flow, Kp_ToLRect(b), p, mask));
