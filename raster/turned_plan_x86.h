@@ -112,22 +112,10 @@ KSTROKE_PLAN_AVX2 inline Kp_TurnedRow Kp_PlanTurnedRowAvx2(const Kp_SpanArgs& a,
   hi2 = _mm_min_sd(hi2, _mm_unpackhi_pd(hi2, hi2));
   const double lo = _mm_cvtsd_f64(_mm_max_sd(lo2, _mm_set_sd(-1.0)));
   const double hi = _mm_cvtsd_f64(_mm_min_sd(hi2, _mm_set_sd(double(a.count))));
-  if (!(hi > lo)) return plan;
-  plan.begin = FloorFromMinus1(lo);
-  if (plan.begin < 0) plan.begin = 0;
-  plan.end = FloorFromMinus1(hi) + 2;
-  if (plan.end > a.count) plan.end = a.count;
-  if (plan.end <= plan.begin) {
-    plan.end = plan.begin;
-    return plan;
-  }
+  if (!TakeReach(lo, hi, a.count, &plan)) return plan;
   const double inLo = _mm_cvtsd_f64(_mm_max_sd(_mm_max_sd(i0, _mm_unpackhi_pd(i0, i0)), _mm_set_sd(plan.begin)));
   const double inHi = _mm_cvtsd_f64(_mm_min_sd(_mm_min_sd(i1, _mm_unpackhi_pd(i1, i1)), _mm_set_sd(plan.end - 1)));
-  if (!levelMissed && inHi >= inLo) {
-    plan.insideBegin = FloorFromMinus1(inLo) + 1;
-    plan.insideEnd = FloorFromMinus1(inHi) + 1;
-  }
-  if (plan.insideEnd <= plan.insideBegin) plan.insideBegin = plan.insideEnd = plan.begin;
+  TakeInside(inLo, inHi, !levelMissed, &plan);
   return plan;
 }
 

@@ -91,6 +91,30 @@ inline void Narrow(double c, double b, double r, double low, double high, double
 /// floor(t) for t >= −1 (truncation after a shift to the positive side).
 inline int32_t FloorFromMinus1(double t) { return int32_t(t + 1.0) - 1; }
 
+/// The plan's [begin, end) from the ink reach narrowed to [lo, hi] (lo >= −1): the
+/// samples strictly inside and one more on each side, within the row of `count`.
+/// False, and the plan left empty, when no sample is left.
+inline bool TakeReach(double lo, double hi, int32_t count, Kp_TurnedRow* plan) {
+  if (!(hi > lo)) return false;
+  plan->begin = FloorFromMinus1(lo);
+  if (plan->begin < 0) plan->begin = 0;
+  plan->end = FloorFromMinus1(hi) + 2;
+  if (plan->end > count) plan->end = count;
+  if (plan->end > plan->begin) return true;
+  plan->end = plan->begin;
+  return false;
+}
+
+/// The plan's inside run from the level bounds narrowed to [inLo, inHi] (`held`
+/// false: a bound of step 0 rules the whole row out).
+inline void TakeInside(double inLo, double inHi, bool held, Kp_TurnedRow* plan) {
+  if (held && inHi >= inLo) {
+    plan->insideBegin = FloorFromMinus1(inLo) + 1;  // past inLo: one sample too many at most
+    plan->insideEnd = FloorFromMinus1(inHi) + 1;
+  }
+  if (plan->insideEnd <= plan->insideBegin) plan->insideBegin = plan->insideEnd = plan->begin;
+}
+
 }  // namespace kp_turned
 
 /// Plans a row; without ink information (a.ink null) or where the coordinates wrap
@@ -119,15 +143,7 @@ inline Kp_TurnedRow Kp_PlanTurnedRow(const Kp_SpanArgs& a, bool trilinear) noexc
   Narrow(v, dv, inv[1], reach.low[1], reach.high[1], 0, &lo, &hi);
   Narrow(u + v, du + dv, inv[2], reach.low[2], reach.high[2], 0, &lo, &hi);
   Narrow(u - v, du - dv, inv[3], reach.low[3], reach.high[3], 0, &lo, &hi);
-  if (!(hi > lo)) return plan;
-  plan.begin = FloorFromMinus1(lo);
-  if (plan.begin < 0) plan.begin = 0;
-  plan.end = FloorFromMinus1(hi) + 2;
-  if (plan.end > a.count) plan.end = a.count;
-  if (plan.end <= plan.begin) {
-    plan.end = plan.begin;
-    return plan;
-  }
+  if (!TakeReach(lo, hi, a.count, &plan)) return plan;
   // Level-L indices inside −1 .. w − 1 and −1 .. h − 1: u and v in [−s, w·s), s the
   // level's sample in 16.16 units; a sample in from each end to be sure. Level L + 1's
   // indices, halves of these, are then inside too.
@@ -136,11 +152,7 @@ inline Kp_TurnedRow Kp_PlanTurnedRow(const Kp_SpanArgs& a, bool trilinear) noexc
   double inLo = plan.begin, inHi = plan.end - 1;
   Narrow(u, du, inv[0], -s, p.Width(a.level) * s, 1, &inLo, &inHi);
   Narrow(v, dv, inv[1], -s, p.Height(a.level) * s, 1, &inLo, &inHi);
-  if (inHi >= inLo) {
-    plan.insideBegin = FloorFromMinus1(inLo) + 1;  // past inLo: one sample too many at most
-    plan.insideEnd = FloorFromMinus1(inHi) + 1;
-  }
-  if (plan.insideEnd <= plan.insideBegin) plan.insideBegin = plan.insideEnd = plan.begin;
+  TakeInside(inLo, inHi, true, &plan);
   return plan;
 }
 
