@@ -18,6 +18,29 @@
 #include "host/gx/gx.h"
 #include "host/y/y.h"
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
+
+/// True when a vector kernel has returned with the upper halves of the 256 or 512-bit
+/// registers still in use (XGETBV 1: the YMM_Hi128 and ZMM_Hi256 state). Every SSE
+/// instruction after it then pays, in the caller and in other libraries alike; false
+/// where the processor cannot tell. Ask right after the kernel returns: library
+/// functions such as memcpy clear the state on their way out.
+inline bool WideRegistersLeftInUse() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)) return false;
+  if (!__get_cpuid_count(0xD, 1, &a, &b, &c, &d) || !(a & (1u << 2))) return false;  // XGETBV 1
+  uint32_t lo = 0, hi = 0;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(1));
+  (void)hi;
+  return (lo & ((1u << 2) | (1u << 6))) != 0;
+#else
+  return false;
+#endif
+}
+
 /// Sample (x, y) of a single-channel buffer of any depth, as a value of the depth.
 inline double SampleOf(const GX_UnoBuffer& b, int32_t x, int32_t y) {
   if (b.GetDepth() == 8) return b.Row<uint8_t>(y)[x];

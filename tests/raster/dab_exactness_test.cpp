@@ -63,6 +63,7 @@ std::vector<uint8_t> Draw(const K_BrushMIPMap& map, const Kp_KernelTable& kernel
   FillUno(&dst, depth == 16 ? 0xA5A5 : 0xA5);
   Kp_RenderTip(map.GetPolygon(), map.GetPyramid(), withInk ? &map.GetInk() : nullptr,
                withInk ? &map.GetPairedRows() : nullptr, kernels, dst);
+  EXPECT_FALSE(WideRegistersLeftInUse()) << "the kernels left the wide registers' upper halves in use";
   std::vector<uint8_t> bytes(std::size_t(dst.GetRowBytes()) * std::size_t(h));
   std::memcpy(bytes.data(), dst.GetData(), bytes.size());
   return bytes;
