@@ -149,8 +149,6 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   K_ComputedBrushTip* tip = &tipCache->Tip();
   K_BrushMIPMap& mip = tipCache->Map();
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
-  // Made the first time a dab is drawn aside: opaque strokes may never need it.
-  std::unique_ptr<GX_UnoBuffer> scratch;
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
   const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
 
@@ -180,10 +178,11 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       box.bottom = static_cast<int16_t>(top + extent.y);
       if (V_IntersectRect(box, clipped).IsEmpty()) continue;
 
-      mip.SetTransform(V_Vector2T<double>(adjusted.scale.x * t.diameter,
-                                          adjusted.scale.y * t.diameter),
-                       props.angle - (t.angle + props.rotation), t.roundness, pixelAspect,
-                       V_Vector2T<double>(halfX + fx, halfY + fy));
+      const Kp_TipCache::DabKey drawn{adjusted.scale.x * t.diameter, adjusted.scale.y * t.diameter,
+                                      props.angle - (t.angle + props.rotation), t.roundness, pixelAspect,
+                                      halfX + fx, halfY + fy, extent.x, extent.y};
+      mip.SetTransform(V_Vector2T<double>(drawn.scaleX, drawn.scaleY), drawn.angle, drawn.roundness,
+                       drawn.aspect, V_Vector2T<double>(drawn.centreX, drawn.centreY));
       if (i + 1 < n) {
         const Kp_TipLocAndParams& u = tips[i + 1];
         const int32_t nextLeft = static_cast<int32_t>(u.location.x) - halfX;
@@ -229,14 +228,20 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       if (raised) {
         mask->MarkInk(V_LRect{p.x, p.y, p.x + b.Width(), p.y + b.Height()});
       } else {
-        if (!scratch) scratch.reset(NewTracked(new GX_UnoBuffer(extent.x, extent.y, deep ? 16 : 8)));
-        // Only the dab's bounds are drawn and accumulated, so only they need clearing: a
-        // pressure stroke's dabs are often much smaller than the buffer, which is sized
-        // for the largest.
-        ClearSamples(scratch.get(), b);
-        mip.RenderInto(*scratch);
-        KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, scratch.get(), props.accumulateMode, opacity,
-                                             flow, Kp_ToLRect(b), p, mask));
+        // Made the first time a dab is drawn aside (opaque strokes may never need it)
+        // and kept with the tip, so a dab drawn again as it was is not drawn twice.
+        GX_UnoBuffer& scratch = tipCache->Scratch(extent.x, extent.y, deep ? 16 : 8);
+        if (!tipCache->Holds(drawn)) {
+          tipCache->Forget();
+          // Only the dab's bounds are drawn and accumulated, so only they need
+          // clearing: a pressure stroke's dabs are often much smaller than the buffer,
+          // which is sized for the largest.
+          ClearSamples(&scratch, b);
+          mip.RenderInto(scratch);
+          tipCache->Drew(drawn);
+        }
+        KSTROKE_HOST(GX_AccumulateUnoBuffers(progress, &scratch, props.accumulateMode, opacity, flow,
+                                             Kp_ToLRect(b), p, mask));
       }
       *area = area->IsEmpty() ? r : V_UnionRect(*area, r);
     }

@@ -5,6 +5,7 @@
 
 void Kp_TipCache::Prepare(const Key& key) {
   if (tip && map && key == kept) return;
+  drawn = false;
   map.reset();
   tip.reset();
   // Tracked allocation answers null when the host's allocator refuses.
@@ -20,4 +21,13 @@ void Kp_TipCache::Prepare(const Key& key) {
   map = std::move(freshMap);
   kept = key;
   ++computed;
+}
+
+GX_UnoBuffer& Kp_TipCache::Scratch(int32_t width, int32_t height, int32_t depth) {
+  if (!scratch || scratch->GetWidth() != width || scratch->GetHeight() != height || scratch->GetDepth() != depth) {
+    drawn = false;
+    scratch.reset();
+    scratch.reset(new GX_UnoBuffer(width, height, depth));
+  }
+  return *scratch;
 }

@@ -5,6 +5,11 @@
 // is a function of its parameters (a dithered one also of the seed, which restarts the
 // standard generator just before), so the kept tip is exactly the one the call would
 // compute. NOTE: a call that keeps its tip draws no numbers from std::rand.
+//
+// It also keeps the scratch buffer dabs are drawn aside into, with the last dab drawn
+// there. A call stamps the previous call's provisional last dab again, often at the
+// same place and size (the path has not moved under it); its drawing is then already
+// in the buffer, and only the accumulation, which the flow changes, is done again.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +32,36 @@ public:
     }
   };
 
+  /// What a dab drawn aside depends on besides the tip: the arguments of the map's
+  /// SetTransform and the scratch buffer's size.
+  struct DabKey {
+    double scaleX = 0, scaleY = 0, angle = 0, roundness = 0, aspect = 0, centreX = 0, centreY = 0;
+    int32_t width = 0, height = 0;
+
+    bool operator==(const DabKey& o) const {
+      return scaleX == o.scaleX && scaleY == o.scaleY && angle == o.angle && roundness == o.roundness &&
+             aspect == o.aspect && centreX == o.centreX && centreY == o.centreY && width == o.width &&
+             height == o.height;
+    }
+  };
+
   /// Makes the kept tip and map those of `key`, computing them when the key changed.
   /// Throws std::bad_alloc; then nothing is kept.
   void Prepare(const Key& key);
+  /// The scratch buffer for dabs drawn aside: `width` × `height` at `depth` bits, made
+  /// afresh (contents undefined) when the kept one has another size. Throws
+  /// std::bad_alloc.
+  GX_UnoBuffer& Scratch(int32_t width, int32_t height, int32_t depth);
+  /// True when the scratch buffer holds, within the dab's rendered bounds, the kept
+  /// map drawn as `dab` says.
+  bool Holds(const DabKey& dab) const { return drawn && drawnKey == dab; }
+  /// Records that the scratch buffer now holds `dab` (after RenderInto), or, before it
+  /// is written, that it holds none.
+  void Drew(const DabKey& dab) {
+    drawnKey = dab;
+    drawn = true;
+  }
+  void Forget() { drawn = false; }
   K_ComputedBrushTip& Tip() { return *tip; }
   K_BrushMIPMap& Map() { return *map; }
   /// How many tips Prepare has computed (tests).
@@ -40,4 +72,7 @@ private:
   int32_t computed = 0;
   std::unique_ptr<K_ComputedBrushTip> tip;
   std::unique_ptr<K_BrushMIPMap> map;
+  std::unique_ptr<GX_UnoBuffer> scratch;
+  DabKey drawnKey;
+  bool drawn = false;
 };

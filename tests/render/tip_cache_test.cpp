@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "test_support.h"
 
@@ -67,6 +68,40 @@ TEST_F(TipCache, KeepsTheTipOnlyWhileItsParametersHold) {
   K_ComputedBrushTip fresh(dithered.diameter, dithered.hardness, dithered.roundness, 0.0, true,
                            false, &noise);
   EXPECT_TRUE(SameBitmap(cache.Tip(), fresh));
+}
+
+// The scratch buffer's dab is reused only for the same SetTransform arguments and
+// buffer size, and is forgotten when the tip or the buffer changes.
+TEST_F(TipCache, KeepsADrawnDabOnlyForTheSameTransformAndTip) {
+  const Kp_TipCache::Key tipKey{30.0, 0.6, 0.8, false, false, 7};
+  const Kp_TipCache::DabKey dab{0.7, 0.7, 33.0, 0.5, 1.0, 20.25, 19.5, 41, 41};
+  using Change = void (*)(Kp_TipCache::DabKey&);
+  const Change kChanges[] = {
+      [](Kp_TipCache::DabKey& d) { d.scaleX = 0.71; }, [](Kp_TipCache::DabKey& d) { d.scaleY = 0.69; },
+      [](Kp_TipCache::DabKey& d) { d.angle = 33.5; },  [](Kp_TipCache::DabKey& d) { d.roundness = 0.6; },
+      [](Kp_TipCache::DabKey& d) { d.aspect = 2.0; },  [](Kp_TipCache::DabKey& d) { d.centreX = 20.5; },
+      [](Kp_TipCache::DabKey& d) { d.centreY = 19.0; }, [](Kp_TipCache::DabKey& d) { d.width = 42; },
+      [](Kp_TipCache::DabKey& d) { d.height = 40; },
+  };
+  Kp_TipCache cache;
+  cache.Prepare(tipKey);
+  GX_UnoBuffer& scratch = cache.Scratch(41, 41, 8);
+  EXPECT_FALSE(cache.Holds(dab));
+  cache.Drew(dab);
+  EXPECT_TRUE(cache.Holds(dab));
+  for (std::size_t i = 0; i < std::size(kChanges); ++i) {
+    Kp_TipCache::DabKey other = dab;
+    kChanges[i](other);
+    EXPECT_FALSE(cache.Holds(other)) << "field change " << i;
+  }
+  cache.Prepare(tipKey);
+  EXPECT_EQ(&cache.Scratch(41, 41, 8), &scratch) << "the same size keeps the buffer";
+  EXPECT_TRUE(cache.Holds(dab)) << "the same tip keeps the dab";
+  cache.Scratch(41, 41, 16);
+  EXPECT_FALSE(cache.Holds(dab)) << "a new buffer holds no dab";
+  cache.Drew(dab);
+  cache.Prepare(Kp_TipCache::Key{31.0, 0.6, 0.8, false, false, 7});
+  EXPECT_FALSE(cache.Holds(dab)) << "a new tip forgets the dab";
 }
 
 }  // namespace
