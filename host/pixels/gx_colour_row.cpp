@@ -381,7 +381,7 @@ void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
 #define GX_COLOUR_ROW_AVX2 1
 #define GX_AVX2 __attribute__((target("avx2")))
 
-/// `n` values of a pixel type as one 256-bit broadcast of the pixel's bytes.
+/// A pixel's bytes repeated across a 256-bit vector.
 template <class Pixel>
 GX_AVX2 inline __m256i Broadcast(const Pixel& p) {
   if constexpr (sizeof(Pixel) == 4) {
