@@ -22,21 +22,40 @@
 #include <cpuid.h>
 #endif
 
-/// True when a vector kernel has returned with the upper halves of the 256 or 512-bit
-/// registers still in use (XGETBV 1: the YMM_Hi128 and ZMM_Hi256 state). Every SSE
-/// instruction after it then pays, in the caller and in other libraries alike; false
-/// where the processor cannot tell. Ask right after the kernel returns: library
-/// functions such as memcpy clear the state on their way out.
-inline bool WideRegistersLeftInUse() {
+namespace test_support_detail {
+
+/// True when the processor can report which register state is in use (XGETBV 1) and
+/// runs AVX (so VZEROUPPER exists).
+inline bool CanWatchWideRegisters() {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
   unsigned a = 0, b = 0, c = 0, d = 0;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)) return false;
-  if (!__get_cpuid_count(0xD, 1, &a, &b, &c, &d) || !(a & (1u << 2))) return false;  // XGETBV 1
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+  return __get_cpuid_count(0xD, 1, &a, &b, &c, &d) && (a & (1u << 2)) != 0;
+#else
+  return false;
+#endif
+}
+
+}  // namespace test_support_detail
+
+/// Runs `kernel` with the upper halves of the 256 and 512-bit registers clear and
+/// answers whether it returned with them in use (XGETBV 1: the YMM_Hi128 and
+/// ZMM_Hi256 state). Every SSE instruction after such a return pays, in the caller and
+/// in other libraries alike. False where the processor cannot tell, and under
+/// AddressSanitizer, whose memcpy and memset leave the state in use themselves.
+template <class Kernel>
+bool LeavesWideRegistersInUse(Kernel&& kernel) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_ADDRESS__)
+  static const bool watch = test_support_detail::CanWatchWideRegisters();
+  if (watch) __asm__ volatile("vzeroupper" ::: "memory");
+  kernel();
+  if (!watch) return false;
   uint32_t lo = 0, hi = 0;
   __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(1));
   (void)hi;
   return (lo & ((1u << 2) | (1u << 6))) != 0;
 #else
+  kernel();
   return false;
 #endif
 }
