@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <random>
-#include <type_traits>
 #include <vector>
 
 #include "gx_test_support.h"
@@ -211,15 +210,11 @@ TEST(GxBlendSingleChannel, MixesValueIntoAlphaOnly) {
   EXPECT_FLOAT_EQ(rowF[0].red, 0.1f);
 }
 
-// The SSE2 and (where the processor runs it) AVX2 forms of the 8 and 16-bit rows.
+// The SSE2 and (where the processor runs it) AVX2 forms of the row.
 template <class P>
 void RowForm(bool avx2, const typename P::Pixel& colour, const typename P::Value* mask, typename P::Value opacity,
              int32_t count, typename P::Pixel* dst, std::ptrdiff_t ahead, bool stream) {
-  if constexpr (std::is_same_v<P, GXp_PxF>) {
-    if (!avx2) GX_BlendColourNormalRow<P>(colour, mask, opacity, count, dst, ahead, stream);
-  } else {
-    GXp_BlendColourNormalRowForm<P>(colour, mask, opacity, count, dst, ahead, stream, avx2);
-  }
+  GXp_BlendColourNormalRowForm<P>(colour, mask, opacity, count, dst, ahead, stream, avx2);
 }
 
 // Blends the pixels `before` through `mask` three ways: the per-pixel Normal transfer,
@@ -240,7 +235,7 @@ void ExpectRowMatchesPixels(const typename P::Pixel& colour,
   for (int32_t i = 0; i < count; ++i)
     ASSERT_TRUE(same(scalar[size_t(i)], want[size_t(i)])) << "trial " << trial << " pixel " << i;
   for (bool avx2 : {false, true}) {
-    if (avx2 && (std::is_same_v<P, GXp_PxF> || !GX_HasAvx2())) continue;
+    if (avx2 && !GX_HasAvx2()) continue;
     std::vector<typename P::Pixel> fast = before;
     ASSERT_FALSE(LeavesWideRegistersInUse([&] {
       RowForm<P>(avx2, colour, mask.data(), opacity, count, fast.data(), trial % 2 ? 256 : 0, trial % 4 < 2);

@@ -135,13 +135,18 @@ template <class P>
 void GX_BlendColourNormalRow(const typename P::Pixel& colour, const typename P::Value* mask,
                              typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                              std::ptrdiff_t prefetchAhead = 0, bool streamFullLines = false);
-/// GX_BlendColourNormalRow at 8 or 16 bits with `avx2` false: the SSE2 form even where
+/// GX_BlendColourNormalRow with `avx2` false: the SSE2 form even where
 /// the processor runs AVX2 (whose form GX_BlendColourNormalRow takes there), so tests
 /// hold both to the per-pixel transfer.
 template <class P>
 void GXp_BlendColourNormalRowForm(const typename P::Pixel& colour, const typename P::Value* mask,
                                   typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                                   std::ptrdiff_t prefetchAhead, bool streamFullLines, bool avx2);
+/// The same for float pixels.
+template <>
+void GXp_BlendColourNormalRowForm<GXp_PxF>(const GX_PixelFloat& colour, const float* mask, float opacity,
+                                           int32_t count, GX_PixelFloat* dst, std::ptrdiff_t prefetchAhead,
+                                           bool streamFullLines, bool avx2);
 /// The portable form of GX_BlendColourNormalRow, one pixel at a time: the reference
 /// the SSE2 and AVX2 forms must match bit for bit.
 template <class P>
