@@ -11,7 +11,7 @@
 // vectors at a time; its core is mostly full, so whole lines of the opaque colour may
 // be streamed (the caller fences). Where the processor runs AVX2, eight pixels are done
 // at once (VectorRunAvx2): the shortcuts as they are, the blend with the same float
-// operations on eight lanes; eight that do not all take one path go by fours.
+// operations on eight lanes.
 #include "host/gx/gx_transfer.h"
 
 #include <algorithm>
@@ -259,12 +259,6 @@ struct NormalRow {
     packedChannels = L::Pack(_mm_setzero_si128(), _mm_set1_epi32(std::min<int32_t>(colour.red, P::kFull)),
                              _mm_set1_epi32(std::min<int32_t>(colour.green, P::kFull)),
                              _mm_set1_epi32(std::min<int32_t>(colour.blue, P::kFull)));
-  }
-
-  /// True when Quad() takes neither shortcut for these four pixels (no ink, full
-  /// stores, coverage as alpha over empty pixels) and blends them.
-  bool NeedsBlend(const Value* mask, const Pixel* dst) const {
-    return !L::AllZero(mask) && !(fullStores && L::AllFull(mask)) && !(coverageIsAlpha && L::Empty(dst));
   }
 
   /// Four pixels through four mask values.
@@ -535,16 +529,15 @@ GX_AVX2 inline void BlendEight(const NormalRow<P>& row, __m128i mask, bool empty
   W::Store(W::Select(store, colour, W::Select(changed, blendedPixels, original)), dst);
 }
 
-/// VectorRun eight pixels at a time where they all take one of the shortcuts (no ink,
+/// VectorRun eight pixels at a time: where all eight take one of the shortcuts (no ink,
 /// full stores, coverage as alpha over empty pixels), which is most of a stroke's
-/// pixels, or all take the blend (BlendEight); the rest go through Quad() by fours.
+/// pixels, that; else the blend (BlendEight). Quad() does the last fours.
 template <class P>
 GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Value* mask,
                            typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                            std::ptrdiff_t ahead, bool stream) {
   using Value = typename P::Value;
   using Pixel = typename P::Pixel;
-  using L = typename LanesOf<P>::Type;
   constexpr bool k8 = sizeof(Value) == 1;
   constexpr int32_t kPerLine = int32_t(64 / sizeof(Pixel));
   const NormalRow<P> row(colour, opacity);
@@ -595,41 +588,32 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
       continue;
     }
     if (ahead != 0) _mm_prefetch(reinterpret_cast<const char*>(dst + i) + ahead, _MM_HINT_T0);
-    if (row.coverageIsAlpha) {
-      const __m256i d0 = _mm256_loadu_si256(px(dst + i, 0));
-      const __m256i d = k8 ? d0 : _mm256_or_si256(d0, _mm256_loadu_si256(px(dst + i, 1)));
-      if (_mm256_testz_si256(d, d)) {
-        // Eight empty pixels: the mask value beside the colour's channels, the colour
-        // itself from full coverage up, nothing where the mask is 0 (L::StoreCoverage).
-        if constexpr (k8) {
-          const __m256i m32 = _mm256_cvtepu8_epi32(m);
-          const __m256i none = _mm256_cmpeq_epi32(m32, _mm256_setzero_si256());
-          _mm256_storeu_si256(px(dst + i, 0), _mm256_andnot_si256(none, _mm256_or_si256(channels, m32)));
-        } else {
-          for (int32_t k = 0; k < 2; ++k) {
-            const __m256i m64 = _mm256_cvtepu16_epi64(k == 0 ? m : _mm_unpackhi_epi64(m, m));
-            const __m256i none = _mm256_cmpeq_epi64(m64, _mm256_setzero_si256());
-            const __m256i full = _mm256_cmpgt_epi64(m64, _mm256_set1_epi64x(P::kFull - 1));
-            const __m256i partial = _mm256_or_si256(channels, m64);
-            _mm256_storeu_si256(px(dst + i, k),
-                                _mm256_andnot_si256(none, _mm256_blendv_epi8(partial, whole, full)));
-          }
+    const __m256i d0 = _mm256_loadu_si256(px(dst + i, 0));
+    const __m256i d = k8 ? d0 : _mm256_or_si256(d0, _mm256_loadu_si256(px(dst + i, 1)));
+    const bool empty = _mm256_testz_si256(d, d);
+    if (row.coverageIsAlpha && empty) {
+      // Eight empty pixels: the mask value beside the colour's channels, the colour
+      // itself from full coverage up, nothing where the mask is 0 (L::StoreCoverage).
+      if constexpr (k8) {
+        const __m256i m32 = _mm256_cvtepu8_epi32(m);
+        const __m256i none = _mm256_cmpeq_epi32(m32, _mm256_setzero_si256());
+        _mm256_storeu_si256(px(dst + i, 0), _mm256_andnot_si256(none, _mm256_or_si256(channels, m32)));
+      } else {
+        for (int32_t k = 0; k < 2; ++k) {
+          const __m256i m64 = _mm256_cvtepu16_epi64(k == 0 ? m : _mm_unpackhi_epi64(m, m));
+          const __m256i none = _mm256_cmpeq_epi64(m64, _mm256_setzero_si256());
+          const __m256i full = _mm256_cmpgt_epi64(m64, _mm256_set1_epi64x(P::kFull - 1));
+          const __m256i partial = _mm256_or_si256(channels, m64);
+          _mm256_storeu_si256(px(dst + i, k),
+                              _mm256_andnot_si256(none, _mm256_blendv_epi8(partial, whole, full)));
         }
-        i += 8;
-        continue;
       }
+      i += 8;
+      continue;
     }
-    if (row.NeedsBlend(mask + i, dst + i) && row.NeedsBlend(mask + i + 4, dst + i + 4)) {
-      // Both fours would take Quad's blend; so do all eight, alike empty or not.
-      const bool empty0 = L::Empty(dst + i), empty1 = L::Empty(dst + i + 4);
-      if (empty0 == empty1) {
-        BlendEight<P>(row, m, empty0, dst + i);
-        i += 8;
-        continue;
-      }
-    }
-    row.Quad(mask + i, dst + i);
-    row.Quad(mask + i + 4, dst + i + 4);
+    // The rest are blended, shortcut or not: each shortcut gives what the blend gives
+    // (the tests hold both to the per-pixel transfer), so eight never split into fours.
+    BlendEight<P>(row, m, empty, dst + i);
     i += 8;
   }
   // The compiler may leave the wide registers' upper halves in use when the tail ends
