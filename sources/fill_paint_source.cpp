@@ -33,6 +33,11 @@ constexpr std::ptrdiff_t kPrefetchRows = 4;
 // pixels, which take about as long.
 constexpr int32_t kStaticRowLimit = 16;
 constexpr int64_t kStaticPixelLimit = 16384;
+// Full lines are streamed past the cache only where the area's pixels outgrow a core's
+// cache (1 MB here). A render call while the stroke grows repaints a dab's box or
+// two, and the next call restores and repaints most of it again: streamed, those
+// lines would come back from memory each time.
+constexpr int64_t kStreamMinBytes = int64_t(2) << 20;
 constexpr int32_t kFlatWorldFlags = 4;
 // A deep mask's full coverage, and the columns of it turned into float at a time for
 // a float destination.
@@ -112,6 +117,7 @@ struct RowLoop {
   const GX_LinearBlendingTables* tables;
   GX_LayerDef* dest;
   bool normalRow;  ///< Normal mode without tables: GX_BlendColourNormalRow does the row
+  bool stream;     ///< full lines of the opaque colour may bypass the cache
 
   static int32_t Row(void* context, int32_t threadIndex, int32_t i) {
     const RowLoop& loop = *static_cast<const RowLoop*>(context);
@@ -165,7 +171,7 @@ struct RowLoop {
         if (normalRow) {
           // Streamed lines are fenced when the row iteration ends its share.
           GX_BlendColourNormalRow<typename D::Traits>(*colour, m, opacity, count, dst,
-                                                      kPrefetchRows * dest->rowBytes, true);
+                                                      kPrefetchRows * dest->rowBytes, stream);
           break;
         }
         for (int32_t x = 0; x < count; ++x)
@@ -212,8 +218,10 @@ void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMod
                  GX_LayerDef* dest) {
   const typename D::Pixel c = Convert<D>(colour);
   const bool normalRow = IsNormalMode(transferMode) && tables == nullptr;
+  const bool stream =
+      int64_t(r.right - r.left) * (r.bottom - r.top) * int64_t(sizeof(c)) >= kStreamMinBytes;
   RowLoop<D> loop{r, progress, transferMode, target, D::Opacity(opacity), &c, mask, tables,
-                  dest, normalRow};
+                  dest, normalRow, stream};
   loop.Run();
 }
 
