@@ -482,9 +482,9 @@ int main(int argc, char** argv) {
   // in '$', the row of exactly that name (for profiling one).
   std::string only = argc > 2 ? argv[2] : "";
   const bool exact = !only.empty() && only.back() == '$';
+  if (exact) only.pop_back();
   // A third keeps one layer depth (8 or 16) of the 8- and 16-bit rows.
   const int onlyDepth = argc > 3 ? std::atoi(argv[3]) : 0;
-  if (exact) only.pop_back();
   const auto wanted = [&](const std::string& name) {
     return exact ? name == only : name.compare(0, only.size(), only) == 0;
   };
