@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kMaxFrames = 1000000;
-
 std::string NameOf(const StrokeDoc& doc) {
   return doc.path.empty() ? std::string("built-in stroke") : doc.path;
 }

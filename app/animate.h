@@ -46,6 +46,9 @@ struct AnimateError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// The most frames an animation may have (2 is the fewest).
+constexpr int kMaxFrames = 1000000;
+
 /// The frames to render: `first` … `last` (inclusive) of an animation of `count`.
 struct FrameRange {
   int count = 2;

@@ -33,8 +33,6 @@ struct SubmitOptions {
   const CLI::Option *countGiven = nullptr, *chunkGiven = nullptr, *outputGiven = nullptr;
 };
 
-constexpr int kMaxFrames = 1000000;
-
 // A failure with its exit status; the message goes after "kstroke submit: ".
 struct SubmitFailure {
   int status;

@@ -163,3 +163,14 @@ long ThrownCode(F&& f) {
   }
   return -1;
 }
+
+/// Runs `f` and answers the code of the `Error` it threw, or 0 when it threw nothing.
+template <class Error, class F>
+int32_t ErrorCodeOf(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.code();
+  }
+  return 0;
+}

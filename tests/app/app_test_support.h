@@ -181,6 +181,7 @@ inline std::string Example(const std::string& name) {
 inline std::string ExampleKeyframes() {
   return Example("keyframe_a.json") + " " + Example("keyframe_b.json");
 }
+inline const std::string kKeys = ExampleKeyframes();
 
 /// An empty folder `name` in this process's scratch folder (no trailing '/').
 inline std::string NewFolder(const std::string& name) {

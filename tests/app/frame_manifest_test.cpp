@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kKeys = ExampleKeyframes();
-
 TEST(FrameManifest, FileSumsAreSha256) {
   const std::string folder = NewFolder("sums");
   struct Case {

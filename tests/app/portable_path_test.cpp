@@ -14,8 +14,6 @@
 
 namespace {
 
-const std::string kKeys = ExampleKeyframes();
-
 TEST(PortablePath, FramesAreTheSameBytesWithAndWithoutTheVectorKernels) {
   const std::string scratch = NewFolder("portable");
   // Turned dabs at 8 and 16 bits, scaled ones (pressure), and soft 16-bit dabs at low

@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kKeys = ExampleKeyframes();
-
 // A stand-in for sbatch that writes its arguments, one a line, to sbatch-args beside it
 // and answers as `sbatch --parsable` does, or fails as sbatch does for a bad partition.
 std::string FakeSbatchFolder(bool fails) {

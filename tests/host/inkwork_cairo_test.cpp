@@ -28,15 +28,6 @@ ink::Transform Scale(float sx, float sy) {
   return t;
 }
 
-int32_t ErrorCode(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ink::Error& e) {
-    return e.code();
-  }
-  return 0;
-}
-
 class InkworkCairo : public TrackedTest {
 protected:
   /// Strokes the segment from `a` to `b` with a white pen `width` device pixels wide.
@@ -186,7 +177,7 @@ TEST_F(InkworkCairo, RefusedArgumentsAndStates) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ErrorCode([&] { c.call(supplier); }), c.code);
+    EXPECT_EQ(ErrorCodeOf<ink::Error>([&] { c.call(supplier); }), c.code);
   }
   EXPECT_FALSE(std::filesystem::exists(badFile));
 }

@@ -15,15 +15,6 @@ namespace {
 namespace ink = kelvo::inkwork;
 using Kind = ink::RecordedOp::Kind;
 
-int32_t ErrorCode(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ink::Error& e) {
-    return e.code();
-  }
-  return 0;
-}
-
 class InkworkRecording : public TrackedTest {};
 
 TEST_F(InkworkRecording, LogsOperationsWithTheirTransformAndDepth) {
@@ -102,7 +93,7 @@ TEST_F(InkworkRecording, FailuresAndRefusals) {
   ink::RecordingSurfaceP surface = ink::RecordingSurface::Create(8, 8);
   surface->FailAtOp(1);
   surface->SaveState();
-  EXPECT_EQ(ErrorCode([&] { surface->SaveState(); }), INK_Err_Backend);
+  EXPECT_EQ(ErrorCodeOf<ink::Error>([&] { surface->SaveState(); }), INK_Err_Backend);
   surface->RestoreState();  // operation 2 runs again
   EXPECT_EQ(surface->GetOps().size(), 2u);
   EXPECT_EQ(surface->GetOps().back().depth, 0);
@@ -116,7 +107,7 @@ TEST_F(InkworkRecording, FailuresAndRefusals) {
       {"size", [&] { supplier.MakeImageSurface(8, -1, 0); }, INK_Err_BadArgument},
   };
   for (const Case& c : kCases) {
-    EXPECT_EQ(ErrorCode(c.call), c.code) << c.name;
+    EXPECT_EQ(ErrorCodeOf<ink::Error>(c.call), c.code) << c.name;
   }
 
   supplier.FailSurfacesAtOp(0);

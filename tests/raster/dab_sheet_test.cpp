@@ -24,14 +24,14 @@ constexpr int kCell = 64;
 constexpr int kColumns = 4;
 constexpr int kRows = 2;
 
-struct Dab {
+struct SheetDab {
   const char* name;
   double diameter, hardness, tipRoundness;  // the computed tip
   double sx, sy, angle, roundness, aspect;  // the dab
   double fx, fy;                            // sub-pixel offset of the centre
 };
 
-const Dab kDabs[kColumns * kRows] = {
+const SheetDab kDabs[kColumns * kRows] = {
     {"hard round", 40, 1.0, 1.0, 1, 1, 0, 1, 1, 0.0, 0.0},
     {"soft round shrunk (blended levels)", 40, 0.0, 1.0, 0.6, 0.6, 0, 1, 1, 0.3, 0.6},
     {"ellipse turned 30", 50, 0.8, 0.4, 1, 1, 30, 1, 1, 0.5, 0.25},
@@ -49,7 +49,7 @@ std::unique_ptr<GX_UnoBuffer> RenderSheet(bool deep) {
   GX_UnoBuffer cell(kCell, kCell, deep ? 16 : 8);
   const int bytes = deep ? 2 : 1;
   for (int i = 0; i < kColumns * kRows; ++i) {
-    const Dab& d = kDabs[i];
+    const SheetDab& d = kDabs[i];
     K_ComputedBrushTip tip(d.diameter, d.hardness, d.tipRoundness, 0, false, deep);
     K_BrushMIPMap map(tip);
     map.SetTransform({d.sx, d.sy}, d.angle, d.roundness, d.aspect, {kCell / 2 + d.fx, kCell / 2 + d.fy});

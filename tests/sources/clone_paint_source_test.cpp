@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int32_t kCopy = -2;
-constexpr int32_t kNormal = 2;
 
 class CloneProbe : public K_ClonePaintSource {
 public:

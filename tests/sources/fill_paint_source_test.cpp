@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int32_t kNormal = 2, kDissolve = 3, kMultiply = 5, kScreen = 6;
 
 const GX_PixelFloat kOrange{0.3f, 1.0f, 0.5f, 0.0f};  // alpha 0.3 must not matter
 

@@ -17,9 +17,16 @@
 #include <vector>
 
 #include "host/gx/gx.h"
+#include "host/gx/gx_modes.h"
 #include "host/v/v.h"
 #include "kstroke/fill_paint_source.h"
 #include "test_support.h"
+
+// Transfer modes as the paint sources take them: plain numbers.
+constexpr int32_t kNormal = int32_t(GX_TransferMode::kNormal);
+constexpr int32_t kDissolve = int32_t(GX_TransferMode::kDissolve);
+constexpr int32_t kMultiply = int32_t(GX_TransferMode::kMultiply);
+constexpr int32_t kScreen = int32_t(GX_TransferMode::kScreen);
 
 inline V_Rect Rect(int top, int left, int bottom, int right) {
   return V_Rect{int16_t(top), int16_t(left), int16_t(bottom), int16_t(right)};
