@@ -19,7 +19,6 @@
 
 namespace {
 
-
 const GX_PixelFloat kOrange{0.3f, 1.0f, 0.5f, 0.0f};  // alpha 0.3 must not matter
 
 /// Exposes the pixel requests the general render makes.

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 /// A source whose pixels name their own area position: red = 10·x, green = 10·y for
 /// area pixel (x, y), opaque; its single channel is 10·x + y. It records which pixel
 /// request the render made, and can shrink the area.
