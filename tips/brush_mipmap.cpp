@@ -41,8 +41,9 @@ void BuildLevels(Kp_MIPPyramid* p, const GX_UnoBuffer& src, int32_t maxValue) {
   for (int32_t row = 0; row < p->Height(0); ++row)
     std::memcpy(level0 + row * stride0, src.Row<T>(row), std::size_t(p->Width(0)) * sizeof(T));
 
-  // One scratch array, sized for the first (largest) halving, serves every level.
-  std::vector<T> scratch(std::size_t((p->Width(0) >> 1) + 3) * std::size_t(p->Height(0)), T(0));
+  // One scratch array, sized for the first (largest) halving, serves every level: a
+  // row per source row and one of zeros.
+  std::vector<T> scratch(std::size_t((p->Width(0) >> 1) + 3) * std::size_t(p->Height(0) + 1), T(0));
   for (int32_t k = 1; k < p->levelCount; ++k) {
     const std::ptrdiff_t srcStride = p->rowBytes[k - 1] / std::ptrdiff_t(sizeof(T));
     const std::ptrdiff_t dstStride = p->rowBytes[k] / std::ptrdiff_t(sizeof(T));

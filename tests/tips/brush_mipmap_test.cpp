@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -42,6 +43,38 @@ TEST(HalveLine, FilterRoundsAndClamps) {
       EXPECT_EQ(out[2 * i + 1], 7) << "stride gap written";
     }
   }
+}
+
+// The level halving against Kp_HalveLine along every row, then down every column,
+// on random samples (extremes included, so both clamps are reached) at every size
+// from one sample up, where the bounds-free middle of a row is empty, short and long.
+template <class T>
+void ExpectHalveLevelMatchesLines(int32_t maxValue) {
+  std::mt19937 rng(7);
+  for (int32_t n = 1; n <= 19; ++n) {
+    for (int32_t m : {1, 2, 3, 4, 5, 8, 11}) {
+      const std::ptrdiff_t srcStride = n + 3, dstStride = (n >> 1) + 4;
+      std::vector<T> src(std::size_t(srcStride * m));
+      for (T& v : src) {
+        const uint32_t r = rng() % 8;
+        v = T(r == 0 ? 0 : r == 1 ? maxValue : int32_t(rng() % uint32_t(maxValue + 1)));
+      }
+      const int32_t cols = (n >> 1) + 1, rows = (m >> 1) + 1;
+      std::vector<T> lines(std::size_t(dstStride * m)), expected(std::size_t(dstStride * rows), T(5));
+      for (int32_t y = 0; y < m; ++y)
+        Kp_HalveLine(src.data() + y * srcStride, 1, n, lines.data() + y * dstStride, 1, maxValue);
+      for (int32_t x = 0; x < cols; ++x)
+        Kp_HalveLine(lines.data() + x, dstStride, m, expected.data() + x, dstStride, maxValue);
+      std::vector<T> scratch(std::size_t(dstStride * (m + 1)), T(9)), got(expected.size(), T(5));
+      Kp_HalveLevel(src.data(), srcStride, n, m, scratch.data(), got.data(), dstStride, maxValue);
+      ASSERT_EQ(got, expected) << n << " x " << m;
+    }
+  }
+}
+
+TEST(HalveLevel, MatchesTheFilterAlongRowsThenColumns) {
+  ExpectHalveLevelMatchesLines<uint8_t>(255);
+  ExpectHalveLevelMatchesLines<uint16_t>(32768);
 }
 
 TEST(MipLevels, CountFollowsLongerSide) {
