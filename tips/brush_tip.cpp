@@ -98,6 +98,18 @@ Kp_PixelBounds Kp_TipPixelBounds(int32_t halfXQp, int32_t halfYQp) {
   return b;
 }
 
+Kp_PixelBounds Kp_ComputedTipBounds(const Kp_TipGeometry& g) {
+  const int32_t acs = std::abs(g.cos14);
+  const int32_t asn = std::abs(g.sin14);
+  const int32_t hx =
+      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * acs + int64_t(g.axisBQp) * asn - 1) >> 14),
+                        g.axisAQp - 1);
+  const int32_t hy =
+      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * asn + int64_t(g.axisBQp) * acs - 1) >> 14),
+                        g.axisAQp - 1);
+  return Kp_TipPixelBounds(hx, hy);
+}
+
 namespace {
 
 /// Whole percent from a factor; NaN counts as 0, magnitudes are limited so the
@@ -118,21 +130,54 @@ int32_t WholeDegrees(double angle) {
 
 enum class CoverageMode { kTable, kDither, kDeep };
 
+/// n / d as a division: the tip's definition.
+struct PlainDivide {
+  explicit PlainDivide(uint32_t divisor) : d(divisor) {}
+  uint64_t operator()(uint64_t n) const { return n / d; }
+  uint64_t d;
+};
+
+#if defined(__SIZEOF_INT128__)
+/// n / d for a fixed d ≥ 2 as the high half of n × ⌈2^64 / d⌉: with 32-bit n and d,
+/// 64 fractional bits are enough for the product to floor to the exact quotient.
+/// Numerators of 2^32 and more (positions of tips thousands of pixels wide) divide.
+/// A 64-bit division costs more than the rest of a pixel's coverage together.
+struct ReciprocalDivide {
+  explicit ReciprocalDivide(uint32_t divisor) : d(divisor), c(~uint64_t(0) / divisor + 1) {}
+  uint64_t operator()(uint64_t n) const {
+    if (n >> 32) return n / d;
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(c) * n) >> 64);
+  }
+  uint64_t d, c;
+};
+#else
+using ReciprocalDivide = PlainDivide;
+#endif
+
+/// Dividers by A, B and E.
+template <class Div>
+struct TipDivisors {
+  explicit TipDivisors(const Kp_TipGeometry& g)
+      : a(uint32_t(g.axisAQp)), b(uint32_t(g.axisBQp)), e(uint32_t(g.edgeWidth)) {}
+  Div a, b, e;
+};
+
 /// Coverage of one pixel at rotated position (u, v) (sixteenths × 16384).
-template <CoverageMode M>
-uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g, K_TipNoise* noise) {
+template <CoverageMode M, class Div>
+uint32_t Coverage(int64_t u, int64_t v, const TipDivisors<Div>& div, K_TipNoise* noise) {
   constexpr uint32_t kFull = M == CoverageMode::kDeep ? 32768u : 255u;
-  const int64_t p = (u < 0 ? -u : u) / g.axisAQp;
-  const int64_t q = (v < 0 ? -v : v) / g.axisBQp;
+  const uint64_t p = div.a(uint64_t(u < 0 ? -u : u));
+  const uint64_t q = div.b(uint64_t(v < 0 ? -v : v));
   if (p > 65535 || q > 65535) return 0;
-  const int64_t hi = std::max(p, q);
-  const int64_t lo = std::min(p, q);
+  const uint32_t hi = uint32_t(std::max(p, q));
+  const uint32_t lo = uint32_t(std::min(p, q));
   if (hi == 0) return kFull;
+  // 256 × lo < 2^24: the quotient fits a 32-bit division.
   const int64_t d = int64_t(kHypotTable[std::size_t(256 * lo / hi)]) * hi;
   if (d > 1073741823) return 0;  // outside the ellipse
   const uint32_t n = static_cast<uint32_t>(d >> 14);
   // (65536 − n) × 65536 wraps to 0 for n = 0, which then indexes the full entry 0.
-  const uint32_t f = ((65536u - n) << 16) / static_cast<uint32_t>(g.edgeWidth);
+  const uint32_t f = static_cast<uint32_t>(div.e((65536u - n) << 16));
   if (f > 65535) return kFull;  // inside the soft edge
   const uint32_t idx = ((0u - f) >> 6) & 1023u;
   const uint32_t profile = kFalloffTable[idx];
@@ -144,9 +189,10 @@ uint32_t Coverage(int64_t u, int64_t v, const Kp_TipGeometry& g, K_TipNoise* noi
   return (profile * 128 + 127) / 255;
 }
 
-template <class T, CoverageMode M>
+template <class T, CoverageMode M, class Div>
 void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
              K_TipNoise* noise) {
+  const TipDivisors<Div> div(g);
   const int64_t stepCs = 16 * int64_t(g.cos14);
   const int64_t stepSn = 16 * int64_t(g.sin14);
   const int32_t width = buffer->GetWidth();
@@ -158,11 +204,33 @@ void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds
     int64_t xCs = 16 * int64_t(b.left) * g.cos14;
     int64_t xSn = 16 * int64_t(b.left) * g.sin14;
     for (int32_t col = 0; col < width; ++col, xCs += stepCs, xSn += stepSn)
-      out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, g, noise));
+      out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, div, noise));
+  }
+}
+
+template <class Div>
+void FillTipWith(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b, bool dither,
+                 K_TipNoise* noise) {
+  if (buffer->GetDepth() == 16) {
+    FillTip<uint16_t, CoverageMode::kDeep, Div>(buffer, g, b, nullptr);
+  } else if (dither) {
+    K_TipNoise own;
+    FillTip<uint8_t, CoverageMode::kDither, Div>(buffer, g, b, noise ? noise : &own);
+  } else {
+    FillTip<uint8_t, CoverageMode::kTable, Div>(buffer, g, b, nullptr);
   }
 }
 
 }  // namespace
+
+void Kp_FillComputedTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
+                        bool dither, K_TipNoise* noise, bool plainDivision) {
+  // The reciprocals need divisors of at least 2: A ≥ 2, B ≥ 6 and E ≥ 20 (A ≤ 32767).
+  if (plainDivision || g.axisAQp < 2 || g.axisBQp < 2 || g.edgeWidth < 2)
+    FillTipWith<PlainDivide>(buffer, g, b, dither, noise);
+  else
+    FillTipWith<ReciprocalDivide>(buffer, g, b, dither, noise);
+}
 
 // K_TipNoise
 // ====================================================================================
@@ -204,26 +272,11 @@ K_ComputedBrushTip::K_ComputedBrushTip(double diameter_, double hardness, double
       angleDegrees(WholeDegrees(angle)) {
   const Kp_TipGeometry g =
       Kp_ComputeTipGeometry(diameter, hardnessPercent, roundnessPercent, angleDegrees);
-  const int32_t acs = std::abs(g.cos14);
-  const int32_t asn = std::abs(g.sin14);
-  const int32_t hx =
-      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * acs + int64_t(g.axisBQp) * asn - 1) >> 14),
-                        g.axisAQp - 1);
-  const int32_t hy =
-      std::min<int32_t>(static_cast<int32_t>((int64_t(g.axisAQp) * asn + int64_t(g.axisBQp) * acs - 1) >> 14),
-                        g.axisAQp - 1);
-  const Kp_PixelBounds b = Kp_TipPixelBounds(hx, hy);
+  const Kp_PixelBounds b = Kp_ComputedTipBounds(g);
   hotSpot = {static_cast<short>(2 - 4 * b.left), static_cast<short>(2 - 4 * b.top)};
   AllocateTipBuffer({static_cast<short>(b.right - b.left), static_cast<short>(b.bottom - b.top)},
                     deep);
-  if (deep) {
-    FillTip<uint16_t, CoverageMode::kDeep>(tipBuffer, g, b, nullptr);
-  } else if (dither) {
-    K_TipNoise own;
-    FillTip<uint8_t, CoverageMode::kDither>(tipBuffer, g, b, noise ? noise : &own);
-  } else {
-    FillTip<uint8_t, CoverageMode::kTable>(tipBuffer, g, b, nullptr);
-  }
+  Kp_FillComputedTip(tipBuffer, g, b, dither, noise);
 }
 
 V_Vector2T<short> K_ComputedBrushTip::GetMaximumExtent(double pixelAspect,

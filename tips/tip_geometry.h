@@ -8,6 +8,9 @@
 
 #include <cstdint>
 
+class GX_UnoBuffer;
+class K_TipNoise;
+
 struct Kp_TipGeometry {
   int32_t axisAQp = 0;    ///< semi-axis along the tip's x, quarter pixels
   int32_t axisBQp = 0;    ///< semi-axis along the tip's y, 6..A
@@ -31,3 +34,13 @@ Kp_TipGeometry Kp_ComputeTipGeometry(double diameter, int32_t hardnessPercent,
 /// Pixel box of a tip with these half-extents (quarter pixels) around a centre in the
 /// middle of its pixel.
 Kp_PixelBounds Kp_TipPixelBounds(int32_t halfXQp, int32_t halfYQp);
+/// Pixel box of the computed tip of geometry `g`: its ellipse turned, each half-extent
+/// at most A − 1.
+Kp_PixelBounds Kp_ComputedTipBounds(const Kp_TipGeometry& g);
+
+/// Writes the computed tip's coverage into `buffer` (8 or 16 bits, the size of `b`):
+/// 16 bits deep, 8 bits dithered by `noise` when `dither`, else from the falloff table.
+/// The constructor divides by A, B and E through reciprocals, which give the quotients
+/// exactly; `plainDivision` divides instead, the form the reciprocals are held to.
+void Kp_FillComputedTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
+                        bool dither, K_TipNoise* noise, bool plainDivision = false);
