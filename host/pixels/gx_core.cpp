@@ -10,6 +10,8 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -168,8 +170,11 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
 // large as the layer) come and go with every stroke. Giving their pages back to the
 // system and faulting them in again costs more than painting the stroke, so freed
 // blocks of at least kPooledMin bytes are kept, up to kPoolCap bytes in all, for the
-// next buffer of the same size. A block is either zeroed (a buffer that knew where its
-// ink was cleared it on the way out) or holds whatever its last buffer left.
+// next buffer of the same size. A block is zeroed, holds whatever its last buffer left,
+// or (a buffer that kept an ink map) comes with that map: the only cells that may be
+// non-zero. Such a block is cleared only when a zeroed buffer takes it, and then only
+// where it was inked: a stroke's mask inks a part of the layer, and clearing the rest
+// as well cost a tenth of a big brush's stroke.
 class BufferPool {
 public:
 #if defined(__SANITIZE_ADDRESS__)
@@ -182,45 +187,68 @@ public:
 
   static bool Pooled(std::size_t bytes) { return bytes >= kPooledMin && bytes <= kPoolCap; }
 
+  /// Where the last buffer of a block may have left non-zero samples: one bit per
+  /// GX_UnoBuffer::kInkCell samples of each row, `words` words a row.
+  struct InkLeft {
+    std::vector<uint64_t> bits;
+    int32_t words = 0, width = 0, height = 0, sampleBytes = 0;
+  };
+
   /// A block of `bytes`; all zero when `zeroed`.
   void* Take(std::size_t bytes, bool zeroed) {
     if (Pooled(bytes)) {
-      std::lock_guard<std::mutex> lock(mutex);
-      // A block of the kind asked for first (a zeroed one need not be cleared; a dirty
-      // one is left for callers that clear anyway), newest first: its pages are the
-      // likeliest still to be in cache.
+      std::unique_lock<std::mutex> lock(mutex);
+      // Of the blocks of this size, newest first (its pages are the likeliest still to
+      // be in cache), the one that costs least to hand out: for a zeroed buffer a zeroed
+      // block, then one with its ink, then any; for another buffer a block that is
+      // neither, so the zeroed ones stay for the buffers that want them.
       std::size_t pick = count;
+      int best = 0;
       for (std::size_t i = count; i-- > 0;) {
         if (blocks[i].bytes != bytes) continue;
-        if (blocks[i].zeroed == zeroed) {
+        const Block& b = blocks[i];
+        const int rank = zeroed ? (b.zeroed ? 3 : b.inked ? 2 : 1) : (b.zeroed ? 1 : b.inked ? 2 : 3);
+        if (rank > best) {
+          best = rank;
           pick = i;
-          break;
         }
-        if (pick == count) pick = i;
       }
       if (pick != count) {
-        const Block b = blocks[pick];
+        Block b = std::move(blocks[pick]);
         held -= bytes;
-        for (std::size_t k = pick + 1; k < count; ++k) blocks[k - 1] = blocks[k];
-        --count;
-        if (zeroed && !b.zeroed) std::memset(b.data, 0, bytes);
+        for (std::size_t k = pick + 1; k < count; ++k) blocks[k - 1] = std::move(blocks[k]);
+        blocks[--count] = Block();
+        lock.unlock();
+        if (zeroed && !b.zeroed) {
+          if (b.inked)
+            ClearInked(static_cast<unsigned char*>(b.data), b.ink);
+          else
+            std::memset(b.data, 0, bytes);
+        }
         return b.data;
       }
     }
     return LargeBlocks::Allocate(bytes, zeroed);
   }
 
-  void Give(void* p, std::size_t bytes, bool zeroed) {
+  /// Takes back a block: zeroed, or holding whatever its buffer left there, or (`ink`
+  /// not null) non-zero only in the cells `ink` marks.
+  void Give(void* p, std::size_t bytes, bool zeroed, InkLeft* ink = nullptr) {
     if (p && Pooled(bytes)) {
       std::lock_guard<std::mutex> lock(mutex);
       // Oldest first out: the newest block is the likeliest to be asked for again.
       while (count > 0 && (held + bytes > kPoolCap || count == kSlots)) {
         LargeBlocks::Free(blocks[0].data, blocks[0].bytes);
         held -= blocks[0].bytes;
-        for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = blocks[i];
-        --count;
+        for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = std::move(blocks[i]);
+        blocks[--count] = Block();
       }
-      blocks[count++] = {p, bytes, zeroed};
+      Block& b = blocks[count++];
+      b.data = p;
+      b.bytes = bytes;
+      b.zeroed = zeroed;
+      b.inked = !zeroed && ink != nullptr;
+      if (b.inked) b.ink = std::move(*ink);
       held += bytes;
       return;
     }
@@ -233,13 +261,41 @@ public:
 
 private:
   struct Block {
-    void* data;
-    std::size_t bytes;
-    bool zeroed;
+    void* data = nullptr;
+    std::size_t bytes = 0;
+    bool zeroed = false;
+    bool inked = false;  ///< non-zero only where `ink` marks
+    InkLeft ink;
   };
+
+  // Clears the runs of marked cells, row by row, as the buffer laid its rows out.
+  static void ClearInked(unsigned char* data, const InkLeft& ink) {
+    constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
+    const std::ptrdiff_t rowBytes = std::ptrdiff_t(ink.width) * ink.sampleBytes;
+    for (int32_t y = 0; y < ink.height; ++y) {
+      const uint64_t* words = ink.bits.data() + std::ptrdiff_t(y) * ink.words;
+      int32_t c = 0;
+      const int32_t cells = ink.words * 64;
+      while (c < cells) {
+        const uint64_t w = words[c >> 6] >> (c & 63);
+        if (w == 0) {
+          c = (c | 63) + 1;
+          continue;
+        }
+        c += __builtin_ctzll(w);
+        int32_t end = c;
+        while (end < cells && (words[end >> 6] >> (end & 63) & 1)) ++end;
+        const int32_t x0 = std::min(c * kCell, ink.width), x1 = std::min(end * kCell, ink.width);
+        std::memset(data + y * rowBytes + std::ptrdiff_t(x0) * ink.sampleBytes, 0,
+                    std::size_t(x1 - x0) * std::size_t(ink.sampleBytes));
+        c = end;
+      }
+    }
+  }
+
   static constexpr std::size_t kSlots = 8;
   std::mutex mutex;
-  Block blocks[kSlots] = {};
+  Block blocks[kSlots];
   std::size_t count = 0;
   std::size_t held = 0;
 };
@@ -336,11 +392,6 @@ GX_World* GX_World::NewReference(GX_World* parent, const V_Rect& rect) {
 
 GX_World::~GX_World() { LargeBlocks::Free(owned, ownedBytes); }
 
-// A freed buffer with at most this share of its cells marked zeroes them and goes to
-// the pool as a zeroed block; clearing more than that is no saving over clearing it
-// when it is next used, if it is.
-constexpr int64_t kZeroOnFreeShare = 4;
-
 GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Contents contents)
     : width(width_), height(height_), depth(depth_) {
   if (width < 0 || height < 0 || (depth != 8 && depth != 16 && depth != 32))
@@ -357,17 +408,18 @@ GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Cont
 
 GX_UnoBuffer::~GX_UnoBuffer() {
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
-  bool zeroed = false;
-  if (hasInkMap && BufferPool::Pooled(bytes) &&
-      CountInkCells() * kZeroOnFreeShare <= int64_t(InkCells()) * height) {
-    for (int32_t y = 0; y < height; ++y)
-      GX_ForEachInkRun(*this, y, 0, width, [&](int32_t x0, int32_t x1) {
-        std::memset(Row<unsigned char>(y) + std::ptrdiff_t(x0) * GetBytesPerSample(), 0,
-                    std::size_t(x1 - x0) * std::size_t(GetBytesPerSample()));
-      });
-    zeroed = true;
+  if (hasInkMap && BufferPool::Pooled(bytes)) {
+    // The map goes with the block: the next zeroed buffer clears only what it marks.
+    BufferPool::InkLeft left;
+    left.bits = std::move(ink);
+    left.words = inkWords;
+    left.width = width;
+    left.height = height;
+    left.sampleBytes = GetBytesPerSample();
+    Pool().Give(data, bytes, false, &left);
+    return;
   }
-  Pool().Give(data, bytes, zeroed);
+  Pool().Give(data, bytes, false);
 }
 
 void GX_UnoBuffer::EnableInkMap() {

@@ -280,29 +280,48 @@ TEST_F(GxCore, FillsAndWritersKeepTheInkMap) {
 }
 
 TEST_F(GxCore, AFreedBufferClearsItsInkForTheNextZeroedOne) {
-  // 1024 × 1024 at 8 bits is pooled (outside AddressSanitizer): the next kZeroed buffer
-  // of the size gets the same memory back, which must read as zero everywhere.
-  const auto nonzero = [](const GX_UnoBuffer& b) {
-    int64_t n = 0;
-    for (int32_t y = 0; y < 1024; ++y)
-      for (int32_t x = 0; x < 1024; ++x) n += b.Row<uint8_t>(y)[x] != 0;
-    return n;
+  // These sizes are pooled (outside AddressSanitizer): the next kZeroed buffer of the
+  // size gets the same memory back, cleared where the freed one had marked ink, and
+  // must read as zero everywhere.
+  struct Case {
+    const char* name; int32_t width, height, depth; std::vector<V_LRect> inked;
   };
-  {
-    GX_UnoBuffer used(1024, 1024, 8, GX_UnoBuffer::kZeroed);
-    for (int32_t y = 100; y < 300; ++y)
-      for (int32_t x = 500; x < 700; ++x) used.Row<uint8_t>(y)[x] = 200;
-    used.MarkInk(L(500, 100, 700, 300));
+  const Case kCases[] = {
+      {"one block of cells", 1024, 1024, 8, {L(500, 100, 700, 300)}},
+      {"runs apart in a row, the last cell cut short", 700, 800, 16,
+       {L(0, 0, 1, 800), L(60, 10, 200, 20), L(330, 10, 400, 20), L(640, 5, 700, 799)}},
+      {"a float row's every cell", 300, 900, 32, {L(0, 450, 300, 451)}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const int32_t bytes = c.width * (c.depth / 8);
+    const auto nonzero = [&](const GX_UnoBuffer& b) {
+      int64_t n = 0;
+      for (int32_t y = 0; y < c.height; ++y)
+        for (int32_t x = 0; x < bytes; ++x) n += b.Row<uint8_t>(y)[x] != 0;
+      return n;
+    };
+    {
+      GX_UnoBuffer used(c.width, c.height, c.depth, GX_UnoBuffer::kZeroed);
+      // A marked cell may hold anything: each is written whole.
+      constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
+      for (const V_LRect& r : c.inked) {
+        const int32_t x0 = r.left / kCell * kCell, x1 = std::min(c.width, (r.right + kCell - 1) / kCell * kCell);
+        for (int32_t y = r.top; y < r.bottom; ++y)
+          std::memset(used.Row<uint8_t>(y) + x0 * (c.depth / 8), 0xA5, size_t((x1 - x0) * (c.depth / 8)));
+        used.MarkInk(r);
+      }
+    }
+    {
+      GX_UnoBuffer next(c.width, c.height, c.depth, GX_UnoBuffer::kZeroed);
+      EXPECT_EQ(next.CountInkCells(), 0);
+      EXPECT_EQ(nonzero(next), 0);
+      // Leave it dirty without a map: a zeroed buffer after it is still zero.
+      for (int32_t y = 0; y < c.height; ++y) next.Row<uint8_t>(y)[y % bytes] = 1;
+      next.DropInkMap();
+    }
+    EXPECT_EQ(nonzero(GX_UnoBuffer(c.width, c.height, c.depth, GX_UnoBuffer::kZeroed)), 0);
   }
-  {
-    GX_UnoBuffer next(1024, 1024, 8, GX_UnoBuffer::kZeroed);
-    EXPECT_EQ(next.CountInkCells(), 0);
-    EXPECT_EQ(nonzero(next), 0);
-    // Leave it dirty without a map: a zeroed buffer after it is still zero.
-    for (int32_t y = 0; y < 1024; ++y) next.Row<uint8_t>(y)[y] = 1;
-    next.DropInkMap();
-  }
-  EXPECT_EQ(nonzero(GX_UnoBuffer(1024, 1024, 8, GX_UnoBuffer::kZeroed)), 0);
 }
 
 TEST_F(GxCore, LargeBuffersAreRecycledForTheNextOfTheirSize) {

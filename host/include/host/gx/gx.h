@@ -152,9 +152,8 @@ private:
 /// directly (through GetData or Row) into a buffer that has a map must call MarkInk
 /// for what it writes, or DropInkMap first.
 ///
-/// A buffer with a map that is freed with few cells marked zeroes those cells and goes
-/// to the pool as a zeroed block, so the next kZeroed buffer of its size costs nothing
-/// to clear.
+/// A large buffer with a map goes to the pool with its map when it is freed, so the next
+/// kZeroed buffer of its size clears only the cells that were marked.
 class GX_UnoBuffer : public Y_MemTrackedObject {
 public:
   /// Samples per ink cell, along x.
