@@ -43,13 +43,18 @@ inline int32_t Kp_MIPLevelCount(int32_t maxSide) {
   return count;
 }
 
+/// The half-band filter's output centred on sample c0, from its neighbours c1 = c0 ± 1
+/// and c3 = c0 ± 3 (each pair summed), rounded, shifted arithmetically and clamped:
+///   (16·c0 + 9·c1 − c3 + 16) >> 5, within 0..`maxValue`.
+/// The negative lobes undershoot at hard edges and overshoot inside flat runs.
+inline int32_t Kp_HalfBand(int32_t c0, int32_t c1, int32_t c3, int32_t maxValue) noexcept {
+  return std::clamp((16 * c0 + 9 * c1 - c3 + 16) >> 5, 0, maxValue);
+}
+
 /// Decimates `n` samples (stride `srcStep`) into (n >> 1) + 1 samples (stride
 /// `dstStep`), output i centred on input 2i, with the half-band filter
-///   (−1, 0, 9, 16, 9, 0, −1) / 32, rounded:
-///   out[i] = (16·x[2i] + 9·(x[2i−1] + x[2i+1]) − (x[2i−3] + x[2i+3]) + 16) >> 5
-/// Inputs outside 0..n−1 count as 0 (the border is not read). The shift is arithmetic
-/// and the result is clamped to 0..`maxValue` (255 or 32768): the negative lobes
-/// undershoot at hard edges and overshoot inside flat runs.
+///   (−1, 0, 9, 16, 9, 0, −1) / 32 (Kp_HalfBand), inputs outside 0..n−1 counting as 0
+/// (the border is not read); `maxValue` is 255 or 32768.
 template <class T>
 void Kp_HalveLine(const T* src, std::ptrdiff_t srcStep, int32_t n, T* dst,
                   std::ptrdiff_t dstStep, int32_t maxValue) noexcept {
@@ -59,8 +64,8 @@ void Kp_HalveLine(const T* src, std::ptrdiff_t srcStep, int32_t n, T* dst,
   const int32_t outCount = (n >> 1) + 1;
   for (int32_t i = 0; i < outCount; ++i) {
     const int32_t c = 2 * i;
-    const int32_t sum = 16 * at(c) + 9 * (at(c - 1) + at(c + 1)) - (at(c - 3) + at(c + 3)) + 16;
-    dst[std::ptrdiff_t(i) * dstStep] = static_cast<T>(std::clamp(sum >> 5, 0, maxValue));
+    dst[std::ptrdiff_t(i) * dstStep] =
+        static_cast<T>(Kp_HalfBand(at(c), at(c - 1) + at(c + 1), at(c - 3) + at(c + 3), maxValue));
   }
 }
 
@@ -68,11 +73,10 @@ void Kp_HalveLine(const T* src, std::ptrdiff_t srcStep, int32_t n, T* dst,
 /// row skip the bounds tests, which cost more than the filter in the scalar loop.
 template <class T>
 void Kp_HalveRow(const T* src, int32_t n, T* dst, int32_t maxValue) noexcept {
-  auto at = [&](int32_t j) -> int32_t { return j >= 0 && j < n ? int32_t(src[j]) : 0; };
   auto checked = [&](int32_t i) {
+    auto at = [&](int32_t j) -> int32_t { return j >= 0 && j < n ? int32_t(src[j]) : 0; };
     const int32_t c = 2 * i;
-    const int32_t sum = 16 * at(c) + 9 * (at(c - 1) + at(c + 1)) - (at(c - 3) + at(c + 3)) + 16;
-    dst[i] = static_cast<T>(std::clamp(sum >> 5, 0, maxValue));
+    dst[i] = static_cast<T>(Kp_HalfBand(at(c), at(c - 1) + at(c + 1), at(c - 3) + at(c + 3), maxValue));
   };
   const int32_t outCount = (n >> 1) + 1;
   // Inside: 2i − 3 ≥ 0 and 2i + 3 ≤ n − 1.
@@ -81,9 +85,7 @@ void Kp_HalveRow(const T* src, int32_t n, T* dst, int32_t maxValue) noexcept {
   for (int32_t i = 0; i < lo; ++i) checked(i);
   for (int32_t i = lo; i < hi; ++i) {
     const T* x = src + 2 * i;
-    const int32_t sum = 16 * int32_t(x[0]) + 9 * (int32_t(x[-1]) + int32_t(x[1])) -
-                        (int32_t(x[-3]) + int32_t(x[3])) + 16;
-    dst[i] = static_cast<T>(std::clamp(sum >> 5, 0, maxValue));
+    dst[i] = static_cast<T>(Kp_HalfBand(x[0], int32_t(x[-1]) + x[1], int32_t(x[-3]) + x[3], maxValue));
   }
   for (int32_t i = hi; i < outCount; ++i) checked(i);
 }
@@ -99,18 +101,18 @@ void Kp_HalveLevel(const T* src, std::ptrdiff_t srcStride, int32_t n, int32_t m,
   for (int32_t row = 0; row < m; ++row)
     Kp_HalveRow(src + row * srcStride, n, scratch + row * dstStride, maxValue);
   const int32_t cols = (n >> 1) + 1;
-  const T* zeros = scratch + std::ptrdiff_t(m) * dstStride;
-  std::fill(scratch + std::ptrdiff_t(m) * dstStride, scratch + std::ptrdiff_t(m) * dstStride + cols, T(0));
-  auto row = [&](int32_t j) { return j >= 0 && j < m ? scratch + std::ptrdiff_t(j) * dstStride : zeros; };
+  T* zeros = scratch + std::ptrdiff_t(m) * dstStride;
+  std::fill(zeros, zeros + cols, T(0));
+  auto row = [&](int32_t j) -> const T* {
+    return j >= 0 && j < m ? scratch + std::ptrdiff_t(j) * dstStride : zeros;
+  };
   const int32_t outRows = (m >> 1) + 1;
   for (int32_t i = 0; i < outRows; ++i) {
     const int32_t c = 2 * i;
     const T *r0 = row(c), *a1 = row(c - 1), *b1 = row(c + 1), *a3 = row(c - 3), *b3 = row(c + 3);
     T* out = dst + std::ptrdiff_t(i) * dstStride;
-    for (int32_t col = 0; col < cols; ++col) {
-      const int32_t sum = 16 * int32_t(r0[col]) + 9 * (int32_t(a1[col]) + int32_t(b1[col])) -
-                          (int32_t(a3[col]) + int32_t(b3[col])) + 16;
-      out[col] = static_cast<T>(std::clamp(sum >> 5, 0, maxValue));
-    }
+    for (int32_t col = 0; col < cols; ++col)
+      out[col] = static_cast<T>(Kp_HalfBand(r0[col], int32_t(a1[col]) + b1[col],
+                                            int32_t(a3[col]) + b3[col], maxValue));
   }
 }

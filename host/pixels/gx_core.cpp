@@ -170,8 +170,8 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
 // large as the layer) come and go with every stroke. Giving their pages back to the
 // system and faulting them in again costs more than painting the stroke, so freed
 // blocks of at least kPooledMin bytes are kept, up to kPoolCap bytes in all, for the
-// next buffer of the same size. A block is zeroed, holds whatever its last buffer left,
-// or (a buffer that kept an ink map) comes with that map: the only cells that may be
+// next buffer of the same size. A block holds whatever its last buffer left or (a
+// buffer that kept an ink map) comes with that map: the only cells that may be
 // non-zero. Such a block is cleared only when a zeroed buffer takes it, and then only
 // where it was inked: a stroke's mask inks a part of the layer, and clearing the rest
 // as well cost a tenth of a big brush's stroke.
@@ -199,19 +199,17 @@ public:
     if (Pooled(bytes)) {
       std::unique_lock<std::mutex> lock(mutex);
       // Of the blocks of this size, newest first (its pages are the likeliest still to
-      // be in cache), the one that costs least to hand out: for a zeroed buffer a zeroed
-      // block, then one with its ink, then any; for another buffer a block that is
-      // neither, so the zeroed ones stay for the buffers that want them.
+      // be in cache), one with its ink map for a zeroed buffer, which then clears only
+      // that ink, and one without for another buffer, so the maps stay for the buffers
+      // that want them; else any.
       std::size_t pick = count;
-      int best = 0;
       for (std::size_t i = count; i-- > 0;) {
         if (blocks[i].bytes != bytes) continue;
-        const Block& b = blocks[i];
-        const int rank = zeroed ? (b.zeroed ? 3 : b.inked ? 2 : 1) : (b.zeroed ? 1 : b.inked ? 2 : 3);
-        if (rank > best) {
-          best = rank;
+        if (blocks[i].inked == zeroed) {
           pick = i;
+          break;
         }
+        if (pick == count) pick = i;
       }
       if (pick != count) {
         Block b = std::move(blocks[pick]);
@@ -219,7 +217,7 @@ public:
         for (std::size_t k = pick + 1; k < count; ++k) blocks[k - 1] = std::move(blocks[k]);
         blocks[--count] = Block();
         lock.unlock();
-        if (zeroed && !b.zeroed) {
+        if (zeroed) {
           if (b.inked)
             ClearInked(static_cast<unsigned char*>(b.data), b.ink);
           else
@@ -231,9 +229,9 @@ public:
     return LargeBlocks::Allocate(bytes, zeroed);
   }
 
-  /// Takes back a block: zeroed, or holding whatever its buffer left there, or (`ink`
-  /// not null) non-zero only in the cells `ink` marks.
-  void Give(void* p, std::size_t bytes, bool zeroed, InkLeft* ink = nullptr) {
+  /// Takes back a block holding whatever its buffer left there, or (`ink` not null)
+  /// non-zero only in the cells `ink` marks.
+  void Give(void* p, std::size_t bytes, InkLeft* ink = nullptr) {
     if (p && Pooled(bytes)) {
       std::lock_guard<std::mutex> lock(mutex);
       // Oldest first out: the newest block is the likeliest to be asked for again.
@@ -246,8 +244,7 @@ public:
       Block& b = blocks[count++];
       b.data = p;
       b.bytes = bytes;
-      b.zeroed = zeroed;
-      b.inked = !zeroed && ink != nullptr;
+      b.inked = ink != nullptr;
       if (b.inked) b.ink = std::move(*ink);
       held += bytes;
       return;
@@ -263,33 +260,20 @@ private:
   struct Block {
     void* data = nullptr;
     std::size_t bytes = 0;
-    bool zeroed = false;
     bool inked = false;  ///< non-zero only where `ink` marks
     InkLeft ink;
   };
 
   // Clears the runs of marked cells, row by row, as the buffer laid its rows out.
   static void ClearInked(unsigned char* data, const InkLeft& ink) {
-    constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
     const std::ptrdiff_t rowBytes = std::ptrdiff_t(ink.width) * ink.sampleBytes;
     for (int32_t y = 0; y < ink.height; ++y) {
-      const uint64_t* words = ink.bits.data() + std::ptrdiff_t(y) * ink.words;
-      int32_t c = 0;
-      const int32_t cells = ink.words * 64;
-      while (c < cells) {
-        const uint64_t w = words[c >> 6] >> (c & 63);
-        if (w == 0) {
-          c = (c | 63) + 1;
-          continue;
-        }
-        c += __builtin_ctzll(w);
-        int32_t end = c;
-        while (end < cells && (words[end >> 6] >> (end & 63) & 1)) ++end;
-        const int32_t x0 = std::min(c * kCell, ink.width), x1 = std::min(end * kCell, ink.width);
-        std::memset(data + y * rowBytes + std::ptrdiff_t(x0) * ink.sampleBytes, 0,
-                    std::size_t(x1 - x0) * std::size_t(ink.sampleBytes));
-        c = end;
-      }
+      unsigned char* row = data + y * rowBytes;
+      GX_ForEachMarkedRun(ink.bits.data() + std::ptrdiff_t(y) * ink.words, 0, ink.width,
+                          [&](int32_t x0, int32_t x1) {
+                            std::memset(row + std::ptrdiff_t(x0) * ink.sampleBytes, 0,
+                                        std::size_t(x1 - x0) * std::size_t(ink.sampleBytes));
+                          });
     }
   }
 
@@ -416,10 +400,10 @@ GX_UnoBuffer::~GX_UnoBuffer() {
     left.width = width;
     left.height = height;
     left.sampleBytes = GetBytesPerSample();
-    Pool().Give(data, bytes, false, &left);
+    Pool().Give(data, bytes, &left);
     return;
   }
-  Pool().Give(data, bytes, false);
+  Pool().Give(data, bytes);
 }
 
 void GX_UnoBuffer::EnableInkMap() {

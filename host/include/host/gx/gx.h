@@ -236,18 +236,12 @@ private:
   std::vector<uint64_t> ink;
 };
 
-/// Calls run(x0, x1) for each run of marked ink cells of row y within [left, right),
-/// clipped to that range, left to right; once for the whole range when the buffer has
-/// no map. Nothing for an empty range.
+/// Calls run(x0, x1) for each run of marked cells of one row of an ink map (`words`:
+/// bit c of word c / 64 marks samples [c × kInkCell, (c + 1) × kInkCell)) within
+/// [left, right), clipped to that range, left to right. Nothing for an empty range.
 template <class Run>
-void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32_t right,
-                      Run&& run) {
+void GX_ForEachMarkedRun(const uint64_t* words, int32_t left, int32_t right, Run&& run) {
   if (right <= left) return;
-  const uint64_t* words = buffer.InkRow(y);
-  if (!words) {
-    run(left, right);
-    return;
-  }
   constexpr int32_t kCell = GX_UnoBuffer::kInkCell;
   const int32_t end = (right - 1) / kCell + 1;  // one past the last cell
   int32_t c = left / kCell;
@@ -276,6 +270,21 @@ void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32
     const int32_t x1 = c * kCell < right ? c * kCell : right;
     run(x0, x1);
   }
+}
+
+/// Calls run(x0, x1) for each run of marked ink cells of row y within [left, right),
+/// clipped to that range, left to right; once for the whole range when the buffer has
+/// no map. Nothing for an empty range.
+template <class Run>
+void GX_ForEachInkRun(const GX_UnoBuffer& buffer, int32_t y, int32_t left, int32_t right,
+                      Run&& run) {
+  if (right <= left) return;
+  const uint64_t* words = buffer.InkRow(y);
+  if (!words) {
+    run(left, right);
+    return;
+  }
+  GX_ForEachMarkedRun(words, left, right, run);
 }
 
 /// Flat fills of a whole buffer, with a value in the buffer's own units. Each answers
