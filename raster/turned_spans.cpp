@@ -3,6 +3,7 @@
 #include "raster/turned_spans.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -30,8 +31,10 @@ void Kp_PairRows(const Kp_MIPPyramid& p, Kp_PairedRows* paired) {
   std::size_t total = kTailBytes;
   for (int32_t k = 0; k < p.levelCount; ++k)
     total += std::size_t(p.Width(k) + 2) * 2 * std::size_t(bytes) * std::size_t(p.Height(k) + 1);
-  paired->block.reset(new unsigned char[total]());
-  unsigned char* at = paired->block.get();
+  // Every entry of every level is written below; only the tail needs clearing.
+  paired->block = GX_Block(total, false);
+  std::memset(paired->block.Data() + total - kTailBytes, 0, kTailBytes);
+  unsigned char* at = paired->block.Data();
   for (int32_t k = 0; k < p.levelCount; ++k) {
     const int32_t rowBytes = (p.Width(k) + 2) * 2 * bytes;
     if (bytes == 2)

@@ -7,8 +7,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "host/gx/gx.h"
 #include "raster/span_kernels.h"
 #include "raster/tip_ink.h"
 
@@ -20,7 +20,7 @@
 struct Kp_PairedRows {
   const unsigned char* origin[kKp_MaxMIPLevels];  ///< entry (0, 0) of each level
   int32_t rowBytes[kKp_MaxMIPLevels];
-  std::unique_ptr<unsigned char[]> block;
+  GX_Block block;
 };
 
 /// Pairs the rows of every level of `p`.

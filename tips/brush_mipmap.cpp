@@ -4,7 +4,6 @@
 #include "kstroke/brush_mipmap.h"
 
 #include <cstring>
-#include <vector>
 
 #include "kstroke/brush_tip.h"
 #include "raster/tip_ink.h"
@@ -43,13 +42,15 @@ void BuildLevels(Kp_MIPPyramid* p, const GX_UnoBuffer& src, int32_t maxValue) {
 
   // One scratch array, sized for the first (largest) halving, serves every level: a
   // row per source row and one of zeros.
-  std::vector<T> scratch(std::size_t((p->Width(0) >> 1) + 3) * std::size_t(p->Height(0) + 1), T(0));
+  // Recycled: a big brush's pyramid is rebuilt with every stroke.
+  GX_Block scratchBlock(std::size_t((p->Width(0) >> 1) + 3) * std::size_t(p->Height(0) + 1) * sizeof(T), true);
+  T* scratch = reinterpret_cast<T*>(scratchBlock.Data());
   for (int32_t k = 1; k < p->levelCount; ++k) {
     const std::ptrdiff_t srcStride = p->rowBytes[k - 1] / std::ptrdiff_t(sizeof(T));
     const std::ptrdiff_t dstStride = p->rowBytes[k] / std::ptrdiff_t(sizeof(T));
     T* dst = reinterpret_cast<T*>(p->levels[k]);
     Kp_HalveLevel(reinterpret_cast<const T*>(p->levels[k - 1]), srcStride, p->Width(k - 1),
-                  p->Height(k - 1), scratch.data(), dst, dstStride, maxValue);
+                  p->Height(k - 1), scratch, dst, dstStride, maxValue);
     ClearLevelBorder(dst, dstStride, p->Width(k), p->Height(k));
   }
 }
@@ -73,15 +74,15 @@ K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
   }
   const std::size_t planeBytes = samples * std::size_t(bytes);
 
-  block.reset(new unsigned char[kHeaderBytes + planeBytes + kTailBytes]());
-  pyramid = reinterpret_cast<Kp_MIPPyramid*>(block.get());
+  block = GX_Block(kHeaderBytes + planeBytes + kTailBytes, true);
+  pyramid = reinterpret_cast<Kp_MIPPyramid*>(block.Data());
   pyramid->formatTag = kKp_MIPFormatTag;
   pyramid->bitsPerSample = bytes * 8;
   pyramid->planeBytes = static_cast<int32_t>(planeBytes);
   pyramid->planeCount = 1;
   pyramid->allPlanesBytes = pyramid->planeBytes * pyramid->planeCount;
   pyramid->levelCount = count;
-  unsigned char* at = block.get() + kHeaderBytes;
+  unsigned char* at = block.Data() + kHeaderBytes;
   for (int32_t k = 0; k < count; ++k) {
     pyramid->rowBytes[k] = (widths[k] + 2) * bytes;
     pyramid->sizes[k][0] = heights[k];

@@ -166,33 +166,35 @@ int32_t FillBuffer(T value, GX_UnoBuffer* buffer, int32_t depth) {
   return 0;
 }
 
-// Large single-channel buffers (a stroke's paint mask and its last-dab backup are as
-// large as the layer) come and go with every stroke. Giving their pages back to the
-// system and faulting them in again costs more than painting the stroke, so freed
-// blocks of at least kPooledMin bytes are kept, up to kPoolCap bytes in all, for the
-// next buffer of the same size. A block holds whatever its last buffer left or (a
-// buffer that kept an ink map) comes with that map: the only cells that may be
-// non-zero. Such a block is cleared only when a zeroed buffer takes it, and then only
-// where it was inked: a stroke's mask inks a part of the layer, and clearing the rest
-// as well cost a tenth of a big brush's stroke.
+// Buffers and scratch blocks that come and go with every stroke are kept when freed,
+// for the next one of the same size. Two sizes of them:
+// - Layer-sized single-channel buffers (a stroke's paint mask and its last-dab
+//   backup). Giving their pages back to the system and faulting them in again costs
+//   more than painting the stroke.
+// - A brush tip's storage (the tip, its MIP pyramid, the pyramid's paired rows and
+//   scratch): tens to hundreds of kilobytes a stroke. malloc maps blocks that size on
+//   their own or trims them off its heap when they are freed, depending on what the
+//   process freed before, so without the pool a big brush's stroke spent up to half
+//   its time faulting its tip's pages in again, or none, by the host's history.
+// A block holds whatever its last user left or (a buffer that kept an ink map) comes
+// with that map: the only cells that may be non-zero. Such a block is cleared only
+// when a zeroed buffer takes it, and then only where it was inked: a stroke's mask
+// inks a part of the layer, and clearing the rest as well cost a tenth of a big
+// brush's stroke.
 class BufferPool {
 public:
-#if defined(__SANITIZE_ADDRESS__)
-  // Under AddressSanitizer every buffer is fresh, so a use after free is still caught.
-  static constexpr std::size_t kPooledMin = ~std::size_t(0);
-#else
-  static constexpr std::size_t kPooledMin = std::size_t(1) << 20;
-#endif
-  static constexpr std::size_t kPoolCap = std::size_t(64) << 20;
-
-  static bool Pooled(std::size_t bytes) { return bytes >= kPooledMin && bytes <= kPoolCap; }
-
   /// Where the last buffer of a block may have left non-zero samples: one bit per
   /// GX_UnoBuffer::kInkCell samples of each row, `words` words a row.
   struct InkLeft {
     std::vector<uint64_t> bits;
     int32_t words = 0, width = 0, height = 0, sampleBytes = 0;
   };
+
+  /// Keeps blocks of `minBytes` to `maxBytes`, `capBytes` in all.
+  BufferPool(std::size_t minBytes, std::size_t maxBytes, std::size_t capBytes)
+      : least(minBytes), most(maxBytes), cap(capBytes) {}
+
+  bool Pooled(std::size_t bytes) const { return bytes >= least && bytes <= most; }
 
   /// A block of `bytes`; all zero when `zeroed`.
   void* Take(std::size_t bytes, bool zeroed) {
@@ -235,7 +237,7 @@ public:
     if (p && Pooled(bytes)) {
       std::lock_guard<std::mutex> lock(mutex);
       // Oldest first out: the newest block is the likeliest to be asked for again.
-      while (count > 0 && (held + bytes > kPoolCap || count == kSlots)) {
+      while (count > 0 && (held + bytes > cap || count == kSlots)) {
         LargeBlocks::Free(blocks[0].data, blocks[0].bytes);
         held -= blocks[0].bytes;
         for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = std::move(blocks[i]);
@@ -277,16 +279,41 @@ private:
     }
   }
 
-  static constexpr std::size_t kSlots = 8;
+  static constexpr std::size_t kSlots = 16;
+  const std::size_t least, most, cap;
   std::mutex mutex;
   Block blocks[kSlots];
   std::size_t count = 0;
   std::size_t held = 0;
 };
 
-BufferPool& Pool() {
-  static BufferPool pool;
-  return pool;
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer every block is fresh, so a use after free is still caught.
+constexpr std::size_t kPooledMin = ~std::size_t(0);
+#else
+constexpr std::size_t kPooledMin = std::size_t(32) << 10;
+#endif
+constexpr std::size_t kLargePooledMin = std::size_t(1) << 20;
+
+/// The pool that keeps blocks of `bytes`, or null.
+BufferPool* PoolFor(std::size_t bytes) {
+  static BufferPool tips(kPooledMin, kLargePooledMin - 1, std::size_t(8) << 20);
+  static BufferPool layers(std::max(kPooledMin, kLargePooledMin), std::size_t(64) << 20, std::size_t(64) << 20);
+  if (tips.Pooled(bytes)) return &tips;
+  if (layers.Pooled(bytes)) return &layers;
+  return nullptr;
+}
+
+void* TakeBlock(std::size_t bytes, bool zeroed) {
+  BufferPool* pool = PoolFor(bytes);
+  return pool ? pool->Take(bytes, zeroed) : LargeBlocks::Allocate(bytes, zeroed);
+}
+
+void GiveBlock(void* p, std::size_t bytes) {
+  if (BufferPool* pool = PoolFor(bytes))
+    pool->Give(p, bytes);
+  else
+    LargeBlocks::Free(p, bytes);
 }
 
 }  // namespace
@@ -376,6 +403,25 @@ GX_World* GX_World::NewReference(GX_World* parent, const V_Rect& rect) {
 
 GX_World::~GX_World() { LargeBlocks::Free(owned, ownedBytes); }
 
+GX_Block::GX_Block(std::size_t size, bool zeroed)
+    : data(static_cast<unsigned char*>(TakeBlock(size, zeroed))), bytes(size) {
+  if (!data) throw std::bad_alloc();
+}
+
+GX_Block::~GX_Block() { GiveBlock(data, bytes); }
+
+GX_Block::GX_Block(GX_Block&& other) noexcept
+    : data(std::exchange(other.data, nullptr)), bytes(std::exchange(other.bytes, 0)) {}
+
+GX_Block& GX_Block::operator=(GX_Block&& other) noexcept {
+  if (this != &other) {
+    GiveBlock(data, bytes);
+    data = std::exchange(other.data, nullptr);
+    bytes = std::exchange(other.bytes, 0);
+  }
+  return *this;
+}
+
 GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Contents contents)
     : width(width_), height(height_), depth(depth_) {
   if (width < 0 || height < 0 || (depth != 8 && depth != 16 && depth != 32))
@@ -386,13 +432,14 @@ GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Cont
     ink.assign(std::size_t(inkWords) * std::size_t(height), 0);
     hasInkMap = true;
   }
-  data = Pool().Take(bytes, contents == kZeroed);
+  data = TakeBlock(bytes, contents == kZeroed);
   if (!data) throw std::bad_alloc();
 }
 
 GX_UnoBuffer::~GX_UnoBuffer() {
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
-  if (hasInkMap && BufferPool::Pooled(bytes)) {
+  BufferPool* pool = PoolFor(bytes);
+  if (hasInkMap && pool) {
     // The map goes with the block: the next zeroed buffer clears only what it marks.
     BufferPool::InkLeft left;
     left.bits = std::move(ink);
@@ -400,10 +447,10 @@ GX_UnoBuffer::~GX_UnoBuffer() {
     left.width = width;
     left.height = height;
     left.sampleBytes = GetBytesPerSample();
-    Pool().Give(data, bytes, &left);
+    pool->Give(data, bytes, &left);
     return;
   }
-  Pool().Give(data, bytes);
+  GiveBlock(data, bytes);
 }
 
 void GX_UnoBuffer::EnableInkMap() {

@@ -90,7 +90,7 @@ public:
   const Kp_TipPolygon& GetPolygon() const { return *polygon; }
 
 private:
-  std::unique_ptr<unsigned char[]> block;  ///< header + all levels, zero-filled
+  GX_Block block;                          ///< header + all levels, zero-filled
   Kp_MIPPyramid* pyramid = nullptr;        ///< the header at the start of `block`
   std::unique_ptr<Kp_PyramidInk> ink;      ///< where each level holds non-zero samples
   std::unique_ptr<Kp_PairedRows> paired;   ///< for turned dabs' vector kernels

@@ -291,6 +291,7 @@ TEST_F(GxCore, AFreedBufferClearsItsInkForTheNextZeroedOne) {
       {"runs apart in a row, the last cell cut short", 700, 800, 16,
        {L(0, 0, 1, 800), L(60, 10, 200, 20), L(330, 10, 400, 20), L(640, 5, 700, 799)}},
       {"a float row's every cell", 300, 900, 32, {L(0, 450, 300, 451)}},
+      {"a tip-sized buffer", 200, 200, 16, {L(64, 10, 130, 190)}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -324,22 +325,59 @@ TEST_F(GxCore, AFreedBufferClearsItsInkForTheNextZeroedOne) {
   }
 }
 
-TEST_F(GxCore, LargeBuffersAreRecycledForTheNextOfTheirSize) {
+TEST_F(GxCore, BuffersAndBlocksAreRecycledForTheNextOfTheirSize) {
 #if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "buffers are never recycled under AddressSanitizer";
+  GTEST_SKIP() << "memory is never recycled under AddressSanitizer";
 #else
-  const void* first = nullptr;
-  {
-    GX_UnoBuffer mask(1024, 1024, 8);  // 1 MB: a layer-sized stroke mask
-    first = mask.GetData();
+  // A layer-sized stroke mask, a tip-sized buffer and a pyramid's scratch block: each
+  // freed one serves the next of its size, once; another size takes other memory.
+  struct Case {
+    const char* name; std::function<std::shared_ptr<void>()> make;
+  };
+  const auto buffer = [](int32_t w, int32_t h, int32_t depth) {
+    return [=] {
+      auto b = std::make_shared<GX_UnoBuffer>(w, h, depth);
+      return std::shared_ptr<void>(b, b->GetData());
+    };
+  };
+  const auto block = [](std::size_t bytes) {
+    return [=] {
+      auto b = std::make_shared<GX_Block>(bytes, false);
+      return std::shared_ptr<void>(b, b->Data());
+    };
+  };
+  const Case kCases[] = {
+      {"1 MB mask", buffer(1024, 1024, 8)},
+      {"80 KB tip", buffer(200, 200, 16)},
+      {"64 KB block", block(std::size_t(64) << 10)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const void* first = c.make().get();
+    const auto other = buffer(512, 300, 8)();
+    EXPECT_NE(other.get(), first);
+    const auto again = c.make();
+    EXPECT_EQ(again.get(), first);
+    EXPECT_NE(c.make().get(), first);  // the pool had one block of this size
   }
-  GX_UnoBuffer other(512, 512, 8);     // another size takes fresh memory
-  EXPECT_NE(other.GetData(), first);
-  GX_UnoBuffer again(1024, 1024, 8);
-  EXPECT_EQ(again.GetData(), first);
-  GX_UnoBuffer third(1024, 1024, 8);   // the pool had one block of this size
-  EXPECT_NE(third.GetData(), first);
 #endif
+}
+
+TEST_F(GxCore, AZeroedBlockReadsZeroAfterADirtyOne) {
+  for (std::size_t bytes : {std::size_t(100), std::size_t(40) << 10, std::size_t(3) << 20}) {
+    SCOPED_TRACE(bytes);
+    {
+      GX_Block dirty(bytes, false);
+      ASSERT_EQ(dirty.Size(), bytes);
+      std::memset(dirty.Data(), 0x5A, bytes);
+    }
+    GX_Block zeroed(bytes, true);
+    EXPECT_EQ(std::count(zeroed.Data(), zeroed.Data() + bytes, 0), std::ptrdiff_t(bytes));
+    GX_Block moved = std::move(zeroed);
+    EXPECT_EQ(zeroed.Data(), nullptr);
+    EXPECT_EQ(zeroed.Size(), 0u);
+    EXPECT_EQ(moved.Size(), bytes);
+  }
 }
 
 }  // namespace

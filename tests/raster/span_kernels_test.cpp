@@ -261,6 +261,54 @@ void CompareRandom(const K_BrushMIPMap& map, std::mt19937& rng, int caseIndex) {
   ASSERT_EQ(got, want) << "CopyBlock differs from the reference in case " << caseIndex;
 }
 
+TEST_F(SpanKernels, PairedRowsHoldEachSampleAndTheOneBelowOnARecycledBlock) {
+  struct Case {
+    const char* name; int w, h; bool deep;
+  };
+  const Case kCases[] = {{"8-bit, odd sides", 151, 143, false}, {"16-bit", 120, 90, true}, {"small", 9, 4, true}};
+  std::mt19937 rng(7);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::vector<int>> rows(std::size_t(c.h), std::vector<int>(std::size_t(c.w)));
+    for (auto& row : rows)
+      for (int& v : row) v = int(rng() % (c.deep ? 32769u : 256u));
+    TestTip tip(rows, c.deep);
+    K_BrushMIPMap map(tip);
+    const Kp_MIPPyramid& p = map.GetPyramid();
+    // A pairing that left garbage everywhere, its tail too: the next pairing of the
+    // same pyramid gets that block back (unless it is too small to be kept).
+    const void* dirtyBlock = nullptr;
+    {
+      Kp_PairedRows dirty;
+      Kp_PairRows(p, &dirty);
+      std::memset(dirty.block.Data(), 0xA5, dirty.block.Size());
+      dirtyBlock = dirty.block.Data();
+    }
+    Kp_PairedRows paired;
+    Kp_PairRows(p, &paired);
+#if !defined(__SANITIZE_ADDRESS__)
+    if (paired.block.Size() >= (std::size_t(32) << 10)) {
+      EXPECT_EQ(paired.block.Data(), dirtyBlock);
+    }
+#endif
+    const int bytes = p.BytesPerSample();
+    const auto sample = [&](const unsigned char* at) {
+      return bytes == 2 ? int(*reinterpret_cast<const uint16_t*>(at)) : int(*at);
+    };
+    int64_t wrong = 0;
+    for (int k = 0; k < p.levelCount; ++k)
+      for (int y = -1; y < p.Height(k); ++y)
+        for (int x = -1; x <= p.Width(k); ++x) {
+          const unsigned char* above = p.levels[k] + std::ptrdiff_t(y) * p.rowBytes[k] + x * bytes;
+          const unsigned char* entry = paired.origin[k] + std::ptrdiff_t(y) * paired.rowBytes[k] + 2 * x * bytes;
+          wrong += sample(entry) != sample(above) || sample(entry + bytes) != sample(above + p.rowBytes[k]);
+        }
+    EXPECT_EQ(wrong, 0);
+    const unsigned char* end = paired.block.Data() + paired.block.Size();
+    EXPECT_EQ(std::count(end - 64, end, 0), 64) << "the tail past the last level reads as zero";
+  }
+}
+
 TEST_F(SpanKernels, FastFormsMatchTheReferenceBitForBit) {
   std::mt19937 rng(20240611);
   for (int i = 0; i < 4000; ++i) {

@@ -132,13 +132,41 @@ private:
   std::size_t ownedBytes = 0;
 };
 
+/// Raw memory recycled as GX_UnoBuffer's is: for scratch a stroke makes afresh each
+/// time (a brush tip's MIP pyramid). Holds `Size()` bytes, aligned to 16; an empty
+/// block holds none.
+class GX_Block {
+public:
+  GX_Block() = default;
+  /// `bytes` of memory, all zero when `zeroed`, else holding whatever the block's last
+  /// user left. Throws std::bad_alloc.
+  GX_Block(std::size_t bytes, bool zeroed);
+  ~GX_Block();
+  /// Takes `other`'s memory; `other` is left empty.
+  GX_Block(GX_Block&& other) noexcept;
+  /// Gives back this block's memory and takes `other`'s; `other` is left empty.
+  GX_Block& operator=(GX_Block&& other) noexcept;
+  GX_Block(const GX_Block&) = delete;
+  GX_Block& operator=(const GX_Block&) = delete;
+
+  /// The first byte; null for an empty block.
+  unsigned char* Data() const { return data; }
+  /// Bytes held.
+  std::size_t Size() const { return bytes; }
+
+private:
+  unsigned char* data = nullptr;
+  std::size_t bytes = 0;
+};
+
 /// Single-channel buffer of 8, 16 or 32 (float) bits per sample; rows are exactly
 /// width × bytes per sample. Contents are undefined until filled, unless the buffer is
 /// made with GX_UnoBuffer::kZeroed.
 ///
-/// Buffers of 1 MB and more are recycled: their memory goes to a small pool (64 MB at
-/// most) when freed and serves the next buffer of the same size, because strokes make
-/// and drop layer-sized masks and refaulting fresh pages costs more than painting.
+/// Buffers of 32 KB and more are recycled: their memory goes to a small pool when
+/// freed (64 MB at most for buffers of 1 MB and more, 8 MB for smaller ones) and serves
+/// the next buffer of the same size, because strokes make and drop layer-sized masks
+/// and tip-sized scratch, and refaulting fresh pages costs more than painting.
 ///
 /// Ink map. A buffer may keep, for each row, one bit per cell of kInkCell samples
 /// (cell c covers x in [c × kInkCell, (c + 1) × kInkCell), clipped to the width). A
