@@ -254,10 +254,6 @@ public:
     LargeBlocks::Free(p, bytes);
   }
 
-  ~BufferPool() {
-    for (std::size_t i = 0; i < count; ++i) LargeBlocks::Free(blocks[i].data, blocks[i].bytes);
-  }
-
 private:
   struct Block {
     void* data = nullptr;
@@ -295,12 +291,14 @@ constexpr std::size_t kPooledMin = std::size_t(32) << 10;
 #endif
 constexpr std::size_t kLargePooledMin = std::size_t(1) << 20;
 
-/// The pool that keeps blocks of `bytes`, or null.
+/// The pool that keeps blocks of `bytes`, or null. The pools are never destroyed: a
+/// buffer held by some other static object may be freed after them at exit.
 BufferPool* PoolFor(std::size_t bytes) {
-  static BufferPool tips(kPooledMin, kLargePooledMin - 1, std::size_t(8) << 20);
-  static BufferPool layers(std::max(kPooledMin, kLargePooledMin), std::size_t(64) << 20, std::size_t(64) << 20);
-  if (tips.Pooled(bytes)) return &tips;
-  if (layers.Pooled(bytes)) return &layers;
+  static BufferPool* const tips = new BufferPool(kPooledMin, kLargePooledMin - 1, std::size_t(8) << 20);
+  static BufferPool* const layers =
+      new BufferPool(std::max(kPooledMin, kLargePooledMin), std::size_t(64) << 20, std::size_t(64) << 20);
+  if (tips->Pooled(bytes)) return tips;
+  if (layers->Pooled(bytes)) return layers;
   return nullptr;
 }
 
