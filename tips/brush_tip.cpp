@@ -189,35 +189,50 @@ uint32_t Coverage(int64_t u, int64_t v, const TipDivisors<Div>& div, K_TipNoise*
   return (profile * 128 + 127) / 255;
 }
 
-template <class T, CoverageMode M, class Div>
+/// The tip's pixels in `rows`, each from its own coverage. kMirror: a half-turn about
+/// the centre pixel maps (u, v) to (−u, −v) exactly, and a pixel's coverage depends on
+/// |u| and |v| alone, so only the rows down to the middle, and the middle row's left
+/// half, are worked out; each other pixel copies its mirror image. This needs a box
+/// centred on the tip's centre pixel (as Kp_ComputedTipBounds makes it), and no dither,
+/// whose noise goes to the pixels in scan order.
+template <class T, CoverageMode M, class Div, bool kMirror>
 void FillTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
              K_TipNoise* noise) {
   const TipDivisors<Div> div(g);
   const int64_t stepCs = 16 * int64_t(g.cos14);
   const int64_t stepSn = 16 * int64_t(g.sin14);
-  const int32_t width = buffer->GetWidth();
+  const int32_t width = buffer->GetWidth(), height = buffer->GetHeight();
+  const int32_t computedRows = kMirror ? (height + 1) / 2 : height;
   // Row-start terms y·sn and y·cs; each column adds 16·cs to x·cs and 16·sn to x·sn.
   int64_t ySn = 16 * int64_t(b.top) * g.sin14;
   int64_t yCs = 16 * int64_t(b.top) * g.cos14;
-  for (int32_t row = 0; row < buffer->GetHeight(); ++row, ySn += stepSn, yCs += stepCs) {
+  for (int32_t row = 0; row < computedRows; ++row, ySn += stepSn, yCs += stepCs) {
     T* out = buffer->Row<T>(row);
+    const int32_t columns = kMirror && row == height - 1 - row ? (width + 1) / 2 : width;
     int64_t xCs = 16 * int64_t(b.left) * g.cos14;
     int64_t xSn = 16 * int64_t(b.left) * g.sin14;
-    for (int32_t col = 0; col < width; ++col, xCs += stepCs, xSn += stepSn)
+    for (int32_t col = 0; col < columns; ++col, xCs += stepCs, xSn += stepSn)
       out[col] = static_cast<T>(Coverage<M>(xCs - ySn, xSn + yCs, div, noise));
+  }
+  if (!kMirror) return;
+  for (int32_t row = height / 2; row < height; ++row) {
+    const T* image = buffer->Row<T>(height - 1 - row);
+    T* out = buffer->Row<T>(row);
+    for (int32_t col = row == height - 1 - row ? (width + 1) / 2 : 0; col < width; ++col)
+      out[col] = image[width - 1 - col];
   }
 }
 
-template <class Div>
+template <class Div, bool kMirror>
 void FillTipWith(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b, bool dither,
                  K_TipNoise* noise) {
   if (buffer->GetDepth() == 16) {
-    FillTip<uint16_t, CoverageMode::kDeep, Div>(buffer, g, b, nullptr);
+    FillTip<uint16_t, CoverageMode::kDeep, Div, kMirror>(buffer, g, b, nullptr);
   } else if (dither) {
     K_TipNoise own;
-    FillTip<uint8_t, CoverageMode::kDither, Div>(buffer, g, b, noise ? noise : &own);
+    FillTip<uint8_t, CoverageMode::kDither, Div, false>(buffer, g, b, noise ? noise : &own);
   } else {
-    FillTip<uint8_t, CoverageMode::kTable, Div>(buffer, g, b, nullptr);
+    FillTip<uint8_t, CoverageMode::kTable, Div, kMirror>(buffer, g, b, nullptr);
   }
 }
 
@@ -226,10 +241,14 @@ void FillTipWith(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBo
 void Kp_FillComputedTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
                         bool dither, K_TipNoise* noise, bool plainDivision) {
   // The reciprocals need divisors of at least 2: A ≥ 2, B ≥ 6 and E ≥ 20 (A ≤ 32767).
+  const bool centred = buffer->GetWidth() == b.right - b.left && buffer->GetHeight() == b.bottom - b.top &&
+                       b.left + b.right == 1 && b.top + b.bottom == 1;
   if (plainDivision || g.axisAQp < 2 || g.axisBQp < 2 || g.edgeWidth < 2)
-    FillTipWith<PlainDivide>(buffer, g, b, dither, noise);
+    FillTipWith<PlainDivide, false>(buffer, g, b, dither, noise);
+  else if (centred)
+    FillTipWith<ReciprocalDivide, true>(buffer, g, b, dither, noise);
   else
-    FillTipWith<ReciprocalDivide>(buffer, g, b, dither, noise);
+    FillTipWith<ReciprocalDivide, false>(buffer, g, b, dither, noise);
 }
 
 // K_TipNoise

@@ -41,6 +41,8 @@ Kp_PixelBounds Kp_ComputedTipBounds(const Kp_TipGeometry& g);
 /// Writes the computed tip's coverage into `buffer` (8 or 16 bits, the size of `b`):
 /// 16 bits deep, 8 bits dithered by `noise` when `dither`, else from the falloff table.
 /// The constructor divides by A, B and E through reciprocals, which give the quotients
-/// exactly; `plainDivision` divides instead, the form the reciprocals are held to.
+/// exactly, and (not dithered, in a box centred on the tip) works out half the pixels,
+/// mirroring the rest through the centre; `plainDivision` divides and works out every
+/// pixel, the form the fast one is held to.
 void Kp_FillComputedTip(GX_UnoBuffer* buffer, const Kp_TipGeometry& g, const Kp_PixelBounds& b,
                         bool dither, K_TipNoise* noise, bool plainDivision = false);

@@ -176,9 +176,10 @@ TEST_F(BrushTip, DeepAndDitheredAgreeWithTableMode) {
   EXPECT_GT(bumped, 0) << "noise lifts some edge pixels";
 }
 
-// The constructor's reciprocal divisions against plain ones, sample for sample, on
-// random tips from half a pixel to 400 across at every depth and mode.
-TEST_F(BrushTip, ReciprocalDivisionsGiveThePlainTip) {
+// The constructor's fill (reciprocal divisions, half the pixels mirrored) against plain
+// divisions of every pixel, sample for sample, on random tips from half a pixel to 400
+// across at every depth and mode.
+TEST_F(BrushTip, TheFastFillGivesThePlainTip) {
   std::mt19937 rng(11);
   const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * double(rng() % 100001) / 100000.0; };
   for (int i = 0; i < 48; ++i) {
