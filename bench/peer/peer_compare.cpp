@@ -553,6 +553,7 @@ int main(int argc, char** argv) {
   }
 
   for (int depth : {8, 16}) {
+    if (onlyDepth != 0 && depth != onlyDepth) continue;
     for (double d : {4.0, 16.0, 64.0, 256.0}) {
       if (!wanted("dab series d=" + std::to_string(int(d)))) continue;
       const std::vector<Sample> line = LinePath(d);
