@@ -196,9 +196,9 @@ public:
 
   bool Pooled(std::size_t bytes) const { return bytes >= least && bytes <= most; }
 
-  /// A block of `bytes`; all zero when `zeroed`.
+  /// A block of `bytes` (a size this pool keeps); all zero when `zeroed`.
   void* Take(std::size_t bytes, bool zeroed) {
-    if (Pooled(bytes)) {
+    {
       std::unique_lock<std::mutex> lock(mutex);
       // Of the blocks of this size, newest first (its pages are the likeliest still to
       // be in cache), one with its ink map for a zeroed buffer, which then clears only
@@ -231,28 +231,26 @@ public:
     return LargeBlocks::Allocate(bytes, zeroed);
   }
 
-  /// Takes back a block holding whatever its buffer left there, or (`ink` not null)
-  /// non-zero only in the cells `ink` marks.
+  /// Takes back a block of a size this pool keeps, holding whatever its buffer left
+  /// there, or (`ink` not null) non-zero only in the cells `ink` marks.
   void Give(void* p, std::size_t bytes, InkLeft* ink = nullptr) {
-    if (p && Pooled(bytes)) {
-      std::lock_guard<std::mutex> lock(mutex);
-      // Oldest first out: the newest block is the likeliest to be asked for again.
-      while (count > 0 && (held + bytes > cap || count == kSlots)) {
-        LargeBlocks::Free(blocks[0].data, blocks[0].bytes);
-        held -= blocks[0].bytes;
-        for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = std::move(blocks[i]);
-        blocks[--count] = Block();
-      }
-      Block& b = blocks[count++];
-      b.data = p;
-      b.bytes = bytes;
-      b.inked = ink != nullptr;
-      if (b.inked) b.ink = std::move(*ink);
-      held += bytes;
-      return;
+    if (!p) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    // Oldest first out: the newest block is the likeliest to be asked for again.
+    while (count > 0 && (held + bytes > cap || count == kSlots)) {
+      LargeBlocks::Free(blocks[0].data, blocks[0].bytes);
+      held -= blocks[0].bytes;
+      for (std::size_t i = 1; i < count; ++i) blocks[i - 1] = std::move(blocks[i]);
+      blocks[--count] = Block();
     }
-    LargeBlocks::Free(p, bytes);
+    Block& b = blocks[count++];
+    b.data = p;
+    b.bytes = bytes;
+    b.inked = ink != nullptr;
+    if (b.inked) b.ink = std::move(*ink);
+    held += bytes;
   }
+
 
 private:
   struct Block {
@@ -437,7 +435,11 @@ GX_UnoBuffer::GX_UnoBuffer(int32_t width_, int32_t height_, int32_t depth_, Cont
 GX_UnoBuffer::~GX_UnoBuffer() {
   const std::size_t bytes = std::size_t(width) * std::size_t(height) * std::size_t(depth / 8);
   BufferPool* pool = PoolFor(bytes);
-  if (hasInkMap && pool) {
+  if (!pool) {
+    LargeBlocks::Free(data, bytes);
+    return;
+  }
+  if (hasInkMap) {
     // The map goes with the block: the next zeroed buffer clears only what it marks.
     BufferPool::InkLeft left;
     left.bits = std::move(ink);
@@ -448,7 +450,7 @@ GX_UnoBuffer::~GX_UnoBuffer() {
     pool->Give(data, bytes, &left);
     return;
   }
-  GiveBlock(data, bytes);
+  pool->Give(data, bytes);
 }
 
 void GX_UnoBuffer::EnableInkMap() {
