@@ -335,7 +335,9 @@ struct StudioSession::Impl {
     kstroke::Rect r;
     for (auto& c : s.copies) r = Union(r, c->Finish());
     r = Union(r, s.touched);
-    if (s.before) {
+    // Every event refused: the copies painted nothing, and there is no stroke to keep.
+    if (s.events.empty()) s.copies.clear();
+    if (s.before && !s.copies.empty()) {
       // The copies again, one after the other, as the document draws them.
       CopyPixels(*s.before, &canvas);
       const kstroke::Source source = SourceFor(s.events.front());

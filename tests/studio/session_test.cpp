@@ -266,6 +266,16 @@ TEST_F(StudioSessionTest, MessagesOutOfOrderAreRefusedAndTheStrokeGoesOn) {
   EXPECT_EQ(page.Errors().size(), 1u);
   Send("save", {{"name", "kept.json"}});
   EXPECT_EQ(Saved("kept.json")["strokes"][0]["events"].size(), 3u);
+  // With copies, a stroke whose every event was refused ends as no stroke at all.
+  NewPage();
+  Send("tool", {{"brush", {{"preset", "round"}}}, {"symmetry", {{"rotate", 2}}}});
+  const std::vector<uint8_t> blank = page.rgba;
+  Send(Begin(1));
+  Send(Samples(1, 0, {{0, 0.5, 0.5, 1.5, 0, 0, 0}}));
+  Send(End(1));
+  EXPECT_EQ(page.Errors().size(), 1u);
+  EXPECT_EQ(page.Counts(), std::pair(0, 0));
+  EXPECT_EQ(page.rgba, blank);
 }
 
 TEST_F(StudioSessionTest, FilesAreSavedOpenedAndExportedInTheFolder) {
