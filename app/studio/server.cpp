@@ -5,7 +5,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 
 #include <boost/asio.hpp>
@@ -42,6 +41,19 @@ std::string ContentType(const std::string& name) {
       return t.second;
   }
   return "application/octet-stream";
+}
+
+// The whole of a regular file, or false. A folder named like a picture opens as a
+// stream but fails its first read; that failure, and any other, is an answer here, not
+// an exception that would stop the server.
+bool ReadFile(const fs::path& file, std::string* body) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return false;
+  const std::uintmax_t size = fs::file_size(file, ec);
+  if (ec) return false;
+  std::ifstream in(file, std::ios::binary);
+  body->assign(std::size_t(size), '\0');
+  return in && in.read(body->data(), std::streamsize(size)) && in.gcount() == std::streamsize(size);
 }
 
 }  // namespace
@@ -244,9 +256,9 @@ struct StudioConnection : std::enable_shared_from_this<StudioConnection> {
       const std::string name = target.substr(7);
       if (!IsStudioFileName(name, {".png", ".exr", ".tif", ".tiff", ".json", ".kst"}))
         return Reply(http::status::not_found, "no such file\n", request.version(), request.keep_alive());
-      std::ifstream in(fs::path(server.settings.folder) / name, std::ios::binary);
-      if (!in) return Reply(http::status::not_found, "no such file\n", request.version(), request.keep_alive());
-      std::string body{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      std::string body;
+      if (!ReadFile(fs::path(server.settings.folder) / name, &body))
+        return Reply(http::status::not_found, "no such file\n", request.version(), request.keep_alive());
       return Send(http::status::ok, ContentType(name), std::move(body), request.version(),
                   request.keep_alive(), head, name);
     }

@@ -116,6 +116,8 @@ TEST(StudioServer, ServesThePageAndOnlyTheFolderFilesByName) {
   net::io_context io;
   std::ofstream(server.folder / "picture.png") << "png bytes";
   std::ofstream(server.folder / "notes.txt") << "private";
+  fs::create_directory(server.folder / "folder.png");
+  std::ofstream(server.folder / "empty.json").flush();
   const struct {
     const char* target;
     unsigned status;
@@ -127,6 +129,8 @@ TEST(StudioServer, ServesThePageAndOnlyTheFolderFilesByName) {
       {"/files/notes.txt", 404, "no such file"},
       {"/files/../notes.txt", 404, "no such file"},
       {"/files/%2e%2e%2fnotes.txt", 404, "no such file"},
+      {"/files/folder.png", 404, "no such file"},
+      {"/files/empty.json", 200, ""},
       {"/missing.js", 404, "not found"},
   };
   for (const auto& c : kCases) {
@@ -135,6 +139,8 @@ TEST(StudioServer, ServesThePageAndOnlyTheFolderFilesByName) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(body.rfind(c.body, 0), 0u) << body.substr(0, 80);
   }
+  // Every request above was answered by the same server, still serving.
+  EXPECT_EQ(Get(io, server.Port(), "/files/picture.png").first, 200u);
 }
 
 TEST(StudioServer, EachTabHasItsOwnDocumentAndBadMessagesStayInTheirTab) {
