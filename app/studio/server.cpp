@@ -53,7 +53,7 @@ bool ReadFile(const fs::path& file, std::string* body) {
   if (ec) return false;
   std::ifstream in(file, std::ios::binary);
   body->assign(std::size_t(size), '\0');
-  return in && in.read(body->data(), std::streamsize(size)) && in.gcount() == std::streamsize(size);
+  return bool(in.read(body->data(), std::streamsize(size)));
 }
 
 }  // namespace

@@ -332,11 +332,11 @@ struct StudioSession::Impl {
   std::vector<Outgoing> End(const ClientMessage& m) {
     LiveStroke& s = Open("end", m.stroke);
     const auto started = Clock::now();
+    // Every event refused: the copies painted nothing, and there is no stroke to keep.
+    if (s.events.empty()) s.copies.clear();
     kstroke::Rect r;
     for (auto& c : s.copies) r = Union(r, c->Finish());
     r = Union(r, s.touched);
-    // Every event refused: the copies painted nothing, and there is no stroke to keep.
-    if (s.events.empty()) s.copies.clear();
     if (s.before && !s.copies.empty()) {
       // The copies again, one after the other, as the document draws them.
       CopyPixels(*s.before, &canvas);

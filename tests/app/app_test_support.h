@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -33,9 +33,14 @@ struct ProgramRun {
   std::string err;  ///< standard error
 };
 
+// Through the stream, which turns a failed read into its state: a file that cannot be
+// read (a process gone from /proc mid-read, a folder) gives what was read, as a missing
+// one gives "", rather than an exception out of the file buffer.
 inline std::string SlurpFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
 }
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {

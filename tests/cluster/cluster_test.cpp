@@ -125,11 +125,10 @@ pid_t AnimateProcess(const std::string& folder, const std::string& frames) {
   for (const auto& e : fs::directory_iterator("/proc")) {
     const std::string name = e.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    // Read through the stream, which turns a failed read into a stream state: a process
-    // that ends between the listing and the read fails it, and is not the one wanted.
-    std::ifstream in(e.path() / "cmdline", std::ios::binary);
-    std::string cmdline, word;
-    while (std::getline(in, word, '\0')) cmdline += word + ' ';
+    // A process that ends between the listing and the read reads as empty.
+    std::string cmdline = SlurpFile(e.path() / "cmdline");
+    for (char& c : cmdline)
+      if (c == '\0') c = ' ';
     if (cmdline.find(" animate ") != std::string::npos &&
         cmdline.find(" --frames " + frames + " ") != std::string::npos &&
         cmdline.find(" -o " + folder + " ") != std::string::npos)
