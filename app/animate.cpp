@@ -19,10 +19,6 @@ std::string NameOf(const StrokeDoc& doc) {
   return doc.path.empty() ? std::string("built-in stroke") : doc.path;
 }
 
-std::string StrokeWhere(const StrokeDoc& doc, size_t index) {
-  return NameOf(doc) + ": strokes[" + std::to_string(index) + "]";
-}
-
 std::string Strokes(size_t n) { return std::to_string(n) + (n == 1 ? " stroke" : " strokes"); }
 
 // (1 − f)·x + f·y rather than x + (y − x)·f: exactly x at 0 and exactly y at 1.
@@ -154,10 +150,13 @@ double WriteOnEnd(const K_Shape& shape, double share) {
 Animation::Animation(StrokeDoc a_, std::optional<StrokeDoc> b_, bool writeOn_)
     : a(ExpandSymmetry(a_)), writeOn(writeOn_) {
   if (b_) b = ExpandSymmetry(*b_);
-  if (b && b->strokes.size() != a.strokes.size())
+  if (b && b->strokes.size() != a.strokes.size()) {
+    const bool copies = b->strokes.size() != b_->strokes.size() || a.strokes.size() != a_.strokes.size();
     throw AnimateError(NameOf(*b) + " has " + Strokes(b->strokes.size()) + " but " + NameOf(a) +
                        " has " + Strokes(a.strokes.size()) +
+                       (copies ? " (symmetry copies counted)" : "") +
                        ": keyframes need the same number of strokes");
+  }
   shapesA = RecordAll(a);
   if (b) shapesB = RecordAll(*b);
   if (!writeOn) return;

@@ -58,11 +58,11 @@ void PrintShape(const std::string& name, const K_Shape& shape) {
 int RunTables(const std::string& input) {
   try {
     const StrokeDoc doc = ExpandSymmetry(input.empty() ? DefaultStrokeDoc() : LoadStrokeInput(input));
-    const std::string file = input.empty() ? "built-in stroke" : input;
     for (size_t i = 0; i < doc.strokes.size(); ++i) {
-      const std::string name = file + ": strokes[" + std::to_string(i) + "]";
+      const std::string name = StrokeWhere(doc, i);
       if (i > 0) std::printf("\n\n");
-      PrintShape(name, *RecordStroke(doc.strokes[i], doc.width, doc.height, name));
+      PrintShape(name + CopyNote(doc.strokes[i]),
+                 *RecordStroke(doc.strokes[i], doc.width, doc.height, name));
     }
     return kExitOk;
   } catch (const StrokeDocError& e) {

@@ -30,11 +30,6 @@
 
 namespace {
 
-std::string Where(const StrokeDoc& doc, size_t index) {
-  return (doc.path.empty() ? std::string("built-in stroke") : doc.path) + ": strokes[" +
-         std::to_string(index) + "]";
-}
-
 std::string FolderOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -49,11 +44,12 @@ T* Checked(T* p) {
 // One line per stroke for -v: what was recorded, placed and drawn, and how long it took.
 void LogStroke(const StrokeDoc& doc, size_t index, const StrokeSession& session,
                double totalMs) {
-  char text[256];
+  const DocStroke& stroke = doc.strokes[index];
+  char text[320];
   std::snprintf(text, sizeof text,
-                "%s: %zu events, %d vertices, %zu render calls; %.1f ms rendering, "
+                "%s%s: %zu events, %d vertices, %zu render calls; %.1f ms rendering, "
                 "%.1f ms recording",
-                Where(doc, index).c_str(), doc.strokes[index].events.size(),
+                StrokeWhere(doc, index).c_str(), CopyNote(stroke).c_str(), stroke.events.size(),
                 session.Shape().NumVertices(), session.Calls(), session.RenderMilliseconds(),
                 totalMs - session.RenderMilliseconds());
   JOT_Log(10, "kstroke", "Stroke", text);
@@ -105,7 +101,7 @@ GX_World* CloneImages::Get(const StrokeDoc& doc, size_t index, GX_ProgressInfo* 
   const int32_t rc = GX_ReadImage(path.c_str(), doc.depth, &world, &options);
   if (rc == GX_Err_Cancelled) throw long(rc);
   if (rc != 0)
-    throw RenderError(Where(doc, index) + ".source.image: " + GX_ImageLastMessage(), rc);
+    throw RenderError(StrokeWhere(doc, index) + ".source.image: " + GX_ImageLastMessage(), rc);
   return (images[key] = std::unique_ptr<GX_World>(world)).get();
 }
 
@@ -289,7 +285,7 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
   const auto started = std::chrono::steady_clock::now();
   const DocStroke& stroke = doc.strokes.at(index);
   CloneImages ownImages;
-  StrokeSession session(doc, stroke, Where(doc, index), canvas,
+  StrokeSession session(doc, stroke, StrokeWhere(doc, index), canvas,
                         MakeSource(doc, index, images ? images : &ownImages,
                                    progress ? progress->CancelOnly() : nullptr));
   const auto render = [&] {
@@ -302,7 +298,7 @@ void RenderStroke(const StrokeDoc& doc, size_t index, GX_World* canvas,
   std::unique_ptr<K_Shape> whole;
   if (!recorded && (stroke.recorded || stroke.trim[0] != 0.0 || stroke.trim[1] != 1.0)) {
     try {
-      whole = RecordStroke(stroke, doc.width, doc.height, Where(doc, index));
+      whole = RecordStroke(stroke, doc.width, doc.height, StrokeWhere(doc, index));
     } catch (const RecordError& e) {
       throw RenderError(e.what());
     }

@@ -180,6 +180,11 @@ struct DocStroke {
   int seed = 1;
   DocSymmetry symmetry;
   std::optional<DocCopy> copy;  ///< a symmetry copy's move (document/symmetry.h)
+  /// Set by ExpandSymmetry, never read from or written to a file: the index in the
+  /// description of the stroke this one was made from, which messages name (a file
+  /// of 3 strokes has no strokes[16]), and its place among that stroke's copies.
+  std::optional<size_t> origin;
+  size_t copyNumber = 0, copyCount = 1;
 };
 
 struct StrokeDoc {

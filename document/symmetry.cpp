@@ -44,11 +44,18 @@ std::array<double, 2> MoveCopy(const DocCopy& copy, const std::array<double, 2>&
 StrokeDoc ExpandSymmetry(const StrokeDoc& doc) {
   StrokeDoc out = doc;
   out.strokes.clear();
-  for (const DocStroke& stroke : doc.strokes) {
+  for (size_t k = 0; k < doc.strokes.size(); ++k) {
+    const DocStroke& stroke = doc.strokes[k];
     const std::vector<DocCopy> copies = CopiesOf(stroke.symmetry, doc.width, doc.height);
     for (size_t i = 0; i < copies.size(); ++i) {
       DocStroke s = stroke;
       s.symmetry = DocSymmetry();
+      // A document expanded twice keeps the first expansion's names.
+      if (!s.origin) {
+        s.origin = k;
+        s.copyNumber = i;
+        s.copyCount = copies.size();
+      }
       if (i == 0) {
         out.strokes.push_back(std::move(s));
         continue;
@@ -71,4 +78,16 @@ StrokeDoc ExpandSymmetry(const StrokeDoc& doc) {
     }
   }
   return out;
+}
+
+std::string StrokeWhere(const StrokeDoc& doc, size_t index) {
+  const DocStroke& stroke = doc.strokes.at(index);
+  return (doc.path.empty() ? std::string("built-in stroke") : doc.path) + ": strokes[" +
+         std::to_string(stroke.origin.value_or(index)) + "]";
+}
+
+std::string CopyNote(const DocStroke& stroke) {
+  if (stroke.copyCount < 2) return std::string();
+  return " (symmetry copy " + std::to_string(stroke.copyNumber + 1) + " of " +
+         std::to_string(stroke.copyCount) + ")";
 }

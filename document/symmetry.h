@@ -19,5 +19,12 @@
 /// `DocStroke::copy`; recorded strokes are moved outright.
 StrokeDoc ExpandSymmetry(const StrokeDoc& doc);
 
+/// "file: strokes[i]" for stroke `index` of `doc`, i being the index in the description
+/// of the stroke it was expanded from: messages and field paths name the file's strokes.
+std::string StrokeWhere(const StrokeDoc& doc, size_t index);
+
+/// " (symmetry copy k of n)" for an expanded stroke of a stroke with copies, else "".
+std::string CopyNote(const DocStroke& stroke);
+
 /// Where a copy's sample at canvas pixel `p` goes.
 std::array<double, 2> MoveCopy(const DocCopy& copy, const std::array<double, 2>& p);

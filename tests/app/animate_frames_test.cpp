@@ -204,12 +204,22 @@ TEST(AnimateProgram, BadRequestsEndWithOneLine) {
   // when its first frame is drawn: the folder is made after that.
   const std::string still = TestScratchDir() + "still.json";
   WriteText(still, R"({"strokes": [{"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})");
+  // Symmetry copies are strokes of their own, but messages name the file's strokes.
+  const std::string copied = TestScratchDir() + "copied.json";
+  WriteText(copied, R"({"strokes": [
+    {"symmetry": {"rotate": 3}, "events": [{"t": 0, "x": 0.2, "y": 0.5}, {"t": 1, "x": 0.4, "y": 0.5}]},
+    {"events": [{"t": 0, "x": 0.5, "y": 0.5}]}]})");
   ExpectRefusals({
       {"keyframes without timing", "animate -q " + still + " " + still + " --frames 3" + out, 1,
        "kstroke animate: " + still + ": strokes[0]: the keyframes cannot be interpolated: "
        "engine error 3 (keyframe stroke has no usable timing)\n"},
       {"written on without timing", "animate -q " + still + " --write-on --frames 3" + out, 1,
        "kstroke animate: " + still + ": strokes[0]: a stroke must end after time 0 to be written on\n"},
+      {"copy written on without timing", "animate -q " + copied + " --write-on --frames 3" + out, 1,
+       "kstroke animate: " + copied + ": strokes[1]: a stroke must end after time 0 to be written on\n"},
+      {"stroke counts differ by copies", "animate -q " + copied + " " + Example("fill.json") + " --frames 3" + out, 1,
+       "kstroke animate: " + Example("fill.json") + " has 1 stroke but " + copied +
+           " has 4 strokes (symmetry copies counted): keyframes need the same number of strokes\n"},
       {"one keyframe", "animate -q " + a + " --frames 4" + out, 2,
        "kstroke animate: give a second keyframe, or --write-on to write one on\n"},
       {"range without count", "animate -q " + a + " --write-on --frames 1:2" + out, 2,

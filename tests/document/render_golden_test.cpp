@@ -56,13 +56,20 @@ TEST_F(ExampleRenders, BuiltInStrokePaintsTheCanvas) {
 TEST_F(ExampleRenders, MissingCloneImageNamesTheField) {
   StrokeDoc doc = LoadStrokeDoc(Example("clone.json"));
   doc.strokes[0].source.image = "no_such.png";
-  try {
-    RenderDocument(doc, nullptr);
-    FAIL() << "no error";
-  } catch (const RenderError& e) {
-    const std::string what = e.what();
-    EXPECT_EQ(what.rfind(Example("clone.json") + ": strokes[0].source.image: ", 0), 0u) << what;
-    EXPECT_NE(what.find("no_such.png"), std::string::npos) << what;
+  // Behind a stroke drawn with symmetry copies, the field is still the file's strokes[1].
+  StrokeDoc behindCopies = doc;
+  behindCopies.strokes.insert(behindCopies.strokes.begin(), LoadStrokeDoc(Example("fill.json")).strokes[0]);
+  behindCopies.strokes[0].symmetry.rotate = 3;
+  for (const auto& [d, field] : {std::pair{doc, "strokes[0]"}, {behindCopies, "strokes[1]"}}) {
+    SCOPED_TRACE(field);
+    try {
+      RenderDocument(d, nullptr);
+      FAIL() << "no error";
+    } catch (const RenderError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(Example("clone.json") + ": " + field + ".source.image: ", 0), 0u) << what;
+      EXPECT_NE(what.find("no_such.png"), std::string::npos) << what;
+    }
   }
 }
 
