@@ -15,12 +15,13 @@ ifeq ($(CI),true)
 endif
 
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := shape_chunks stroke_doc image_png image_tiff image_exr image_jpeg studio_message
+FUZZ_TARGETS := shape_chunks stroke_doc render_doc image_png image_tiff image_exr image_jpeg studio_message
 # Largest input per target: libFuzzer's default is the largest seed, which would keep
 # the stroke loader from ever seeing the deep nesting or long strings hostile files have.
 # The image readers get 64 KiB, and so do runs of studio messages.
 FUZZ_MAX_LEN_shape_chunks := 65536
 FUZZ_MAX_LEN_stroke_doc := 262144
+FUZZ_MAX_LEN_render_doc := 262144
 FUZZ_MAX_LEN_image := 65536
 
 PREFIX ?= /usr/local
@@ -76,6 +77,7 @@ fuzz: deps
 	  mkdir -p build-fuzz/corpus/$$t; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  case $$t in shape_chunks) len=$(FUZZ_MAX_LEN_shape_chunks);; stroke_doc) len=$(FUZZ_MAX_LEN_stroke_doc);; \
+	    render_doc) len=$(FUZZ_MAX_LEN_render_doc);; \
 	    *) len=$(FUZZ_MAX_LEN_image);; esac; \
 	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$$len -rss_limit_mb=3072 \
 	    -print_final_stats=1 \
