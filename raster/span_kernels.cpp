@@ -219,13 +219,29 @@ struct Passes8 {
   static __m128i Load(const uint8_t* q) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
   }
+  // Rows of kHalf to kWidth − 1 samples (a small dab's) go as two overlapping halves,
+  // eight samples in the low bytes of a vector, with the same arithmetic.
+  static constexpr int32_t kHalf = 8;
+  static __m128i LoadHalf(const uint8_t* q) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q));
+  }
+  static void StoreHalf(uint8_t* q, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(q), v); }
+  static __m128i MixHalf(__m128i a, __m128i b, __m128i w0, __m128i w1) {
+    const __m128i r = Lerp(a, b, w0, w1, false);
+    return _mm_packus_epi16(r, r);
+  }
   static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f, uint8_t* out) {
-    if (n < kWidth) {
+    if (n < kHalf) {
       for (int32_t i = 0; i < n; ++i)
         out[i] = uint8_t(Kp_Div255(uint32_t(a[i]) * (255 - f) + uint32_t(b[i]) * f));
       return;
     }
     const __m128i w0 = _mm_set1_epi16(int16_t(255 - f)), w1 = _mm_set1_epi16(int16_t(f));
+    if (n < kWidth) {
+      StoreHalf(out, MixHalf(LoadHalf(a), LoadHalf(b), w0, w1));
+      StoreHalf(out + n - kHalf, MixHalf(LoadHalf(a + n - kHalf), LoadHalf(b + n - kHalf), w0, w1));
+      return;
+    }
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), Mix(Load(a + i), Load(b + i), w0, w1));
@@ -249,7 +265,7 @@ struct Passes8 {
   template <bool kRaise = false>
   static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx, uint32_t fy,
                     uint8_t* h1, uint8_t* dst) {
-    if (n < kWidth) {
+    if (n < kHalf) {
       Horizontal(r, n, fx, h1);
       if constexpr (!kRaise) return Vertical(h0, h1, n, fy, dst);
       uint8_t out[kWidth];
@@ -258,6 +274,20 @@ struct Passes8 {
     }
     const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
     const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
+    if (n < kWidth) {
+      // As below, in halves; the last half's mask is read before the first is stored.
+      const __m128i lastHalf = kRaise ? LoadHalf(dst + n - kHalf) : _mm_setzero_si128();
+      for (int32_t i = 0;; i = n - kHalf) {
+        const __m128i h = MixHalf(LoadHalf(r + i), LoadHalf(r + i + 1), wx0, wx1);
+        StoreHalf(h1 + i, h);
+        const __m128i v = MixHalf(LoadHalf(h0 + i), h, wy0, wy1);
+        if constexpr (kRaise)
+          StoreHalf(dst + i, _mm_max_epu8(i == n - kHalf ? lastHalf : LoadHalf(dst + i), v));
+        else
+          StoreHalf(dst + i, v);
+        if (i == n - kHalf) return;
+      }
+    }
     const __m128i lastMask = LastMask(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
@@ -520,6 +550,88 @@ void UnitRow(const RowPair<T>& rows, Fx16 u, int32_t count, T* dst) {
 // The longest run of samples a block keeps its horizontal rows for (a dab's width).
 constexpr int32_t kBlockRunMax = 2560;
 
+#if defined(__SSE2__)
+/// Eight samples of a small block's row at a time, the passes' arithmetic on one
+/// vector: 8-bit samples in the low half, 16-bit ones biased by −16384 between passes
+/// as Passes16 keeps them.
+struct Eight8 {
+  using T = uint8_t;
+  __m128i wx0, wx1, wy0, wy1;
+  Eight8(uint32_t fx, uint32_t fy)
+      : wx0(_mm_set1_epi16(int16_t(255 - fx))), wx1(_mm_set1_epi16(int16_t(fx))),
+        wy0(_mm_set1_epi16(int16_t(255 - fy))), wy1(_mm_set1_epi16(int16_t(fy))) {}
+  static __m128i Load(const T* q) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)); }
+  __m128i Horizontal(const T* r) const { return Passes8::MixHalf(Load(r), Load(r + 1), wx0, wx1); }
+  __m128i Vertical(__m128i h0, __m128i h1) const { return Passes8::MixHalf(h0, h1, wy0, wy1); }
+  static void Store(T* q, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(q), v); }
+  static void Raise(T* q, __m128i m, __m128i v) { Store(q, _mm_max_epu8(m, v)); }
+};
+struct Eight16 {
+  using T = uint16_t;
+  __m128i wx, wy, bias = _mm_set1_epi16(16384);
+  Eight16(uint32_t fx, uint32_t fy)
+      : wx(_mm_set1_epi32(int32_t((fx << 16) | (255 - fx)))),
+        wy(_mm_set1_epi32(int32_t((fy << 16) | (255 - fy)))) {}
+  static __m128i Load(const T* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); }
+  __m128i Horizontal(const T* r) const {
+    return Passes16::Mix(_mm_sub_epi16(Load(r), bias), _mm_sub_epi16(Load(r + 1), bias), wx);
+  }
+  __m128i Vertical(__m128i h0, __m128i h1) const { return _mm_add_epi16(Passes16::Mix(h0, h1, wy), bias); }
+  static void Store(T* q, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(q), v); }
+  static void Raise(T* q, __m128i m, __m128i v) { ::Raise(q, m, v); }
+};
+template <class T> struct EightOf;
+template <> struct EightOf<uint8_t> { using Type = Eight8; };
+template <> struct EightOf<uint16_t> { using Type = Eight16; };
+
+// A small dab's rows, 8 to 16 samples of ink: each as two overlapping vectors of eight,
+// at its start and end, the horizontal blends of the level row below kept in registers
+// for the next output row. Through memory, each row's load of the row before would
+// straddle that row's two overlapping stores and wait for both to land. Overlapping
+// samples come out the same from both vectors; the raise reads both vectors' mask
+// samples before it stores either.
+template <class T, bool kRaise>
+void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end, uint32_t fx,
+                    uint32_t fy, T* dst) {
+  using E = typename EightOf<T>::Type;
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const E e(fx, fy);
+  const int32_t n = end - lead, back = n - 8;
+  __m128i h0a = _mm_setzero_si128(), h0b = h0a;
+  int32_t held = INT32_MIN;
+  auto* out = reinterpret_cast<unsigned char*>(dst);
+  int32_t y = a.v >> 16;
+  for (int32_t j = 0; j < a.rows; ++j, ++y, out += a.rowBytes) {
+    T* row = reinterpret_cast<T*>(out);
+    if (y < -1 || y >= p.Height(0)) {
+      if (!kRaise) Clear(row, a.count);
+      continue;
+    }
+    if (!kRaise) Clear(row, lead);
+    if (held != y) {
+      const T* r = LevelRow<T>(p, 0, y) + x0 + lead;
+      h0a = e.Horizontal(r);
+      h0b = e.Horizontal(r + back);
+    }
+    const T* r = LevelRow<T>(p, 0, y + 1) + x0 + lead;
+    const __m128i h1a = e.Horizontal(r), h1b = e.Horizontal(r + back);
+    T* o = row + lead;
+    if constexpr (kRaise) {
+      const __m128i ma = E::Load(o), mb = E::Load(o + back);
+      E::Raise(o, ma, e.Vertical(h0a, h1a));
+      E::Raise(o + back, mb, e.Vertical(h0b, h1b));
+    } else {
+      E::Store(o, e.Vertical(h0a, h1a));
+      E::Store(o + back, e.Vertical(h0b, h1b));
+      Clear(row + end, a.count - end);
+    }
+    h0a = h1a;
+    h0b = h1b;
+    held = y + 1;
+  }
+}
+#endif
+
 /// Level 0 with unit steps across and down: both fractions are the same on every row,
 /// so each level row is blended horizontally once. Answers false, having written
 /// nothing, when the block does not qualify (or without SSE2).
@@ -535,6 +647,10 @@ template <class T, class Passes, bool kRaise = false>
   const int32_t end = int32_t(std::clamp<int64_t>(p.Width(0) - x0, lead, a.count));
   const int32_t n = end - lead;
   const uint32_t fx = uint32_t(a.u >> 8) & 255u, fy = uint32_t(a.v >> 8) & 255u;
+  if (n >= 8 && n <= 16) {
+    SmallUnitBlock<T, kRaise>(a, x0, lead, end, fx, fy, dst);
+    return true;
+  }
   T rows[2][kBlockRunMax];
   T* h0 = rows[0];
   T* h1 = rows[1];
