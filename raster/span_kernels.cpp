@@ -590,15 +590,14 @@ template <> struct EightOf<uint16_t> { using Type = Eight16; };
 // straddle that row's two overlapping stores and wait for both to land. Overlapping
 // samples come out the same from both vectors; the raise reads both vectors' mask
 // samples before it stores either.
-template <class T, bool kRaise>
-void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end, uint32_t fx,
-                    uint32_t fy, T* dst) {
-  using E = typename EightOf<T>::Type;
+// The rows of a unit block from level row v >> 16 on: rows outside the level are
+// cleared, or, raising, left as they are (raising by 0 changes nothing), and so is the
+// lead before the ink; `draw(row, y)` draws the rest of each row from level rows y and
+// y + 1.
+template <class T, bool kRaise, class Draw>
+[[gnu::always_inline]] inline void ForUnitBlockRows(const Kp_SpanArgs& a, int32_t lead, T* dst,
+                                                    Draw&& draw) {
   const Kp_MIPPyramid& p = *a.pyramid;
-  const E e(fx, fy);
-  const int32_t n = end - lead, back = n - 8;
-  __m128i h0a = _mm_setzero_si128(), h0b = h0a;
-  int32_t held = INT32_MIN;
   auto* out = reinterpret_cast<unsigned char*>(dst);
   int32_t y = a.v >> 16;
   for (int32_t j = 0; j < a.rows; ++j, ++y, out += a.rowBytes) {
@@ -608,6 +607,20 @@ void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end,
       continue;
     }
     if (!kRaise) Clear(row, lead);
+    draw(row, y);
+  }
+}
+
+template <class T, bool kRaise>
+void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end, uint32_t fx,
+                    uint32_t fy, T* dst) {
+  using E = typename EightOf<T>::Type;
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const E e(fx, fy);
+  const int32_t back = end - lead - 8;
+  __m128i h0a = _mm_setzero_si128(), h0b = h0a;
+  int32_t held = INT32_MIN;  // the level row whose horizontal blends h0a and h0b hold
+  ForUnitBlockRows<T, kRaise>(a, lead, dst, [&](T* row, int32_t y) {
     if (held != y) {
       const T* r = LevelRow<T>(p, 0, y) + x0 + lead;
       h0a = e.Horizontal(r);
@@ -628,7 +641,7 @@ void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end,
     h0a = h1a;
     h0b = h1b;
     held = y + 1;
-  }
+  });
 }
 #endif
 
@@ -655,16 +668,7 @@ template <class T, class Passes, bool kRaise = false>
   T* h0 = rows[0];
   T* h1 = rows[1];
   int32_t held = INT32_MIN;  // the level row whose horizontal blend h0 holds
-  auto* out = reinterpret_cast<unsigned char*>(dst);
-  int32_t y = a.v >> 16;
-  for (int32_t j = 0; j < a.rows; ++j, ++y, out += a.rowBytes) {
-    T* row = reinterpret_cast<T*>(out);
-    // Raising by 0 changes nothing, so the raise form leaves the zeros out.
-    if (y < -1 || y >= p.Height(0)) {
-      if (!kRaise) Clear(row, a.count);
-      continue;
-    }
-    if (!kRaise) Clear(row, lead);
+  ForUnitBlockRows<T, kRaise>(a, lead, dst, [&](T* row, int32_t y) {
     if (n > 0) {
       if (held != y) Passes::Horizontal(LevelRow<T>(p, 0, y) + x0 + lead, n, fx, h0);
       Passes::template Fused<kRaise>(LevelRow<T>(p, 0, y + 1) + x0 + lead, h0, n, fx, fy, h1,
@@ -673,7 +677,7 @@ template <class T, class Passes, bool kRaise = false>
     if (!kRaise) Clear(row + end, a.count - end);
     std::swap(h0, h1);
     held = y + 1;
-  }
+  });
   return true;
 }
 #endif
