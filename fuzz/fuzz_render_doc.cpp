@@ -4,9 +4,10 @@
 // either paint the canvas or end in one RenderError; nothing else may escape.
 //
 // So that one input costs milliseconds, not minutes, what the loader accepts is cut
-// down before rendering: canvases to 64 pixels a side, at most 3 strokes of 64 events or
-// recorded vertices, 3 symmetry copies, brushes to 40 pixels and diameter factors to 2.
-// The engine's own behaviour at large sizes is the tests' and benchmarks' to check.
+// down before rendering: canvases to 64 pixels a side, at most 3 strokes of 64 events,
+// 3 symmetry copies, brushes to 40 pixels and diameter factors to 2; a description with
+// a recorded stroke of more than 64 vertices is passed over. The engine's own behaviour
+// at large sizes is the tests' and benchmarks' to check.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -219,29 +219,18 @@ struct Passes8 {
   static __m128i Load(const uint8_t* q) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
   }
-  // Rows of kHalf to kWidth − 1 samples (a small dab's) go as two overlapping halves,
-  // eight samples in the low bytes of a vector, with the same arithmetic.
-  static constexpr int32_t kHalf = 8;
-  static __m128i LoadHalf(const uint8_t* q) {
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q));
-  }
-  static void StoreHalf(uint8_t* q, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(q), v); }
+  /// Mix of the low eight samples of a and b, in the low half of the result.
   static __m128i MixHalf(__m128i a, __m128i b, __m128i w0, __m128i w1) {
     const __m128i r = Lerp(a, b, w0, w1, false);
     return _mm_packus_epi16(r, r);
   }
   static void Run(const uint8_t* a, const uint8_t* b, int32_t n, uint32_t f, uint8_t* out) {
-    if (n < kHalf) {
+    if (n < kWidth) {
       for (int32_t i = 0; i < n; ++i)
         out[i] = uint8_t(Kp_Div255(uint32_t(a[i]) * (255 - f) + uint32_t(b[i]) * f));
       return;
     }
     const __m128i w0 = _mm_set1_epi16(int16_t(255 - f)), w1 = _mm_set1_epi16(int16_t(f));
-    if (n < kWidth) {
-      StoreHalf(out, MixHalf(LoadHalf(a), LoadHalf(b), w0, w1));
-      StoreHalf(out + n - kHalf, MixHalf(LoadHalf(a + n - kHalf), LoadHalf(b + n - kHalf), w0, w1));
-      return;
-    }
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), Mix(Load(a + i), Load(b + i), w0, w1));
@@ -265,7 +254,7 @@ struct Passes8 {
   template <bool kRaise = false>
   static void Fused(const uint8_t* r, const uint8_t* h0, int32_t n, uint32_t fx, uint32_t fy,
                     uint8_t* h1, uint8_t* dst) {
-    if (n < kHalf) {
+    if (n < kWidth) {
       Horizontal(r, n, fx, h1);
       if constexpr (!kRaise) return Vertical(h0, h1, n, fy, dst);
       uint8_t out[kWidth];
@@ -274,20 +263,6 @@ struct Passes8 {
     }
     const __m128i wx0 = _mm_set1_epi16(int16_t(255 - fx)), wx1 = _mm_set1_epi16(int16_t(fx));
     const __m128i wy0 = _mm_set1_epi16(int16_t(255 - fy)), wy1 = _mm_set1_epi16(int16_t(fy));
-    if (n < kWidth) {
-      // As below, in halves; the last half's mask is read before the first is stored.
-      const __m128i lastHalf = kRaise ? LoadHalf(dst + n - kHalf) : _mm_setzero_si128();
-      for (int32_t i = 0;; i = n - kHalf) {
-        const __m128i h = MixHalf(LoadHalf(r + i), LoadHalf(r + i + 1), wx0, wx1);
-        StoreHalf(h1 + i, h);
-        const __m128i v = MixHalf(LoadHalf(h0 + i), h, wy0, wy1);
-        if constexpr (kRaise)
-          StoreHalf(dst + i, _mm_max_epu8(i == n - kHalf ? lastHalf : LoadHalf(dst + i), v));
-        else
-          StoreHalf(dst + i, v);
-        if (i == n - kHalf) return;
-      }
-    }
     const __m128i lastMask = LastMask(kRaise, dst, n, kWidth);
     for (int32_t i = 0;; i += kWidth) {
       if (i > n - kWidth) i = n - kWidth;
@@ -584,12 +559,6 @@ template <class T> struct EightOf;
 template <> struct EightOf<uint8_t> { using Type = Eight8; };
 template <> struct EightOf<uint16_t> { using Type = Eight16; };
 
-// A small dab's rows, 8 to 16 samples of ink: each as two overlapping vectors of eight,
-// at its start and end, the horizontal blends of the level row below kept in registers
-// for the next output row. Through memory, each row's load of the row before would
-// straddle that row's two overlapping stores and wait for both to land. Overlapping
-// samples come out the same from both vectors; the raise reads both vectors' mask
-// samples before it stores either.
 // The rows of a unit block from level row v >> 16 on: rows outside the level are
 // cleared, or, raising, left as they are (raising by 0 changes nothing), and so is the
 // lead before the ink; `draw(row, y)` draws the rest of each row from level rows y and
@@ -611,6 +580,11 @@ template <class T, bool kRaise, class Draw>
   }
 }
 
+// A small dab's rows, 8 to 16 samples of ink (the passes' vectors start at 16 samples
+// at 8 bits): each row as two overlapping vectors of eight, at its start and end, with
+// the horizontal blends of the level row below kept in registers for the next output
+// row. Overlapping samples come out the same from both vectors; the raise reads both
+// vectors' mask samples before it stores either.
 template <class T, bool kRaise>
 void SmallUnitBlock(const Kp_SpanArgs& a, int64_t x0, int32_t lead, int32_t end, uint32_t fx,
                     uint32_t fy, T* dst) {
