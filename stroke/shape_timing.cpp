@@ -9,12 +9,6 @@
 #include "stroke/time_lookup.h"
 #include "stroke/tip_placement.h"
 
-namespace {
-
-constexpr int32_t kArcResolution = 500;
-
-}  // namespace
-
 // CRVTableCache ---------------------------------------------------------------------
 // =======================================================================================
 
@@ -58,7 +52,7 @@ double K_Shape::GetSegmentLength(int32_t segment, std::vector<SEQ_Head**>::itera
     CRV_Curve curve;
     GetBezCurveFromSegment(segment, points, &curve);
     SEQ_Head** table = *slot;
-    KSTROKE_HOST(CRV_SFromT(&curve, 1.0, kArcResolution, &table, &length));
+    KSTROKE_HOST(CRV_SFromT(&curve, 1.0, kKp_ArcResolution, &table, &length));
     *slot = table;
   } catch (long) {
     // Absorbed: the length found so far stands.
@@ -82,7 +76,7 @@ void K_Shape::EvaluateAtSValue(double s, int32_t segment, std::vector<SEQ_Head**
   GetBezCurveFromSegment(segment, points, &curve);
   SEQ_Head** table = *slot;
   V_Vector2T<double> p;
-  KSTROKE_HOST(CRV_EvaluatePointFromS(&curve, s, kArcResolution, &table, &p));
+  KSTROKE_HOST(CRV_EvaluatePointFromS(&curve, s, kKp_ArcResolution, &table, &p));
   *slot = table;
   *out = p;
 }

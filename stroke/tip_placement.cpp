@@ -23,6 +23,7 @@
 #include "kstroke/progress.h"
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
+#include "host/crv/crv.h"
 #include "host/seq/seq.h"
 #include "stroke/time_lookup.h"
 
@@ -30,6 +31,56 @@ namespace {
 
 constexpr double kMinRoundness = 0.01;
 constexpr double kMinStep = 0.05;  // tip-space pixels; bounds the tip count per length
+
+// Tip locations waiting for their arc-length inversions, which are solved a batch at a
+// time (CRV_EvaluatePointsFromS runs them interleaved, at about half the cost). A
+// tip's table is prepared when the tip is placed, so a failure still comes at the tip
+// that meets it; the batch's solves, on prepared tables, cannot fail. What is waiting
+// is solved when the batch goes, also when an error passes, so the tips placed before
+// it keep their locations.
+class PendingLocations {
+public:
+  explicit PendingLocations(std::vector<Kp_TipLocAndParams>* placed) : tips(placed) {}
+  ~PendingLocations() { Solve(); }
+  PendingLocations(const PendingLocations&) = delete;
+  PendingLocations& operator=(const PendingLocations&) = delete;
+
+  /// Prepares the table of `segment` in `slot`; throws as EvaluateAtSValue would.
+  void Prepare(const K_Shape& shape, int32_t segment, std::vector<SEQ_Head**>::iterator slot) {
+    shape.GetBezCurveFromSegment(segment, points[count], &curves[count]);
+    SEQ_Head** table = *slot;
+    KSTROKE_HOST(CRV_PrepareTable(&curves[count], kKp_ArcResolution, &table));
+    *slot = table;
+    tables[count] = table;
+  }
+  /// Queues the location of tip `index` at arc length s on the curve just prepared.
+  void Add(std::size_t index, double s) {
+    at[count] = s;
+    tip[count] = index;
+    slots[count] = &tables[count];
+    if (++count == kBatch) Solve();
+  }
+  void Solve() noexcept {
+    if (count == 0) return;
+    V_Vector2T<double> found[kBatch];
+    // Every table is prepared, so this answers 0; were it not to, the tips would keep
+    // the location they were made with (0, 0) rather than a wrong one.
+    if (CRV_EvaluatePointsFromS(curves, at, count, kKp_ArcResolution, slots, found) == 0)
+      for (int32_t k = 0; k < count; ++k) (*tips)[tip[k]].location = found[k];
+    count = 0;
+  }
+
+private:
+  static constexpr int32_t kBatch = 16;
+  std::vector<Kp_TipLocAndParams>* tips;
+  int32_t count = 0;
+  double points[kBatch][8];
+  CRV_Curve curves[kBatch];
+  SEQ_Head** tables[kBatch];
+  SEQ_Head*** slots[kBatch];
+  double at[kBatch];
+  std::size_t tip[kBatch];
+};
 
 // |x − 1| within rounding of 1; the second bound is 1e-12 in single precision.
 bool NearOne(double x) {
@@ -125,6 +176,7 @@ void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGloba
                           &params[K_StrokeParam_Roundness], &distanceCursor, tables, &lastTipScale,
                           &next);
   };
+  PendingLocations located(&out->tips);
   for (bool found = nextTip(); found; found = nextTip()) {
     if (next.segment != cache->segment) range.Advance(std::min(next.segment, n));
     Kp_TipLocAndParams tip;
@@ -133,12 +185,19 @@ void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGloba
                                            &tip.roundness};
     for (int i = 0; i < kK_StrokeParamCount; ++i)
       *factors[i] = ValueAtTime(paramTables[i], &params[i], next.time);
-    EvaluateAtSValue(next.distance, next.segment, tables->Slot(next.segment), &tip.location);
+    // A tip on a vertex is that vertex, exactly; any other waits for its inversion.
+    const bool onVertex = next.distance == 0.0;
+    if (onVertex)
+      EvaluateAtSValue(next.distance, next.segment, tables->Slot(next.segment), &tip.location);
+    else
+      located.Prepare(*this, next.segment, tables->Slot(next.segment));
     out->tips.push_back(tip);
+    if (!onVertex) located.Add(out->tips.size() - 1, next.distance);
     prev = *cache;
     *cache = next;
     cache->started = true;
   }
+  located.Solve();
   if (!out->tips.empty() && cache->spaced)
     out->tips.back().flow = float(double(out->tips.back().flow) * lastTipScale);
   *cache = prev;

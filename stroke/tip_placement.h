@@ -44,6 +44,9 @@ struct Kp_StrokeTipLocsAndParams {
   double endTime = 0.0;                  ///< the stroke's end time (last time-distance entry)
 };
 
+/// The resolution of every arc-length query placement makes.
+constexpr int32_t kKp_ArcResolution = 500;
+
 /// One arc-length table slot per true segment of one shape (null until the host
 /// builds the table on the first query). Grows on demand; every built table is
 /// disposed when the cache is destroyed, also during exception unwinding.

@@ -10,6 +10,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
+#include "host/gx/gx.h"
 
 namespace {
 
@@ -73,7 +78,7 @@ __m128d Speeds(const Hodograph& h, __m128d t) {
 double LaneSum(__m128d v) { return _mm_cvtsd_f64(_mm_add_sd(v, _mm_unpackhi_pd(v, v))); }
 #endif
 
-double Integrate(const Hodograph& h, double t0, double t1) {
+inline __attribute__((always_inline)) double Integrate(const Hodograph& h, double t0, double t1) {
   const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
 #if defined(__SSE2__)
   // Lanes (mid - half·node, mid + half·node); a - b is a + (-b) exactly.
@@ -87,6 +92,53 @@ double Integrate(const Hodograph& h, double t0, double t1) {
   for (int i = 0; i < 2; ++i)
     sum += kWeights[i] * (Speed(h, mid - half * kNodes[i]) + Speed(h, mid + half * kNodes[i]));
   return sum * half;
+#endif
+}
+
+// The rule's four speeds in one vector where the processor has AVX: lanes (mid −
+// half·node, mid + half·node) for the inner node, then for the outer, each computed as
+// the SSE2 form computes it (no FMA), and summed in the same pairs and order, so the
+// answers are the same bit for bit. Half the square-root instructions, which a table
+// and each Newton step are mostly waiting on.
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KSTROKE_CRV_AVX 1
+__attribute__((target("avx"))) inline double IntegrateAvx(const Hodograph& h, double t0, double t1) {
+  const double half = 0.5 * (t1 - t0), mid = 0.5 * (t0 + t1);
+  const double inner = half * kNodes[0], outer = half * kNodes[1];
+  const __m256d t = _mm256_add_pd(_mm256_set1_pd(mid), _mm256_mul_pd(_mm256_setr_pd(-1.0, 1.0, -1.0, 1.0),
+                                                                     _mm256_setr_pd(inner, inner, outer, outer)));
+  const __m256d dx = _mm256_add_pd(_mm256_set1_pd(h.cx),
+                                   _mm256_mul_pd(t, _mm256_add_pd(_mm256_set1_pd(h.bx),
+                                                                  _mm256_mul_pd(t, _mm256_set1_pd(h.ax)))));
+  const __m256d dy = _mm256_add_pd(_mm256_set1_pd(h.cy),
+                                   _mm256_mul_pd(t, _mm256_add_pd(_mm256_set1_pd(h.by),
+                                                                  _mm256_mul_pd(t, _mm256_set1_pd(h.ay)))));
+  const __m256d speeds = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
+  return (kWeights[0] * LaneSum(_mm256_castpd256_pd128(speeds)) +
+          kWeights[1] * LaneSum(_mm256_extractf128_pd(speeds, 1))) *
+         half;
+}
+#endif
+
+// The two forms of the rule, for the templates below.
+struct PortableRule {
+  static double Integrate(const Hodograph& h, double t0, double t1) { return ::Integrate(h, t0, t1); }
+};
+#if defined(KSTROKE_CRV_AVX)
+struct AvxRule {
+  __attribute__((target("avx"))) static double Integrate(const Hodograph& h, double t0, double t1) {
+    return IntegrateAvx(h, t0, t1);
+  }
+};
+#endif
+
+// Decided once per process, with the pixel kernels (KSTROKE_PORTABLE turns it off).
+bool UseAvx() {
+#if defined(KSTROKE_CRV_AVX)
+  static const bool use = GX_HasAvx2();
+  return use;
+#else
+  return false;
 #endif
 }
 
@@ -109,6 +161,36 @@ int32_t IntervalCount(const CRV_Curve& c, int32_t resolution) {
   return wanted < double(resolution) ? int32_t(wanted) : resolution;
 }
 
+// Appends the n + 1 samples of a table to the empty list `fresh`, a chunk at a time:
+// one call per chunk, not per sample. n ≥ 1, so the last sample always flushes the
+// chunk.
+template <class Rule>
+int32_t FillTable(const Hodograph& h, int32_t n, SEQ_Head** fresh) {
+  constexpr int32_t kChunk = 64;
+  CRV_ArcSample chunk[kChunk];
+  chunk[0] = {0.0, 0.0};
+  CRV_ArcSample last = chunk[0];
+  int32_t filled = 1;
+  int32_t rc = 0;
+  for (int32_t j = 1; rc == 0 && j <= n; ++j) {
+    const double t0 = last.t;
+    last.t = double(j) / n;
+    last.s += Rule::Integrate(h, t0, last.t);
+    chunk[filled++] = last;
+    if (filled == kChunk || j == n) {
+      rc = SEQ_AppendItems(fresh, filled, chunk);
+      filled = 0;
+    }
+  }
+  return rc;
+}
+
+#if defined(KSTROKE_CRV_AVX)
+__attribute__((target("avx"), flatten)) int32_t FillTableAvx(const Hodograph& h, int32_t n, SEQ_Head** fresh) {
+  return FillTable<AvxRule>(h, n, fresh);
+}
+#endif
+
 // Makes sure `*table` is this resolution's table, building it when missing.
 int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   const int32_t n = IntervalCount(c, resolution);
@@ -119,24 +201,12 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   SEQ_Head** fresh = nullptr;
   int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), n + 1, &fresh);
   if (rc != 0) return rc;
-  // Samples go in a chunk at a time: one call per chunk, not per sample. n ≥ 1, so the
-  // last sample always flushes the chunk.
   const Hodograph h = HodographOf(c);
-  constexpr int32_t kChunk = 64;
-  CRV_ArcSample chunk[kChunk];
-  chunk[0] = {0.0, 0.0};
-  CRV_ArcSample last = chunk[0];
-  int32_t filled = 1;
-  for (int32_t j = 1; rc == 0 && j <= n; ++j) {
-    const double t0 = last.t;
-    last.t = double(j) / n;
-    last.s += Integrate(h, t0, last.t);
-    chunk[filled++] = last;
-    if (filled == kChunk || j == n) {
-      rc = SEQ_AppendItems(fresh, filled, chunk);
-      filled = 0;
-    }
-  }
+#if defined(KSTROKE_CRV_AVX)
+  rc = UseAvx() ? FillTableAvx(h, n, fresh) : FillTable<PortableRule>(h, n, fresh);
+#else
+  rc = FillTable<PortableRule>(h, n, fresh);
+#endif
   if (rc != 0) {
     SEQ_Dispose(fresh, 0);
     return rc;
@@ -177,20 +247,32 @@ int32_t CRV_SFromT(const CRV_Curve* curve, double t, int32_t resolution, SEQ_Hea
   return 0;
 }
 
-int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Head*** table,
-                   double* t) {
-  const int32_t rc = Prepare(curve, resolution, table);
-  if (rc != 0) return rc;
-  const CRV_ArcSample* samples = Samples(*table);
-  const int32_t n = SEQ_Count(*table) - 1;
+namespace {
+
+// One arc-length inversion: safeguarded Newton on the table interval that holds s,
+// bracketed by [left, right]. `steps` counts down the iterations still allowed.
+struct Inversion {
+  Hodograph h;
+  double startT, startS;  ///< the interval's first sample
+  double s, left, right, x, tolerance;
+  int32_t steps;
+  bool done;
+};
+
+// Sets the inversion up on a prepared table; s at or past an end is done at once.
+Inversion StartInversion(const CRV_Curve& curve, SEQ_Head** table, double s) {
+  Inversion q{};
+  const CRV_ArcSample* samples = Samples(table);
+  const int32_t n = SEQ_Count(table) - 1;
   const double total = samples[n].s;
+  q.done = true;
   if (!(s > 0.0)) {
-    *t = 0.0;
-    return 0;
+    q.x = 0.0;
+    return q;
   }
   if (s >= total) {
-    *t = 1.0;
-    return 0;
+    q.x = 1.0;
+    return q;
   }
   // Last sample at or before s.
   int32_t lo = 0, hi = n;
@@ -199,22 +281,79 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
     (samples[mid].s <= s ? lo : hi) = mid;
   }
   const CRV_ArcSample a = samples[lo], b = samples[hi];
-  double left = a.t, right = b.t;
-  double x = b.s > a.s ? a.t + (s - a.s) / (b.s - a.s) * (b.t - a.t) : a.t;
-  const double tolerance = 1e-15 * std::max(1.0, total);
-  const Hodograph h = HodographOf(*curve);
-  for (int it = 0; it < 60; ++it) {
-    const double f = a.s + Integrate(h, a.t, x) - s;
-    if (std::fabs(f) <= tolerance) break;
-    (f > 0 ? right : left) = x;
-    const double v = Speed(h, x);
-    double next = v > 0 ? x - f / v : 0.5 * (left + right);
-    // Newton steps that leave the bracket fall back to bisection.
-    if (!(next > left && next < right)) next = 0.5 * (left + right);
-    if (next == x) break;
-    x = next;
+  q.h = HodographOf(curve);
+  q.startT = a.t;
+  q.startS = a.s;
+  q.s = s;
+  q.left = a.t;
+  q.right = b.t;
+  q.x = b.s > a.s ? a.t + (s - a.s) / (b.s - a.s) * (b.t - a.t) : a.t;
+  q.tolerance = 1e-15 * std::max(1.0, total);
+  q.steps = 60;
+  q.done = false;
+  return q;
+}
+
+// One Newton step; x is the answer once done.
+template <class Rule>
+inline __attribute__((always_inline)) void Step(Inversion* q) {
+  const double f = q->startS + Rule::Integrate(q->h, q->startT, q->x) - q->s;
+  if (std::fabs(f) <= q->tolerance) {
+    q->done = true;
+    return;
   }
-  *t = x;
+  (f > 0 ? q->right : q->left) = q->x;
+  const double v = Speed(q->h, q->x);
+  double next = v > 0 ? q->x - f / v : 0.5 * (q->left + q->right);
+  // Newton steps that leave the bracket fall back to bisection.
+  if (!(next > q->left && next < q->right)) next = 0.5 * (q->left + q->right);
+  if (next == q->x) {
+    q->done = true;
+    return;
+  }
+  q->x = next;
+  q->done = --q->steps == 0;
+}
+
+// Runs up to four inversions in lockstep. Each step is one long chain of dependent
+// operations (integral, square roots, division) that leaves the processor mostly
+// waiting; the chains of independent inversions fill those waits, so four cost about
+// twice the time of one.
+template <class Rule>
+void InvertWith(Inversion* q, int32_t n) {
+  for (bool any = true; any;) {
+    any = false;
+    for (int32_t k = 0; k < n; ++k)
+      if (!q[k].done) {
+        Step<Rule>(&q[k]);
+        any = true;
+      }
+  }
+}
+
+#if defined(KSTROKE_CRV_AVX)
+__attribute__((target("avx"), flatten)) void InvertAvx(Inversion* q, int32_t n) { InvertWith<AvxRule>(q, n); }
+#endif
+
+void Invert(Inversion* q, int32_t n) {
+#if defined(KSTROKE_CRV_AVX)
+  // A lone inversion waits on its chain of dependent operations, which the AVX form's
+  // lane extraction lengthens; interleaved ones wait on the divider, where it saves a
+  // quarter of the work. Both give the same answers.
+  if (n > 1 && UseAvx()) return InvertAvx(q, n);
+#endif
+  InvertWith<PortableRule>(q, n);
+}
+
+}  // namespace
+
+int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Head*** table,
+                   double* t) {
+  const int32_t rc = Prepare(curve, resolution, table);
+  if (rc != 0) return rc;
+  Inversion q = StartInversion(*curve, *table, s);
+  Invert(&q, 1);
+  *t = q.x;
   return 0;
 }
 
@@ -224,5 +363,28 @@ int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolut
   const int32_t rc = CRV_TFromS(curve, s, resolution, table, &t);
   if (rc != 0) return rc;
   *point = CRV_EvaluatePoint(*curve, t);
+  return 0;
+}
+
+int32_t CRV_PrepareTable(const CRV_Curve* curve, int32_t resolution, SEQ_Head*** table) {
+  return Prepare(curve, resolution, table);
+}
+
+int32_t CRV_EvaluatePointsFromS(const CRV_Curve* curves, const double* s, int32_t count,
+                                int32_t resolution, SEQ_Head*** const* tables,
+                                V_Vector2T<double>* points) {
+  if (count < 0 || (count > 0 && (!curves || !s || !tables || !points))) return CRV_Err_BadCurve;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t rc = Prepare(&curves[k], resolution, tables[k]);
+    if (rc != 0) return rc;
+  }
+  constexpr int32_t kGroup = 4;
+  for (int32_t first = 0; first < count; first += kGroup) {
+    const int32_t n = std::min(kGroup, count - first);
+    Inversion q[kGroup];
+    for (int32_t k = 0; k < n; ++k) q[k] = StartInversion(curves[first + k], *tables[first + k], s[first + k]);
+    Invert(q, n);
+    for (int32_t k = 0; k < n; ++k) points[first + k] = CRV_EvaluatePoint(curves[first + k], q[k].x);
+  }
   return 0;
 }

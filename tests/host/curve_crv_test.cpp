@@ -2,6 +2,7 @@
 #include "host/crv/crv.h"
 
 #include <cmath>
+#include <vector>
 
 #include "test_support.h"
 
@@ -130,6 +131,150 @@ TEST_F(CrvCurve, ClampsAndRejects) {
   bad.points[2] = nullptr;
   EXPECT_EQ(CRV_SFromT(&bad, 1, 500, &table, &len), CRV_Err_BadCurve);
   SEQ_Dispose(table, 0);
+}
+
+// Many inversions at once give the single query's points bit for bit: over curves of
+// every kind (a cusp, a point, an arc, a line with bunched handles), lengths inside,
+// on and past both ends and NaN, counts that do not fill the last group of four, and
+// slots shared by the queries of one curve, some built by the batch itself.
+TEST_F(CrvCurve, PointsFromSMatchOneByOne) {
+  Bez curves[] = {QuarterArc(50), Bez({0, 0}, {10, 10}, {0, 10}, {10, 0}), Bez({2, 2}, {2, 2}, {2, 2}, {2, 2}),
+                  Bez({0, 0}, {1, 0}, {1.5, 0}, {10, 0}), QuarterArc(0.3)};
+  constexpr int kCurves = sizeof curves / sizeof curves[0];
+  SEQ_Head** single[kCurves] = {};
+  SEQ_Head** batch[kCurves] = {};
+  std::vector<CRV_Curve> which;
+  std::vector<double> at;
+  std::vector<SEQ_Head***> slots;
+  std::vector<V_Vector2T<double>> want;
+  for (int c = 0; c < kCurves; ++c) {
+    double len = 0;
+    ASSERT_EQ(CRV_SFromT(&curves[c].curve, 1.0, 500, &single[c], &len), 0);
+    // Half the batch's slots start empty, for the batch to fill.
+    if (c % 2 == 0) {
+      ASSERT_EQ(CRV_PrepareTable(&curves[c].curve, 500, &batch[c]), 0);
+    }
+    std::vector<double> lengths = {-1, 0, 1e-300, len, len * (1 + 1e-15), len + 1, std::nan("")};
+    for (int k = 1; k < 41; ++k) lengths.push_back(len * k / 37);
+    for (double s : lengths) {
+      V_Vector2T<double> p;
+      ASSERT_EQ(CRV_EvaluatePointFromS(&curves[c].curve, s, 500, &single[c], &p), 0);
+      which.push_back(curves[c].curve);
+      at.push_back(s);
+      slots.push_back(&batch[c]);
+      want.push_back(p);
+    }
+  }
+  for (int32_t count : {int32_t(want.size()), int32_t(want.size()) - 2, 3, 1}) {
+    SCOPED_TRACE(count);
+    std::vector<V_Vector2T<double>> got(want.size(), V_Vector2T<double>(-7, -7));
+    ASSERT_EQ(CRV_EvaluatePointsFromS(which.data(), at.data(), count, 500, slots.data(), got.data()), 0);
+    for (int32_t k = 0; k < count; ++k) {
+      SCOPED_TRACE(k);
+      EXPECT_EQ(got[k].x, want[k].x);
+      EXPECT_EQ(got[k].y, want[k].y);
+    }
+    if (count < int32_t(got.size())) {
+      EXPECT_EQ(got[size_t(count)], V_Vector2T<double>(-7, -7));
+    }
+  }
+  for (int c = 0; c < kCurves; ++c) {
+    // The batch filled the empty slots and kept the prepared ones.
+    ASSERT_NE(batch[c], nullptr);
+    EXPECT_EQ(SEQ_Count(batch[c]), SEQ_Count(single[c]));
+    SEQ_Dispose(single[c], 0);
+    SEQ_Dispose(batch[c], 0);
+  }
+}
+
+TEST_F(CrvCurve, PreparedTablesAreKeptAndFailuresWriteNothing) {
+  Bez arc = QuarterArc(12.3);
+  SEQ_Head** table = nullptr;
+  ASSERT_EQ(CRV_PrepareTable(&arc.curve, 500, &table), 0);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(SEQ_Count(table), 26);
+  SEQ_Head** prepared = table;
+  V_Vector2T<double> p;
+  ASSERT_EQ(CRV_EvaluatePointFromS(&arc.curve, 3, 500, &table, &p), 0);
+  EXPECT_EQ(table, prepared);
+  ASSERT_EQ(CRV_PrepareTable(&arc.curve, 500, &table), 0);
+  EXPECT_EQ(table, prepared);
+
+  CRV_Curve bad = arc.curve;
+  bad.kind = 3;
+  EXPECT_EQ(CRV_PrepareTable(&bad, 500, &table), CRV_Err_BadCurve);
+  EXPECT_EQ(CRV_PrepareTable(&arc.curve, 0, &table), CRV_Err_BadResolution);
+  EXPECT_EQ(CRV_PrepareTable(&arc.curve, 500, nullptr), CRV_Err_BadCurve);
+
+  SEQ_Head** other = nullptr;
+  const CRV_Curve three[3] = {arc.curve, arc.curve, bad};
+  const double at[3] = {1, 2, 3};
+  SEQ_Head*** slots[3] = {&table, &other, &table};
+  struct Case {
+    const char* name;
+    const CRV_Curve* curves;
+    const double* s;
+    int32_t count, resolution;
+    SEQ_Head*** const* slots;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"a bad curve after two good ones", three, at, 3, 500, slots, CRV_Err_BadCurve},
+      {"resolution 0", three, at, 2, 0, slots, CRV_Err_BadResolution},
+      {"negative count", three, at, -1, 500, slots, CRV_Err_BadCurve},
+      {"no curves", nullptr, at, 1, 500, slots, CRV_Err_BadCurve},
+      {"no lengths", three, nullptr, 1, 500, slots, CRV_Err_BadCurve},
+      {"no slots", three, at, 1, 500, nullptr, CRV_Err_BadCurve},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    V_Vector2T<double> got[3] = {{-7, -7}, {-7, -7}, {-7, -7}};
+    EXPECT_EQ(CRV_EvaluatePointsFromS(c.curves, c.s, c.count, c.resolution, c.slots, got), c.code);
+    for (const V_Vector2T<double>& g : got) EXPECT_EQ(g, V_Vector2T<double>(-7, -7));
+  }
+  EXPECT_EQ(CRV_EvaluatePointsFromS(nullptr, nullptr, 0, 500, nullptr, nullptr), 0);
+  SEQ_Dispose(other, 0);
+  SEQ_Dispose(table, 0);
+}
+
+// The table's samples, whichever vector form built them, are the plain scalar rule's:
+// 4-point Gauss-Legendre on each interval, summed from the start, bit for bit.
+TEST_F(CrvCurve, TableSamplesAreTheScalarRulesBitForBit) {
+  const Bez curves[] = {QuarterArc(50), Bez({0, 0}, {10, 10}, {0, 10}, {10, 0}),
+                        Bez({0, 0}, {1, 0}, {1.5, 0}, {10, 0}), Bez({3, -2}, {-40, 7}, {90, 55}, {-1, 0.5})};
+  const double nodes[2] = {0.3399810435848563, 0.8611363115940526};
+  const double weights[2] = {0.6521451548625461, 0.3478548451374538};
+  for (const Bez& b : curves) {
+    SEQ_Head** table = nullptr;
+    ASSERT_EQ(CRV_PrepareTable(&b.curve, 500, &table), 0);
+    const int32_t n = SEQ_Count(table) - 1;
+    const auto* got = static_cast<const CRV_ArcSample*>(SEQ_Items(table));
+    // B'(t) per axis as c + t·(b + t·a), from the control-point differences.
+    double a[2], bb[2], c[2];
+    for (int k = 0; k < 2; ++k) {
+      const double d0 = b.xy[2 + k] - b.xy[k], d1 = b.xy[4 + k] - b.xy[2 + k], d2 = b.xy[6 + k] - b.xy[4 + k];
+      c[k] = 3 * d0;
+      bb[k] = 6 * (d1 - d0);
+      a[k] = 3 * (d0 - 2 * d1 + d2);
+    }
+    const auto speed = [&](double t) {
+      const double dx = c[0] + t * (bb[0] + t * a[0]), dy = c[1] + t * (bb[1] + t * a[1]);
+      return std::sqrt(dx * dx + dy * dy);
+    };
+    double s = 0, t = 0;
+    EXPECT_EQ(got[0].s, 0.0);
+    for (int32_t j = 1; j <= n; ++j) {
+      const double t0 = t;
+      t = double(j) / n;
+      const double half = 0.5 * (t - t0), mid = 0.5 * (t0 + t);
+      double sum = 0;
+      for (int i = 0; i < 2; ++i) sum += weights[i] * (speed(mid - half * nodes[i]) + speed(mid + half * nodes[i]));
+      s += sum * half;
+      ASSERT_EQ(got[j].t, t) << j;
+      ASSERT_EQ(got[j].s, s) << j;
+    }
+    SEQ_Dispose(table, 0);
+  }
 }
 
 }  // namespace

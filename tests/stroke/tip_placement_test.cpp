@@ -338,6 +338,10 @@ TEST_F(TipPlacement, ProgressPerSegmentAndCancellation) {
   EXPECT_EQ(partial.segment, 1);
   EXPECT_GT(out.tips.back().location.x, 18.0);  // segment 1 runs from 18 to 28 px
   EXPECT_LE(out.tips.back().location.x, 28.0);
+  // Every tip placed before the error has its place, the one the whole run gives (the
+  // output mapping is the identity here).
+  ASSERT_LE(out.tips.size(), tips.size());
+  for (size_t i = 0; i < out.tips.size(); ++i) EXPECT_EQ(out.tips[i].location, tips[i].location) << i;
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 /// Arc length is the integral of the speed |B'(t)|. A query builds, on first use, an
 /// arc-length table for the curve: n equal parameter intervals, each integrated with
 /// 4-point Gauss-Legendre, stored as n + 1 cumulative (t, s) samples in a SEQ_ list.
+/// Where the processor has AVX (and KSTROKE_PORTABLE is not set) the rule's four
+/// speeds are one vector; every answer is the same, bit for bit, either way.
 /// `resolution` is the most intervals a table may have; a curve gets one interval per
 /// pixel of its control polygon's length, |dx| + |dy| per side (at least one), since
 /// shorter intervals of a smooth cubic add nothing to the accuracy and a stroke has
@@ -60,3 +62,19 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
 /// The point at arc length `s` from the start (clamped as in CRV_TFromS).
 int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolution,
                                SEQ_Head*** table, V_Vector2T<double>* point);
+
+/// Makes sure `*table` is the curve's table at this resolution, building it when
+/// null or made at another resolution; the codes are those of the queries. A query
+/// on a prepared table does no allocation and cannot fail.
+int32_t CRV_PrepareTable(const CRV_Curve* curve, int32_t resolution, SEQ_Head*** table);
+
+/// CRV_EvaluatePointFromS for `count` queries at once: points[k] is the point at arc
+/// length s[k] of curves[k], through the table in the slot tables[k] (queries on one
+/// curve may share a slot). Each point is the one the single query gives, bit for
+/// bit; the inversions run four at a time, interleaved, which takes about half the
+/// time of running them one after another. Every table is prepared first, in order:
+/// on a failure the code is answered and no point is written. CRV_Err_BadCurve also
+/// for a negative count or null arrays.
+int32_t CRV_EvaluatePointsFromS(const CRV_Curve* curves, const double* s, int32_t count,
+                                int32_t resolution, SEQ_Head*** const* tables,
+                                V_Vector2T<double>* points);
