@@ -80,8 +80,12 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
 /// True when every vertex lies strictly inside (−30000, 30000) on both axes.
 bool Kp_PolygonInRange(const Kp_TipPolygon& poly) noexcept;
 
-/// Scan-converts the polygon into the context's destination.
+/// Scan-converts the polygon into the context's destination. A plain unturned
+/// rectangle (as SetTransform makes one) takes a shortcut that draws the rows the
+/// chain walk draws, with the same arguments, without walking.
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept;
+/// Kp_ScanPolygon by the chain walk for every polygon, for tests of the shortcut.
+void Kp_ScanPolygonByWalk(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept;
 
 /// K_BrushMIPMap::RenderInto with the given kernels, ink record and paired rows
 /// (either null: none), so tests can hold whole dabs drawn by the fast kernels to the

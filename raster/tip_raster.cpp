@@ -275,8 +275,81 @@ void Kp_SelectLevel(double minScale, int32_t levelCount, Kp_RasterContext* ctx) 
 
 namespace {
 
-// The scan with everything it calls inlined; built twice below.
-inline void ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
+// An unrotated rectangle as SetTransform makes it: vertices 0 to 3 at (x0, y0),
+// (x1, y0), (x1, y1), (x0, y1) with y0 < y1, u the same down each side, v the same
+// along the top and along the bottom.
+bool PlainRectangle(const Kp_TipPolygon& poly) {
+  if (!poly.axisAligned || poly.vertexCount != 4) return false;
+  const Kp_PolygonVertex* p = poly.vertices;
+  return p[0].y < p[3].y && p[1].y == p[0].y && p[2].y == p[3].y && p[3].x == p[0].x &&
+         p[2].x == p[1].x && p[3].u == p[0].u && p[2].u == p[1].u && p[1].v == p[0].v && p[2].v == p[3].v;
+}
+
+// v + dv, `rows` times over, as the walk steps an edge. Not inlined: inside the
+// flattened scan the compiler kept v in memory, a store and a load on every step.
+__attribute__((noinline)) double SteppedV(double v, double dv, int32_t rows) noexcept {
+  for (int32_t i = 0; i < rows; ++i) v += dv;
+  return v;
+}
+
+// The chain walk's rows for a plain rectangle, without the walk. Its sides are the
+// only edges with rows (top and bottom are level); the walk takes both at the first
+// row, runs them to the row its end-row rounding gives, then adds the partly covered
+// bottom row. v is set up and stepped here as the walk sets up and steps it; x and u
+// step by 0/h = 0, which changes no value (at most the sign of a zero, which nothing
+// after tells apart), so every row gets the walk's arguments. Most dabs are small and
+// unturned, and the walk cost as much as drawing them.
+//
+// The bottom row joins the run above it when its v is the run's next step in 16.16,
+// exactly: the block kernels draw each row from its own arguments, so one call with a
+// row more draws what two calls draw, for one call's set-up.
+void ScanRectangle(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
+  const Kp_PolygonVertex* p = poly.vertices;
+  const double ymin = p[0].y, ymax = p[3].y;
+  const bool thin = std::floor(ymax + 0.5) == std::floor(ymin);
+  const int32_t y = FloorToInt(ymin);
+  if (y >= ctx.clipBottom) return;
+  // Both sides run from the top corners down, so they share v and its step.
+  const double dv = (p[3].v - p[0].v) / (p[3].y - p[0].y);
+  Kp_EdgeState l, r;
+  l.x = p[0].x;
+  l.u = p[0].u;
+  r.x = p[1].x;
+  r.u = p[1].u;
+  l.dv = r.dv = dv;
+  double v = p[0].v + dv * (y - ymin);
+
+  const int32_t k = std::max((thin ? CeilToInt(ymax) : FloorToInt(ymax + 0.5)) - y, 0);
+  int32_t row = y, rows = k;
+  if (row < ctx.clipTop) {
+    const int32_t skip = std::min(ctx.clipTop - row, rows);
+    v = SteppedV(v, dv, skip);
+    row += skip;
+    rows -= skip;
+  }
+  const double runV = v;
+  const int32_t drawn = rows > 0 ? std::min(ctx.clipBottom - row, rows) : 0;
+  v = SteppedV(v, dv, rows);  // now at row y + k
+  const int32_t bottom = y + k;
+  const bool withBottom = !thin && bottom < ctx.clipBottom && bottom >= ctx.clipTop &&
+                          std::ceil(ymax) != std::floor(ymax + 0.5);
+  if (drawn > 0) {
+    const bool joined = withBottom && row + drawn == bottom &&
+                        int64_t(RoundFx(v)) == int64_t(RoundFx(runV)) + int64_t(drawn) * RoundFx(dv);
+    l.v = r.v = runV;
+    DrawAxisAlignedRun(ctx, row, drawn + (joined ? 1 : 0), l, r);
+    if (joined) return;
+  }
+  if (withBottom) {
+    l.v = r.v = v;
+    DrawAxisAlignedRun(ctx, bottom, 1, l, r);
+  }
+}
+
+// The scan with everything it calls inlined; built twice below. `shortcut` false walks
+// the chains for a plain rectangle too (tests hold the shortcut to the walk).
+inline void ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx, bool shortcut) noexcept {
+  if (shortcut && PlainRectangle(poly)) return ScanRectangle(poly, ctx);
   const int32_t n = poly.vertexCount;
   if (n < 2) return;
   double ymin = kCoordLimit, ymax = -kCoordLimit;
@@ -318,24 +391,32 @@ inline void ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) 
 // every product and sum rounds as written and both give the same rows.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KSTROKE_SCAN_AVX2 1
-__attribute__((target("avx2"), flatten)) void ScanPolygonAvx2(const Kp_TipPolygon& poly,
-                                                              const Kp_RasterContext& ctx) noexcept {
-  ScanPolygon(poly, ctx);
+__attribute__((target("avx2"), flatten)) void ScanPolygonAvx2(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx,
+                                                              bool shortcut) noexcept {
+  ScanPolygon(poly, ctx, shortcut);
 }
 #endif
 
-__attribute__((flatten)) void ScanPolygonPlain(const Kp_TipPolygon& poly,
-                                               const Kp_RasterContext& ctx) noexcept {
-  ScanPolygon(poly, ctx);
+__attribute__((flatten)) void ScanPolygonPlain(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx,
+                                               bool shortcut) noexcept {
+  ScanPolygon(poly, ctx, shortcut);
+}
+
+void ScanPolygonChoosing(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx, bool shortcut) noexcept {
+#if defined(KSTROKE_SCAN_AVX2)
+  if (Kp_HasAvx2()) return ScanPolygonAvx2(poly, ctx, shortcut);
+#endif
+  ScanPolygonPlain(poly, ctx, shortcut);
 }
 
 }  // namespace
 
 void Kp_ScanPolygon(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
-#if defined(KSTROKE_SCAN_AVX2)
-  if (Kp_HasAvx2()) return ScanPolygonAvx2(poly, ctx);
-#endif
-  ScanPolygonPlain(poly, ctx);
+  ScanPolygonChoosing(poly, ctx, true);
+}
+
+void Kp_ScanPolygonByWalk(const Kp_TipPolygon& poly, const Kp_RasterContext& ctx) noexcept {
+  ScanPolygonChoosing(poly, ctx, false);
 }
 
 // K_BrushMIPMap: transform, render, bounds

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -400,6 +401,79 @@ TEST_F(TipRaster, RaiseDeclinesBoxesOffTheMask) {
     for (int32_t x = 0; x < 30; ++x) ASSERT_EQ(mask.Row<uint8_t>(y)[x], 0) << x << "," << y;
   EXPECT_TRUE(map.RaiseInto(mask, V_LPoint{0, 0}, b));
   EXPECT_EQ(mask.Row<uint8_t>(12)[12], 255);  // the core of an 80 % hard tip
+}
+
+// An unturned dab's rectangle skips the chain walk; it must draw what the walk draws,
+// byte for byte: round tips of several sizes and tips inked to their edges (where
+// the bottom row's v shows) at both depths, scaled (MIP levels and level pairs),
+// mirrored, squashed, under a pixel aspect, at every kind of sub-pixel offset
+// (rectangles a row thick, bottom rows entered by less and more than half), clipped
+// on every side and lying partly off the buffer, drawing aside and raising.
+TEST_F(TipRaster, RectangleShortcutDrawsWhatTheWalkDraws) {
+  std::mt19937 rng(7);
+  const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * double(rng() % 100000) / 100000.0; };
+  for (bool deep : {false, true}) {
+    const int depth = deep ? 16 : 8;
+    for (int kind = 0; kind < 7; ++kind) {
+      const double diameters[] = {2.0, 9.0, 21.0, 48.0};
+      std::unique_ptr<K_BrushTip> tip;
+      if (kind < 4)
+        tip = std::make_unique<K_ComputedBrushTip>(diameters[kind], 0.7, 0.0, 0.0, 0.0, deep);
+      else
+        tip = std::make_unique<TestTip>(RandomRows(3 + 9 * (kind - 4), 5 + 7 * (kind - 4), deep ? 32768 : 255,
+                                                   unsigned(kind)),
+                                        deep);
+      K_BrushMIPMap map(*tip);
+      for (int trial = 0; trial < 300; ++trial) {
+        SCOPED_TRACE(testing::Message() << depth << " bits, tip " << kind << ", trial " << trial);
+        const bool raise = trial % 3 == 0;
+        const double scale = raise ? 1.0 : trial % 7 == 1 ? 1.0 : uniform(0.02, 2.5);
+        const double sx = trial % 11 == 5 ? -scale : scale, sy = trial % 13 == 4 ? -scale : scale;
+        const double roundness = raise || trial % 4 == 0 ? 1.0 : uniform(0.01, 1.0);
+        const double aspect = raise || trial % 5 != 2 ? 1.0 : uniform(0.5, 2.0);
+        const int32_t w = 70, h = 60;
+        // Whole, half and arbitrary offsets; centres near and past the edges.
+        const double fractions[] = {0.0, 0.5, 0.25, 0.75, uniform(0, 1), uniform(0, 1)};
+        const V_Vector2T<double> centre(uniform(-20, 90) + fractions[rng() % 6], uniform(-20, 80) + fractions[rng() % 6]);
+        map.SetTransform(V_Vector2T<double>(sx, sy), 0.0, roundness, aspect, centre);
+        const Kp_TipPolygon& poly = map.GetPolygon();
+        if (poly.vertexCount == 0 || !Kp_PolygonInRange(poly)) continue;
+        GX_UnoBuffer walked(w, h, depth), cut(w, h, depth);
+        for (int32_t y = 0; y < h; ++y)
+          for (int32_t x = 0; x < w; ++x) StoreSample(walked.Row<void>(y), x, depth, int(rng() % (deep ? 32769u : 256u)));
+        const std::size_t bytes = std::size_t(walked.GetRowBytes()) * std::size_t(h);
+        std::memcpy(cut.GetData(), walked.GetData(), bytes);
+        Kp_RasterContext ctx;
+        ctx.clipLeft = int32_t(rng() % 8);
+        ctx.clipTop = int32_t(rng() % 8);
+        ctx.clipRight = w - int32_t(rng() % 8);
+        ctx.clipBottom = h - int32_t(rng() % 8);
+        ctx.depth = depth;
+        ctx.rowBytes = walked.GetRowBytes();
+        ctx.pyramid = &map.GetPyramid();
+        ctx.ink = &map.GetInk();
+        ctx.paired = &map.GetPairedRows();
+        ctx.kernels = &Kp_Kernels(deep);
+        Kp_SelectLevel(poly.minScale, ctx.pyramid->levelCount, &ctx);
+        ctx.span = ctx.filtered ? ctx.kernels->trilinearSpan : ctx.kernels->bilinearSpan;
+        ctx.rows = ctx.filtered ? ctx.kernels->trilinearRows : ctx.kernels->bilinearRows;
+        ctx.raise = raise;
+        const auto origin = [&](GX_UnoBuffer& b) {
+          return b.Row<unsigned char>(ctx.clipTop) + std::ptrdiff_t(ctx.clipLeft) * (depth / 8);
+        };
+        ctx.data = origin(walked);
+        Kp_ScanPolygonByWalk(poly, ctx);
+        const bool walkDeclined = ctx.declined;
+        ctx.declined = false;
+        ctx.data = origin(cut);
+        Kp_ScanPolygon(poly, ctx);
+        EXPECT_EQ(ctx.declined, walkDeclined);
+        ASSERT_EQ(std::memcmp(walked.GetData(), cut.GetData(), bytes), 0)
+            << "centre " << centre.x << ", " << centre.y << " scale " << sx << ", " << sy << " roundness "
+            << roundness << " aspect " << aspect << (raise ? " raised" : "");
+      }
+    }
+  }
 }
 
 }  // namespace
