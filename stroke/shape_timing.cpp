@@ -18,8 +18,14 @@ CRVTableCache::~CRVTableCache() {
 }
 
 CRVTableCache::Slots::iterator CRVTableCache::Slot(int32_t segment) {
-  if (size_t(segment) >= slots.size()) slots.resize(size_t(segment) + 1, nullptr);
-  return slots.begin() + segment;
+  if (slots.empty()) first = segment;
+  if (segment < first) {
+    slots.insert(slots.begin(), size_t(first - segment), nullptr);
+    first = segment;
+  }
+  const size_t at = size_t(segment - first);
+  if (at >= slots.size()) slots.resize(at + 1, nullptr);
+  return slots.begin() + std::ptrdiff_t(at);
 }
 
 size_t CRVTableCache::Built() const {
@@ -31,26 +37,25 @@ size_t CRVTableCache::Built() const {
 // Segments and arc length -------------------------------------------------------------
 // =======================================================================================
 
-void K_Shape::GetBezCurveFromSegment(int32_t segment, double* points, CRV_Curve* curve) const {
-  if (segment < 0 || segment >= BezTrueNumSegs()) Kp_ThrowCode(kK_ErrBadSegment);
+void Kp_SegmentCurve(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment, double* points,
+                     CRV_Curve* curve) {
+  if (segment < 0 || segment >= segments) Kp_ThrowCode(kK_ErrBadSegment);
   curve->kind = kCRV_CubicPlanar;
-  // Read in place: placement asks for a segment's curve once or twice per tip.
-  const int32_t items = SEQ_Count(Points());
-  const auto* vertices = static_cast<const V_Vector2T<float>*>(SEQ_Items(Points()));
   for (int32_t i = 0; i < 4; ++i) {
-    const V_Vector2T<float>& p = vertices[(3 * segment + i) % items];
+    const V_Vector2T<float> p = items[(3 * segment + i) % items.count];
     points[2 * i] = p.x;
     points[2 * i + 1] = p.y;
     curve->points[i] = points + 2 * i;
   }
 }
 
-double K_Shape::GetSegmentLength(int32_t segment, std::vector<SEQ_Head**>::iterator slot) const {
+double Kp_SegmentLength(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment,
+                        std::vector<SEQ_Head**>::iterator slot) {
   double length = 0.0;
   try {
     double points[8];
     CRV_Curve curve;
-    GetBezCurveFromSegment(segment, points, &curve);
+    Kp_SegmentCurve(items, segments, segment, points, &curve);
     SEQ_Head** table = *slot;
     KSTROKE_HOST(CRV_SFromT(&curve, 1.0, kKp_ArcResolution, &table, &length));
     *slot = table;
@@ -60,6 +65,20 @@ double K_Shape::GetSegmentLength(int32_t segment, std::vector<SEQ_Head**>::itera
     Y_TranslateAndReportException(e);
   }
   return length;
+}
+
+Kp_TipSpacePoints K_Shape::HeldPoints() const {
+  const int32_t count = SEQ_Count(Points());
+  return {static_cast<const V_Vector2T<float>*>(SEQ_Items(Points())), nullptr, count, count};
+}
+
+void K_Shape::GetBezCurveFromSegment(int32_t segment, double* points, CRV_Curve* curve) const {
+  // Read in place: placement asks for a segment's curve once or twice per tip.
+  Kp_SegmentCurve(HeldPoints(), BezTrueNumSegs(), segment, points, curve);
+}
+
+double K_Shape::GetSegmentLength(int32_t segment, std::vector<SEQ_Head**>::iterator slot) const {
+  return Kp_SegmentLength(HeldPoints(), BezTrueNumSegs(), segment, slot);
 }
 
 void K_Shape::EvaluateAtSValue(double s, int32_t segment, std::vector<SEQ_Head**>::iterator slot,

@@ -46,8 +46,9 @@ public:
   PendingLocations& operator=(const PendingLocations&) = delete;
 
   /// Prepares the table of `segment` in `slot`; throws as EvaluateAtSValue would.
-  void Prepare(const K_Shape& shape, int32_t segment, std::vector<SEQ_Head**>::iterator slot) {
-    shape.GetBezCurveFromSegment(segment, points[count], &curves[count]);
+  void Prepare(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment,
+               std::vector<SEQ_Head**>::iterator slot) {
+    Kp_SegmentCurve(items, segments, segment, points[count], &curves[count]);
     SEQ_Head** table = *slot;
     KSTROKE_HOST(CRV_PrepareTable(&curves[count], kKp_ArcResolution, &table));
     *slot = table;
@@ -109,12 +110,6 @@ void K_Shape::GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRec
     Kp_FailCheck(0, __LINE__, message);
   }
 
-  K_Shape tipSpace(*this);
-  // Converting to absolute coordinates with the unit rectangle maps each point p to
-  // 0 + p·1, which is p again, and clears the relative flag: only the flag needs doing.
-  if (tipSpace.Flags() & kWS_FlagRelative)
-    tipSpace.SetFlags(static_cast<unsigned char>(tipSpace.Flags() & ~kWS_FlagRelative));
-
   // 16-bit differences, as the rectangle's own fields are.
   const auto width = static_cast<int16_t>(layerRect->right - layerRect->left);
   const auto height = static_cast<int16_t>(layerRect->bottom - layerRect->top);
@@ -123,21 +118,27 @@ void K_Shape::GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRec
   toTipSpace.Translate(-props->anchor.x, -props->anchor.y);
   toTipSpace.Scale(width * pixelAspect, height);
   toTipSpace.Rotate(props->rotation);
-  // Placement reads only the segments from where the cache says it stopped, so only
-  // their points are moved (one segment before, to spare the boundary any doubt), as
-  // WS_Shape::Transform moves each: through doubles, stored back as floats. A stroke
-  // rendered as it grows would otherwise move its whole path again on every call.
-  const int32_t firstPoint = 3 * std::max(cache->segment - 1, 0);
-  auto* points = static_cast<V_Vector2T<float>*>(SEQ_Items(tipSpace.Points()));
-  for (int32_t i = firstPoint, count = SEQ_Count(tipSpace.Points()); i < count; ++i) {
-    V_Vector2T<double> d(points[i].x, points[i].y);
+  // The path in tip space, as a copy of the shape moved by the matrix would hold it.
+  // A relative shape's points convert to absolute ones with the unit rectangle, 0 +
+  // p·1, which is p again. Placement reads only the segments from where the cache says
+  // it stopped, so only their points are moved (one segment before, to spare the
+  // boundary any doubt), each as WS_Shape::Transform moves it: through doubles, stored
+  // back as floats. A stroke rendered as it grows would otherwise copy and move its
+  // whole path, and copy its tables, on every call.
+  Kp_TipSpacePoints items = HeldPoints();
+  items.first = std::min(3 * std::max(cache->segment - 1, 0), items.count);
+  std::vector<V_Vector2T<float>> moved(size_t(items.count - items.first));
+  for (size_t i = 0; i < moved.size(); ++i) {
+    const V_Vector2T<float>& p = items.held[size_t(items.first) + i];
+    V_Vector2T<double> d(p.x, p.y);
     toTipSpace.TransformPoint(&d);
-    points[i] = V_Vector2T<float>(float(d.x), float(d.y));
+    moved[i] = V_Vector2T<float>(float(d.x), float(d.y));
   }
+  items.moved = moved.data();
 
   {
     CRVTableCache tables;
-    tipSpace.GetTipParamsListImp(progress, props, cache, &tables, out);
+    GetTipParamsListImp(progress, props, items, cache, &tables, out);
   }
   TrimTipsToRange(out, props->start, props->end);
 
@@ -156,8 +157,8 @@ void K_Shape::GetTipParamsList(GX_ProgressInfo* progress, const V_Rect* layerRec
 // =======================================================================================
 
 void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGlobalProperties* props,
-                                  Kp_TipLocationCache* cache, CRVTableCache* tables,
-                                  Kp_StrokeTipLocsAndParams* out) const {
+                                  const Kp_TipSpacePoints& items, Kp_TipLocationCache* cache,
+                                  CRVTableCache* tables, Kp_StrokeTipLocsAndParams* out) const {
   out->endTime = timeDistanceTable.back().time;
   const int32_t n = BezTrueNumSegs();
   ProgressSubRange range(progress, n);
@@ -172,7 +173,7 @@ void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGloba
   double lastTipScale = 1.0;
   Kp_TipLocationCache next;
   auto nextTip = [&] {
-    return GetNextTipTime(*cache, props, &spacingCursor, &params[K_StrokeParam_Diameter],
+    return GetNextTipTime(*cache, props, items, &spacingCursor, &params[K_StrokeParam_Diameter],
                           &params[K_StrokeParam_Roundness], &distanceCursor, tables, &lastTipScale,
                           &next);
   };
@@ -187,10 +188,13 @@ void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGloba
       *factors[i] = ValueAtTime(paramTables[i], &params[i], next.time);
     // A tip on a vertex is that vertex, exactly; any other waits for its inversion.
     const bool onVertex = next.distance == 0.0;
-    if (onVertex)
-      EvaluateAtSValue(next.distance, next.segment, tables->Slot(next.segment), &tip.location);
-    else
-      located.Prepare(*this, next.segment, tables->Slot(next.segment));
+    if (onVertex) {
+      const int32_t at = 3 * next.segment;
+      if (at < 0 || at >= items.count) Kp_ThrowCode(SEQ_Err_BadIndex);  // as SEQ_GetItem answers
+      tip.location = V_Vector2T<double>(items[at].x, items[at].y);
+    } else {
+      located.Prepare(items, n, next.segment, tables->Slot(next.segment));
+    }
     out->tips.push_back(tip);
     if (!onVertex) located.Add(out->tips.size() - 1, next.distance);
     prev = *cache;
@@ -204,7 +208,7 @@ void K_Shape::GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGloba
 }
 
 bool K_Shape::GetNextTipTime(const Kp_TipLocationCache& previous,
-                             const K_StrokeGlobalProperties* props,
+                             const K_StrokeGlobalProperties* props, const Kp_TipSpacePoints& items,
                              TipSpacingTable::const_iterator* spacingCursor,
                              ParamTable::const_iterator* diameterCursor,
                              ParamTable::const_iterator* roundnessCursor,
@@ -257,7 +261,7 @@ bool K_Shape::GetNextTipTime(const Kp_TipLocationCache& previous,
     next->segment = previous.segment;
     double len = 0.0;
     while (next->segment < n) {
-      len = GetSegmentLength(next->segment, tables->Slot(next->segment));
+      len = Kp_SegmentLength(items, n, next->segment, tables->Slot(next->segment));
       if (next->distance <= len) break;
       next->segment += 1;
       next->distance -= len;
@@ -294,7 +298,7 @@ bool K_Shape::GetNextTipTime(const Kp_TipLocationCache& previous,
   next->segment = int32_t(p);
   const double f = p - next->segment;
   if (next->segment > n || (next->segment == n && f > 0)) return false;
-  next->distance = f == 0.0 ? 0.0 : f * GetSegmentLength(next->segment, tables->Slot(next->segment));
+  next->distance = f == 0.0 ? 0.0 : f * Kp_SegmentLength(items, n, next->segment, tables->Slot(next->segment));
   return true;
 }
 

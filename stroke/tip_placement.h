@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/crv/crv.h"
 #include "host/seq/seq.h"
 #include "host/v/v.h"
 
@@ -47,9 +48,35 @@ struct Kp_StrokeTipLocsAndParams {
 /// The resolution of every arc-length query placement makes.
 constexpr int32_t kKp_ArcResolution = 500;
 
+/// A shape's list items as placement reads them: items `first` to `count` − 1 moved
+/// into tip space (`moved`), the ones before as the shape holds them (`held`). Placement
+/// reads only the segments from where its cache stopped, so only their points are
+/// moved for a call, instead of the whole stroke being copied and moved on every call
+/// of a stroke rendered as it grows.
+struct Kp_TipSpacePoints {
+  const V_Vector2T<float>* held = nullptr;   ///< all `count` items of the shape's list
+  const V_Vector2T<float>* moved = nullptr;  ///< items first … count − 1, moved
+  int32_t first = 0;
+  int32_t count = 0;
+  V_Vector2T<float> operator[](int32_t i) const { return i >= first ? moved[i - first] : held[i]; }
+};
+
+/// The curve of `segment` (of `segments`) through `items`: list items 3k … 3k + 3
+/// modulo the count into `points`, `curve` pointed at them. Throws 10 for a segment
+/// outside [0, segments).
+void Kp_SegmentCurve(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment, double* points,
+                     CRV_Curve* curve);
+/// Arc length of `segment` through `items`, its table kept in `slot`; never throws:
+/// a failure (a bad segment included) is absorbed and 0 returned, the slot untouched.
+double Kp_SegmentLength(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment,
+                        std::vector<SEQ_Head**>::iterator slot);
+
 /// One arc-length table slot per true segment of one shape (null until the host
 /// builds the table on the first query). Grows on demand; every built table is
-/// disposed when the cache is destroyed, also during exception unwinding.
+/// disposed when the cache is destroyed, also during exception unwinding. Slots are
+/// held from the lowest segment asked for, not from segment 0: a stroke rendered as
+/// it grows places tips on its last few segments only, and slots for all the others
+/// cost a fill and a walk of the whole stroke on every call.
 class CRVTableCache {
 public:
   using Slots = std::vector<SEQ_Head**>;
@@ -58,14 +85,15 @@ public:
   CRVTableCache(const CRVTableCache&) = delete;
   CRVTableCache& operator=(const CRVTableCache&) = delete;
 
-  /// The slot of `segment` (≥ 0), growing the cache with null slots as needed.
+  /// The slot of `segment` (≥ 0), growing the cache with null slots as needed. The
+  /// iterator is good until the next call.
   Slots::iterator Slot(int32_t segment);
-  std::size_t Size() const { return slots.size(); }
   /// Number of slots whose table has been built.
   std::size_t Built() const;
 
 private:
-  Slots slots;
+  Slots slots;        ///< segments first, first + 1, …
+  int32_t first = 0;  ///< the segment of slots[0]
 };
 
 /// Trims the tips to the stroke times [start·T, end·T] (T = out->endTime), keeping

@@ -21,6 +21,7 @@ struct K_StrokeGlobalProperties;
 struct Kp_TipLocationCache;
 struct Kp_StrokeTipLocsAndParams;
 class CRVTableCache;
+struct Kp_TipSpacePoints;
 
 /// One entry of a stroke time table.
 template <class T>
@@ -209,11 +210,13 @@ protected:
   void PostProcessInterpolate(const WS_Shape* a, const WS_Shape* b, double t) override;
 
 private:
+  /// The list items as they are, as placement reads them.
+  Kp_TipSpacePoints HeldPoints() const;
   void GetTipParamsListImp(GX_ProgressInfo* progress, const K_StrokeGlobalProperties* props,
-                           Kp_TipLocationCache* cache, CRVTableCache* tables,
-                           Kp_StrokeTipLocsAndParams* out) const;
+                           const Kp_TipSpacePoints& items, Kp_TipLocationCache* cache,
+                           CRVTableCache* tables, Kp_StrokeTipLocsAndParams* out) const;
   bool GetNextTipTime(const Kp_TipLocationCache& previous, const K_StrokeGlobalProperties* props,
-                      TipSpacingTable::const_iterator* spacingCursor,
+                      const Kp_TipSpacePoints& items, TipSpacingTable::const_iterator* spacingCursor,
                       ParamTable::const_iterator* diameterCursor,
                       ParamTable::const_iterator* roundnessCursor,
                       TimeDistanceTable::const_iterator* distanceCursor, CRVTableCache* tables,

@@ -119,6 +119,23 @@ TEST_F(ShapeTiming, CurvesLengthsAndPoints) {
   EXPECT_NEAR(c[2], 4, 1e-12);
 }
 
+// The cache holds slots from the lowest segment asked for; slots asked below it, past
+// it and again keep their tables, and every table goes with the cache (TrackedTest).
+TEST_F(ShapeTiming, TableCacheKeepsSlotsAskedInAnyOrder) {
+  const std::unique_ptr<K_Shape> s =
+      Recorded({{0, 0, 0}, {1, 1, 0}, {2, 1, 3}, {3, 4, 3}, {4, 4, 4}, {5, 6, 4}});
+  CRVTableCache tables;
+  const double lengths[5] = {1, 3, 3, 1, 2};
+  SEQ_Head** built[5] = {};
+  for (int32_t segment : {3, 1, 4, 0, 3}) {
+    EXPECT_NEAR(s->GetSegmentLength(segment, tables.Slot(segment)), lengths[segment], 1e-12) << segment;
+    if (!built[segment]) built[segment] = *tables.Slot(segment);
+  }
+  for (int32_t segment = 0; segment < 5; ++segment) EXPECT_EQ(*tables.Slot(segment), built[segment]) << segment;
+  EXPECT_EQ(built[2], nullptr);
+  EXPECT_EQ(tables.Built(), 4u);
+}
+
 TEST_F(ShapeTiming, EvaluateAtZeroIsTheVertexExactly) {
   // A curved segment whose arc-length evaluation at 0 is not needed at all.
   const std::unique_ptr<K_Shape> s = Recorded({{0, 0.1, 0.7}, {1, 0.3, 0.2}, {2, 0.9, 0.4}});
