@@ -50,8 +50,12 @@ public:
                std::vector<SEQ_Head**>::iterator slot) {
     Kp_SegmentCurve(items, segments, segment, points[count], &curves[count]);
     SEQ_Head** table = *slot;
-    KSTROKE_HOST(CRV_PrepareTable(&curves[count], kKp_ArcResolution, &table));
-    *slot = table;
+    // A table already in the slot is this curve's at this resolution (the cache is the
+    // call's own), which is all preparing would make sure of.
+    if (!table) {
+      KSTROKE_HOST(CRV_PrepareTable(&curves[count], kKp_ArcResolution, &table));
+      *slot = table;
+    }
     tables[count] = table;
   }
   /// Queues the location of tip `index` at arc length s on the curve just prepared.
@@ -82,6 +86,17 @@ private:
   double at[kBatch];
   std::size_t tip[kBatch];
 };
+
+// Kp_SegmentLength for placement. A table already in the call's own cache is this
+// segment's, built at placement's one resolution on the call's view of the path: its
+// last sample is what the query would answer, without the curve made again and the
+// table checked against it for every tip.
+double PlacedSegmentLength(const Kp_TipSpacePoints& items, int32_t segments, int32_t segment,
+                           std::vector<SEQ_Head**>::iterator slot) {
+  double length = 0.0;
+  if (*slot && CRV_TableLength(*slot, &length) == 0) return length;
+  return Kp_SegmentLength(items, segments, segment, slot);
+}
 
 // |x − 1| within rounding of 1; the second bound is 1e-12 in single precision.
 bool NearOne(double x) {
@@ -261,7 +276,7 @@ bool K_Shape::GetNextTipTime(const Kp_TipLocationCache& previous,
     next->segment = previous.segment;
     double len = 0.0;
     while (next->segment < n) {
-      len = Kp_SegmentLength(items, n, next->segment, tables->Slot(next->segment));
+      len = PlacedSegmentLength(items, n, next->segment, tables->Slot(next->segment));
       if (next->distance <= len) break;
       next->segment += 1;
       next->distance -= len;
@@ -298,7 +313,7 @@ bool K_Shape::GetNextTipTime(const Kp_TipLocationCache& previous,
   next->segment = int32_t(p);
   const double f = p - next->segment;
   if (next->segment > n || (next->segment == n && f > 0)) return false;
-  next->distance = f == 0.0 ? 0.0 : f * Kp_SegmentLength(items, n, next->segment, tables->Slot(next->segment));
+  next->distance = f == 0.0 ? 0.0 : f * PlacedSegmentLength(items, n, next->segment, tables->Slot(next->segment));
   return true;
 }
 

@@ -366,6 +366,13 @@ int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolut
   return 0;
 }
 
+int32_t CRV_TableLength(SEQ_Head** table, double* length) {
+  if (!table || !length || SEQ_ItemSize(table) != int32_t(sizeof(CRV_ArcSample)) || SEQ_Count(table) < 2)
+    return CRV_Err_BadCurve;
+  *length = Samples(table)[SEQ_Count(table) - 1].s;
+  return 0;
+}
+
 int32_t CRV_PrepareTable(const CRV_Curve* curve, int32_t resolution, SEQ_Head*** table) {
   return Prepare(curve, resolution, table);
 }

@@ -206,6 +206,27 @@ TEST_F(CrvCurve, PreparedTablesAreKeptAndFailuresWriteNothing) {
   EXPECT_EQ(CRV_PrepareTable(&arc.curve, 0, &table), CRV_Err_BadResolution);
   EXPECT_EQ(CRV_PrepareTable(&arc.curve, 500, nullptr), CRV_Err_BadCurve);
 
+  // A table's whole length is CRV_SFromT's answer at t = 1, bit for bit; lists that are
+  // not tables are refused.
+  double whole = 0, kept = -1;
+  ASSERT_EQ(CRV_SFromT(&arc.curve, 1.0, 500, &table, &whole), 0);
+  EXPECT_EQ(CRV_TableLength(table, &kept), 0);
+  EXPECT_EQ(kept, whole);
+  SEQ_Head** bytes = nullptr;
+  ASSERT_EQ(SEQ_New(1, 4, &bytes), 0);
+  SEQ_Head** lone = nullptr;
+  ASSERT_EQ(SEQ_New(int32_t(sizeof(CRV_ArcSample)), 1, &lone), 0);
+  const CRV_ArcSample start{0, 0};
+  ASSERT_EQ(SEQ_Append(lone, &start), 0);
+  for (SEQ_Head** notTable : {static_cast<SEQ_Head**>(nullptr), bytes, lone}) {
+    kept = -1;
+    EXPECT_EQ(CRV_TableLength(notTable, &kept), CRV_Err_BadCurve);
+    EXPECT_EQ(kept, -1);
+  }
+  EXPECT_EQ(CRV_TableLength(table, nullptr), CRV_Err_BadCurve);
+  SEQ_Dispose(bytes, 0);
+  SEQ_Dispose(lone, 0);
+
   SEQ_Head** other = nullptr;
   const CRV_Curve three[3] = {arc.curve, arc.curve, bad};
   const double at[3] = {1, 2, 3};

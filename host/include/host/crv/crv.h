@@ -63,6 +63,11 @@ int32_t CRV_TFromS(const CRV_Curve* curve, double s, int32_t resolution, SEQ_Hea
 int32_t CRV_EvaluatePointFromS(const CRV_Curve* curve, double s, int32_t resolution,
                                SEQ_Head*** table, V_Vector2T<double>* point);
 
+/// The whole length a table holds (its last sample): what CRV_SFromT answers for
+/// t = 1 on the table's own curve and resolution. CRV_Err_BadCurve for a null list or
+/// one that is not a table.
+int32_t CRV_TableLength(SEQ_Head** table, double* length);
+
 /// Makes sure `*table` is the curve's table at this resolution, building it when
 /// null or made at another resolution; the codes are those of the queries. A query
 /// on a prepared table does no allocation and cannot fail.
