@@ -76,6 +76,7 @@ GX_LazyTiles::GX_LazyTiles(int32_t size, boost::scoped_ptr<GX_LazyOperator>* tak
   tilesDown = CeilDiv(height, tileSize);
   valid.assign(std::size_t(tilesAcross) * std::size_t(tilesDown), false);
   op.swap(*takeOver);
+  if ((size & (size - 1)) == 0) tileShift = __builtin_ctz(uint32_t(size));
 }
 
 GX_LazyTiles::~GX_LazyTiles() = default;
@@ -94,6 +95,17 @@ bool GX_LazyTiles::TileSpan(const V_LRect& rect, int32_t* tx0, int32_t* ty0, int
 }
 
 int32_t GX_LazyTiles::MakeValid(const V_LRect& rect) {
+  // Most requests are a dab's box inside one tile that is valid already: answered
+  // without the clipping's divisions and the operator's size. Clipping only shrinks a
+  // rectangle, so the general path would look at that one tile or none, and do nothing.
+  if (tileShift >= 0 && rect.left >= 0 && rect.top >= 0 && rect.right > rect.left &&
+      rect.bottom > rect.top) {
+    const int32_t tx = rect.left >> tileShift, ty = rect.top >> tileShift;
+    if (((rect.right - 1) >> tileShift) == tx && ((rect.bottom - 1) >> tileShift) == ty &&
+        tx < tilesAcross && ty < tilesDown &&
+        valid[std::size_t(ty) * std::size_t(tilesAcross) + std::size_t(tx)])
+      return 0;
+  }
   int32_t tx0, ty0, tx1, ty1;
   if (!TileSpan(rect, &tx0, &ty0, &tx1, &ty1)) return 0;
   for (int32_t ty = ty0; ty < ty1; ++ty) {

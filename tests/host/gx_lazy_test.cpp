@@ -93,6 +93,15 @@ TEST_F(GxLazy, ValidTilesAreNotRedoneUntilInvalidated) {
   tiles->InvalidateAll();
   EXPECT_EQ(tiles->CountValidTiles(), 0);
   EXPECT_FALSE(tiles->IsTileValid(3, 0));
+
+  // A tile size that is not a power of two: the same answers.
+  std::vector<V_LRect> odd;
+  boost::scoped_ptr<GX_LazyOperator> op(new CountingOperator(300, 200, &odd));
+  GX_LazyTiles hundreds(100, &op);
+  ASSERT_EQ(hundreds.MakeValid(L(110, 10, 120, 20)), 0);
+  ASSERT_EQ(hundreds.MakeValid(L(150, 50, 160, 60)), 0);  // the same tile, valid already
+  ASSERT_EQ(odd.size(), 1u);
+  EXPECT_TRUE(odd[0] == L(100, 0, 200, 100));
 }
 
 TEST_F(GxLazy, FailedTileStaysInvalidAndStopsTheRequest) {

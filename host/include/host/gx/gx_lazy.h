@@ -88,6 +88,7 @@ private:
                 int32_t* ty1) const;
 
   int32_t tileSize;
+  int32_t tileShift = -1;  ///< log2 of the tile size when it is a power of two
   boost::scoped_ptr<GX_LazyOperator> op;
   int32_t tilesAcross = 0;
   int32_t tilesDown = 0;
