@@ -191,6 +191,13 @@ __attribute__((target("avx"), flatten)) int32_t FillTableAvx(const Hodograph& h,
 }
 #endif
 
+int32_t Fill(const Hodograph& h, int32_t n, SEQ_Head** fresh) {
+#if defined(KSTROKE_CRV_AVX)
+  if (UseAvx()) return FillTableAvx(h, n, fresh);
+#endif
+  return FillTable<PortableRule>(h, n, fresh);
+}
+
 // Makes sure `*table` is this resolution's table, building it when missing.
 int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   const int32_t n = IntervalCount(c, resolution);
@@ -201,12 +208,7 @@ int32_t EnsureTable(const CRV_Curve& c, int32_t resolution, SEQ_Head*** table) {
   SEQ_Head** fresh = nullptr;
   int32_t rc = SEQ_New(int32_t(sizeof(CRV_ArcSample)), n + 1, &fresh);
   if (rc != 0) return rc;
-  const Hodograph h = HodographOf(c);
-#if defined(KSTROKE_CRV_AVX)
-  rc = UseAvx() ? FillTableAvx(h, n, fresh) : FillTable<PortableRule>(h, n, fresh);
-#else
-  rc = FillTable<PortableRule>(h, n, fresh);
-#endif
+  rc = Fill(HodographOf(c), n, fresh);
   if (rc != 0) {
     SEQ_Dispose(fresh, 0);
     return rc;

@@ -140,7 +140,7 @@ public:
 
   /// Fills `points` with the segment's four control points (x0, y0 … x3, y3, list
   /// items 3k … 3k + 3 modulo the item count) and points `curve` at them. Throws 10
-  /// for a segment outside [0, BezTrueNumSegs()), a host list failure's code.
+  /// for a segment outside [0, BezTrueNumSegs()).
   void GetBezCurveFromSegment(int32_t segment, double* points, CRV_Curve* curve) const;
   /// Arc length of the segment. Never throws: any failure (a bad segment included) is
   /// absorbed and the length found so far (0) is returned with the slot untouched.
