@@ -23,6 +23,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/mask_changes.h"
 #include "render/tip_cache.h"
 #include "render/working_frame.h"
 
@@ -82,11 +83,22 @@ K_InteractRenderer::K_InteractRenderer(int16_t depth_, boost::shared_ptr<K_Paint
   tipLocationCache.reset(new (raw) Kp_TipLocationCache(), &DeleteTipLocationCache);
   if (lazyCopy) lazyCopyPreStroke = *lazyCopy;
   tipCache.reset(new Kp_TipCache());
+  maskChanges.reset(new Kp_MaskChanges());
+  Unsettle();
+}
+
+void K_InteractRenderer::Unsettle() const {
+  if (!maskChanges) return;
+  // Before the first call, a pre-stroke copy filled from the layer on demand agrees
+  // with the layer wherever the stroke has not painted, which is everywhere.
+  maskChanges->inSync = !maskChanges->begun && lazyCopyPreStroke && preStrokeBuffer &&
+                        restoreFromPreStroke;
 }
 
 K_InteractRenderer::~K_InteractRenderer() {
   // Reverse order of declaration, as the members would go anyway; spelled out because
   // the backup may be large and the mask is shared with the host.
+  maskChanges.reset();
   tipCache.reset();
   lastTipBackup.reset();
   lazyCopyPreStroke.reset();
@@ -97,6 +109,7 @@ K_InteractRenderer::~K_InteractRenderer() {
 }
 
 boost::shared_ptr<GX_LazyTiles> K_InteractRenderer::GetPaintMask() const {
+  Unsettle();  // the caller may write the mask's samples
   if (paintMask) {
     if (auto* filler = dynamic_cast<GX_LazyFillUnoBufferOperator*>(paintMask->GetOperator()))
       if (GX_UnoBuffer* buffer = filler->GetBuffer()) buffer->DropInkMap();
@@ -113,16 +126,52 @@ void K_InteractRenderer::Render(GX_ProgressInfo* progress, K_Shape* shape,
                                 V_Rect* area) {
   V_Rect local;
   if (!area) area = &local;
-  RenderTips(progress, shape, props, destRect, pixelAspect, seed, layer, area);
-  RenderPaint(progress, props, destRect, pixelAspect, layer, area);
+  Kp_MaskChanges& changes = *maskChanges;
+  Kp_MaskChanges::Settings settings;
+  settings.layer = layer;
+  settings.pixels = layer ? layer->data : nullptr;
+  settings.destMoved = destRect;
+  if (layer) settings.clipped = V_Rect{0, 0, int16_t(layer->height), int16_t(layer->width)};
+  settings.transferMode = props.transferMode;
+  settings.targetChannel = props.targetChannel;
+  settings.anchorX = props.anchor.x;
+  settings.anchorY = props.anchor.y;
+  settings.positionX = props.position.x;
+  settings.positionY = props.position.y;
+  settings.scaleX = props.scale.x;
+  settings.scaleY = props.scale.y;
+  settings.rotation = props.rotation;
+  settings.pixelAspect = pixelAspect;
+  // Until this call has composited everything it changes, the layer may lag the mask.
+  const bool inSync = changes.inSync;
+  changes.inSync = false;
+  changes.begun = true;
+  const bool track = inSync && changes.haveLast && changes.last == settings && changes.Due();
+  changes.useBands = false;
+  PlaceAndStamp(progress, shape, props, destRect, pixelAspect, seed, layer, area,
+                track ? &changes : nullptr);
+  Paint(progress, props, destRect, pixelAspect, layer, area, track && changes.useBands);
   ProgressSubRange range(progress, 2);
   range.Advance(1);
+  changes.last = settings;
+  changes.haveLast = true;
+  changes.inSync = inSync;
 }
 
 void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
                                     const K_StrokeGlobalProperties& props,
                                     const V_Rect& destRect, double pixelAspect, int32_t seed,
                                     GX_LayerDef* layer, V_Rect* area) {
+  // What this call stamps is composited, if at all, where the host chooses.
+  maskChanges->begun = true;
+  Unsettle();
+  PlaceAndStamp(progress, shape, props, destRect, pixelAspect, seed, layer, area, nullptr);
+}
+
+void K_InteractRenderer::PlaceAndStamp(GX_ProgressInfo* progress, K_Shape* shape,
+                                       const K_StrokeGlobalProperties& props,
+                                       const V_Rect& destRect, double pixelAspect, int32_t seed,
+                                       GX_LayerDef* layer, V_Rect* area, Kp_MaskChanges* changes) {
   V_Rect local;
   if (!area) area = &local;
   Kp_WorkingFrame frame(destRect, layer, nullptr);
@@ -137,7 +186,7 @@ void K_InteractRenderer::RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
   shape->GetTipParamsList(progress, &frame.destMoved, pixelAspect, &props,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
-  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, seed, area);
+  StampTips(progress, tips, props, depth != 8, frame.clipped, pixelAspect, seed, area, changes);
   if (!tips.tips.empty()) lastTipTime = tips.tips.back().time;
   if (JOT_HasSink()) {
     char text[96];
@@ -156,6 +205,14 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
                                      const K_StrokeGlobalProperties& props,
                                      const V_Rect& destRect, double pixelAspect,
                                      GX_LayerDef* layer, V_Rect* area) {
+  maskChanges->begun = true;
+  Unsettle();
+  Paint(progress, props, destRect, pixelAspect, layer, area, false);
+}
+
+void K_InteractRenderer::Paint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
+                               const V_Rect& destRect, double pixelAspect, GX_LayerDef* layer,
+                               V_Rect* area, bool banded) {
   V_Rect local;
   if (!area) area = &local;
   if (area->IsEmpty()) return;
@@ -189,11 +246,16 @@ void K_InteractRenderer::RenderPaint(GX_ProgressInfo* progress,
     floatMask.reset(new GX_UnoBuffer(maskBuffer->GetWidth(), maskBuffer->GetHeight(), 32,
                                      GX_UnoBuffer::kZeroed));
     if (!floatMask) throw std::bad_alloc();
-    ConvertInkedToFloat(progress, *maskBuffer, Kp_ToLRect(*area), floatMask.get());
+    if (banded) {
+      for (const V_LRect& band : maskChanges->bands)
+        ConvertInkedToFloat(nullptr, *maskBuffer, band, floatMask.get());
+    } else {
+      ConvertInkedToFloat(progress, *maskBuffer, Kp_ToLRect(*area), floatMask.get());
+    }
     mask = floatMask.get();
   }
   CompositePaint(progress, props, frame.second, frame.destMoved, frame.clipped, pixelAspect,
-                 mask, frame.dest, area);
+                 mask, frame.dest, area, banded);
 }
 
 void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
@@ -201,7 +263,7 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
                                         GX_LayerDef* preStroke, const V_Rect& destMoved,
                                         const V_Rect& clipped, double pixelAspect,
                                         const GX_UnoBuffer* mask, GX_LayerDef* dest,
-                                        V_Rect* area) {
+                                        V_Rect* area, bool banded) {
   if (area->IsEmpty()) return;
   KSTROKE_CHECK(paintSource != nullptr, "A stroke with paint needs a paint source.");
   K_Transform transform;
@@ -211,24 +273,39 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
   transform.rotation = props.rotation;
   transform.pixelAspect = pixelAspect;
 
-  if (lazyCopyPreStroke) {
-    KSTROKE_HOST(lazyCopyPreStroke->MakeValid(
-        Kp_ToLRect(V_OffsetRect(*area, -destMoved.left, -destMoved.top))));
-    const auto* clone = dynamic_cast<const K_ClonePaintSource*>(paintSource.get());
-    if (clone && preStroke) {
-      // A clone that samples the layer it paints into must read the pre-stroke pixels
-      // under its source region, rounded to whole pixels as the clone reads them.
-      V_Vector2T<double> offset;
-      (void)clone->WillSampleInPlace(transform, destMoved, &offset);
-      const int32_t sx = static_cast<int32_t>(std::floor(offset.x + 0.5));
-      const int32_t sy = static_cast<int32_t>(std::floor(offset.y + 0.5));
-      KSTROKE_HOST(
-          lazyCopyPreStroke->ConditionalMakeValid(Kp_ToLRect(V_OffsetRect(*area, -sx, -sy))));
+  // One rectangle: the area, or each band of it the call changed (mask_changes.h).
+  const auto composite = [&](GX_ProgressInfo* report, V_Rect* part) {
+    if (lazyCopyPreStroke) {
+      KSTROKE_HOST(lazyCopyPreStroke->MakeValid(
+          Kp_ToLRect(V_OffsetRect(*part, -destMoved.left, -destMoved.top))));
+      const auto* clone = dynamic_cast<const K_ClonePaintSource*>(paintSource.get());
+      if (clone && preStroke) {
+        // A clone that samples the layer it paints into must read the pre-stroke pixels
+        // under its source region, rounded to whole pixels as the clone reads them.
+        V_Vector2T<double> offset;
+        (void)clone->WillSampleInPlace(transform, destMoved, &offset);
+        const int32_t sx = static_cast<int32_t>(std::floor(offset.x + 0.5));
+        const int32_t sy = static_cast<int32_t>(std::floor(offset.y + 0.5));
+        KSTROKE_HOST(
+            lazyCopyPreStroke->ConditionalMakeValid(Kp_ToLRect(V_OffsetRect(*part, -sx, -sy))));
+      }
     }
+    if (preStroke && restoreFromPreStroke)
+      (void)GX_CopyBits_Draft(report, preStroke, dest, Kp_ToLRect(*part), Kp_ToLRect(*part));
+    paintSource->Render(report, destMoved, clipped, mask, 1.0, transform, props.transferMode,
+                        props.targetChannel, 0, part, dest);
+  };
+  if (!banded) {
+    composite(progress, area);
+    return;
   }
-  if (preStroke && restoreFromPreStroke)
-    (void)GX_CopyBits_Draft(progress, preStroke, dest, Kp_ToLRect(*area), Kp_ToLRect(*area));
-
-  paintSource->Render(progress, destMoved, clipped, mask, 1.0, transform, props.transferMode,
-                      props.targetChannel, 0, area, dest);
+  // The area the host is told of stays the whole area: what it shows there is current.
+  const auto& bands = maskChanges->bands;
+  ProgressSubRange steps(progress, static_cast<int32_t>(bands.size()));
+  for (size_t k = 0; k < bands.size(); ++k) {
+    const V_LRect& band = bands[k];
+    V_Rect part{int16_t(band.top), int16_t(band.left), int16_t(band.bottom), int16_t(band.right)};
+    composite(progress, &part);
+    steps.Advance(static_cast<int32_t>(k + 1));
+  }
 }

@@ -25,6 +25,7 @@
 #include "kstroke/shape.h"
 #include "kstroke/stroke_props.h"
 #include "stroke/tip_placement.h"
+#include "render/mask_changes.h"
 #include "render/tip_cache.h"
 #include "render/working_frame.h"
 
@@ -118,7 +119,7 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
                                    const Kp_StrokeTipLocsAndParams& list,
                                    const K_StrokeGlobalProperties& props, bool deep,
                                    const V_Rect& clipped, double pixelAspect, int32_t seed,
-                                   V_Rect* area) {
+                                   V_Rect* area, Kp_MaskChanges* changes) {
   ProgressSubRange range(progress, 4);
   *area = V_Rect();
   const auto& tips = list.tips;
@@ -152,12 +153,38 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
   const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
 
+  if (changes) {
+    // Everything the call may write: the provisional dab taken back and each dab's box,
+    // cut as the loop below cuts it.
+    V_LRect reach{0, 0, 0, 0};
+    const auto add = [&](const V_LRect& r) {
+      if (r.right <= r.left || r.bottom <= r.top) return;
+      reach = reach.right <= reach.left
+                  ? r
+                  : V_LRect{std::min(reach.left, r.left), std::min(reach.top, r.top),
+                            std::max(reach.right, r.right), std::max(reach.bottom, r.bottom)};
+    };
+    if (lastTipBackup) add(lastTipRect);
+    for (const Kp_TipLocAndParams& t : tips) {
+      const int32_t left = static_cast<int16_t>(static_cast<int32_t>(t.location.x) - halfX);
+      const int32_t top = static_cast<int16_t>(static_cast<int32_t>(t.location.y) - halfY);
+      add(V_LRect{std::max(left, 0), std::max(top, 0), std::min(left + extent.x, mask->GetWidth()),
+                  std::min(top + extent.y, mask->GetHeight())});
+    }
+    KSTROKE_HOST(paintMask->MakeValid(reach));
+    changes->Keep(*mask, reach);
+  }
+
   {
     ProgressSubRange dabs(progress, 100);
     if (lastTipBackup) {
       mask->MarkInk(lastTipRect);
       CopySamples(*lastTipBackup, 0, 0, mask, lastTipRect.left, lastTipRect.top,
                   lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
+      // The mask changed there, whether or not a dab of this call covers it again.
+      if (lastTipRect.right > lastTipRect.left && lastTipRect.bottom > lastTipRect.top)
+        *area = V_Rect{int16_t(lastTipRect.top), int16_t(lastTipRect.left),
+                       int16_t(lastTipRect.bottom), int16_t(lastTipRect.right)};
     }
     bool backedUp = false;
     const uint32_t n = static_cast<uint32_t>(tips.size());
@@ -250,4 +277,5 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   range.Advance(3);
   *area = V_IntersectRect(*area, clipped);
   KSTROKE_HOST(paintMask->MakeValid(Kp_ToLRect(*area)));
+  if (changes) changes->Finish(*mask, Kp_ToLRect(*area));
 }

@@ -27,11 +27,19 @@ class K_PaintSource;
 class K_Shape;
 struct K_StrokeGlobalProperties;
 struct Kp_TipLocationCache;
+struct Kp_MaskChanges;
 class Kp_TipCache;
 struct Kp_StrokeTipLocsAndParams;
 
 /// Renders one stroke into a layer while it is drawn: each Render call stamps the tips
 /// new since the last one into the paint mask and composites the changed area.
+///
+/// Between the Render calls of one stroke that restores from a lazily filled pre-stroke
+/// copy, the layer's pixels under the mask are the renderer's: a call restores and
+/// composites only where it changed the mask (by bands of rows, in a large area), as
+/// the rest of the area holds what compositing it again would give. A host that writes
+/// those pixels between calls, or calls RenderTips and RenderPaint on their own, gets
+/// whole areas composited from then on.
 class KSTROKE_API K_InteractRenderer {
 public:
   /// `depth` 8, 16 or 32 (float) is the destination's; 8 gives an 8-bit mask, deeper
@@ -55,17 +63,26 @@ public:
   /// area instead of only the cells the renderer knows it inked.
   boost::shared_ptr<GX_LazyTiles> GetPaintMask() const;
   /// Strokes into `mask` from now on (one channel, the mask depth above).
-  void SetPaintMask(boost::shared_ptr<GX_LazyTiles> mask) { paintMask = mask; }
+  void SetPaintMask(boost::shared_ptr<GX_LazyTiles> mask) {
+    paintMask = mask;
+    Unsettle();
+  }
   /// What the mask lays down: the stroke's paint source.
   ///@{
   boost::shared_ptr<K_PaintSource>& GetPaintSource() { return paintSource; }
-  void SetPaintSource(boost::shared_ptr<K_PaintSource> source) { paintSource = source; }
+  void SetPaintSource(boost::shared_ptr<K_PaintSource> source) {
+    paintSource = source;
+    Unsettle();
+  }
   ///@}
   /// The layer as it was before the stroke, which restoring reads; of the layer's
   /// size and depth.
   ///@{
   boost::shared_ptr<GX_World>& GetPreStrokeBuffer() { return preStrokeBuffer; }
-  void SetPreStrokeBuffer(boost::shared_ptr<GX_World> buffer) { preStrokeBuffer = buffer; }
+  void SetPreStrokeBuffer(boost::shared_ptr<GX_World> buffer) {
+    preStrokeBuffer = buffer;
+    Unsettle();
+  }
   ///@}
   /// The lazy tiles that fill the pre-stroke buffer from the layer the first time each
   /// tile is needed; null when the buffer is complete already.
@@ -73,6 +90,7 @@ public:
   boost::shared_ptr<GX_LazyTilesCondition>& GetLazyCopyPreStroke() { return lazyCopyPreStroke; }
   void SetLazyCopyPreStroke(boost::shared_ptr<GX_LazyTilesCondition> copy) {
     lazyCopyPreStroke = copy;
+    Unsettle();
   }
   ///@}
   /// The time of the last tip of the latest call that placed tips (informational).
@@ -89,7 +107,8 @@ public:
               const V_Rect& destRect, double pixelAspect, int32_t seed, GX_LayerDef* layer,
               V_Rect* area);
   /// Places and stamps the new tips; `*area` becomes the union of the stamped dab
-  /// rectangles (relative to destRect), empty when nothing was stamped.
+  /// rectangles and of the previous call's provisional dab, taken back (relative to
+  /// destRect), empty when nothing was stamped.
   void RenderTips(GX_ProgressInfo* progress, K_Shape* shape,
                   const K_StrokeGlobalProperties& props, const V_Rect& destRect,
                   double pixelAspect, int32_t seed, GX_LayerDef* layer, V_Rect* area);
@@ -99,13 +118,26 @@ public:
                    V_Rect* area);
 
 private:
+  /// The two phases; `changes` (may be null) tracks what the stamping changes, and
+  /// `banded` composites only its bands.
+  void PlaceAndStamp(GX_ProgressInfo* progress, K_Shape* shape,
+                     const K_StrokeGlobalProperties& props, const V_Rect& destRect,
+                     double pixelAspect, int32_t seed, GX_LayerDef* layer, V_Rect* area,
+                     Kp_MaskChanges* changes);
+  void Paint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
+             const V_Rect& destRect, double pixelAspect, GX_LayerDef* layer, V_Rect* area,
+             bool banded);
   void StampTips(GX_ProgressInfo* progress, const Kp_StrokeTipLocsAndParams& tips,
                  const K_StrokeGlobalProperties& props, bool deep, const V_Rect& clipped,
-                 double pixelAspect, int32_t seed, V_Rect* area);
+                 double pixelAspect, int32_t seed, V_Rect* area, Kp_MaskChanges* changes);
   void CompositePaint(GX_ProgressInfo* progress, const K_StrokeGlobalProperties& props,
                       GX_LayerDef* preStroke, const V_Rect& destMoved, const V_Rect& clipped,
                       double pixelAspect, const GX_UnoBuffer* mask, GX_LayerDef* dest,
-                      V_Rect* area);
+                      V_Rect* area, bool banded);
+  /// Something the layer's agreement with the mask rests on may have changed: once a
+  /// call has composited, every later call composites its whole area (see the class
+  /// comment); before that, whether the layer agrees is decided afresh.
+  void Unsettle() const;
 
   int16_t depth;
   bool restoreFromPreStroke;
@@ -116,6 +148,7 @@ private:
   boost::shared_ptr<GX_LazyTilesCondition> lazyCopyPreStroke;
   boost::shared_ptr<GX_UnoBuffer> lastTipBackup;
   boost::shared_ptr<Kp_TipCache> tipCache;  ///< the last call's tip, for the next
+  boost::shared_ptr<Kp_MaskChanges> maskChanges;
   V_LRect lastTipRect;
   double lastTipTime = 0;
 };

@@ -64,9 +64,9 @@ K_StrokeGlobalProperties Brush() {
   return p;
 }
 
-std::unique_ptr<GX_World> WhiteCanvas(int depth) {
-  std::unique_ptr<GX_World> w(GX_World::New(kSize, kSize, depth, 0));
-  const V_LRect all{0, 0, kSize, kSize};
+std::unique_ptr<GX_World> WhiteCanvas(int depth, int size = kSize) {
+  std::unique_ptr<GX_World> w(GX_World::New(size, size, depth, 0));
+  const V_LRect all{0, 0, size, size};
   if (depth == 8) GX_Fill(nullptr, GX_Pixel8{255, 255, 255, 255}, all, w->GetLayer());
   if (depth == 16) GX_Fill16(nullptr, GX_Pixel16{32768, 32768, 32768, 32768}, all, w->GetLayer());
   if (depth == 32) GX_FillFloat(nullptr, GX_PixelFloat{1, 1, 1, 1}, all, w->GetLayer());
@@ -81,8 +81,8 @@ double Channel(const GX_World& w, int x, int y, int c) {
 std::pair<double, int> Compare(const GX_World& a, const GX_World& b) {
   double worst = 0;
   int differing = 0;
-  for (int y = 0; y < kSize; ++y)
-    for (int x = 0; x < kSize; ++x) {
+  for (int y = 0; y < a.GetLayer()->height; ++y)
+    for (int x = 0; x < a.GetLayer()->width; ++x) {
       double d = 0;
       for (int c = 0; c < 4; ++c) d = std::max(d, std::fabs(Channel(a, x, y, c) - Channel(b, x, y, c)));
       worst = std::max(worst, d);
@@ -92,10 +92,10 @@ std::pair<double, int> Compare(const GX_World& a, const GX_World& b) {
 }
 
 struct Painter {
-  explicit Painter(int depth)
-      : canvas(WhiteCanvas(depth)),
+  explicit Painter(int depth, int size = kSize)
+      : canvas(WhiteCanvas(depth, size)),
         source(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0.1f, 0.2f, 0.8f})) {
-    preStroke.reset(GX_World::New(kSize, kSize, depth, 0));
+    preStroke.reset(GX_World::New(size, size, depth, 0));
     boost::scoped_ptr<GX_LazyOperator> op(new GX_LazyWorldCopyOperator(preStroke));
     lazy.reset(new GX_LazyTilesCondition(GX_LazyTiles::kCopyTileSize, &op));
     renderer.reset(new K_InteractRenderer(int16_t(depth), source, preStroke, &lazy, true));
@@ -134,6 +134,114 @@ TEST_F(Renderer, IncrementalCallsMatchOneCallOnTheFinalStroke) {
     // agree; only the dissolve-free blend's rounding could differ, and it does not.
     EXPECT_EQ(diff.first, 0.0) << diff.second << " pixels differ";
     EXPECT_LT(Channel(*once.canvas, 32, 32, 1), 0.9) << "the stroke left no paint";
+  }
+}
+
+// A paint source that passes each render on to a fill and keeps the rectangles it
+// was asked to composite.
+class AreaProbe : public K_PaintSource {
+public:
+  AreaProbe() : fill(new K_FillPaintSource(nullptr, GX_PixelFloat{1, 0.1f, 0.2f, 0.8f})) {}
+  void Render(GX_ProgressInfo* progress, const V_Rect& layerRect, const V_Rect& boundsRect,
+              const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
+              int32_t mode, K_TargetChannel channel, int32_t param, V_Rect* area,
+              GX_LayerDef* dest) const override {
+    asked.push_back(*area);
+    fill->Render(progress, layerRect, boundsRect, paintMask, opacity, transform, mode, channel,
+                 param, area, dest);
+  }
+  bool TakesDeepMaskOnFloat(int32_t mode) const override { return fill->TakesDeepMaskOnFloat(mode); }
+  int64_t Composited() const {
+    int64_t n = 0;
+    for (const V_Rect& r : asked) n += int64_t(r.Width()) * r.Height();
+    return n;
+  }
+  boost::shared_ptr<K_PaintSource> fill;
+  mutable std::vector<V_Rect> asked;
+};
+
+// Large dabs land mostly where earlier ones have raised the mask already: a call then
+// composites only the bands of its area where the mask changed, and the layer ends as
+// one call over the whole stroke leaves it, at every depth and accumulation path.
+TEST_F(Renderer, LargeDabsCompositeOnlyWhatEachCallChanged) {
+  constexpr int kLarge = 256;
+  const V_Rect whole{0, 0, kLarge, kLarge};
+  struct Case { const char* name; double diameter, hardness, roundness, angle, flow; };
+  const Case kCases[] = {
+      {"hard, raised in place", 100, 0.8, 1.0, 0, 1.0},
+      {"soft, accumulated", 100, 0.2, 1.0, 0, 0.6},
+      {"turned ellipse", 110, 0.6, 0.4, 30, 1.0},
+  };
+  const std::vector<Point> points = Wave(30);
+  for (const Case& c : kCases)
+    for (int depth : {8, 16, 32}) {
+      SCOPED_TRACE(std::string(c.name) + ", depth " + std::to_string(depth));
+      K_StrokeGlobalProperties props = Brush();
+      props.diameter = c.diameter;
+      props.hardness = c.hardness;
+      props.roundness = c.roundness;
+      props.angle = c.angle;
+      props.flow = c.flow;
+      props.spacing = 0.1;
+      Painter once(depth, kLarge), growing(depth, kLarge);
+      auto* probe = new AreaProbe();
+      growing.renderer->SetPaintSource(boost::shared_ptr<K_PaintSource>(probe));
+      once.renderer->SetPaintSource(probe->fill);
+      once.Render(MakeStroke(points, points.size()).get(), props, whole);
+      std::unique_ptr<K_Shape> shape(new K_Shape());
+      int64_t areas = 0;
+      for (size_t i = 0; i < points.size(); ++i) {
+        Append(shape.get(), points[i]);
+        if (i % 3 == 2 || i + 1 == points.size()) {
+          const V_Rect a = growing.Render(shape.get(), props, whole);
+          areas += int64_t(a.Width()) * a.Height();
+        }
+      }
+      const auto diff = Compare(*once.canvas, *growing.canvas);
+      EXPECT_EQ(diff.second, 0) << "largest difference " << diff.first;
+      EXPECT_LT(probe->Composited() * 4, areas * 3) << "the calls composited their whole areas";
+    }
+}
+
+// Whatever may have left the layer behind the mask, or changes what compositing gives,
+// makes every later call composite its whole area again.
+TEST_F(Renderer, CallsCompositeWholeAreasOnceTheLayerMayLag) {
+  constexpr int kLarge = 256;
+  const V_Rect whole{0, 0, kLarge, kLarge};
+  struct Case { const char* name; void (*between)(Painter&, K_Shape*, K_StrokeGlobalProperties*); };
+  const Case kCases[] = {
+      {"nothing (bands are used)", [](Painter&, K_Shape*, K_StrokeGlobalProperties*) {}},
+      {"mask handed out", [](Painter& p, K_Shape*, K_StrokeGlobalProperties*) { (void)p.renderer->GetPaintMask(); }},
+      {"tips stamped on their own",
+       [](Painter& p, K_Shape* s, K_StrokeGlobalProperties* props) {
+         V_Rect area;
+         p.renderer->RenderTips(nullptr, s, *props, V_Rect{0, 0, kLarge, kLarge}, 1.0, 7, p.canvas->GetLayer(), &area);
+         p.renderer->RenderPaint(nullptr, *props, V_Rect{0, 0, kLarge, kLarge}, 1.0, p.canvas->GetLayer(), &area);
+       }},
+      {"settings changed", [](Painter&, K_Shape*, K_StrokeGlobalProperties* props) { props->position.x = 0.25f; }},
+      {"source swapped", [](Painter& p, K_Shape*, K_StrokeGlobalProperties*) {
+         p.renderer->SetPaintSource(p.renderer->GetPaintSource());
+       }},
+  };
+  const std::vector<Point> points = Wave(24);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Painter p(8, kLarge);
+    auto* probe = new AreaProbe();
+    p.renderer->SetPaintSource(boost::shared_ptr<K_PaintSource>(probe));
+    K_StrokeGlobalProperties props = Brush();
+    props.diameter = 100;
+    props.flow = 1;
+    std::unique_ptr<K_Shape> shape = MakeStroke(points, 12);
+    p.Render(shape.get(), props, whole);  // the first call has nothing to compare with
+    p.Render(shape.get(), props, whole);
+    c.between(p, shape.get(), &props);
+    for (size_t i = 12; i < 15; ++i) Append(shape.get(), points[i]);
+    probe->asked.clear();
+    const V_Rect area = p.Render(shape.get(), props, whole);
+    ASSERT_FALSE(area.IsEmpty());
+    const bool banded = std::string(c.name) == "nothing (bands are used)";
+    EXPECT_EQ(probe->asked.size() == 1 && probe->asked[0] == area, !banded);
   }
 }
 

@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+#include "render/mask_changes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+bool Kp_MaskChanges::Settings::operator==(const Settings& o) const {
+  return layer == o.layer && pixels == o.pixels && destMoved == o.destMoved &&
+         clipped == o.clipped && transferMode == o.transferMode &&
+         targetChannel == o.targetChannel && anchorX == o.anchorX && anchorY == o.anchorY &&
+         positionX == o.positionX && positionY == o.positionY && scaleX == o.scaleX &&
+         scaleY == o.scaleY && rotation == o.rotation && pixelAspect == o.pixelAspect;
+}
+
+void Kp_MaskChanges::Keep(const GX_UnoBuffer& mask, const V_LRect& r) {
+  holding = false;
+  const int64_t samples = int64_t(r.right - r.left) * int64_t(r.bottom - r.top);
+  if (r.right <= r.left || r.bottom <= r.top || samples < kMinSamples) return;
+  rect = r;
+  bytesPerSample = mask.GetBytesPerSample();
+  const std::size_t rowBytes = std::size_t(r.right - r.left) * std::size_t(bytesPerSample);
+  before.resize(rowBytes * std::size_t(r.bottom - r.top));
+  unsigned char* to = before.data();
+  for (int32_t y = r.top; y < r.bottom; ++y, to += rowBytes)
+    std::memcpy(to, mask.Row<unsigned char>(y) + std::ptrdiff_t(r.left) * bytesPerSample, rowBytes);
+  holding = true;
+}
+
+bool Kp_MaskChanges::Finish(const GX_UnoBuffer& mask, const V_LRect& area) {
+  bands.clear();
+  useBands = false;
+  if (!holding) return false;
+  holding = false;
+  const int32_t n = (rect.right - rect.left) * bytesPerSample;
+  const unsigned char* kept = before.data();
+  int64_t covered = 0;
+  for (int32_t top = rect.top; top < rect.bottom; top += kBandRows) {
+    const int32_t bottom = std::min(top + kBandRows, rect.bottom);
+    int32_t lo = n, hi = -1;
+    for (int32_t y = top; y < bottom; ++y, kept += n) {
+      int32_t first, final;
+      const unsigned char* now = mask.Row<unsigned char>(y) + std::ptrdiff_t(rect.left) * bytesPerSample;
+      if (!Kp_RowDifference(kept, now, n, &first, &final)) continue;
+      lo = std::min(lo, first);
+      hi = std::max(hi, final);
+    }
+    if (hi < lo) continue;
+    const V_LRect band{std::max(rect.left + lo / bytesPerSample, area.left), std::max(top, area.top),
+                       std::min(rect.left + hi / bytesPerSample + 1, area.right),
+                       std::min(bottom, area.bottom)};
+    if (band.right <= band.left || band.bottom <= band.top) continue;
+    bands.push_back(band);
+    covered += int64_t(band.right - band.left) * (band.bottom - band.top);
+  }
+  const int64_t whole = int64_t(area.right - area.left) * (area.bottom - area.top);
+  useBands = covered * 4 <= whole * kMaxQuarters;
+  if (!useBands) rest = kRestCalls;
+  return useBands;
+}
+
+bool Kp_RowDifference(const unsigned char* a, const unsigned char* b, int32_t n, int32_t* first,
+                      int32_t* last) noexcept {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time from each end: the first clear bit of a byte-equality mask
+  // from the left, its last from the right.
+  const auto equal = [&](int32_t at) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) ^ 0xFFFFu;
+  };
+  uint32_t differ = 0;
+  while (i + 16 <= n && (differ = equal(i)) == 0) i += 16;
+  if (differ != 0) i += __builtin_ctz(differ);
+#endif
+  while (i < n && a[i] == b[i]) ++i;
+  if (i == n) return false;
+  int32_t j = n;  // one past the bytes still to look at from the right
+#if defined(__SSE2__)
+  while (j - 16 >= i) {
+    if (const uint32_t d = equal(j - 16)) {
+      *first = i;
+      *last = j - 16 + (31 - __builtin_clz(d));
+      return true;
+    }
+    j -= 16;
+  }
+#endif
+  while (a[j - 1] == b[j - 1]) --j;  // stops at i at the latest
+  *first = i;
+  *last = j - 1;
+  return true;
+}
