@@ -61,6 +61,34 @@ void ConvertInkedToFloat(GX_ProgressInfo* progress, const GX_UnoBuffer& mask, co
   }
 }
 
+// A call's tip list, a few hundred bytes a tip, is large enough that glibc maps it on
+// its own or grows the heap for it, and gives it back when it is freed: every call (and
+// every stroke drawn in one call) then faulted fresh pages in and, on a process with
+// threads, paid for the other cores' address translations to be flushed when they went.
+// The list's memory is kept for the thread's next call instead, up to kMaxSpareBytes.
+class SpareTips {
+public:
+  explicit SpareTips(std::vector<Kp_TipLocAndParams>* tips_) : tips(tips_) {
+    tips->swap(Spare());
+    tips->clear();
+  }
+  ~SpareTips() {
+    if (tips->capacity() * sizeof(Kp_TipLocAndParams) > kMaxSpareBytes) return;
+    tips->clear();
+    tips->swap(Spare());
+  }
+  SpareTips(const SpareTips&) = delete;
+  SpareTips& operator=(const SpareTips&) = delete;
+
+private:
+  static constexpr std::size_t kMaxSpareBytes = std::size_t(4) << 20;
+  static std::vector<Kp_TipLocAndParams>& Spare() {
+    static thread_local std::vector<Kp_TipLocAndParams> spare;
+    return spare;
+  }
+  std::vector<Kp_TipLocAndParams>* tips;
+};
+
 void DeleteTipLocationCache(Kp_TipLocationCache* cache) {
   cache->~Kp_TipLocationCache();
   Y_MemTrackedObject::Free(cache);
@@ -183,6 +211,7 @@ void K_InteractRenderer::PlaceAndStamp(GX_ProgressInfo* progress, K_Shape* shape
     return;
   }
   Kp_StrokeTipLocsAndParams tips;
+  SpareTips spare(&tips.tips);
   shape->GetTipParamsList(progress, &frame.destMoved, pixelAspect, &props,
                           tipLocationCache.get(), &tips);
   range.Advance(1);
