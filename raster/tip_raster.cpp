@@ -566,10 +566,21 @@ V_Rect K_BrushMIPMap::GetRenderedBounds() const {
     maxY = std::max(maxY, p.y);
   }
   if (maxX < minX || maxY < minY) return V_Rect{};
+  // Whole pixels outward. The vertices lie within kCoordLimit, so truncating and
+  // stepping once gives floor and ceil exactly, without the library calls this
+  // translation unit's baseline target makes of them.
+  const auto down = [](double v) {
+    const int32_t i = static_cast<int32_t>(v);
+    return static_cast<int16_t>(double(i) > v ? i - 1 : i);
+  };
+  const auto up = [](double v) {
+    const int32_t i = static_cast<int32_t>(v);
+    return static_cast<int16_t>(double(i) < v ? i + 1 : i);
+  };
   V_Rect r;
-  r.top = static_cast<int16_t>(std::floor(minY));
-  r.left = static_cast<int16_t>(std::floor(minX));
-  r.bottom = static_cast<int16_t>(std::ceil(maxY));
-  r.right = static_cast<int16_t>(std::ceil(maxX));
+  r.top = down(minY);
+  r.left = down(minX);
+  r.bottom = up(maxY);
+  r.right = up(maxX);
   return r;
 }

@@ -25,36 +25,6 @@ int16_t ClampShort(double v) {
 
 }  // namespace
 
-V_Rect V_IntersectRect(const V_Rect& a, const V_Rect& b) {
-  V_Rect r;
-  r.top = std::max(a.top, b.top);
-  r.left = std::max(a.left, b.left);
-  r.bottom = std::min(a.bottom, b.bottom);
-  r.right = std::min(a.right, b.right);
-  if (r.IsEmpty()) r = V_Rect();
-  return r;
-}
-
-V_Rect V_UnionRect(const V_Rect& a, const V_Rect& b) {
-  if (a.IsEmpty()) return b.IsEmpty() ? V_Rect() : b;
-  if (b.IsEmpty()) return a;
-  V_Rect r;
-  r.top = std::min(a.top, b.top);
-  r.left = std::min(a.left, b.left);
-  r.bottom = std::max(a.bottom, b.bottom);
-  r.right = std::max(a.right, b.right);
-  return r;
-}
-
-V_Rect V_OffsetRect(const V_Rect& r, int32_t dx, int32_t dy) {
-  V_Rect o;
-  o.top = static_cast<int16_t>(r.top + dy);
-  o.left = static_cast<int16_t>(r.left + dx);
-  o.bottom = static_cast<int16_t>(r.bottom + dy);
-  o.right = static_cast<int16_t>(r.right + dx);
-  return o;
-}
-
 void V_Matrix3::SetIdentity() {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) m[i][j] = i == j ? 1.0 : 0.0;

@@ -164,6 +164,26 @@ TEST_F(TipRaster, PolygonSetUp) {
   const CornerList kExpected = {{15, 7, 0, 0}, {25, 7, 10, 0}, {25, 13, 10, 6}, {15, 13, 0, 6}};
   EXPECT_EQ(Corners(poly), kExpected);
   EXPECT_EQ(map.GetRenderedBounds(), (V_Rect{7, 15, 13, 25}));
+  // Bounds are the vertices' floor and ceiling, also for fractional, negative and
+  // turned placements.
+  struct Placed { double angle, cx, cy; };
+  const Placed kPlaced[] = {{0, 20.5, 10.25}, {0, -3.5, -2}, {30, 0.3, -0.7}, {-75, -12.25, 8.5},
+                            {45, 100, 50}, {0, -5, -3}};
+  for (const Placed& c : kPlaced) {
+    SCOPED_TRACE(testing::Message() << c.angle << " at " << c.cx << ", " << c.cy);
+    map.SetTransform({1.3, 0.7}, c.angle, 1, 1, {c.cx, c.cy});
+    double x0 = 1e9, y0 = 1e9, x1 = -1e9, y1 = -1e9;
+    for (int i = 0; i < poly.vertexCount; ++i) {
+      x0 = std::min(x0, poly.vertices[i].x);
+      x1 = std::max(x1, poly.vertices[i].x);
+      y0 = std::min(y0, poly.vertices[i].y);
+      y1 = std::max(y1, poly.vertices[i].y);
+    }
+    EXPECT_EQ(map.GetRenderedBounds(),
+              (V_Rect{int16_t(std::floor(y0)), int16_t(std::floor(x0)), int16_t(std::ceil(y1)),
+                      int16_t(std::ceil(x1))}));
+  }
+  map.SetTransform({1, 1}, 0, 1, 1, {20, 10});
 
   // Unturned, the 10 × 6 rectangle is scaled about the centre, its height also by the
   // roundness, which counts as 0.05 below that (NaN too) and as 1 above 1.
