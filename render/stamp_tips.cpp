@@ -69,14 +69,24 @@ void CopySamples(const GX_UnoBuffer& src, int32_t srcX, int32_t srcY, GX_UnoBuff
                 std::size_t(width) * bytes);
 }
 
-// Clears the samples of `r` (clipped to the buffer) to 0.
+// Clears the samples of `r` (clipped to the buffer) to 0, and perhaps some beside it in
+// the rows it spans. A small dab's rows are a few bytes each, and a call per row cost
+// more than clearing them: while the rows' whole span is not much more than the rows,
+// it goes in one call. The scratch buffer's other samples are not read.
 void ClearSamples(GX_UnoBuffer* buffer, const V_Rect& r) {
   const V_Rect in = V_IntersectRect(r, V_Rect{0, 0, int16_t(buffer->GetHeight()), int16_t(buffer->GetWidth())});
   if (in.IsEmpty()) return;
   const int32_t bytes = buffer->GetBytesPerSample();
+  const std::size_t row = std::size_t(in.right - in.left) * std::size_t(bytes);
+  const std::size_t rows = std::size_t(in.bottom - in.top);
+  unsigned char* first = buffer->Row<unsigned char>(in.top) + std::ptrdiff_t(in.left) * bytes;
+  const std::size_t span = (rows - 1) * std::size_t(buffer->GetRowBytes()) + row;
+  if (span <= 2 * rows * row + 256) {
+    std::memset(first, 0, span);
+    return;
+  }
   for (int32_t y = in.top; y < in.bottom; ++y)
-    std::memset(buffer->Row<unsigned char>(y) + std::ptrdiff_t(in.left) * bytes, 0,
-                std::size_t(in.right - in.left) * std::size_t(bytes));
+    std::memset(buffer->Row<unsigned char>(y) + std::ptrdiff_t(in.left) * bytes, 0, row);
 }
 
 // Asks for the mask lines under `next` that `current` does not cover. A stroke's mask
