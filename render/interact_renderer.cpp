@@ -158,8 +158,8 @@ void K_InteractRenderer::Render(GX_ProgressInfo* progress, K_Shape* shape,
   Kp_MaskChanges::Settings settings;
   settings.layer = layer;
   settings.pixels = layer ? layer->data : nullptr;
-  settings.destMoved = destRect;
-  if (layer) settings.clipped = V_Rect{0, 0, int16_t(layer->height), int16_t(layer->width)};
+  settings.destRect = destRect;
+  if (layer) settings.layerBounds = V_Rect{0, 0, int16_t(layer->height), int16_t(layer->width)};
   settings.transferMode = props.transferMode;
   settings.targetChannel = props.targetChannel;
   settings.anchorX = props.anchor.x;

@@ -9,8 +9,8 @@
 #endif
 
 bool Kp_MaskChanges::Settings::operator==(const Settings& o) const {
-  return layer == o.layer && pixels == o.pixels && destMoved == o.destMoved &&
-         clipped == o.clipped && transferMode == o.transferMode &&
+  return layer == o.layer && pixels == o.pixels && destRect == o.destRect &&
+         layerBounds == o.layerBounds && transferMode == o.transferMode &&
          targetChannel == o.targetChannel && anchorX == o.anchorX && anchorY == o.anchorY &&
          positionX == o.positionX && positionY == o.positionY && scaleX == o.scaleX &&
          scaleY == o.scaleY && rotation == o.rotation && pixelAspect == o.pixelAspect;

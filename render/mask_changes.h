@@ -41,7 +41,7 @@ struct Kp_MaskChanges {
   struct Settings {
     GX_LayerDef* layer = nullptr;
     void* pixels = nullptr;
-    V_Rect destMoved, clipped;
+    V_Rect destRect, layerBounds;
     int32_t transferMode = 0, targetChannel = 0;
     double anchorX = 0, anchorY = 0, positionX = 0, positionY = 0, scaleX = 0, scaleY = 0,
            rotation = 0, pixelAspect = 0;
