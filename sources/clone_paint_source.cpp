@@ -118,7 +118,7 @@ const GX_World* K_ClonePaintSource::GetPixelSource(GX_ProgressInfo* progress,
     *area = V_OffsetRect(*area, -dx, -dy);  // now in source pixels
     if (lazyCopy)
       KSTROKE_HOST(lazyCopy->MakeValid(
-          V_OffsetRect(Kp_ClipRect(*area, boundsRect), -layerRect.left, -layerRect.top)));
+          V_OffsetRect(V_ClipRect(*area, boundsRect), -layerRect.left, -layerRect.top)));
     V_Rect sourceBounds;
     if (sourceWorld) {
       sourceBounds.bottom = static_cast<int16_t>(sourceWorld->Height());

@@ -269,7 +269,7 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   V_Rect maskBounds;
   maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
   maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());
-  V_Rect r = Kp_ClipRect(Kp_ClipRect(*area, boundsRect), maskBounds);
+  V_Rect r = V_ClipRect(V_ClipRect(*area, boundsRect), maskBounds);
   r.left = std::max<int16_t>(r.left, 0);
   r.top = std::max<int16_t>(r.top, 0);
   if (r.IsEmpty()) return;
@@ -293,7 +293,7 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   V_Rect layerBounds;
   layerBounds.bottom = static_cast<int16_t>(dest->height);
   layerBounds.right = static_cast<int16_t>(dest->width);
-  r = Kp_ClipRect(r, layerBounds);
+  r = V_ClipRect(r, layerBounds);
   if (r.IsEmpty()) return;
   // The transfer functions work on the layer's own pixels; the reference world only
   // stands for the layer while they run.

@@ -70,15 +70,4 @@ void Kp_DispatchDepth(int32_t depth, F&& f) {
   }
 }
 
-/// Edge-wise intersection; unlike V_IntersectRect an empty result keeps its edges, so
-/// callers that move it back see where it was.
-inline V_Rect Kp_ClipRect(const V_Rect& a, const V_Rect& b) {
-  V_Rect r;
-  r.top = a.top > b.top ? a.top : b.top;
-  r.left = a.left > b.left ? a.left : b.left;
-  r.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-  r.right = a.right < b.right ? a.right : b.right;
-  return r;
-}
-
 inline V_LRect Kp_ToLRect(const V_Rect& r) { return V_LRect{r.left, r.top, r.right, r.bottom}; }

@@ -105,15 +105,20 @@ struct V_FloatShortRect {
 // The rectangle operations are inline: a stroke clips and joins a few rectangles per
 // dab, and a call each cost more than the arithmetic.
 
-/// Intersection of two rectangles; empty rectangles come back as {0, 0, 0, 0}.
-inline V_Rect V_IntersectRect(const V_Rect& a, const V_Rect& b) {
+/// Edge-wise intersection: each edge the inner of the two. Unlike V_IntersectRect an
+/// empty result keeps its edges, so a caller that moves it back sees where it was.
+inline V_Rect V_ClipRect(const V_Rect& a, const V_Rect& b) {
   V_Rect r;
   r.top = a.top > b.top ? a.top : b.top;
   r.left = a.left > b.left ? a.left : b.left;
   r.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
   r.right = a.right < b.right ? a.right : b.right;
-  if (r.IsEmpty()) r = V_Rect();
   return r;
+}
+/// Intersection of two rectangles; empty rectangles come back as {0, 0, 0, 0}.
+inline V_Rect V_IntersectRect(const V_Rect& a, const V_Rect& b) {
+  const V_Rect r = V_ClipRect(a, b);
+  return r.IsEmpty() ? V_Rect() : r;
 }
 /// Smallest rectangle holding both; an empty operand is ignored.
 inline V_Rect V_UnionRect(const V_Rect& a, const V_Rect& b) {
