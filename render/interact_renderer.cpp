@@ -89,6 +89,17 @@ private:
   std::vector<Kp_TipLocAndParams>* tips;
 };
 
+// The paint source's placement, from the stroke's properties.
+K_Transform TransformOf(const K_StrokeGlobalProperties& props, double pixelAspect) {
+  K_Transform t;
+  t.anchor = V_Vector2T<double>(props.anchor.x, props.anchor.y);
+  t.position = V_Vector2T<double>(props.position.x, props.position.y);
+  t.scale = V_Vector2T<double>(props.scale.x, props.scale.y);
+  t.rotation = props.rotation;
+  t.pixelAspect = pixelAspect;
+  return t;
+}
+
 void DeleteTipLocationCache(Kp_TipLocationCache* cache) {
   cache->~Kp_TipLocationCache();
   Y_MemTrackedObject::Free(cache);
@@ -162,14 +173,7 @@ void K_InteractRenderer::Render(GX_ProgressInfo* progress, K_Shape* shape,
   if (layer) settings.layerBounds = V_Rect{0, 0, int16_t(layer->height), int16_t(layer->width)};
   settings.transferMode = props.transferMode;
   settings.targetChannel = props.targetChannel;
-  settings.anchorX = props.anchor.x;
-  settings.anchorY = props.anchor.y;
-  settings.positionX = props.position.x;
-  settings.positionY = props.position.y;
-  settings.scaleX = props.scale.x;
-  settings.scaleY = props.scale.y;
-  settings.rotation = props.rotation;
-  settings.pixelAspect = pixelAspect;
+  settings.transform = TransformOf(props, pixelAspect);
   // Until this call has composited everything it changes, the layer may lag the mask.
   const bool inSync = changes.inSync;
   changes.inSync = false;
@@ -295,12 +299,7 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
                                         V_Rect* area, bool banded) {
   if (area->IsEmpty()) return;
   KSTROKE_CHECK(paintSource != nullptr, "A stroke with paint needs a paint source.");
-  K_Transform transform;
-  transform.anchor = V_Vector2T<double>(props.anchor.x, props.anchor.y);
-  transform.position = V_Vector2T<double>(props.position.x, props.position.y);
-  transform.scale = V_Vector2T<double>(props.scale.x, props.scale.y);
-  transform.rotation = props.rotation;
-  transform.pixelAspect = pixelAspect;
+  const K_Transform transform = TransformOf(props, pixelAspect);
 
   // One rectangle: the area, or each band of it the call changed (mask_changes.h).
   const auto composite = [&](GX_ProgressInfo* report, V_Rect* part) {

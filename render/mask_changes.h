@@ -22,6 +22,7 @@
 
 #include "host/gx/gx.h"
 #include "host/v/v.h"
+#include "kstroke/transform.h"
 
 struct Kp_MaskChanges {
   /// Rows per band: a band is one composite call, so a few per dab.
@@ -43,8 +44,7 @@ struct Kp_MaskChanges {
     void* pixels = nullptr;
     V_Rect destRect, layerBounds;
     int32_t transferMode = 0, targetChannel = 0;
-    double anchorX = 0, anchorY = 0, positionX = 0, positionY = 0, scaleX = 0, scaleY = 0,
-           rotation = 0, pixelAspect = 0;
+    K_Transform transform;
     bool operator==(const Settings& o) const;
   };
 
@@ -72,16 +72,12 @@ struct Kp_MaskChanges {
   void Keep(const GX_UnoBuffer& mask, const V_LRect& rect);
   /// Whether Keep held a rectangle.
   bool Holding() const { return holding; }
-  /// The kept rectangle.
-  const V_LRect& Kept() const { return rect; }
   /// After the stamping: `bands` receives, for each band of the kept rectangle that
   /// changed, its rows and the columns from its first to its last changed sample, cut
   /// to `area` (which holds every sample the call wrote). Answers whether compositing
   /// the bands pays: something was kept and they cover at most kMaxQuarters quarters
   /// of the area. Drops the kept rectangle (its memory stays for the next call).
   bool Finish(const GX_UnoBuffer& mask, const V_LRect& area);
-  /// Drops the kept rectangle.
-  void Release() { holding = false; }
 
   std::vector<V_LRect> bands;
   /// What the last Finish answered.

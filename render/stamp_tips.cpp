@@ -162,6 +162,12 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);
   const int32_t halfY = static_cast<int32_t>(extent.y * 0.5);
+  // A dab's box starts here, wrapped to 16 bits as the box's edges are; the kept
+  // rectangle below must cover every box the loop writes.
+  const auto corner = [&](const Kp_TipLocAndParams& t) {
+    return V_LPoint{static_cast<int16_t>(static_cast<int32_t>(t.location.x) - halfX),
+                    static_cast<int16_t>(static_cast<int32_t>(t.location.y) - halfY)};
+  };
 
   if (changes) {
     // Everything the call may write: the provisional dab taken back and each dab's box,
@@ -176,10 +182,9 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
     };
     if (lastTipBackup) add(lastTipRect);
     for (const Kp_TipLocAndParams& t : tips) {
-      const int32_t left = static_cast<int16_t>(static_cast<int32_t>(t.location.x) - halfX);
-      const int32_t top = static_cast<int16_t>(static_cast<int32_t>(t.location.y) - halfY);
-      add(V_LRect{std::max(left, 0), std::max(top, 0), std::min(left + extent.x, mask->GetWidth()),
-                  std::min(top + extent.y, mask->GetHeight())});
+      const V_LPoint c = corner(t);
+      add(V_LRect{std::max(c.x, 0), std::max(c.y, 0), std::min(c.x + extent.x, mask->GetWidth()),
+                  std::min(c.y + extent.y, mask->GetHeight())});
     }
     KSTROKE_HOST(paintMask->MakeValid(reach));
     changes->Keep(*mask, reach);
@@ -206,8 +211,8 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       const int32_t ix = static_cast<int32_t>(t.location.x);
       const int32_t iy = static_cast<int32_t>(t.location.y);
       const double fx = t.location.x - ix, fy = t.location.y - iy;
-      const int32_t left = static_cast<int16_t>(ix - halfX);
-      const int32_t top = static_cast<int16_t>(iy - halfY);
+      const V_LPoint at = corner(t);
+      const int32_t left = at.x, top = at.y;
       V_Rect box;
       box.left = static_cast<int16_t>(left);
       box.top = static_cast<int16_t>(top);
