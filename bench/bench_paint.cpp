@@ -79,7 +79,8 @@ BENCHMARK(BM_FillComposite)->Arg(8)->Arg(16)->Arg(32);
 
 /// The reference stroke of the peer comparison (bench/peer/peer_compare.cpp): a sine
 /// across a 2048² layer, diameter 40, hardness 0.8, spacing 0.25, opaque black, one
-/// Render call. Argument: depth.
+/// Render call. Arguments: depth, and the brush's flow in per cent (a painter's flow
+/// below 100 builds the mask up dab by dab instead of raising it).
 void BM_ReferenceStroke(benchmark::State& state) {
   constexpr int32_t kSize = 2048;
   const int32_t depth = int32_t(state.range(0));
@@ -89,6 +90,7 @@ void BM_ReferenceStroke(benchmark::State& state) {
   props.diameter = 40;
   props.hardness = 0.8;
   props.spacing = 0.25;
+  props.flow = double(state.range(1)) / 100.0;
   props.transferMode = int32_t(GX_TransferMode::kNormal);
   V_Rect dest;
   dest.right = kSize;
@@ -112,7 +114,7 @@ void BM_ReferenceStroke(benchmark::State& state) {
     benchmark::DoNotOptimize(area);
   }
 }
-BENCHMARK(BM_ReferenceStroke)->Arg(8)->Arg(16)->Arg(32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceStroke)->ArgsProduct({{8, 16, 32}, {100, 50}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
