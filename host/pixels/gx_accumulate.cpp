@@ -207,20 +207,19 @@ void BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_
 #endif
 
 #if defined(GX_HAVE_AVX2)
-/// MulLanes on sixteen 16-bit lanes.
+/// MulLanes on sixteen 16-bit lanes. At 16 bits PMULHRSW gives (a·b + 16384) >> 15
+/// itself for a, b below 32768 (their product fits its 32-bit intermediate, and its
+/// (p >> 14) + 1 >> 1 is that rounding); full, 32768, reads as −32768 there, but full
+/// times v is v, so a lane where either is full takes the other.
 template <class P>
 GX_AVX2 __m256i MulLanes256(__m256i a, __m256i b) {
   if constexpr (sizeof(typename P::Value) == 1) {
     return _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(a, b), _mm256_set1_epi16(128)),
                               _mm256_set1_epi16(257));
   } else {
-    const __m256i lo = _mm256_mullo_epi16(a, b);
-    const __m256i carry = _mm256_add_epi16(
-        _mm256_srli_epi16(lo, 15),
-        _mm256_srli_epi16(_mm256_add_epi16(_mm256_and_si256(lo, _mm256_set1_epi16(0x7FFF)),
-                                           _mm256_set1_epi16(0x4000)),
-                          15));
-    return _mm256_add_epi16(_mm256_slli_epi16(_mm256_mulhi_epu16(a, b), 1), carry);
+    const __m256i full = _mm256_set1_epi16(int16_t(P::kFull));
+    const __m256i product = _mm256_blendv_epi8(_mm256_mulhrs_epi16(a, b), b, _mm256_cmpeq_epi16(a, full));
+    return _mm256_blendv_epi8(product, a, _mm256_cmpeq_epi16(b, full));
   }
 }
 

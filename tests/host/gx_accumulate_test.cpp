@@ -114,6 +114,37 @@ TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEveryEightBitPair) {
   }
 }
 
+// At 16 bits: every coverage from 0 to full and some past it, over mask values across
+// the range (full and past it included), at opacity and flow pairs that take in full,
+// 0, 1 and 32767, against the same rule. The products of the vector forms are checked
+// for every coverage against each factor.
+TEST_F(GxAccumulate, BuildUpRowsFollowTheRuleForEverySixteenBitCoverage) {
+  std::vector<uint16_t> coverage;
+  for (uint32_t c = 0; c <= 32768; ++c) coverage.push_back(uint16_t(c));
+  for (uint32_t c : {32769u, 40000u, 65535u}) coverage.push_back(uint16_t(c));
+  std::vector<uint16_t> masks = {1, 2, 16383, 16384, 32767, 32768, 32769, 65535};
+  for (uint32_t m = 0; m <= 32768; m += 257) masks.push_back(uint16_t(m));
+  const int32_t width = int32_t(coverage.size()), height = int32_t(masks.size());
+  GX_UnoBuffer dab(width, height, 16), mask(width, height, 16);
+  for (int32_t y = 0; y < height; ++y) std::copy(coverage.begin(), coverage.end(), dab.Row<uint16_t>(y));
+  const float settings[][2] = {{1, 0.5f}, {0.5f, 1}, {0.7f, 0.3f}, {1, 0}, {3.0518e-5f, 1}, {1, 0.99997f},
+                               {0.99997f, 3.0518e-5f}};
+  for (const auto& s : settings) {
+    const uint16_t op = GXp_Px16::FromUnit(s[0]), fl = GXp_Px16::FromUnit(s[1]);
+    SCOPED_TRACE(testing::Message() << "opacity " << op << " flow " << fl);
+    for (int32_t y = 0; y < height; ++y) std::fill_n(mask.Row<uint16_t>(y), width, masks[std::size_t(y)]);
+    ASSERT_EQ(Accumulate(dab, kBuildUp, s[0], s[1], &mask), 0);
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t m = masks[std::size_t(y)];
+        const int32_t t = GXp_Px16::Mul(std::min<uint16_t>(coverage[std::size_t(x)], 32768), op);
+        int32_t want = m;
+        if (m < t) want = m + std::max<int32_t>(GXp_Px16::Mul(uint16_t(t - m), fl), fl > 0);
+        ASSERT_EQ(mask.Row<uint16_t>(y)[x], want) << "mask " << m << " coverage " << coverage[std::size_t(x)];
+      }
+  }
+}
+
 /// Seeded samples of a depth: an eighth each 0, full and (at 16 bits) past full, the
 /// rest anywhere from 0 to full.
 template <class Traits>
