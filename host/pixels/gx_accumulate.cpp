@@ -136,11 +136,20 @@ __m128i MulLanes(__m128i a, __m128i b) {
   }
 }
 
+/// MulLanes as a policy of the kernels below, which the AVX2 forms of the 16-bit short
+/// rows swap for RoundingMul.
+struct PlainMul {
+  template <class P>
+  static __m128i Lanes(__m128i a, __m128i b) {
+    return MulLanes<P>(a, b);
+  }
+};
+
 /// One build-up step on eight 16-bit lanes of mask m and coverage c (at most full).
-template <class P>
+template <class P, class Mul = PlainMul>
 __m128i BuildUpLanes(__m128i m, __m128i c, __m128i op, __m128i fl, __m128i minStep) {
-  const __m128i gap = _mm_subs_epu16(MulLanes<P>(c, op), m);  // target − m, or 0
-  const __m128i step = MulLanes<P>(gap, fl);
+  const __m128i gap = _mm_subs_epu16(Mul::template Lanes<P>(c, op), m);  // target − m, or 0
+  const __m128i step = Mul::template Lanes<P>(gap, fl);
   const __m128i floor = _mm_andnot_si128(_mm_cmpeq_epi16(gap, _mm_setzero_si128()), minStep);
   return _mm_add_epi16(m, _mm_add_epi16(floor, _mm_subs_epu16(step, floor)));  // m + max
 }
@@ -156,20 +165,20 @@ struct BuildUpSteps {
 
 /// One vector of a build-up: coverage c over mask m, 16 samples at 8 bits, 8 at 16
 /// (kLowHalf: only the low eight bytes count, and at 8 bits only they are worked out).
-template <class P, bool kLowHalf = false>
+template <class P, bool kLowHalf = false, class Mul = PlainMul>
 __m128i BuildUpVector(__m128i c, __m128i m, const BuildUpSteps& s) {
   if constexpr (sizeof(typename P::Value) == 1) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = BuildUpLanes<P>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero),
-                                       s.o, s.f, s.minStep);
+    const __m128i lo = BuildUpLanes<P, Mul>(_mm_unpacklo_epi8(m, zero), _mm_unpacklo_epi8(c, zero),
+                                            s.o, s.f, s.minStep);
     if (kLowHalf) return _mm_packus_epi16(lo, zero);
-    const __m128i hi = BuildUpLanes<P>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero),
-                                       s.o, s.f, s.minStep);
+    const __m128i hi = BuildUpLanes<P, Mul>(_mm_unpackhi_epi8(m, zero), _mm_unpackhi_epi8(c, zero),
+                                            s.o, s.f, s.minStep);
     return _mm_packus_epi16(lo, hi);
   } else {
     const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
     c = _mm_sub_epi16(c, _mm_subs_epu16(c, full));  // min(c, full)
-    return BuildUpLanes<P>(m, c, s.o, s.f, s.minStep);
+    return BuildUpLanes<P, Mul>(m, c, s.o, s.f, s.minStep);
   }
 }
 
@@ -177,14 +186,14 @@ inline __m128i LoadHalf(const void* p) { return _mm_loadl_epi64(static_cast<cons
 
 /// A build-up row of half a vector (eight bytes) to one vector: two halves, the second
 /// overlapping the first, both worked out before either is stored.
-template <class P>
+template <class P, class Mul = PlainMul>
 void BuildUpHalves(const typename P::Value* src, typename P::Value* dst, int32_t n,
                    typename P::Value op, typename P::Value fl) {
   constexpr int32_t kHalf = int32_t(8 / sizeof(typename P::Value));
   const BuildUpSteps s(op, fl);
-  const __m128i first = BuildUpVector<P, true>(LoadHalf(src), LoadHalf(dst), s);
+  const __m128i first = BuildUpVector<P, true, Mul>(LoadHalf(src), LoadHalf(dst), s);
   const __m128i last =
-      BuildUpVector<P, true>(LoadHalf(src + n - kHalf), LoadHalf(dst + n - kHalf), s);
+      BuildUpVector<P, true, Mul>(LoadHalf(src + n - kHalf), LoadHalf(dst + n - kHalf), s);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), first);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - kHalf), last);
 }
@@ -193,15 +202,15 @@ void BuildUpHalves(const typename P::Value* src, typename P::Value* dst, int32_t
 /// its own mask and coverage alone, so the row's last vector may overlap the one before
 /// it: it is worked out from the row as it was before any store (as LargerRow's is)
 /// and stored last, and every sample gets the value one step gives it.
-template <class P>
+template <class P, class Mul = PlainMul>
 void BuildUpVectors(const typename P::Value* src, typename P::Value* dst, int32_t n,
                     typename P::Value op, typename P::Value fl) {
   constexpr int32_t kPer = int32_t(16 / sizeof(typename P::Value));
   const BuildUpSteps s(op, fl);
-  const __m128i last = BuildUpVector<P>(Load16(src + n - kPer), Load16(dst + n - kPer), s);
+  const __m128i last = BuildUpVector<P, false, Mul>(Load16(src + n - kPer), Load16(dst + n - kPer), s);
   for (int32_t i = 0; i + kPer < n; i += kPer)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                     BuildUpVector<P>(Load16(src + i), Load16(dst + i), s));
+                     BuildUpVector<P, false, Mul>(Load16(src + i), Load16(dst + i), s));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - kPer), last);
 }
 #endif
@@ -261,6 +270,28 @@ GX_AVX2 void Store16(__m256i v, typename P::Value* dst) {
   }
 }
 
+/// The 16-bit products of MulLanes256 on eight lanes, for the short rows' kernels.
+struct RoundingMul {
+  template <class P>
+  GX_AVX2 static __m128i Lanes(__m128i a, __m128i b) {
+    static_assert(sizeof(typename P::Value) == 2, "the 8-bit products need no rounding multiply");
+    const __m128i full = _mm_set1_epi16(int16_t(P::kFull));
+    const __m128i product = _mm_blendv_epi8(_mm_mulhrs_epi16(a, b), b, _mm_cmpeq_epi16(a, full));
+    return _mm_blendv_epi8(product, a, _mm_cmpeq_epi16(b, full));
+  }
+};
+
+/// Rows of 4 to 15 samples at 16 bits, as BuildUpHalves and BuildUpVectors with
+/// RoundingMul's products.
+GX_AVX2 __attribute__((flatten)) void BuildUpHalvesAvx2(const uint16_t* src, uint16_t* dst, int32_t n,
+                                                        uint16_t op, uint16_t fl) {
+  BuildUpHalves<GXp_Px16, RoundingMul>(src, dst, n, op, fl);
+}
+GX_AVX2 __attribute__((flatten)) void BuildUpEightsAvx2(const uint16_t* src, uint16_t* dst, int32_t n,
+                                                        uint16_t op, uint16_t fl) {
+  BuildUpVectors<GXp_Px16, RoundingMul>(src, dst, n, op, fl);
+}
+
 /// BuildUpVectors sixteen samples at a time, for rows of at least sixteen; the last
 /// sixteen overlap as there.
 template <class P, bool kFullOpacity>
@@ -308,7 +339,8 @@ void LargerSamples(const typename P::Value* src, typename P::Value* dst, int32_t
 /// coverage and one step reaches it, so the mask becomes the larger of the two;
 /// otherwise vectors of sixteen samples with AVX2 or of one SSE2 register, the last one
 /// overlapping, two half registers when the row is shorter than one, or sample by
-/// sample when it is shorter than half. All give the values of BuildUp::Apply. Zero
+/// sample when it is shorter than half (with AVX2, 16-bit rows of one register or half
+/// of one take their products by PMULHRSW too). All give the values of BuildUp::Apply. Zero
 /// coverage needs no test of its own: its target is 0, which no mask value is below.
 template <class P>
 RowFn<P> BuildUpKernel(int32_t n, typename P::Value op, typename P::Value fl, bool avx2) noexcept {
@@ -317,6 +349,10 @@ RowFn<P> BuildUpKernel(int32_t n, typename P::Value op, typename P::Value fl, bo
 #if defined(GX_HAVE_AVX2)
   if (avx2 && n >= 16)
     return op == P::kFull ? &BuildUpVectorsAvx2<P, true> : &BuildUpVectorsAvx2<P, false>;
+  if constexpr (sizeof(V) == 2) {
+    if (avx2 && n >= 8) return &BuildUpEightsAvx2;
+    if (avx2 && n >= 4) return &BuildUpHalvesAvx2;
+  }
 #else
   (void)avx2;
 #endif
