@@ -340,8 +340,9 @@ void LargerSamples(const typename P::Value* src, typename P::Value* dst, int32_t
 /// otherwise vectors of sixteen samples with AVX2 or of one SSE2 register, the last one
 /// overlapping, two half registers when the row is shorter than one, or sample by
 /// sample when it is shorter than half (with AVX2, 16-bit rows of one register or half
-/// of one take their products by PMULHRSW too). All give the values of BuildUp::Apply. Zero
-/// coverage needs no test of its own: its target is 0, which no mask value is below.
+/// of one take their products by PMULHRSW too). All give the values of BuildUp::Apply.
+/// Zero coverage needs no test of its own: its target is 0, which no mask value is
+/// below.
 template <class P>
 RowFn<P> BuildUpKernel(int32_t n, typename P::Value op, typename P::Value fl, bool avx2) noexcept {
   using V = typename P::Value;
