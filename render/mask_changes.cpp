@@ -11,10 +11,7 @@
 bool Kp_MaskChanges::Settings::operator==(const Settings& o) const {
   return layer == o.layer && pixels == o.pixels && destRect == o.destRect &&
          layerBounds == o.layerBounds && transferMode == o.transferMode &&
-         targetChannel == o.targetChannel && transform.anchor == o.transform.anchor &&
-         transform.position == o.transform.position && transform.scale == o.transform.scale &&
-         transform.rotation == o.transform.rotation &&
-         transform.pixelAspect == o.transform.pixelAspect;
+         targetChannel == o.targetChannel && transform == o.transform;
 }
 
 void Kp_MaskChanges::Keep(const GX_UnoBuffer& mask, const V_LRect& r) {

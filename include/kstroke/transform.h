@@ -14,4 +14,10 @@ struct K_Transform {
   V_Vector2T<double> scale{1.0, 1.0};     ///< 1 = unscaled
   double rotation = 0.0;                  ///< degrees
   double pixelAspect = 1.0;               ///< the destination's pixel aspect ratio
+
+  /// Field by field; a field added above belongs here too.
+  bool operator==(const K_Transform& o) const {
+    return anchor == o.anchor && position == o.position && scale == o.scale && rotation == o.rotation &&
+           pixelAspect == o.pixelAspect;
+  }
 };
