@@ -841,9 +841,10 @@ bool Small(const Kp_SpanArgs& a) { return int64_t(a.count) * a.rows < kSeparable
 
 #if defined(KSTROKE_HAVE_AVX2)
 /// A small block's rows through the turned-row kernel, eight samples at a time: it keeps
-/// the rule for rows of constant v. Only for rows of a vector or more, with the paired
-/// rows; false, having drawn nothing, otherwise. (Narrower rows cost less one sample at
-/// a time; larger blocks less through the separable kernel, whose set-up they repay.)
+/// the rule for rows of constant v. For the short, wide blocks that Kp_SmallBlockAvx2
+/// leaves (rows of more than kKp_SmallBlockMax samples), with the paired rows; false,
+/// having drawn nothing, otherwise. (Larger blocks cost less through the separable
+/// kernel, whose set-up they repay.)
 template <class P, bool kTrilinear>
 bool SmallBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (!Small(a) || !a.paired || a.count < 8) return false;
@@ -875,6 +876,7 @@ void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
   if (Kp_HasAvx2()) {
     if (UnitBlockAvx2(a, dst)) return;
+    if (Kp_SmallBlockAvx2(a, false, dst)) return;
     if (SmallBlockAvx2<P, false>(a, dst)) return;
     if (Small(a)) return BlockRows<P, &BilinearSpan<P>>(a, dst);
     return ScaledBilinearBlockAvx2<P>(a, dst);
@@ -921,6 +923,7 @@ template <class P>
 void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
   if (Kp_HasAvx2()) {
+    if (Kp_SmallBlockAvx2(a, true, dst)) return;
     if (SmallBlockAvx2<P, true>(a, dst)) return;
     if (!Small(a)) return ScaledTrilinearBlockAvx2<P>(a, dst);
   }

@@ -31,6 +31,7 @@ struct LevelView {
   __m128i shiftIndex;           ///< 16 + k
   __m128i shiftFraction;        ///< 8 + k
   __m256i width, height, stride;  ///< stride in entries
+  int32_t rowStride;              ///< the same, as a number
 
   KSTROKE_AVX2 LevelView(const Kp_MIPPyramid& p, const Kp_PairedRows& paired, int32_t k)
       : origin(paired.origin[k]),
@@ -38,7 +39,8 @@ struct LevelView {
         shiftFraction(_mm_cvtsi32_si128(8 + k)),
         width(_mm256_set1_epi32(p.Width(k))),
         height(_mm256_set1_epi32(p.Height(k))),
-        stride(_mm256_set1_epi32(Kp_PairedStride(p, paired, k))) {}
+        stride(_mm256_set1_epi32(Kp_PairedStride(p, paired, k))),
+        rowStride(Kp_PairedStride(p, paired, k)) {}
 };
 
 /// Kp_Div255 on 32-bit lanes.
@@ -76,12 +78,9 @@ KSTROKE_AVX2 inline __m256i VerticalPairs(__m256i pairs, __m256i fy) {
   return Div255x32(_mm256_madd_epi16(pairs, wy));
 }
 
-template <bool kChecked>
-KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
-  Lanes s;
-  Locate<kChecked>(l, u, v, &s);
-  // Bytes (a, c, b, d): row y at x, row y + 1 at x, then both at x + 1.
-  const __m256i quad = _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), s.entry, 2);
+/// The horizontal blends of eight lanes of bytes (a, c, b, d): row y at x, row y + 1 at
+/// x, then both at x + 1, with fraction fx per lane: (top, bottom) word pairs.
+KSTROKE_AVX2 inline __m256i HorizontalQuads8(__m256i quad, __m256i fx) {
   const __m256i pickLeft = _mm256_setr_epi8(  // words (a, c) of each lane
       0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128,
       0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128);
@@ -90,13 +89,28 @@ KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
       2, -128, 3, -128, 6, -128, 7, -128, 10, -128, 11, -128, 14, -128, 15, -128);
   const __m256i left = _mm256_shuffle_epi8(quad, pickLeft);
   const __m256i right = _mm256_shuffle_epi8(quad, pickRight);
-  const __m256i w1 = _mm256_or_si256(s.fx, _mm256_slli_epi32(s.fx, 16));
+  const __m256i w1 = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
   const __m256i w0 = _mm256_sub_epi16(_mm256_set1_epi16(255), w1);
   const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(left, w0), _mm256_mullo_epi16(right, w1));
   // (sum + 128) × 257 >> 16 is Kp_Div255 for sums up to 255 × 255 (span_kernels.cpp).
-  const __m256i topBottom =
-      _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
-  const __m256i r = VerticalPairs(topBottom, s.fy);
+  return _mm256_mulhi_epu16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
+}
+
+/// The bilinear blend of eight quads; fractions fx and fy per lane.
+KSTROKE_AVX2 inline __m256i BlendQuads8(__m256i quad, __m256i fx, __m256i fy) {
+  return VerticalPairs(HorizontalQuads8(quad, fx), fy);
+}
+
+/// Eight quads from their paired entries at 8 bits: one 32-bit gather.
+KSTROKE_AVX2 inline __m256i Quads8(const LevelView& l, __m256i entry) {
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), entry, 2);
+}
+
+template <bool kChecked>
+KSTROKE_AVX2 inline __m256i Sample8(const LevelView& l, __m256i u, __m256i v) {
+  Lanes s;
+  Locate<kChecked>(l, u, v, &s);
+  const __m256i r = BlendQuads8(Quads8(l, s.entry), s.fx, s.fy);
   return kChecked ? _mm256_and_si256(r, s.inside) : r;
 }
 
@@ -105,21 +119,28 @@ KSTROKE_AVX2 inline __m256i Div255Biased(__m256i madd) {
   return Div255x32(_mm256_add_epi32(madd, _mm256_set1_epi32(16384 * 255)));
 }
 
-/// At 16 bits the lanes come out in the order 0, 1, 4, 5, 2, 3, 6, 7 (see Sample16);
+/// At 16 bits the lanes come out in the order 0, 1, 4, 5, 2, 3, 6, 7 (BlendQuads16);
 /// both levels alike, so the blend of the two needs no reordering, only the store.
-template <bool kChecked>
-KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
-  Lanes s;
-  Locate<kChecked>(l, u, v, &s);
-  // Words (a, c, b, d) per sample, four samples per vector.
-  // Eight 64-bit loads: this processor's gathers take about a cycle per element, and
-  // plain loads do as well here, ahead of the arithmetic.
+/// Lanes in the natural order put in that order.
+KSTROKE_AVX2 inline __m256i Mixed16(__m256i lanes) {
+  return _mm256_permutevar8x32_epi32(lanes, _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
+}
+
+/// Eight quads from their paired entries at 16 bits (words a, c, b, d each), four to a
+/// vector. Eight 64-bit loads: this processor's gathers take about a cycle per element,
+/// and plain loads do as well here, ahead of the arithmetic.
+KSTROKE_AVX2 inline void Quads16(const LevelView& l, __m256i entry, __m256i* q0, __m256i* q1) {
   alignas(32) int32_t e[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(e), s.entry);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), entry);
   alignas(32) uint64_t q[8];
   for (int j = 0; j < 8; ++j) std::memcpy(&q[j], l.origin + 4 * std::ptrdiff_t(e[j]), 8);
-  const __m256i q0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q));
-  const __m256i q1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q + 4));
+  *q0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q));
+  *q1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(q + 4));
+}
+
+/// The horizontal blends of the eight quads of Quads16 with fraction fx per lane:
+/// (top, bottom) biased word pairs, lanes in the order 0, 1, 4, 5, 2, 3, 6, 7.
+KSTROKE_AVX2 inline __m256i HorizontalQuads16(__m256i q0, __m256i q1, __m256i fx) {
   const __m256i order = _mm256_setr_epi8(  // words (a, b, c, d)
       0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,
       0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
@@ -129,7 +150,7 @@ KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
   const __m256i hi = _mm256_sub_epi16(
       _mm256_shuffle_epi8(q1, order), bias);
   // Weights (255 − fx, fx) for both pairs of each sample: lanes 0, 0, 1, 1, ... 7, 7.
-  const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), s.fx), _mm256_slli_epi32(s.fx, 16));
+  const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), fx), _mm256_slli_epi32(fx, 16));
   const __m256i wLo = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
   const __m256i wHi = _mm256_permutevar8x32_epi32(wx, _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7));
   // (top, bottom) of samples 0..3 and 4..7 as 32-bit lanes, then as biased word pairs:
@@ -137,12 +158,29 @@ KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
   const __m256i bias32 = _mm256_set1_epi32(16384);
   const __m256i tbLo = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(lo, wLo)), bias32);
   const __m256i tbHi = _mm256_sub_epi32(Div255Biased(_mm256_madd_epi16(hi, wHi)), bias32);
-  const __m256i pairs = _mm256_packs_epi32(tbLo, tbHi);
-  const __m256i mixed = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-  const __m256i fy = _mm256_permutevar8x32_epi32(s.fy, mixed);
+  return _mm256_packs_epi32(tbLo, tbHi);
+}
+
+/// The vertical blend of HorizontalQuads16's pairs; fraction fy per lane in their order.
+KSTROKE_AVX2 inline __m256i VerticalPairs16(__m256i pairs, __m256i fy) {
   const __m256i wy = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(255), fy), _mm256_slli_epi32(fy, 16));
-  const __m256i r = Div255Biased(_mm256_madd_epi16(pairs, wy));
-  return kChecked ? _mm256_and_si256(r, _mm256_permutevar8x32_epi32(s.inside, mixed)) : r;
+  return Div255Biased(_mm256_madd_epi16(pairs, wy));
+}
+
+/// The bilinear blend of the eight quads of Quads16, lanes out in the order 0, 1, 4, 5,
+/// 2, 3, 6, 7; fractions fx and fy per lane, in the natural order.
+KSTROKE_AVX2 inline __m256i BlendQuads16(__m256i q0, __m256i q1, __m256i fx, __m256i fy) {
+  return VerticalPairs16(HorizontalQuads16(q0, q1, fx), Mixed16(fy));
+}
+
+template <bool kChecked>
+KSTROKE_AVX2 inline __m256i Sample16(const LevelView& l, __m256i u, __m256i v) {
+  Lanes s;
+  Locate<kChecked>(l, u, v, &s);
+  __m256i q0, q1;
+  Quads16(l, s.entry, &q0, &q1);
+  const __m256i r = BlendQuads16(q0, q1, s.fx, s.fy);
+  return kChecked ? _mm256_and_si256(r, Mixed16(s.inside)) : r;
 }
 
 template <class T, bool kChecked>
@@ -315,7 +353,99 @@ KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, 
   }
 }
 
+/// One level's columns of an unturned block, eight of them, worked out once for all its
+/// rows: indices (0 outside the level, so the loads stay in the paired rows),
+/// fractions, and the lanes that sample (in the lane order the blend gives them).
+struct Columns {
+  __m256i x, fx, sampled;
+};
+
+template <class T>
+KSTROKE_AVX2 inline Columns ColumnsAt(const LevelView& l, __m256i u) {
+  Columns c;
+  const __m256i x = _mm256_sra_epi32(u, l.shiftIndex);
+  c.fx = _mm256_and_si256(_mm256_srl_epi32(u, l.shiftFraction), _mm256_set1_epi32(255));
+  const __m256i inside =
+      _mm256_and_si256(_mm256_cmpgt_epi32(x, _mm256_set1_epi32(-2)), _mm256_cmpgt_epi32(l.width, x));
+  c.x = _mm256_and_si256(x, inside);
+  c.sampled = sizeof(T) == 1 ? inside : Mixed16(inside);
+  return c;
+}
+
+/// Level row y of eight columns, fraction fy in every lane; 0 in the lanes that do not
+/// sample.
+template <class T>
+KSTROKE_AVX2 inline __m256i SampleColumns(const LevelView& l, const Columns& c, int32_t y, __m256i fy) {
+  const __m256i entry = _mm256_add_epi32(c.x, _mm256_set1_epi32(y * l.rowStride));
+  __m256i r;
+  if constexpr (sizeof(T) == 1) {
+    r = BlendQuads8(Quads8(l, entry), c.fx, fy);
+  } else {
+    __m256i q0, q1;
+    Quads16(l, entry, &q0, &q1);
+    r = VerticalPairs16(HorizontalQuads16(q0, q1, c.fx), fy);  // fy is the same in every lane
+  }
+  return _mm256_and_si256(r, c.sampled);
+}
+
+/// An unturned block of up to kKp_SmallBlockMax samples a row (see Kp_SmallBlockAvx2),
+/// in vectors of eight whose columns are set up once.
+template <class T, bool kTrilinear>
+KSTROKE_AVX2 void SmallBlock(const Kp_SpanArgs& a, T* dst) {
+  const Kp_MIPPyramid& p = *a.pyramid;
+  const int32_t level = a.level, count = a.count;
+  const DabSetUp dab(a, kTrilinear, kTrilinear ? uint32_t(Kp_TrilinearWeight(level, a.scale)) : 0);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const int32_t heightFine = p.Height(level);
+  // Vectors of eight from the row's start, the last moved back to end with the row; a
+  // row of fewer than eight samples keeps only its own lanes. Each vector goes down the
+  // whole block with its columns in registers.
+  for (int32_t start = 0; start < count; start += 8) {
+    const int32_t first = std::max(0, std::min(start, count - 8));
+    const uint32_t u0 = uint32_t(a.u) + uint32_t(first) * uint32_t(a.du);  // wraps as the rule's sums do
+    const __m256i u =
+        _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0)), _mm256_mullo_epi32(lane, _mm256_set1_epi32(a.du)));
+    const Columns fine = ColumnsAt<T>(dab.fine, u);
+    const Columns coarse = kTrilinear ? ColumnsAt<T>(dab.coarse, u) : fine;
+    auto* out = reinterpret_cast<unsigned char*>(dst + first);
+    uint32_t v = uint32_t(a.v);
+    for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
+      // A row is judged at level L (the rule for rows of constant v). Level L + 1 has
+      // (h(L) >> 1) + 1 rows, so its row y >> 1 is inside too; its columns are not:
+      // x = −2 at level L is −1 at level L + 1.
+      const int32_t y = int32_t(v) >> (16 + level);
+      __m256i r = _mm256_setzero_si256();
+      if (y >= -1 && y < heightFine) {
+        r = SampleColumns<T>(dab.fine, fine, y, _mm256_set1_epi32(int32_t((v >> (8 + level)) & 255u)));
+        if (kTrilinear) {
+          const __m256i b = SampleColumns<T>(dab.coarse, coarse, int32_t(v) >> (17 + level),
+                                             _mm256_set1_epi32(int32_t((v >> (9 + level)) & 255u)));
+          r = Div255x32(_mm256_add_epi32(_mm256_mullo_epi32(r, dab.w0), _mm256_mullo_epi32(b, dab.w1)));
+        }
+      }
+      T* row = reinterpret_cast<T*>(out);
+      if (count >= 8) {
+        Store8(row, r);
+      } else {
+        alignas(16) T part[8];
+        Store8(part, r);
+        std::memcpy(row, part, std::size_t(count) * sizeof(T));
+      }
+    }
+  }
+}
+
 }  // namespace
+
+template <class T>
+bool Kp_SmallBlockAvx2(const Kp_SpanArgs& a, bool trilinear, T* dst) noexcept {
+  if (a.count < 1 || a.count > kKp_SmallBlockMax || !a.paired) return false;
+  if (trilinear)
+    SmallBlock<T, true>(a, dst);
+  else
+    SmallBlock<T, false>(a, dst);
+  return true;
+}
 
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexcept {
@@ -334,6 +464,10 @@ void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_
 
 #else
 
+template <class T>
+bool Kp_SmallBlockAvx2(const Kp_SpanArgs&, bool, T*) noexcept {
+  return false;
+}
 template <class T, bool kTrilinear>
 void Kp_TurnedRowAvx2(const Kp_SpanArgs&, uint32_t, T*) noexcept {}
 template <class T, bool kTrilinear>
@@ -348,6 +482,8 @@ void Kp_TurnedRowsAvx2(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept 
   template void Kp_TurnedRowRaiseAvx2<T, kTrilinear>(const Kp_SpanArgs&, uint32_t, T*) noexcept;   \
   template void Kp_TurnedRowsAvx2<T, kTrilinear, false>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept; \
   template void Kp_TurnedRowsAvx2<T, kTrilinear, true>(const Kp_SpanArgs&, const Kp_RowArgs*, int32_t) noexcept;
+template bool Kp_SmallBlockAvx2<uint8_t>(const Kp_SpanArgs&, bool, uint8_t*) noexcept;
+template bool Kp_SmallBlockAvx2<uint16_t>(const Kp_SpanArgs&, bool, uint16_t*) noexcept;
 KSTROKE_TURNED_INSTANTIATE(uint8_t, false)
 KSTROKE_TURNED_INSTANTIATE(uint8_t, true)
 KSTROKE_TURNED_INSTANTIATE(uint16_t, false)

@@ -329,6 +329,47 @@ TEST_F(SpanKernels, FastFormsMatchTheReferenceBitForBit) {
   }
 }
 
+// The small unturned blocks, at every width they take (and the first they decline),
+// bilinear and trilinear, over random tips, coordinates (wrapping ones too) and steps:
+// the reference's samples, and nothing written past a row or when declining.
+TEST_F(SpanKernels, SmallBlocksMatchTheReferenceAtEveryWidth) {
+  if (!Kp_HasAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(5150);
+  int drawn = 0;
+  for (int trial = 0; trial < 600; ++trial) {
+    const RandomCase c = RandomTip(rng);
+    TestTip tip(c.rows, c.deep);
+    K_BrushMIPMap map(tip);
+    const Kp_MIPPyramid& p = map.GetPyramid();
+    const int extent = std::max(p.Width(0), p.Height(0));
+    const int bytes = c.deep ? 2 : 1;
+    for (int count = 0; count <= kKp_SmallBlockMax + 1; ++count) {
+      const bool trilinear = p.levelCount > 1 && rng() % 4 != 0;
+      const int level = int(rng() % uint32_t(trilinear ? p.levelCount - 1 : p.levelCount));
+      Kp_SpanArgs a = Args(map, level, kOne >> level, count, RandomCoord(rng, extent, level), RandomStep(rng, level),
+                           RandomCoord(rng, extent, level), RandomStep(rng, level));
+      if (trilinear) a.scale = (kOne >> (level + 1)) + Fx16(rng() % uint32_t((kOne >> (level + 1)) + 1));
+      a.rows = 1 + int(rng() % 14);
+      a.rowBytes = (count + 3) * bytes;
+      a.paired = rng() % 8 == 0 ? nullptr : &map.GetPairedRows();
+      const std::size_t size = std::size_t(a.rows * a.rowBytes);
+      std::vector<uint8_t> got(size, 0xA5), want(size, 0xA5);
+      const auto& reference = Kp_ReferenceKernels(c.deep);
+      (trilinear ? reference.trilinearBlock : reference.bilinearBlock)(a, want.data());
+      const bool took = c.deep ? Kp_SmallBlockAvx2(a, trilinear, reinterpret_cast<uint16_t*>(got.data()))
+                               : Kp_SmallBlockAvx2(a, trilinear, got.data());
+      const bool takes = count >= 1 && count <= kKp_SmallBlockMax && a.paired;
+      ASSERT_EQ(took, takes) << count;
+      ASSERT_EQ(got, took ? want : std::vector<uint8_t>(size, 0xA5))
+          << (c.deep ? 16 : 8) << " bits, trial " << trial << ", " << count << " x " << a.rows << " at level "
+          << a.level << (trilinear ? ", trilinear" : ", bilinear") << ", u " << a.u << " + " << a.du << ", v " << a.v
+          << " + " << a.dv;
+      drawn += took;
+    }
+  }
+  EXPECT_GT(drawn, 8000);
+}
+
 // A tip of five rows of `w` random samples, a third of them full.
 std::vector<std::vector<int>> UnitBlockRows(std::mt19937& rng, int w, bool deep) {
   const int full = deep ? 32768 : 255;
