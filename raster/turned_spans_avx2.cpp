@@ -31,7 +31,7 @@ struct LevelView {
   __m128i shiftIndex;           ///< 16 + k
   __m128i shiftFraction;        ///< 8 + k
   __m256i width, height, stride;  ///< stride in entries
-  int32_t rowStride;              ///< the same, as a number
+  int32_t rowBytes;               ///< from one paired row to the next
 
   KSTROKE_AVX2 LevelView(const Kp_MIPPyramid& p, const Kp_PairedRows& paired, int32_t k)
       : origin(paired.origin[k]),
@@ -40,7 +40,7 @@ struct LevelView {
         width(_mm256_set1_epi32(p.Width(k))),
         height(_mm256_set1_epi32(p.Height(k))),
         stride(_mm256_set1_epi32(Kp_PairedStride(p, paired, k))),
-        rowStride(Kp_PairedStride(p, paired, k)) {}
+        rowBytes(paired.rowBytes[k]) {}
 };
 
 /// Kp_Div255 on 32-bit lanes.
@@ -101,15 +101,9 @@ KSTROKE_AVX2 inline __m256i BlendQuads8(__m256i quad, __m256i fx, __m256i fy) {
   return VerticalPairs(HorizontalQuads8(quad, fx), fy);
 }
 
-/// Eight quads from their paired entries at 8 bits. Eight 32-bit loads: this
-/// processor's gather of eight takes longer than the loads, measured (a pressure
-/// stroke of small dabs 10 % faster).
+/// Eight quads from their paired entries at 8 bits: one 32-bit gather.
 KSTROKE_AVX2 inline __m256i Quads8(const LevelView& l, __m256i entry) {
-  alignas(32) int32_t e[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(e), entry);
-  alignas(32) uint32_t q[8];
-  for (int j = 0; j < 8; ++j) std::memcpy(&q[j], l.origin + 2 * std::ptrdiff_t(e[j]), 4);
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(q));
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.origin), entry, 2);
 }
 
 template <bool kChecked>
@@ -360,35 +354,65 @@ KSTROKE_AVX2 void TurnedRows(const Kp_SpanArgs& common, const Kp_RowArgs* rows, 
 }
 
 /// One level's columns of an unturned block, eight of them, worked out once for all its
-/// rows: indices (0 outside the level, so the loads stay in the paired rows),
-/// fractions, and the lanes that sample (in the lane order the blend gives them).
+/// rows: the byte offsets of their paired entries in a paired row (0 outside the level,
+/// so the loads stay in the row), fractions, and the lanes that sample (in the lane
+/// order the blend gives them).
 struct Columns {
-  __m256i x, fx, sampled;
+  alignas(32) int32_t offset[8];
+  __m256i fx, sampled;
 };
 
 template <class T>
-KSTROKE_AVX2 inline Columns ColumnsAt(const LevelView& l, __m256i u) {
-  Columns c;
+KSTROKE_AVX2 inline void ColumnsAt(const LevelView& l, __m256i u, Columns* c) {
   const __m256i x = _mm256_sra_epi32(u, l.shiftIndex);
-  c.fx = _mm256_and_si256(_mm256_srl_epi32(u, l.shiftFraction), _mm256_set1_epi32(255));
+  c->fx = _mm256_and_si256(_mm256_srl_epi32(u, l.shiftFraction), _mm256_set1_epi32(255));
   const __m256i inside =
       _mm256_and_si256(_mm256_cmpgt_epi32(x, _mm256_set1_epi32(-2)), _mm256_cmpgt_epi32(l.width, x));
-  c.x = _mm256_and_si256(x, inside);
-  c.sampled = sizeof(T) == 1 ? inside : Mixed16(inside);
-  return c;
+  const __m256i entryBytes = _mm256_slli_epi32(_mm256_and_si256(x, inside), sizeof(T) == 1 ? 1 : 2);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(c->offset), entryBytes);
+  c->sampled = sizeof(T) == 1 ? inside : Mixed16(inside);
+}
+
+/// The four bytes (8 bits) or eight (16 bits) at `at`.
+KSTROKE_AVX2 inline int32_t Load32(const unsigned char* at) {
+  int32_t v;
+  std::memcpy(&v, at, 4);
+  return v;
+}
+KSTROKE_AVX2 inline int64_t Load64(const unsigned char* at) {
+  int64_t v;
+  std::memcpy(&v, at, 8);
+  return v;
+}
+
+/// The 16-bit quads at row + o[0] and row + o[1].
+KSTROKE_AVX2 inline __m128i TwoQuads16(const unsigned char* row, const int32_t* o) {
+  return _mm_insert_epi64(_mm_cvtsi64_si128(Load64(row + o[0])), Load64(row + o[1]), 1);
 }
 
 /// Level row y of eight columns, fraction fy in every lane; 0 in the lanes that do not
-/// sample.
+/// sample. The quads are put together in registers from plain loads: a gather of eight
+/// took longer on this processor, and so did storing the loads and reading them back
+/// as one vector.
 template <class T>
 KSTROKE_AVX2 inline __m256i SampleColumns(const LevelView& l, const Columns& c, int32_t y, __m256i fy) {
-  const __m256i entry = _mm256_add_epi32(c.x, _mm256_set1_epi32(y * l.rowStride));
+  const unsigned char* row = l.origin + std::ptrdiff_t(y) * l.rowBytes;
+  const int32_t* o = c.offset;
   __m256i r;
   if constexpr (sizeof(T) == 1) {
-    r = BlendQuads8(Quads8(l, entry), c.fx, fy);
+    __m128i a = _mm_cvtsi32_si128(Load32(row + o[0]));
+    __m128i b = _mm_cvtsi32_si128(Load32(row + o[4]));
+    a = _mm_insert_epi32(a, Load32(row + o[1]), 1);
+    b = _mm_insert_epi32(b, Load32(row + o[5]), 1);
+    a = _mm_insert_epi32(a, Load32(row + o[2]), 2);
+    b = _mm_insert_epi32(b, Load32(row + o[6]), 2);
+    a = _mm_insert_epi32(a, Load32(row + o[3]), 3);
+    b = _mm_insert_epi32(b, Load32(row + o[7]), 3);
+    r = BlendQuads8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), c.fx, fy);
   } else {
-    __m256i q0, q1;
-    Quads16(l, entry, &q0, &q1);
+    const __m256i q0 = _mm256_inserti128_si256(_mm256_castsi128_si256(TwoQuads16(row, o)), TwoQuads16(row, o + 2), 1);
+    const __m256i q1 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(TwoQuads16(row, o + 4)), TwoQuads16(row, o + 6), 1);
     r = VerticalPairs16(HorizontalQuads16(q0, q1, c.fx), fy);  // fy is the same in every lane
   }
   return _mm256_and_si256(r, c.sampled);
@@ -411,8 +435,9 @@ KSTROKE_AVX2 void SmallBlock(const Kp_SpanArgs& a, T* dst) {
     const uint32_t u0 = uint32_t(a.u) + uint32_t(first) * uint32_t(a.du);  // wraps as the rule's sums do
     const __m256i u =
         _mm256_add_epi32(_mm256_set1_epi32(int32_t(u0)), _mm256_mullo_epi32(lane, _mm256_set1_epi32(a.du)));
-    const Columns fine = ColumnsAt<T>(dab.fine, u);
-    const Columns coarse = kTrilinear ? ColumnsAt<T>(dab.coarse, u) : fine;
+    Columns fine, coarse;
+    ColumnsAt<T>(dab.fine, u, &fine);
+    if (kTrilinear) ColumnsAt<T>(dab.coarse, u, &coarse);
     auto* out = reinterpret_cast<unsigned char*>(dst + first);
     uint32_t v = uint32_t(a.v);
     for (int32_t j = 0; j < a.rows; ++j, v += uint32_t(a.dv), out += a.rowBytes) {
