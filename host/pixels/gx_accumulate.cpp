@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -307,6 +308,38 @@ GX_AVX2 void BuildUpVectorsAvx2(const typename P::Value* src, typename P::Value*
   }
   Store16<P>(last, dst + n - 16);
 }
+
+/// Rows of 8 to 15 samples at 8 bits: the first eight and the last eight (overlapping
+/// where the row is shorter than sixteen) as the two halves of one sixteen-lane vector,
+/// both worked out before either is stored.
+template <bool kFullOpacity>
+GX_AVX2 void BuildUpHalves8Avx2(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t op, uint8_t fl) {
+  const __m256i c = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(LoadHalf(src), LoadHalf(src + n - 8)));
+  const __m256i m = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(LoadHalf(dst), LoadHalf(dst + n - 8)));
+  const __m256i r = BuildUpLanes256<GXp_Px8, kFullOpacity>(
+      m, c, _mm256_set1_epi16(op), _mm256_set1_epi16(fl), _mm256_set1_epi16(fl > 0 ? 1 : 0));
+  const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - 8), _mm_unpackhi_epi64(bytes, bytes));
+}
+
+/// Rows of 4 to 7 samples at 8 bits: the first four and the last four, the same way,
+/// on eight lanes.
+GX_AVX2 void BuildUpQuarters8Avx2(const uint8_t* src, uint8_t* dst, int32_t n, uint8_t op, uint8_t fl) {
+  const auto four = [](const uint8_t* at) {
+    int32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+  };
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i c = _mm_unpacklo_epi8(_mm_setr_epi32(four(src), four(src + n - 4), 0, 0), zero);
+  const __m128i m = _mm_unpacklo_epi8(_mm_setr_epi32(four(dst), four(dst + n - 4), 0, 0), zero);
+  const BuildUpSteps s(op, fl);
+  const __m128i bytes = _mm_packus_epi16(BuildUpLanes<GXp_Px8>(m, c, s.o, s.f, s.minStep), zero);
+  const int32_t first = _mm_cvtsi128_si32(bytes), last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 4));
+  std::memcpy(dst, &first, 4);
+  std::memcpy(dst + n - 4, &last, 4);
+}
 #endif
 
 /// BuildUp sample by sample without branches, for rows shorter than half a register.
@@ -339,8 +372,10 @@ void LargerSamples(const typename P::Value* src, typename P::Value* dst, int32_t
 /// coverage and one step reaches it, so the mask becomes the larger of the two;
 /// otherwise vectors of sixteen samples with AVX2 or of one SSE2 register, the last one
 /// overlapping, two half registers when the row is shorter than one, or sample by
-/// sample when it is shorter than half (with AVX2, 16-bit rows of one register or half
-/// of one take their products by PMULHRSW too). All give the values of BuildUp::Apply.
+/// sample when it is shorter than half. With AVX2 the short rows have forms of their
+/// own: at 16 bits rows of one register or half of one take their products by
+/// PMULHRSW, at 8 bits rows of 8 to 15 samples are one wide vector and rows of 4 to 7
+/// one register. All give the values of BuildUp::Apply.
 /// Zero coverage needs no test of its own: its target is 0, which no mask value is
 /// below.
 template <class P>
@@ -353,6 +388,9 @@ RowFn<P> BuildUpKernel(int32_t n, typename P::Value op, typename P::Value fl, bo
   if constexpr (sizeof(V) == 2) {
     if (avx2 && n >= 8) return &BuildUpEightsAvx2;
     if (avx2 && n >= 4) return &BuildUpHalvesAvx2;
+  } else {
+    if (avx2 && n >= 8) return op == P::kFull ? &BuildUpHalves8Avx2<true> : &BuildUpHalves8Avx2<false>;
+    if (avx2 && n >= 4) return &BuildUpQuarters8Avx2;
   }
 #else
   (void)avx2;
