@@ -442,8 +442,14 @@ int32_t Accumulate(GX_ProgressInfo* progress, const GX_UnoBuffer& src, int32_t m
   const V op = ValueOf<P>(opacity);
   const V fl = ValueOf<P>(flow);
   const RowFn<P> row = RowKernel<P>(mode, right - left, op, fl);
-  for (int32_t y = top; y < bottom; ++y) {
-    row(src.Row<V>(y) + left, mask->Row<V>(y + dy) + left + dx, right - left, op, fl);
+  // Rows by pointer steps: most dabs are a few rows of a few samples, where working out
+  // each row's address from scratch was a fair part of the cost.
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(src.Row<V>(top) + left);
+  unsigned char* out = reinterpret_cast<unsigned char*>(mask->Row<V>(top + dy) + left + dx);
+  const std::ptrdiff_t inStep = src.GetRowBytes(), outStep = mask->GetRowBytes();
+  const int32_t n = right - left;
+  for (int32_t y = top; y < bottom; ++y, in += inStep, out += outStep) {
+    row(reinterpret_cast<const V*>(in), reinterpret_cast<V*>(out), n, op, fl);
     // Every 64 rows, like the other pixel operations.
     if (((y - top) & 63) == 63) {
       if (int32_t rc = GX_ReportProgress(progress, y - top + 1, bottom - top)) return rc;
