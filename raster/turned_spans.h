@@ -170,15 +170,18 @@ void Kp_TurnedRowRaiseAvx2(const Kp_SpanArgs& a, uint32_t weight, T* dst) noexce
 /// the rule for rows of constant v. Call only where Kp_HasAvx2() and with paired rows.
 template <class T, bool kTrilinear, bool kRaise>
 void Kp_TurnedRowsAvx2(const Kp_SpanArgs& common, const Kp_RowArgs* rows, int32_t n) noexcept;
+/// The widest block Kp_SmallBlockAvx2 takes; wider ones cost less through the separable
+/// kernel (measured at 24 and 32).
+constexpr int32_t kKp_SmallBlockMax = 16;
 /// An unturned block (the block kernels' arguments: rows of constant v, v stepping by
-/// a.dv from row to row) of 1 to 16 samples a row, bilinear or `trilinear`, eight
-/// samples at a time with AVX2: the columns' indices, fractions and bounds at each
-/// level are worked out once for the block, and each row costs its loads and blends.
-/// The small dabs of a pressure stroke are mostly this. Answers false, having drawn
-/// nothing, for wider blocks or without paired rows. Call only where Kp_HasAvx2().
+/// a.dv from row to row) of 1 to kKp_SmallBlockMax samples a row, bilinear or
+/// `trilinear`, eight samples at a time with AVX2: the columns' offsets, fractions and
+/// bounds at each level are worked out once for the block, and each row costs its loads
+/// and blends. The small dabs of a pressure stroke are mostly this. Answers false,
+/// having drawn nothing, for wider blocks or without paired rows. Call only where
+/// Kp_HasAvx2().
 template <class T>
 bool Kp_SmallBlockAvx2(const Kp_SpanArgs& a, bool trilinear, T* dst) noexcept;
-constexpr int32_t kKp_SmallBlockMax = 16;
 /// Kp_TurnedRowsAvx2 at 8 bits, sixteen samples at a time with AVX-512. Call only where
 /// Kp_HasAvx512() and with paired rows.
 template <bool kTrilinear, bool kRaise>
