@@ -846,7 +846,7 @@ bool Small(const Kp_SpanArgs& a) { return int64_t(a.count) * a.rows < kSeparable
 /// having drawn nothing, otherwise. (Larger blocks cost less through the separable
 /// kernel, whose set-up they repay.)
 template <class P, bool kTrilinear>
-bool SmallBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
+bool ShortBlockRowsAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (!Small(a) || !a.paired || a.count < 8) return false;
   constexpr int32_t kBatch = 32;
   Kp_RowArgs rows[kBatch];
@@ -877,7 +877,7 @@ void BilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
   if (Kp_HasAvx2()) {
     if (UnitBlockAvx2(a, dst)) return;
     if (Kp_SmallBlockAvx2(a, false, dst)) return;
-    if (SmallBlockAvx2<P, false>(a, dst)) return;
+    if (ShortBlockRowsAvx2<P, false>(a, dst)) return;
     if (Small(a)) return BlockRows<P, &BilinearSpan<P>>(a, dst);
     return ScaledBilinearBlockAvx2<P>(a, dst);
   }
@@ -924,7 +924,7 @@ void TrilinearBlockAvx2(const Kp_SpanArgs& a, typename P::Value* dst) noexcept {
 #if defined(KSTROKE_HAVE_AVX2)
   if (Kp_HasAvx2()) {
     if (Kp_SmallBlockAvx2(a, true, dst)) return;
-    if (SmallBlockAvx2<P, true>(a, dst)) return;
+    if (ShortBlockRowsAvx2<P, true>(a, dst)) return;
     if (!Small(a)) return ScaledTrilinearBlockAvx2<P>(a, dst);
   }
 #endif
