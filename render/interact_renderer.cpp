@@ -319,9 +319,11 @@ void K_InteractRenderer::CompositePaint(GX_ProgressInfo* progress,
       }
     }
     if (preStroke && restoreFromPreStroke)
-      (void)GX_CopyBits_Draft(report, preStroke, dest, Kp_ToLRect(*part), Kp_ToLRect(*part));
-    paintSource->Render(report, destMoved, clipped, mask, 1.0, transform, props.transferMode,
-                        props.targetChannel, 0, part, dest);
+      paintSource->RenderOver(preStroke, report, destMoved, clipped, mask, 1.0, transform, props.transferMode,
+                              props.targetChannel, 0, part, dest);
+    else
+      paintSource->Render(report, destMoved, clipped, mask, 1.0, transform, props.transferMode,
+                          props.targetChannel, 0, part, dest);
   };
   if (!banded) {
     composite(progress, area);

@@ -6,6 +6,7 @@
 #include "kstroke/fill_paint_source.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "frame/errors.h"
@@ -116,6 +117,7 @@ struct RowLoop {
   const GX_UnoBuffer* mask;
   const GX_LinearBlendingTables* tables;
   GX_LayerDef* dest;
+  const GX_LayerDef* base;  ///< each row of r is copied from here first, or null
   bool normalRow;  ///< Normal mode without tables: GX_BlendColourNormalRow does the row
   bool stream;     ///< full lines of the opaque colour may bypass the cache
 
@@ -127,6 +129,9 @@ struct RowLoop {
           GX_ReportProgress(loop.progress, y - loop.r.top, loop.r.bottom - loop.r.top);
       if (rc != 0) return rc;
     }
+    if (loop.base)
+      std::memcpy(GXp_PixelAddress(*loop.dest, loop.r.left, y), GXp_PixelAddress(*loop.base, loop.r.left, y),
+                  std::size_t(loop.r.right - loop.r.left) * sizeof(Pixel));
     // NOTE: every transfer mode leaves a pixel of zero coverage as it is, so the cells
     // the mask's ink map knows to be empty are passed over, and the kernels skip the
     // zero samples of the rest: the area is the bounding box of the changed dabs, and
@@ -215,13 +220,13 @@ template <class D>
 void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMode,
                  K_TargetChannel target, double opacity, const GX_PixelFloat& colour,
                  const GX_UnoBuffer* mask, const GX_LinearBlendingTables* tables,
-                 GX_LayerDef* dest) {
+                 GX_LayerDef* dest, const GX_LayerDef* base) {
   const typename D::Pixel c = Convert<D>(colour);
   const bool normalRow = IsNormalMode(transferMode) && tables == nullptr;
   const bool stream =
       int64_t(r.right - r.left) * (r.bottom - r.top) * int64_t(sizeof(c)) >= kStreamMinBytes;
   RowLoop<D> loop{r, progress, transferMode, target, D::Opacity(opacity), &c, mask, tables,
-                  dest, normalRow, stream};
+                  dest, base, normalRow, stream};
   loop.Run();
 }
 
@@ -264,6 +269,43 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
                                double opacity, const K_Transform& transform, int32_t transferMode,
                                K_TargetChannel targetChannel, int32_t transferParam, V_Rect* area,
                                GX_LayerDef* dest) const {
+  Blend(nullptr, progress, layerRect, boundsRect, paintMask, opacity, transform, transferMode, targetChannel,
+        transferParam, area, dest);
+}
+
+void K_FillPaintSource::RenderOver(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+                                   const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+                                   const K_Transform& transform, int32_t transferMode,
+                                   K_TargetChannel targetChannel, int32_t transferParam, V_Rect* area,
+                                   GX_LayerDef* dest) const {
+  // Row by row only where the direct path blends every row of the area, whole, and the
+  // base is a layer like the destination; anything else is copied first, as the
+  // default does.
+  bool rows = base && !area->IsEmpty() && paintMask && dest && transferMode != kGeneralPathMode &&
+              GXp_PixelBytes(GXp_WorldDepth(dest)) != 0 && GXp_WorldDepth(base) == GXp_WorldDepth(dest) &&
+              base->width == dest->width && base->height == dest->height;
+  if (rows) {
+    V_Rect maskBounds, layerBounds;
+    maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
+    maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());
+    layerBounds.bottom = static_cast<int16_t>(dest->height);
+    layerBounds.right = static_cast<int16_t>(dest->width);
+    const V_Rect r = V_ClipRect(V_ClipRect(V_ClipRect(*area, boundsRect), maskBounds), layerBounds);
+    rows = r.left >= 0 && r.top >= 0 && r == *area;
+  }
+  if (!rows) {
+    K_PaintSource::RenderOver(base, progress, layerRect, boundsRect, paintMask, opacity, transform, transferMode,
+                              targetChannel, transferParam, area, dest);
+    return;
+  }
+  Blend(base, progress, layerRect, boundsRect, paintMask, opacity, transform, transferMode, targetChannel,
+        transferParam, area, dest);
+}
+
+void K_FillPaintSource::Blend(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+                              const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+                              const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
+                              int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
   KSTROKE_CHECK(paintMask && dest, "paint render without a paint mask or a destination");
   V_Rect maskBounds;
@@ -302,15 +344,15 @@ void K_FillPaintSource::Render(GX_ProgressInfo* progress, const V_Rect& layerRec
   switch (depth) {
     case 8:
       BlendDirect<Fill8>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                         blendingTables, layer);
+                         blendingTables, layer, base);
       break;
     case 16:
       BlendDirect<Fill16>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                          blendingTables, layer);
+                          blendingTables, layer, base);
       break;
     case 32:
       BlendDirect<FillF>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                         blendingTables, layer);
+                         blendingTables, layer, base);
       break;
     default:
       break;

@@ -22,6 +22,15 @@ K_PaintSource::~K_PaintSource() = default;
 
 bool K_PaintSource::TakesDeepMaskOnFloat(int32_t) const { return false; }
 
+void K_PaintSource::RenderOver(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+                               const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+                               const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
+                               int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
+  if (base) (void)GX_CopyBits_Draft(progress, base, dest, Kp_ToLRect(*area), Kp_ToLRect(*area));
+  Render(progress, layerRect, boundsRect, paintMask, opacity, transform, transferMode, targetChannel,
+         transferParam, area, dest);
+}
+
 void K_PaintSource::SetLazyCopy(boost::shared_ptr<GX_LazyTilesCondition> copy) const {
   lazyCopy = copy;
 }

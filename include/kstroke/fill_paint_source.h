@@ -53,6 +53,15 @@ public:
               int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
               V_Rect* area, GX_LayerDef* dest) const override;
 
+  /// Render over `base`: on the direct path, when the rows it blends are the whole
+  /// area, each row is copied from `base` just before it is blended; otherwise as
+  /// K_PaintSource::RenderOver. The pixels are the same either way. Render's checks
+  /// (mask depth, transfer mode) come before anything is copied.
+  void RenderOver(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+                  const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+                  const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
+                  int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const override;
+
   /// In every mode but the general render's (mode 3), which refuses a deep mask.
   bool TakesDeepMaskOnFloat(int32_t transferMode) const override;
 
@@ -73,6 +82,12 @@ protected:
                                                   const V_Rect* maskRect) const override;
 
 private:
+  /// Render, or RenderOver with a `base`.
+  void Blend(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+             const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+             const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
+             int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const;
+
   mutable boost::scoped_ptr<GX_World> worldCache;
   mutable boost::scoped_ptr<GX_UnoBuffer> bufferCache;
   GX_PixelFloat colour;

@@ -41,6 +41,16 @@ public:
                       const GX_UnoBuffer* paintMask, double opacity, const K_Transform& transform,
                       int32_t transferMode, K_TargetChannel targetChannel, int32_t transferParam,
                       V_Rect* area, GX_LayerDef* dest) const = 0;
+  /// Render over the pixels of `base`, a layer of `dest`'s size and depth (the pixels
+  /// from before the stroke, which a stroke delivered in several calls composites over
+  /// each time): the same as copying `*area` from `base` into `dest` (GX_CopyBits_Draft,
+  /// whose answer is not checked) and then calling Render with the same arguments. That
+  /// is what this does; a source may instead copy each row just before it blends it,
+  /// while the row is in cache.
+  virtual void RenderOver(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
+                          const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
+                          const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
+                          int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const;
   /// Whether Render takes a 16-bit paint mask (full coverage 32768) over float pixels
   /// in `transferMode`, reading it as the float mask GX_ConvertDeepUnoBuffer would
   /// make; otherwise the renderer converts the mask first. False unless a source

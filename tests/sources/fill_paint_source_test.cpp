@@ -183,6 +183,65 @@ TEST_F(FillThreadedRows, TallAreaMatchesSixteenRowSlices) {
   }
 }
 
+// Rendering over the pre-stroke pixels copies each row just before blending it; the
+// pixels must be those of copying the whole area first and rendering: every depth,
+// transfer modes on the direct path and dissolve (the general render), every target
+// channel, areas the rows cover whole (one on the thread pool) and areas clipped by
+// the bounds, the mask or the layer (copied first), and a mask whose ink map leaves
+// cells out, which are copied too.
+TEST_F(FillSource, RenderOverMatchesCopyingTheAreaThenRendering) {
+  struct Case {
+    const char* name; int depth; int32_t mode; K_TargetChannel target; int width, height; V_Rect area, bounds;
+    bool narrowMask = false;  ///< a mask one column narrower than the layer
+  };
+  const Case kCases[] = {
+      {"8-bit normal", 8, kNormal, K_TargetChannel_RGBA, 70, 40, Rect(3, 5, 37, 66), Rect(0, 0, 40, 70)},
+      {"8-bit multiply colour", 8, kMultiply, K_TargetChannel_RGB, 70, 40, Rect(0, 0, 40, 70), Rect(0, 0, 40, 70)},
+      {"16-bit normal alpha", 16, kNormal, K_TargetChannel_Alpha, 70, 40, Rect(3, 5, 37, 66), Rect(0, 0, 40, 70)},
+      {"16-bit screen opaque", 16, kScreen, K_TargetChannel_RGBOpaque, 70, 40, Rect(1, 0, 9, 70), Rect(0, 0, 40, 70)},
+      {"float normal", 32, kNormal, K_TargetChannel_RGBA, 70, 40, Rect(3, 5, 37, 66), Rect(0, 0, 40, 70)},
+      {"dissolve", 8, kDissolve, K_TargetChannel_RGBA, 70, 40, Rect(3, 5, 37, 66), Rect(0, 0, 40, 70)},
+      {"clipped by the bounds", 8, kNormal, K_TargetChannel_RGBA, 70, 40, Rect(3, 5, 37, 66), Rect(0, 0, 20, 70)},
+      {"off the top-left", 16, kNormal, K_TargetChannel_RGBA, 70, 40, Rect(-4, -2, 30, 50), Rect(0, 0, 40, 70)},
+      {"past the mask", 8, kNormal, K_TargetChannel_RGBA, 70, 40, Rect(3, 5, 37, 70), Rect(0, 0, 40, 70), true},
+      {"on the thread pool", 8, kNormal, K_TargetChannel_RGBA, 964, 17, Rect(0, 0, 17, 964), Rect(0, 0, 17, 964)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const double full = FullScale(c.depth);
+    const auto now = [&](int x, int y) { return Raw4{full * ((x + 2 * y) % 9) / 8.0, full * 0.5, full * (y % 5) / 4.0, full * 0.25}; };
+    const auto before = [&](int x, int y) { return Raw4{full * ((3 * x + y) % 7) / 6.0, full * 0.1, full * 0.9, full * (x % 3) / 2.0}; };
+    auto base = MakeWorldAt(c.width, c.height, c.depth, before);
+    auto copied = MakeWorldAt(c.width, c.height, c.depth, now);
+    auto rows = MakeWorldAt(c.width, c.height, c.depth, now);
+    // The mask's ink map marks only some cells of each row, and leaves the first rows
+    // unmarked.
+    const int maskDepth = c.depth == 32 ? 16 : c.depth;
+    const int maskWidth = c.width - (c.narrowMask ? 1 : 0);
+    GX_UnoBuffer mask(maskWidth, c.height, maskDepth, GX_UnoBuffer::kZeroed);
+    for (int y = 3; y < c.height; ++y) {
+      for (int x = 20; x < std::min(maskWidth, 140); ++x)
+        StoreSample(mask.Row<void>(y), x, maskDepth, FullScale(maskDepth) * ((x * 7 + y) % 11) / 10.0);
+      mask.MarkInk(V_LRect{20, y, std::min(maskWidth, 140), y + 1});
+    }
+    K_FillPaintSource fill(nullptr, GX_PixelFloat{1, 0.8f, 0.25f, 0.5f});
+    const V_Rect layer = Rect(0, 0, c.height, c.width);
+    V_Rect area = c.area;
+    ASSERT_EQ(GX_CopyBits_Draft(nullptr, base->GetLayer(), copied->GetLayer(),
+                                V_LRect{area.left, area.top, area.right, area.bottom},
+                                V_LRect{area.left, area.top, area.right, area.bottom}),
+              0);
+    fill.Render(nullptr, layer, c.bounds, &mask, 0.7, K_Transform(), c.mode, c.target, 0, &area, copied->GetLayer());
+    V_Rect over = c.area;
+    fill.RenderOver(base->GetLayer(), nullptr, layer, c.bounds, &mask, 0.7, K_Transform(), c.mode, c.target, 0, &over,
+                    rows->GetLayer());
+    EXPECT_EQ(over, area);
+    const auto want = LayerBytes(*copied->GetLayer());
+    EXPECT_NE(want, LayerBytes(*MakeWorldAt(c.width, c.height, c.depth, now)->GetLayer())) << "nothing happened";
+    EXPECT_EQ(LayerBytes(*rows->GetLayer()), want);
+  }
+}
+
 TEST_F(FillSource, DeepMaskOverFloatPixelsPaintsAsItsFloatConversion) {
   // Runs longer than the piece converted at a time, values up to past full coverage,
   // and float pixels that are not all in 0..1: bit for bit what the converted mask paints.
