@@ -5,13 +5,17 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
+#include "host/crv/crv.h"
 #include "host/gx/gx.h"
+#include "host/seq/seq.h"
 #include "host/gx/gx_accumulate.h"
 #include "host/gx/gx_modes.h"
 #include "kstroke/fill_paint_source.h"
@@ -58,6 +62,53 @@ void BM_AccumulateDab(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * int64_t(size) * size);
 }
 BENCHMARK(BM_AccumulateDab)->ArgsProduct({{6, 12, 16, 64, 256}, {8, 16, 32}});
+
+/// Tip locations along stroke-sized curves: a batch of arc lengths inverted at once, as
+/// placement asks for them (tables prepared beforehand). Argument: the batch size.
+void BM_ArcLengthPoints(benchmark::State& state) {
+  const int32_t count = int32_t(state.range(0));
+  constexpr int kCurves = 64;
+  std::vector<std::array<double, 8>> points(kCurves);
+  std::vector<CRV_Curve> curves(kCurves);
+  std::vector<SEQ_Head**> tables(kCurves, nullptr);
+  std::vector<double> lengths(kCurves);
+  uint32_t seed = 12345;
+  const auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return double((seed >> 8) % 2001) / 100.0 - 10.0;
+  };
+  for (int c = 0; c < kCurves; ++c) {
+    // A segment of a few pixels to a few tens, as a recorded path has them.
+    double x = 0, y = 0;
+    for (int i = 0; i < 4; ++i) {
+      points[c][2 * i] = x;
+      points[c][2 * i + 1] = y;
+      x += 3 + std::fabs(next());
+      y += next() * 0.5;
+    }
+    curves[c].kind = kCRV_CubicPlanar;
+    for (int i = 0; i < 4; ++i) curves[c].points[i] = &points[c][2 * i];
+    if (CRV_PrepareTable(&curves[c], 500, &tables[c]) != 0 || CRV_TableLength(tables[c], &lengths[c]) != 0)
+      state.SkipWithError("no table");
+  }
+  std::vector<CRV_Curve> batch(count);
+  std::vector<double> at(count);
+  std::vector<SEQ_Head***> slots(count);
+  std::vector<V_Vector2T<double>> found(count);
+  int32_t k = 0;
+  for (auto _ : state) {
+    for (int32_t i = 0; i < count; ++i, k = (k + 7) % kCurves) {
+      batch[i] = curves[k];
+      at[i] = lengths[k] * (0.05 + 0.9 * double((k * 37 + i * 11) % 97) / 97.0);
+      slots[i] = &tables[k];
+    }
+    benchmark::DoNotOptimize(CRV_EvaluatePointsFromS(batch.data(), at.data(), count, 500, slots.data(), found.data()));
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+  for (SEQ_Head** t : tables) SEQ_Dispose(t, 0);
+}
+BENCHMARK(BM_ArcLengthPoints)->Arg(1)->Arg(4)->Arg(16);
 
 void BM_FillComposite(benchmark::State& state) {
   const int32_t size = 512;

@@ -276,12 +276,16 @@ Inversion StartInversion(const CRV_Curve& curve, SEQ_Head** table, double s) {
     q.x = 1.0;
     return q;
   }
-  // Last sample at or before s.
-  int32_t lo = 0, hi = n;
-  while (hi - lo > 1) {
-    const int32_t mid = (lo + hi) / 2;
-    (samples[mid].s <= s ? lo : hi) = mid;
-  }
+  // The last sample at or before s (samples[0].s = 0 < s < samples[n].s, so it is one
+  // of 0 .. n − 1, and the only one with samples[lo].s <= s < samples[lo + 1].s). Arc
+  // length grows nearly in step with t, so its share of the total points at or next to
+  // that sample: a walk from there takes a step or two where a bisection took a
+  // mispredicted branch at each of its halvings.
+  const double share = s / total * n;  // NaN for a broken curve: the walk starts at 0
+  int32_t lo = share >= 1.0 ? std::min(n - 1, int32_t(std::min(share, double(n)))) : 0;
+  while (lo > 0 && samples[lo].s > s) --lo;
+  while (samples[lo + 1].s <= s) ++lo;
+  const int32_t hi = lo + 1;
   const CRV_ArcSample a = samples[lo], b = samples[hi];
   q.h = HodographOf(curve);
   q.startT = a.t;

@@ -2,6 +2,8 @@
 #include "host/crv/crv.h"
 
 #include <cmath>
+#include <memory>
+#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -81,6 +83,47 @@ TEST_F(CrvCurve, QuarterArcLengthAndPointAtLength) {
   }
 }
 
+// An inversion answers inside the table interval that holds its length, the one a
+// bisection of the table finds, and its point lies at that length: curves whose speed
+// is even, curves that start or end at rest (arc length far from even in t, so the
+// interval is far from its share of the length), loops, and curves at random.
+TEST_F(CrvCurve, InversionsLandInTheIntervalHoldingTheirLength) {
+  std::vector<std::unique_ptr<Bez>> curves;
+  curves.push_back(std::make_unique<Bez>(V_Vector2T<double>(0, 0), V_Vector2T<double>(0, 0), V_Vector2T<double>(0, 0),
+                                         V_Vector2T<double>(40, 0)));
+  curves.push_back(std::make_unique<Bez>(V_Vector2T<double>(0, 0), V_Vector2T<double>(30, 0), V_Vector2T<double>(30, 0),
+                                         V_Vector2T<double>(30, 0)));
+  curves.push_back(std::make_unique<Bez>(V_Vector2T<double>(0, 0), V_Vector2T<double>(60, 60), V_Vector2T<double>(-60, 60),
+                                         V_Vector2T<double>(0, 0)));
+  std::mt19937 rng(77);
+  const auto coordinate = [&] { return double(int(rng() % 8001) - 4000) / 100.0; };
+  for (int k = 0; k < 30; ++k)
+    curves.push_back(std::make_unique<Bez>(V_Vector2T<double>(coordinate(), coordinate()),
+                                           V_Vector2T<double>(coordinate(), coordinate()),
+                                           V_Vector2T<double>(coordinate(), coordinate()),
+                                           V_Vector2T<double>(coordinate(), coordinate())));
+  for (std::size_t c = 0; c < curves.size(); ++c) {
+    SCOPED_TRACE(c);
+    SEQ_Head** table = nullptr;
+    double len = 0;
+    ASSERT_EQ(CRV_SFromT(&curves[c]->curve, 1.0, 500, &table, &len), 0);
+    const auto* samples = static_cast<const CRV_ArcSample*>(SEQ_Items(table));
+    const int32_t n = SEQ_Count(table) - 1;
+    for (int k = 1; k < 200; ++k) {
+      const double s = len * k / 200.0;
+      int32_t lo = 0, hi = n;
+      while (hi - lo > 1) (samples[(lo + hi) / 2].s <= s ? lo : hi) = (lo + hi) / 2;
+      double t = -1, back = -1;
+      ASSERT_EQ(CRV_TFromS(&curves[c]->curve, s, 500, &table, &t), 0);
+      EXPECT_GE(t, samples[lo].t) << "length " << s;
+      EXPECT_LE(t, samples[hi].t) << "length " << s;
+      ASSERT_EQ(CRV_SFromT(&curves[c]->curve, t, 500, &table, &back), 0);
+      EXPECT_NEAR(back, s, 1e-9 * std::max(1.0, len));
+    }
+    SEQ_Dispose(table, 0);
+  }
+}
+
 TEST_F(CrvCurve, TableIntervalsFollowLengthUpToResolution) {
   // A quarter arc's control polygon, measured |dx| + |dy| per side, is 2·r long.
   struct Case { double radius; int32_t resolution; int32_t samples; };
@@ -138,34 +181,46 @@ TEST_F(CrvCurve, ClampsAndRejects) {
 // on and past both ends and NaN, counts that do not fill the last group of four, and
 // slots shared by the queries of one curve, some built by the batch itself.
 TEST_F(CrvCurve, PointsFromSMatchOneByOne) {
-  Bez curves[] = {QuarterArc(50), Bez({0, 0}, {10, 10}, {0, 10}, {10, 0}), Bez({2, 2}, {2, 2}, {2, 2}, {2, 2}),
-                  Bez({0, 0}, {1, 0}, {1.5, 0}, {10, 0}), QuarterArc(0.3)};
-  constexpr int kCurves = sizeof curves / sizeof curves[0];
-  SEQ_Head** single[kCurves] = {};
-  SEQ_Head** batch[kCurves] = {};
+  Bez fixed[] = {QuarterArc(50), Bez({0, 0}, {10, 10}, {0, 10}, {10, 0}), Bez({2, 2}, {2, 2}, {2, 2}, {2, 2}),
+                 Bez({0, 0}, {1, 0}, {1.5, 0}, {10, 0}), QuarterArc(0.3)};
+  // And stroke-sized curves at random, with cusps and loops among them: the batch's
+  // inversions run side by side, and each must end where it ends alone.
+  std::mt19937 rng(31);
+  const auto coordinate = [&] { return double(int(rng() % 4001) - 2000) / 100.0; };
+  std::vector<std::unique_ptr<Bez>> drawn;
+  for (int k = 0; k < 40; ++k)
+    drawn.push_back(std::make_unique<Bez>(V_Vector2T<double>(coordinate(), coordinate()),
+                                          V_Vector2T<double>(coordinate(), coordinate()),
+                                          V_Vector2T<double>(coordinate(), coordinate()),
+                                          V_Vector2T<double>(coordinate(), coordinate())));
+  std::vector<Bez*> curves;
+  for (Bez& b : fixed) curves.push_back(&b);
+  for (auto& b : drawn) curves.push_back(b.get());
+  const int kCurves = int(curves.size());
+  std::vector<SEQ_Head**> single(std::size_t(kCurves), nullptr), batch(std::size_t(kCurves), nullptr);
   std::vector<CRV_Curve> which;
   std::vector<double> at;
   std::vector<SEQ_Head***> slots;
   std::vector<V_Vector2T<double>> want;
   for (int c = 0; c < kCurves; ++c) {
     double len = 0;
-    ASSERT_EQ(CRV_SFromT(&curves[c].curve, 1.0, 500, &single[c], &len), 0);
+    ASSERT_EQ(CRV_SFromT(&curves[c]->curve, 1.0, 500, &single[c], &len), 0);
     // Half the batch's slots start empty, for the batch to fill.
     if (c % 2 == 0) {
-      ASSERT_EQ(CRV_PrepareTable(&curves[c].curve, 500, &batch[c]), 0);
+      ASSERT_EQ(CRV_PrepareTable(&curves[c]->curve, 500, &batch[c]), 0);
     }
     std::vector<double> lengths = {-1, 0, 1e-300, len, len * (1 + 1e-15), len + 1, std::nan("")};
     for (int k = 1; k < 41; ++k) lengths.push_back(len * k / 37);
     for (double s : lengths) {
       V_Vector2T<double> p;
-      ASSERT_EQ(CRV_EvaluatePointFromS(&curves[c].curve, s, 500, &single[c], &p), 0);
-      which.push_back(curves[c].curve);
+      ASSERT_EQ(CRV_EvaluatePointFromS(&curves[c]->curve, s, 500, &single[c], &p), 0);
+      which.push_back(curves[c]->curve);
       at.push_back(s);
       slots.push_back(&batch[c]);
       want.push_back(p);
     }
   }
-  for (int32_t count : {int32_t(want.size()), int32_t(want.size()) - 2, 3, 1}) {
+  for (int32_t count : {int32_t(want.size()), int32_t(want.size()) - 2, 13, 9, 3, 1}) {
     SCOPED_TRACE(count);
     std::vector<V_Vector2T<double>> got(want.size(), V_Vector2T<double>(-7, -7));
     ASSERT_EQ(CRV_EvaluatePointsFromS(which.data(), at.data(), count, 500, slots.data(), got.data()), 0);
