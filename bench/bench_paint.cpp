@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Paint-side hot paths: dab accumulation into the mask, the fill source's composite
-// through a mask at each depth, and a whole stroke through K_InteractRenderer.
+// through a mask at each depth, a whole stroke through K_InteractRenderer, and the
+// arc-length inversions that place its tips.
 // Depth arguments are bits per channel (8, 16, 32 = float).
 #include <benchmark/benchmark.h>
 
@@ -15,9 +16,9 @@
 
 #include "host/crv/crv.h"
 #include "host/gx/gx.h"
-#include "host/seq/seq.h"
 #include "host/gx/gx_accumulate.h"
 #include "host/gx/gx_modes.h"
+#include "host/seq/seq.h"
 #include "kstroke/fill_paint_source.h"
 #include "kstroke/interact_renderer.h"
 #include "kstroke/shape.h"
@@ -88,8 +89,11 @@ void BM_ArcLengthPoints(benchmark::State& state) {
     }
     curves[c].kind = kCRV_CubicPlanar;
     for (int i = 0; i < 4; ++i) curves[c].points[i] = &points[c][2 * i];
-    if (CRV_PrepareTable(&curves[c], 500, &tables[c]) != 0 || CRV_TableLength(tables[c], &lengths[c]) != 0)
-      state.SkipWithError("no table");
+    if (CRV_PrepareTable(&curves[c], 500, &tables[c]) != 0 || CRV_TableLength(tables[c], &lengths[c]) != 0) {
+      state.SkipWithError("no arc-length table");
+      for (SEQ_Head** t : tables) SEQ_Dispose(t, 0);
+      return;
+    }
   }
   std::vector<CRV_Curve> batch(count);
   std::vector<double> at(count);

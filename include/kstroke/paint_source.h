@@ -46,7 +46,7 @@ public:
   /// each time): the same as copying `*area` from `base` into `dest` (GX_CopyBits_Draft,
   /// whose answer is not checked) and then calling Render with the same arguments. That
   /// is what this does; a source may instead copy each row just before it blends it,
-  /// while the row is in cache.
+  /// while the row is in cache. A null `base` copies nothing.
   virtual void RenderOver(const GX_LayerDef* base, GX_ProgressInfo* progress, const V_Rect& layerRect,
                           const V_Rect& boundsRect, const GX_UnoBuffer* paintMask, double opacity,
                           const K_Transform& transform, int32_t transferMode, K_TargetChannel targetChannel,
