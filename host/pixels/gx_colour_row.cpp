@@ -232,6 +232,7 @@ struct NormalRow {
   bool opaqueColour, fullStores, coverageIsAlpha;
   Packed packedColour, packedChannels;
 
+  NormalRow() = default;
   NormalRow(const Pixel& colour, Value opacity) {
     const float a = P::ToUnit(colour.alpha), r = P::ToUnit(colour.red);
     const float g = P::ToUnit(colour.green), b = P::ToUnit(colour.blue);
@@ -318,12 +319,35 @@ struct NormalRow {
   }
 };
 
+/// The NormalRow of a colour and opacity, made once for the rows that share them: a
+/// composite calls the row kernel once a row with the same two, and making the row's
+/// constants (five true divisions among them) cost about what a short row's pixels do.
+/// One per thread, so it needs no lock.
+template <class P>
+const NormalRow<P>& RowOf(const typename P::Pixel& colour, typename P::Value opacity) {
+  // Constant-initialised, so the thread's copy is reached without a guard on each call.
+  struct Kept {
+    bool made = false;
+    typename P::Pixel colour{};
+    typename P::Value opacity{};
+    NormalRow<P> row;
+  };
+  static thread_local Kept kept;
+  if (!kept.made || std::memcmp(&kept.colour, &colour, sizeof colour) != 0 || kept.opacity != opacity) {
+    kept.row = NormalRow<P>(colour, opacity);
+    kept.colour = colour;
+    kept.opacity = opacity;
+    kept.made = true;
+  }
+  return kept.row;
+}
+
 template <class P>
 void VectorRun(const typename P::Pixel& colour, const typename P::Value* mask,
                typename P::Value opacity, int32_t count, typename P::Pixel* dst,
                std::ptrdiff_t ahead, bool stream) {
   using L = typename LanesOf<P>::Type;
-  const NormalRow<P> row(colour, opacity);
+  const NormalRow<P>& row = RowOf<P>(colour, opacity);
   // Empty mask is passed over 64 bytes, then 16 bytes at a time: most of a stroke's
   // box is empty. Those tests run where a vector of mask starts; inside one that had
   // ink, quads are tested alone.
@@ -540,7 +564,7 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
   using Pixel = typename P::Pixel;
   constexpr bool k8 = sizeof(Value) == 1;
   constexpr int32_t kPerLine = int32_t(64 / sizeof(Pixel));
-  const NormalRow<P> row(colour, opacity);
+  const NormalRow<P>& row = RowOf<P>(colour, opacity);
   const __m256i whole = Broadcast(colour);
   const __m256i channels = Broadcast(Pixel{0, Value(std::min<int32_t>(colour.red, P::kFull)),
                                            Value(std::min<int32_t>(colour.green, P::kFull)),
