@@ -250,11 +250,17 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
         lastTipRect.top = std::clamp<int32_t>(p.y, 0, mask->GetHeight());
         lastTipRect.right = std::clamp<int32_t>(p.x + b.Width(), 0, mask->GetWidth());
         lastTipRect.bottom = std::clamp<int32_t>(p.y + b.Height(), 0, mask->GetHeight());
-        if (!lastTipBackup)
+        // The backup is the dab's size, not the mask's: its rows lie together, where the
+        // next call finds them still in cache, rather than a mask row apart.
+        const int32_t w = lastTipRect.right - lastTipRect.left, h = lastTipRect.bottom - lastTipRect.top;
+        if (!lastTipBackup || lastTipBackup->GetWidth() < w || lastTipBackup->GetHeight() < h ||
+            lastTipBackup->GetDepth() != mask->GetDepth()) {
+          const int32_t keepW = lastTipBackup ? lastTipBackup->GetWidth() : 1;
+          const int32_t keepH = lastTipBackup ? lastTipBackup->GetHeight() : 1;
           lastTipBackup.reset(NewTracked(
-              new GX_UnoBuffer(mask->GetWidth(), mask->GetHeight(), mask->GetDepth())));
-        CopySamples(*mask, lastTipRect.left, lastTipRect.top, lastTipBackup.get(), 0, 0,
-                    lastTipRect.right - lastTipRect.left, lastTipRect.bottom - lastTipRect.top);
+              new GX_UnoBuffer(std::max(w, keepW), std::max(h, keepH), mask->GetDepth())));
+        }
+        CopySamples(*mask, lastTipRect.left, lastTipRect.top, lastTipBackup.get(), 0, 0, w, h);
         backedUp = true;
       }
       const float opacity = static_cast<float>(props.opacity * t.opacity);
