@@ -250,8 +250,9 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
         lastTipRect.top = std::clamp<int32_t>(p.y, 0, mask->GetHeight());
         lastTipRect.right = std::clamp<int32_t>(p.x + b.Width(), 0, mask->GetWidth());
         lastTipRect.bottom = std::clamp<int32_t>(p.y + b.Height(), 0, mask->GetHeight());
-        // The backup is the dab's size, not the mask's: its rows lie together, where the
-        // next call finds them still in cache, rather than a mask row apart.
+        // The backup is as large as the largest dab box so far, not the mask: its rows
+        // lie together, where the next call finds them still in cache, not a mask row
+        // apart, and a stroke does not hold a second mask-sized buffer for it.
         const int32_t w = lastTipRect.right - lastTipRect.left, h = lastTipRect.bottom - lastTipRect.top;
         if (!lastTipBackup || lastTipBackup->GetWidth() < w || lastTipBackup->GetHeight() < h ||
             lastTipBackup->GetDepth() != mask->GetDepth()) {
