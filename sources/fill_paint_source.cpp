@@ -216,6 +216,26 @@ struct RowLoop {
   }
 };
 
+// The area cut to the bounds and to the mask, from (0, 0) on: the direct path's rows
+// before the layer cuts them too.
+V_Rect MaskRows(const V_Rect& area, const V_Rect& bounds, const GX_UnoBuffer& mask) {
+  V_Rect maskBounds;
+  maskBounds.bottom = static_cast<int16_t>(mask.GetHeight());
+  maskBounds.right = static_cast<int16_t>(mask.GetWidth());
+  V_Rect r = V_ClipRect(V_ClipRect(area, bounds), maskBounds);
+  r.left = std::max<int16_t>(r.left, 0);
+  r.top = std::max<int16_t>(r.top, 0);
+  return r;
+}
+
+// The layer's rectangle: bounds larger than it would let the rows run past its pixels.
+V_Rect LayerBounds(const GX_LayerDef& layer) {
+  V_Rect r;
+  r.bottom = static_cast<int16_t>(layer.height);
+  r.right = static_cast<int16_t>(layer.width);
+  return r;
+}
+
 template <class D>
 void BlendDirect(GX_ProgressInfo* progress, const V_Rect& r, int32_t transferMode,
                  K_TargetChannel target, double opacity, const GX_PixelFloat& colour,
@@ -281,18 +301,10 @@ void K_FillPaintSource::RenderOver(const GX_LayerDef* base, GX_ProgressInfo* pro
   // Row by row only where the direct path blends every row of the area, whole, and the
   // base is a layer like the destination; anything else is copied first, as the
   // default does.
-  bool rows = base && !area->IsEmpty() && paintMask && dest && transferMode != kGeneralPathMode &&
-              GXp_PixelBytes(GXp_WorldDepth(dest)) != 0 && GXp_WorldDepth(base) == GXp_WorldDepth(dest) &&
-              base->width == dest->width && base->height == dest->height;
-  if (rows) {
-    V_Rect maskBounds, layerBounds;
-    maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
-    maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());
-    layerBounds.bottom = static_cast<int16_t>(dest->height);
-    layerBounds.right = static_cast<int16_t>(dest->width);
-    const V_Rect r = V_ClipRect(V_ClipRect(V_ClipRect(*area, boundsRect), maskBounds), layerBounds);
-    rows = r.left >= 0 && r.top >= 0 && r == *area;
-  }
+  const bool rows = base && !area->IsEmpty() && paintMask && dest && transferMode != kGeneralPathMode &&
+                    GXp_PixelBytes(GXp_WorldDepth(dest)) != 0 && GXp_WorldDepth(base) == GXp_WorldDepth(dest) &&
+                    base->width == dest->width && base->height == dest->height &&
+                    V_ClipRect(MaskRows(*area, boundsRect, *paintMask), LayerBounds(*dest)) == *area;
   if (!rows) {
     K_PaintSource::RenderOver(base, progress, layerRect, boundsRect, paintMask, opacity, transform, transferMode,
                               targetChannel, transferParam, area, dest);
@@ -308,12 +320,7 @@ void K_FillPaintSource::Blend(const GX_LayerDef* base, GX_ProgressInfo* progress
                               int32_t transferParam, V_Rect* area, GX_LayerDef* dest) const {
   if (area->IsEmpty()) return;
   KSTROKE_CHECK(paintMask && dest, "paint render without a paint mask or a destination");
-  V_Rect maskBounds;
-  maskBounds.bottom = static_cast<int16_t>(paintMask->GetHeight());
-  maskBounds.right = static_cast<int16_t>(paintMask->GetWidth());
-  V_Rect r = V_ClipRect(V_ClipRect(*area, boundsRect), maskBounds);
-  r.left = std::max<int16_t>(r.left, 0);
-  r.top = std::max<int16_t>(r.top, 0);
+  V_Rect r = MaskRows(*area, boundsRect, *paintMask);
   if (r.IsEmpty()) return;
 
   if (lazyCopy)
@@ -331,11 +338,7 @@ void K_FillPaintSource::Blend(const GX_LayerDef* base, GX_ProgressInfo* progress
   // The per-pixel tables are indexed without a check of their own; answer as the
   // host's rectangle transfer does for a mode it does not know.
   if (!GX_IsValidTransferMode(transferMode)) Kp_ThrowCode(GX_Err_BadMode);
-  // Bounds larger than the layer would let the rows run past its pixels.
-  V_Rect layerBounds;
-  layerBounds.bottom = static_cast<int16_t>(dest->height);
-  layerBounds.right = static_cast<int16_t>(dest->width);
-  r = V_ClipRect(r, layerBounds);
+  r = V_ClipRect(r, LayerBounds(*dest));
   if (r.IsEmpty()) return;
   // The transfer functions work on the layer's own pixels; the reference world only
   // stands for the layer while they run.
