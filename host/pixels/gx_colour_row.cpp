@@ -555,7 +555,7 @@ GX_AVX2 inline void BlendEight(const NormalRow<P>& row, __m128i mask, bool empty
 
 /// VectorRun eight pixels at a time: where all eight take one of the shortcuts (no ink,
 /// full stores, coverage as alpha over empty pixels), which is most of a stroke's
-/// pixels, that; else the blend (BlendEight). Quad() does the last fours.
+/// pixels, that; else the blend (BlendEight), which also takes the last one to seven.
 template <class P>
 GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Value* mask,
                            typename P::Value opacity, int32_t count, typename P::Pixel* dst,
@@ -640,12 +640,28 @@ GX_AVX2 void VectorRunAvx2(const typename P::Pixel& colour, const typename P::Va
     BlendEight<P>(row, m, empty, dst + i);
     i += 8;
   }
-  // The compiler may leave the wide registers' upper halves in use when the tail ends
-  // in a jump to ScalarRun; code run after this, SSE code of other libraries too, would
-  // then pay for them on every instruction (measured: a peer's SSE strokes at half speed).
+  if (i < count) {
+    // The last one to seven pixels as eight, padded with pixels of no coverage, which
+    // every lane leaves alone: each lane's answer is the per-pixel one, so the end of
+    // an ink run costs one step, where a form for fours and the per-pixel blend (its
+    // true divisions pixel by pixel) took several.
+    const int32_t n = count - i;
+    alignas(16) Value m8[16] = {};
+    alignas(32) Pixel d8[8] = {};
+    std::memcpy(m8, mask + i, std::size_t(n) * sizeof(Value));
+    std::memcpy(d8, dst + i, std::size_t(n) * sizeof(Pixel));
+    const __m128i m = eight(m8);
+    if (!_mm_testz_si128(m, m)) {
+      const __m256i d0 = _mm256_load_si256(px(d8, 0));
+      const __m256i d = k8 ? d0 : _mm256_or_si256(d0, _mm256_load_si256(px(d8, 1)));
+      BlendEight<P>(row, m, _mm256_testz_si256(d, d), d8);
+      std::memcpy(dst + i, d8, std::size_t(n) * sizeof(Pixel));
+    }
+  }
+  // The compiler may leave the wide registers' upper halves in use on the way out;
+  // code run after this, SSE code of other libraries too, would then pay for them on
+  // every instruction (measured: a peer's SSE strokes at half speed).
   _mm256_zeroupper();
-  for (; i + 4 <= count; i += 4) row.Quad(mask + i, dst + i);
-  ScalarRun<P>(colour, mask + i, opacity, count - i, dst + i);
 }
 #endif
 
