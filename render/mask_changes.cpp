@@ -21,8 +21,16 @@ void Kp_MaskChanges::Keep(const GX_UnoBuffer& mask, const V_LRect& r) {
   rect = r;
   bytesPerSample = mask.GetBytesPerSample();
   const std::size_t rowBytes = std::size_t(r.right - r.left) * std::size_t(bytesPerSample);
-  before.resize(rowBytes * std::size_t(r.bottom - r.top));
-  unsigned char* to = before.data();
+  // A block from the host's pool, a power of two in size, so that the next stroke's
+  // renderer takes this one's back: a vector grown call by call took fresh memory in
+  // every stroke, faulted in and zeroed (3 % of a large brush's growing stroke).
+  const std::size_t need = rowBytes * std::size_t(r.bottom - r.top);
+  if (before.Size() < need) {
+    std::size_t size = std::size_t(4) << 10;
+    while (size < need) size *= 2;
+    before = GX_Block(size, false);
+  }
+  unsigned char* to = before.Data();
   for (int32_t y = r.top; y < r.bottom; ++y, to += rowBytes)
     std::memcpy(to, mask.Row<unsigned char>(y) + std::ptrdiff_t(r.left) * bytesPerSample, rowBytes);
   holding = true;
@@ -34,7 +42,7 @@ bool Kp_MaskChanges::Finish(const GX_UnoBuffer& mask, const V_LRect& area) {
   if (!holding) return false;
   holding = false;
   const int32_t n = (rect.right - rect.left) * bytesPerSample;
-  const unsigned char* kept = before.data();
+  const unsigned char* kept = before.Data();
   int64_t covered = 0;
   for (int32_t top = rect.top; top < rect.bottom; top += kBandRows) {
     const int32_t bottom = std::min(top + kBandRows, rect.bottom);

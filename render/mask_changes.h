@@ -88,7 +88,7 @@ private:
   bool holding = false;
   V_LRect rect{0, 0, 0, 0};
   int32_t bytesPerSample = 1;
-  std::vector<unsigned char> before;
+  GX_Block before;
 };
 
 /// Leftmost and rightmost byte where two rows of `n` bytes differ: [*first, *last] in
