@@ -11,25 +11,30 @@ namespace {
 
 class MaskChanges : public TrackedTest {};
 
-// Every pair of first and last differing bytes, in rows around the vector width and
-// longer, from either end and in the same vector; equal rows answer false.
+// Every pair of first and last differing bytes, in rows around both vector widths
+// (16 and, with AVX2, 32 bytes) and longer, from either end and in the same vector;
+// equal rows answer false. Both forms.
 TEST_F(MaskChanges, RowDifferenceFindsBothEnds) {
-  for (int32_t n : {0, 1, 7, 15, 16, 17, 31, 32, 33, 47, 70}) {
-    std::vector<unsigned char> a(size_t(n) + 1), b(size_t(n) + 1);
-    for (int32_t k = 0; k < n; ++k) a[size_t(k)] = b[size_t(k)] = static_cast<unsigned char>(3 * k + 1);
-    // A difference past the row's end must not be seen.
-    b[size_t(n)] = static_cast<unsigned char>(a[size_t(n)] + 1);
-    int32_t first = -1, last = -1;
-    EXPECT_FALSE(Kp_RowDifference(a.data(), b.data(), n, &first, &last)) << n;
-    for (int32_t f = 0; f < n; ++f)
-      for (int32_t l = f; l < n; ++l) {
-        std::vector<unsigned char> c(b);
-        c[size_t(f)] ^= 0x80;
-        c[size_t(l)] ^= (l == f ? 0x00 : 0x01);
-        ASSERT_TRUE(Kp_RowDifference(a.data(), c.data(), n, &first, &last)) << n << " " << f << " " << l;
-        EXPECT_EQ(first, f) << n << " " << l;
-        EXPECT_EQ(last, l) << n << " " << f;
-      }
+  const int32_t lengths[] = {0, 1, 7, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 70, 97, 130};
+  for (bool avx2 : {false, true}) {
+    SCOPED_TRACE(avx2 ? "AVX2 form" : "16-byte form");
+    for (int32_t n : lengths) {
+      std::vector<unsigned char> a(size_t(n) + 1), b(size_t(n) + 1);
+      for (int32_t k = 0; k < n; ++k) a[size_t(k)] = b[size_t(k)] = static_cast<unsigned char>(3 * k + 1);
+      // A difference past the row's end must not be seen.
+      b[size_t(n)] = static_cast<unsigned char>(a[size_t(n)] + 1);
+      int32_t first = -1, last = -1;
+      EXPECT_FALSE(Kp_RowDifferenceForm(a.data(), b.data(), n, &first, &last, avx2)) << n;
+      for (int32_t f = 0; f < n; ++f)
+        for (int32_t l = f; l < n; ++l) {
+          std::vector<unsigned char> c(b);
+          c[size_t(f)] ^= 0x80;
+          c[size_t(l)] ^= (l == f ? 0x00 : 0x01);
+          ASSERT_TRUE(Kp_RowDifferenceForm(a.data(), c.data(), n, &first, &last, avx2)) << n << " " << f << " " << l;
+          EXPECT_EQ(first, f) << n << " " << l;
+          EXPECT_EQ(last, l) << n << " " << f;
+        }
+    }
   }
 }
 
