@@ -505,12 +505,12 @@ void Kp_RenderTip(const Kp_TipPolygon& poly, const Kp_MIPPyramid& p, const Kp_Py
 
 void K_BrushMIPMap::RenderInto(GX_UnoBuffer& dst) const {
   if (!polygon) return;
-  Kp_RenderTip(*polygon, *pyramid, ink.get(), paired.get(), Kp_Kernels(dst.GetDepth() == 16), dst);
+  Kp_RenderTip(*polygon, *pyramid, ink, paired, Kp_Kernels(dst.GetDepth() == 16), dst);
 }
 
 bool K_BrushMIPMap::RaiseInto(GX_UnoBuffer& mask, V_LPoint origin, const V_Rect& box) const {
   if (!polygon || polygon->vertexCount == 0 || !Kp_PolygonInRange(*polygon)) return true;
-  return Kp_RaiseTip(*polygon, *pyramid, ink.get(), paired.get(), Kp_Kernels(mask.GetDepth() == 16), mask,
+  return Kp_RaiseTip(*polygon, *pyramid, ink, paired, Kp_Kernels(mask.GetDepth() == 16), mask,
                      origin, box);
 }
 

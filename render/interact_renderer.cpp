@@ -147,6 +147,8 @@ K_InteractRenderer::~K_InteractRenderer() {
   paintMask.reset();
 }
 
+void K_InteractRenderer::ReleaseSharedTips() { Kp_ForgetSharedTips(); }
+
 boost::shared_ptr<GX_LazyTiles> K_InteractRenderer::GetPaintMask() const {
   Unsettle();  // the caller may write the mask's samples
   if (paintMask) {

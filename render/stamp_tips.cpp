@@ -157,7 +157,7 @@ void K_InteractRenderer::StampTips(GX_ProgressInfo* progress,
       AdjustTipScale(props.diameter, V_Vector2T<double>(props.scale.x, props.scale.y));
   tipCache->Prepare(Kp_TipCache::Key{adjusted.diameter, props.hardness, props.roundness,
                                      props.dither, deep, seed});
-  K_ComputedBrushTip* tip = &tipCache->Tip();
+  const K_ComputedBrushTip* tip = &tipCache->Tip();
   K_BrushMIPMap& mip = tipCache->Map();
   const V_Vector2T<short> extent = tip->GetMaximumExtent(pixelAspect, adjusted.scale);
   const int32_t halfX = static_cast<int32_t>(extent.x * 0.5);

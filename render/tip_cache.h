@@ -6,12 +6,21 @@
 // standard generator just before), so the kept tip is exactly the one the call would
 // compute. NOTE: a call that keeps its tip draws no numbers from std::rand.
 //
+// Tips are also shared between renderers: a painter draws stroke after stroke with one
+// brush, and each stroke has a renderer of its own, whose first call would compute
+// the tip and its pyramid again (a fifth of a 300-pixel soft stroke drawn in one call
+// at 16 bits). The last few tips computed in the process, up to kSharedBytes, are kept
+// for the renderers after (Kp_ForgetSharedTips lets them go). A shared tip and
+// pyramid are never written; each cache draws through a map of its own.
+
+//
 // It also keeps the scratch buffer dabs are drawn aside into, with the last dab drawn
 // there. A call stamps the previous call's provisional last dab again, often at the
 // same place and size (the path has not moved under it); its drawing is then already
 // in the buffer, and only the accumulation, which the flow changes, is done again.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -45,8 +54,13 @@ public:
     }
   };
 
-  /// Makes the kept tip and map those of `key`, computing them when the key changed.
-  /// Throws std::bad_alloc; then nothing is kept.
+  /// Tips shared between caches: at most this many, of at most kSharedBytes in all
+  /// (the bitmaps and pyramids); a larger tip is not shared.
+  static constexpr std::size_t kSharedTips = 8;
+  static constexpr std::size_t kSharedBytes = std::size_t(64) << 20;
+
+  /// Makes the kept tip and map those of `key` when the key changed: the shared ones of
+  /// that key, or computed (and shared). Throws std::bad_alloc; then nothing is kept.
   void Prepare(const Key& key);
   /// The scratch buffer for dabs drawn aside: `width` × `height` at `depth` bits, made
   /// afresh (contents undefined) when the kept one has another size. Throws
@@ -62,17 +76,23 @@ public:
     drawn = true;
   }
   void Forget() { drawn = false; }
-  K_ComputedBrushTip& Tip() { return *tip; }
+  const K_ComputedBrushTip& Tip() const { return *tip; }
   K_BrushMIPMap& Map() { return *map; }
-  /// How many tips Prepare has computed (tests).
+  /// How many times Prepare has changed the kept tip (tests).
+  int32_t Changes() const { return changes; }
+  /// How many tips Prepare has computed rather than found shared (tests).
   int32_t Computed() const { return computed; }
 
 private:
   Key kept;
-  int32_t computed = 0;
-  std::unique_ptr<K_ComputedBrushTip> tip;
+  int32_t changes = 0, computed = 0;
+  std::shared_ptr<const K_ComputedBrushTip> tip;
   std::unique_ptr<K_BrushMIPMap> map;
   std::unique_ptr<GX_UnoBuffer> scratch;
   DabKey drawnKey;
   bool drawn = false;
 };
+
+/// Lets go of the tips shared between render calls' caches (Kp_TipCache): under memory
+/// pressure, or before counting the tracked objects left.
+void Kp_ForgetSharedTips();

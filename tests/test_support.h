@@ -17,6 +17,7 @@
 
 #include "host/gx/gx.h"
 #include "host/y/y.h"
+#include "kstroke/interact_renderer.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <cpuid.h>
@@ -102,12 +103,15 @@ struct ProgressRecorder {
 class TrackedTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    // Tips renderers share with later ones are kept on purpose, not leaked.
+    K_InteractRenderer::ReleaseSharedTips();
     liveAtStart = Y_MemTrackedObject::LiveObjects();
     bytesAtStart = Y_MemTrackedObject::LiveBytes();
     Y_ResetVerificationReports();
   }
   void TearDown() override {
     Y_MemTrackedObject::FailAllocationsAfter(-1);
+    K_InteractRenderer::ReleaseSharedTips();
     EXPECT_EQ(Y_MemTrackedObject::LiveObjects(), liveAtStart) << "tracked objects leaked";
     EXPECT_EQ(Y_MemTrackedObject::LiveBytes(), bytesAtStart) << "tracked bytes leaked";
   }

@@ -57,6 +57,12 @@ void BuildLevels(Kp_MIPPyramid* p, const GX_UnoBuffer& src, int32_t maxValue) {
 
 }  // namespace
 
+struct K_BrushMIPMap::Levels {
+  GX_Block block;  ///< header + all levels, zero-filled
+  Kp_PyramidInk ink;
+  Kp_PairedRows paired;
+};
+
 K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
   const GX_UnoBuffer& src = *tip.GetTip();
   const int32_t bytes = src.GetDepth() == 16 ? 2 : 1;
@@ -74,32 +80,40 @@ K_BrushMIPMap::K_BrushMIPMap(const K_BrushTip& tip) {
   }
   const std::size_t planeBytes = samples * std::size_t(bytes);
 
+  auto built = std::make_shared<Levels>();
+  GX_Block& block = built->block;
   block = GX_Block(kHeaderBytes + planeBytes + kTailBytes, true);
-  pyramid = reinterpret_cast<Kp_MIPPyramid*>(block.Data());
-  pyramid->formatTag = kKp_MIPFormatTag;
-  pyramid->bitsPerSample = bytes * 8;
-  pyramid->planeBytes = static_cast<int32_t>(planeBytes);
-  pyramid->planeCount = 1;
-  pyramid->allPlanesBytes = pyramid->planeBytes * pyramid->planeCount;
-  pyramid->levelCount = count;
+  Kp_MIPPyramid* const header = reinterpret_cast<Kp_MIPPyramid*>(block.Data());
+  header->formatTag = kKp_MIPFormatTag;
+  header->bitsPerSample = bytes * 8;
+  header->planeBytes = static_cast<int32_t>(planeBytes);
+  header->planeCount = 1;
+  header->allPlanesBytes = header->planeBytes * header->planeCount;
+  header->levelCount = count;
   unsigned char* at = block.Data() + kHeaderBytes;
   for (int32_t k = 0; k < count; ++k) {
-    pyramid->rowBytes[k] = (widths[k] + 2) * bytes;
-    pyramid->sizes[k][0] = heights[k];
-    pyramid->sizes[k][1] = widths[k];
-    pyramid->levels[k] = at + pyramid->rowBytes[k] + bytes;  // skip the top row and left border
-    at += std::size_t(pyramid->rowBytes[k]) * std::size_t(heights[k] + 2);
+    header->rowBytes[k] = (widths[k] + 2) * bytes;
+    header->sizes[k][0] = heights[k];
+    header->sizes[k][1] = widths[k];
+    header->levels[k] = at + header->rowBytes[k] + bytes;  // skip the top row and left border
+    at += std::size_t(header->rowBytes[k]) * std::size_t(heights[k] + 2);
   }
   if (bytes == 2)
-    BuildLevels<uint16_t>(pyramid, src, 32768);
+    BuildLevels<uint16_t>(header, src, 32768);
   else
-    BuildLevels<uint8_t>(pyramid, src, 255);
-  ink.reset(new Kp_PyramidInk());
-  Kp_MeasureInk(*pyramid, ink.get());
-  paired.reset(new Kp_PairedRows());
-  Kp_PairRows(*pyramid, paired.get());
+    BuildLevels<uint8_t>(header, src, 255);
+  Kp_MeasureInk(*header, &built->ink);
+  Kp_PairRows(*header, &built->paired);
 
+  pyramid = header;
+  ink = &built->ink;
+  paired = &built->paired;
+  levels = std::move(built);
   polygon.reset(new Kp_TipPolygon());
 }
+
+K_BrushMIPMap::K_BrushMIPMap(const K_BrushMIPMap& other, SharePyramid)
+    : levels(other.levels), pyramid(other.pyramid), ink(other.ink), paired(other.paired),
+      polygon(new Kp_TipPolygon()) {}
 
 K_BrushMIPMap::~K_BrushMIPMap() = default;

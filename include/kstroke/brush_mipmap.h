@@ -45,6 +45,12 @@ public:
   /// samples a side are supported at either depth. The tip is not changed.
   /// Allocation failures propagate as std::bad_alloc with nothing leaked.
   explicit K_BrushMIPMap(const K_BrushTip& tip);
+  /// Tag of the constructor that shares a pyramid.
+  struct SharePyramid {};
+  /// A map of `other`'s pyramid, which it shares (it is never written once built, and
+  /// lives as long as any map of it), with a dab transform of its own: maps on several
+  /// threads may draw from one pyramid. Throws std::bad_alloc.
+  K_BrushMIPMap(const K_BrushMIPMap& other, SharePyramid);
   ~K_BrushMIPMap() override;
   K_BrushMIPMap(const K_BrushMIPMap&) = delete;
   K_BrushMIPMap& operator=(const K_BrushMIPMap&) = delete;
@@ -90,9 +96,10 @@ public:
   const Kp_TipPolygon& GetPolygon() const { return *polygon; }
 
 private:
-  GX_Block block;                          ///< header + all levels, zero-filled
-  Kp_MIPPyramid* pyramid = nullptr;        ///< the header at the start of `block`
-  std::unique_ptr<Kp_PyramidInk> ink;      ///< where each level holds non-zero samples
-  std::unique_ptr<Kp_PairedRows> paired;   ///< for turned dabs' vector kernels
-  std::unique_ptr<Kp_TipPolygon> polygon;
+  struct Levels;  ///< the block of header and levels, the ink and the paired rows
+  std::shared_ptr<const Levels> levels;     ///< read only once built; shared by SharePyramid
+  const Kp_MIPPyramid* pyramid = nullptr;   ///< the header at the start of the levels' block
+  const Kp_PyramidInk* ink = nullptr;       ///< where each level holds non-zero samples
+  const Kp_PairedRows* paired = nullptr;    ///< for turned dabs' vector kernels
+  std::unique_ptr<Kp_TipPolygon> polygon;   ///< this map's dab
 };

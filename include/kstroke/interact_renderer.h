@@ -58,6 +58,12 @@ public:
   ///@}
   ~K_InteractRenderer();
 
+  /// Renderers share the tips they compute (the tip's bitmap and MIP pyramid) with the
+  /// renderers after them: a painter draws stroke after stroke with one brush, and each
+  /// stroke has a renderer of its own. The last 8 brushes' tips are kept, up to 64 MB
+  /// in all. This lets go of them (a renderer holding one keeps it until it ends).
+  static void ReleaseSharedTips();
+
   /// The mask, shared with the caller, who may write its samples directly: its
   /// buffer's ink map is dropped first, so from then on compositing reads the whole
   /// area instead of only the cells the renderer knows it inked.

@@ -49,7 +49,7 @@ TEST_F(TipCache, KeepsTheTipOnlyWhileItsParametersHold) {
     Kp_TipCache cache;
     cache.Prepare(base);
     cache.Prepare(c.key);
-    EXPECT_EQ(cache.Computed(), c.kept ? 1 : 2);
+    EXPECT_EQ(cache.Changes(), c.kept ? 1 : 2);
     K_TipNoise noise(uint32_t(c.key.seed));
     K_ComputedBrushTip fresh(c.key.diameter, c.key.hardness, c.key.roundness, 0.0, c.key.dither,
                              c.key.deep, &noise);
@@ -60,14 +60,59 @@ TEST_F(TipCache, KeepsTheTipOnlyWhileItsParametersHold) {
   Kp_TipCache::Key dithered = with([](Kp_TipCache::Key& k) { k.dither = true; });
   cache.Prepare(dithered);
   cache.Prepare(dithered);
-  EXPECT_EQ(cache.Computed(), 1);
+  EXPECT_EQ(cache.Changes(), 1);
   dithered.seed = 99;
   cache.Prepare(dithered);
-  EXPECT_EQ(cache.Computed(), 2);
+  EXPECT_EQ(cache.Changes(), 2);
   K_TipNoise noise(99);
   K_ComputedBrushTip fresh(dithered.diameter, dithered.hardness, dithered.roundness, 0.0, true,
                            false, &noise);
   EXPECT_TRUE(SameBitmap(cache.Tip(), fresh));
+}
+
+// A tip computed by one cache is found by the next for the same key, the very bitmap
+// and pyramid, each cache drawing through a map of its own; the oldest beyond
+// kSharedTips, and all of them once forgotten, are computed again.
+TEST_F(TipCache, SharesTipsWithTheCachesAfter) {
+  const Kp_TipCache::Key key{24.0, 0.7, 0.9, false, false, 3};
+  Kp_TipCache first, second;
+  first.Prepare(key);
+  second.Prepare(key);
+  EXPECT_EQ(first.Computed(), 1);
+  EXPECT_EQ(second.Computed(), 0);
+  EXPECT_EQ(second.Changes(), 1);
+  EXPECT_EQ(&first.Tip(), &second.Tip());
+  EXPECT_EQ(&first.Map().GetPyramid(), &second.Map().GetPyramid());
+  EXPECT_NE(&first.Map(), &second.Map()) << "each cache places its own dab";
+  // Placing a dab in one map leaves the other's alone.
+  first.Map().SetTransform(V_Vector2T<double>(1.0, 1.0), 0.0, 1.0, 1.0, V_Vector2T<double>(12.0, 12.0));
+  second.Map().SetTransform(V_Vector2T<double>(0.5, 0.5), 30.0, 1.0, 1.0, V_Vector2T<double>(6.0, 6.0));
+  EXPECT_NE(first.Map().GetRenderedBounds(), second.Map().GetRenderedBounds());
+  // The first cache's tip outlives it in the second.
+  {
+    Kp_TipCache gone;
+    gone.Prepare(Kp_TipCache::Key{25.0, 0.7, 0.9, false, false, 3});
+  }
+  Kp_TipCache later;
+  later.Prepare(Kp_TipCache::Key{25.0, 0.7, 0.9, false, false, 3});
+  EXPECT_EQ(later.Computed(), 0);
+  // kSharedTips more brushes push the first out.
+  for (std::size_t i = 0; i < Kp_TipCache::kSharedTips; ++i) {
+    Kp_TipCache other;
+    other.Prepare(Kp_TipCache::Key{10.0 + double(i), 0.7, 0.9, false, false, 3});
+    EXPECT_EQ(other.Computed(), 1) << i;
+  }
+  Kp_TipCache again;
+  again.Prepare(key);
+  EXPECT_EQ(again.Computed(), 1);
+  K_InteractRenderer::ReleaseSharedTips();
+  Kp_TipCache afterForgetting;
+  afterForgetting.Prepare(key);
+  EXPECT_EQ(afterForgetting.Computed(), 1);
+  K_TipNoise noise(3);
+  K_ComputedBrushTip fresh(key.diameter, key.hardness, key.roundness, 0.0, false, false, &noise);
+  EXPECT_TRUE(SameBitmap(again.Tip(), fresh));
+  EXPECT_TRUE(SameBitmap(second.Tip(), fresh));
 }
 
 // The scratch buffer's dab is reused only for the same SetTransform arguments and
