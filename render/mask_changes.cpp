@@ -78,9 +78,6 @@ bool Kp_MaskChanges::Finish(const GX_UnoBuffer& mask, const V_LRect& area) {
 
 namespace {
 
-// Kp_RowDifference thirty-two bytes at a time: a large brush's call compares rows of
-// several hundred bytes, most of them equal from end to end. Rows shorter than a
-// vector are left to the sixteen-byte form.
 // A bit for each of the thirty-two bytes at a and b that differ.
 __attribute__((target("avx2"))) inline uint32_t Differ32(const unsigned char* a, const unsigned char* b) {
   const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
@@ -88,6 +85,9 @@ __attribute__((target("avx2"))) inline uint32_t Differ32(const unsigned char* a,
   return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
 }
 
+// Kp_RowDifference thirty-two bytes at a time: a large brush's call compares rows of
+// several hundred bytes, most of them equal from end to end. Rows shorter than a
+// vector are left to the sixteen-byte form.
 __attribute__((target("avx2"))) bool RowDifferenceAvx2(const unsigned char* a, const unsigned char* b,
                                                        int32_t n, int32_t* first, int32_t* last) noexcept {
   const auto differ = [&](int32_t at) { return Differ32(a + at, b + at); };

@@ -69,7 +69,7 @@ std::size_t BytesOf(const K_ComputedBrushTip& tip, const K_BrushMIPMap& map) {
   const std::size_t tipBytes =
       bitmap ? std::size_t(bitmap->GetWidth()) * std::size_t(bitmap->GetHeight()) * std::size_t(bitmap->GetBytesPerSample())
              : 0;
-  // The paired rows hold each level twice over.
+  // The pyramid, and its paired rows, which hold each level twice over.
   return tipBytes + 3 * std::size_t(map.GetPyramid().allPlanesBytes);
 }
 
