@@ -340,10 +340,10 @@ void K_FillPaintSource::Blend(const GX_LayerDef* base, GX_ProgressInfo* progress
   if (!GX_IsValidTransferMode(transferMode)) Kp_ThrowCode(GX_Err_BadMode);
   r = V_ClipRect(r, LayerBounds(*dest));
   if (r.IsEmpty()) return;
-  // The transfer functions work on the layer's own pixels; the reference world only
-  // stands for the layer while they run.
-  boost::scoped_ptr<GX_World> target(GX_World::NewReference(dest));
-  GX_LayerDef* layer = target->GetLayer();
+  // The rows are blended in the layer's own pixels, through `dest` itself: a world
+  // standing for it cost an allocation per call, which a stroke delivered as it grows
+  // makes a hundred times.
+  GX_LayerDef* const layer = dest;
   switch (depth) {
     case 8:
       BlendDirect<Fill8>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
