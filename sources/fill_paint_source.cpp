@@ -340,22 +340,20 @@ void K_FillPaintSource::Blend(const GX_LayerDef* base, GX_ProgressInfo* progress
   if (!GX_IsValidTransferMode(transferMode)) Kp_ThrowCode(GX_Err_BadMode);
   r = V_ClipRect(r, LayerBounds(*dest));
   if (r.IsEmpty()) return;
-  // The rows are blended in the layer's own pixels, through `dest` itself: a world
-  // standing for it cost an allocation per call, which a stroke delivered as it grows
-  // makes a hundred times.
-  GX_LayerDef* const layer = dest;
+  // The rows are blended in `dest`'s own pixels, with no world standing for it (an
+  // allocation per call, and a stroke delivered as it grows makes a hundred calls).
   switch (depth) {
     case 8:
       BlendDirect<Fill8>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                         blendingTables, layer, base);
+                         blendingTables, dest, base);
       break;
     case 16:
       BlendDirect<Fill16>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                          blendingTables, layer, base);
+                          blendingTables, dest, base);
       break;
     case 32:
       BlendDirect<FillF>(progress, r, transferMode, targetChannel, opacity, colour, paintMask,
-                         blendingTables, layer, base);
+                         blendingTables, dest, base);
       break;
     default:
       break;
